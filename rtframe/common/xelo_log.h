@@ -1,0 +1,26 @@
+#pragma once
+
+#include <ctime>
+#include <string>
+
+// Log lines on standard output:
+// "[" colour timestamp level reset "] " text, the text of WAR and ERR lines
+// wrapped once more in the level's colour and the reset sequence.
+enum class Log_Level { INF, WAR, ERR };
+
+namespace log_colour {
+constexpr const char* GREEN = "\033[32m";
+constexpr const char* YELLOW = "\033[33m";
+constexpr const char* RED = "\033[31m";
+constexpr const char* RESET = "\033[0m";
+}  // namespace log_colour
+
+// The whole line for the given UTC instant, without the trailing newline.
+std::string format_log_line(Log_Level level, const std::string& text, const timespec& utc);
+
+// Writes one line stamped with the current real-time clock and flushes it.
+void log_line(Log_Level level, const std::string& text);
+
+inline void log_inf(const std::string& text) { log_line(Log_Level::INF, text); }
+inline void log_war(const std::string& text) { log_line(Log_Level::WAR, text); }
+inline void log_err(const std::string& text) { log_line(Log_Level::ERR, text); }

@@ -1,0 +1,133 @@
+#include "xelo_thread_mtx_wrapper.h"
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+#include "xelo_log.h"
+
+namespace {
+std::string code_text(int code)
+{
+    return std::to_string(code) + " " + std::strerror(code);
+}
+}  // namespace
+
+void init_sem_ex(sem_t* semaphore, int pshared, unsigned int value, std::string /*sem_name*/)
+{
+    if (sem_init(semaphore, pshared, value) == -1) {
+        if (sem_destroy(semaphore) == -1)
+            throw std::runtime_error(std::string("Failed to sem_destroy ") + std::strerror(errno));
+        if (sem_init(semaphore, pshared, value) == -1)
+            throw std::runtime_error(std::string("Failed to sem_init again... ") + std::strerror(errno));
+    }
+    int tmp_sem_value = 0;
+    if (sem_getvalue(semaphore, &tmp_sem_value) != 0)
+        throw std::runtime_error(std::string("Failed to sem_getvalue... ") + std::strerror(errno));
+    while (tmp_sem_value > 0) {
+        if (sem_wait(semaphore) != 0)
+            throw std::runtime_error(std::string("Failed to sem_wait... ") + std::strerror(errno));
+        sem_getvalue(semaphore, &tmp_sem_value);
+    }
+}
+
+void pthread_create_and_set_name_ex(pthread_t* __newthread, const pthread_attr_t* __attr,
+                                    void* (*__start_routine)(void*), void* __arg, const char* __name)
+{
+    const int thread_rc = pthread_create(__newthread, __attr, __start_routine, __arg);
+    if (thread_rc != 0)
+        throw std::runtime_error(std::string("Failed to create operational Framework Thread: ") + __name +
+                                 std::strerror(thread_rc));
+    if (pthread_setname_np(*__newthread, __name) != 0)
+        throw std::runtime_error("-- FrameworkTask -> pthread_set_name_np error!!! ");
+}
+
+void set_pthread_mutex_attr_ex(pthread_mutexattr_t* attr, bool pshared, bool prio_inherit, bool error_check)
+{
+    auto check = [](int ret_val, const char* log_text, const char* exception_text) {
+        if (ret_val == 0)
+            return;
+        log_err(log_text + code_text(ret_val));
+        throw std::runtime_error(exception_text + std::string(std::strerror(ret_val)));
+    };
+    check(pthread_mutexattr_init(attr), "pthread_mutexattr_init error = ", "Failed to pthread_mutexattr_init ->");
+    if (pshared) {
+        check(pthread_mutexattr_setpshared(attr, PTHREAD_PROCESS_SHARED), "pthread_mutexattr_setpshared error = ",
+              "Failed to pthread_mutexattr_setpshared ->");
+        check(pthread_mutexattr_setrobust(attr, PTHREAD_MUTEX_ROBUST), "pthread_mutexattr_setrobust error = ",
+              "Failed to pthread_mutexattr_setrobust ->");
+    }
+    if (prio_inherit)
+        check(pthread_mutexattr_setprotocol(attr, PTHREAD_PRIO_INHERIT), "pthread_mutexattr_setprotocol error = ",
+              "Failed to pthread_mutexattr_setprotocol ->");
+    if (error_check)
+        check(pthread_mutexattr_settype(attr, PTHREAD_MUTEX_ERRORCHECK), "pthread_mutexattr_settype error = ",
+              "Failed pthread_mutexattr_settype error ");
+}
+
+void init_pthread_mutex_ex(pthread_mutex_t* mutex, bool pshared, bool prio_inherit, bool error_check)
+{
+    pthread_mutexattr_t attr_mutex;
+    set_pthread_mutex_attr_ex(&attr_mutex, pshared, prio_inherit, error_check);
+    int ret_val = pthread_mutex_init(mutex, &attr_mutex);
+    if (ret_val != 0) {
+        log_war("pthread_mutex_init error = " + code_text(ret_val) + " retry ...");
+        ret_val = pthread_mutex_destroy(mutex);
+        if (ret_val != 0) {
+            pthread_mutexattr_destroy(&attr_mutex);
+            log_err("pthread_mutex_destroy error = " + code_text(ret_val));
+            throw std::runtime_error(std::string("Failed to pthread_mutex_destroy ") + std::strerror(ret_val));
+        }
+        ret_val = pthread_mutex_init(mutex, &attr_mutex);
+        if (ret_val != 0) {
+            pthread_mutexattr_destroy(&attr_mutex);
+            log_err("pthread_mutex_init error = " + code_text(ret_val));
+            throw std::runtime_error(std::string("Failed to pthread_mutex_init again... ") + std::strerror(ret_val));
+        }
+    }
+    pthread_mutexattr_destroy(&attr_mutex);
+}
+
+int lock_recovering_dead_owner(pthread_mutex_t* mutex, const std::string& mutex_name)
+{
+    int ret_val = pthread_mutex_lock(mutex);
+    if (ret_val == EOWNERDEAD) {
+        ret_val = pthread_mutex_consistent(mutex);
+        if (ret_val == 0)
+            log_war("mutex " + mutex_name + " was held by a process that died: made consistent, going on");
+    }
+    return ret_val;
+}
+
+void mutex_lock_ex(pthread_mutex_t* mutex, std::string mutex_name, std::string pthread_name)
+{
+    const int ret_val = lock_recovering_dead_owner(mutex, mutex_name);
+    if (ret_val == 0)
+        return;
+    log_err("[" + pthread_name + "] mutex_lock_ex " + mutex_name + " ret_val = " + code_text(ret_val));
+    throw std::runtime_error("Failed to mutex_lock_ex -> " + mutex_name + " " + std::strerror(ret_val));
+}
+
+void mutex_unlock_ex(pthread_mutex_t* mutex, std::string mutex_name, std::string pthread_name)
+{
+    const int ret_val = pthread_mutex_unlock(mutex);
+    if (ret_val == 0)
+        return;
+    log_err("[" + pthread_name + "] mutex_unlock_ex " + mutex_name + " ret_val = " + code_text(ret_val));
+    throw std::runtime_error("Failed to mutex_unlock_ex -> " + mutex_name + " " + std::strerror(ret_val));
+}
+
+Mutex_Guard::Mutex_Guard(pthread_mutex_t* mutex, std::string mutex_name, std::string pthread_name)
+    : m_mutex(mutex), m_mutex_name(std::move(mutex_name)), m_pthread_name(std::move(pthread_name))
+{
+    mutex_lock_ex(m_mutex, m_mutex_name, m_pthread_name);
+}
+
+Mutex_Guard::~Mutex_Guard()
+{
+    try {
+        mutex_unlock_ex(m_mutex, m_mutex_name, m_pthread_name);
+    } catch (const std::exception&) {
+        // already logged as ERR by mutex_unlock_ex; a destructor must not throw
+    }
+}
