@@ -41,11 +41,8 @@ std::ostream& operator<<(std::ostream& os, const Posix_Queue_Msg& msg)
     return os;
 }
 
-timespec queue_deadline_after_ms(float timeout_ms, const char* who)
+timespec queue_deadline_from(const timespec& now, float timeout_ms)
 {
-    timespec now{};
-    if (clock_gettime(CLOCK_REALTIME, &now) != 0)
-        throw std::runtime_error(std::string("[") + who + "] clock_gettime error");
     const uint64_t total =
         static_cast<uint64_t>(static_cast<double>(timeout_ms) * 1000000.0) + static_cast<uint64_t>(now.tv_nsec);
     const uint64_t whole = total / 1000000000ULL;
@@ -53,6 +50,14 @@ timespec queue_deadline_after_ms(float timeout_ms, const char* who)
     deadline.tv_sec = now.tv_sec + static_cast<time_t>(whole);
     deadline.tv_nsec = static_cast<long>(total - whole * 1000000000ULL);
     return deadline;
+}
+
+timespec queue_deadline_after_ms(float timeout_ms, const char* who)
+{
+    timespec now{};
+    if (clock_gettime(CLOCK_REALTIME, &now) != 0)
+        throw std::runtime_error(std::string("[") + who + "] clock_gettime error");
+    return queue_deadline_from(now, timeout_ms);
 }
 
 // ---- manager ----------------------------------------------------------------

@@ -42,8 +42,9 @@ static_assert(offsetof(Posix_Queue_Msg, sem_data_group_id) == 16, "queue record 
 std::ostream& operator<<(std::ostream& os, Message_Type type);
 std::ostream& operator<<(std::ostream& os, const Posix_Queue_Msg& msg);
 
-// Absolute CLOCK_REALTIME deadline timeout_ms from now; who names the caller
-// in the clock error text.
+// Absolute deadline timeout_ms after now (fractions of a millisecond count).
+timespec queue_deadline_from(const timespec& now, float timeout_ms);
+// The same from CLOCK_REALTIME; who names the caller in the clock error text.
 timespec queue_deadline_after_ms(float timeout_ms, const char* who);
 
 class Posix_Queue_Message_Manager {
