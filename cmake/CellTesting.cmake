@@ -1,13 +1,22 @@
 # Every test binary runs each of its cases in fresh IPC, mount and network
 # namespaces (see tests/isolate), so the fixed global names of the system
 # (segments, the logging queue, UDP port 500) never collide between tests.
+#
+# Logging queues of 1000 messages count against one per-user limit of queue
+# memory that namespaces do not separate (RLIMIT_MSGQUEUE: about seven such
+# queues for root). Binaries whose cases create one (every case that starts
+# rtframe) say FRAMEWORK_QUEUE and take a slot of the "mqueue" resource
+# declared in tests/resources.json, so a parallel run never exceeds it.
 set(CELL_ISOLATE ${CMAKE_SOURCE_DIR}/tests/isolate)
 
 function(cell_add_gtest target)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "FRAMEWORK_QUEUE" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${target} ${ARG_SOURCES})
   target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   set_target_properties(${target} PROPERTIES CROSSCOMPILING_EMULATOR ${CELL_ISOLATE})
-  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                       PROPERTIES TIMEOUT 300)
+  set(properties TIMEOUT 300)
+  if(ARG_FRAMEWORK_QUEUE)
+    list(APPEND properties RESOURCE_GROUPS "mqueue:1")
+  endif()
+  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES ${properties})
 endfunction()

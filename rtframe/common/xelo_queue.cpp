@@ -167,7 +167,10 @@ long system_queue_msg_max()
 
 std::string queue_limit_hint(int err, int max_message_number)
 {
-    if (err != EINVAL && err != EMFILE && err != ENOMEM)
+    if (err == EMFILE)
+        return " (the queue memory of this user is exhausted: RLIMIT_MSGQUEUE, 'ulimit -q', counts every queue the"
+               " user holds)";
+    if (err != EINVAL && err != ENOMEM)
         return "";
     const long msg_max = system_queue_msg_max();
     if (msg_max < 0 || max_message_number <= msg_max)

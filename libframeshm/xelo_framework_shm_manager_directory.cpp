@@ -1,0 +1,369 @@
+// The cyclic variable directory: labels to ids, aliases, metadata and the
+// checks (with their diagnostic texts) of every id, size and offset.
+
+#include <climits>
+#include <cstring>
+#include <stdexcept>
+
+#include "xelo_framework_shm_manager.h"
+#include "xelo_string_functions.h"
+
+using XELO_String_Functions::num2str;
+
+namespace {
+bool in_table(int index, uint32_t count)
+{
+    return index >= 0 && static_cast<uint32_t>(index) < count;
+}
+}  // namespace
+
+std::string Framework_Shared_Memory_Manager::label_of(const char (&name_id)[FRAMEWORK_NAME_ID_SIZE])
+{
+    return std::string(name_id, strnlen(name_id, FRAMEWORK_NAME_ID_SIZE));
+}
+
+bool Framework_Shared_Memory_Manager::label_equals(const char (&name_id)[FRAMEWORK_NAME_ID_SIZE],
+                                                   const std::string& label)
+{
+    const std::size_t length = strnlen(name_id, FRAMEWORK_NAME_ID_SIZE);
+    return length == label.size() && std::memcmp(name_id, label.data(), length) == 0;
+}
+
+int Framework_Shared_Memory_Manager::output_index_of(int output_id)
+{
+    return output_id < INT_MIN + OUTPUT_ID_OFFSET ? INT_MIN : output_id - OUTPUT_ID_OFFSET;
+}
+
+int Framework_Shared_Memory_Manager::find_input_index(const std::string& label) const
+{
+    for (uint32_t i = 0; i < m_input_app_size; ++i)
+        if (label_equals(input_record(static_cast<int>(i)).name_id, label))
+            return static_cast<int>(i);
+    return -1;
+}
+
+int Framework_Shared_Memory_Manager::find_output_index(const std::string& label) const
+{
+    for (uint32_t i = 0; i < m_output_app_size; ++i)
+        if (label_equals(output_record(static_cast<int>(i)).name_id, label))
+            return static_cast<int>(i);
+    return -1;
+}
+
+// ---- lookup by label ------------------------------------------------------------
+
+int Framework_Shared_Memory_Manager::get_input_id_ex(std::string label)
+{
+    int index;
+    {
+        Scoped_Lock lock(*this, m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
+        index = find_input_index(label);
+        if (index != -1)
+            m_input_is_taken[m_actual_input_id[index]] = 1;
+        lock.unlock();
+    }
+    if (index == -1)
+        throw std::runtime_error("[Framework_Shared_Memory_Manager][get_input_id_ex] input name is not valid :: " +
+                                 label);
+    return index;
+}
+
+int Framework_Shared_Memory_Manager::get_output_ro_id_ex(std::string label)
+{
+    int index;
+    {
+        Scoped_Lock lock(*this, m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+        index = find_output_index(label);
+        if (index != -1)
+            m_output_is_taken[m_actual_output_id[index]] = 1;
+        lock.unlock();
+    }
+    if (index == -1)
+        throw std::runtime_error("[Framework_Shared_Memory_Manager][get_output_ro_id_ex] output name is not valid: " +
+                                 label);
+    return index + OUTPUT_ID_OFFSET;
+}
+
+bool Framework_Shared_Memory_Manager::has_input_ex(std::string label) const
+{
+    Scoped_Lock lock(*this, m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
+    const bool found = find_input_index(label) != -1;
+    lock.unlock();
+    return found;
+}
+
+bool Framework_Shared_Memory_Manager::has_output_ex(std::string label) const
+{
+    Scoped_Lock lock(*this, m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+    const bool found = find_output_index(label) != -1;
+    lock.unlock();
+    return found;
+}
+
+// ---- aliases ---------------------------------------------------------------------
+
+int Framework_Shared_Memory_Manager::get_pointed_input_id_ex(int current_id, int iteration_number) const
+{
+    const std::string method = "[Framework_Shared_Memory_Manager][get_pointed_input_id_ex] ";
+    for (;;) {
+        if (int64_t{iteration_number} >= int64_t{m_input_app_size})
+            throw std::runtime_error(method + "too many iterations!!" + " ( current_id :: " + num2str(current_id) +
+                                     " , iteration_number :: " + num2str(iteration_number) + " )");
+        if (!in_table(current_id, m_input_app_size) || m_shm_application_input_data.app_data_ptr == nullptr)
+            throw std::runtime_error(method + "input id not valid :: " + num2str(current_id));
+        const Shared_Application_Data_Struct& record = input_record(current_id);
+        if (record.is_alias == 0)
+            return current_id;
+        const int target = find_input_index(label_of(record.alias_of));
+        if (target == -1)
+            throw std::runtime_error(method + "no alias found!! " + "'" + label_of(record.name_id) + " points to " +
+                                     "'" + label_of(record.alias_of) + "' which is not defined in inputs vector!");
+        current_id = target;
+        ++iteration_number;
+    }
+}
+
+int Framework_Shared_Memory_Manager::get_pointed_output_id_ex(int current_id, int iteration_number) const
+{
+    const std::string method = "[Framework_Shared_Memory_Manager][get_pointed_output_id_ex] ";
+    for (;;) {
+        if (int64_t{iteration_number} >= int64_t{m_output_app_size})
+            throw std::runtime_error(method + "too many iterations!!" + " ( current_id :: " + num2str(current_id) +
+                                     " , iteration_number :: " + num2str(iteration_number) + " )");
+        if (!in_table(current_id, m_output_app_size) || m_shm_application_output_data.app_data_ptr == nullptr)
+            throw std::runtime_error(method + "output id not valid :: " + num2str(current_id));
+        const Shared_Application_Data_Struct& record = output_record(current_id);
+        if (record.is_alias == 0)
+            return current_id;
+        const int target = find_output_index(label_of(record.alias_of));
+        if (target == -1)
+            throw std::runtime_error(method + "no alias found!! " + "'" + label_of(record.name_id) + " points to " +
+                                     "'" + label_of(record.alias_of) + "' which is not defined in outputs vector!");
+        current_id = target;
+        ++iteration_number;
+    }
+}
+
+// ---- parameter checks ------------------------------------------------------------
+
+int Framework_Shared_Memory_Manager::check_input_input_param_and_get_actual_id_ex(const char* caller,
+                                                                                  const char* file, int line,
+                                                                                  int input_id, bool check_taken,
+                                                                                  int size, int offset) const
+{
+    auto refuse = [&](const char* message, int actual, int shown_size, int shown_offset) {
+        return std::runtime_error(get_input_additional_info(caller, file, line, message, input_id, actual,
+                                                            shown_size, shown_offset));
+    };
+    if (!in_table(input_id, m_input_app_size) || m_shm_application_input_data.app_data_ptr == nullptr ||
+        static_cast<std::size_t>(input_id) >= m_actual_input_id.size())
+        throw refuse("Sorry, input id not valid!", -1, -1, -1);
+    const int actual = m_actual_input_id[input_id];
+    if (check_taken && m_input_is_taken[actual] == 0)
+        throw refuse("Sorry, input id not taken!", actual, -1, -1);
+    const Shared_Application_Data_Struct& record = input_record(actual);
+    const int64_t dim = record.byte_dim;
+    if (offset == -1) {
+        if (size == -1 || size == dim)
+            return actual;
+        throw refuse("Sorry, size is not correct!!", actual, size, -1);
+    }
+    if (record.type != BYTE_ARRAY_FSM)
+        throw refuse("Sorry, input_id type is not BYTE_ARRAY!", actual, -1, -1);
+    if (size == -1)
+        throw refuse("Sorry, size is not correct!!\n\t\t\t given input_size :: -1", actual, -1, offset);
+    if (size > dim || size <= 0)
+        throw refuse("Sorry, size is not correct!!", actual, size, offset);
+    if (offset >= dim || offset < 0)
+        throw refuse("Sorry, offset is not correct!!", actual, size, offset);
+    if (int64_t{size} + offset > dim)
+        throw refuse("Sorry, combination size + offset is not correct!!", actual, size, offset);
+    return actual;
+}
+
+int Framework_Shared_Memory_Manager::check_output_input_param_and_get_actual_id_ex(const char* caller,
+                                                                                   const char* file, int line,
+                                                                                   int output_index,
+                                                                                   bool check_taken, int size,
+                                                                                   int offset) const
+{
+    auto refuse = [&](const char* message, int actual, int shown_size, int shown_offset) {
+        return std::runtime_error(get_output_additional_info(caller, file, line, message, output_index, actual,
+                                                             shown_size, shown_offset));
+    };
+    if (!in_table(output_index, m_output_app_size) || m_shm_application_output_data.app_data_ptr == nullptr ||
+        static_cast<std::size_t>(output_index) >= m_actual_output_id.size())
+        throw refuse("Sorry, output_id not valid!", -1, -1, -1);
+    const int actual = m_actual_output_id[output_index];
+    if (check_taken && m_output_is_taken[actual] == 0)
+        throw refuse("Sorry, output_id not taken!", actual, -1, -1);
+    const Shared_Application_Data_Struct& record = output_record(actual);
+    const int64_t dim = record.byte_dim;
+    if (offset == -1) {
+        if (size == -1 || size == dim)
+            return actual;
+        throw refuse("Sorry, size is not correct!!", actual, size, -1);
+    }
+    if (record.type != BYTE_ARRAY_FSM)
+        throw refuse("Sorry, output_id type is not BYTE_ARRAY!", actual, -1, -1);
+    if (size == -1)
+        throw refuse("Sorry, size is not correct!!\n\t\t\t given output_size :: -1", actual, -1, offset);
+    if (size > dim || size <= 0)
+        throw refuse("Sorry, size is not correct!!", actual, size, offset);
+    if (offset >= dim || offset < 0)
+        throw refuse("Sorry, offset is not correct!!", actual, size, offset);
+    if (int64_t{size} + offset > dim)
+        throw refuse("Sorry, combination size + offset is not correct!!", actual, size, offset);
+    return actual;
+}
+
+// ---- diagnostic texts -------------------------------------------------------------
+
+std::string Framework_Shared_Memory_Manager::get_input_additional_info(std::string method, std::string file, int line,
+                                                                       std::string message, int given_id,
+                                                                       int actual_id, int size, int offset) const
+{
+    const bool mapped = m_shm_application_input_data.app_data_ptr != nullptr;
+    std::string text = "[Framework_Shared_Memory_Manager][" + method + "] " + message;
+    text += "\n\t\t\t given input_id :: " + num2str(given_id);
+    if (actual_id != given_id && actual_id != -1 && mapped && in_table(given_id, m_input_app_size) &&
+        in_table(actual_id, m_input_app_size)) {
+        text += "\n\t\t\t given input is an alias :: " + label_of(input_record(given_id).name_id) + " --> " +
+                label_of(input_record(actual_id).name_id);
+        text += "\n\t\t\t actual input_id :: " + num2str(actual_id);
+    }
+    if (size != -1)
+        text += "\n\t\t\t given input_size :: " + num2str(size);
+    if (offset != -1)
+        text += "\n\t\t\t given input_offset :: " + num2str(offset);
+    if (actual_id >= 0) {
+        text += "\n\t\t\t Additional input info..";
+        if (mapped && in_table(actual_id, m_input_app_size)) {
+            const Shared_Application_Data_Struct& record = input_record(actual_id);
+            text += "\n\t\t\t input_label :: " + label_of(record.name_id);
+            text += "\n\t\t\t input_size :: " + num2str(record.byte_dim);
+            text += "\n\t\t\t input_byte_offset :: " + num2str(record.byte_offs);
+            text += "\n\t\t\t input_bit_offset :: " + num2str(record.bit_offs);
+            text += "\n\t\t\t input_is_taken :: " + num2str(static_cast<int>(m_input_is_taken[actual_id]));
+        } else {
+            text += "\n\t\t\t max available input id :: " + num2str(static_cast<int64_t>(m_input_app_size) - 1);
+        }
+    }
+    text += "\n\t ( exception @ " + file + ":" + num2str(line) + " )";
+    return text;
+}
+
+std::string Framework_Shared_Memory_Manager::get_output_additional_info(std::string method, std::string file,
+                                                                        int line, std::string message, int given_id,
+                                                                        int actual_id, int size, int offset) const
+{
+    const bool mapped = m_shm_application_output_data.app_data_ptr != nullptr;
+    std::string text = "[Framework_Shared_Memory_Manager][" + method + "] " + message;
+    text += "\n\t\t\t given output_id :: " + num2str(given_id);
+    if (actual_id != given_id && actual_id != -1 && mapped && in_table(given_id, m_output_app_size) &&
+        in_table(actual_id, m_output_app_size)) {
+        text += "\n\t\t\t given output is an alias :: " + label_of(output_record(given_id).name_id) + " --> " +
+                label_of(output_record(actual_id).name_id);
+        text += "\n\t\t\t actual output_id :: " + num2str(actual_id);
+    }
+    if (size != -1)
+        text += "\n\t\t\t given output_size :: " + num2str(size);
+    if (offset != -1)
+        text += "\n\t\t\t given output_offset :: " + num2str(offset);
+    if (actual_id >= 0) {
+        text += "\n\t\t\t Additional info..";
+        if (mapped && in_table(actual_id, m_output_app_size)) {
+            const Shared_Application_Data_Struct& record = output_record(actual_id);
+            text += "\n\t\t\t output_label :: " + label_of(record.name_id);
+            text += "\n\t\t\t output_size :: " + num2str(record.byte_dim);
+            text += "\n\t\t\t output_byte_offset :: " + num2str(record.byte_offs);
+            text += "\n\t\t\t output_bit_offset :: " + num2str(record.bit_offs);
+            text += "\n\t\t\t output_group_id :: " + num2str(record.group_id);
+            text += "\n\t\t\t output_is_taken :: " + num2str(static_cast<int>(m_output_is_taken[actual_id]));
+            text += "\n\t\t\t output_is_already_rw :: " + num2str(static_cast<int>(record.is_already_rw));
+            if (record.is_already_rw != 0)
+                text += "\n\t\t\t output_taken_by_app_id :: " + num2str(record.application_number_take_rw);
+        } else {
+            text += "\n\t\t\t max available output id :: " + num2str(static_cast<int64_t>(m_output_app_size) - 1);
+        }
+    }
+    text += "\n\t ( exception @ " + file + ":" + num2str(line) + " )";
+    return text;
+}
+
+// ---- metadata ------------------------------------------------------------------------
+
+std::string Framework_Shared_Memory_Manager::get_input_label_ex(int input_id, bool taken_check) const
+{
+    check_input_input_param_and_get_actual_id_ex("get_input_label_ex", SOURCE_FILE, __LINE__, input_id, taken_check,
+                                                 -1, -1);
+    return label_of(input_record(input_id).name_id);
+}
+
+unsigned Framework_Shared_Memory_Manager::get_input_dim_ex(int input_id) const
+{
+    const int actual =
+        check_input_input_param_and_get_actual_id_ex("get_input_dim_ex", SOURCE_FILE, __LINE__, input_id, false, -1, -1);
+    Scoped_Lock lock(*this, m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
+    const unsigned dim = input_record(actual).byte_dim;
+    lock.unlock();
+    return dim;
+}
+
+int Framework_Shared_Memory_Manager::get_input_type_ex(int input_id) const
+{
+    const int actual = check_input_input_param_and_get_actual_id_ex("get_input_type_ex", SOURCE_FILE, __LINE__,
+                                                                    input_id, false, -1, -1);
+    Scoped_Lock lock(*this, m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
+    const int type = input_record(actual).type;
+    lock.unlock();
+    return type;
+}
+
+int Framework_Shared_Memory_Manager::get_input_group_ex(int input_id) const
+{
+    const int actual = check_input_input_param_and_get_actual_id_ex("get_input_group_ex", SOURCE_FILE, __LINE__,
+                                                                    input_id, false, -1, -1);
+    Scoped_Lock lock(*this, m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
+    const int group = input_record(actual).group_id;
+    lock.unlock();
+    return group;
+}
+
+std::string Framework_Shared_Memory_Manager::get_output_label_ex(int output_id, bool taken_check) const
+{
+    const int index = output_index_of(output_id);
+    check_output_input_param_and_get_actual_id_ex("get_output_label_ex", SOURCE_FILE, __LINE__, index, taken_check,
+                                                  -1, -1);
+    return label_of(output_record(index).name_id);
+}
+
+unsigned Framework_Shared_Memory_Manager::get_output_dim_ex(int output_id, bool taken_check) const
+{
+    const int actual = check_output_input_param_and_get_actual_id_ex(
+        "get_output_dim_ex", SOURCE_FILE, __LINE__, output_index_of(output_id), taken_check, -1, -1);
+    Scoped_Lock lock(*this, m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+    const unsigned dim = output_record(actual).byte_dim;
+    lock.unlock();
+    return dim;
+}
+
+int Framework_Shared_Memory_Manager::get_output_type_ex(int output_id, bool taken_check) const
+{
+    const int actual = check_output_input_param_and_get_actual_id_ex(
+        "get_output_type_ex", SOURCE_FILE, __LINE__, output_index_of(output_id), taken_check, -1, -1);
+    Scoped_Lock lock(*this, m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+    const int type = output_record(actual).type;
+    lock.unlock();
+    return type;
+}
+
+int Framework_Shared_Memory_Manager::get_output_group_ex(int output_id, bool taken_check) const
+{
+    const int actual = check_output_input_param_and_get_actual_id_ex(
+        "get_output_group_ex", SOURCE_FILE, __LINE__, output_index_of(output_id), taken_check, -1, -1);
+    Scoped_Lock lock(*this, m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+    const int group = output_record(actual).group_id;
+    lock.unlock();
+    return group;
+}

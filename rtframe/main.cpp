@@ -1,0 +1,161 @@
+// rtframe: the framework server. Reads its options, locks its memory and
+// runs one framework object per pass of the restart loop.
+#include <getopt.h>
+#include <sys/mman.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "framework_stopped.h"
+#include "stop_flag.h"
+#include "xelo_framework.h"
+#include "xelo_log.h"
+
+namespace {
+std::string cfg_file_use = "/usr/local/etc/rtframe/application_descriptor.xml";
+std::string bridge_descriptor_file;
+bool single_connection = false;
+bool master_simulation = false;
+bool xml_split_local_root = false;
+bool is_bridge_enabled = false;
+bool is_bridge_master = false;
+
+const option long_options[] = {
+    {"single-connection", no_argument, nullptr, 's'},
+    {"master-offline", no_argument, nullptr, 'o'},
+    {"develop", no_argument, nullptr, 'd'},
+    {"bridge-master", no_argument, nullptr, 'm'},
+    {"config-file", required_argument, nullptr, 'c'},
+    {"bridge-descriptor", required_argument, nullptr, 'b'},
+    {"help", no_argument, nullptr, 'h'},
+    {nullptr, 0, nullptr, 0},
+};
+
+void print_help()
+{
+    log_inf("\t XELO EtherCAT Framework Help ");
+    log_inf("\t <-- Option not necessary -->");
+    log_inf("\t\t --config-file [c] filename : configuration file [ default = "
+            "/usr/local/etc/rtframe/application_descriptor.xml ]");
+    log_inf("\t\t --single-connection [s] : [ default = 0 / OFF ]");
+    log_inf("\t\t --master-offline [o] : master ethercat simulation ");
+    log_inf("\t\t --develop [d] : xml file split root is the local defined one");
+    log_inf("\t\t --bridge-descriptor [b] : bridge descriptor file");
+    log_inf("\t\t --bridge-master [m] : is bridge master");
+    log_inf("\t\t --help [h] : print this help ");
+}
+
+enum class Parsed { RUN, HELP, BAD_OPTION };
+
+Parsed parse_options(int argc, char** argv)
+{
+    for (;;) {
+        opterr = 0;
+        const int option = getopt_long(argc, argv, "sodmc:b:h", long_options, nullptr);
+        switch (option) {
+        case -1: return Parsed::RUN;
+        case 's':
+            single_connection = true;
+            log_war("### Arg -> Single Connection On ###");
+            break;
+        case 'o':
+            master_simulation = true;
+            log_war("### Arg -> Master Simulation On ###");
+            break;
+        case 'd':
+            xml_split_local_root = true;
+            log_war("### Arg -> Load from Local Path On ###");
+            break;
+        case 'm':
+            is_bridge_master = true;
+            log_war("### Arg -> Is Bridge Master On ###");
+            break;
+        case 'c':
+            cfg_file_use = optarg;
+            log_war("### Arg -> Config file: " + cfg_file_use + " ###");
+            break;
+        case 'b':
+            bridge_descriptor_file = optarg;
+            is_bridge_enabled = true;
+            log_war("### Arg -> Bridge Descriptor: " + bridge_descriptor_file + " ###");
+            break;
+        case 'h': print_help(); return Parsed::HELP;
+        default: print_help(); return Parsed::BAD_OPTION;
+        }
+    }
+}
+
+// Checks of the parsed options; the error text, or empty when rtframe can run.
+std::string option_error()
+{
+    if (is_bridge_master && !is_bridge_enabled)
+        return "Bridge master enabled but no bridge descriptor loaded!";
+    if (is_bridge_enabled)
+        return "### The socket bridge (--bridge-descriptor, --bridge-master) is not built yet: run rtframe without "
+               "it ###";
+    if (!master_simulation)
+        return "### rtframe needs the EtherCAT master connection, which is not built yet: run it with "
+               "--master-offline (-o) ###";
+    return "";
+}
+
+void lock_memory()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer reserves terabytes of shadow memory that cannot be locked.
+    log_war("### Memory not locked: AddressSanitizer build ###");
+#else
+    if (mlockall(MCL_CURRENT | MCL_FUTURE) != 0)
+        log_war("### mlockall failed: running with unlocked memory ###");
+#endif
+}
+
+// One pass: builds the framework object, which returns when its real-time
+// thread has ended; destroying it stops the pass's other threads.
+void run_pass()
+{
+    try {
+        XELO_Framework_ex framework(cfg_file_use, master_simulation, single_connection, xml_split_local_root,
+                                    is_bridge_enabled, is_bridge_master, bridge_descriptor_file);
+    } catch (const Framework_Stopped&) {
+        // the stop request ends the loop below
+    } catch (const std::exception& error) {
+        log_err(error.what());
+    }
+}
+
+int stop_requested_exit()
+{
+    log_war("### Stop Requested ... Exit ###");
+    return EXIT_SUCCESS;
+}
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    log_inf("### XELO EtherCAT Framework ###");
+    switch (parse_options(argc, argv)) {
+    case Parsed::HELP: return EXIT_SUCCESS;
+    case Parsed::BAD_OPTION: log_err("### Option not recognized! ###"); return EXIT_FAILURE;
+    case Parsed::RUN: break;
+    }
+    const std::string error = option_error();
+    if (!error.empty()) {
+        log_err(error);
+        return EXIT_FAILURE;
+    }
+    lock_memory();
+    install_stop_signal_handlers();
+    for (;;) {
+        run_pass();
+        if (process_stop_flag().is_set())
+            return stop_requested_exit();
+        if (single_connection) {
+            log_war("### Single Connection On ... Exit ###");
+            return EXIT_SUCCESS;
+        }
+        log_war("### Try Connection Restart ... ###");
+        if (process_stop_flag().sleep_for(1000))
+            return stop_requested_exit();
+    }
+}

@@ -1,0 +1,206 @@
+#pragma once
+
+#include <semaphore.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "fab_descriptors.h"
+#include "framework_shm_holders.h"
+#include "framework_thread.h"
+#include "periodic_timer.h"
+#include "rt_log.h"
+#include "shm_segment.h"
+#include "stop_flag.h"
+#include "virtual_slave.h"
+#include "xelo_app_desc_manager.h"
+#include "xelo_queue.h"
+
+constexpr uint32_t FRAMEWORK_VERSION_MAJOR = 4;
+constexpr uint32_t FRAMEWORK_VERSION_MINOR = 0;
+constexpr uint32_t FRAMEWORK_VERSION_PATCH = 0;
+
+// A process-local semaphore, initialised to 0 and destroyed with its owner.
+class Local_Semaphore {
+public:
+    explicit Local_Semaphore(const char* name);
+    ~Local_Semaphore();
+    Local_Semaphore(const Local_Semaphore&) = delete;
+    Local_Semaphore& operator=(const Local_Semaphore&) = delete;
+    sem_t* get() { return &m_sem; }
+
+private:
+    sem_t m_sem;
+};
+
+// The framework server: one object per pass of rtframe's restart loop. The
+// constructor runs the whole pass: it loads the application descriptor,
+// starts the logger, master-manager, real-time and save threads and returns
+// when the real-time thread has ended (its exit path has released the
+// segments). The destructor stops and joins the other threads.
+//
+// This build serves the master-offline mode only: a periodic timer stands in
+// for the EtherCAT master's tick. A pass also ends when process_stop_flag()
+// is raised (SIGINT, SIGTERM).
+class XELO_Framework_ex {
+public:
+    XELO_Framework_ex(std::string application_descriptor_file, bool master_simulation, bool single_connection,
+                      bool xml_split_local_root, bool is_bridge_enabled, bool is_bridge_master,
+                      std::string bridge_descriptor_file);
+    ~XELO_Framework_ex();
+    XELO_Framework_ex(const XELO_Framework_ex&) = delete;
+    XELO_Framework_ex& operator=(const XELO_Framework_ex&) = delete;
+
+    friend void* QueueReaderThreadStartup(void* framework);
+    friend void* MasterManagerThreadStartup(void* framework);
+    friend void* FrameworkThreadStartup(void* framework);
+    friend void* FrameworkThreadSave(void* framework);
+
+private:
+    // ---- start-up sequence (main thread) -----------------------------------
+    void log_version();
+    void open_logging_queue_writer();
+    bool wait_until_ready(const std::atomic<bool>& ready, long timeout_ms) const;
+    bool stop_requested() const { return m_stop.is_set() || process_stop_flag().is_set(); }
+
+    // ---- segments: creation and release ------------------------------------
+    template <typename T>
+    void open_connect_and_shared_rt_memory_ex(Shared_Memory_Info* shm_info, T** shm_ptr, std::string name,
+                                              int count, bool unlink_on_release = true);
+    void open_shared_memories_ex();
+    void open_info_memory_ex();
+    void open_cyclic_memory_ex();
+    void open_application_data_memory_ex();
+    void fill_application_data_table_ex(Shared_Application_Data_Struct* table, const IO_Descriptor_List& variables,
+                                        const std::vector<Slave_Ethercat>& slaves, uint32_t image_size);
+    void open_async_data_memory_ex();
+    void open_data_sem_group_ex();
+    void release_all_sems();
+    void release_all_shms();
+
+    // ---- process image (real-time thread) ----------------------------------
+    void extract_memory_info_ex();
+    void set_outputs_default_value();
+    void update_slave_ex();
+    void find_reserved_variables_ex();
+    void write_status_variables();
+    void read_logging_switches();
+
+    // ---- real-time thread ---------------------------------------------------
+    void start_up_ex();
+    void set_ready_to_start(uint32_t value, const char* mutex_label);
+    void run_ex();
+    int64_t wait_syncro_tick();
+    void run_tick_work();
+    void exit_path(const char* reason, bool is_error);
+
+    // ---- application wake-up and watchdog ----------------------------------
+    void check_and_post_sems_ex();
+    void expire_application_ex(int slot);
+    void release_outputs_of(int slot);
+    void release_async_outputs_of(int slot);
+    void release_sem_data_of_ex(int slot);
+    bool post_sem_data_semaphore_ex(bool is_post_rt, int sem_id, int app_id, bool is_from_watchdog,
+                                    bool bypass_app_id_check);
+
+    // ---- master manager (offline branch) -----------------------------------
+    void open_master_comunication_ex();
+    void clear_last_ethercat_master_error();
+
+    // ---- save thread --------------------------------------------------------
+    void save_run_ex();
+
+    // ---- logger thread (xelo_framework_shadows_logger.cpp) -----------------
+    void start_logging_queue_reader_thread();
+    void open_logging_queue_reader_ex();
+    void queue_read_run_ex();
+
+    // Segments, filled by the real-time thread; every mapping is owned by m_segments.
+    Shared_Application_Data_Ptrs m_shm_xeno_application_input_data;
+    Shared_Application_Data_Ptrs m_shm_xeno_application_output_data;
+    Shared_Async_Data_Ptrs m_shm_xeno_async_data;
+    Shared_Cyclic_Data_Ptrs m_shm_xeno_cyclic_data;
+    Shared_Info_Ptr m_shm_xeno_info;
+    Shared_Sem_Data_Group m_shm_sem_group_data;
+    struct Owned_Segment {
+        std::unique_ptr<Shm_Segment> segment;
+        bool unlink_on_release;
+    };
+    std::vector<Owned_Segment> m_segments;
+
+    // Descriptor lists, filled by the descriptor manager.
+    std::vector<Data_Semaphore_Group*> m_sem_group_data_vector;
+    std::vector<IO_Descriptor*> m_inputs_vector;
+    std::vector<IO_Descriptor*> m_outputs_vector;
+    std::vector<Async_IO_Descriptor*> m_async_inputs_vector;
+    std::vector<Async_IO_Descriptor*> m_async_outputs_vector;
+
+    Virtual_Slave m_virtual_slave;
+    Application_Descriptor_Manager appl_desc_mngr;
+
+    std::atomic<bool> m_is_running{false};
+    std::atomic<bool> m_master_connect_is_open{false};
+    const bool m_master_simulation;
+    const bool m_single_connection;
+    std::atomic<bool> m_shared_memories_is_opened{false};
+    const bool m_is_bridge_enabled;
+
+    // Reserved status variables: byte position in the input image and the
+    // width written or read (the smaller of declared and natural width).
+    struct Reserved_Variable {
+        const char* name;
+        const char* label;  // of the line that reports where it was found
+        uint32_t natural_width;
+        int byte_offset;
+        uint32_t width;
+    };
+    enum Reserved_Index { ONLINE, ERROR_TYPE, ERROR_CODE, ERROR_MSG, REFRESH_LOGGING, SEM_DATA_LOGGING, RESERVED_COUNT };
+    Reserved_Variable m_reserved[RESERVED_COUNT];
+
+    uint32_t m_inputs_byte_dim = 0;
+    uint32_t m_outputs_byte_dim = 0;
+    std::vector<Slave_Ethercat> m_input_slaves;
+    std::vector<Slave_Ethercat> m_output_slaves;
+    uint32_t m_input_slaves_size = 0;
+    uint32_t m_output_slaves_size = 0;
+
+    int16_t m_last_ethercat_master_error_type = 0;
+    int16_t m_last_ethercat_master_error_code = 0;
+    char m_last_ethercat_master_error_msg[100] = {};
+
+    uint32_t m_absolute_tick = 0;
+    bool m_enable_refresh_logging = false;
+    bool m_enable_sem_data_logging = false;
+
+    Posix_Queue_Message_Writer m_xeno_logging_queue_writer;
+    Posix_Queue_Message_Reader m_xeno_logging_queue_reader;
+
+    Rt_Log m_rt_log;
+    Periodic_Timer m_periodic_timer;
+
+    // A save pass holds m_save_gate; the real-time thread's exit path takes it
+    // after clearing m_is_running, so no pass runs on released segments.
+    std::mutex m_save_gate;
+
+    // Hand-overs between the threads of a pass.
+    Local_Semaphore m_sem_start_queue_reading{"m_sem_start_queue_reading"};
+    std::atomic<bool> m_logging_queue_created{false};
+    std::atomic<bool> m_master_manager_done{false};
+    std::atomic<bool> m_realtime_ready{false};
+
+    // Declared last: destroyed first, each raising m_stop and joining.
+    Stop_Flag m_stop;
+    Framework_Thread m_logging_thread{m_stop};
+    Framework_Thread m_master_manager_thread{m_stop};
+    Framework_Thread m_realtime_thread{m_stop};
+    Framework_Thread m_save_thread{m_stop};
+};
+
+void* QueueReaderThreadStartup(void* framework);
+void* MasterManagerThreadStartup(void* framework);
+void* FrameworkThreadStartup(void* framework);
+void* FrameworkThreadSave(void* framework);

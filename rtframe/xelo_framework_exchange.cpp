@@ -1,0 +1,139 @@
+// Process-image mapping, default outputs and the exchange of every tick.
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include "cycle_mutex_guard.h"
+#include "output_default.h"
+#include "xelo_framework.h"
+#include "xelo_log.h"
+#include "xelo_thread_mtx_wrapper.h"
+
+namespace {
+const char* const RT_THREAD = "fm_realtimetask";
+
+// Lays one image out as whole slave blocks in the order in which each slave
+// address first occurs; in master-offline mode only the virtual slave.
+void map_image_ex(const IO_Descriptor_List& variables, Slave_Ethercat::Slave_Type type, uint32_t virtual_dim,
+                  bool master_simulation, const char* missing_text, std::vector<Slave_Ethercat>& slaves,
+                  uint32_t& image_dim)
+{
+    image_dim = 0;
+    for (const IO_Descriptor* variable : variables) {
+        const uint32_t address = variable->m_slave_addr;
+        const bool mapped = std::any_of(slaves.begin(), slaves.end(),
+                                        [address](const Slave_Ethercat& s) { return s.m_addr == address; });
+        if (mapped)
+            continue;
+        if (address != 0 && master_simulation)
+            continue;
+        if (address != 0)  // no master connection in this build: no slave is known
+            throw std::runtime_error(" XELO_Framework_ex:: No Slave with address: " + std::to_string(address));
+        if (virtual_dim == 0)
+            throw std::runtime_error(missing_text + std::to_string(address));
+        if (static_cast<uint64_t>(image_dim) + virtual_dim > 0x7fffffffu)
+            throw std::runtime_error(" XELO_Framework_ex:: cyclic image too large");
+        slaves.emplace_back(type, address, virtual_dim, image_dim);
+        image_dim += virtual_dim;
+    }
+}
+}  // namespace
+
+void XELO_Framework_ex::extract_memory_info_ex()
+{
+    for (IO_Descriptor* input : m_inputs_vector)
+        if (input->m_slave_addr == 0)
+            m_virtual_slave.add_input(input);
+    map_image_ex(m_inputs_vector, Slave_Ethercat::INPUT, m_virtual_slave.get_input_dim(), m_master_simulation,
+                 " XELO_Framework_ex:: No Input on Slave: ", m_input_slaves,
+                 m_inputs_byte_dim);
+    for (IO_Descriptor* output : m_outputs_vector)
+        if (output->m_slave_addr == 0)
+            m_virtual_slave.add_output(output);
+    map_image_ex(m_outputs_vector, Slave_Ethercat::OUTPUT, m_virtual_slave.get_output_dim(), m_master_simulation,
+                 " XELO_Framework_ex:: No Output on Slave: ", m_output_slaves,
+                 m_outputs_byte_dim);
+
+    log_inf("XELO_Framework_ex::m_inputs_vector.size() = " + std::to_string(m_inputs_vector.size()) + " inputs_num " +
+            std::to_string(appl_desc_mngr.inputs_num));
+    log_inf("XELO_Framework_ex::m_inputs_byte_dim = " + std::to_string(m_inputs_byte_dim));
+    log_inf("XELO_Framework_ex::m_input_slaves.size() = " + std::to_string(m_input_slaves.size()));
+    log_inf("XELO_Framework_ex::m_outputs_vector.size() = " + std::to_string(m_outputs_vector.size()) +
+            " ouputs_num " + std::to_string(appl_desc_mngr.outputs_num));
+    log_inf("XELO_Framework_ex::m_outputs_byte_dim = " + std::to_string(m_outputs_byte_dim));
+    log_inf("XELO_Framework_ex::m_output_slaves.size() = " + std::to_string(m_output_slaves.size()));
+    m_input_slaves_size = static_cast<uint32_t>(m_input_slaves.size());
+    m_output_slaves_size = static_cast<uint32_t>(m_output_slaves.size());
+    log_inf("XELO_Framework_ex::m_input_slaves_size = " + std::to_string(m_input_slaves_size));
+    log_inf("XELO_Framework_ex::m_output_slaves_size = " + std::to_string(m_output_slaves_size));
+}
+
+void XELO_Framework_ex::find_reserved_variables_ex()
+{
+    for (Reserved_Variable& reserved : m_reserved)
+        reserved.byte_offset = -1;
+    const Shared_Application_Data_Struct* table = m_shm_xeno_application_input_data.app_data_ptr;
+    std::size_t found = 0;
+    for (uint32_t k = 0; k < appl_desc_mngr.inputs_num && found < RESERVED_COUNT; ++k) {
+        const Shared_Application_Data_Struct& record = table[k];
+        if (record.is_alias)
+            continue;
+        const std::string name(record.name_id, strnlen(record.name_id, sizeof(record.name_id)));
+        for (Reserved_Variable& reserved : m_reserved) {
+            if (reserved.byte_offset != -1 || name != reserved.name)
+                continue;
+            reserved.byte_offset = static_cast<int>(record.byte_offs);
+            reserved.width = std::min(record.byte_dim, reserved.natural_width);
+            ++found;
+            log_inf(std::string("XELO_Framework_ex:: ") + reserved.label + " is " + std::to_string(k) +
+                    ", byte_offset :: " + std::to_string(record.byte_offs));
+            if (record.byte_dim != reserved.natural_width)
+                log_war(std::string("XELO_Framework_ex:: ") + reserved.name + " is declared with " +
+                        std::to_string(record.byte_dim) + " bytes: " + std::to_string(reserved.width) +
+                        " bytes of it are used");
+            break;
+        }
+    }
+    for (const Reserved_Variable& reserved : m_reserved)
+        if (reserved.byte_offset == -1)
+            throw std::runtime_error(std::string(reserved.name) + " not defined in application descriptor");
+}
+
+void XELO_Framework_ex::set_outputs_default_value()
+{
+    Mutex_Guard guard(m_shm_xeno_cyclic_data.mutex_ptr, "m_shm_xeno_cyclic_data.mutex_ptr", RT_THREAD);
+    const Shared_Application_Data_Struct* table = m_shm_xeno_application_output_data.app_data_ptr;
+    for (uint32_t i = 0; i < appl_desc_mngr.outputs_num; ++i)
+        write_output_default(table[i], m_shm_xeno_cyclic_data.outputs_ptr, m_outputs_byte_dim);
+}
+
+void XELO_Framework_ex::update_slave_ex()
+{
+    Cycle_Mutex_Guard guard(m_shm_xeno_cyclic_data.mutex_ptr, "m_shm_xeno_cyclic_data.mutex_ptr", RT_THREAD, m_rt_log);
+    m_virtual_slave.update_io();
+    write_status_variables();
+    read_logging_switches();
+}
+
+void XELO_Framework_ex::write_status_variables()
+{
+    uint8_t* image = m_shm_xeno_cyclic_data.inputs_ptr;
+    const uint8_t online = m_master_connect_is_open.load(std::memory_order_relaxed) ? 1 : 0;
+    const Reserved_Variable& online_var = m_reserved[ONLINE];
+    std::memcpy(image + online_var.byte_offset, &online, online_var.width);
+    const Reserved_Variable& type_var = m_reserved[ERROR_TYPE];
+    std::memcpy(image + type_var.byte_offset, &m_last_ethercat_master_error_type, type_var.width);
+    const Reserved_Variable& code_var = m_reserved[ERROR_CODE];
+    std::memcpy(image + code_var.byte_offset, &m_last_ethercat_master_error_code, code_var.width);
+    const Reserved_Variable& msg_var = m_reserved[ERROR_MSG];
+    std::memcpy(image + msg_var.byte_offset, m_last_ethercat_master_error_msg, msg_var.width);
+}
+
+void XELO_Framework_ex::read_logging_switches()
+{
+    const uint8_t* image = m_shm_xeno_cyclic_data.inputs_ptr;
+    const Reserved_Variable& refresh = m_reserved[REFRESH_LOGGING];
+    const Reserved_Variable& sem_data = m_reserved[SEM_DATA_LOGGING];
+    m_enable_refresh_logging = refresh.width != 0 && image[refresh.byte_offset] != 0;
+    m_enable_sem_data_logging = sem_data.width != 0 && image[sem_data.byte_offset] != 0;
+}
