@@ -3,7 +3,8 @@
 // Client side of the framework segments published by rtframe: attach with
 // version checks and an application slot, the cyclic variable directory, the
 // cyclic refresh with typed access, output ownership, the application
-// watchdog and the save request.
+// watchdog and the save request, asynchronous (SDO) variables, data groups
+// with their ring buffers, and command channels between applications.
 //
 // One manager per process, used by one thread. Every operation whose name
 // ends in _ex may throw std::runtime_error.
@@ -134,6 +135,141 @@ public:
     void turn_off_watchdog_ex();
     void save_cfg_file_ex();
 
+    // ---- asynchronous variables ---------------------------------------------
+    // Ids are plain indices. A request is posted, then polled once per cycle
+    // until it returns 1; a poll throws when the reply carries the error flag
+    // or does not come before the deadline.
+    unsigned get_async_input_total_number() const { return m_async_input_size; }
+    unsigned get_async_output_total_number() const { return m_async_output_size; }
+    int get_async_input_id_ex(std::string async_input_name);
+    // Claims the output for this application; a claimed output is refused.
+    int get_async_output_id_ex(std::string async_output_name);
+    std::string get_async_input_label_ex(int async_input_id, bool taken_check) const;
+    std::string get_async_output_label_ex(int async_output_id, bool taken_check) const;
+    Type_Definition get_async_input_type_ex(int async_input_id) const;
+    Type_Definition get_async_output_type_ex(int async_output_id) const;
+    uint32_t get_async_input_refresh_error_ex(int async_input_id) const;
+    uint32_t get_async_output_set_error_ex(int async_output_id) const;
+    void refresh_async_input_ex(int async_input_id);
+    // 1 done, 0 pending; the master state of the last refresh goes to the
+    // pointer when given, and a master offline answers 1 at once.
+    uint8_t is_async_input_refresh_ex(int async_input_id, uint8_t* is_ethercat_master_online);
+    uint8_t is_async_output_set_ex(int async_output_id, uint8_t* is_ethercat_master_online);
+    // T: signed char, unsigned char, short, unsigned short, int, unsigned int, float.
+    template <typename T>
+    T get_async_input_ex(int async_input_id) const;
+    template <typename T>
+    void set_async_output_ex(int async_output_id, T new_value);
+
+    // ---- data groups: directory and typed data -------------------------------
+    // Group and data ids are plain indices. Setters write and getters read this
+    // process's local image of a group, sized and zero-filled at attach.
+    int get_sem_data_group_read_id_ex(std::string sem_data_group_name);
+    int get_sem_data_group_write_id_ex(std::string semaphore_name, bool take_only_shared_id);
+    int get_sem_data_group_data_id_ex(int sem_group_id, std::string data_label) const;
+    std::string get_sem_data_group_name_from_id_ex(int sem_group_id) const;
+    std::string get_label_sem_data_group_data_from_id_ex(std::string sem_data_group_name, int data_id) const;
+    std::vector<std::string> get_list_sem_data_group_name() const;
+    std::vector<std::string> get_list_sem_data_group_data_name_ex(std::string sem_data_group_name) const;
+    std::vector<std::string> get_list_sem_data_group_data_name_from_id_ex(int sem_group_id) const;
+    unsigned get_sem_data_group_data_dim_ex(int sem_group_id, int data_id) const;
+    unsigned get_sem_data_group_data_byte_array_dim_ex(int sem_group_id, int data_id) const;
+    Type_Definition get_sem_data_group_data_type_ex(int sem_group_id, int data_id) const;
+    int get_sem_data_group_ring_buffer_slot_number_ex(int sem_group_id) const;
+
+    // T: signed char, unsigned char, short, unsigned short, int, unsigned int,
+    // long long, unsigned long long, float, double.
+    template <typename T>
+    void set_sem_data_group_data_ex(int sem_group_id, int data_id, T value);
+    template <typename T>
+    T get_sem_data_group_data_ex(int sem_group_id, int data_id) const;
+    void set_sem_data_group_data_byte_array_ex(int sem_group_id, int data_id, const uint8_t* source, int byte_dim,
+                                               int byte_offset);
+    // Only for a reader of the group.
+    void get_sem_data_group_data_byte_array_ex(int sem_group_id, int data_id, uint8_t* destination, int byte_dim,
+                                               int byte_offset) const;
+    // The whole image behind the slot's 4-byte tick.
+    void set_sem_data_group_data_byte_whole_slot_ex(int sem_group_id, const uint8_t* source, int byte_dim);
+
+    // Validate an access; data id, size and offset -1 mean "not given".
+    void check_sem_data_input_param_ex(const char* caller, const char* file, int line, int sem_group_id,
+                                       bool check_is_mine, bool check_free, int data_id, int size, int offset) const;
+    std::string get_sem_data_additional_info(std::string caller, std::string file, int line, std::string message,
+                                             int sem_group_id, int data_id, int size, int offset) const;
+
+    // ---- data groups: roles, posting and waiting ----------------------------
+    bool try_acquire_sem_data_group_ex(int sem_data_group_id);
+    void release_sem_data_group_ex(int semaphore_id, bool is_server_released);
+    // app_id_to_reply -1 wakes every reader, else only that reader (number + 100).
+    void post_sem_data_group_ex(int sem_group_id, bool is_exclusive_cmd, int app_id_to_reply);
+    // timeout_ms > 0 bounds the wait, 0 or less waits without limit; false on
+    // time-out. app_id_to_reply, when given, receives the exclusive poster.
+    bool wait_sem_data_group_ex(int sem_group_id, double timeout_ms, int ack_on_poster_release, int* app_id_to_reply);
+    bool post_single_sem_semaphorized_data_group_ex(int sem_id, int app_id_no_offset);
+    bool post_all_sem_semaphorized_data_group_ex(int sem_id);
+
+    // ---- data groups: ring buffer --------------------------------------------
+    void insert_ring_buffer_slot_ex(int sem_group_id);
+    // overlap (may be null) receives 1 when the writer lapped the reader, else 0.
+    bool get_ring_buffer_next_slot_ex(int sem_id, int8_t* overlap);
+    void clear_ring_buffer_ex(int sem_data_group_id);
+
+    // ---- command channels ------------------------------------------------------
+    // A channel is the pair of groups "<name>_sender" (commands) and
+    // "<name>_receiver" (answers); its id indexes this process's channel table.
+    int get_cmd_channel_id_as_client_ex(std::string cmd_channel_name);
+    int get_cmd_channel_id_as_server_ex(std::string cmd_channel_name);
+    bool try_acquire_cmd_as_client_ex(int cmd_id);
+    bool try_acquire_cmd_as_server_ex(int cmd_id);
+    void release_cmd_as_client_ex(int cmd_id);
+    void release_cmd_as_server_ex(int cmd_id);
+    bool is_server_waiting_for_command_ex(int cmd_id);
+    void send_cmd_ex(int cmd_id);
+    bool wait_answer_ex(int cmd_id, double timeout_ms);
+    bool send_cmd_and_wait_answer_ex(int cmd_id, double timeout_ms);
+    bool wait_cmd_ex(int cmd_id, double timeout_ms);
+    void send_answer_ex(int cmd_id);
+    void clear_cmd_from_client_ex(int cmd_id);
+
+    int get_cmd_data_id_to_send_ex(int cmd_id, std::string data_label);
+    int get_cmd_data_id_to_recv_ex(int cmd_id, std::string data_label);
+    Type_Definition get_send_data_type_ex(int cmd_id, int data_id);
+    Type_Definition get_recv_data_type_ex(int cmd_id, int data_id);
+    unsigned get_send_data_dim_ex(int cmd_id, int data_id);
+    unsigned get_recv_data_dim_ex(int cmd_id, int data_id);
+    unsigned get_cmd_data_dim_ex(int cmd_id, int data_id);
+    unsigned get_answ_data_dim_ex(int cmd_id, int data_id);
+    Type_Definition get_cmd_data_type_ex(int cmd_id, int data_id);
+    Type_Definition get_answ_data_type_ex(int cmd_id, int data_id);
+    unsigned get_cmd_data_byte_array_dim_ex(int cmd_id, int data_id, bool as_client);
+    unsigned get_answ_data_byte_array_dim_ex(int cmd_id, int data_id, bool as_client);
+    std::vector<std::string> get_list_cmd_send_data_args_ex(int cmd_id);
+    std::vector<std::string> get_list_cmd_recv_data_args_ex(int cmd_id);
+
+    // T: signed char, unsigned char, short, unsigned short, int, unsigned int,
+    // long long, unsigned long long, float, double.
+    template <typename T>
+    void set_cmd_data_ex(int cmd_id, int data_id, T data_value);
+    template <typename T>
+    void set_answ_data_ex(int cmd_id, int data_id, T data_value);
+    template <typename T>
+    T get_cmd_data_ex(int cmd_id, int data_id);
+    template <typename T>
+    T get_answ_data_ex(int cmd_id, int data_id);
+    template <typename T>
+    T get_cmd_data_to_send_ex(int cmd_id, int data_id);
+    template <typename T>
+    T get_answ_data_to_send_ex(int cmd_id, int data_id);
+    void set_cmd_data_byte_array_ex(int cmd_id, int data_id, const uint8_t* array_out, int byte_dim, int byte_offset);
+    void set_answ_data_byte_array_ex(int cmd_id, int data_id, const uint8_t* array_out, int byte_dim,
+                                     int byte_offset);
+    void get_cmd_data_byte_array_ex(int cmd_id, int data_id, uint8_t* array_in, int byte_dim, int byte_offset);
+    void get_answ_data_byte_array_ex(int cmd_id, int data_id, uint8_t* array_in, int byte_dim, int byte_offset);
+    void get_cmd_data_byte_array_to_send_ex(int cmd_id, int data_id, uint8_t* array_in, int byte_dim,
+                                            int byte_offset);
+    void get_answ_data_byte_array_to_send_ex(int cmd_id, int data_id, uint8_t* array_in, int byte_dim,
+                                             int byte_offset);
+
 private:
     // Locks through mutex_lock_ex; unlock() reports an unlock failure, the
     // destructor only releases a lock still held when leaving by an exception.
@@ -169,6 +305,7 @@ private:
     static const std::string CYCLIC_MUTEX;
     static const std::string INPUT_MUTEX;
     static const std::string OUTPUT_MUTEX;
+    static const std::string ASYNC_MUTEX;
 
     template <typename T>
     void open_and_connect_memory_ex(Shared_Memory_Info* shm_info, T** shm_ptr, std::string rt_name,
@@ -196,6 +333,8 @@ private:
     void init_logging_switches_ex();
     void give_back_cyclic_sem();
     void size_process_vectors();
+    void prepare_sem_data_group(int group_id);
+    void check_sem_data_group_layout_ex(int group_id) const;
 
     // detach helpers
     void release_segment(Shared_Memory_Info& shm_info, void* ptr, int64_t byte_size, const char* name);
@@ -237,6 +376,59 @@ private:
     void wait_save_cleared_ex(uint64_t& waited_ns, bool log_wait);
     uint32_t read_has_to_save_ex();
 
+    // asynchronous helpers
+    void check_async_input_input_param_ex(const char* caller, const char* file, int line, int given_async_input_id,
+                                          bool check_taken, int given_async_input_size,
+                                          int given_async_input_offset) const;
+    void check_async_output_input_param_ex(const char* caller, const char* file, int line,
+                                           int given_async_output_id, bool check_taken, int given_async_output_size,
+                                           int given_async_output_offset) const;
+    std::string get_async_input_additional_info(std::string caller, std::string file, int line, std::string msg,
+                                                int async_input_id, int async_input_size,
+                                                int async_input_offset) const;
+    std::string get_async_output_additional_info(std::string caller, std::string file, int line, std::string msg,
+                                                 int async_output_id, int async_output_size,
+                                                 int async_output_offset) const;
+    bool async_inputs_mapped() const { return m_shm_async_data.input_data_from_framework_ptr != nullptr; }
+    bool async_outputs_mapped() const { return m_shm_async_data.output_data_from_framework_ptr != nullptr; }
+    uint8_t ethercat_master_state() const;
+
+    // data-group helpers
+    bool sem_data_group_valid(int group_id) const;
+    Shared_Sem_Data_Group_Struct& group_record(int group_id) const
+    {
+        return m_shm_sem_group_data.share_sem_group_struct[group_id];
+    }
+    const Shared_Sem_Data_Group_Data_Info& datum_record(int group_id, int data_id) const
+    {
+        return m_shm_sem_group_data.data_info[group_id][data_id];
+    }
+    Shared_Sem_Data_Group_Sem_Struct& own_group_row_ex(int group_id, const char* caller) const;
+    int find_sem_data_group(const std::string& name) const;
+    int my_application_id() const { return m_my_application_number + FRAMEWORK_APPLICATION_ID_OFFSET; }
+    uint32_t ring_slots(int group_id) const;
+    uint32_t ring_position(int group_id, uint32_t post_id) const;
+    uint32_t own_absolute_tick() const;
+    void take_ring_slot(int sem_id);
+    void read_sem_data_group_byte_array_ex(const char* caller, int sem_group_id, int data_id, uint8_t* destination,
+                                           int byte_dim, int byte_offset, bool check_reader) const;
+    void check_group_reader_ex(const char* caller, int sem_group_id, int data_id) const;
+    bool wait_own_group_semaphore_ex(int sem_group_id, Shared_Sem_Data_Group_Sem_Struct& row, double timeout_ms);
+    bool take_posted_from_watchdog_flag_ex(int sem_group_id);
+    void take_published_data_ex(int sem_group_id, int* app_id_to_reply);
+    void publish_local_data(int sem_group_id);
+    void trace_semaphore(const char* operation, int answer_id) const;
+
+    // command-channel helpers
+    void check_channel_data_input_param_ex(const char* caller, const char* file, int line, int channel_id,
+                                           bool check_client, bool check_server) const;
+    int open_cmd_channel_ex(const std::string& cmd_channel_name, bool as_server);
+    void set_server_waiting_mark_ex(int sem_group_id, int32_t value);
+    void clear_server_waiting_mark(int sem_group_id);
+    void drain_own_group_semaphore_ex(int sem_group_id, const char* getvalue_error);
+    int cmd_group(int cmd_id) const;
+    int answ_group(int cmd_id) const;
+
     // ---- data members ---------------------------------------------------------
     int32_t m_my_application_number = -1;
     std::string m_my_application_name;
@@ -273,8 +465,8 @@ private:
     std::vector<uint8_t> m_async_output_is_taken;
     std::vector<std::vector<uint8_t>> m_sem_data_group_data_vectors;
     std::vector<std::vector<uint8_t>> m_sem_data_group_ring_buffer_data;
-    std::vector<uint8_t> m_sem_data_group_ring_buffer_reading_id;
-    std::vector<uint8_t> m_sem_data_group_ring_buffer_writing_id;
+    std::vector<uint32_t> m_sem_data_group_ring_buffer_reading_id;
+    std::vector<uint32_t> m_sem_data_group_ring_buffer_writing_id;
     std::vector<bool> m_sem_data_group_ring_buffer_fisrt_post;
     std::vector<Pair_Sem_Ids> m_pair_sem_ids;
     uint32_t m_is_ethercat_master_online_id = UINT32_MAX;
@@ -304,4 +496,11 @@ private:
     // This application turned its watchdog on: only the framework's expiry
     // turns it off behind its back.
     bool m_watchdog_turned_on = false;
+    // Names of the group mutexes in messages, built at attach: the common one
+    // and the one the post names.
+    std::vector<std::string> m_sem_data_group_mutex_names;
+    std::vector<std::string> m_sem_data_group_post_mutex_names;
+    // Per ring: the tick of the slot taken last (or, after a clear, of the
+    // slot before the read position), against which an overrun is detected.
+    std::vector<uint32_t> m_sem_data_group_ring_buffer_last_tick;
 };

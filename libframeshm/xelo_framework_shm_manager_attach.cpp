@@ -245,6 +245,9 @@ void Framework_Shared_Memory_Manager::connect_sem_data_group_memory()
     m_sem_data_group_ring_buffer_reading_id.assign(count, 0);
     m_sem_data_group_ring_buffer_writing_id.assign(count, 0);
     m_sem_data_group_ring_buffer_fisrt_post.assign(count, false);
+    m_sem_data_group_ring_buffer_last_tick.assign(count, 0);
+    m_sem_data_group_mutex_names.assign(count, std::string());
+    m_sem_data_group_post_mutex_names.assign(count, std::string());
 
     for (std::size_t g = 0; g < count; ++g) {
         const Shared_Sem_Data_Group_Struct& group = groups.share_sem_group_struct[g];
@@ -263,6 +266,8 @@ void Framework_Shared_Memory_Manager::connect_sem_data_group_memory()
         if (data_bytes != 0)
             open_and_connect_memory_ex(&groups.sem_data_group_struct_data_shm_info[g], &groups.data[g], data_name,
                                        data_bytes);
+        check_sem_data_group_layout_ex(static_cast<int>(g));
+        prepare_sem_data_group(static_cast<int>(g));
     }
 }
 

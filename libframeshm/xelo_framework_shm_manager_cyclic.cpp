@@ -10,31 +10,15 @@
 #include <type_traits>
 
 #include "xelo_framework_shm_manager.h"
+#include "xelo_framework_shm_manager_clock.h"
 #include "xelo_log.h"
 #include "xelo_string_functions.h"
 
 using XELO_String_Functions::num2str;
 
 namespace {
-constexpr uint64_t NS_PER_S = 1000000000ULL;
+using shm_manager_clock::deadline_after;
 constexpr float QUEUE_TIMEOUT_MS = 0.05f;
-
-// now + timeout_ns, saturating at the largest time the clock can express.
-timespec deadline_after(const timespec& now, uint64_t timeout_ns)
-{
-    const uint64_t total_ns = static_cast<uint64_t>(now.tv_nsec) + timeout_ns % NS_PER_S;
-    const uint64_t seconds = timeout_ns / NS_PER_S + total_ns / NS_PER_S;
-    constexpr auto max_seconds = std::numeric_limits<time_t>::max();
-    timespec deadline{};
-    if (now.tv_sec < 0 || seconds > static_cast<uint64_t>(max_seconds - now.tv_sec)) {
-        deadline.tv_sec = max_seconds;
-        deadline.tv_nsec = static_cast<long>(NS_PER_S - 1);
-        return deadline;
-    }
-    deadline.tv_sec = now.tv_sec + static_cast<time_t>(seconds);
-    deadline.tv_nsec = static_cast<long>(total_ns % NS_PER_S);
-    return deadline;
-}
 
 void require_buffer_ex(const void* buffer, const char* operation)
 {

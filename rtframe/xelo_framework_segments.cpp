@@ -282,6 +282,7 @@ void XELO_Framework_ex::open_data_sem_group_ex()
         r.last_post_app_id_to_answ = -1;
         r.is_server_waiting_cmd_setter = -1;
         r.ring_buffer_slot_number = d.ring_buffer_dimension;
+        r.is_buffered = d.ring_buffer_dimension > 0 ? 1 : 0;
         r.flag_only_not_rt = static_cast<int8_t>(d.flag_only_not_rt);
         if (!d.data.empty()) {
             open_connect_and_shared_rt_memory_ex(&shm.sem_data_group_struct_data_info_shm_info[static_cast<std::size_t>(g)],

@@ -44,6 +44,23 @@ TEST(Detached_Manager, RefusesEveryOperation)
         {"save", [](Framework_Shared_Memory_Manager& m) { m.save_cfg_file_ex(); }, "Failed to mutex_lock_ex -> m_shm_info.ptr->mutex"},
         {"cycle", [](Framework_Shared_Memory_Manager& m) { m.get_master_cycle_time_ns_ex(); },
          "[Framework_Shared_Memory_Manager][get_framework_cycle_time_ns_ex] Sorry, init must be done!!"},
+        {"async read", [](Framework_Shared_Memory_Manager& m) { m.get_async_input_ex<short>(0); },
+         "[Framework_Shared_Memory_Manager][get_async_input_ex] Sorry, async input id not valid!"},
+        {"async claim", [](Framework_Shared_Memory_Manager& m) { m.get_async_output_id_ex("x"); },
+         "[Framework_Shared_Memory_Manager][get_async_output_id_ex] async output name is not valid: x"},
+        {"reader", [](Framework_Shared_Memory_Manager& m) { m.get_sem_data_group_read_id_ex("g"); },
+         "[Framework_Shared_Memory_Manager][get_sem_data_group_read_id_ex] Error semaphorize group data not found... g"},
+        {"post", [](Framework_Shared_Memory_Manager& m) { m.post_sem_data_group_ex(0, false, -1); },
+         "[Framework_Shared_Memory_Manager][post_sem_data_group_ex] Sorry, sem group_id not valid!"},
+        {"wait", [](Framework_Shared_Memory_Manager& m) { m.wait_sem_data_group_ex(0, 1, 0, nullptr); },
+         "[Framework_Shared_Memory_Manager][wait_sem_data_group_ex] Sorry, sem group_id not valid!"},
+        {"ring", [](Framework_Shared_Memory_Manager& m) { m.get_ring_buffer_next_slot_ex(0, nullptr); },
+         "[Framework_Shared_Memory_Manager][get_ring_buffer_next_slot_ex] Sorry, sem group_id not valid!"},
+        {"channel", [](Framework_Shared_Memory_Manager& m) { m.get_cmd_channel_id_as_client_ex("c"); },
+         "[Framework_Shared_Memory_Manager][get_sem_data_group_read_id_ex] Error semaphorize group data not found... "
+         "c_receiver"},
+        {"command", [](Framework_Shared_Memory_Manager& m) { m.send_cmd_ex(0); },
+         "[Framework_Shared_Memory_Manager][send_cmd_ex] invalid cmd channel id, required :: 0, max available :: -1"},
     };
     for (Framework_Shared_Memory_Manager* manager : {&never, &failed})
         for (const Case& c : cases)

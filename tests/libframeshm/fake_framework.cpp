@@ -101,7 +101,47 @@ Fake_Framework::Fake_Framework(const Layout& layout)
         for (std::size_t i = 0; i < layout.outputs.size(); ++i)
             fill_record(m_outputs.app_data_ptr[i], layout.outputs[i], static_cast<int>(i));
     }
+    create_async(layout);
     info.ready_to_start = 1;
+}
+
+void Fake_Framework::create_async(const Layout& layout)
+{
+    Shared_Info_Struct& info = *m_info.ptr;
+    info.async_inputs_num = static_cast<uint32_t>(layout.async_inputs.size());
+    info.async_outputs_num = static_cast<uint32_t>(layout.async_outputs.size());
+    info.async_data_timeout_ns = 100000000;
+    if (layout.async_inputs.empty() && layout.async_outputs.empty())
+        return;
+    m_async.mutex_ptr = create<pthread_mutex_t>("/linux_framework_async_mutex", 1);
+    init_pthread_mutex_ex(m_async.mutex_ptr, true, true, true);
+    if (!layout.async_inputs.empty()) {
+        const std::size_t count = layout.async_inputs.size();
+        m_async.input_data_from_framework_ptr =
+            create<Shared_Async_Input_Data_From_Framework>("/linux_framework_async_input_from_framework_data", count);
+        m_async.input_data_to_framework_ptr =
+            create<Shared_Async_Input_Data_To_Framework>("/linux_framework_async_input_to_framework_data", count);
+        for (std::size_t i = 0; i < count; ++i) {
+            Shared_Async_Input_Data_From_Framework& record = m_async.input_data_from_framework_ptr[i];
+            std::strncpy(record.name_id, layout.async_inputs[i].label.c_str(), FRAMEWORK_NAME_ID_SIZE - 1);
+            record.type = layout.async_inputs[i].type;
+            record.byte_dimension = layout.async_inputs[i].byte_dim;
+        }
+    }
+    if (!layout.async_outputs.empty()) {
+        const std::size_t count = layout.async_outputs.size();
+        m_async.output_data_from_framework_ptr =
+            create<Shared_Async_Output_Data_From_Framework>("/linux_framework_async_output_from_framework_data", count);
+        m_async.output_data_to_framework_ptr =
+            create<Shared_Async_Output_Data_To_Framework>("/linux_framework_async_output_to_framework_data", count);
+        for (std::size_t i = 0; i < count; ++i) {
+            Shared_Async_Output_Data_From_Framework& record = m_async.output_data_from_framework_ptr[i];
+            std::strncpy(record.name_id, layout.async_outputs[i].label.c_str(), FRAMEWORK_NAME_ID_SIZE - 1);
+            record.type = layout.async_outputs[i].type;
+            record.byte_dimension = layout.async_outputs[i].byte_dim;
+            m_async.output_data_to_framework_ptr[i].application_number_take_rw = -1;
+        }
+    }
 }
 
 // A short queue (the clients only open it): every queue of the tests running

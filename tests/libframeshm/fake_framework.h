@@ -10,8 +10,10 @@
 
 // Plays the server in the framework segments, for the few server states that
 // rtframe cannot be brought into: another framework version, two bit outputs
-// that share one byte. It creates the info, cyclic and variable segments and
-// the logging queue; the reserved inputs are added in front of the inputs.
+// that share one byte, a master that is offline. It creates the info, cyclic and variable segments and
+// the logging queue (and the asynchronous ones when the layout has
+// asynchronous variables, all free and never served); the reserved inputs
+// are added in front of the inputs.
 // Wake-ups are posted by hand.
 class Fake_Framework {
 public:
@@ -24,6 +26,12 @@ public:
         bool negated;
     };
 
+    struct Async_Variable {
+        std::string label;
+        Type_Definition type;
+        uint32_t byte_dim;
+    };
+
     struct Layout {
         uint32_t version_major = 4;
         uint32_t version_minor = 0;
@@ -32,6 +40,8 @@ public:
         uint32_t input_bytes = 3;  // at least the three reserved inputs
         uint32_t output_bytes = 8;
         std::vector<Variable> outputs;
+        std::vector<Async_Variable> async_inputs;
+        std::vector<Async_Variable> async_outputs;
     };
 
     explicit Fake_Framework(const Layout& layout);
@@ -44,12 +54,14 @@ public:
     uint8_t* output_image() { return m_cyclic.outputs_ptr; }
     uint8_t* input_image() { return m_cyclic.inputs_ptr; }
     pthread_mutex_t* cyclic_mutex() { return m_cyclic.mutex_ptr; }
+    Shared_Async_Data_Ptrs& async() { return m_async; }
 
 private:
     Shared_Info_Ptr m_info;
     Shared_Cyclic_Data_Ptrs m_cyclic;
     Shared_Application_Data_Ptrs m_inputs;
     Shared_Application_Data_Ptrs m_outputs;
+    Shared_Async_Data_Ptrs m_async;
     std::vector<std::pair<std::string, std::size_t>> m_segments;
     std::vector<void*> m_mappings;
     Posix_Queue_Message_Reader m_queue;
@@ -57,4 +69,5 @@ private:
     template <typename T>
     T* create(const std::string& name, std::size_t count);
     void open_queue();
+    void create_async(const Layout& layout);
 };

@@ -1,41 +1,6 @@
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
-#include "rtframe_test.h"
-
 // Every allocation of this test binary is counted.
-namespace {
-std::atomic<long> g_allocations{0};
-}
-
-void* operator new(std::size_t size)
-{
-    ++g_allocations;
-    if (void* p = std::malloc(size == 0 ? 1 : size))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size)
-{
-    return operator new(size);
-}
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
+#include "allocation_counter.h"
+#include "rtframe_test.h"
 
 using No_Allocation = Rtframe_Test;
 
@@ -58,7 +23,7 @@ TEST_F(No_Allocation, TypedAccessAndRefreshBetweenCycles)
 
     uint8_t bytes[10] = {};
     double sum = 0;
-    const long before = g_allocations;
+    const long before = allocation_count();
     for (int cycle = 0; cycle < 50; ++cycle) {
         app->set_output_ex<bool>(outputs[0], cycle % 2 == 0);
         app->set_output_ex<signed char>(outputs[1], static_cast<signed char>(cycle));
@@ -85,6 +50,6 @@ TEST_F(No_Allocation, TypedAccessAndRefreshBetweenCycles)
         app->get_output_byte_array_ex(outputs[11], bytes, 10, 0);
         ASSERT_GE(app->refresh_data_ex(nullptr), 0);
     }
-    EXPECT_EQ(g_allocations - before, 0);
+    EXPECT_EQ(allocation_count() - before, 0);
     EXPECT_GT(sum, 0.0);  // the values were read
 }

@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -41,21 +41,31 @@ int read_ready_to_start()
 }
 }  // namespace
 
+// The server ends with the test process, also when that one crashes: a
+// server left behind keeps its logging queue, which counts against the
+// per-user queue memory of every later run.
 Rtframe_Process::Rtframe_Process(const std::string& descriptor_path) : m_log_path("/tmp/rtframe.log")
 {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, m_log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
     const std::string binary = RTFRAME_BINARY;
     std::string config = descriptor_path;
     char* argv[] = {const_cast<char*>(binary.c_str()), const_cast<char*>("-o"), const_cast<char*>("-s"),
                     const_cast<char*>("-c"), config.data(), nullptr};
-    const int rc = posix_spawn(&m_pid, binary.c_str(), &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        m_pid = -1;
+    const pid_t parent = getpid();
+    m_pid = fork();
+    if (m_pid == -1)
         throw std::runtime_error("cannot start " + binary);
+    if (m_pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent)
+            _exit(127);
+        const int log = open(m_log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (log != -1) {
+            dup2(log, STDOUT_FILENO);
+            dup2(log, STDERR_FILENO);
+            close(log);
+        }
+        execve(binary.c_str(), argv, environ);
+        _exit(127);
     }
 }
 

@@ -19,6 +19,23 @@ std::string virtual_io(const std::string& name, const std::string& type, int gro
     return xml.str();
 }
 
+std::string sem_data(const std::string& name, const std::string& type, int byte_dimension = 0)
+{
+    std::string xml = "      <sem_data data_name=\"" + name + "\" type=\"" + type + "\"";
+    if (byte_dimension != 0)
+        xml += " byte_dimension=\"" + std::to_string(byte_dimension) + "\"";
+    return xml + "/>\n";
+}
+
+std::string channel_groups(const std::string& name)
+{
+    return "    <sem sem_name=\"" + name + "_sender\" ring_buffer=\"0\" flag_only_not_rt=\"1\">\n" +
+           sem_data("code", "int8") + sem_data("target", "double") + sem_data("name", "uint8_array[0..n]", 8) +
+           "    </sem>\n    <sem sem_name=\"" + name + "_receiver\" ring_buffer=\"0\" flag_only_not_rt=\"1\">\n" +
+           sem_data("result", "int8") + sem_data("position", "double") + sem_data("note", "uint8_array[0..n]", 8) +
+           "    </sem>\n";
+}
+
 std::string alias(const std::string& name, const std::string& target)
 {
     return "    <virtual_io name_virtual=\"" + name + "\" alias_of=\"" + target + "\"/>\n";
@@ -78,15 +95,19 @@ std::string Test_Descriptor::write() const
            "index_hex=\"603F\" subindex=\"0\" data_dimension=\"2\" type=\"uint16\"/>\n"
         << "  </async_inputs>\n"
         << "  <sem_data_group>\n"
-        << "    <sem sem_name=\"trace\" ring_buffer=\"8\" flag_only_not_rt=\"0\">\n"
+        << "    <sem sem_name=\"trace\" ring_buffer=\"" << trace_slots << "\" flag_only_not_rt=\"0\">\n"
         << "      <sem_data data_name=\"framework_abs_tick\" type=\"uint32\"/>\n"
         << "      <sem_data data_name=\"position\" type=\"double\"/>\n"
         << "    </sem>\n"
         << "    <sem sem_name=\"command\" ring_buffer=\"0\" flag_only_not_rt=\"0\">\n"
         << "      <sem_data data_name=\"code\" type=\"int8\"/>\n"
         << "      <sem_data data_name=\"text\" type=\"uint8_array[0..n]\" byte_dimension=\"16\"/>\n"
-        << "    </sem>\n"
-        << "  </sem_data_group>\n"
+        << "      <sem_data data_name=\"count\" type=\"int32\"/>\n"
+        << "      <sem_data data_name=\"ratio\" type=\"double\"/>\n"
+        << "    </sem>\n";
+    if (with_channel)
+        xml << channel_groups("axis");
+    xml << "  </sem_data_group>\n"
         << "</application_descriptor>\n";
 
     const std::string path = "/tmp/application_descriptor.xml";

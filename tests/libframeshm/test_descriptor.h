@@ -13,12 +13,17 @@
 // 7), solo (uint8, no group), save_u16 (default 7), save_u8 (default 3).
 // Read-only virtual: ro_u16 (default 42). Aliases: alias_i32 -> v_i32,
 // alias_alias -> alias_i32, di_alias -> di_word. One asynchronous input and
-// output (error_code, max_torque); data groups "trace" (ring of 8 slots) and
-// "command".
+// output (error_code, max_torque); data groups "trace" (ring of
+// trace_slots slots: framework_abs_tick, position double) and "command"
+// (code int8, text 16 bytes, count int32, ratio double); with_channel adds
+// the command channel "axis": "axis_sender" (code int8, target double, name
+// 8 bytes) and "axis_receiver" (result int8, position double, note 8 bytes).
 struct Test_Descriptor {
     int slots = 3;
     uint32_t cycle_time_ns = 1000000;
     int padding_variables = 0;  // more writable virtuals, to lengthen a save
+    int trace_slots = 8;
+    bool with_channel = false;
 
     std::string write() const;
 };

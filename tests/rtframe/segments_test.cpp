@@ -88,9 +88,11 @@ TEST_F(Rtframe_Segments, EverySegmentHasItsNameSizeAndMode)
     EXPECT_EQ(g1.data_byte, 10u);
     EXPECT_EQ(g1.rw_app_id, -1);
     EXPECT_EQ(g1.is_server_waiting_cmd_setter, -1);
+    EXPECT_EQ(g1.is_buffered, 0);
     const Shared_Sem_Data_Group_Struct& trace = client.groups().share_sem_group_struct[1];
     EXPECT_EQ(trace.ring_buffer_slot_number, 4);
     EXPECT_EQ(trace.flag_only_not_rt, 1);
+    EXPECT_EQ(trace.is_buffered, 1);
     EXPECT_EQ(client.groups().semaphores[1][2].application_id, -1);
 
     for (int slot = 0; slot < 3; ++slot) {

@@ -1,0 +1,405 @@
+// Asynchronous (SDO) variables: the client posts a read or write request in
+// the asynchronous segments and polls for the server's reply, which is new
+// when its time stamp is later than the one seen at the request.
+
+#include <time.h>
+
+#include <cstring>
+#include <stdexcept>
+
+#include "xelo_framework_shm_manager.h"
+#include "xelo_framework_shm_manager_clock.h"
+#include "xelo_string_functions.h"
+
+using XELO_String_Functions::num2str;
+
+namespace {
+bool in_table(int index, uint32_t count)
+{
+    return index >= 0 && static_cast<uint32_t>(index) < count;
+}
+
+timespec monotonic_now()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now;
+}
+
+// One-byte flags as digits, never as raw bytes.
+std::string flag_text(uint8_t flag)
+{
+    return num2str(static_cast<unsigned>(flag));
+}
+
+bool reply_is_new(const Shared_Timespec& ts, const timespec& at_request)
+{
+    return shm_manager_clock::is_later(ts.tv_sec, ts.tv_nsec, at_request.tv_sec, at_request.tv_nsec);
+}
+}  // namespace
+
+const std::string Framework_Shared_Memory_Manager::ASYNC_MUTEX = "m_shm_async_data.mutex_ptr";
+
+// ---- lookup ---------------------------------------------------------------------------------
+
+int Framework_Shared_Memory_Manager::get_async_input_id_ex(std::string async_input_name)
+{
+    int found = -1;
+    if (async_inputs_mapped()) {
+        Scoped_Lock lock(*this, m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+        for (uint32_t i = 0; i < m_async_input_size && found == -1; ++i) {
+            if (label_equals(m_shm_async_data.input_data_from_framework_ptr[i].name_id, async_input_name)) {
+                m_async_input_is_taken[i] = 1;
+                found = static_cast<int>(i);
+            }
+        }
+        lock.unlock();
+    }
+    if (found == -1)
+        throw std::runtime_error("[Framework_Shared_Memory_Manager][get_async_input_id_ex] async input name is not "
+                                 "valid: " +
+                                 async_input_name);
+    return found;
+}
+
+// An output already claimed, also by this application, is not found.
+int Framework_Shared_Memory_Manager::get_async_output_id_ex(std::string async_output_name)
+{
+    int found = -1;
+    if (async_outputs_mapped()) {
+        Scoped_Lock lock(*this, m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+        for (uint32_t i = 0; i < m_async_output_size; ++i) {
+            if (!label_equals(m_shm_async_data.output_data_from_framework_ptr[i].name_id, async_output_name))
+                continue;
+            Shared_Async_Output_Data_To_Framework& request = m_shm_async_data.output_data_to_framework_ptr[i];
+            if (request.application_number_take_rw == -1) {
+                request.application_number_take_rw = my_application_id();
+                m_async_output_is_taken[i] = 1;
+                found = static_cast<int>(i);
+            }
+            break;
+        }
+        lock.unlock();
+    }
+    if (found == -1)
+        throw std::runtime_error("[Framework_Shared_Memory_Manager][get_async_output_id_ex] async output name is not "
+                                 "valid: " +
+                                 async_output_name);
+    return found;
+}
+
+// ---- checks and their texts -------------------------------------------------------------------
+
+void Framework_Shared_Memory_Manager::check_async_input_input_param_ex(const char* caller, const char* file,
+                                                                       int line, int given_async_input_id,
+                                                                       bool check_taken, int given_async_input_size,
+                                                                       int given_async_input_offset) const
+{
+    const int id = given_async_input_id;
+    auto refuse = [&](const std::string& message, int shown_size, int shown_offset) {
+        return std::runtime_error(
+            get_async_input_additional_info(caller, file, line, message, id, shown_size, shown_offset));
+    };
+    if (!in_table(id, m_async_input_size) || !async_inputs_mapped())
+        throw refuse("Sorry, async input id not valid!", -1, -1);
+    if (check_taken && m_async_input_is_taken[static_cast<std::size_t>(id)] == 0)
+        throw refuse("Sorry, async input id not taken!", -1, -1);
+    const int size = given_async_input_size;
+    const int offset = given_async_input_offset;
+    const Shared_Async_Input_Data_From_Framework& record = m_shm_async_data.input_data_from_framework_ptr[id];
+    const int64_t dim = record.byte_dimension;
+    if (offset == -1) {
+        if (size == -1 || size == dim)
+            return;
+        throw refuse("Sorry, size is not correct!!", size, -1);
+    }
+    if (record.type != BYTE_ARRAY_FSM)
+        throw refuse("Sorry, async input_id type is not BYTE_ARRAY!", -1, -1);
+    if (size == -1)
+        throw refuse("Sorry, size is not correct!!\n\t\t\t given async input_size :: -1", -1, offset);
+    if (size < 1 || size > dim)
+        throw refuse("Sorry, size is not correct!!", size, offset);
+    if (offset < 0 || offset >= dim)
+        throw refuse("Sorry, offset is not correct!!", size, offset);
+    if (int64_t{size} + offset > dim)
+        throw refuse("Sorry, combination size + offset is not correct!!", size, offset);
+}
+
+void Framework_Shared_Memory_Manager::check_async_output_input_param_ex(const char* caller, const char* file,
+                                                                        int line, int given_async_output_id,
+                                                                        bool check_taken, int given_async_output_size,
+                                                                        int given_async_output_offset) const
+{
+    const int id = given_async_output_id;
+    auto refuse = [&](const std::string& message, int shown_size, int shown_offset) {
+        return std::runtime_error(
+            get_async_output_additional_info(caller, file, line, message, id, shown_size, shown_offset));
+    };
+    if (!in_table(id, m_async_output_size) || !async_outputs_mapped())
+        throw refuse("Sorry, output_id not valid!", -1, -1);
+    if (check_taken && m_async_output_is_taken[static_cast<std::size_t>(id)] == 0)
+        throw refuse("Sorry, output_id not taken!", -1, -1);
+    const int size = given_async_output_size;
+    const int offset = given_async_output_offset;
+    const Shared_Async_Output_Data_From_Framework& record = m_shm_async_data.output_data_from_framework_ptr[id];
+    const int64_t dim = record.byte_dimension;
+    if (offset == -1) {
+        if (size == -1 || size == dim)
+            return;
+        throw refuse("Sorry, size is not correct!!", size, -1);
+    }
+    if (record.type != BYTE_ARRAY_FSM)
+        throw refuse("Sorry, output_id type is not BYTE_ARRAY!", -1, -1);
+    if (size == -1)
+        throw refuse("Sorry, size is not correct!!\n\t\t\t given output_size :: -1", -1, offset);
+    if (size < 1 || size > dim)
+        throw refuse("Sorry, size is not correct!!", size, offset);
+    if (offset < 0 || offset >= dim)
+        throw refuse("Sorry, offset is not correct!!", size, offset);
+    if (int64_t{size} + offset > dim)
+        throw refuse("Sorry, combination size + offset is not correct!!", size, offset);
+}
+
+// The records are read for the text without the lock.
+std::string Framework_Shared_Memory_Manager::get_async_input_additional_info(std::string caller, std::string file,
+                                                                             int line, std::string msg,
+                                                                             int async_input_id, int async_input_size,
+                                                                             int async_input_offset) const
+{
+    std::string text = "[Framework_Shared_Memory_Manager][" + caller + "] " + msg;
+    text += "\n\t\t\t given async_input_id :: " + num2str(async_input_id);
+    if (async_input_size != -1)
+        text += "\n\t\t\t given async_input_size :: " + num2str(async_input_size);
+    if (async_input_offset != -1)
+        text += "\n\t\t\t given async_input_offset :: " + num2str(async_input_offset);
+    if (async_input_id >= 0) {
+        text += "\n\t\t\t Additional info..";
+        if (in_table(async_input_id, m_async_input_size) && async_inputs_mapped()) {
+            const Shared_Async_Input_Data_From_Framework& from =
+                m_shm_async_data.input_data_from_framework_ptr[async_input_id];
+            const Shared_Async_Input_Data_To_Framework& to =
+                m_shm_async_data.input_data_to_framework_ptr[async_input_id];
+            const uint32_t dim = from.byte_dimension;
+            const uint32_t code = from.error_code;
+            text += "\n\t\t\t async_input_label :: " + label_of(from.name_id);
+            text += "\n\t\t\t async_input_size :: " + num2str(dim);
+            text += "\n\t\t\t async_input_to_update :: " + flag_text(to.to_update);
+            text += "\n\t\t\t async_input_error_flag :: " + flag_text(from.error_flag);
+            text += "\n\t\t\t async_input_error_code :: " + num2str(code);
+            text += "\n\t\t\t async_input_is_taken :: " +
+                    flag_text(m_async_input_is_taken[static_cast<std::size_t>(async_input_id)]);
+        } else {
+            text += "\n\t\t\t max available input id :: " + num2str(int64_t{m_async_input_size} - 1);
+        }
+    }
+    text += "\n\t\t\t ( exception @ " + file + ":" + num2str(line) + " )";
+    return text;
+}
+
+std::string Framework_Shared_Memory_Manager::get_async_output_additional_info(std::string caller, std::string file,
+                                                                              int line, std::string msg,
+                                                                              int async_output_id,
+                                                                              int async_output_size,
+                                                                              int async_output_offset) const
+{
+    std::string text = "[Framework_Shared_Memory_Manager][" + caller + "] " + msg;
+    text += "\n\t\t\t given async_output_id :: " + num2str(async_output_id);
+    if (async_output_size != -1)
+        text += "\n\t\t\t given async_output_size :: " + num2str(async_output_size);
+    if (async_output_offset != -1)
+        text += "\n\t\t\t given async_output_offset :: " + num2str(async_output_offset);
+    if (async_output_id >= 0) {
+        text += "\n\t\t\t Additional info..";
+        if (in_table(async_output_id, m_async_output_size) && async_outputs_mapped()) {
+            const Shared_Async_Output_Data_From_Framework& from =
+                m_shm_async_data.output_data_from_framework_ptr[async_output_id];
+            const Shared_Async_Output_Data_To_Framework& to =
+                m_shm_async_data.output_data_to_framework_ptr[async_output_id];
+            const uint32_t dim = from.byte_dimension;
+            const uint32_t code = from.error_code;
+            const int32_t owner = to.application_number_take_rw;
+            text += "\n\t\t\t async_output_label :: " + label_of(from.name_id);
+            text += "\n\t\t\t async_output_size :: " + num2str(dim);
+            text += "\n\t\t\t async_output_to_update :: " + flag_text(to.to_update);
+            text += "\n\t\t\t async_output_error_flag :: " + flag_text(from.error_flag);
+            text += "\n\t\t\t async_output_error_code :: " + num2str(code);
+            text += "\n\t\t\t async_output_is_taken :: " +
+                    flag_text(m_async_output_is_taken[static_cast<std::size_t>(async_output_id)]);
+            text += "\n\t\t\t async_output_taken_by_app_id :: " + num2str(owner);
+        } else {
+            text += "\n\t\t\t max available async_output_id :: " + num2str(int64_t{m_async_output_size} - 1);
+        }
+    }
+    text += "\n\t ( exception @ " + file + ":" + num2str(line) + " )";
+    return text;
+}
+
+// ---- metadata ------------------------------------------------------------------------------------
+
+std::string Framework_Shared_Memory_Manager::get_async_input_label_ex(int async_input_id, bool taken_check) const
+{
+    check_async_input_input_param_ex("get_async_input_label_ex", SOURCE_FILE, __LINE__, async_input_id, taken_check,
+                                     -1, -1);
+    return label_of(m_shm_async_data.input_data_from_framework_ptr[async_input_id].name_id);
+}
+
+std::string Framework_Shared_Memory_Manager::get_async_output_label_ex(int async_output_id, bool taken_check) const
+{
+    check_async_output_input_param_ex("get_async_output_label_ex", SOURCE_FILE, __LINE__, async_output_id,
+                                      taken_check, -1, -1);
+    return label_of(m_shm_async_data.output_data_from_framework_ptr[async_output_id].name_id);
+}
+
+Type_Definition Framework_Shared_Memory_Manager::get_async_input_type_ex(int async_input_id) const
+{
+    check_async_input_input_param_ex("get_async_input_type_ex", SOURCE_FILE, __LINE__, async_input_id, false, -1, -1);
+    Scoped_Lock lock(*this, m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+    const Type_Definition type = m_shm_async_data.input_data_from_framework_ptr[async_input_id].type;
+    lock.unlock();
+    return type;
+}
+
+Type_Definition Framework_Shared_Memory_Manager::get_async_output_type_ex(int async_output_id) const
+{
+    check_async_output_input_param_ex("get_async_output_type_ex", SOURCE_FILE, __LINE__, async_output_id, false, -1,
+                                      -1);
+    Scoped_Lock lock(*this, m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+    const Type_Definition type = m_shm_async_data.output_data_from_framework_ptr[async_output_id].type;
+    lock.unlock();
+    return type;
+}
+
+uint32_t Framework_Shared_Memory_Manager::get_async_input_refresh_error_ex(int async_input_id) const
+{
+    check_async_input_input_param_ex("get_async_input_refresh_error_ex", SOURCE_FILE, __LINE__, async_input_id, true,
+                                     -1, -1);
+    Scoped_Lock lock(*this, m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+    const uint32_t code = m_shm_async_data.input_data_from_framework_ptr[async_input_id].error_code;
+    lock.unlock();
+    return code;
+}
+
+uint32_t Framework_Shared_Memory_Manager::get_async_output_set_error_ex(int async_output_id) const
+{
+    check_async_output_input_param_ex("get_async_output_set_error_ex", SOURCE_FILE, __LINE__, async_output_id, true,
+                                      -1, -1);
+    Scoped_Lock lock(*this, m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+    const uint32_t code = m_shm_async_data.output_data_from_framework_ptr[async_output_id].error_code;
+    lock.unlock();
+    return code;
+}
+
+// ---- requests -----------------------------------------------------------------------------------
+
+void Framework_Shared_Memory_Manager::refresh_async_input_ex(int async_input_id)
+{
+    check_async_input_input_param_ex("refresh_async_input_ex", SOURCE_FILE, __LINE__, async_input_id, true, -1, -1);
+    const std::size_t i = static_cast<std::size_t>(async_input_id);
+    Scoped_Lock lock(*this, m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+    m_async_input_clock_value[i] = from_shared_timespec(m_shm_async_data.input_data_from_framework_ptr[i].ts);
+    m_shm_async_data.input_data_to_framework_ptr[i].to_update = 1;
+    m_async_input_max_clock_value[i] = shm_manager_clock::deadline_after(monotonic_now(), m_async_data_timeout_ns);
+    lock.unlock();
+}
+
+// The value and the flag are published together under the lock.
+template <typename T>
+void Framework_Shared_Memory_Manager::set_async_output_ex(int async_output_id, T new_value)
+{
+    check_async_output_input_param_ex("set_async_output_ex", SOURCE_FILE, __LINE__, async_output_id, true,
+                                      static_cast<int>(sizeof(T)), -1);
+    const std::size_t i = static_cast<std::size_t>(async_output_id);
+    Scoped_Lock lock(*this, m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+    m_async_output_clock_value[i] = from_shared_timespec(m_shm_async_data.output_data_from_framework_ptr[i].ts);
+    Shared_Async_Output_Data_To_Framework& request = m_shm_async_data.output_data_to_framework_ptr[i];
+    request.to_update = 1;
+    std::memcpy(request.new_value, &new_value, sizeof(T));
+    m_async_output_max_clock_value[i] = shm_manager_clock::deadline_after(monotonic_now(), m_async_data_timeout_ns);
+    lock.unlock();
+}
+
+template <typename T>
+T Framework_Shared_Memory_Manager::get_async_input_ex(int async_input_id) const
+{
+    check_async_input_input_param_ex("get_async_input_ex", SOURCE_FILE, __LINE__, async_input_id, true,
+                                     static_cast<int>(sizeof(T)), -1);
+    T value;
+    Scoped_Lock lock(*this, m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+    std::memcpy(&value, m_shm_async_data.input_data_from_framework_ptr[async_input_id].value, sizeof(T));
+    lock.unlock();
+    return value;
+}
+
+#define FRAMEWORK_SHM_ASYNC_TYPED_ACCESS(T)                                            \
+    template T Framework_Shared_Memory_Manager::get_async_input_ex<T>(int) const;      \
+    template void Framework_Shared_Memory_Manager::set_async_output_ex<T>(int, T);
+
+FRAMEWORK_SHM_ASYNC_TYPED_ACCESS(signed char)
+FRAMEWORK_SHM_ASYNC_TYPED_ACCESS(unsigned char)
+FRAMEWORK_SHM_ASYNC_TYPED_ACCESS(short)
+FRAMEWORK_SHM_ASYNC_TYPED_ACCESS(unsigned short)
+FRAMEWORK_SHM_ASYNC_TYPED_ACCESS(int)
+FRAMEWORK_SHM_ASYNC_TYPED_ACCESS(unsigned int)
+FRAMEWORK_SHM_ASYNC_TYPED_ACCESS(float)
+#undef FRAMEWORK_SHM_ASYNC_TYPED_ACCESS
+
+// ---- polls ------------------------------------------------------------------------------------
+
+uint8_t Framework_Shared_Memory_Manager::ethercat_master_state() const
+{
+    return get_input_ex<unsigned char>(static_cast<int>(m_is_ethercat_master_online_id), false);
+}
+
+uint8_t Framework_Shared_Memory_Manager::is_async_input_refresh_ex(int async_input_id,
+                                                                   uint8_t* is_ethercat_master_online)
+{
+    const char* caller = "is_async_input_refresh_ex";
+    check_async_input_input_param_ex(caller, SOURCE_FILE, __LINE__, async_input_id, true, -1, -1);
+    const uint8_t online = ethercat_master_state();
+    if (is_ethercat_master_online != nullptr)
+        *is_ethercat_master_online = online;
+    if (online == 0)
+        return 1;
+    const std::size_t i = static_cast<std::size_t>(async_input_id);
+    Scoped_Lock lock(*this, m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+    const Shared_Timespec ts = m_shm_async_data.input_data_from_framework_ptr[i].ts;
+    const uint8_t error_flag = m_shm_async_data.input_data_from_framework_ptr[i].error_flag;
+    lock.unlock();
+    if (reply_is_new(ts, m_async_input_clock_value[i])) {
+        if (error_flag != 0)
+            throw std::runtime_error(get_async_input_additional_info(
+                caller, SOURCE_FILE, __LINE__, "Error, on async_input_id request", async_input_id, -1, -1));
+        return 1;
+    }
+    if (shm_manager_clock::is_later(monotonic_now(), m_async_input_max_clock_value[i]))
+        throw std::runtime_error(get_async_input_additional_info(
+            caller, SOURCE_FILE, __LINE__, "Error, async_input_id request expired", async_input_id, -1, -1));
+    return 0;
+}
+
+uint8_t Framework_Shared_Memory_Manager::is_async_output_set_ex(int async_output_id,
+                                                                uint8_t* is_ethercat_master_online)
+{
+    const char* caller = "is_async_output_set_ex";
+    check_async_output_input_param_ex(caller, SOURCE_FILE, __LINE__, async_output_id, true, -1, -1);
+    const uint8_t online = ethercat_master_state();
+    if (is_ethercat_master_online != nullptr)
+        *is_ethercat_master_online = online;
+    if (online == 0)
+        return 1;
+    const std::size_t i = static_cast<std::size_t>(async_output_id);
+    Scoped_Lock lock(*this, m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+    const Shared_Timespec ts = m_shm_async_data.output_data_from_framework_ptr[i].ts;
+    const uint8_t error_flag = m_shm_async_data.output_data_from_framework_ptr[i].error_flag;
+    lock.unlock();
+    if (reply_is_new(ts, m_async_output_clock_value[i])) {
+        if (error_flag != 0)
+            throw std::runtime_error(get_async_output_additional_info(
+                caller, SOURCE_FILE, __LINE__, "Error on async_output_id request", async_output_id, -1, -1));
+        return 1;
+    }
+    if (shm_manager_clock::is_later(monotonic_now(), m_async_output_max_clock_value[i]))
+        throw std::runtime_error(get_async_output_additional_info(
+            caller, SOURCE_FILE, __LINE__, "Error, async_output_id request expired", async_output_id, -1, -1));
+    return 0;
+}
