@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <stdexcept>
 
 #include "xelo_framework_shm_manager.h"
@@ -186,6 +187,21 @@ void xelo_shm_ctypes::require_buffer_ex(const void* buffer, const char* argument
 {
     if (buffer == nullptr)
         throw std::runtime_error(std::string("[xelo_shm_manager_ctypes] ") + argument_name + " is null");
+}
+
+int xelo_shm_ctypes::byte_offset_of_ex(unsigned int byte_offset)
+{
+    if (byte_offset > static_cast<unsigned int>(std::numeric_limits<int>::max()))
+        throw std::runtime_error("[xelo_shm_manager_ctypes] byte_offset out of range: " +
+                                 std::to_string(byte_offset));
+    return static_cast<int>(byte_offset);
+}
+
+int xelo_shm_ctypes::data_id_of_ex(int data_id)
+{
+    if (data_id == -1)
+        throw std::runtime_error("[xelo_shm_manager_ctypes] data_id not valid: -1");
+    return data_id;
 }
 
 std::size_t xelo_shm_ctypes::copy_text(char* buffer, std::size_t size, const char* text, std::size_t length) noexcept

@@ -53,6 +53,23 @@ struct Framework_Value_Type<uint64_t> : Framework_Scalar_Value_Type<UINT64_FSM> 
 template <>
 struct Framework_Value_Type<float> : Framework_Scalar_Value_Type<FLOAT_FSM> {};
 
+// Where int64_t is long (64-bit hosts), long long and unsigned long long, the
+// manager's 64-bit value types, are distinct types of the same width.
+namespace framework_value_type_detail {
+struct Not_Long_Long;
+struct Not_Unsigned_Long_Long;
+template <typename Wide, typename Fixed, typename Placeholder>
+using Distinct_Or = std::conditional_t<std::is_same_v<Wide, Fixed>, Placeholder, Wide>;
+}  // namespace framework_value_type_detail
+template <>
+struct Framework_Value_Type<framework_value_type_detail::Distinct_Or<long long, int64_t,
+                                                                     framework_value_type_detail::Not_Long_Long>>
+    : Framework_Scalar_Value_Type<INT64_FSM> {};
+template <>
+struct Framework_Value_Type<framework_value_type_detail::Distinct_Or<
+    unsigned long long, uint64_t, framework_value_type_detail::Not_Unsigned_Long_Long>>
+    : Framework_Scalar_Value_Type<UINT64_FSM> {};
+
 // Byte arrays are read and written as slices: a dimension and an offset.
 template <>
 struct Framework_Value_Type<std::vector<uint8_t>> {

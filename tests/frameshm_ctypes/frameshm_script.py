@@ -1,16 +1,21 @@
 """libframeshm.so seen by a Python script through ctypes, for the script tests.
 
-The signatures of the py_ functions, a manager handle with its error slot, and
-an rtframe -o server per test class. Paths come from the environment that
-CMake gives the tests: FRAMESHM_LIBRARY, RTFRAME_BINARY, FRAMESHM_SCRIPT_SUPPORT.
+The signatures of the py_ functions, a manager handle with its error slot, an
+rtframe -o server per test class, and helper processes that talk in lines
+(the asynchronous responder, Python peers). Paths come from the environment
+that CMake gives the tests: FRAMESHM_LIBRARY, RTFRAME_BINARY,
+FRAMESHM_SCRIPT_SUPPORT, FRAMESHM_ASYNC_RESPONDER.
 """
 
 import ctypes
 import mmap
 import os
+import select
 import signal
 import subprocess
 import struct
+import sys
+import tempfile
 import time
 import unittest
 import xml.etree.ElementTree as ElementTree
@@ -20,8 +25,11 @@ from ctypes import (POINTER, byref, c_char_p, c_double, c_float, c_int, c_int8, 
 HANDLE = c_void_p
 SLOT = POINTER(c_uint32)
 BYTES = POINTER(c_uint8)
+TYPE_CODE = c_int32
+BOOL = c_uint8
 HEADER_VERSION = (4, 1)
 ERROR_STRING_MAX_LENGTH = 1000
+LIST_STRING_MAX_LENGTH = 10000
 LABEL_BUFFER_SIZE = 500
 TYPE_NAME_BUFFER_SIZE = 32
 RING_SIZE = 20
@@ -32,6 +40,19 @@ VALUE_TYPES = {
     "bit_t": c_uint8, "int8_t": c_int8, "uint8_t": c_uint8, "int16_t": c_int16, "uint16_t": c_uint16,
     "int32_t": c_int32, "uint32_t": c_uint32, "int64_t": c_int64, "uint64_t": c_uint64,
     "float_t": c_float, "double_t": c_double,
+}
+
+# The script type of each asynchronous value family, by name suffix.
+ASYNC_VALUE_TYPES = {
+    "int8_t": c_int8, "uint8_t": c_uint8, "int16_t": c_int16, "uint16_t": c_uint16,
+    "int32_t": c_int32, "uint32_t": c_uint32,
+}
+
+# The script type of each data-group and command-channel value family, by
+# name suffix.
+DATA_VALUE_TYPES = {
+    "int8": c_int8, "uint8": c_uint8, "int16": c_int16, "uint16": c_uint16, "int32": c_int32,
+    "uint32": c_uint32, "int64": c_int64, "uint64": c_uint64, "float": c_float, "double": c_double,
 }
 
 
@@ -75,12 +96,79 @@ def _signatures():
         "py_get_input_byte_array_t": (None, [HANDLE, SLOT, c_int, BYTES, c_int, c_int]),
         "py_get_output_byte_array_t": (None, [HANDLE, SLOT, c_int, BYTES, c_int, c_int]),
         "py_set_output_byte_array_t": (None, [HANDLE, SLOT, c_int, BYTES, c_int, c_int]),
+        # asynchronous variables
+        "py_get_async_input_total_number": (c_uint, [HANDLE, SLOT]),
+        "py_get_async_output_total_number": (c_uint, [HANDLE, SLOT]),
+        "py_get_async_input_id": (c_int, [HANDLE, SLOT, c_char_p]),
+        "py_get_async_output_id": (c_int, [HANDLE, SLOT, c_char_p]),
+        "py_get_async_input_type": (TYPE_CODE, [HANDLE, SLOT, c_int]),
+        "py_get_async_output_type": (TYPE_CODE, [HANDLE, SLOT, c_int]),
+        "py_refresh_async_input": (None, [HANDLE, SLOT, c_int]),
+        "py_is_async_input_refresh": (c_uint8, [HANDLE, SLOT, c_int]),
+        "py_is_async_output_set": (c_uint8, [HANDLE, SLOT, c_int]),
+        # data groups
+        "py_get_sem_data_group_read_id": (c_uint, [HANDLE, SLOT, c_char_p]),
+        "py_get_sem_data_group_write_id": (c_uint, [HANDLE, SLOT, c_char_p, BOOL]),
+        "py_get_sem_data_group_name_from_id": (None, [HANDLE, SLOT, c_int, c_char_p]),
+        "py_try_acquire_sem_data_group": (BOOL, [HANDLE, SLOT, c_int]),
+        "py_release_sem_data_group": (None, [HANDLE, SLOT, c_int]),
+        "py_post_sem_data_group": (None, [HANDLE, SLOT, c_int]),
+        "py_wait_sem_data_group": (BOOL, [HANDLE, SLOT, c_int, c_double, c_int]),
+        "py_get_sem_data_group_ring_buffer_slot_number": (c_int, [HANDLE, SLOT, c_int]),
+        "py_insert_ring_buffer_slot": (None, [HANDLE, SLOT, c_int]),
+        "py_get_ring_buffer_next_slot": (BOOL, [HANDLE, SLOT, c_int, POINTER(c_int8)]),
+        "py_clear_ring_buffer": (None, [HANDLE, SLOT, c_int]),
+        "py_get_sem_data_group_data_id": (c_int, [HANDLE, SLOT, c_int, c_char_p]),
+        "py_get_label_sem_data_group_data_from_id": (None, [HANDLE, SLOT, c_char_p, c_int, c_char_p]),
+        "py_get_sem_data_group_data_type": (TYPE_CODE, [HANDLE, SLOT, c_int, c_int]),
+        "py_get_sem_data_group_data_dim": (c_uint, [HANDLE, SLOT, c_int, c_int]),
+        "py_get_sem_data_group_data_byte_array_dim": (c_int, [HANDLE, SLOT, c_int, c_int]),
+        "py_get_sem_data_group_data_byte_array": (None, [HANDLE, SLOT, c_int, c_int, BYTES, c_int, c_uint]),
+        "py_set_sem_data_group_data_byte_array": (None, [HANDLE, SLOT, c_int, c_int, BYTES, c_int, c_uint]),
+        # command channels
+        "py_get_cmd_channel_id_as_client": (c_uint, [HANDLE, SLOT, c_char_p]),
+        "py_get_cmd_channel_id_as_server": (c_uint, [HANDLE, SLOT, c_char_p]),
+        "py_try_acquire_cmd_as_client": (BOOL, [HANDLE, SLOT, c_int]),
+        "py_try_acquire_cmd_as_server": (BOOL, [HANDLE, SLOT, c_int]),
+        "py_release_cmd_as_client": (None, [HANDLE, SLOT, c_int]),
+        "py_release_cmd_as_server": (None, [HANDLE, SLOT, c_int]),
+        "py_is_server_waiting_for_command": (BOOL, [HANDLE, SLOT, c_int]),
+        "py_send_cmd": (None, [HANDLE, SLOT, c_int]),
+        "py_send_cmd_and_wait_answer": (None, [HANDLE, SLOT, c_int]),
+        "py_wait_answer": (BOOL, [HANDLE, SLOT, c_int, c_double]),
+        "py_wait_cmd": (BOOL, [HANDLE, SLOT, c_int, c_double]),
+        "py_send_answer": (None, [HANDLE, SLOT, c_int]),
+        "py_clear_cmd_from_client": (None, [HANDLE, SLOT, c_int]),
+        "py_get_cmd_data_id_to_send": (c_uint, [HANDLE, SLOT, c_int, c_char_p]),
+        "py_get_cmd_data_id_to_recv": (c_uint, [HANDLE, SLOT, c_int, c_char_p]),
+        "py_get_send_data_type": (TYPE_CODE, [HANDLE, SLOT, c_int, c_int]),
+        "py_get_recv_data_type": (TYPE_CODE, [HANDLE, SLOT, c_int, c_int]),
+        "py_set_cmd_data_byte_array": (None, [HANDLE, SLOT, c_int, c_int, BYTES, c_int, c_uint]),
+        "py_set_answ_data_byte_array": (None, [HANDLE, SLOT, c_int, c_int, BYTES, c_int, c_uint]),
+        "py_get_cmd_data_byte_array": (None, [HANDLE, SLOT, c_int, c_int, BYTES, c_int, c_int]),
+        "py_get_answ_data_byte_array": (None, [HANDLE, SLOT, c_int, c_int, BYTES, c_int, c_uint]),
+        "py_get_cmd_data_byte_array_dim_as_client": (c_int, [HANDLE, SLOT, c_int, c_int]),
+        "py_get_cmd_data_byte_array_dim_as_server": (c_int, [HANDLE, SLOT, c_int, c_int]),
+        "py_get_answ_data_byte_array_dim_as_client": (c_int, [HANDLE, SLOT, c_int, c_int]),
+        "py_get_answ_data_byte_array_dim_as_server": (c_int, [HANDLE, SLOT, c_int, c_int]),
+        "py_get_list_cmd_send_data_args": (None, [HANDLE, SLOT, c_int, c_char_p]),
+        "py_get_list_cmd_recv_data_args": (None, [HANDLE, SLOT, c_int, c_char_p]),
+        "py_get_cmd_data_args_max_string_length": (c_int, []),
     }
     for suffix, script_type in VALUE_TYPES.items():
         set_id_type = c_uint if suffix == "int32_t" else c_int
         signatures["py_get_input_" + suffix] = (script_type, [HANDLE, SLOT, c_int])
         signatures["py_get_output_" + suffix] = (script_type, [HANDLE, SLOT, c_int])
         signatures["py_set_output_" + suffix] = (None, [HANDLE, SLOT, set_id_type, script_type])
+    for suffix, script_type in ASYNC_VALUE_TYPES.items():
+        signatures["py_get_async_input_" + suffix] = (script_type, [HANDLE, SLOT, c_int])
+        signatures["py_set_async_output_" + suffix] = (None, [HANDLE, SLOT, c_int, script_type])
+    for suffix, script_type in DATA_VALUE_TYPES.items():
+        signatures["py_get_sem_data_group_data_" + suffix] = (script_type, [HANDLE, SLOT, c_int, c_int])
+        signatures["py_set_sem_data_group_data_" + suffix] = (None, [HANDLE, SLOT, c_int, c_int, script_type])
+        for direction in ("cmd", "answer"):
+            signatures["py_set_%s_data_%s" % (direction, suffix)] = (None, [HANDLE, SLOT, c_int, c_int, script_type])
+            signatures["py_get_%s_data_%s" % (direction, suffix)] = (script_type, [HANDLE, SLOT, c_int, c_int])
     return signatures
 
 
@@ -136,9 +224,10 @@ class Manager:
         result, slot = self.call(name, *arguments)
         return result, check_slot(self.test, slot, name)
 
-    def label(self, name, variable_id):
-        buffer = ctypes.create_string_buffer(b"\xaa" * LABEL_BUFFER_SIZE, LABEL_BUFFER_SIZE)
-        _, slot = self.call(name, variable_id, buffer)
+    def label(self, name, *arguments, size=LABEL_BUFFER_SIZE):
+        """(text, slot) of a function that fills a text buffer of size bytes, given after the arguments."""
+        buffer = ctypes.create_string_buffer(b"\xaa" * size, size)
+        _, slot = self.call(name, *arguments, buffer)
         return buffer.value.decode(), slot
 
     def refresh(self):
@@ -162,9 +251,11 @@ def _support(*arguments):
                           stdout=subprocess.PIPE, text=True).stdout.split()
 
 
-def write_descriptor(slots):
-    """Writes the test descriptor (see tests/libframeshm/test_descriptor.h); its path."""
-    return _support("descriptor", str(slots))[0]
+def write_descriptor(slots, options=()):
+    """Writes the test descriptor (see tests/libframeshm/test_descriptor.h); its path.
+
+    options: with_channel, with_value_types, trace_slots=N."""
+    return _support("descriptor", str(slots), *options)[0]
 
 
 def default_in_file(path, label):
@@ -180,24 +271,113 @@ def _stop_with_parent():
     ctypes.CDLL(None, use_errno=True).prctl(pr_set_pdeathsig, signal.SIGTERM, 0, 0, 0)
 
 
+def _without_sanitizer_preload():
+    """The environment for a sanitized program of ours: the preload and the
+    options that let a sanitized library load into python are not for it."""
+    return {k: v for k, v in os.environ.items() if k not in ("LD_PRELOAD", "ASAN_OPTIONS")}
+
+
+class Peer:
+    """A helper process that answers in lines on its standard output, reads
+    lines on its standard input, and dies with the test process."""
+
+    def __init__(self, command, environment=None):
+        self._errors = tempfile.TemporaryFile()
+        self._error_text = None  # kept when the process has been stopped
+        self._pending = b""
+        self.process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=self._errors, env=environment, bufsize=0,
+                                        preexec_fn=_stop_with_parent)
+
+    def line(self, timeout_s=30):
+        """The next line, without its newline."""
+        deadline = time.monotonic() + timeout_s
+        while b"\n" not in self._pending:
+            remaining = deadline - time.monotonic()
+            if remaining <= 0 or not select.select([self.process.stdout], [], [], remaining)[0]:
+                raise TimeoutError("%s said nothing in %g s\n%s" % (self.process.args[0], timeout_s, self.errors()))
+            chunk = os.read(self.process.stdout.fileno(), 4096)
+            if not chunk:
+                self.process.wait(timeout=30)
+                raise RuntimeError("%s ended with status %s\n%s" % (self.process.args[0], self.process.returncode,
+                                                                      self.errors()))
+            self._pending += chunk
+        line, _, self._pending = self._pending.partition(b"\n")
+        return line.decode()
+
+    def tell(self, text):
+        self.process.stdin.write(text.encode() + b"\n")
+
+    def ask(self, text):
+        self.tell(text)
+        return self.line()
+
+    def stop(self, timeout_s=60):
+        """Ends the input and waits; the exit status. A process that does not
+        end in time is terminated, and the time-out raised."""
+        if not self.process.stdin.closed:
+            self.process.stdin.close()
+        try:
+            return self.process.wait(timeout=timeout_s)
+        except subprocess.TimeoutExpired:
+            self.process.terminate()
+            self.process.wait(timeout=30)
+            raise
+        finally:
+            self.process.stdout.close()
+            self._error_text = self.errors()
+            self._errors.close()
+
+    def errors(self):
+        """What the process wrote on its standard error."""
+        if self._error_text is None:
+            self._errors.seek(0)
+            return self._errors.read().decode(errors="replace")
+        return self._error_text
+
+
+def start_responder(*settings):
+    """The asynchronous responder (tests/frameshm_ctypes/async_responder_main.cpp),
+    serving once it said so; settings as "LABEL:SETTING,..."."""
+    responder = Peer([os.environ["FRAMESHM_ASYNC_RESPONDER"], *settings], _without_sanitizer_preload())
+    try:
+        ready = responder.line()
+    except Exception:
+        responder.stop()
+        raise
+    if ready != "ready":
+        responder.stop()
+        raise RuntimeError("responder said %r" % ready)
+    return responder
+
+
+def start_python_peer(script, *arguments):
+    """A Python script of this folder as a separate process, with this process's environment."""
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), script)
+    return Peer([sys.executable, path, *arguments])
+
+
 class Rtframe:
     """rtframe as a child process, its output in /tmp/rtframe.log."""
 
     LOG = "/tmp/rtframe.log"
 
     def __init__(self, arguments, cwd=None):
-        # The server keeps its own sanitizer defaults: the preload and the
-        # options that let a sanitized library load into python are ours.
-        environment = {k: v for k, v in os.environ.items() if k not in ("LD_PRELOAD", "ASAN_OPTIONS")}
         with open(self.LOG, "wb") as log:
             self.process = subprocess.Popen([os.environ["RTFRAME_BINARY"], *arguments], stdout=log,
-                                            stderr=subprocess.STDOUT, cwd=cwd, env=environment,
+                                            stderr=subprocess.STDOUT, cwd=cwd, env=_without_sanitizer_preload(),
                                             preexec_fn=_stop_with_parent)
 
+    # Logged when the server arms its tick timer. In master-offline mode that
+    # comes 2 s after ready_to_start: a first refresh started in between would
+    # time out at the same moment as the first tick comes.
+    CYCLING = "make_periodic"
+
     def wait_ready(self, timeout_s=30):
+        """Waits until the server is ready and cycles."""
         size, offset = (int(n) for n in _support("info_layout"))
         deadline = time.monotonic() + timeout_s
-        while self._ready_to_start(size, offset) != 1:
+        while self._ready_to_start(size, offset) != 1 or self.CYCLING not in self.log():
             if self.process.poll() is not None:
                 raise RuntimeError("rtframe ended before it was ready:\n" + self.log())
             if time.monotonic() > deadline:
@@ -235,11 +415,12 @@ class Rtframe_Case(unittest.TestCase):
     """
 
     slots = 10
+    descriptor_options = ()
 
     @classmethod
     def setUpClass(cls):
         library().py_init_mutex()
-        cls.descriptor = write_descriptor(cls.slots)
+        cls.descriptor = write_descriptor(cls.slots, cls.descriptor_options)
         cls.server = Rtframe(["-o", "-s", "-c", cls.descriptor])
         try:
             cls.server.wait_ready()

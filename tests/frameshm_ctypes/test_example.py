@@ -1,5 +1,6 @@
-"""examples/python/read_variable.py against rtframe -o on the example
-descriptor, started from the checkout as in the README."""
+"""examples/python/read_variable.py and the example of the README against
+rtframe -o on the example descriptor, started from the checkout as in the
+README."""
 
 import os
 import subprocess
@@ -30,6 +31,18 @@ class Read_Variable_Example(unittest.TestCase):
         script = os.path.join(self.root, "examples", "python", "read_variable.py")
         return subprocess.run([sys.executable, script, os.environ["FRAMESHM_LIBRARY"], *arguments],
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=60)
+
+    def test_the_readme_example_prints_the_variable(self):
+        with open(os.path.join(self.root, "README.md")) as readme:
+            text = readme.read()
+        start = text.index("```python\n", text.index("## A Python script")) + len("```python\n")
+        example = text[start:text.index("```", start)]
+        self.assertIn('ctypes.CDLL("libframeshm.so")', example)
+        example = example.replace('"libframeshm.so"', repr(os.environ["FRAMESHM_LIBRARY"]))
+        done = subprocess.run([sys.executable, "-c", example], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              text=True, timeout=60)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(done.stdout.splitlines()[-1], "recipe_id = 7")
 
     def test_prints_the_variable(self):
         done = self.run_example()

@@ -59,6 +59,28 @@ TEST(Exported_Symbols, ClassesLinkedByOtherLibraries)
         "vtable for Framework_Output_Read_Only",
         "Framework_Input_Group::setup_ex(Framework_Shared_Memory_Manager*)",
         "Framework_Output_Group::try_acquire_control_ex()",
+        // the command client, as libaxesif uses it
+        "Framework_Cmd_Client::Framework_Cmd_Client(std::",
+        "Framework_Cmd_Client::~Framework_Cmd_Client()",
+        "Framework_Cmd_Channel::setup_ex(Framework_Shared_Memory_Manager*)",
+        "Framework_Cmd_Client::try_acquire_ex()",
+        "Framework_Cmd_Client::release_ex()",
+        "Framework_Cmd_Client::clear_command_channel_ex()",
+        "Framework_Cmd_Client::send_command_ex(signed char, int)",
+        "Framework_Cmd_Client::wait_answer_ex(double)",
+        "Framework_Cmd_Client::get_last_received_answer_ex()",
+        "void Framework_Cmd_Client::set_cmd_data_ex<signed char>(std::",
+        "void Framework_Cmd_Client::set_cmd_data_ex<int>(std::",
+        "void Framework_Cmd_Client::set_cmd_data_ex<unsigned int>(std::",
+        "void Framework_Cmd_Client::set_cmd_data_ex<float>(std::",
+        "signed char Framework_Cmd_Client::get_answ_data_ex<signed char>(std::",
+        "short Framework_Cmd_Client::get_answ_data_ex<short>(std::",
+        "unsigned int Framework_Cmd_Client::get_answ_data_ex<unsigned int>(std::",
+        "float Framework_Cmd_Client::get_answ_data_ex<float>(std::",
+        "vtable for Framework_Cmd_Client",
+        "vtable for Framework_Cmd_Server",
+        "vtable for Framework_Cmd_Data_To_Send",
+        "vtable for Framework_Cmd_Data_To_Recv",
     };
     for (const char* head : expected)
         EXPECT_TRUE(has_symbol_starting_with(symbols, head)) << head;

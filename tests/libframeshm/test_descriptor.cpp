@@ -36,6 +36,34 @@ std::string channel_groups(const std::string& name)
            "    </sem>\n";
 }
 
+// Every value type of the data groups, for the group or channel group `name`.
+std::string value_types_group(const std::string& name)
+{
+    return "    <sem sem_name=\"" + name + "\" ring_buffer=\"0\" flag_only_not_rt=\"1\">\n" + sem_data("i8", "int8") +
+           sem_data("u8", "uint8") + sem_data("i16", "int16") + sem_data("u16", "uint16") + sem_data("i32", "int32") +
+           sem_data("u32", "uint32") + sem_data("i64", "int64") + sem_data("u64", "uint64") +
+           sem_data("f32", "float") + sem_data("f64", "double") + sem_data("bytes", "uint8_array[0..n]", 12) +
+           "    </sem>\n";
+}
+
+// One asynchronous variable of each integer type: ai_i8 ... or ao_i8 ...
+std::string async_value_types(const std::string& kind, const std::string& prefix)
+{
+    static constexpr struct {
+        const char* suffix;
+        const char* type;
+        int dimension;
+    } TYPES[] = {{"i8", "int8", 1},   {"u8", "uint8", 1},   {"i16", "int16", 2},
+                 {"u16", "uint16", 2}, {"i32", "int32", 4}, {"u32", "uint32", 4}};
+    std::string xml;
+    int subindex = 1;
+    for (const auto& t : TYPES)
+        xml += "    <" + kind + " name_physic=\"Drive." + prefix + t.suffix + "\" name_virtual=\"" + prefix + t.suffix +
+               "\" slave_address=\"1\" index_hex=\"2000\" subindex=\"" + std::to_string(subindex++) +
+               "\" data_dimension=\"" + std::to_string(t.dimension) + "\" type=\"" + t.type + "\"/>\n";
+    return xml;
+}
+
 std::string alias(const std::string& name, const std::string& target)
 {
     return "    <virtual_io name_virtual=\"" + name + "\" alias_of=\"" + target + "\"/>\n";
@@ -89,11 +117,11 @@ std::string Test_Descriptor::write() const
         << "  <async_outputs>\n"
         << "    <async_output name_physic=\"Drive.MaxTorque\" name_virtual=\"max_torque\" slave_address=\"1\" "
            "index_hex=\"6072\" subindex=\"0\" data_dimension=\"2\" type=\"uint16\"/>\n"
-        << "  </async_outputs>\n"
+        << (with_value_types ? async_value_types("async_output", "ao_") : "") << "  </async_outputs>\n"
         << "  <async_inputs>\n"
         << "    <async_input name_physic=\"Drive.ErrorCode\" name_virtual=\"error_code\" slave_address=\"1\" "
            "index_hex=\"603F\" subindex=\"0\" data_dimension=\"2\" type=\"uint16\"/>\n"
-        << "  </async_inputs>\n"
+        << (with_value_types ? async_value_types("async_input", "ai_") : "") << "  </async_inputs>\n"
         << "  <sem_data_group>\n"
         << "    <sem sem_name=\"trace\" ring_buffer=\"" << trace_slots << "\" flag_only_not_rt=\"0\">\n"
         << "      <sem_data data_name=\"framework_abs_tick\" type=\"uint32\"/>\n"
@@ -107,6 +135,11 @@ std::string Test_Descriptor::write() const
         << "    </sem>\n";
     if (with_channel)
         xml << channel_groups("axis");
+    if (with_value_types)
+        xml << value_types_group("values") << value_types_group("probe_sender") << value_types_group("probe_receiver")
+            << "    <sem sem_name=\"ping_sender\" ring_buffer=\"0\" flag_only_not_rt=\"1\">\n"
+            << sem_data("code", "int8") << "    </sem>\n"
+            << "    <sem sem_name=\"ping_receiver\" ring_buffer=\"0\" flag_only_not_rt=\"1\">\n    </sem>\n";
     xml << "  </sem_data_group>\n"
         << "</application_descriptor>\n";
 

@@ -18,12 +18,19 @@
 // (code int8, text 16 bytes, count int32, ratio double); with_channel adds
 // the command channel "axis": "axis_sender" (code int8, target double, name
 // 8 bytes) and "axis_receiver" (result int8, position double, note 8 bytes).
+// with_value_types adds a variable of every asynchronous value type (inputs
+// ai_i8, ai_u8, ai_i16, ai_u16, ai_i32, ai_u32, outputs ao_ likewise), the
+// data group "values" and the command channel "probe", whose groups
+// "values", "probe_sender" and "probe_receiver" each hold i8, u8, i16, u16,
+// i32, u32, i64, u64, f32 (float), f64 (double) and bytes (12 bytes), and the
+// command channel "ping": "ping_sender" (code int8), "ping_receiver" (no data).
 struct Test_Descriptor {
     int slots = 3;
     uint32_t cycle_time_ns = 1000000;
     int padding_variables = 0;  // more writable virtuals, to lengthen a save
     int trace_slots = 8;
     bool with_channel = false;
+    bool with_value_types = false;
 
     std::string write() const;
 };
