@@ -194,6 +194,8 @@ public:
     // Validate an access; data id, size and offset -1 mean "not given".
     void check_sem_data_input_param_ex(const char* caller, const char* file, int line, int sem_group_id,
                                        bool check_is_mine, bool check_free, int data_id, int size, int offset) const;
+    void check_sem_datum_param_ex(const char* caller, const char* file, int line, int sem_group_id,
+                                       bool check_is_mine, bool check_free, int data_id, int size, int offset) const;
     std::string get_sem_data_additional_info(std::string caller, std::string file, int line, std::string message,
                                              int sem_group_id, int data_id, int size, int offset) const;
 

@@ -283,7 +283,7 @@ Type_Definition Framework_Shared_Memory_Manager::get_send_data_type_ex(int cmd_i
 {
     check_channel_data_input_param_ex("get_send_data_type_ex", SOURCE_FILE, __LINE__, cmd_id, false, false);
     const int g = m_pair_sem_ids[static_cast<std::size_t>(cmd_id)].id_to_send;
-    check_sem_data_input_param_ex("get_send_data_type_ex", SOURCE_FILE, __LINE__, g, false, false, data_id, -1, -1);
+    check_sem_datum_param_ex("get_send_data_type_ex", SOURCE_FILE, __LINE__, g, false, false, data_id, -1, -1);
     return datum_record(g, data_id).type;
 }
 
@@ -291,7 +291,7 @@ Type_Definition Framework_Shared_Memory_Manager::get_recv_data_type_ex(int cmd_i
 {
     check_channel_data_input_param_ex("get_recv_data_type_ex", SOURCE_FILE, __LINE__, cmd_id, false, false);
     const int g = m_pair_sem_ids[static_cast<std::size_t>(cmd_id)].id_to_recv;
-    check_sem_data_input_param_ex("get_recv_data_type_ex", SOURCE_FILE, __LINE__, g, false, false, data_id, -1, -1);
+    check_sem_datum_param_ex("get_recv_data_type_ex", SOURCE_FILE, __LINE__, g, false, false, data_id, -1, -1);
     return datum_record(g, data_id).type;
 }
 
@@ -299,7 +299,7 @@ unsigned Framework_Shared_Memory_Manager::get_send_data_dim_ex(int cmd_id, int d
 {
     check_channel_data_input_param_ex("get_send_data_dim_ex", SOURCE_FILE, __LINE__, cmd_id, false, false);
     const int g = m_pair_sem_ids[static_cast<std::size_t>(cmd_id)].id_to_send;
-    check_sem_data_input_param_ex("get_send_data_dim_ex", SOURCE_FILE, __LINE__, g, false, false, data_id, -1, -1);
+    check_sem_datum_param_ex("get_send_data_dim_ex", SOURCE_FILE, __LINE__, g, false, false, data_id, -1, -1);
     return datum_record(g, data_id).byte_dim;
 }
 
@@ -307,7 +307,7 @@ unsigned Framework_Shared_Memory_Manager::get_recv_data_dim_ex(int cmd_id, int d
 {
     check_channel_data_input_param_ex("get_recv_data_dim_ex", SOURCE_FILE, __LINE__, cmd_id, false, false);
     const int g = m_pair_sem_ids[static_cast<std::size_t>(cmd_id)].id_to_recv;
-    check_sem_data_input_param_ex("get_recv_data_dim_ex", SOURCE_FILE, __LINE__, g, false, false, data_id, -1, -1);
+    check_sem_datum_param_ex("get_recv_data_dim_ex", SOURCE_FILE, __LINE__, g, false, false, data_id, -1, -1);
     return datum_record(g, data_id).byte_dim;
 }
 

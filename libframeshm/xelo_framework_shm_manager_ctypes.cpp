@@ -197,13 +197,6 @@ int xelo_shm_ctypes::byte_offset_of_ex(unsigned int byte_offset)
     return static_cast<int>(byte_offset);
 }
 
-int xelo_shm_ctypes::data_id_of_ex(int data_id)
-{
-    if (data_id == -1)
-        throw std::runtime_error("[xelo_shm_manager_ctypes] data_id not valid: -1");
-    return data_id;
-}
-
 std::size_t xelo_shm_ctypes::copy_text(char* buffer, std::size_t size, const char* text, std::size_t length) noexcept
 {
     if (buffer == nullptr || size == 0)

@@ -44,11 +44,6 @@ void require_buffer_ex(const void* buffer, const char* argument_name);
 // negative number (4294967295 for -1) and is refused here, before the manager.
 int byte_offset_of_ex(unsigned int byte_offset);
 
-// A datum id of a data group or a command channel. -1 stands for "no datum"
-// in the manager's parameter check, which then lets the access through to a
-// datum that does not exist; it is refused here, before the manager.
-int data_id_of_ex(int data_id);
-
 // The text padded with zero bytes to size - 1 characters, so that copying it
 // fills a whole caller buffer of `size` bytes.
 inline std::string zero_filled(std::string text, std::size_t size)

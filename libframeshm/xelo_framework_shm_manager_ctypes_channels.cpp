@@ -124,13 +124,13 @@ unsigned int py_get_cmd_data_id_to_recv(Manager* memory_manager, uint32_t* error
 Type_Definition py_get_send_data_type(Manager* memory_manager, uint32_t* error_occurred, int cmd_id, int data_id)
 {
     return guarded_call(memory_manager, error_occurred, UNDEFINED_TYPE_FSM,
-                        [&](Manager& m) { return m.get_send_data_type_ex(cmd_id, data_id_of_ex(data_id)); });
+                        [&](Manager& m) { return m.get_send_data_type_ex(cmd_id, data_id); });
 }
 
 Type_Definition py_get_recv_data_type(Manager* memory_manager, uint32_t* error_occurred, int cmd_id, int data_id)
 {
     return guarded_call(memory_manager, error_occurred, UNDEFINED_TYPE_FSM,
-                        [&](Manager& m) { return m.get_recv_data_type_ex(cmd_id, data_id_of_ex(data_id)); });
+                        [&](Manager& m) { return m.get_recv_data_type_ex(cmd_id, data_id); });
 }
 
 namespace {
@@ -176,7 +176,7 @@ void py_set_cmd_data_byte_array(Manager* memory_manager, uint32_t* error_occurre
                                 const uint8_t* byte_array, int byte_dim, unsigned int byte_offset)
 {
     guarded_call(memory_manager, error_occurred, [&](Manager& m) {
-        m.set_cmd_data_byte_array_ex(sem_group_id, data_id_of_ex(data_id), byte_array, byte_dim,
+        m.set_cmd_data_byte_array_ex(sem_group_id, data_id, byte_array, byte_dim,
                                      byte_offset_of_ex(byte_offset));
     });
 }
@@ -185,7 +185,7 @@ void py_set_answ_data_byte_array(Manager* memory_manager, uint32_t* error_occurr
                                  const uint8_t* byte_array, int byte_dim, unsigned int byte_offset)
 {
     guarded_call(memory_manager, error_occurred, [&](Manager& m) {
-        m.set_answ_data_byte_array_ex(sem_group_id, data_id_of_ex(data_id), byte_array, byte_dim,
+        m.set_answ_data_byte_array_ex(sem_group_id, data_id, byte_array, byte_dim,
                                       byte_offset_of_ex(byte_offset));
     });
 }
@@ -194,7 +194,7 @@ void py_get_cmd_data_byte_array(Manager* memory_manager, uint32_t* error_occurre
                                 uint8_t* byte_array, int byte_dim, int byte_offset)
 {
     guarded_call(memory_manager, error_occurred, [&](Manager& m) {
-        m.get_cmd_data_byte_array_ex(sem_group_id, data_id_of_ex(data_id), byte_array, byte_dim, byte_offset);
+        m.get_cmd_data_byte_array_ex(sem_group_id, data_id, byte_array, byte_dim, byte_offset);
     });
 }
 
@@ -202,7 +202,7 @@ void py_get_answ_data_byte_array(Manager* memory_manager, uint32_t* error_occurr
                                  uint8_t* byte_array, int byte_dim, unsigned int byte_offset)
 {
     guarded_call(memory_manager, error_occurred, [&](Manager& m) {
-        m.get_answ_data_byte_array_ex(sem_group_id, data_id_of_ex(data_id), byte_array, byte_dim,
+        m.get_answ_data_byte_array_ex(sem_group_id, data_id, byte_array, byte_dim,
                                       byte_offset_of_ex(byte_offset));
     });
 }
@@ -211,7 +211,7 @@ int py_get_cmd_data_byte_array_dim_as_client(Manager* memory_manager, uint32_t* 
                                              int data_id)
 {
     return guarded_call(memory_manager, error_occurred, INVALID_BYTE_ARRAY_DIM, [&](Manager& m) {
-        return static_cast<int>(m.get_cmd_data_byte_array_dim_ex(sem_group_id, data_id_of_ex(data_id), true));
+        return static_cast<int>(m.get_cmd_data_byte_array_dim_ex(sem_group_id, data_id, true));
     });
 }
 
@@ -219,7 +219,7 @@ int py_get_cmd_data_byte_array_dim_as_server(Manager* memory_manager, uint32_t* 
                                              int data_id)
 {
     return guarded_call(memory_manager, error_occurred, INVALID_BYTE_ARRAY_DIM, [&](Manager& m) {
-        return static_cast<int>(m.get_cmd_data_byte_array_dim_ex(sem_group_id, data_id_of_ex(data_id), false));
+        return static_cast<int>(m.get_cmd_data_byte_array_dim_ex(sem_group_id, data_id, false));
     });
 }
 
@@ -227,7 +227,7 @@ int py_get_answ_data_byte_array_dim_as_client(Manager* memory_manager, uint32_t*
                                               int data_id)
 {
     return guarded_call(memory_manager, error_occurred, INVALID_BYTE_ARRAY_DIM, [&](Manager& m) {
-        return static_cast<int>(m.get_answ_data_byte_array_dim_ex(sem_group_id, data_id_of_ex(data_id), true));
+        return static_cast<int>(m.get_answ_data_byte_array_dim_ex(sem_group_id, data_id, true));
     });
 }
 
@@ -235,7 +235,7 @@ int py_get_answ_data_byte_array_dim_as_server(Manager* memory_manager, uint32_t*
                                               int data_id)
 {
     return guarded_call(memory_manager, error_occurred, INVALID_BYTE_ARRAY_DIM, [&](Manager& m) {
-        return static_cast<int>(m.get_answ_data_byte_array_dim_ex(sem_group_id, data_id_of_ex(data_id), false));
+        return static_cast<int>(m.get_answ_data_byte_array_dim_ex(sem_group_id, data_id, false));
     });
 }
 
@@ -247,7 +247,7 @@ template <typename Value, typename Script>
 void write_cmd_datum(Manager* memory_manager, uint32_t* error_occurred, int cmd_id, int data_id, Script data_value)
 {
     guarded_call(memory_manager, error_occurred, [&](Manager& m) {
-        m.set_cmd_data_ex<Value>(cmd_id, data_id_of_ex(data_id), static_cast<Value>(data_value));
+        m.set_cmd_data_ex<Value>(cmd_id, data_id, static_cast<Value>(data_value));
     });
 }
 
@@ -255,7 +255,7 @@ template <typename Script, typename Value>
 Script read_cmd_datum(Manager* memory_manager, uint32_t* error_occurred, int cmd_id, int data_id)
 {
     return guarded_call(memory_manager, error_occurred, Script{}, [&](Manager& m) {
-        return static_cast<Script>(m.get_cmd_data_ex<Value>(cmd_id, data_id_of_ex(data_id)));
+        return static_cast<Script>(m.get_cmd_data_ex<Value>(cmd_id, data_id));
     });
 }
 
@@ -265,7 +265,7 @@ void write_answer_datum(Manager* memory_manager, uint32_t* error_occurred, int c
                         Script data_value)
 {
     guarded_call(memory_manager, error_occurred, [&](Manager& m) {
-        m.set_answ_data_ex<Value>(cmd_id, data_id_of_ex(data_id), static_cast<Value>(data_value));
+        m.set_answ_data_ex<Value>(cmd_id, data_id, static_cast<Value>(data_value));
     });
 }
 
@@ -273,7 +273,7 @@ template <typename Script, typename Value>
 Script read_answer_datum(Manager* memory_manager, uint32_t* error_occurred, int cmd_id, int data_id)
 {
     return guarded_call(memory_manager, error_occurred, Script{}, [&](Manager& m) {
-        return static_cast<Script>(m.get_answ_data_ex<Value>(cmd_id, data_id_of_ex(data_id)));
+        return static_cast<Script>(m.get_answ_data_ex<Value>(cmd_id, data_id));
     });
 }
 }  // namespace

@@ -118,7 +118,7 @@ Type_Definition py_get_sem_data_group_data_type(Manager* memory_manager, uint32_
                                                 int data_id)
 {
     return guarded_call(memory_manager, error_occurred, UNDEFINED_TYPE_FSM, [&](Manager& m) {
-        return m.get_sem_data_group_data_type_ex(sem_group_id, data_id_of_ex(data_id));
+        return m.get_sem_data_group_data_type_ex(sem_group_id, data_id);
     });
 }
 
@@ -126,7 +126,7 @@ unsigned int py_get_sem_data_group_data_dim(Manager* memory_manager, uint32_t* e
                                             int data_id)
 {
     return guarded_call(memory_manager, error_occurred, INVALID_UNSIGNED, [&](Manager& m) {
-        return m.get_sem_data_group_data_dim_ex(sem_group_id, data_id_of_ex(data_id));
+        return m.get_sem_data_group_data_dim_ex(sem_group_id, data_id);
     });
 }
 
@@ -134,7 +134,7 @@ int py_get_sem_data_group_data_byte_array_dim(Manager* memory_manager, uint32_t*
                                               int data_id)
 {
     return guarded_call(memory_manager, error_occurred, 0, [&](Manager& m) {
-        return static_cast<int>(m.get_sem_data_group_data_byte_array_dim_ex(sem_group_id, data_id_of_ex(data_id)));
+        return static_cast<int>(m.get_sem_data_group_data_byte_array_dim_ex(sem_group_id, data_id));
     });
 }
 
@@ -144,7 +144,7 @@ void py_get_sem_data_group_data_byte_array(Manager* memory_manager, uint32_t* er
                                            int data_id, uint8_t* byte_array, int byte_dim, unsigned int byte_offset)
 {
     guarded_call(memory_manager, error_occurred, [&](Manager& m) {
-        m.get_sem_data_group_data_byte_array_ex(sem_group_id, data_id_of_ex(data_id), byte_array, byte_dim,
+        m.get_sem_data_group_data_byte_array_ex(sem_group_id, data_id, byte_array, byte_dim,
                                                 byte_offset_of_ex(byte_offset));
     });
 }
@@ -154,7 +154,7 @@ void py_set_sem_data_group_data_byte_array(Manager* memory_manager, uint32_t* er
                                            unsigned int byte_offset)
 {
     guarded_call(memory_manager, error_occurred, [&](Manager& m) {
-        m.set_sem_data_group_data_byte_array_ex(sem_group_id, data_id_of_ex(data_id), new_value, byte_dim,
+        m.set_sem_data_group_data_byte_array_ex(sem_group_id, data_id, new_value, byte_dim,
                                                 byte_offset_of_ex(byte_offset));
     });
 }
@@ -166,7 +166,7 @@ template <typename Script, typename Value>
 Script read_group_datum(Manager* memory_manager, uint32_t* error_occurred, int sem_group_id, int data_id)
 {
     return guarded_call(memory_manager, error_occurred, Script{}, [&](Manager& m) {
-        return static_cast<Script>(m.get_sem_data_group_data_ex<Value>(sem_group_id, data_id_of_ex(data_id)));
+        return static_cast<Script>(m.get_sem_data_group_data_ex<Value>(sem_group_id, data_id));
     });
 }
 
@@ -175,7 +175,7 @@ void write_group_datum(Manager* memory_manager, uint32_t* error_occurred, int se
                        Script new_value)
 {
     guarded_call(memory_manager, error_occurred, [&](Manager& m) {
-        m.set_sem_data_group_data_ex<Value>(sem_group_id, data_id_of_ex(data_id), static_cast<Value>(new_value));
+        m.set_sem_data_group_data_ex<Value>(sem_group_id, data_id, static_cast<Value>(new_value));
     });
 }
 }  // namespace

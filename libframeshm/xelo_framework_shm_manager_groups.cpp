@@ -154,6 +154,20 @@ void Framework_Shared_Memory_Manager::check_sem_data_input_param_ex(const char* 
         throw refuse("Sorry, combination size + offset is not correct!!", data_id, size, offset);
 }
 
+// The check for operations that need a datum: -1, which the shared check takes
+// as "no datum given", is refused like any other invalid data id.
+void Framework_Shared_Memory_Manager::check_sem_datum_param_ex(const char* caller, const char* file, int line,
+                                                               int sem_group_id, bool check_is_mine, bool check_free,
+                                                               int data_id, int size, int offset) const
+{
+    check_sem_data_input_param_ex(caller, file, line, sem_group_id, check_is_mine, check_free, -1, -1, -1);
+    if (data_id == -1)
+        throw std::runtime_error(get_sem_data_additional_info(
+            caller, file, line, "Sem group data_id not valid\n\t\t\t given sem_group data_id:: -1", sem_group_id,
+            -1, -1, -1));
+    check_sem_data_input_param_ex(caller, file, line, sem_group_id, check_is_mine, check_free, data_id, size, offset);
+}
+
 // Flags are written as digits. A group counts as buffered by its slot count:
 // the server does not fill is_buffered.
 std::string Framework_Shared_Memory_Manager::get_sem_data_additional_info(std::string caller, std::string file,
@@ -279,7 +293,7 @@ std::vector<std::string> Framework_Shared_Memory_Manager::get_list_sem_data_grou
 
 unsigned Framework_Shared_Memory_Manager::get_sem_data_group_data_dim_ex(int sem_group_id, int data_id) const
 {
-    check_sem_data_input_param_ex("get_sem_data_group_data_dim_ex", SOURCE_FILE, __LINE__, sem_group_id, false, false,
+    check_sem_datum_param_ex("get_sem_data_group_data_dim_ex", SOURCE_FILE, __LINE__, sem_group_id, false, false,
                                   data_id, -1, -1);
     return datum_record(sem_group_id, data_id).byte_dim;
 }
@@ -287,14 +301,14 @@ unsigned Framework_Shared_Memory_Manager::get_sem_data_group_data_dim_ex(int sem
 unsigned Framework_Shared_Memory_Manager::get_sem_data_group_data_byte_array_dim_ex(int sem_group_id,
                                                                                    int data_id) const
 {
-    check_sem_data_input_param_ex("get_sem_data_group_data_byte_array_dim_ex", SOURCE_FILE, __LINE__, sem_group_id,
+    check_sem_datum_param_ex("get_sem_data_group_data_byte_array_dim_ex", SOURCE_FILE, __LINE__, sem_group_id,
                                   false, false, data_id, -1, -1);
     return datum_record(sem_group_id, data_id).byte_dim;
 }
 
 Type_Definition Framework_Shared_Memory_Manager::get_sem_data_group_data_type_ex(int sem_group_id, int data_id) const
 {
-    check_sem_data_input_param_ex("get_sem_data_group_data_type_ex", SOURCE_FILE, __LINE__, sem_group_id, false,
+    check_sem_datum_param_ex("get_sem_data_group_data_type_ex", SOURCE_FILE, __LINE__, sem_group_id, false,
                                   false, data_id, -1, -1);
     return datum_record(sem_group_id, data_id).type;
 }
@@ -311,7 +325,7 @@ int Framework_Shared_Memory_Manager::get_sem_data_group_ring_buffer_slot_number_
 template <typename T>
 void Framework_Shared_Memory_Manager::set_sem_data_group_data_ex(int sem_group_id, int data_id, T value)
 {
-    check_sem_data_input_param_ex("set_sem_data_group_data_ex", SOURCE_FILE, __LINE__, sem_group_id, true, false,
+    check_sem_datum_param_ex("set_sem_data_group_data_ex", SOURCE_FILE, __LINE__, sem_group_id, true, false,
                                   data_id, static_cast<int>(Container_Traits<T>::dim), -1);
     uint8_t* image = m_sem_data_group_data_vectors[static_cast<std::size_t>(sem_group_id)].data();
     std::memcpy(image + datum_record(sem_group_id, data_id).byte_offs, &value, sizeof(T));
@@ -320,7 +334,7 @@ void Framework_Shared_Memory_Manager::set_sem_data_group_data_ex(int sem_group_i
 template <typename T>
 T Framework_Shared_Memory_Manager::get_sem_data_group_data_ex(int sem_group_id, int data_id) const
 {
-    check_sem_data_input_param_ex("get_sem_data_group_data_ex", SOURCE_FILE, __LINE__, sem_group_id, false, false,
+    check_sem_datum_param_ex("get_sem_data_group_data_ex", SOURCE_FILE, __LINE__, sem_group_id, false, false,
                                   data_id, static_cast<int>(Container_Traits<T>::dim), -1);
     const uint8_t* image = m_sem_data_group_data_vectors[static_cast<std::size_t>(sem_group_id)].data();
     return Container_Traits<T>::build(image + datum_record(sem_group_id, data_id).byte_offs);
@@ -364,7 +378,7 @@ void Framework_Shared_Memory_Manager::set_sem_data_group_data_byte_array_ex(int 
                                                                             int byte_offset)
 {
     const char* caller = "set_sem_data_group_data_byte_array_ex";
-    check_sem_data_input_param_ex(caller, SOURCE_FILE, __LINE__, sem_group_id, false, false, data_id, byte_dim,
+    check_sem_datum_param_ex(caller, SOURCE_FILE, __LINE__, sem_group_id, false, false, data_id, byte_dim,
                                   byte_offset);
     refuse_negative_offset_ex(*this, caller, SOURCE_FILE, __LINE__, sem_group_id, data_id, byte_dim, byte_offset);
     require_buffer_ex(source, caller);
@@ -386,7 +400,7 @@ void Framework_Shared_Memory_Manager::read_sem_data_group_byte_array_ex(const ch
                                                                         int byte_dim, int byte_offset,
                                                                         bool check_reader) const
 {
-    check_sem_data_input_param_ex(caller, SOURCE_FILE, __LINE__, sem_group_id, false, false, data_id, byte_dim,
+    check_sem_datum_param_ex(caller, SOURCE_FILE, __LINE__, sem_group_id, false, false, data_id, byte_dim,
                                   byte_offset);
     refuse_negative_offset_ex(*this, caller, SOURCE_FILE, __LINE__, sem_group_id, data_id, byte_dim, byte_offset);
     if (check_reader)

@@ -105,7 +105,7 @@ class Directory(Channel_Case):
         bytes_id = len(CHANNEL_DATA)
         not_server = "cmd_channel id not taken as server!, cmd_channel id  :: %d" % client
         not_client = "cmd_channel id not taken as client!, cmd_channel id  :: %d" % server
-        minus_one = "[xelo_shm_manager_ctypes] data_id not valid: -1"
+        minus_one = "Sem group data_id not valid\n\t\t\t given sem_group data_id:: -1"
         for name, arguments, default, text in (
                 ("py_get_cmd_channel_id_as_client", (b"nope",), 0,
                  MANAGER + "[get_sem_data_group_read_id_ex] Error semaphorize group data not found... nope_receiver"),

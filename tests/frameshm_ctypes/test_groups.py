@@ -118,8 +118,9 @@ class Directory(Group_Case):
                                          ("py_set_sem_data_group_data_byte_array",
                                           (values, -1, byte_array([1]), 1, 0), None)):
             with self.subTest(name):
-                self.assertEqual(manager.failure(name, *arguments),
-                                 (default, "[xelo_shm_manager_ctypes] data_id not valid: -1"))
+                result, message = manager.failure(name, *arguments)
+                self.assertEqual(result, default)
+                self.assertIn("Sem group data_id not valid\n\t\t\t given sem_group data_id:: -1", message)
 
     def test_texts_of_bad_ids(self):
         manager = self.attach("py_group_bad_texts")

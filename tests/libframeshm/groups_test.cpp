@@ -131,6 +131,15 @@ TEST_F(Groups, TypedDataNeedTheWriterAndTheDatumSize)
     EXPECT_NE(thrown_text([&] { other->set_sem_data_group_data_ex<signed char>(COMMAND, CODE, 1); })
                   .find(NOT_THE_WRITER),
               std::string::npos);
+
+    // -1 names no datum: refused, never used as a position in the image.
+    const std::string no_datum = "Sem group data_id not valid\n\t\t\t given sem_group data_id:: -1";
+    EXPECT_NE(thrown_text([&] { writer->set_sem_data_group_data_ex<double>(COMMAND, -1, 1.0); }).find(no_datum),
+              std::string::npos);
+    EXPECT_NE(thrown_text([&] { writer->get_sem_data_group_data_ex<double>(COMMAND, -1); }).find(no_datum),
+              std::string::npos);
+    EXPECT_NE(thrown_text([&] { writer->get_sem_data_group_data_type_ex(COMMAND, -1); }).find(no_datum),
+              std::string::npos);
     const uint8_t bytes[3] = {1, 2, 3};
     other->set_sem_data_group_data_byte_array_ex(COMMAND, TEXT, bytes, 3, 0);  // its own image only
     EXPECT_EQ(other->get_sem_data_group_data_ex<signed char>(COMMAND, CODE), 0);
@@ -158,6 +167,8 @@ TEST_F(Groups, ByteArrayRangesAreChecked)
         {TEXT, 16, -1, "Sorry, offset is not correct!!\n\t\t\t given sem_group data_offset:: -1"},
         {CODE, 1, 0, "Sorry, sem_data_id type is not BYTE_ARRAY!"},
         {4, 1, 0, "Sem group data_id not valid"},
+        {-1, 16, 0, "Sem group data_id not valid\n\t\t\t given sem_group data_id:: -1"},
+        {-1, -1, -1, "Sem group data_id not valid\n\t\t\t given sem_group data_id:: -1"},
     };
     for (const Case& c : cases) {
         for (const bool write : {true, false}) {
