@@ -362,6 +362,18 @@ private:
     int find_input_index(const std::string& label) const;
     int find_output_index(const std::string& label) const;
     static int output_index_of(int output_id);
+    // The input and output directories share their lookups, checks and texts;
+    // a side names one directory's tables and the texts that differ.
+    struct Directory_Side;
+    Directory_Side input_side() const;
+    Directory_Side output_side() const;
+    static int find_index(const Directory_Side& side, const std::string& label);
+    static int pointed_id_ex(const Directory_Side& side, int current_id, int iteration_number);
+    static int check_param_and_get_actual_id_ex(const Directory_Side& side, const char* caller, const char* file,
+                                                int line, int index, bool check_taken, int size, int offset);
+    static std::string additional_info(const Directory_Side& side, const std::string& method,
+                                       const std::string& file, int line, const std::string& message, int given_id,
+                                       int actual_id, int size, int offset);
 
     // refresh helpers
     Shared_Sem_Struct& my_cyclic_sem_ex(const char* operation);
@@ -391,6 +403,14 @@ private:
     std::string get_async_output_additional_info(std::string caller, std::string file, int line, std::string msg,
                                                  int async_output_id, int async_output_size,
                                                  int async_output_offset) const;
+    // The asynchronous inputs and outputs share their checks and texts; a
+    // side (see the asynchronous file) names one kind's records and texts.
+    template <typename Side>
+    static void check_async_param_ex(const Side& side, const char* caller, const char* file, int line, int id,
+                                     bool check_taken, int size, int offset);
+    template <typename Side>
+    static std::string async_additional_info(const Side& side, const std::string& caller, const std::string& file,
+                                             int line, const std::string& msg, int id, int size, int offset);
     bool async_inputs_mapped() const { return m_shm_async_data.input_data_from_framework_ptr != nullptr; }
     bool async_outputs_mapped() const { return m_shm_async_data.output_data_from_framework_ptr != nullptr; }
     uint8_t ethercat_master_state() const;

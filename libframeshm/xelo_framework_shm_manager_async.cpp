@@ -6,6 +6,8 @@
 
 #include <cstring>
 #include <stdexcept>
+#include <type_traits>
+#include <vector>
 
 #include "xelo_framework_shm_manager.h"
 #include "xelo_framework_shm_manager_clock.h"
@@ -36,7 +38,79 @@ bool reply_is_new(const Shared_Timespec& ts, const timespec& at_request)
 {
     return shm_manager_clock::is_later(ts.tv_sec, ts.tv_nsec, at_request.tv_sec, at_request.tv_nsec);
 }
+
+// The texts in which asynchronous inputs and outputs differ.
+struct Async_Texts {
+    const char* id_not_valid;
+    const char* id_not_taken;
+    const char* not_byte_array;
+    const char* size_not_given;
+    const char* given_id;
+    const char* given_size;
+    const char* given_offset;
+    const char* label;
+    const char* size;
+    const char* to_update;
+    const char* error_flag;
+    const char* error_code;
+    const char* is_taken;
+    const char* taken_by_app_id;  // only outputs are claimed by an application
+    const char* max_id;
+    const char* exception_at;
+};
+
+const Async_Texts ASYNC_INPUT_TEXTS = {
+    "Sorry, async input id not valid!",
+    "Sorry, async input id not taken!",
+    "Sorry, async input_id type is not BYTE_ARRAY!",
+    "Sorry, size is not correct!!\n\t\t\t given async input_size :: -1",
+    "\n\t\t\t given async_input_id :: ",
+    "\n\t\t\t given async_input_size :: ",
+    "\n\t\t\t given async_input_offset :: ",
+    "\n\t\t\t async_input_label :: ",
+    "\n\t\t\t async_input_size :: ",
+    "\n\t\t\t async_input_to_update :: ",
+    "\n\t\t\t async_input_error_flag :: ",
+    "\n\t\t\t async_input_error_code :: ",
+    "\n\t\t\t async_input_is_taken :: ",
+    nullptr,
+    "\n\t\t\t max available input id :: ",
+    "\n\t\t\t ( exception @ ",
+};
+
+const Async_Texts ASYNC_OUTPUT_TEXTS = {
+    "Sorry, output_id not valid!",
+    "Sorry, output_id not taken!",
+    "Sorry, output_id type is not BYTE_ARRAY!",
+    "Sorry, size is not correct!!\n\t\t\t given output_size :: -1",
+    "\n\t\t\t given async_output_id :: ",
+    "\n\t\t\t given async_output_size :: ",
+    "\n\t\t\t given async_output_offset :: ",
+    "\n\t\t\t async_output_label :: ",
+    "\n\t\t\t async_output_size :: ",
+    "\n\t\t\t async_output_to_update :: ",
+    "\n\t\t\t async_output_error_flag :: ",
+    "\n\t\t\t async_output_error_code :: ",
+    "\n\t\t\t async_output_is_taken :: ",
+    "\n\t\t\t async_output_taken_by_app_id :: ",
+    "\n\t\t\t max available async_output_id :: ",
+    "\n\t ( exception @ ",
+};
+
+// One kind's records: what the server publishes and what the client requests.
+template <typename From, typename To>
+struct Async_Side {
+    const Async_Texts& texts;
+    uint32_t count;
+    const From* from;
+    const To* to;
+    const std::vector<uint8_t>& is_taken;
+};
+
+using Async_Input_Side = Async_Side<Shared_Async_Input_Data_From_Framework, Shared_Async_Input_Data_To_Framework>;
+using Async_Output_Side = Async_Side<Shared_Async_Output_Data_From_Framework, Shared_Async_Output_Data_To_Framework>;
 }  // namespace
+
 
 const std::string Framework_Shared_Memory_Manager::ASYNC_MUTEX = "m_shm_async_data.mutex_ptr";
 
@@ -90,23 +164,19 @@ int Framework_Shared_Memory_Manager::get_async_output_id_ex(std::string async_ou
 
 // ---- checks and their texts -------------------------------------------------------------------
 
-void Framework_Shared_Memory_Manager::check_async_input_input_param_ex(const char* caller, const char* file,
-                                                                       int line, int given_async_input_id,
-                                                                       bool check_taken, int given_async_input_size,
-                                                                       int given_async_input_offset) const
+template <typename Side>
+void Framework_Shared_Memory_Manager::check_async_param_ex(const Side& side, const char* caller, const char* file,
+                                                           int line, int id, bool check_taken, int size, int offset)
 {
-    const int id = given_async_input_id;
     auto refuse = [&](const std::string& message, int shown_size, int shown_offset) {
-        return std::runtime_error(
-            get_async_input_additional_info(caller, file, line, message, id, shown_size, shown_offset));
+        return std::runtime_error(async_additional_info(side, caller, file, line, message, id, shown_size,
+                                                        shown_offset));
     };
-    if (!in_table(id, m_async_input_size) || !async_inputs_mapped())
-        throw refuse("Sorry, async input id not valid!", -1, -1);
-    if (check_taken && m_async_input_is_taken[static_cast<std::size_t>(id)] == 0)
-        throw refuse("Sorry, async input id not taken!", -1, -1);
-    const int size = given_async_input_size;
-    const int offset = given_async_input_offset;
-    const Shared_Async_Input_Data_From_Framework& record = m_shm_async_data.input_data_from_framework_ptr[id];
+    if (!in_table(id, side.count) || side.from == nullptr)
+        throw refuse(side.texts.id_not_valid, -1, -1);
+    if (check_taken && side.is_taken[static_cast<std::size_t>(id)] == 0)
+        throw refuse(side.texts.id_not_taken, -1, -1);
+    const auto& record = side.from[id];
     const int64_t dim = record.byte_dimension;
     if (offset == -1) {
         if (size == -1 || size == dim)
@@ -114,15 +184,26 @@ void Framework_Shared_Memory_Manager::check_async_input_input_param_ex(const cha
         throw refuse("Sorry, size is not correct!!", size, -1);
     }
     if (record.type != BYTE_ARRAY_FSM)
-        throw refuse("Sorry, async input_id type is not BYTE_ARRAY!", -1, -1);
+        throw refuse(side.texts.not_byte_array, -1, -1);
     if (size == -1)
-        throw refuse("Sorry, size is not correct!!\n\t\t\t given async input_size :: -1", -1, offset);
+        throw refuse(side.texts.size_not_given, -1, offset);
     if (size < 1 || size > dim)
         throw refuse("Sorry, size is not correct!!", size, offset);
     if (offset < 0 || offset >= dim)
         throw refuse("Sorry, offset is not correct!!", size, offset);
     if (int64_t{size} + offset > dim)
         throw refuse("Sorry, combination size + offset is not correct!!", size, offset);
+}
+
+void Framework_Shared_Memory_Manager::check_async_input_input_param_ex(const char* caller, const char* file,
+                                                                       int line, int given_async_input_id,
+                                                                       bool check_taken, int given_async_input_size,
+                                                                       int given_async_input_offset) const
+{
+    const Async_Input_Side side{ASYNC_INPUT_TEXTS, m_async_input_size, m_shm_async_data.input_data_from_framework_ptr,
+                                m_shm_async_data.input_data_to_framework_ptr, m_async_input_is_taken};
+    check_async_param_ex(side, caller, file, line, given_async_input_id, check_taken, given_async_input_size,
+                         given_async_input_offset);
 }
 
 void Framework_Shared_Memory_Manager::check_async_output_input_param_ex(const char* caller, const char* file,
@@ -130,70 +211,60 @@ void Framework_Shared_Memory_Manager::check_async_output_input_param_ex(const ch
                                                                         bool check_taken, int given_async_output_size,
                                                                         int given_async_output_offset) const
 {
-    const int id = given_async_output_id;
-    auto refuse = [&](const std::string& message, int shown_size, int shown_offset) {
-        return std::runtime_error(
-            get_async_output_additional_info(caller, file, line, message, id, shown_size, shown_offset));
-    };
-    if (!in_table(id, m_async_output_size) || !async_outputs_mapped())
-        throw refuse("Sorry, output_id not valid!", -1, -1);
-    if (check_taken && m_async_output_is_taken[static_cast<std::size_t>(id)] == 0)
-        throw refuse("Sorry, output_id not taken!", -1, -1);
-    const int size = given_async_output_size;
-    const int offset = given_async_output_offset;
-    const Shared_Async_Output_Data_From_Framework& record = m_shm_async_data.output_data_from_framework_ptr[id];
-    const int64_t dim = record.byte_dimension;
-    if (offset == -1) {
-        if (size == -1 || size == dim)
-            return;
-        throw refuse("Sorry, size is not correct!!", size, -1);
-    }
-    if (record.type != BYTE_ARRAY_FSM)
-        throw refuse("Sorry, output_id type is not BYTE_ARRAY!", -1, -1);
-    if (size == -1)
-        throw refuse("Sorry, size is not correct!!\n\t\t\t given output_size :: -1", -1, offset);
-    if (size < 1 || size > dim)
-        throw refuse("Sorry, size is not correct!!", size, offset);
-    if (offset < 0 || offset >= dim)
-        throw refuse("Sorry, offset is not correct!!", size, offset);
-    if (int64_t{size} + offset > dim)
-        throw refuse("Sorry, combination size + offset is not correct!!", size, offset);
+    const Async_Output_Side side{ASYNC_OUTPUT_TEXTS, m_async_output_size,
+                                 m_shm_async_data.output_data_from_framework_ptr,
+                                 m_shm_async_data.output_data_to_framework_ptr, m_async_output_is_taken};
+    check_async_param_ex(side, caller, file, line, given_async_output_id, check_taken, given_async_output_size,
+                         given_async_output_offset);
 }
 
 // The records are read for the text without the lock.
+template <typename Side>
+std::string Framework_Shared_Memory_Manager::async_additional_info(const Side& side, const std::string& caller,
+                                                                   const std::string& file, int line,
+                                                                   const std::string& msg, int id, int size,
+                                                                   int offset)
+{
+    const Async_Texts& texts = side.texts;
+    std::string text = "[Framework_Shared_Memory_Manager][" + caller + "] " + msg;
+    text += texts.given_id + num2str(id);
+    if (size != -1)
+        text += texts.given_size + num2str(size);
+    if (offset != -1)
+        text += texts.given_offset + num2str(offset);
+    if (id >= 0) {
+        text += "\n\t\t\t Additional info..";
+        if (in_table(id, side.count) && side.from != nullptr) {
+            const auto& from = side.from[id];
+            const auto& to = side.to[id];
+            const uint32_t dim = from.byte_dimension;
+            const uint32_t code = from.error_code;
+            text += texts.label + label_of(from.name_id);
+            text += texts.size + num2str(dim);
+            text += texts.to_update + flag_text(to.to_update);
+            text += texts.error_flag + flag_text(from.error_flag);
+            text += texts.error_code + num2str(code);
+            text += texts.is_taken + flag_text(side.is_taken[static_cast<std::size_t>(id)]);
+            if constexpr (std::is_same_v<Side, Async_Output_Side>) {
+                const int32_t owner = to.application_number_take_rw;
+                text += texts.taken_by_app_id + num2str(owner);
+            }
+        } else {
+            text += texts.max_id + num2str(int64_t{side.count} - 1);
+        }
+    }
+    text += texts.exception_at + file + ":" + num2str(line) + " )";
+    return text;
+}
+
 std::string Framework_Shared_Memory_Manager::get_async_input_additional_info(std::string caller, std::string file,
                                                                              int line, std::string msg,
                                                                              int async_input_id, int async_input_size,
                                                                              int async_input_offset) const
 {
-    std::string text = "[Framework_Shared_Memory_Manager][" + caller + "] " + msg;
-    text += "\n\t\t\t given async_input_id :: " + num2str(async_input_id);
-    if (async_input_size != -1)
-        text += "\n\t\t\t given async_input_size :: " + num2str(async_input_size);
-    if (async_input_offset != -1)
-        text += "\n\t\t\t given async_input_offset :: " + num2str(async_input_offset);
-    if (async_input_id >= 0) {
-        text += "\n\t\t\t Additional info..";
-        if (in_table(async_input_id, m_async_input_size) && async_inputs_mapped()) {
-            const Shared_Async_Input_Data_From_Framework& from =
-                m_shm_async_data.input_data_from_framework_ptr[async_input_id];
-            const Shared_Async_Input_Data_To_Framework& to =
-                m_shm_async_data.input_data_to_framework_ptr[async_input_id];
-            const uint32_t dim = from.byte_dimension;
-            const uint32_t code = from.error_code;
-            text += "\n\t\t\t async_input_label :: " + label_of(from.name_id);
-            text += "\n\t\t\t async_input_size :: " + num2str(dim);
-            text += "\n\t\t\t async_input_to_update :: " + flag_text(to.to_update);
-            text += "\n\t\t\t async_input_error_flag :: " + flag_text(from.error_flag);
-            text += "\n\t\t\t async_input_error_code :: " + num2str(code);
-            text += "\n\t\t\t async_input_is_taken :: " +
-                    flag_text(m_async_input_is_taken[static_cast<std::size_t>(async_input_id)]);
-        } else {
-            text += "\n\t\t\t max available input id :: " + num2str(int64_t{m_async_input_size} - 1);
-        }
-    }
-    text += "\n\t\t\t ( exception @ " + file + ":" + num2str(line) + " )";
-    return text;
+    const Async_Input_Side side{ASYNC_INPUT_TEXTS, m_async_input_size, m_shm_async_data.input_data_from_framework_ptr,
+                                m_shm_async_data.input_data_to_framework_ptr, m_async_input_is_taken};
+    return async_additional_info(side, caller, file, line, msg, async_input_id, async_input_size, async_input_offset);
 }
 
 std::string Framework_Shared_Memory_Manager::get_async_output_additional_info(std::string caller, std::string file,
@@ -202,36 +273,11 @@ std::string Framework_Shared_Memory_Manager::get_async_output_additional_info(st
                                                                               int async_output_size,
                                                                               int async_output_offset) const
 {
-    std::string text = "[Framework_Shared_Memory_Manager][" + caller + "] " + msg;
-    text += "\n\t\t\t given async_output_id :: " + num2str(async_output_id);
-    if (async_output_size != -1)
-        text += "\n\t\t\t given async_output_size :: " + num2str(async_output_size);
-    if (async_output_offset != -1)
-        text += "\n\t\t\t given async_output_offset :: " + num2str(async_output_offset);
-    if (async_output_id >= 0) {
-        text += "\n\t\t\t Additional info..";
-        if (in_table(async_output_id, m_async_output_size) && async_outputs_mapped()) {
-            const Shared_Async_Output_Data_From_Framework& from =
-                m_shm_async_data.output_data_from_framework_ptr[async_output_id];
-            const Shared_Async_Output_Data_To_Framework& to =
-                m_shm_async_data.output_data_to_framework_ptr[async_output_id];
-            const uint32_t dim = from.byte_dimension;
-            const uint32_t code = from.error_code;
-            const int32_t owner = to.application_number_take_rw;
-            text += "\n\t\t\t async_output_label :: " + label_of(from.name_id);
-            text += "\n\t\t\t async_output_size :: " + num2str(dim);
-            text += "\n\t\t\t async_output_to_update :: " + flag_text(to.to_update);
-            text += "\n\t\t\t async_output_error_flag :: " + flag_text(from.error_flag);
-            text += "\n\t\t\t async_output_error_code :: " + num2str(code);
-            text += "\n\t\t\t async_output_is_taken :: " +
-                    flag_text(m_async_output_is_taken[static_cast<std::size_t>(async_output_id)]);
-            text += "\n\t\t\t async_output_taken_by_app_id :: " + num2str(owner);
-        } else {
-            text += "\n\t\t\t max available async_output_id :: " + num2str(int64_t{m_async_output_size} - 1);
-        }
-    }
-    text += "\n\t ( exception @ " + file + ":" + num2str(line) + " )";
-    return text;
+    const Async_Output_Side side{ASYNC_OUTPUT_TEXTS, m_async_output_size,
+                                 m_shm_async_data.output_data_from_framework_ptr,
+                                 m_shm_async_data.output_data_to_framework_ptr, m_async_output_is_taken};
+    return async_additional_info(side, caller, file, line, msg, async_output_id, async_output_size,
+                                 async_output_offset);
 }
 
 // ---- metadata ------------------------------------------------------------------------------------
