@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "thrown_text.h"
 #include "xelo_macros_ms.h"
 #include "xelo_queue.h"
 
@@ -28,17 +29,6 @@ Posix_Queue_Msg message_at(Message_Type type, int app, int group)
     msg.application_id = app;
     msg.sem_data_group_id = group;
     return msg;
-}
-
-template <typename F>
-std::string thrown_text(F&& f)
-{
-    try {
-        f();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "<nothing thrown>";
 }
 
 void fill_queue(Posix_Queue_Message_Writer& writer, int count)

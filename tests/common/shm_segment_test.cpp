@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "framework_shm_segment.h"
+#include "thrown_text.h"
 
 // Each case runs with its own private /dev/shm.
 namespace {
@@ -29,16 +30,6 @@ off_t segment_size(const char* name)
     return st.st_size;
 }
 
-template <typename F>
-std::string thrown_text(F&& f)
-{
-    try {
-        f();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "<nothing thrown>";
-}
 }  // namespace
 
 TEST(Segment_Opener, MapsAnExistingSegmentOfTheExpectedSize)

@@ -9,20 +9,10 @@
 #include <stdexcept>
 #include <thread>
 
+#include "thrown_text.h"
 #include "xelo_thread_mtx_wrapper.h"
 
 namespace {
-template <typename F>
-std::string thrown_text(F&& f)
-{
-    try {
-        f();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "<nothing thrown>";
-}
-
 // A mutex in anonymous shared memory, as the framework keeps them.
 struct Shared_Mutex {
     Shared_Mutex()

@@ -395,6 +395,23 @@ class Rtframe:
         except FileNotFoundError:
             return -1
 
+    @classmethod
+    def start_ready(cls, arguments, cwd=None):
+        """A server started and waited for; stopped again when it is not ready."""
+        server = cls(arguments, cwd=cwd)
+        try:
+            server.wait_ready()
+        except Exception:
+            server.stop()
+            raise
+        return server
+
+    def stop_cleanly(self):
+        """SIGTERM; raises AssertionError, with the log, unless the exit status is 0."""
+        status = self.stop()
+        if status != 0:
+            raise AssertionError("rtframe exit status %d\n%s" % (status, self.log()))
+
     def stop(self):
         """SIGTERM; the exit status."""
         if self.process.poll() is None:
@@ -421,18 +438,11 @@ class Rtframe_Case(unittest.TestCase):
     def setUpClass(cls):
         library().py_init_mutex()
         cls.descriptor = write_descriptor(cls.slots, cls.descriptor_options)
-        cls.server = Rtframe(["-o", "-s", "-c", cls.descriptor])
-        try:
-            cls.server.wait_ready()
-        except Exception:
-            cls.server.stop()
-            raise
+        cls.server = Rtframe.start_ready(["-o", "-s", "-c", cls.descriptor])
 
     @classmethod
     def tearDownClass(cls):
-        status = cls.server.stop()
-        if status != 0:
-            raise AssertionError("rtframe exit status %d\n%s" % (status, cls.server.log()))
+        cls.server.stop_cleanly()
 
     def attach(self, name):
         return new_manager(self, name)

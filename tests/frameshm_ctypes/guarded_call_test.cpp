@@ -13,45 +13,11 @@
 #include <stdexcept>
 #include <string>
 
+#include "allocation_hooks.h"
 #include "xelo_framework_shm_manager_ctypes.h"
 #include "xelo_framework_shm_manager_ctypes_call.h"
 
 using namespace xelo_shm_ctypes;
-
-// Allocations through operator new fail while g_fail_allocations is set,
-// also those of the library.
-namespace {
-std::atomic<bool> g_fail_allocations{false};
-}
-
-void* operator new(std::size_t size)
-{
-    if (g_fail_allocations)
-        throw std::bad_alloc();
-    if (void* p = std::malloc(size == 0 ? 1 : size))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size)
-{
-    return operator new(size);
-}
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
 
 namespace {
 constexpr uint32_t UNTOUCHED = 0xDEAD;
@@ -123,9 +89,9 @@ TEST(Error_Ring_Without_Memory, AMessageIsStillStoredAsFarAsTheSlotHoldsIt)
     const std::string long_text(3 * ERROR_STRING_MAX_LENGTH, 'x');
     const std::runtime_error prepared(long_text);
     uint32_t slot = UNTOUCHED;
-    g_fail_allocations = true;
+    fail_allocations(true);
     guarded(&slot, [&] { throw prepared; });
-    g_fail_allocations = false;
+    fail_allocations(false);
     ASSERT_GE(slot, 1u);
     EXPECT_EQ(ring_text(slot), long_text.substr(0, ERROR_STRING_MAX_LENGTH - 1));
 }

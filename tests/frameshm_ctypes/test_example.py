@@ -14,18 +14,12 @@ class Read_Variable_Example(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.root = os.environ["CELL_SOURCE_DIR"]
-        cls.server = Rtframe(["-o", "-s", "-d", "-c", "examples/application_descriptor.xml"], cwd=cls.root)
-        try:
-            cls.server.wait_ready()
-        except Exception:
-            cls.server.stop()
-            raise
+        cls.server = Rtframe.start_ready(["-o", "-s", "-d", "-c", "examples/application_descriptor.xml"],
+                                         cwd=cls.root)
 
     @classmethod
     def tearDownClass(cls):
-        status = cls.server.stop()
-        if status != 0:
-            raise AssertionError("rtframe exit status %d\n%s" % (status, cls.server.log()))
+        cls.server.stop_cleanly()
 
     def run_example(self, *arguments):
         script = os.path.join(self.root, "examples", "python", "read_variable.py")

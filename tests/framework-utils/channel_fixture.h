@@ -18,7 +18,7 @@ class Channel_Test : public testing::Test {
 protected:
     void SetUp() override
     {
-        m_server = std::make_unique<Rtframe_Process>(write_channel_descriptor());
+        m_server = std::make_unique<Rtframe_Child>(offline_server_arguments(write_channel_descriptor()));
         m_server->wait_ready_ex();
         m_view = std::make_unique<Framework_View>();
         m_view->wait_ticking_ex();
@@ -31,7 +31,7 @@ protected:
         manager.reset();
         m_view.reset();
         const int status = m_server->stop();
-        EXPECT_TRUE(exited_with(status, 0)) << "rtframe status " << status << "\n" << m_server->log();
+        EXPECT_EQ(status, 0) << "rtframe exit status " << status << "\n" << m_server->log();
     }
 
     // A channel side bound to the given manager.
@@ -46,6 +46,6 @@ protected:
     std::unique_ptr<Framework_Shared_Memory_Manager> manager;
 
 private:
-    std::unique_ptr<Rtframe_Process> m_server;
+    std::unique_ptr<Rtframe_Child> m_server;
     std::unique_ptr<Framework_View> m_view;
 };

@@ -1,67 +1,9 @@
 // The per-cycle work of the data objects allocates nothing: refreshes,
 // scalar reads and writes, change tests.
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
+#include "allocation_hooks.h"
 #include "framework_group.h"
 #include "objects_fixture.h"
-
-namespace {
-std::atomic<bool> g_counting{false};
-std::atomic<int> g_allocations{0};
-
-// Counts the allocations made while the guard lives.
-class Allocation_Count {
-public:
-    Allocation_Count()
-    {
-        g_allocations = 0;
-        g_counting = true;
-    }
-    ~Allocation_Count() { g_counting = false; }
-    Allocation_Count(const Allocation_Count&) = delete;
-    Allocation_Count& operator=(const Allocation_Count&) = delete;
-    int count() const { return g_allocations; }
-};
-}  // namespace
-
-// Every plain form of new and delete of the test program, the library's
-// calls included, goes through these.
-void* operator new(std::size_t size)
-{
-    if (g_counting)
-        ++g_allocations;
-    if (void* memory = std::malloc(size == 0 ? 1 : size))
-        return memory;
-    throw std::bad_alloc();
-}
-
-void* operator new[](std::size_t size)
-{
-    return operator new(size);
-}
-
-void operator delete(void* memory) noexcept
-{
-    std::free(memory);
-}
-
-void operator delete(void* memory, std::size_t) noexcept
-{
-    std::free(memory);
-}
-
-void operator delete[](void* memory) noexcept
-{
-    std::free(memory);
-}
-
-void operator delete[](void* memory, std::size_t) noexcept
-{
-    std::free(memory);
-}
 
 using Framework_Cycle = Objects_Test;
 

@@ -10,7 +10,7 @@
 
 #include "framework_view.h"
 #include "objects_descriptor.h"
-#include "rtframe_process.h"
+#include "rtframe_child.h"
 #include "test_helpers.h"
 #include "xelo_framework_shm_manager.h"
 
@@ -21,7 +21,7 @@ class Objects_Test : public testing::Test {
 protected:
     void SetUp() override
     {
-        m_server = std::make_unique<Rtframe_Process>(write_objects_descriptor());
+        m_server = std::make_unique<Rtframe_Child>(offline_server_arguments(write_objects_descriptor()));
         m_server->wait_ready_ex();
         view = std::make_unique<Framework_View>();
         view->wait_ticking_ex();
@@ -33,8 +33,7 @@ protected:
         manager.reset();
         view.reset();
         const int status = m_server->stop();
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "rtframe status " << status << "\n"
-                                                                    << m_server->log();
+        EXPECT_EQ(status, 0) << "rtframe exit status " << status << "\n" << m_server->log();
     }
 
     static std::unique_ptr<Framework_Shared_Memory_Manager> attach(const std::string& name)
@@ -76,7 +75,7 @@ protected:
     std::unique_ptr<Framework_Shared_Memory_Manager> manager;
 
 private:
-    std::unique_ptr<Rtframe_Process> m_server;
+    std::unique_ptr<Rtframe_Child> m_server;
 };
 
 // The texts of the log lines in captured standard output (what follows the

@@ -6,6 +6,7 @@
 #include <functional>
 #include <thread>
 
+#include "eventually.h"
 #include "rtframe_test.h"
 #include "test_helpers.h"
 
@@ -26,18 +27,6 @@ int sem_value(sem_t* sem)
     int value = -1;
     sem_getvalue(sem, &value);
     return value;
-}
-
-template <typename Predicate>
-bool eventually(Predicate done, std::chrono::milliseconds limit = 5000ms)
-{
-    const auto deadline = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
 }
 }  // namespace
 

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <thread>
 
-#include "allocation_counter.h"
+#include "allocation_hooks.h"
 #include "rtframe_test.h"
 
 namespace {

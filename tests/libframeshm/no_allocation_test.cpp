@@ -1,5 +1,5 @@
 // Every allocation of this test binary is counted.
-#include "allocation_counter.h"
+#include "allocation_hooks.h"
 #include "rtframe_test.h"
 
 using No_Allocation = Rtframe_Test;

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "framework_view.h"
-#include "rtframe_process.h"
+#include "rtframe_child.h"
 #include "test_descriptor.h"
 #include "xelo_framework_shm_manager.h"
 
@@ -18,7 +18,7 @@ protected:
 
     void SetUp() override
     {
-        m_server = std::make_unique<Rtframe_Process>(descriptor().write());
+        m_server = std::make_unique<Rtframe_Child>(offline_server_arguments(descriptor().write()));
         m_server->wait_ready_ex();
         view = std::make_unique<Framework_View>();
         view->wait_ticking_ex();
@@ -28,8 +28,7 @@ protected:
     {
         view.reset();
         const int status = m_server->stop();
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "rtframe status " << status << "\n"
-                                                                    << m_server->log();
+        EXPECT_EQ(status, 0) << "rtframe exit status " << status << "\n" << m_server->log();
     }
 
     // A manager attached under the given name.
@@ -46,5 +45,5 @@ protected:
     std::unique_ptr<Framework_View> view;
 
 private:
-    std::unique_ptr<Rtframe_Process> m_server;
+    std::unique_ptr<Rtframe_Child> m_server;
 };

@@ -6,17 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-// The text of the std::runtime_error that f throws.
-template <typename F>
-std::string thrown_text(F&& f)
-{
-    try {
-        f();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "<nothing thrown>";
-}
+#include "thrown_text.h"
 
 // Mappings of framework segments and open descriptors of this process.
 inline int framework_mapping_count()

@@ -7,24 +7,13 @@
 #include <thread>
 
 #include "rtframe_test.h"
+#include "eventually.h"
 #include "test_helpers.h"
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-template <typename Predicate>
-bool eventually(Predicate done, std::chrono::milliseconds limit = 5000ms)
-{
-    const auto deadline = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
 // The default_value attribute of a variable in the descriptor file on disk.
 std::string default_in_file(const std::string& label)
 {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "rtframe_child.h"
+#include "descriptor_templates.h"
 
 namespace {
 const std::vector<std::string> HELP_LINES = {

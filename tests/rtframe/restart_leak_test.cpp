@@ -7,7 +7,7 @@
 #include <string>
 
 #include "in_process_framework.h"
-#include "rtframe_child.h"
+#include "descriptor_templates.h"
 #include "thin_client.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "rtframe_child.h"
+#include "descriptor_templates.h"
 #include "thin_client.h"
 
 // rtframe -o -s running on a descriptor template installed in /tmp/cell;
@@ -19,7 +19,7 @@ protected:
     void start(const std::string& descriptor_template, const std::vector<std::string>& extra_arguments = {})
     {
         descriptor = install_descriptor(descriptor_template, DIR);
-        std::vector<std::string> arguments{"-o", "-s", "-c", descriptor};
+        std::vector<std::string> arguments = offline_server_arguments(descriptor);
         arguments.insert(arguments.end(), extra_arguments.begin(), extra_arguments.end());
         rtframe = std::make_unique<Rtframe_Child>(arguments);
         ASSERT_TRUE(rtframe->wait_until_ready()) << rtframe->log();

@@ -3,63 +3,14 @@
 #include <dirent.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <fstream>
-#include <new>
 #include <string>
 
+#include "allocation_hooks.h"
 #include "in_process_framework.h"
-#include "rtframe_child.h"
+#include "descriptor_templates.h"
 #include "thin_client.h"
-
-// Counts the allocations made by one watched thread of this process. The
-// replaced operators take their memory from malloc, which the sanitizer's
-// own operators would otherwise report as mismatched on release.
-extern "C" const char* __asan_default_options()
-{
-    return "alloc_dealloc_mismatch=0";
-}
-
-namespace {
-std::atomic<pid_t> watched_thread{0};
-std::atomic<long> watched_allocations{0};
-}  // namespace
-
-void* operator new(std::size_t size)
-{
-    const pid_t watched = watched_thread.load(std::memory_order_relaxed);
-    if (watched != 0 && gettid() == watched)
-        watched_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* memory = std::malloc(size != 0 ? size : 1))
-        return memory;
-    throw std::bad_alloc();
-}
-
-void* operator new[](std::size_t size)
-{
-    return operator new(size);
-}
-
-void operator delete(void* memory) noexcept
-{
-    std::free(memory);
-}
-
-void operator delete[](void* memory) noexcept
-{
-    std::free(memory);
-}
-
-void operator delete[](void* memory, std::size_t) noexcept
-{
-    std::free(memory);
-}
-
-void operator delete(void* memory, std::size_t) noexcept
-{
-    std::free(memory);
-}
 
 namespace {
 pid_t thread_named(const std::string& name)
@@ -90,11 +41,10 @@ TEST(Rtframe_In_Process, TheTickLoopDoesNotAllocate)
         ASSERT_TRUE(client.wait_wakeup(std::chrono::seconds(5)));
     const pid_t realtime = thread_named("fm_realtimetask");
     ASSERT_NE(realtime, 0);
-    watched_allocations = 0;
-    watched_thread = realtime;
+    watch_thread(realtime);
     for (int i = 0; i < 300; ++i)
         ASSERT_TRUE(client.wait_wakeup(std::chrono::seconds(1)));
-    watched_thread = 0;
-    EXPECT_EQ(watched_allocations.load(), 0);
+    stop_watching_thread();
+    EXPECT_EQ(watched_thread_allocations(), 0);
 }
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "eventually.h"
 #include "running_rtframe.h"
 #include "xelo_thread_mtx_wrapper.h"
 
@@ -17,13 +18,7 @@ protected:
 
     static bool wait_until(const std::function<bool()>& done, milliseconds timeout)
     {
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > end)
-                return false;
-            std::this_thread::sleep_for(milliseconds(2));
-        }
-        return true;
+        return eventually(done, timeout, milliseconds(2));
     }
 };
 

@@ -6,8 +6,11 @@
 #include <string>
 #include <vector>
 
-// rtframe started as a child process with the given arguments, its standard
-// output and error in a log file that the test can search while it runs.
+// rtframe started as a child process of the test with the given arguments,
+// its standard output and error in a log file that the test can search while
+// it runs. The child gets SIGTERM when the test process ends, also when that
+// one crashes: a server left behind keeps its logging queue, which counts
+// against the per-user queue memory of every later run.
 class Rtframe_Child {
 public:
     explicit Rtframe_Child(const std::vector<std::string>& arguments, const std::string& log_path = "/tmp/rtframe.log");
@@ -20,16 +23,28 @@ public:
     std::string log() const;
     // Waits until the log holds text (count times); false on time-out.
     bool wait_for_log(const std::string& text, std::chrono::milliseconds timeout, int count = 1) const;
+    // Waits until the info segment says ready_to_start; false when the child
+    // ends first or on time-out.
     bool wait_until_ready(std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
-    // Waits for the child to end by itself; its exit status, or -1 on time-out.
+    // The same, but throws (with the log) when the child is not ready.
+    void wait_ready_ex(std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
+    // Waits for the child to end by itself; its exit status (128 + the signal
+    // when a signal ended it), or -1 on time-out.
     int wait_exit(std::chrono::milliseconds timeout = std::chrono::seconds(20));
-    // SIGTERM, then the exit status (-1 when it did not end in time).
+    // SIGTERM, then the exit status as wait_exit gives it; -1 when the child
+    // was already reaped or did not end in time.
     int stop(std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
 private:
+    enum class Readiness { READY, ENDED, TIMED_OUT };
+    Readiness wait_readiness(std::chrono::milliseconds timeout) const;
+
     pid_t m_pid = -1;
     std::string m_log_path;
 };
+
+// rtframe -o -s -c <descriptor>: the server in master-offline mode.
+std::vector<std::string> offline_server_arguments(const std::string& descriptor_path);
 
 // Number of times text occurs in haystack.
 int count_of(const std::string& haystack, const std::string& text);
@@ -40,8 +55,5 @@ int count_of(const std::string& haystack, const std::string& text);
 // and rtframe retries them every second.
 int error_lines(const std::string& log);
 
-// A descriptor template of tests/rtframe/descriptors copied into dir, with
-// every "@DIR@" replaced by dir; the path of the copy.
-std::string install_descriptor(const std::string& template_name, const std::string& dir);
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& text);
