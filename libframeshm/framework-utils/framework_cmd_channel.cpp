@@ -130,24 +130,38 @@ void Framework_Cmd_Channel::check_bound_ex(const std::string& head) const
 
 // ---- Framework_Cmd_Channel: the data objects ----------------------------------------------------
 
-Framework_Cmd_Data_To_Recv* Framework_Cmd_Channel::get_cmd_data_to_recv_ptr_ex(const std::string& data_label) const
+template <typename Data>
+Data* Framework_Cmd_Channel::find_data_object_ex(const std::vector<std::unique_ptr<Data>>& list,
+                                                 const std::string& data_label, const char* method,
+                                                 const char* what) const
 {
-    check_initialized_ex("get_cmd_data_to_recv_ptr_ex");
-    for (const auto& data : m_data_to_recv_list)
+    check_initialized_ex(method);
+    for (const auto& data : list)
         if (data->label == data_label)
             return data.get();
-    throw std::runtime_error("[Framework_Cmd_Channel][get_cmd_data_to_recv_ptr_ex] " + data_label +
-                             " does not belong to cmd data to recive! (" + channel_tag() + ")");
+    throw std::runtime_error(std::string("[Framework_Cmd_Channel][") + method + "] " + data_label +
+                             " does not belong to cmd data to " + what + "! (" + channel_tag() + ")");
+}
+
+template <typename Data>
+std::vector<std::string> Framework_Cmd_Channel::data_labels_ex(const std::vector<std::unique_ptr<Data>>& list,
+                                                               const char* method) const
+{
+    check_initialized_ex(method);
+    std::vector<std::string> labels;
+    for (const auto& data : list)
+        labels.push_back(data->label);
+    return labels;
+}
+
+Framework_Cmd_Data_To_Recv* Framework_Cmd_Channel::get_cmd_data_to_recv_ptr_ex(const std::string& data_label) const
+{
+    return find_data_object_ex(m_data_to_recv_list, data_label, "get_cmd_data_to_recv_ptr_ex", "recive");
 }
 
 Framework_Cmd_Data_To_Send* Framework_Cmd_Channel::get_cmd_data_to_send_ptr_ex(const std::string& data_label) const
 {
-    check_initialized_ex("get_cmd_data_to_send_ptr_ex");
-    for (const auto& data : m_data_to_send_list)
-        if (data->label == data_label)
-            return data.get();
-    throw std::runtime_error("[Framework_Cmd_Channel][get_cmd_data_to_send_ptr_ex] " + data_label +
-                             " does not belong to cmd data to send! (" + channel_tag() + ")");
+    return find_data_object_ex(m_data_to_send_list, data_label, "get_cmd_data_to_send_ptr_ex", "send");
 }
 
 uint32_t Framework_Cmd_Channel::get_cmd_data_to_recv_dim_ex(const std::string& data_label)
@@ -172,20 +186,12 @@ Type_Definition Framework_Cmd_Channel::get_cmd_data_to_send_type_ex(const std::s
 
 std::vector<std::string> Framework_Cmd_Channel::get_cmd_data_to_recv_label_list() const
 {
-    check_initialized_ex("get_cmd_data_to_recv_label_list");
-    std::vector<std::string> labels;
-    for (const auto& data : m_data_to_recv_list)
-        labels.push_back(data->label);
-    return labels;
+    return data_labels_ex(m_data_to_recv_list, "get_cmd_data_to_recv_label_list");
 }
 
 std::vector<std::string> Framework_Cmd_Channel::get_cmd_data_to_send_label_list() const
 {
-    check_initialized_ex("get_cmd_data_to_send_label_list");
-    std::vector<std::string> labels;
-    for (const auto& data : m_data_to_send_list)
-        labels.push_back(data->label);
-    return labels;
+    return data_labels_ex(m_data_to_send_list, "get_cmd_data_to_send_label_list");
 }
 
 template <typename T>

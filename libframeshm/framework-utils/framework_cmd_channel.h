@@ -79,6 +79,13 @@ protected:
 private:
     Framework_Cmd_Data_To_Recv* get_cmd_data_to_recv_ptr_ex(const std::string& data_label) const;
     Framework_Cmd_Data_To_Send* get_cmd_data_to_send_ptr_ex(const std::string& data_label) const;
+    // The receive and send lists share their look-ups: method names the caller
+    // in the error texts, what the list (" does not belong to cmd data to <what>!").
+    template <typename Data>
+    Data* find_data_object_ex(const std::vector<std::unique_ptr<Data>>& list, const std::string& data_label,
+                              const char* method, const char* what) const;
+    template <typename Data>
+    std::vector<std::string> data_labels_ex(const std::vector<std::unique_ptr<Data>>& list, const char* method) const;
     // Fills the receive (send) map from the matching inputs; their number.
     int32_t init_ptcl_ex(const std::string& prefix_ptcl, bool is_recv);
     // " cmd_name :: <label>, is_server :: <0|1>"

@@ -19,6 +19,26 @@ void Framework_Sem_Variable::setup_ex(Framework_Shared_Memory_Manager* frmk_ptr)
     bind_ex(frmk_ptr);
 }
 
+template <typename T>
+T Framework_Sem_Variable::read_value_ex(Value_Reader<T> reader, const char* uninitialized_text)
+{
+    if (!m_initialized)
+        throw std::runtime_error(uninitialized_text + object_tag());
+    check_type_ok_ex<T>();
+    return (m_frmk_ptr->*reader)(m_parent_id, m_id);
+}
+
+template <typename T>
+T Framework_Sem_Variable::read_slice_ex(Byte_Array_Reader reader, uint32_t dim_given, uint32_t offset)
+{
+    const uint32_t length = dim_given == 0 ? m_dimension : dim_given;
+    check_type_ok_ex<T>(length, offset);
+    T value = Container_Traits<T>::create_new(length);
+    (m_frmk_ptr->*reader)(m_parent_id, m_id, reinterpret_cast<uint8_t*>(value.data()), static_cast<int>(length),
+                          static_cast<int>(offset));
+    return value;
+}
+
 // ---- Framework_Cmd_Data_To_Recv ----------------------------------------------------------------
 
 Framework_Cmd_Data_To_Recv::Framework_Cmd_Data_To_Recv(bool is_cmd_channel_server, int32_t channel_id,
@@ -50,32 +70,21 @@ uint32_t Framework_Cmd_Data_To_Recv::get_dimension_ex()
 template <typename T>
 T Framework_Cmd_Data_To_Recv::get_value_ex()
 {
-    if constexpr (Framework_Value_Type<T>::is_slice) {
+    if constexpr (Framework_Value_Type<T>::is_slice)
         return get_value_ex<T>(0, 0);
-    } else {
-        if (!m_initialized)
-            throw std::runtime_error("[Framework_Cmd_Data_To_Recv][get_value_ex] not initalized" + object_tag());
-        check_type_ok_ex<T>();
-        return m_is_cmd_channel_server ? m_frmk_ptr->get_cmd_data_ex<T>(m_parent_id, m_id)
-                                       : m_frmk_ptr->get_answ_data_ex<T>(m_parent_id, m_id);
-    }
+    else
+        return read_value_ex<T>(m_is_cmd_channel_server ? &Framework_Shared_Memory_Manager::get_cmd_data_ex<T>
+                                                        : &Framework_Shared_Memory_Manager::get_answ_data_ex<T>,
+                                "[Framework_Cmd_Data_To_Recv][get_value_ex] not initalized");
 }
 
 template <typename T>
 T Framework_Cmd_Data_To_Recv::get_value_ex(uint32_t dim_given, uint32_t offset)
 {
     static_assert(Framework_Value_Type<T>::is_slice, "only byte arrays are read in slices");
-    const uint32_t length = dim_given == 0 ? m_dimension : dim_given;
-    check_type_ok_ex<T>(length, offset);
-    T value = Container_Traits<T>::create_new(length);
-    auto* bytes = reinterpret_cast<uint8_t*>(value.data());
-    if (m_is_cmd_channel_server)
-        m_frmk_ptr->get_cmd_data_byte_array_ex(m_parent_id, m_id, bytes, static_cast<int>(length),
-                                               static_cast<int>(offset));
-    else
-        m_frmk_ptr->get_answ_data_byte_array_ex(m_parent_id, m_id, bytes, static_cast<int>(length),
-                                                static_cast<int>(offset));
-    return value;
+    return read_slice_ex<T>(m_is_cmd_channel_server ? &Framework_Shared_Memory_Manager::get_cmd_data_byte_array_ex
+                                                    : &Framework_Shared_Memory_Manager::get_answ_data_byte_array_ex,
+                            dim_given, offset);
 }
 
 // ---- Framework_Cmd_Data_To_Send ----------------------------------------------------------------
@@ -109,32 +118,22 @@ uint32_t Framework_Cmd_Data_To_Send::get_dimension_ex()
 template <typename T>
 T Framework_Cmd_Data_To_Send::get_value_ex()
 {
-    if constexpr (Framework_Value_Type<T>::is_slice) {
+    if constexpr (Framework_Value_Type<T>::is_slice)
         return get_value_ex<T>(0, 0);
-    } else {
-        if (!m_initialized)
-            throw std::runtime_error("[Framework_Cmd_Data_To_Send][get_value_ex] not initalized" + object_tag());
-        check_type_ok_ex<T>();
-        return m_is_cmd_channel_server ? m_frmk_ptr->get_answ_data_to_send_ex<T>(m_parent_id, m_id)
-                                       : m_frmk_ptr->get_cmd_data_to_send_ex<T>(m_parent_id, m_id);
-    }
+    else
+        return read_value_ex<T>(m_is_cmd_channel_server ? &Framework_Shared_Memory_Manager::get_answ_data_to_send_ex<T>
+                                                        : &Framework_Shared_Memory_Manager::get_cmd_data_to_send_ex<T>,
+                                "[Framework_Cmd_Data_To_Send][get_value_ex] not initalized");
 }
 
 template <typename T>
 T Framework_Cmd_Data_To_Send::get_value_ex(uint32_t dim_given, uint32_t offset)
 {
     static_assert(Framework_Value_Type<T>::is_slice, "only byte arrays are read in slices");
-    const uint32_t length = dim_given == 0 ? m_dimension : dim_given;
-    check_type_ok_ex<T>(length, offset);
-    T value = Container_Traits<T>::create_new(length);
-    auto* bytes = reinterpret_cast<uint8_t*>(value.data());
-    if (m_is_cmd_channel_server)
-        m_frmk_ptr->get_answ_data_byte_array_to_send_ex(m_parent_id, m_id, bytes, static_cast<int>(length),
-                                                        static_cast<int>(offset));
-    else
-        m_frmk_ptr->get_cmd_data_byte_array_to_send_ex(m_parent_id, m_id, bytes, static_cast<int>(length),
-                                                       static_cast<int>(offset));
-    return value;
+    return read_slice_ex<T>(m_is_cmd_channel_server
+                                ? &Framework_Shared_Memory_Manager::get_answ_data_byte_array_to_send_ex
+                                : &Framework_Shared_Memory_Manager::get_cmd_data_byte_array_to_send_ex,
+                            dim_given, offset);
 }
 
 template <typename T>

@@ -28,6 +28,21 @@ protected:
     Framework_Sem_Variable(int32_t parent_id, std::string parent_label, std::string label);
     virtual ~Framework_Sem_Variable();
 
+    // The manager's readers of one item of the parent: its value, or byte_dim
+    // bytes of it from byte_offset.
+    template <typename T>
+    using Value_Reader = T (Framework_Shared_Memory_Manager::*)(int parent_id, int data_id);
+    using Byte_Array_Reader = void (Framework_Shared_Memory_Manager::*)(int parent_id, int data_id, uint8_t* bytes,
+                                                                         int byte_dim, int byte_offset);
+
+    // The value that reader gives; throws uninitialized_text + object_tag()
+    // unless the object is bound.
+    template <typename T>
+    T read_value_ex(Value_Reader<T> reader, const char* uninitialized_text);
+    // Byte arrays: dim_given bytes (0: the whole item) from offset.
+    template <typename T>
+    T read_slice_ex(Byte_Array_Reader reader, uint32_t dim_given, uint32_t offset);
+
     int32_t m_parent_id;
     std::string m_parent_label;
 };
