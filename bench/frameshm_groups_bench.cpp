@@ -11,61 +11,38 @@
 // fails on time.
 //
 // Run it as root, e.g. build/bench/frameshm_groups_bench: it starts itself
-// again inside tests/isolate (own IPC, mount and network namespaces), so
-// that its rtframe and segments never meet a framework that runs on the
-// machine. Build it without sanitizers for meaningful figures.
+// again inside tests/isolate (see bench_support.h). Build it without
+// sanitizers for meaningful figures.
 #include <fcntl.h>
 #include <sched.h>
 #include <semaphore.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "framework_shared_memory.h"
+#include "bench_support.h"
 #include "quiet_stdout.h"
 #include "xelo_framework_shm_manager.h"
 
-extern char** environ;
-
 namespace {
+using bench::Figures;
+using bench::figures_of;
+using bench::now_ns;
+
 constexpr int SAMPLES = 10000;
 constexpr int WARM_UP = 500;
 constexpr int TOTAL = SAMPLES + WARM_UP;
 constexpr int PRIORITY = 80;
-constexpr const char* ISOLATED = "--isolated";
 constexpr const char* RTFRAME_LOG = "/tmp/frameshm_groups_bench.log";
-
-int64_t now_ns()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000000000LL + ts.tv_nsec;
-}
-
-struct Figures {
-    int64_t p50, p99, max;
-};
-
-Figures figures_of(std::vector<int64_t> samples)
-{
-    std::sort(samples.begin(), samples.end());
-    const auto at = [&](double q) { return samples[static_cast<std::size_t>(q * (samples.size() - 1))]; };
-    return {at(0.50), at(0.99), samples.back()};
-}
 
 void print_row(const char* name, const Figures& f)
 {
@@ -240,61 +217,7 @@ bool measure_command(Shared* s, Framework_Shared_Memory_Manager& client, std::ve
     return worker_ended_well(server, "the command server");
 }
 
-// ---- rtframe ---------------------------------------------------------------------------
-
-pid_t start_rtframe()
-{
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, RTFRAME_LOG, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    char* argv[] = {const_cast<char*>(RTFRAME_BINARY), const_cast<char*>("-o"), const_cast<char*>("-s"),
-                    const_cast<char*>("-c"), const_cast<char*>(BENCH_DESCRIPTOR), nullptr};
-    pid_t pid = -1;
-    if (posix_spawn(&pid, RTFRAME_BINARY, &actions, nullptr, argv, environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-// ready_to_start of the info segment, 0 while it does not exist whole.
-uint32_t ready_to_start()
-{
-    const int fd = shm_open("/linux_framework_info", O_RDONLY, 0);
-    if (fd == -1)
-        return 0;
-    struct stat st {};
-    uint32_t ready = 0;
-    if (fstat(fd, &st) == 0 && st.st_size == static_cast<off_t>(sizeof(Shared_Info_Struct))) {
-        void* ptr = mmap(nullptr, sizeof(Shared_Info_Struct), PROT_READ, MAP_SHARED, fd, 0);
-        if (ptr != MAP_FAILED) {
-            ready = __atomic_load_n(&static_cast<const Shared_Info_Struct*>(ptr)->ready_to_start, __ATOMIC_ACQUIRE);
-            munmap(ptr, sizeof(Shared_Info_Struct));
-        }
-    }
-    close(fd);
-    return ready;
-}
-
-bool wait_rtframe_ready(pid_t rtframe)
-{
-    for (int waited_ms = 0; waited_ms < 30000; waited_ms += 10) {
-        if (ready_to_start() == 1)
-            return true;
-        if (waitpid(rtframe, nullptr, WNOHANG) == rtframe)
-            return false;
-        usleep(10000);
-    }
-    return false;
-}
-
-void print_rtframe_log()
-{
-    std::ifstream log(RTFRAME_LOG);
-    std::ostringstream text;
-    text << log.rdbuf();
-    std::printf("rtframe log:\n%s\n", text.str().c_str());
-}
+// ---- results ---------------------------------------------------------------------------
 
 void print_ratio(const char* what, const Figures& framework, const Figures& bare, double limit)
 {
@@ -307,18 +230,9 @@ void print_ratio(const char* what, const Figures& framework, const Figures& bare
 
 int run()
 {
-    if (access("/dev/shm/linux_framework_info", F_OK) == 0) {
-        std::printf("a framework is running already (/dev/shm/linux_framework_info): stop it first\n");
+    const std::unique_ptr<Rtframe_Child> rtframe = bench::start_rtframe(BENCH_DESCRIPTOR, RTFRAME_LOG);
+    if (!rtframe)
         return EXIT_FAILURE;
-    }
-    const pid_t rtframe = start_rtframe();
-    if (rtframe <= 0 || !wait_rtframe_ready(rtframe)) {
-        std::printf("rtframe did not start\n");
-        print_rtframe_log();
-        if (rtframe > 0)
-            kill(rtframe, SIGKILL);
-        return EXIT_FAILURE;
-    }
     sched_param param{};
     param.sched_priority = PRIORITY;
     if (sched_setscheduler(0, SCHED_FIFO, &param) != 0)
@@ -340,12 +254,10 @@ int run()
     } catch (const std::exception& e) {
         std::printf("failed: %s\n", e.what());
     }
-    kill(rtframe, SIGTERM);
-    int status = 0;
-    waitpid(rtframe, &status, 0);
+    const int status = bench::stop_rtframe(*rtframe);
     munmap(memory, sizeof(Shared));
     if (!ok) {
-        print_rtframe_log();
+        std::printf("rtframe log:\n%s\n", rtframe->log().c_str());
         return EXIT_FAILURE;
     }
 
@@ -360,21 +272,11 @@ int run()
     print_row("command round trip", round_trip);
     print_ratio("post -> wake / bare post -> wake", group, bare_post, 0);
     print_ratio("command round trip / bare ping-pong", round_trip, bare_ping_pong, 3);
-    std::printf("rtframe exit status: %d\n", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-    return EXIT_SUCCESS;
+    return bench::report_rtframe_exit(status);
 }
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc > 1 && std::strcmp(argv[1], ISOLATED) == 0)
-        return run();
-    char self[4096] = {};
-    if (readlink("/proc/self/exe", self, sizeof(self) - 1) <= 0) {
-        std::printf("cannot find this program's path\n");
-        return EXIT_FAILURE;
-    }
-    execl(CELL_ISOLATE, CELL_ISOLATE, self, ISOLATED, static_cast<char*>(nullptr));
-    std::printf("cannot start %s (%s): run this benchmark as root\n", CELL_ISOLATE, std::strerror(errno));
-    return EXIT_FAILURE;
+    return bench::run_isolated(argc, argv, run);
 }

@@ -5,18 +5,19 @@
 // client process waits on. Same period, same priorities, same client.
 // Prints p50, p99 and max of both and the ratio of the medians; it never
 // fails on time.
+//
+// Run it as root, e.g. build/bench/rtframe_wakeup_bench: it starts itself
+// again inside tests/isolate (see bench_support.h). Build it without
+// sanitizers for meaningful figures.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <semaphore.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/timerfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
@@ -28,41 +29,26 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "quiet_stdout.h"
 #include "thin_client.h"
 
-extern char** environ;
-
 namespace {
+using bench::Figures;
+using bench::figures_of;
+using bench::now_ns;
+
 constexpr int64_t PERIOD_NS = 500000;  // the cycle of rtframe_wakeup_bench.xml
 constexpr int SAMPLES = 10000;
 constexpr int WARM_UP = 200;
 constexpr int TICKER_PRIORITY = 95;  // as rtframe's real-time thread
 constexpr int CLIENT_PRIORITY = 80;
 
-int64_t now_ns()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000000000LL + ts.tv_nsec;
-}
-
 bool set_fifo(int priority)
 {
     sched_param param{};
     param.sched_priority = priority;
     return sched_setscheduler(0, SCHED_FIFO, &param) == 0;
-}
-
-struct Figures {
-    int64_t p50, p99, max;
-};
-
-Figures figures_of(std::vector<int64_t> latencies)
-{
-    std::sort(latencies.begin(), latencies.end());
-    const auto at = [&](double q) { return latencies[static_cast<std::size_t>(q * (latencies.size() - 1))]; };
-    return {at(0.50), at(0.99), latencies.back()};
 }
 
 // ---- bare chain ------------------------------------------------------------
@@ -162,22 +148,6 @@ bool read_timer_phase(pid_t pid, int64_t& next_expiration_ns)
     return false;
 }
 
-pid_t start_rtframe()
-{
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/tmp/rtframe_wakeup_bench.log",
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    char* argv[] = {const_cast<char*>(RTFRAME_BINARY), const_cast<char*>("-o"), const_cast<char*>("-s"),
-                    const_cast<char*>("-c"), const_cast<char*>(BENCH_DESCRIPTOR), nullptr};
-    pid_t pid = -1;
-    if (posix_spawn(&pid, RTFRAME_BINARY, &actions, nullptr, argv, environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
 std::vector<int64_t> measure_framework(pid_t rtframe)
 {
     std::vector<int64_t> latencies;
@@ -228,14 +198,8 @@ void print_row(const char* name, const Figures& f)
     std::printf("%-28s p50 %8.1f us   p99 %8.1f us   max %8.1f us\n", name, f.p50 / 1000.0, f.p99 / 1000.0,
                 f.max / 1000.0);
 }
-}  // namespace
-
-int main()
+int run()
 {
-    if (access("/dev/shm/linux_framework_info", F_OK) == 0) {
-        std::printf("a framework is running already (/dev/shm/linux_framework_info): stop it first\n");
-        return EXIT_FAILURE;
-    }
     if (!queue_limit_ok()) {
         std::printf("fs.mqueue.msg_max is below 1000: run 'sysctl -w fs.mqueue.msg_max=1000' as root\n");
         return EXIT_FAILURE;
@@ -247,19 +211,15 @@ int main()
 
     const std::vector<int64_t> bare = measure_bare_chain();
 
-    const pid_t rtframe = start_rtframe();
-    if (rtframe <= 0 || !Thin_Client::wait_until_ready(std::chrono::seconds(30))) {
-        std::printf("rtframe did not start (log: /tmp/rtframe_wakeup_bench.log)\n");
-        if (rtframe > 0)
-            kill(rtframe, SIGKILL);
+    const std::unique_ptr<Rtframe_Child> rtframe =
+        bench::start_rtframe(BENCH_DESCRIPTOR, "/tmp/rtframe_wakeup_bench.log");
+    if (!rtframe)
         return EXIT_FAILURE;
-    }
-    const std::vector<int64_t> framework = measure_framework(rtframe);
-    kill(rtframe, SIGTERM);
-    int status = 0;
-    waitpid(rtframe, &status, 0);
+    const std::vector<int64_t> framework = measure_framework(rtframe->pid());
+    const int status = bench::stop_rtframe(*rtframe);
     if (framework.size() < static_cast<std::size_t>(SAMPLES)) {
-        std::printf("the framework client was not woken %d times\n", SAMPLES);
+        std::printf("the framework client was not woken %d times\nrtframe log:\n%s\n", SAMPLES,
+                    rtframe->log().c_str());
         return EXIT_FAILURE;
     }
 
@@ -269,6 +229,11 @@ int main()
     print_row("rtframe tick -> client", framework_figures);
     const double ratio = static_cast<double>(framework_figures.p50) / static_cast<double>(bare_figures.p50);
     std::printf("median ratio rtframe / bare: %.2f (%s 1.5)\n", ratio, ratio <= 1.5 ? "within" : "ABOVE");
-    std::printf("rtframe exit status: %d\n", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-    return EXIT_SUCCESS;
+    return bench::report_rtframe_exit(status);
+}
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    return bench::run_isolated(argc, argv, run);
 }

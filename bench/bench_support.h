@@ -1,0 +1,93 @@
+#pragma once
+// What the benchmarks against rtframe share: the clock they stamp with, the
+// figures they print, starting rtframe -o and stopping it with its exit
+// status checked (Rtframe_Child of the test support), and running isolated.
+//
+// Isolated: run as root, a benchmark starts itself again inside
+// tests/isolate (own IPC, mount and network namespaces, a private /tmp and
+// /dev/shm, a logging-queue limit of 1000 messages), so that its rtframe and
+// segments never meet a framework that runs on the machine.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "rtframe_child.h"
+
+namespace bench {
+
+inline int64_t now_ns()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000000000LL + ts.tv_nsec;
+}
+
+struct Figures {
+    int64_t p50, p99, max;
+};
+
+inline Figures figures_of(std::vector<int64_t> samples)
+{
+    std::sort(samples.begin(), samples.end());
+    const auto at = [&](double q) { return samples[static_cast<std::size_t>(q * (samples.size() - 1))]; };
+    return {at(0.50), at(0.99), samples.back()};
+}
+
+// rtframe -o -s -c descriptor with its output in log_path, once it is ready;
+// null (and the log printed) when it ends first or is not ready in time.
+inline std::unique_ptr<Rtframe_Child> start_rtframe(const std::string& descriptor, const std::string& log_path)
+{
+    if (access("/dev/shm/linux_framework_info", F_OK) == 0) {
+        std::printf("a framework is running already (/dev/shm/linux_framework_info): stop it first\n");
+        return nullptr;
+    }
+    auto rtframe = std::make_unique<Rtframe_Child>(offline_server_arguments(descriptor), log_path);
+    if (!rtframe->wait_until_ready(std::chrono::seconds(30))) {
+        std::printf("rtframe did not start\nrtframe log:\n%s\n", rtframe->log().c_str());
+        return nullptr;
+    }
+    return rtframe;
+}
+
+// SIGTERM to rtframe; its exit status (128 + the signal when a signal ended
+// it, -1 when it did not end in time).
+inline int stop_rtframe(Rtframe_Child& rtframe)
+{
+    return rtframe.stop(std::chrono::seconds(30));
+}
+
+// The last line of a benchmark: rtframe's exit status; EXIT_SUCCESS when it
+// is 0.
+inline int report_rtframe_exit(int status)
+{
+    std::printf("rtframe exit status: %d\n", status);
+    return status == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
+}
+
+// Runs run() when this process already is the isolated one, else starts this
+// program again inside tests/isolate (and does not come back on success).
+inline int run_isolated(int argc, char** argv, int (*run)())
+{
+    static constexpr const char* ISOLATED = "--isolated";
+    if (argc > 1 && std::strcmp(argv[1], ISOLATED) == 0)
+        return run();
+    char self[4096] = {};
+    if (readlink("/proc/self/exe", self, sizeof(self) - 1) <= 0) {
+        std::printf("cannot find this program's path\n");
+        return EXIT_FAILURE;
+    }
+    execl(CELL_ISOLATE, CELL_ISOLATE, self, ISOLATED, static_cast<char*>(nullptr));
+    std::printf("cannot start %s (%s): run this benchmark as root\n", CELL_ISOLATE, std::strerror(errno));
+    return EXIT_FAILURE;
+}
+
+}  // namespace bench
