@@ -89,7 +89,7 @@ TEST_F(Cyclic, TimedOutRefreshKeepsThePendingWrites)
     const std::string log = testing::internal::GetCapturedStdout();
     EXPECT_EQ(timed_out, -2);
     EXPECT_GE(waited, 1900ms);
-    EXPECT_LT(waited, 2900ms);
+    EXPECT_LT(waited, 10s);
     EXPECT_EQ(occurrences(log, "[Framework_Shared_Memory_Manager][refresh_data_ex] application refresh sem post "
                                "timeout"),
               1)

@@ -152,7 +152,7 @@ TEST_F(Posting, ATimedWaitWithoutPostReturnsFalsePromptly)
     EXPECT_FALSE(first->wait_sem_data_group_ex(COMMAND, 0.5, 0, nullptr));
     const auto waited = Clock::now() - start;
     EXPECT_GE(waited, 500us);
-    EXPECT_LT(waited, 20ms);
+    EXPECT_LT(waited, 1s);  // promptly: far from blocking, whatever the load
 }
 
 TEST_F(Posting, AnUntimedWaitBlocksUntilThePost)

@@ -83,13 +83,13 @@ TEST_F(Watchdog, RefreshTimeoutFollowsTheWatchdogAndNeverWraps)
     app->set_watchdog_value_ex(0);  // time-out 0: only a pending wake-up would pass
     auto start = Clock::now();
     EXPECT_EQ(app->refresh_data_ex(nullptr), -2);
-    EXPECT_LT(Clock::now() - start, 50ms);
+    EXPECT_LT(Clock::now() - start, 1s);  // far below the 2 s default
     app->turn_off_watchdog_ex();  // back to 2 s
     ASSERT_TRUE(align_with_period(*app));
     app->turn_on_watchdog_ex();  // the time-out of the watchdog value again
     start = Clock::now();
     EXPECT_EQ(app->refresh_data_ex(nullptr), -2);
-    EXPECT_LT(Clock::now() - start, 50ms);
+    EXPECT_LT(Clock::now() - start, 1s);
     app->turn_off_watchdog_ex();
     EXPECT_EQ(slot.watchdog_is_active, 0);
 
