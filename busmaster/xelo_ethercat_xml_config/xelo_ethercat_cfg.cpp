@@ -92,18 +92,15 @@ void ECatCmdType_Validate::setup(const XML_IO& xml, const xmlpp::Node* node)
 
 ECatCmdType::ECatCmdType(const XML_IO& xml, const xmlpp::Node* node)
 {
-    has_transition_o_el = xml.has_element("Transition", node);
-    if (has_transition_o_el) {
-        for (const std::string& text : ENI_Text::words(xml, "Transition", node))
-            transition_o_el.push_back(str2trans(text));
-    }
+    for (const std::string& text : ENI_Text::words(xml, "Transition", node))
+        transition_o_el.push_back(str2trans(text));
+    has_transition_o_el = !transition_o_el.empty();
     has_before_slaves_o_el = ENI_Text::optional_ex(xml, "BeforeSlave", node, before_slaves_o_el);
     has_comment_o_el = ENI_Text::optional_ex(xml, "Comment", node, comment_o_el);
-    has_requires_o_el = xml.has_unique_element("Requires", node);
-    if (has_requires_o_el) {
-        const std::string text = ENI_Text::text_ex(xml, "Requires", node);
-        requires_o_el = text == "frame" ? FRAME : text == "cycle" ? CYCLE : REQUIRES_NULL;
-    }
+    std::string requires_text;
+    has_requires_o_el = ENI_Text::optional_ex(xml, "Requires", node, requires_text);
+    if (has_requires_o_el)
+        requires_o_el = requires_text == "frame" ? FRAME : requires_text == "cycle" ? CYCLE : REQUIRES_NULL;
     cmd_m_el = static_cast<Cmd_Enum>(ENI_Text::uint32_ex(xml, "Cmd", node));
     has_adp_oxor_el = ENI_Text::optional_ex(xml, "Adp", node, adp_oxor_el);
     has_addr_oxor_el = xml.has_unique_element("Addr", node);
