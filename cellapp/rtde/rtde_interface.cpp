@@ -90,6 +90,9 @@ void RtdeInterface::run()
     } catch (const std::exception& e) {
         if (!m_stopping)
             log_err(std::string("[rtde_interface][rtde_thread] : ") + e.what() + "; reading stopped");
+    } catch (...) {
+        if (!m_stopping)
+            log_err("[rtde_interface][rtde_thread] : unknown exception; reading stopped");
     }
 }
 

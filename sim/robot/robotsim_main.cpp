@@ -51,6 +51,13 @@ bool parse_version(const std::string& text, std::array<uint32_t, 4>& version)
 
 int main(int argc, char** argv)
 {
+    // The threads of the simulator inherit the blocked signals; main waits for them.
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
     robot_sim::Config config;
     config.control_port = 30005;
     static const option options[] = {
@@ -108,12 +115,6 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    // The threads of the simulator inherit the blocked signals; main waits for them.
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGINT);
-    sigaddset(&stop_signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
     try {
         robot_sim::Robot_Controller_Sim sim(config);
         std::string ready = "[robotsim] ready: RTDE on " + config.address + ":" + std::to_string(sim.port());

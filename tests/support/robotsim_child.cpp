@@ -41,23 +41,26 @@ Robotsim_Child::Robotsim_Child(int port, int control_port, const std::vector<std
     for (std::string& word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
+    // Truncated before the child starts, so that no earlier ready line is seen.
+    const int log = open(m_log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (log == -1)
+        throw std::runtime_error("cannot write " + m_log_path + ": " + std::strerror(errno));
     const pid_t parent = getpid();
     m_pid = fork();
-    if (m_pid == -1)
+    if (m_pid == -1) {
+        close(log);
         throw std::runtime_error(std::string("cannot start ") + ROBOTSIM_BINARY);
+    }
     if (m_pid == 0) {
         prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (getppid() != parent)
             _exit(127);
-        const int log = open(m_log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (log != -1) {
-            dup2(log, STDOUT_FILENO);
-            dup2(log, STDERR_FILENO);
-            close(log);
-        }
+        dup2(log, STDOUT_FILENO);
+        dup2(log, STDERR_FILENO);
         execve(ROBOTSIM_BINARY, argv.data(), environ);
         _exit(127);
     }
+    close(log);
 }
 
 Robotsim_Child::~Robotsim_Child()

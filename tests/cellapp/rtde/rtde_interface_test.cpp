@@ -362,8 +362,7 @@ TEST_F(Follower, ShortPackagesAreSkippedAndOddOnesDoNotStopTheReading)
     for (const char* kind : {"short", "unknown", "oversized"})
         m_sim->control_ok_ex(std::string("send ") + kind);
     // Only the oversized package carries values: it is decoded, once.
-    ASSERT_TRUE(eventually([&] { return m_follower->get_robot_program_status() == ROBOT_PLAYING; }));
-    EXPECT_TRUE(m_follower->is_safeguard_active());
+    ASSERT_TRUE(eventually([&] { return calls() > 0 && seen().back() == Seen{ROBOT_PLAYING, true, true}; }));
     const std::string log = out.text();
     EXPECT_EQ(count_of(log, "[rtde_interface][cyclic_rtde_thread_fun] : data package of 5 bytes, 13 expected: skipped"),
               1)
@@ -372,6 +371,58 @@ TEST_F(Follower, ShortPackagesAreSkippedAndOddOnesDoNotStopTheReading)
     const std::size_t before = calls();
     m_sim->control_ok_ex("resume");
     EXPECT_TRUE(eventually([&] { return calls() > before + 10; }));
+}
+
+std::atomic<int> g_calls_until_throw{0};
+
+void throwing_callback()
+{
+    record_callback();
+    if (--g_calls_until_throw == 0)
+        throw std::runtime_error("callback failed");
+}
+
+TEST_F(Follower, ExceptionOfTheCallbackEndsTheReadingWithItsText)
+{
+    start_sim();
+    Stdout_Capture out;
+    g_calls_until_throw = 5;
+    m_follower = std::make_unique<RtdeInterface>("127.0.0.1", PORT, 125, true);
+    g_follower = m_follower.get();
+    m_follower->set_function_pointer(&throwing_callback);
+    m_follower->init();
+    ASSERT_TRUE(eventually([&] { return err_lines(out.text()) > 0; })) << out.text();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(calls(), 5u);
+    const std::string log = out.text();
+    EXPECT_EQ(err_lines(log), 1) << log;
+    EXPECT_NE(log.find("[rtde_interface][rtde_thread] : callback failed; reading stopped"), std::string::npos) << log;
+}
+
+TEST_F(Follower, ClientStreamsAgainAfterTheSimulatorRestarts)
+{
+    start_sim();
+    rtde_client::RTDE client("127.0.0.1", PORT, false);
+    const auto stream = [&] {
+        client.connect();
+        ASSERT_TRUE(client.negotiateProtocolVersion());
+        ASSERT_TRUE(client.sendOutputSetup({"runtime_state", "safety_status_bits", "robot_status_bits"}, 500));
+        client.sendStart();
+        ASSERT_TRUE(client.isStarted());
+        EXPECT_EQ(client.receiveData().size(), 13u);
+    };
+    stream();
+    EXPECT_EQ(m_sim->stop(), 0);
+    EXPECT_EQ(thrown_text([&] {
+                  for (;;)
+                      client.receiveData();
+              }).rfind("[RTDE][receive] connection closed by the controller", 0),
+              0u);
+    start_sim();
+    client.disconnect();
+    stream();
+    m_sim->control_ok_ex("state 4 16 3");
+    EXPECT_TRUE(eventually([&] { return client.receiveData()[4] == 4; }));
 }
 
 TEST_F(Follower, DestructionEndsTheThreadQuietly)

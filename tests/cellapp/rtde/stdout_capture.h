@@ -1,6 +1,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,6 +13,7 @@
 
 // Standard output of the whole process (all threads) into a file while the
 // object lives; text() gives what arrived so far, colour escapes removed.
+// Text written after destruction goes to the real standard output again.
 class Stdout_Capture {
 public:
     explicit Stdout_Capture(const std::string& path = "/tmp/captured_stdout.log") : m_path(path)
@@ -23,12 +25,15 @@ public:
         dup2(fd, STDOUT_FILENO);
         close(fd);
     }
+    // Gives the captured text back to standard output when the test has
+    // failed: the failure messages of the test are among it.
     ~Stdout_Capture()
     {
-        std::cout.flush();
-        std::fflush(stdout);
+        const std::string captured = text();
         dup2(m_saved, STDOUT_FILENO);
         close(m_saved);
+        if (::testing::Test::HasFailure())
+            std::cout << "---- captured standard output ----\n" << captured << "----" << std::endl;
     }
     Stdout_Capture(const Stdout_Capture&) = delete;
     Stdout_Capture& operator=(const Stdout_Capture&) = delete;
