@@ -516,7 +516,7 @@ void Robot_Controller_Sim::take_input(Session& session, const std::string& paylo
     }
 }
 
-std::string Robot_Controller_Sim::data_package(Session& session, std::size_t& stamp_at)
+std::string Robot_Controller_Sim::next_package(Session& session, std::size_t& stamp_at)
 {
     if (m_script_step < m_script.size()) {
         const auto& step = m_script[m_script_step++];
@@ -526,6 +526,11 @@ std::string Robot_Controller_Sim::data_package(Session& session, std::size_t& st
     }
     if (!m_timestamp_set)
         m_outputs["timestamp"] = {std::chrono::duration<double>(std::chrono::steady_clock::now() - START_TIME).count()};
+    return data_package(session, stamp_at);
+}
+
+std::string Robot_Controller_Sim::data_package(const Session& session, std::size_t& stamp_at)
+{
     const std::string stamped =
         m_stamp_register >= 0 ? "output_double_register_" + std::to_string(m_stamp_register) : std::string();
     std::string payload(1, static_cast<char>(session.output_recipe_id));
@@ -533,7 +538,7 @@ std::string Robot_Controller_Sim::data_package(Session& session, std::size_t& st
     for (const Variable* variable : session.output) {
         if (variable->name == stamped)
             stamp_at = wire::HEADER_SIZE + payload.size();
-        wire::put_value(payload, variable->type, m_outputs[variable->name]);
+        wire::put_value(payload, variable->type, m_outputs.at(variable->name));
     }
     return wire::package(wire::DATA_PACKAGE, payload);
 }
@@ -567,7 +572,7 @@ void Robot_Controller_Sim::streamer(Session& session)
         if (m_hold)
             continue;
         std::size_t stamp_at = 0;
-        std::string bytes = data_package(session, stamp_at);
+        std::string bytes = next_package(session, stamp_at);
         lock.unlock();
         bool ok = true;
         {

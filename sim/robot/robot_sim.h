@@ -83,9 +83,12 @@ private:
     std::string setup_outputs(Session& session, const std::string& payload, std::vector<std::string>& extra);
     std::string setup_inputs(Session& session, const std::string& payload);
     void take_input(Session& session, const std::string& payload, std::vector<std::string>& extra);
-    // Data package of the session's output recipe; stamp_at receives the
-    // offset of the stamp in it (0: none). Called under m_mutex.
-    std::string data_package(Session& session, std::size_t& stamp_at);
+    // The next data package of the session's stream: the script's next step
+    // applied, the timestamp advanced; stamp_at receives the offset of the
+    // send stamp in it (0: none). Called under m_mutex.
+    std::string next_package(Session& session, std::size_t& stamp_at);
+    // The session's data package of the values as they stand. Under m_mutex.
+    std::string data_package(const Session& session, std::size_t& stamp_at);
     bool write(Session& session, const std::string& bytes);
     void end_session(Session& session);
     void reap();
