@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <stdexcept>
@@ -24,6 +25,7 @@ constexpr const char* SOURCE = "robotsim";
 constexpr std::size_t MAX_NAMES_TEXT = 2048;
 constexpr double MAX_FREQUENCY = 500.0;
 constexpr int POLL_MS = 100;
+constexpr uint32_t MAX_SCRIPT_STEPS = 1000000;
 
 std::runtime_error os_error(const std::string& method, const std::string& call)
 {
@@ -671,18 +673,24 @@ std::string Robot_Controller_Sim::command(const std::string& line)
     if (verb == "script" && argc >= 1) {
         std::vector<std::array<uint32_t, 3>> steps;
         for (std::size_t i = 1; i < words.size(); ++i) {
+            const std::string bad = "ERR bad step " + words[i] + " (RS,SS,RB or RS,SS,RB*PACKAGES)";
+            const std::size_t star = words[i].find('*');
+            uint32_t repeat = 1;
+            if (star != std::string::npos &&
+                (!parse_uint(words[i].substr(star + 1), repeat) || repeat == 0 || repeat > MAX_SCRIPT_STEPS))
+                return bad;
             std::array<uint32_t, 3> step{};
-            std::istringstream parts(words[i]);
+            std::istringstream parts(words[i].substr(0, star));
             std::string part;
             std::size_t k = 0;
             while (std::getline(parts, part, ',')) {
                 if (k >= 3 || !parse_uint(part, step[k]))
-                    return "ERR bad step " + words[i] + " (RS,SS,RB)";
+                    return bad;
                 ++k;
             }
-            if (k != 3)
-                return "ERR bad step " + words[i] + " (RS,SS,RB)";
-            steps.push_back(step);
+            if (k != 3 || steps.size() + repeat > MAX_SCRIPT_STEPS)
+                return bad;
+            steps.insert(steps.end(), repeat, step);
         }
         std::lock_guard<std::mutex> lock(m_mutex);
         m_script = steps;

@@ -23,7 +23,7 @@ struct Config {
     uint16_t port = 30004;  // 0: any free port
     int control_port = -1;  // TCP port of the control socket on 127.0.0.1; -1 none, 0 any free
     std::array<uint32_t, 4> controller_version{5, 11, 0, 1};
-    std::string dump_path;  // every package received, one hex line each; empty: none
+    std::string dump_path;  // every package received (see "dump" below); empty: none
     bool log_traffic = false;
 };
 
@@ -35,7 +35,8 @@ struct Config {
 // Controlled by text commands (command(), or one line each on the control
 // socket, answered by one line "OK ..." or "ERR ..."):
 //   state RS SS RB            runtime_state, safety_status_bits, robot_status_bits at once
-//   script RS,SS,RB ...       one step per data package sent, the last one stays
+//   script RS,SS,RB[*N] ...   one step per data package sent (any client), a step
+//                             with *N for N packages; the last one stays
 //   set NAME V...             any output variable (vectors: all elements)
 //   get NAME                  an output, or an input as the clients last wrote it
 //   refuse_start N            refuse the next N start requests
@@ -51,7 +52,8 @@ struct Config {
 //                             than its recipe, a size field of 2, a data package
 //                             with 8 extra bytes, a package of unknown type 'X'
 //   stamp N | stamp off       send time (monotonic clock, s) in output_double_register_N
-//   dump PATH | dump off      every package received, one hex line each
+//   dump PATH | dump off      every package received, one line each: the client's
+//                             number (from 1, in order of connection) and the hex bytes
 //   log on | log off          an INF line for every package in and out
 //   version MA MI BF BU       controller version
 //   count                     data packages sent so far ("OK <n>")

@@ -276,10 +276,11 @@ class Stream(Simulator):
         c.outputs(THREE, 500.0)
         self.ok("hold")
         c.request(S)
-        self.ok("script 1,0,1 2,0,3 2,16,3 4,8,1")
+        self.ok("script 1,0,1 2,0,3*3 2,16,3 4,8,1")
         self.ok("resume")
-        states = [struct.unpack(">III", c.next_data()[4:16]) for _ in range(6)]
-        self.assertEqual(states, [(1, 0, 1), (2, 0, 3), (2, 16, 3), (4, 8, 1), (4, 8, 1), (4, 8, 1)])
+        states = [struct.unpack(">III", c.next_data()[4:16]) for _ in range(8)]
+        self.assertEqual(states, [(1, 0, 1), (2, 0, 3), (2, 0, 3), (2, 0, 3), (2, 16, 3), (4, 8, 1), (4, 8, 1),
+                                  (4, 8, 1)])
         self.ok("hold")
         sent = self.ok("count")
         c.sock.settimeout(0.3)
@@ -375,7 +376,7 @@ class Faults(Simulator):
     def test_control_errors(self):
         for line in ("", "bogus", "state 1 2", "state a b c", "set runtime_state", "set nothing 1",
                      "send huge", "stamp 48", "refuse_version maybe", "hold_input runtime_state",
-                     "script 1,2"):
+                     "script 1,2", "script 1,2,3*0", "script 1,2,3*x", "script 1,2,3*2000000"):
             with self.subTest(line=line):
                 self.assertTrue(self.control(line).startswith("ERR"))
 
