@@ -94,11 +94,11 @@ std::vector<std::string> split_names(const std::string& text)
     return names;
 }
 
-std::string join(const std::vector<std::string>& pieces)
+std::string join(const std::vector<std::string>& items)
 {
     std::string text;
-    for (std::size_t i = 0; i < pieces.size(); ++i)
-        text += (i ? "," : "") + pieces[i];
+    for (std::size_t i = 0; i < items.size(); ++i)
+        text += (i ? "," : "") + items[i];
     return text;
 }
 

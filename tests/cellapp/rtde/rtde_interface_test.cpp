@@ -1,4 +1,5 @@
 // The robot-state follower against the robotsim process.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -425,13 +426,31 @@ TEST_F(Follower, ClientStreamsAgainAfterTheSimulatorRestarts)
     EXPECT_TRUE(eventually([&] { return client.receiveData()[4] == 4; }));
 }
 
-TEST_F(Follower, DestructionEndsTheThreadQuietly)
+// Threads of this process with that name.
+int threads_named(const std::string& name)
+{
+    int count = 0;
+    if (DIR* tasks = opendir("/proc/self/task")) {
+        while (const dirent* task = readdir(tasks)) {
+            std::ifstream comm(std::string("/proc/self/task/") + task->d_name + "/comm");
+            std::string text;
+            count += std::getline(comm, text) && text == name;
+        }
+        closedir(tasks);
+    }
+    return count;
+}
+
+TEST_F(Follower, ReadsOnItsNamedThreadWhichDestructionEndsQuietly)
 {
     start_sim();
     Stdout_Capture out;
+    EXPECT_EQ(threads_named("RTDE_THREAD"), 0);
     start_follower();
     ASSERT_TRUE(eventually([] { return calls() > 0; }));
+    EXPECT_EQ(threads_named("RTDE_THREAD"), 1);
     m_follower.reset();
+    EXPECT_EQ(threads_named("RTDE_THREAD"), 0);
     g_follower = nullptr;
     EXPECT_EQ(err_lines(out.text()), 0) << out.text();
     EXPECT_TRUE(eventually([&] { return m_sim->control_ok_ex("clients") == "OK 0"; }));

@@ -21,13 +21,13 @@ using rtde_client::RTDE;
 
 std::vector<std::string> split(const std::string& text, char separator)
 {
-    std::vector<std::string> pieces;
+    std::vector<std::string> items;
     if (text.empty())
-        return pieces;
+        return items;
     std::istringstream in(text);
-    for (std::string piece; std::getline(in, piece, separator);)
-        pieces.push_back(piece);
-    return pieces;
+    for (std::string item; std::getline(in, item, separator);)
+        items.push_back(item);
+    return items;
 }
 
 std::string hex(const std::vector<uint8_t>& bytes)
