@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@
 #include "framework_shm_holders.h"
 #include "framework_shm_segment.h"
 #include "framework_types.h"
+#include "robust_mutex.h"
 #include "xelo_queue.h"
 
 // Version of this header; an application passes it to
@@ -273,34 +275,6 @@ public:
                                              int byte_offset);
 
 private:
-    // Locks through mutex_lock_ex; unlock() reports an unlock failure, the
-    // destructor only releases a lock still held when leaving by an exception.
-    // The name is one of the mutex names below (kept, not copied).
-    class Scoped_Lock {
-    public:
-        Scoped_Lock(const Framework_Shared_Memory_Manager& manager, pthread_mutex_t* mutex, const std::string& name)
-            : m_manager(manager), m_mutex(mutex), m_name(name)
-        {
-            m_manager.mutex_lock_ex(m_mutex, m_name);
-            m_locked = true;
-        }
-        Scoped_Lock(const Framework_Shared_Memory_Manager&, pthread_mutex_t*, std::string&&) = delete;
-        ~Scoped_Lock();
-        void unlock()
-        {
-            m_locked = false;
-            m_manager.mutex_unlock_ex(m_mutex, m_name);
-        }
-        Scoped_Lock(const Scoped_Lock&) = delete;
-        Scoped_Lock& operator=(const Scoped_Lock&) = delete;
-
-    private:
-        const Framework_Shared_Memory_Manager& m_manager;
-        pthread_mutex_t* m_mutex;
-        const std::string& m_name;
-        bool m_locked = false;
-    };
-
     // Names of the framework mutexes in messages, built once so that locking
     // in the cycle allocates nothing.
     static const std::string INFO_MUTEX;

@@ -145,7 +145,8 @@ void Framework_Shared_Memory_Manager::set_server_waiting_mark_ex(int sem_group_i
     check_sem_data_input_param_ex("set_server_waiting_mark_ex", SOURCE_FILE, __LINE__, sem_group_id, false, false, -1,
                                   -1, -1);
     Shared_Sem_Data_Group_Struct& group = group_record(sem_group_id);
-    Scoped_Lock lock(*this, &group.mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(sem_group_id)]);
+    Robust_Mutex held(&group.mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(sem_group_id)]);
+    std::unique_lock<Robust_Mutex> lock(held);
     __atomic_store_n(&group.is_server_waiting_cmd_setter, value, __ATOMIC_RELEASE);
     lock.unlock();
 }

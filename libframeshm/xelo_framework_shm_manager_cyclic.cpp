@@ -137,7 +137,8 @@ void Framework_Shared_Memory_Manager::update_logging_switches()
 void Framework_Shared_Memory_Manager::exchange_images(Shared_Sem_Struct& slot, uint32_t* tick)
 {
     std::sort(m_output_modified_list.begin(), m_output_modified_list.end());
-    Scoped_Lock lock(*this, m_shm_cyclic_data.mutex_ptr, CYCLIC_MUTEX);
+    Robust_Mutex held(m_shm_cyclic_data.mutex_ptr, CYCLIC_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     const bool freed = slot.is_assigned == 0 || slot.overflow < 0 ||
                        (m_watchdog_turned_on && slot.watchdog_is_active == 0);
     if (freed) {
@@ -303,7 +304,8 @@ void Framework_Shared_Memory_Manager::set_current_value_as_default_ex(int output
     const int actual = check_output_input_param_and_get_actual_id_ex(
         "set_current_value_as_default_ex", SOURCE_FILE, __LINE__, output_index_of(output_id), true, -1, -1);
     {
-        Scoped_Lock lock(*this, m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+        Robust_Mutex held(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+        std::unique_lock<Robust_Mutex> lock(held);
         Shared_Application_Data_Struct& record = output_record(actual);
         if (record.type == BIT_FSM) {
             const bool addressable = record.bit_offs <= 7;

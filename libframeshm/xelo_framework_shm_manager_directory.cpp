@@ -154,7 +154,8 @@ int Framework_Shared_Memory_Manager::get_input_id_ex(std::string label)
 {
     int index;
     {
-        Scoped_Lock lock(*this, m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
+        Robust_Mutex held(m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
+        std::unique_lock<Robust_Mutex> lock(held);
         index = find_input_index(label);
         if (index != -1)
             m_input_is_taken[m_actual_input_id[index]] = 1;
@@ -170,7 +171,8 @@ int Framework_Shared_Memory_Manager::get_output_ro_id_ex(std::string label)
 {
     int index;
     {
-        Scoped_Lock lock(*this, m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+        Robust_Mutex held(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+        std::unique_lock<Robust_Mutex> lock(held);
         index = find_output_index(label);
         if (index != -1)
             m_output_is_taken[m_actual_output_id[index]] = 1;
@@ -184,7 +186,8 @@ int Framework_Shared_Memory_Manager::get_output_ro_id_ex(std::string label)
 
 bool Framework_Shared_Memory_Manager::has_input_ex(std::string label) const
 {
-    Scoped_Lock lock(*this, m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
+    Robust_Mutex held(m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     const bool found = find_input_index(label) != -1;
     lock.unlock();
     return found;
@@ -192,7 +195,8 @@ bool Framework_Shared_Memory_Manager::has_input_ex(std::string label) const
 
 bool Framework_Shared_Memory_Manager::has_output_ex(std::string label) const
 {
-    Scoped_Lock lock(*this, m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+    Robust_Mutex held(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     const bool found = find_output_index(label) != -1;
     lock.unlock();
     return found;
@@ -357,7 +361,8 @@ unsigned Framework_Shared_Memory_Manager::get_input_dim_ex(int input_id) const
 {
     const int actual =
         check_input_input_param_and_get_actual_id_ex("get_input_dim_ex", SOURCE_FILE, __LINE__, input_id, false, -1, -1);
-    Scoped_Lock lock(*this, m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
+    Robust_Mutex held(m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     const unsigned dim = input_record(actual).byte_dim;
     lock.unlock();
     return dim;
@@ -367,7 +372,8 @@ int Framework_Shared_Memory_Manager::get_input_type_ex(int input_id) const
 {
     const int actual = check_input_input_param_and_get_actual_id_ex("get_input_type_ex", SOURCE_FILE, __LINE__,
                                                                     input_id, false, -1, -1);
-    Scoped_Lock lock(*this, m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
+    Robust_Mutex held(m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     const int type = input_record(actual).type;
     lock.unlock();
     return type;
@@ -377,7 +383,8 @@ int Framework_Shared_Memory_Manager::get_input_group_ex(int input_id) const
 {
     const int actual = check_input_input_param_and_get_actual_id_ex("get_input_group_ex", SOURCE_FILE, __LINE__,
                                                                     input_id, false, -1, -1);
-    Scoped_Lock lock(*this, m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
+    Robust_Mutex held(m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     const int group = input_record(actual).group_id;
     lock.unlock();
     return group;
@@ -395,7 +402,8 @@ unsigned Framework_Shared_Memory_Manager::get_output_dim_ex(int output_id, bool 
 {
     const int actual = check_output_input_param_and_get_actual_id_ex(
         "get_output_dim_ex", SOURCE_FILE, __LINE__, output_index_of(output_id), taken_check, -1, -1);
-    Scoped_Lock lock(*this, m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+    Robust_Mutex held(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     const unsigned dim = output_record(actual).byte_dim;
     lock.unlock();
     return dim;
@@ -405,7 +413,8 @@ int Framework_Shared_Memory_Manager::get_output_type_ex(int output_id, bool take
 {
     const int actual = check_output_input_param_and_get_actual_id_ex(
         "get_output_type_ex", SOURCE_FILE, __LINE__, output_index_of(output_id), taken_check, -1, -1);
-    Scoped_Lock lock(*this, m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+    Robust_Mutex held(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     const int type = output_record(actual).type;
     lock.unlock();
     return type;
@@ -415,7 +424,8 @@ int Framework_Shared_Memory_Manager::get_output_group_ex(int output_id, bool tak
 {
     const int actual = check_output_input_param_and_get_actual_id_ex(
         "get_output_group_ex", SOURCE_FILE, __LINE__, output_index_of(output_id), taken_check, -1, -1);
-    Scoped_Lock lock(*this, m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+    Robust_Mutex held(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     const int group = output_record(actual).group_id;
     lock.unlock();
     return group;

@@ -46,7 +46,8 @@ int Framework_Shared_Memory_Manager::get_sem_data_group_write_id_ex(std::string 
     const int32_t me = my_application_id();
     int32_t writer;
     {
-        Scoped_Lock lock(*this, &group.mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(g)]);
+        Robust_Mutex held(&group.mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(g)]);
+        std::unique_lock<Robust_Mutex> lock(held);
         writer = group.rw_app_id;
         if (writer == -1) {
             group.rw_app_id = me;
@@ -80,7 +81,8 @@ int Framework_Shared_Memory_Manager::get_sem_data_group_read_id_ex(std::string s
     const int32_t me = my_application_id();
     bool claimed;
     {
-        Scoped_Lock lock(*this, &group_record(g).mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(g)]);
+        Robust_Mutex held(&group_record(g).mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(g)]);
+        std::unique_lock<Robust_Mutex> lock(held);
         claimed = row.application_id == -1 || row.application_id == me;
         if (claimed) {
             row.application_id = me;
@@ -112,8 +114,8 @@ bool Framework_Shared_Memory_Manager::try_acquire_sem_data_group_ex(int sem_data
         return false;
     int32_t writer;
     {
-        Scoped_Lock lock(*this, &group.mutex,
-                         m_sem_data_group_mutex_names[static_cast<std::size_t>(sem_data_group_id)]);
+        Robust_Mutex held(&group.mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(sem_data_group_id)]);
+        std::unique_lock<Robust_Mutex> lock(held);
         writer = group.rw_app_id;
         if (writer == -1) {
             group.is_posted_from_watchdog = 0;
@@ -138,7 +140,8 @@ void Framework_Shared_Memory_Manager::release_sem_data_group_ex(int semaphore_id
     bool still_writer;
     bool flag_raised = false;
     {
-        Scoped_Lock lock(*this, &group.mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(semaphore_id)]);
+        Robust_Mutex held(&group.mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(semaphore_id)]);
+        std::unique_lock<Robust_Mutex> lock(held);
         still_writer = group.rw_app_id == my_application_id();
         if (still_writer) {
             group.rw_app_id = -1;
@@ -185,8 +188,8 @@ void Framework_Shared_Memory_Manager::post_sem_data_group_ex(int sem_group_id, b
     const int32_t me = my_application_id();
     bool still_writer;
     {
-        Scoped_Lock lock(*this, &group.mutex,
-                         m_sem_data_group_post_mutex_names[static_cast<std::size_t>(sem_group_id)]);
+        Robust_Mutex held(&group.mutex, m_sem_data_group_post_mutex_names[static_cast<std::size_t>(sem_group_id)]);
+        std::unique_lock<Robust_Mutex> lock(held);
         still_writer = group.rw_app_id == me;
         if (still_writer) {
             group.last_post_cmd_app_id = is_exclusive_cmd ? me : -1;
@@ -341,7 +344,8 @@ bool Framework_Shared_Memory_Manager::take_posted_from_watchdog_flag_ex(int sem_
     Shared_Sem_Data_Group_Struct& group = group_record(sem_group_id);
     if (shared_load(group.is_posted_from_watchdog) == 0)
         return false;
-    Scoped_Lock lock(*this, &group.mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(sem_group_id)]);
+    Robust_Mutex held(&group.mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(sem_group_id)]);
+    std::unique_lock<Robust_Mutex> lock(held);
     const bool raised = group.is_posted_from_watchdog != 0;
     group.is_posted_from_watchdog = 0;
     lock.unlock();
@@ -354,7 +358,8 @@ void Framework_Shared_Memory_Manager::take_published_data_ex(int sem_group_id, i
     Shared_Sem_Data_Group_Struct& group = group_record(sem_group_id);
     const bool ring = ring_slots(sem_group_id) > 0;
     std::vector<uint8_t>& target = ring ? m_sem_data_group_ring_buffer_data[g] : m_sem_data_group_data_vectors[g];
-    Scoped_Lock lock(*this, &group.mutex, m_sem_data_group_mutex_names[g]);
+    Robust_Mutex held(&group.mutex, m_sem_data_group_mutex_names[g]);
+    std::unique_lock<Robust_Mutex> lock(held);
     if (!target.empty())
         std::memcpy(target.data(), m_shm_sem_group_data.data[g], target.size());
     if (ring)
