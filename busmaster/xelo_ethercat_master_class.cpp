@@ -20,7 +20,27 @@ std::string code_text(int rc)
     ecm_log_err(line + code_text(rc));
     throw std::runtime_error(exception_text + std::strerror(rc));
 }
+
+class Ecm_Lock_Log final : public Lock_Log_Sink {
+public:
+    void write(Log_Level level, const char* text) noexcept override
+    {
+        try {
+            ecm_log(level == Log_Level::INF ? Ecm_Log_Level::INF
+                                            : (level == Log_Level::WAR ? Ecm_Log_Level::WAR : Ecm_Log_Level::ERR),
+                    text);
+        } catch (...) {
+            // no memory for the line: nothing left to tell it with
+        }
+    }
+};
+Ecm_Lock_Log g_ecm_lock_log;
 }  // namespace
+
+Lock_Log_Sink& ecm_lock_log()
+{
+    return g_ecm_lock_log;
+}
 
 ECM_Master::ECM_Master() = default;
 ECM_Master::~ECM_Master() = default;
@@ -115,15 +135,7 @@ void ECM_Master::init_pthread_mutex_ex(pthread_mutex_t* mutex, bool pshared, boo
 
 void ECM_Master::mutex_lock_ex(pthread_mutex_t* mutex, const std::string& mutex_name)
 {
-    int rc = pthread_mutex_lock(mutex);
-    if (rc == EOWNERDEAD) {
-        ecm_log_war("mutex_lock_ex " + mutex_name + " recovered from a dead owner");
-        rc = pthread_mutex_consistent(mutex);
-    }
-    if (rc != 0) {
-        ecm_log_err("mutex_lock_ex " + mutex_name + "ret_val = " + code_text(rc));
-        throw std::runtime_error("Failed to mutex_lock_ex -> " + mutex_name + " " + std::strerror(rc));
-    }
+    Robust_Mutex(mutex, mutex_name, nullptr, &g_ecm_lock_log).lock();
 }
 
 void ECM_Master::mutex_unlock_ex(pthread_mutex_t* mutex, const std::string& mutex_name, bool unlock)
@@ -132,11 +144,7 @@ void ECM_Master::mutex_unlock_ex(pthread_mutex_t* mutex, const std::string& mute
         ecm_log_war("\t mutex_unlock_ex..." + mutex_name + " not to do!");
         return;
     }
-    const int rc = pthread_mutex_unlock(mutex);
-    if (rc != 0) {
-        ecm_log_err("mutex_unlock_ex " + mutex_name + "ret_val = " + code_text(rc));
-        throw std::runtime_error("Failed to mutex_unlock_ex -> " + mutex_name + " " + std::strerror(rc));
-    }
+    Robust_Mutex(mutex, mutex_name, nullptr, &g_ecm_lock_log).unlock_ex();
 }
 
 void ECM_Master::soft_realtime_activate(uint32_t max_cycle_jitter)

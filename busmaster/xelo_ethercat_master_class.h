@@ -5,7 +5,12 @@
 #include <cstdint>
 #include <string>
 
+#include "robust_mutex.h"
 #include "xelo_ethercat_system_types.h"
+
+// Writes the lines of Robust_Mutex (a recovered mutex, failures) as
+// busmaster log lines.
+Lock_Log_Sink& ecm_lock_log();
 
 // The EtherCAT master: the state of the one master of the process, the
 // pointers to the three shared memories (created by the command server), the
@@ -30,7 +35,8 @@ public:
 
     // ---- mutex helpers ---------------------------------------------------
     // A process-shared mutex is also made robust: a client that dies holding
-    // it cannot freeze the master; the next lock recovers it with a WAR line.
+    // it cannot freeze the master; the next lock recovers it (Robust_Mutex)
+    // with a WAR line.
     void set_pthread_mutex_attr_ex(pthread_mutexattr_t* attr, bool pshared, bool prio_inherit, bool error_check);
     void init_pthread_mutex_ex(pthread_mutex_t* mutex, bool pshared, bool prio_inherit, bool error_check);
     void mutex_lock_ex(pthread_mutex_t* mutex, const std::string& mutex_name);

@@ -15,13 +15,28 @@
 #include <string>
 #include <vector>
 
-#include "busmaster_process.h"
+#include "child_process.h"
 #include "system_config.h"
 #include "xelo_client_socket_udp.h"
 #include "xelo_ethercat_system_types.h"
 
 namespace {
 const std::string CONFIG = "/tmp/ecm_system_cfg.xml";
+const std::string LOG = "/tmp/busmaster.log";
+
+// busmaster as a child of the test, its output in LOG.
+class Busmaster : public Child_Process {
+public:
+    explicit Busmaster(const std::vector<std::string>& arguments) : Child_Process(BUSMASTER_BINARY, arguments, LOG) {}
+
+    // Ready when its command server has bound the protocol's port.
+    [[nodiscard]] bool wait_serving() const
+    {
+        return wait_ready(probe::udp_port(ecm_protocol::PORT), std::chrono::seconds(10)) == Readiness::READY;
+    }
+    // The log as written, colours included.
+    std::string raw_log() const { return read_file(log_path()); }
+};
 const std::string DEFAULT_CONFIG = "/usr/local/etc/busmaster/ecm_system_cfg.xml";
 
 const char* const HELP[] = {
@@ -115,7 +130,7 @@ protected:
         EXPECT_EQ(m_master.stop(), 128 + SIGTERM) << m_master.log();
     }
 
-    Busmaster_Process m_master{{"-c", CONFIG}};
+    Busmaster m_master{{"-c", CONFIG}};
 };
 }  // namespace
 
@@ -125,7 +140,7 @@ TEST(BusmasterCommandLine, RefusedOptionsPrintTheHelpAndEndWithoutStarting)
         {"-f", "10"}, {"-h"}, {"--no_such_option"}, {"-c"}, {"-x", "-c", CONFIG},
     };
     for (const auto& arguments : command_lines) {
-        Busmaster_Process master(arguments);
+        Busmaster master(arguments);
         EXPECT_EQ(master.wait_exit(), 0) << arguments[0];
         const std::string log = master.log();
         EXPECT_TRUE(has_help(log)) << arguments[0] << "\n" << log;
@@ -137,7 +152,7 @@ TEST(BusmasterCommandLine, RefusedOptionsPrintTheHelpAndEndWithoutStarting)
 
 TEST(BusmasterCommandLine, HelpPrintsTheHelpAndExitsAtOnce)
 {
-    Busmaster_Process master({"--help", "-c", CONFIG});
+    Busmaster master({"--help", "-c", CONFIG});
     EXPECT_EQ(master.wait_exit(), 0);
     const std::string log = master.log();
     EXPECT_TRUE(has_help(log)) << log;
@@ -165,7 +180,7 @@ TEST(BusmasterCommandLine, AcceptedOptionsAreEchoedAsWarnings)
             arguments.push_back("-c");
             arguments.push_back("/tmp/missing.xml");
         }
-        Busmaster_Process master(arguments);
+        Busmaster master(arguments);
         EXPECT_EQ(master.wait_exit(), 0) << c.echo;
         EXPECT_TRUE(contains(master.log(), c.echo)) << master.log();
     }
@@ -173,7 +188,7 @@ TEST(BusmasterCommandLine, AcceptedOptionsAreEchoedAsWarnings)
 
 TEST(BusmasterCommandLine, WithoutOptionsTheDefaultConfigurationIsUsed)
 {
-    Busmaster_Process master({});
+    Busmaster master({});
     EXPECT_EQ(master.wait_exit(), 0);
     const std::string log = master.log();
     EXPECT_TRUE(contains(log, "INF:] XELO EtherCAT master use :\n")) << log;
@@ -192,7 +207,7 @@ TEST(BusmasterSetUp, UnreadableSystemConfigurationEndsTheProgramWithStatusZero)
         {"/tmp/missing.xml", "ERR:] ECM_Master_Socket error on constructor: Could not parse file : /tmp/missing.xml"},
     };
     for (const auto& c : cases) {
-        Busmaster_Process master({"-c", c.path});
+        Busmaster master({"-c", c.path});
         EXPECT_EQ(master.wait_exit(), 0);
         const std::string log = master.log();
         const std::size_t error = log.find(c.error);
@@ -209,7 +224,7 @@ TEST(BusmasterSetUp, UnreadableSystemConfigurationEndsTheProgramWithStatusZero)
 TEST(BusmasterSetUp, BadCommandServerAddressEndsTheProgramWithBindError)
 {
     write_system_config(CONFIG, "ecm0", "0.0.0.0.1", "500");
-    Busmaster_Process master({"-c", CONFIG});
+    Busmaster master({"-c", CONFIG});
     EXPECT_EQ(master.wait_exit(), 0);
     const std::string log = master.log();
     EXPECT_TRUE(contains(log, "ERR:] ECM_Master_Socket error on constructor:  bind error \n")) << log;
@@ -257,7 +272,8 @@ TEST_F(ServingBusmaster, AnswersFramedRequestsAndSurvivesAnUnknownWord)
     EXPECT_EQ(ask("13#get_system_state"), "13#2");
     EXPECT_EQ(ask("get_system_version"), "0#32");
     EXPECT_EQ(ask("14#no_such_command"), "<none>");
-    EXPECT_TRUE(m_master.wait_for_log("Request not found in EtherCAT Master Socket API! [ no_such_command \n ... retry connect ..."))
+    EXPECT_TRUE(m_master.wait_for_log("Request not found in EtherCAT Master Socket API! [ no_such_command \n ... retry connect ...",
+                                      std::chrono::seconds(5)))
         << m_master.log();
     EXPECT_EQ(ask("15#get_system_version"), "15#32");
     EXPECT_EQ(ask("16#close_connection"), "16#reply_error");
@@ -267,7 +283,7 @@ TEST_F(ServingBusmaster, AnswersFramedRequestsAndSurvivesAnUnknownWord)
 TEST_F(ServingBusmaster, EveryLogLineHasTheCalendarTimeForm)
 {
     ask("1#no_such_command");  // also an ERR line
-    ASSERT_TRUE(m_master.wait_for_log("retry connect"));
+    ASSERT_TRUE(m_master.wait_for_log("retry connect", std::chrono::seconds(5)));
     ask("2#get_system_version");
     const std::regex line_form(
         "\\[\x1b\\[3([23]m[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4} "
