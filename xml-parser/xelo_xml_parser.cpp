@@ -1,5 +1,6 @@
 #include "xelo_xml_parser.h"
 
+#include <libxml/tree.h>
 #include <libxml/xmlerror.h>
 
 #include <cctype>
@@ -236,9 +237,43 @@ const xmlpp::Node* XML_IO::context_ex(const xmlpp::Node* node) const
     return m_xml_root_node;
 }
 
+namespace {
+
+// A path that is one element name without prefix: it selects the child
+// elements of that name in no namespace, as XPath does.
+bool is_bare_name(const std::string& path)
+{
+    if (path.empty())
+        return false;
+    const auto c0 = static_cast<unsigned char>(path[0]);
+    if (!(std::isalpha(c0) || c0 == '_'))
+        return false;
+    for (const char ch : path) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (!(std::isalnum(c) || c == '_' || c == '-' || c == '.'))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// Bare names, the common case of every reader, are looked up by walking the
+// children: an XPath evaluation costs far more than the few children it scans.
 xmlpp::NodeSet XML_IO::find_ex(const std::string& path, const xmlpp::Node* node) const
 {
-    return context_ex(node)->find(path);
+    const xmlpp::Node* context = context_ex(node);
+    if (!is_bare_name(path))
+        return context->find(path);
+    xmlpp::NodeSet found;
+    for (xmlNode* child = context->cobj()->children; child != nullptr; child = child->next) {
+        if (child->type == XML_ELEMENT_NODE && child->ns == nullptr &&
+            path == reinterpret_cast<const char*>(child->name)) {
+            xmlpp::Node::create_wrapper(child);
+            found.push_back(static_cast<xmlpp::Node*>(child->_private));
+        }
+    }
+    return found;
 }
 
 bool XML_IO::has_element(const std::string& path, const xmlpp::Node* node) const
