@@ -78,7 +78,8 @@ void write_slave(std::ostream& out, int i)
     write_entry(out, "#x6060", 8, "Modes of operation", "SINT");
     write_entry(out, "#x607a", 32, "Target position", "DINT");
     write_entry(out, "#x60ff", 32, "Target velocity", "DINT");
-    out << "        </RxPdo>\n        <TxPdo Sm=\"3\">\n          <Index>#x1a00</Index>\n          <Name>Inputs</Name>\n";
+    out << "        </RxPdo>\n        <TxPdo Sm=\"3\">\n          <Index>#x1a00</Index>\n"
+        << "          <Name>Inputs</Name>\n";
     write_entry(out, "#x6041", 16, "Statusword", "UINT");
     write_entry(out, "#x6061", 8, "Modes of operation display", "SINT");
     write_entry(out, "#x6064", 32, "Position actual value", "DINT");
