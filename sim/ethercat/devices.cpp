@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "drive_device.h"
+
 namespace ecat_sim {
 
 uint64_t extract_bits(const uint8_t* buffer, uint32_t bit_offset, uint8_t bits) {
@@ -26,7 +28,7 @@ void insert_bits(uint8_t* buffer, uint32_t bit_offset, uint8_t bits, uint64_t va
 void add_standard_objects(Table_Dictionary& d, const Slave_Config& config, uint32_t device_type) {
     d.add(0x1000, 0, 32, Access::RO, device_type);
     d.add_string(0x1008, 0, Access::RO, config.name.substr(0, Table_Dictionary::MAX_VALUE));
-    d.add_array(0x1018, 32, Access::RO, {config.vendor, config.product, config.revision, config.serial});
+    d.add_array(0x1018, 32, Access::RO, {config.vendor, config.product, config.revision, config.serial});  // dio: the file's
     if (config.has_mailbox()) {
         d.add_array(0x1C00, 8, Access::RO, {1, 2, 3, 4});
     } else {
@@ -132,7 +134,7 @@ std::unique_ptr<Device> make_device(const Slave_Config& config) {
     case Device_Kind::DIO:
         return std::make_unique<Digital_Io>(config);
     case Device_Kind::CIA402:
-        throw std::runtime_error("[make_device] the CiA 402 drive is not built into this simulator yet");
+        return std::make_unique<Drive_Device>(config);
     }
     return nullptr;
 }

@@ -77,12 +77,31 @@ void apply(int line, const std::string& key, const std::string& value, Slave_Con
         }
     } else if (key == "vendor") {
         slave.vendor = static_cast<uint32_t>(number(line, key, value));
+        slave.identity_given[0] = true;
     } else if (key == "product") {
         slave.product = static_cast<uint32_t>(number(line, key, value));
+        slave.identity_given[1] = true;
     } else if (key == "revision") {
         slave.revision = static_cast<uint32_t>(number(line, key, value));
+        slave.identity_given[2] = true;
     } else if (key == "serial") {
         slave.serial = static_cast<uint32_t>(number(line, key, value));
+        slave.identity_given[3] = true;
+    } else if (key == "profile") {
+        static const char* const profiles[] = {"generic", "schneider", "omron", "infranor", "yaskawa", "festo", "ingenia"};
+        bool known = false;
+        for (const char* profile : profiles) {
+            known = known || value == profile;
+        }
+        if (!known) {
+            fail(line, "unknown drive profile " + value);
+        }
+        slave.profile = value;
+    } else if (key == "leaving_op") {
+        if (value != "fault" && value != "switch_on_disabled" && value != "ignore") {
+            fail(line, "leaving_op must be fault, switch_on_disabled or ignore");
+        }
+        slave.leaving_op = value;
     } else if (key == "alias") {
         slave.alias = static_cast<uint16_t>(number(line, key, value));
     } else if (key == "ports") {

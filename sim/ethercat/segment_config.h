@@ -10,7 +10,10 @@
 // Keys of a slave (defaults in brackets):
 //   device=none|dio|cia402 [none]   the device behind the controller; none is an
 //                                   ESC-only device (AL status follows AL control)
-//   vendor= product= revision= serial=   identity in the EEPROM and 0x1018 [0x00000E51 per kind]
+//   vendor= product= revision= serial=   identity in the EEPROM and 0x1018
+//                     [dio: 0x00000E51, 0x00000D10, 1, position + 1; cia402: the drive profile's]
+//   profile=generic|schneider|omron|infranor|yaskawa|festo|ingenia   drive profile [generic]
+//   leaving_op=fault|switch_on_disabled|ignore   an enabled drive when the slave leaves OP [fault]
 //   alias=            station alias in EEPROM word 4 [0]
 //   ports=1..4        implemented ports [2]
 //   previous=<name>:<port>  the port of an earlier slave this one hangs on
@@ -42,6 +45,9 @@ struct Slave_Config {
     uint32_t product = 0;
     uint32_t revision = 1;
     uint32_t serial = 0;
+    bool identity_given[4] = {};  // vendor, product, revision, serial set in the file
+    std::string profile = "generic";
+    std::string leaving_op = "fault";
     uint16_t alias = 0;
     int ports = 2;
     int previous = -1;  // index of the slave this one hangs on; -1: the master

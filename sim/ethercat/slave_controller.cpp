@@ -77,10 +77,21 @@ Slave_Controller::Slave_Controller(const Slave_Config& config, int position, uin
         m_sii[word] = static_cast<uint16_t>(value);
         m_sii[word + 1] = static_cast<uint16_t>(value >> 16);
     };
-    put_long(sii::WORD_VENDOR, config.vendor);
-    put_long(sii::WORD_PRODUCT, config.product);
-    put_long(sii::WORD_REVISION, config.revision);
-    put_long(sii::WORD_SERIAL, config.serial);
+    // The EEPROM carries the identity the device's 0x1018 answers.
+    uint32_t identity[4] = {config.vendor, config.product, config.revision, config.serial};
+    if (m_device) {
+        for (uint8_t sub = 1; sub <= 4; ++sub) {
+            uint8_t value[8] = {};
+            size_t size = 0;
+            if (m_device->dictionary().upload(0x1018, sub, false, value, sizeof value, size) == 0 && size == 4) {
+                identity[sub - 1] = get32(value);
+            }
+        }
+    }
+    put_long(sii::WORD_VENDOR, identity[0]);
+    put_long(sii::WORD_PRODUCT, identity[1]);
+    put_long(sii::WORD_REVISION, identity[2]);
+    put_long(sii::WORD_SERIAL, identity[3]);
     if (config.has_mailbox()) {
         m_sii[sii::WORD_MBX_RECEIVE_OFFSET] = config.mbx_out_start;
         m_sii[sii::WORD_MBX_RECEIVE_SIZE] = config.mbx_out_size;
