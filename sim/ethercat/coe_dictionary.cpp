@@ -189,7 +189,7 @@ uint32_t Table_Dictionary::download(uint16_t index, uint8_t sub, bool complete, 
             return refused;
         }
         if (size != entry->size) {
-            return size > entry->size ? abort_code::TOO_LONG : abort_code::TOO_SHORT;
+            return abort_code::LENGTH_MISMATCH;
         }
         return write_entry(index, sub, *entry, data, size);
     }
