@@ -345,13 +345,22 @@ private:
     static int pointed_id_ex(const Directory_Side& side, int current_id, int iteration_number);
     static int check_param_and_get_actual_id_ex(const Directory_Side& side, const char* caller, const char* file,
                                                 int line, int index, bool check_taken, int size, int offset);
-    static std::string additional_info(const Directory_Side& side, const std::string& method,
-                                       const std::string& file, int line, const std::string& message, int given_id,
-                                       int actual_id, int size, int offset);
+    static std::string additional_info(const Directory_Side& side, const std::string& method, const std::string& file,
+                                       int line, const std::string& message, int given_id, int actual_id, int size,
+                                       int offset, bool offset_given = false);
+    // "Sorry, offset is not correct!!" of an output byte array, the offset
+    // shown after the size even when it is -1.
+    std::string output_offset_refusal(const std::string& method, const std::string& file, int line, int given_id,
+                                      int actual_id, int size, int offset) const;
 
     // refresh helpers
     Shared_Sem_Struct& my_cyclic_sem_ex(const char* operation);
     void check_not_released_ex(const char* operation) const;
+    // Whether the framework run this process attached to has stopped; data
+    // groups and channels outlive runs, and a process of an earlier run must
+    // not take part in the next one.
+    bool attached_run_stopped() const;
+    void check_attached_run_ex(const char* caller) const;
     pthread_mutex_t* info_mutex() const { return m_shm_info.ptr == nullptr ? nullptr : &m_shm_info.ptr->mutex; }
     int refresh_after_slot_release(const timespec& deadline);
     void update_logging_switches();
@@ -471,6 +480,9 @@ private:
     uint64_t m_refresh_timeout_ns = DEFAULT_REFRESH_TIMEOUT_NS;
     uint64_t m_requested_refresh_timeout_ns = DEFAULT_REFRESH_TIMEOUT_NS;
     bool m_bypass_ready_to_start = false;
+    // The run attached to said ready: once its info segment (a new object
+    // each run) says not ready, that run has stopped.
+    bool m_attached_run_was_ready = false;
     Shared_Info_Ptr m_shm_info;
     Shared_Cyclic_Data_Ptrs m_shm_cyclic_data;
     Shared_Application_Data_Ptrs m_shm_application_input_data;

@@ -69,6 +69,7 @@ void Framework_Shared_Memory_Manager::attach_steps_ex(const std::string& applica
     check_application_data_layout_ex();
     if (!m_bypass_ready_to_start)
         wait_ready_to_start();
+    m_attached_run_was_ready = __atomic_load_n(&m_shm_info.ptr->ready_to_start, __ATOMIC_ACQUIRE) == 1;
     acquire_cyclic_sem_ex();
     set_application_name_ex(application_name);
     take_first_images_ex();

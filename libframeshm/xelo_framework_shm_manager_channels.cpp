@@ -71,6 +71,7 @@ void Framework_Shared_Memory_Manager::check_channel_data_input_param_ex(const ch
                                                                         int line, int channel_id, bool check_client,
                                                                         bool check_server) const
 {
+    check_attached_run_ex(caller);
     std::string message;
     if (channel_id < 0 || channel_id >= m_pair_sem_last_idx) {
         message = "invalid cmd channel id, required :: " + num2str(channel_id) +
@@ -153,6 +154,8 @@ void Framework_Shared_Memory_Manager::set_server_waiting_mark_ex(int sem_group_i
 
 void Framework_Shared_Memory_Manager::clear_server_waiting_mark(int sem_group_id)
 {
+    if (attached_run_stopped())
+        return;  // the record belongs to the next run now
     try {
         set_server_waiting_mark_ex(sem_group_id, NOBODY);
     } catch (const std::exception& e) {

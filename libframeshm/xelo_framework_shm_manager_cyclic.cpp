@@ -275,10 +275,8 @@ void Framework_Shared_Memory_Manager::get_output_byte_array_ex(int output_id, ui
     const int actual = check_output_input_param_and_get_actual_id_ex("get_output_byte_array_ex", SOURCE_FILE,
                                                                      __LINE__, index, true, size, offset);
     if (offset < 0)
-        throw std::runtime_error(get_output_additional_info(
-            "get_output_byte_array_ex", SOURCE_FILE, __LINE__,
-            "Sorry, offset is not correct!!\n\t\t\t given output_offset :: " + num2str(offset), index, actual, size,
-            -1));
+        throw std::runtime_error(
+            output_offset_refusal("get_output_byte_array_ex", SOURCE_FILE, __LINE__, index, actual, size, offset));
     require_buffer_ex(destination, "get_output_byte_array_ex");
     std::memcpy(destination, m_output.data() + output_record(actual).byte_offs + offset, static_cast<size_t>(size));
 }
@@ -290,10 +288,8 @@ void Framework_Shared_Memory_Manager::set_output_byte_array_ex(int output_id, co
     const int actual = check_output_input_param_and_get_actual_id_ex("set_output_byte_array_ex", SOURCE_FILE,
                                                                      __LINE__, index, true, size, offset);
     if (offset < 0)
-        throw std::runtime_error(get_output_additional_info(
-            "set_output_byte_array_ex", SOURCE_FILE, __LINE__,
-            "Sorry, offset is not correct!!\n\t\t\t given output_offset :: " + num2str(offset), index, actual, size,
-            -1));
+        throw std::runtime_error(
+            output_offset_refusal("set_output_byte_array_ex", SOURCE_FILE, __LINE__, index, actual, size, offset));
     require_buffer_ex(source, "set_output_byte_array_ex");
     std::memcpy(m_output.data() + output_record(actual).byte_offs + offset, source, static_cast<size_t>(size));
     mark_output_modified(actual);

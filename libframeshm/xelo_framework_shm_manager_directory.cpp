@@ -294,7 +294,7 @@ int Framework_Shared_Memory_Manager::check_output_input_param_and_get_actual_id_
 std::string Framework_Shared_Memory_Manager::additional_info(const Directory_Side& side, const std::string& method,
                                                              const std::string& file, int line,
                                                              const std::string& message, int given_id, int actual_id,
-                                                             int size, int offset)
+                                                             int size, int offset, bool offset_given)
 {
     const Directory_Texts& texts = side.texts;
     const bool mapped = side.records != nullptr;
@@ -308,7 +308,7 @@ std::string Framework_Shared_Memory_Manager::additional_info(const Directory_Sid
     }
     if (size != -1)
         text += texts.given_size + num2str(size);
-    if (offset != -1)
+    if (offset != -1 || offset_given)
         text += texts.given_offset + num2str(offset);
     if (actual_id >= 0) {
         text += texts.additional;
@@ -346,6 +346,14 @@ std::string Framework_Shared_Memory_Manager::get_output_additional_info(std::str
                                                                         int actual_id, int size, int offset) const
 {
     return additional_info(output_side(), method, file, line, message, given_id, actual_id, size, offset);
+}
+
+std::string Framework_Shared_Memory_Manager::output_offset_refusal(const std::string& method, const std::string& file,
+                                                                   int line, int given_id, int actual_id, int size,
+                                                                   int offset) const
+{
+    return additional_info(output_side(), method, file, line, "Sorry, offset is not correct!!", given_id, actual_id,
+                           size, offset, true);
 }
 
 // ---- metadata ------------------------------------------------------------------------

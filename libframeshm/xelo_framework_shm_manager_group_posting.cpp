@@ -6,6 +6,7 @@
 #include <semaphore.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <iostream>
 #include <stdexcept>
@@ -269,17 +270,20 @@ bool Framework_Shared_Memory_Manager::wait_sem_data_group_ex(int sem_group_id, d
                                                              int ack_on_poster_release, int* app_id_to_reply)
 {
     const char* caller = "wait_sem_data_group_ex";
-    check_sem_data_input_param_ex(caller, SOURCE_FILE, __LINE__, sem_group_id, false, false, -1, -1, -1);
-    check_not_released_ex(caller);
-    Shared_Sem_Data_Group_Sem_Struct& row = own_group_row_ex(sem_group_id, caller);
     const char* method = "[Framework_Shared_Memory_Manager][wait_sem_data_group_ex] ";
-    if (shared_load(row.application_id) != my_application_id()) {
-        if (shared_load(row.application_has_been_released) == 1)
+    if (std::isnan(timeout_ms))
+        throw std::runtime_error(std::string(method) + "time-out is not a number: " + std::strerror(EINVAL));
+    check_sem_data_input_param_ex(caller, SOURCE_FILE, __LINE__, sem_group_id, false, false, -1, -1, -1);
+    Shared_Sem_Data_Group_Sem_Struct& row = own_group_row_ex(sem_group_id, caller);
+    if (m_cyclic_sem_released || shared_load(row.application_id) != my_application_id()) {
+        if (m_cyclic_sem_released || shared_load(row.application_has_been_released) == 1)
             throw std::runtime_error(std::string(method) + "this application has been released from framework!!");
         throw std::runtime_error("Error semaphore taken by wrong application ... ");
     }
     for (;;) {
-        if (!wait_own_group_semaphore_ex(sem_group_id, row, timeout_ms)) {
+        const bool posted = wait_own_group_semaphore_ex(sem_group_id, row, timeout_ms);
+        check_attached_run_ex(caller);
+        if (!posted) {
             if (m_trace_semaphore)
                 trace_semaphore("wait_sem_data_group", -1);
             return false;

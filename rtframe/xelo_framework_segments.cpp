@@ -1,4 +1,6 @@
 // Creation and release of the framework segments.
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -54,6 +56,10 @@ void XELO_Framework_ex::open_connect_and_shared_rt_memory_ex(Shared_Memory_Info*
                                  std::to_string(count));
     // An empty table still maps one record; its count in the info record says 0.
     const std::size_t records = std::max(count, 1);
+    // A segment that a stop removes but a crashed run left is made anew, so
+    // that processes still attached to that run keep their own (stopped) one.
+    if (unlink_on_release)
+        shm_unlink(name.c_str());
     auto segment = std::make_unique<Shm_Segment>(name, records * sizeof(T));
     shm_info->fd = segment->fd();
     shm_info->status = segment->status();
@@ -338,6 +344,15 @@ void XELO_Framework_ex::release_all_sems()
     for (int i = 0; i < appl_desc_mngr.rt_appl_num; ++i) {
         slots[i].overflow = -1;
         sem_post(&slots[i].sem);
+    }
+    // Waiters on data groups and channels: they find the run stopped (ready
+    // lowered) and fail, so that none of them waits on into the next run,
+    // whose rows lie in the same segments.
+    for (Shared_Sem_Data_Group_Sem_Struct* rows : m_shm_sem_group_data.semaphores) {
+        if (rows == nullptr)
+            continue;
+        for (int i = 0; i < appl_desc_mngr.rt_appl_num; ++i)
+            sem_post(&rows[i].sem);
     }
 }
 

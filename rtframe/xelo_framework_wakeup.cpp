@@ -158,6 +158,8 @@ void XELO_Framework_ex::release_sem_data_of_ex(int slot)
                           g, slot, row.application_id, slot, -1);
             throw std::runtime_error("Unexpected application id");
         }
+        if (__atomic_load_n(&group.is_server_waiting_cmd_setter, __ATOMIC_ACQUIRE) == application_id(slot))
+            __atomic_store_n(&group.is_server_waiting_cmd_setter, -1, __ATOMIC_RELEASE);
         if (group.rw_app_id == application_id(slot)) {
             group.rw_app_id = -1;
             for (int k = 0; k < slots; ++k)
