@@ -245,7 +245,7 @@ void Ecat_Simulator::control_thread() {
         socklen_t peer_size = sizeof peer;
         const ssize_t size = recvfrom(m_control_fd, buffer, sizeof buffer - 1, 0, reinterpret_cast<sockaddr*>(&peer),
                                       &peer_size);
-        if (size <= 0) {
+        if (size < 0) {
             continue;
         }
         std::string line(buffer, static_cast<size_t>(size));
