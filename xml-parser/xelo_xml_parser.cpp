@@ -259,10 +259,13 @@ bool is_bare_name(const std::string& path)
 }  // namespace
 
 // Bare names, the common case of every reader, are looked up by walking the
-// children: an XPath evaluation costs far more than the few children it scans.
+// children, and "." is the context node itself: an XPath evaluation costs far
+// more than the few children it scans.
 xmlpp::NodeSet XML_IO::find_ex(const std::string& path, const xmlpp::Node* node) const
 {
     const xmlpp::Node* context = context_ex(node);
+    if (path == ".")
+        return xmlpp::NodeSet{const_cast<xmlpp::Node*>(context)};
     if (!is_bare_name(path))
         return context->find(path);
     xmlpp::NodeSet found;

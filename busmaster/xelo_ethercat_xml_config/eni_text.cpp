@@ -213,3 +213,75 @@ std::list<uint32_t> ENI_Text::uint32_list_ex(const XML& xml, const std::string& 
         values.push_back(bits32_ex(text_ex(xml, ".", found), name));
     return values;
 }
+
+const xmlpp::Node* ENI_Text::unique(const XML& xml, const std::string& name, const xmlpp::Node* node)
+{
+    const std::vector<xmlpp::Node*> found = xml.get_nodes_ex(name, node);
+    return found.size() == 1 ? found.front() : nullptr;
+}
+
+namespace {
+
+// The text of an element found once.
+bool optional_text_ex(const XELO_XML::XML_IO& xml, const std::string& name, const xmlpp::Node* node,
+                      std::string& text)
+{
+    const xmlpp::Node* element = ENI_Text::unique(xml, name, node);
+    if (element == nullptr)
+        return false;
+    text = xml.get_element_value_ex<std::string>(".", element);
+    return true;
+}
+
+}  // namespace
+
+bool ENI_Text::optional_ex(const XML& xml, const std::string& name, const xmlpp::Node* node, std::string& value)
+{
+    return optional_text_ex(xml, name, node, value);
+}
+
+bool ENI_Text::optional_ex(const XML& xml, const std::string& name, const xmlpp::Node* node, int32_t& value)
+{
+    std::string text;
+    if (!optional_text_ex(xml, name, node, text))
+        return false;
+    value = static_cast<int32_t>(bits32_ex(text, name));
+    return true;
+}
+
+bool ENI_Text::optional_ex(const XML& xml, const std::string& name, const xmlpp::Node* node, uint32_t& value)
+{
+    std::string text;
+    if (!optional_text_ex(xml, name, node, text))
+        return false;
+    value = bits32_ex(text, name);
+    return true;
+}
+
+bool ENI_Text::optional_ex(const XML& xml, const std::string& name, const xmlpp::Node* node, uint16_t& value)
+{
+    std::string text;
+    if (!optional_text_ex(xml, name, node, text))
+        return false;
+    value = static_cast<uint16_t>(number_ex(text, name, false, LLONG_MIN, LLONG_MAX) & 0xFFFF);
+    return true;
+}
+
+bool ENI_Text::optional_ex(const XML& xml, const std::string& name, const xmlpp::Node* node, bool& value)
+{
+    std::string text;
+    if (!optional_text_ex(xml, name, node, text))
+        return false;
+    value = truth_ex(text, name);
+    return true;
+}
+
+bool ENI_Text::optional_ex(const XML& xml, const std::string& name, const xmlpp::Node* node,
+                           std::vector<unsigned char>& value)
+{
+    std::string text;
+    if (!optional_text_ex(xml, name, node, text))
+        return false;
+    value = bytes_ex(text, name);
+    return true;
+}

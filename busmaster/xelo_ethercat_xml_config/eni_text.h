@@ -45,6 +45,30 @@ public:
     static bool truth_ex(const XML& xml, const std::string& name, const xmlpp::Node* node);
     static std::vector<unsigned char> bytes_ex(const XML& xml, const std::string& name, const xmlpp::Node* node);
 
+    // An optional element: true when `name` occurs exactly once below node,
+    // and then its text converted into value as the type of value says
+    // (uint16_t keeps the low 16 bits of any number, uint32_t the 32-bit
+    // pattern); value is left as it is otherwise. A record is read by its
+    // setup.
+    static bool optional_ex(const XML& xml, const std::string& name, const xmlpp::Node* node, std::string& value);
+    static bool optional_ex(const XML& xml, const std::string& name, const xmlpp::Node* node, int32_t& value);
+    static bool optional_ex(const XML& xml, const std::string& name, const xmlpp::Node* node, uint32_t& value);
+    static bool optional_ex(const XML& xml, const std::string& name, const xmlpp::Node* node, uint16_t& value);
+    static bool optional_ex(const XML& xml, const std::string& name, const xmlpp::Node* node, bool& value);
+    static bool optional_ex(const XML& xml, const std::string& name, const xmlpp::Node* node,
+                            std::vector<unsigned char>& value);
+    template <typename Record>
+    static auto optional_ex(const XML& xml, const std::string& name, const xmlpp::Node* node, Record& record)
+        -> decltype(record.setup(xml, node), bool())
+    {
+        const xmlpp::Node* element = unique(xml, name, node);
+        if (element != nullptr)
+            record.setup(xml, element);
+        return element != nullptr;
+    }
+    // The element `name` when it occurs exactly once below node, else null.
+    static const xmlpp::Node* unique(const XML& xml, const std::string& name, const xmlpp::Node* node);
+
     // Attributes of node itself.
     static int32_t int32_attribute_ex(const XML& xml, const std::string& name, const xmlpp::Node* node);
     static bool truth_attribute_ex(const XML& xml, const std::string& name, const xmlpp::Node* node);

@@ -86,55 +86,34 @@ ECatCmdType_Validate::ECatCmdType_Validate(const XML_IO& xml, const xmlpp::Node*
 void ECatCmdType_Validate::setup(const XML_IO& xml, const xmlpp::Node* node)
 {
     data_m_el = ENI_Text::bytes_ex(xml, "Data", node);
-    has_data_mask_o_olement = xml.has_unique_element("DataMask", node);
-    if (has_data_mask_o_olement)
-        data_mask_o_olement = ENI_Text::bytes_ex(xml, "DataMask", node);
+    has_data_mask_o_olement = ENI_Text::optional_ex(xml, "DataMask", node, data_mask_o_olement);
     timeout_m_el = ENI_Text::int32_ex(xml, "Timeout", node);
 }
 
 ECatCmdType::ECatCmdType(const XML_IO& xml, const xmlpp::Node* node)
 {
-    has_transition_o_el = xml.has_element("Transition", node);
-    if (has_transition_o_el) {
-        for (const std::string& text : ENI_Text::words(xml, "Transition", node))
-            transition_o_el.push_back(str2trans(text));
-    }
-    has_before_slaves_o_el = xml.has_unique_element("BeforeSlave", node);
-    if (has_before_slaves_o_el)
-        before_slaves_o_el = ENI_Text::truth_ex(xml, "BeforeSlave", node);
-    has_comment_o_el = xml.has_unique_element("Comment", node);
-    if (has_comment_o_el)
-        comment_o_el = ENI_Text::text_ex(xml, "Comment", node);
-    has_requires_o_el = xml.has_unique_element("Requires", node);
-    if (has_requires_o_el) {
-        const std::string text = ENI_Text::text_ex(xml, "Requires", node);
-        requires_o_el = text == "frame" ? FRAME : text == "cycle" ? CYCLE : REQUIRES_NULL;
-    }
+    for (const std::string& text : ENI_Text::words(xml, "Transition", node))
+        transition_o_el.push_back(str2trans(text));
+    has_transition_o_el = !transition_o_el.empty();
+    has_before_slaves_o_el = ENI_Text::optional_ex(xml, "BeforeSlave", node, before_slaves_o_el);
+    has_comment_o_el = ENI_Text::optional_ex(xml, "Comment", node, comment_o_el);
+    std::string requires_text;
+    has_requires_o_el = ENI_Text::optional_ex(xml, "Requires", node, requires_text);
+    if (has_requires_o_el)
+        requires_o_el = requires_text == "frame" ? FRAME : requires_text == "cycle" ? CYCLE : REQUIRES_NULL;
     cmd_m_el = static_cast<Cmd_Enum>(ENI_Text::uint32_ex(xml, "Cmd", node));
-    has_adp_oxor_el = xml.has_unique_element("Adp", node);
-    if (has_adp_oxor_el)
-        adp_oxor_el = ENI_Text::low16_ex(xml, "Adp", node);
+    has_adp_oxor_el = ENI_Text::optional_ex(xml, "Adp", node, adp_oxor_el);
     has_addr_oxor_el = xml.has_unique_element("Addr", node);
     // A logically addressed command needs no Ado.
     if (!has_addr_oxor_el || xml.has_element("Ado", node))
         ado_mxor_el = ENI_Text::low16_ex(xml, "Ado", node);
     if (has_addr_oxor_el)
         addr_oxor_el = ENI_Text::uint32_ex(xml, "Addr", node);
-    has_data_oxor_el = xml.has_unique_element("Data", node);
-    if (has_data_oxor_el)
-        data_oxor_el = ENI_Text::bytes_ex(xml, "Data", node);
-    has_data_length_oxor_el = xml.has_unique_element("DataLength", node);
-    if (has_data_length_oxor_el)
-        data_length_oxor_el = ENI_Text::low16_ex(xml, "DataLength", node);
-    has_cnt_o_el = xml.has_unique_element("Cnt", node);
-    if (has_cnt_o_el)
-        cnt_o_el = ENI_Text::int32_ex(xml, "Cnt", node);
-    has_retries_o_el = xml.has_unique_element("Retries", node);
-    if (has_retries_o_el)
-        retries_o_el = ENI_Text::int32_ex(xml, "Retries", node);
-    has_validate_o_el = xml.has_unique_element("Validate", node);
-    if (has_validate_o_el)
-        validate_o_el.setup(xml, xml.get_node_ex("Validate", node));
+    has_data_oxor_el = ENI_Text::optional_ex(xml, "Data", node, data_oxor_el);
+    has_data_length_oxor_el = ENI_Text::optional_ex(xml, "DataLength", node, data_length_oxor_el);
+    has_cnt_o_el = ENI_Text::optional_ex(xml, "Cnt", node, cnt_o_el);
+    has_retries_o_el = ENI_Text::optional_ex(xml, "Retries", node, retries_o_el);
+    has_validate_o_el = ENI_Text::optional_ex(xml, "Validate", node, validate_o_el);
 }
 
 InitCmds::InitCmds(const XML_IO& xml, const xmlpp::Node* node)
@@ -215,9 +194,7 @@ void EtherCATConfig_Config_Master_Info::setup(const XML_IO& xml, const xmlpp::No
     name_m_el = ENI_Text::text_ex(xml, "Name", node);
     destination_m_el = ENI_Text::bytes_ex(xml, "Destination", node);
     source_m_el = ENI_Text::bytes_ex(xml, "Source", node);
-    has_ether_type_o_el = xml.has_unique_element("EtherType", node);
-    if (has_ether_type_o_el)
-        ether_type_o_el = ENI_Text::bytes_ex(xml, "EtherType", node);
+    has_ether_type_o_el = ENI_Text::optional_ex(xml, "EtherType", node, ether_type_o_el);
 }
 
 EtherCATConfig_Config_Master_MailboxState::EtherCATConfig_Config_Master_MailboxState(const XML_IO& xml,
@@ -252,15 +229,9 @@ EtherCATConfig_Config_Master::EtherCATConfig_Config_Master(const XML_IO& xml, co
 void EtherCATConfig_Config_Master::setup(const XML_IO& xml, const xmlpp::Node* node)
 {
     info_m_el.setup(xml, xml.get_node_ex("Info", node));
-    has_mailbox_state_o_el = xml.has_unique_element("MailboxStates", node);
-    if (has_mailbox_state_o_el)
-        mailbox_state_o_el.setup(xml, xml.get_node_ex("MailboxStates", node));
-    has_eoe_o_el = xml.has_unique_element("EoE", node);
-    if (has_eoe_o_el)
-        eoe_o_el.setup(xml, xml.get_node_ex("EoE", node));
-    has_init_cmds_o_el = xml.has_unique_element("InitCmds", node);
-    if (has_init_cmds_o_el)
-        init_cmds_o_el.setup(xml, xml.get_node_ex("InitCmds", node));
+    has_mailbox_state_o_el = ENI_Text::optional_ex(xml, "MailboxStates", node, mailbox_state_o_el);
+    has_eoe_o_el = ENI_Text::optional_ex(xml, "EoE", node, eoe_o_el);
+    has_init_cmds_o_el = ENI_Text::optional_ex(xml, "InitCmds", node, init_cmds_o_el);
 }
 
 std::ostream& operator<<(std::ostream& os, const EtherCATConfig_Config_Master_Info& v)
@@ -307,14 +278,10 @@ EtherCATConfig_Config_Cyclic_Frame_Cmd::EtherCATConfig_Config_Cyclic_Frame_Cmd(c
 {
     for (const std::string& text : ENI_Text::words(xml, "State", node))
         state_m_el.push_back(state_of(text));
-    has_comment_o_el = xml.has_unique_element("Comment", node);
-    if (has_comment_o_el)
-        comment_o_el = ENI_Text::text_ex(xml, "Comment", node);
+    has_comment_o_el = ENI_Text::optional_ex(xml, "Comment", node, comment_o_el);
     cmd_m_el = ENI_Text::int32_ex(xml, "Cmd", node);
     if (xml.has_unique_element("Ado", node)) {
-        has_adp_oxor_el = xml.has_unique_element("Adp", node);
-        if (has_adp_oxor_el)
-            adp_oxor_el = ENI_Text::int32_ex(xml, "Adp", node);
+        has_adp_oxor_el = ENI_Text::optional_ex(xml, "Adp", node, adp_oxor_el);
         ado_mxor_el = ENI_Text::int32_ex(xml, "Ado", node);
     } else if (xml.has_unique_element("Addr", node)) {
         has_addr_mxor_el = true;
@@ -326,25 +293,17 @@ EtherCATConfig_Config_Cyclic_Frame_Cmd::EtherCATConfig_Config_Cyclic_Frame_Cmd(c
     if (has_data_mxor_el) {
         data_mxor_el = ENI_Text::bytes_ex(xml, "Data", node);
     } else {
-        has_data_length_mxor_el = xml.has_unique_element("DataLength", node);
-        if (has_data_length_mxor_el)
-            data_length_mxor_el = ENI_Text::int32_ex(xml, "DataLength", node);
+        has_data_length_mxor_el = ENI_Text::optional_ex(xml, "DataLength", node, data_length_mxor_el);
     }
-    has_cnt_o_el = xml.has_unique_element("Cnt", node);
-    if (has_cnt_o_el)
-        cnt_o_el = ENI_Text::int32_ex(xml, "Cnt", node);
+    has_cnt_o_el = ENI_Text::optional_ex(xml, "Cnt", node, cnt_o_el);
     input_offs_m_el = ENI_Text::int32_ex(xml, "InputOffs", node);
     output_offs_m_el = ENI_Text::int32_ex(xml, "OutputOffs", node);
-    has_copy_infos_o_el = xml.has_unique_element("CopyInfos", node);
-    if (has_copy_infos_o_el)
-        copy_infos_o_el.setup(xml, xml.get_node_ex("CopyInfos", node));
+    has_copy_infos_o_el = ENI_Text::optional_ex(xml, "CopyInfos", node, copy_infos_o_el);
 }
 
 EtherCATConfig_Config_Cyclic_Frame::EtherCATConfig_Config_Cyclic_Frame(const XML_IO& xml, const xmlpp::Node* node)
 {
-    has_comment_o_el = xml.has_unique_element("Comment", node);
-    if (has_comment_o_el)
-        comment_o_el = ENI_Text::text_ex(xml, "Comment", node);
+    has_comment_o_el = ENI_Text::optional_ex(xml, "Comment", node, comment_o_el);
     for (const xmlpp::Node* command : xml.get_nodes_ex("Cmd", node))
         cmd_m_el.emplace_back(xml, command);
 }
@@ -356,18 +315,10 @@ EtherCATConfig_Config_Cyclic::EtherCATConfig_Config_Cyclic(const XML_IO& xml, co
 
 void EtherCATConfig_Config_Cyclic::setup(const XML_IO& xml, const xmlpp::Node* node)
 {
-    has_comment_o_el = xml.has_unique_element("Comment", node);
-    if (has_comment_o_el)
-        comment_o_el = ENI_Text::text_ex(xml, "Comment", node);
-    has_cycle_time_o_el = xml.has_unique_element("CycleTime", node);
-    if (has_cycle_time_o_el)
-        cycle_time_o_el = ENI_Text::int32_ex(xml, "CycleTime", node);
-    has_priority_o_el = xml.has_unique_element("Priority", node);
-    if (has_priority_o_el)
-        priority_o_el = ENI_Text::int32_ex(xml, "Priority", node);
-    has_task_id_o_el = xml.has_unique_element("TaskId", node);
-    if (has_task_id_o_el)
-        task_id_o_el = ENI_Text::text_ex(xml, "TaskId", node);
+    has_comment_o_el = ENI_Text::optional_ex(xml, "Comment", node, comment_o_el);
+    has_cycle_time_o_el = ENI_Text::optional_ex(xml, "CycleTime", node, cycle_time_o_el);
+    has_priority_o_el = ENI_Text::optional_ex(xml, "Priority", node, priority_o_el);
+    has_task_id_o_el = ENI_Text::optional_ex(xml, "TaskId", node, task_id_o_el);
     for (const xmlpp::Node* frame : xml.get_nodes_ex("Frame", node))
         frame_m_el.emplace_back(xml, frame);
 }
@@ -427,12 +378,8 @@ std::ostream& operator<<(std::ostream& os, const EtherCATConfig_Config_Cyclic& v
 VariableType::VariableType(const XML_IO& xml, const xmlpp::Node* node)
 {
     name_m_el = ENI_Text::text_ex(xml, "Name", node);
-    has_comment_o_el = xml.has_unique_element("Comment", node);
-    if (has_comment_o_el)
-        comment_o_el = ENI_Text::text_ex(xml, "Comment", node);
-    has_data_type_o_el = xml.has_unique_element("DataType", node);
-    if (has_data_type_o_el)
-        data_type_o_el = ENI_Text::text_ex(xml, "DataType", node);
+    has_comment_o_el = ENI_Text::optional_ex(xml, "Comment", node, comment_o_el);
+    has_data_type_o_el = ENI_Text::optional_ex(xml, "DataType", node, data_type_o_el);
     bit_size_m_el = ENI_Text::int32_ex(xml, "BitSize", node);
     bit_offs_m_el = ENI_Text::int32_ex(xml, "BitOffs", node);
 }
@@ -457,12 +404,8 @@ EtherCATConfig_Config_ProcessImage::EtherCATConfig_Config_ProcessImage(const XML
 
 void EtherCATConfig_Config_ProcessImage::setup(const XML_IO& xml, const xmlpp::Node* node)
 {
-    has_inputs_o_el = xml.has_unique_element("Inputs", node);
-    if (has_inputs_o_el)
-        inputs_o_el.setup(xml, xml.get_node_ex("Inputs", node));
-    has_outputs_o_el = xml.has_unique_element("Outputs", node);
-    if (has_outputs_o_el)
-        outputs_o_el.setup(xml, xml.get_node_ex("Outputs", node));
+    has_inputs_o_el = ENI_Text::optional_ex(xml, "Inputs", node, inputs_o_el);
+    has_outputs_o_el = ENI_Text::optional_ex(xml, "Outputs", node, outputs_o_el);
 }
 
 std::ostream& operator<<(std::ostream& os, const VariableType& v)

@@ -40,9 +40,7 @@ void MailboxSendInfoType::setup(const XML_IO& xml, const xmlpp::Node* node)
 {
     start_m_el = ENI_Text::int32_ex(xml, "Start", node);
     length_m_el = ENI_Text::int32_ex(xml, "Length", node);
-    has_short_send_o_el = xml.has_unique_element("ShortSend", node);
-    if (has_short_send_o_el)
-        short_send_o_el = ENI_Text::truth_ex(xml, "ShortSend", node);
+    has_short_send_o_el = ENI_Text::optional_ex(xml, "ShortSend", node, short_send_o_el);
 }
 
 MailboxRecvInfoType::MailboxRecvInfoType(const XML_IO& xml, const xmlpp::Node* node)
@@ -54,12 +52,8 @@ void MailboxRecvInfoType::setup(const XML_IO& xml, const xmlpp::Node* node)
 {
     start_m_el = ENI_Text::int32_ex(xml, "Start", node);
     length_m_el = ENI_Text::int32_ex(xml, "Length", node);
-    has_poll_time_o_el = xml.has_unique_element("PollTime", node);
-    if (has_poll_time_o_el)
-        poll_time_o_el = ENI_Text::int32_ex(xml, "PollTime", node);
-    has_status_bit_addr_o_el = xml.has_unique_element("StatusBitAddr", node);
-    if (has_status_bit_addr_o_el)
-        status_bit_addr_o_el = ENI_Text::int32_ex(xml, "StatusBitAddr", node);
+    has_poll_time_o_el = ENI_Text::optional_ex(xml, "PollTime", node, poll_time_o_el);
+    has_status_bit_addr_o_el = ENI_Text::optional_ex(xml, "StatusBitAddr", node, status_bit_addr_o_el);
 }
 
 EtherCATConfig_Config_Slave_Mailbox_Bootstrap::EtherCATConfig_Config_Slave_Mailbox_Bootstrap(const XML_IO& xml,
@@ -110,19 +104,13 @@ EtherCATConfig_Config_Slave_Mailbox_CoE_InitCmds_InitCmd::EtherCATConfig_Config_
 {
     for (const std::string& text : ENI_Text::words(xml, "Transition", node))
         transition_m_el.push_back(str2trans(text));
-    has_comment_o_el = xml.has_unique_element("Comment", node);
-    if (has_comment_o_el)
-        comment_o_el = ENI_Text::text_ex(xml, "Comment", node);
+    has_comment_o_el = ENI_Text::optional_ex(xml, "Comment", node, comment_o_el);
     timeout_m_el = ENI_Text::int32_ex(xml, "Timeout", node);
     ccs_m_el = static_cast<Ccs_Enum>(ENI_Text::int32_ex(xml, "Ccs", node));
     index_m_el = ENI_Text::int32_ex(xml, "Index", node);
     sub_index_m_el = ENI_Text::int32_ex(xml, "SubIndex", node);
-    has_data_o_el = xml.has_unique_element("Data", node);
-    if (has_data_o_el)
-        data_o_el = ENI_Text::bytes_ex(xml, "Data", node);
-    has_disabled_o_el = xml.has_unique_element("Disabled", node);
-    if (has_disabled_o_el)
-        disabled_o_el = ENI_Text::truth_ex(xml, "Disabled", node);
+    has_data_o_el = ENI_Text::optional_ex(xml, "Data", node, data_o_el);
+    has_disabled_o_el = ENI_Text::optional_ex(xml, "Disabled", node, disabled_o_el);
     has_fixed_o_att = xml.has_property("Fixed", node);
     if (has_fixed_o_att)
         fixed_o_att = ENI_Text::truth_attribute_ex(xml, "Fixed", node);
@@ -156,9 +144,7 @@ void EtherCATConfig_Config_Slave_Mailbox_CoE::setup(const XML_IO& xml, const xml
     has_init_cmds_o_el = xml.has_element("InitCmds", node);
     if (has_init_cmds_o_el)
         init_cmds_o_el.setup(xml, xml.get_node_ex("InitCmds", node));
-    has_profile_o_el = xml.has_unique_element("Profile", node);
-    if (has_profile_o_el)
-        profile_o_el.setup(xml, xml.get_node_ex("Profile", node));
+    has_profile_o_el = ENI_Text::optional_ex(xml, "Profile", node, profile_o_el);
 }
 
 std::ostream& operator<<(std::ostream& os, const EtherCATConfig_Config_Slave_Mailbox_CoE_InitCmds_InitCmd& v)
@@ -204,14 +190,10 @@ MailBoxCmdType::MailBoxCmdType(const XML_IO& xml, const xmlpp::Node* node)
 {
     for (const std::string& text : ENI_Text::words(xml, "Transition", node))
         transition_m_el.push_back(mailbox_transition_ex(text));
-    has_comment_o_el = xml.has_unique_element("Comment", node);
-    if (has_comment_o_el)
-        comment_o_el = ENI_Text::text_ex(xml, "Comment", node);
+    has_comment_o_el = ENI_Text::optional_ex(xml, "Comment", node, comment_o_el);
     timeout_m_el = ENI_Text::int32_ex(xml, "Timeout", node);
     data_m_el = ENI_Text::bytes_ex(xml, "Data", node);
-    has_disabled_o_el = xml.has_unique_element("Disabled", node);
-    if (has_disabled_o_el)
-        disabled_o_el = ENI_Text::truth_ex(xml, "Disabled", node);
+    has_disabled_o_el = ENI_Text::optional_ex(xml, "Disabled", node, disabled_o_el);
 }
 
 EtherCATConfig_Config_Slave_Mailbox_InitCmds::EtherCATConfig_Config_Slave_Mailbox_InitCmds(const XML_IO& xml,
@@ -257,21 +239,15 @@ EtherCATConfig_Config_Slave_Mailbox_SoE_InitCmds_InitCmd::EtherCATConfig_Config_
 {
     for (const std::string& text : ENI_Text::words(xml, "Transition", node))
         transition_m_el.push_back(str2trans(text));
-    has_comment_o_el = xml.has_unique_element("Comment", node);
-    if (has_comment_o_el)
-        comment_o_el = ENI_Text::text_ex(xml, "Comment", node);
+    has_comment_o_el = ENI_Text::optional_ex(xml, "Comment", node, comment_o_el);
     timeout_m_el = ENI_Text::int32_ex(xml, "Timeout", node);
     op_code_m_el = ENI_Text::int32_ex(xml, "OpCode", node);
     drive_no_m_el = ENI_Text::int32_ex(xml, "DriveNo", node);
     idn_m_el = ENI_Text::int32_ex(xml, "IDN", node);
     elements_m_el = ENI_Text::int32_ex(xml, "Elements", node);
     attribute_m_el = ENI_Text::int32_ex(xml, "Attribute", node);
-    has_data_o_el = xml.has_unique_element("Data", node);
-    if (has_data_o_el)
-        data_o_el = ENI_Text::bytes_ex(xml, "Data", node);
-    has_disabled_o_el = xml.has_unique_element("Disabled", node);
-    if (has_disabled_o_el)
-        disabled_o_el = ENI_Text::truth_ex(xml, "Disabled", node);
+    has_data_o_el = ENI_Text::optional_ex(xml, "Data", node, data_o_el);
+    has_disabled_o_el = ENI_Text::optional_ex(xml, "Disabled", node, disabled_o_el);
     has_fixed_o_att = xml.has_property("Fixed", node);
     if (has_fixed_o_att)
         fixed_o_att = ENI_Text::truth_attribute_ex(xml, "Fixed", node);
@@ -298,9 +274,7 @@ EtherCATConfig_Config_Slave_Mailbox_SoE::EtherCATConfig_Config_Slave_Mailbox_SoE
 
 void EtherCATConfig_Config_Slave_Mailbox_SoE::setup(const XML_IO& xml, const xmlpp::Node* node)
 {
-    has_init_cmd_o_el = xml.has_unique_element("InitCmd", node);
-    if (has_init_cmd_o_el)
-        init_cmd_o_el.setup(xml, xml.get_node_ex("InitCmd", node));
+    has_init_cmd_o_el = ENI_Text::optional_ex(xml, "InitCmd", node, init_cmd_o_el);
 }
 
 std::ostream& operator<<(std::ostream& os, const EtherCATConfig_Config_Slave_Mailbox_SoE_InitCmds_InitCmd& v)
@@ -349,9 +323,7 @@ EtherCATConfig_Config_Slave_Mailbox_AoE::EtherCATConfig_Config_Slave_Mailbox_AoE
 void EtherCATConfig_Config_Slave_Mailbox_AoE::setup(const XML_IO& xml, const xmlpp::Node* node)
 {
     init_cmd_m_el.setup(xml, xml.get_node_ex("InitCmds", node));
-    has_net_id_o_el = xml.has_unique_element("NetId", node);
-    if (has_net_id_o_el)
-        net_id_o_el = ENI_Text::text_ex(xml, "NetId", node);
+    has_net_id_o_el = ENI_Text::optional_ex(xml, "NetId", node, net_id_o_el);
 }
 
 EtherCATConfig_Config_Slave_Mailbox_EoE::EtherCATConfig_Config_Slave_Mailbox_EoE(const XML_IO& xml,
@@ -424,9 +396,7 @@ void EtherCATConfig_Config_Slave_Mailbox::setup(const XML_IO& xml, const xmlpp::
 {
     send_m_el.setup(xml, xml.get_node_ex("Send", node));
     recv_m_el.setup(xml, xml.get_node_ex("Recv", node));
-    has_bootstrap_o_el = xml.has_unique_element("BootStrap", node);
-    if (has_bootstrap_o_el)
-        bootstrap_o_el.setup(xml, xml.get_node_ex("BootStrap", node));
+    has_bootstrap_o_el = ENI_Text::optional_ex(xml, "BootStrap", node, bootstrap_o_el);
     for (const std::string& text : ENI_Text::words(xml, "Protocol", node)) {
         int found = -1;
         for (int i = 0; i < 6 && found < 0; ++i) {
@@ -438,24 +408,12 @@ void EtherCATConfig_Config_Slave_Mailbox::setup(const XML_IO& xml, const xmlpp::
         protocol_o_el.push_back(static_cast<Protocol_Enum>(found));
     }
     has_protocol_o_el = !protocol_o_el.empty();
-    has_coe_o_el = xml.has_unique_element("CoE", node);
-    if (has_coe_o_el)
-        coe_o_el.setup(xml, xml.get_node_ex("CoE", node));
-    has_soe_o_el = xml.has_unique_element("SoE", node);
-    if (has_soe_o_el)
-        soe_o_el.setup(xml, xml.get_node_ex("SoE", node));
-    has_aoe_o_el = xml.has_unique_element("AoE", node);
-    if (has_aoe_o_el)
-        aoe_o_el.setup(xml, xml.get_node_ex("AoE", node));
-    has_eoe_o_el = xml.has_unique_element("EoE", node);
-    if (has_eoe_o_el)
-        eoe_o_el.setup(xml, xml.get_node_ex("EoE", node));
-    has_foe_o_el = xml.has_unique_element("FoE", node);
-    if (has_foe_o_el)
-        foe_o_el.setup(xml, xml.get_node_ex("FoE", node));
-    has_voe_o_el = xml.has_unique_element("VoE", node);
-    if (has_voe_o_el)
-        voe_o_el.setup(xml, xml.get_node_ex("VoE", node));
+    has_coe_o_el = ENI_Text::optional_ex(xml, "CoE", node, coe_o_el);
+    has_soe_o_el = ENI_Text::optional_ex(xml, "SoE", node, soe_o_el);
+    has_aoe_o_el = ENI_Text::optional_ex(xml, "AoE", node, aoe_o_el);
+    has_eoe_o_el = ENI_Text::optional_ex(xml, "EoE", node, eoe_o_el);
+    has_foe_o_el = ENI_Text::optional_ex(xml, "FoE", node, foe_o_el);
+    has_voe_o_el = ENI_Text::optional_ex(xml, "VoE", node, voe_o_el);
     has_data_link_layer_o_att = xml.has_property("DataLinkLayer", node);
     if (has_data_link_layer_o_att)
         data_link_layer_o_att = ENI_Text::truth_attribute_ex(xml, "DataLinkLayer", node);

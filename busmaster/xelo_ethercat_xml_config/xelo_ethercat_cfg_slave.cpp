@@ -26,9 +26,7 @@ void EtherCATConfig_Config_Slave_Info::setup(const XML_IO& xml, const xmlpp::Nod
     product_code_m_el = ENI_Text::int32_ex(xml, "ProductCode", node);
     revision_no_m_el = ENI_Text::int32_ex(xml, "RevisionNo", node);
     serial_no_m_el = ENI_Text::int32_ex(xml, "SerialNo", node);
-    has_product_revision_o_el = xml.has_unique_element("ProductRevision", node);
-    if (has_product_revision_o_el)
-        product_revision_o_el = ENI_Text::text_ex(xml, "ProductRevision", node);
+    has_product_revision_o_el = ENI_Text::optional_ex(xml, "ProductRevision", node, product_revision_o_el);
 }
 
 EtherCATConfig_Config_Slave_DC::EtherCATConfig_Config_Slave_DC(const XML_IO& xml, const xmlpp::Node* node)
@@ -38,11 +36,15 @@ EtherCATConfig_Config_Slave_DC::EtherCATConfig_Config_Slave_DC(const XML_IO& xml
 
 void EtherCATConfig_Config_Slave_DC::setup(const XML_IO& xml, const xmlpp::Node* node)
 {
-    reference_clock_m_el =
-        xml.has_unique_element("ReferenceClock", node) ? ENI_Text::truth_ex(xml, "ReferenceClock", node) : true;
-    cycle_time_0_m_el = xml.has_unique_element("CycleTime0", node) ? ENI_Text::int32_ex(xml, "CycleTime0", node) : -1;
-    cycle_time_1_m_el = xml.has_unique_element("CycleTime1", node) ? ENI_Text::int32_ex(xml, "CycleTime1", node) : -1;
-    shift_time_m_el = xml.has_unique_element("ShiftTime", node) ? ENI_Text::int32_ex(xml, "ShiftTime", node) : -1;
+    // Absent or repeated elements give the defaults.
+    reference_clock_m_el = true;
+    cycle_time_0_m_el = -1;
+    cycle_time_1_m_el = -1;
+    shift_time_m_el = -1;
+    ENI_Text::optional_ex(xml, "ReferenceClock", node, reference_clock_m_el);
+    ENI_Text::optional_ex(xml, "CycleTime0", node, cycle_time_0_m_el);
+    ENI_Text::optional_ex(xml, "CycleTime1", node, cycle_time_1_m_el);
+    ENI_Text::optional_ex(xml, "ShiftTime", node, shift_time_m_el);
 }
 
 EtherCATConfig_Config_Slave_PreviusPort::EtherCATConfig_Config_Slave_PreviusPort(const XML_IO& xml,
@@ -53,9 +55,7 @@ EtherCATConfig_Config_Slave_PreviusPort::EtherCATConfig_Config_Slave_PreviusPort
 
 void EtherCATConfig_Config_Slave_PreviusPort::setup(const XML_IO& xml, const xmlpp::Node* node)
 {
-    has_device_id_o_el = xml.has_unique_element("DeviceId", node);
-    if (has_device_id_o_el)
-        device_id_o_el = ENI_Text::int32_ex(xml, "DeviceId", node);
+    has_device_id_o_el = ENI_Text::optional_ex(xml, "DeviceId", node, device_id_o_el);
     const std::string port = ENI_Text::text_ex(xml, "Port", node);
     if (port == "A")
         port_m_el = A;
@@ -67,9 +67,7 @@ void EtherCATConfig_Config_Slave_PreviusPort::setup(const XML_IO& xml, const xml
         port_m_el = D;
     else
         ENI_Text::choice_ex("Port", port, {"A", "B", "C", "D"});
-    has_phys_addr_o_el = xml.has_unique_element("PhysAddr", node);
-    if (has_phys_addr_o_el)
-        phys_addr_o_el = ENI_Text::int32_ex(xml, "PhysAddr", node);
+    has_phys_addr_o_el = ENI_Text::optional_ex(xml, "PhysAddr", node, phys_addr_o_el);
     has_selected_o_att = xml.has_property("Selected", node);
     if (has_selected_o_att)
         selected_o_att = ENI_Text::truth_attribute_ex(xml, "Selected", node);
@@ -91,24 +89,12 @@ void EtherCATConfig_Config_Slave_HotConnect::setup(const XML_IO& xml, const xmlp
 EtherCATConfig_Config_Slave::EtherCATConfig_Config_Slave(const XML_IO& xml, const xmlpp::Node* node)
 {
     info_m_el.setup(xml, xml.get_node_ex("Info", node));
-    has_process_data_o_el = xml.has_unique_element("ProcessData", node);
-    if (has_process_data_o_el)
-        process_data_o_el.setup(xml, xml.get_node_ex("ProcessData", node));
-    has_mailbox_o_el = xml.has_unique_element("Mailbox", node);
-    if (has_mailbox_o_el)
-        mailbox_o_el.setup(xml, xml.get_node_ex("Mailbox", node));
-    has_init_cmds_o_el = xml.has_unique_element("InitCmds", node);
-    if (has_init_cmds_o_el)
-        init_cmds_o_el.setup(xml, xml.get_node_ex("InitCmds", node));
-    has_previus_port_c_el = xml.has_unique_element("PreviousPort", node);
-    if (has_previus_port_c_el)
-        previus_port_c_el.setup(xml, xml.get_node_ex("PreviousPort", node));
-    has_hot_connect_o_el = xml.has_unique_element("HotConnect", node);
-    if (has_hot_connect_o_el)
-        hot_connect_o_el.setup(xml, xml.get_node_ex("HotConnect", node));
-    has_dc_o_el = xml.has_unique_element("DC", node);
-    if (has_dc_o_el)
-        dc_o_el.setup(xml, xml.get_node_ex("DC", node));
+    has_process_data_o_el = ENI_Text::optional_ex(xml, "ProcessData", node, process_data_o_el);
+    has_mailbox_o_el = ENI_Text::optional_ex(xml, "Mailbox", node, mailbox_o_el);
+    has_init_cmds_o_el = ENI_Text::optional_ex(xml, "InitCmds", node, init_cmds_o_el);
+    has_previus_port_c_el = ENI_Text::optional_ex(xml, "PreviousPort", node, previus_port_c_el);
+    has_hot_connect_o_el = ENI_Text::optional_ex(xml, "HotConnect", node, hot_connect_o_el);
+    has_dc_o_el = ENI_Text::optional_ex(xml, "DC", node, dc_o_el);
     // A DC element without either cycle time configures no clock.
     if (has_dc_o_el && dc_o_el.cycle_time_0_m_el == -1 && dc_o_el.cycle_time_1_m_el == -1)
         has_dc_o_el = false;
@@ -206,24 +192,14 @@ void SyncManagerSettingsType::setup(const XML_IO& xml, const xmlpp::Node* node)
         type_m_el = INPUTS;
     else
         type_m_el = static_cast<Type_SM_Enum>(ENI_Text::bits32_ex(type, "Type"));
-    has_min_size_o_el = xml.has_unique_element("MinSize", node);
-    if (has_min_size_o_el)
-        min_size_o_el = ENI_Text::int32_ex(xml, "MinSize", node);
-    has_max_size_o_el = xml.has_unique_element("MaxSize", node);
-    if (has_max_size_o_el)
-        max_size_o_el = ENI_Text::int32_ex(xml, "MaxSize", node);
-    has_default_size_o_el = xml.has_unique_element("DefaultSize", node);
-    if (has_default_size_o_el)
-        default_size_o_el = ENI_Text::int32_ex(xml, "DefaultSize", node);
+    has_min_size_o_el = ENI_Text::optional_ex(xml, "MinSize", node, min_size_o_el);
+    has_max_size_o_el = ENI_Text::optional_ex(xml, "MaxSize", node, max_size_o_el);
+    has_default_size_o_el = ENI_Text::optional_ex(xml, "DefaultSize", node, default_size_o_el);
     start_address_m_el = ENI_Text::int32_ex(xml, "StartAddress", node);
     control_byte_m_el = ENI_Text::int32_ex(xml, "ControlByte", node);
     enable_m_el = ENI_Text::truth_ex(xml, "Enable", node);
-    has_virtual_o_el = xml.has_unique_element("Virtual", node);
-    if (has_virtual_o_el)
-        virtual_o_el = ENI_Text::truth_ex(xml, "Virtual", node);
-    has_watchdog_o_el = xml.has_unique_element("WatchDog", node);
-    if (has_watchdog_o_el)
-        watchdog_o_el = ENI_Text::int32_ex(xml, "WatchDog", node);
+    has_virtual_o_el = ENI_Text::optional_ex(xml, "Virtual", node, virtual_o_el);
+    has_watchdog_o_el = ENI_Text::optional_ex(xml, "WatchDog", node, watchdog_o_el);
     pdo_o_el = ENI_Text::int32_list_ex(xml, "Pdo", node);
     has_pdo_o_el = !pdo_o_el.empty();
 }
@@ -231,22 +207,12 @@ void SyncManagerSettingsType::setup(const XML_IO& xml, const xmlpp::Node* node)
 EntryType::EntryType(const XML_IO& xml, const xmlpp::Node* node)
 {
     index_m_el = ENI_Text::hex_uint32_ex(xml, "Index", node);
-    has_subindex_o_el = xml.has_unique_element("SubIndex", node);
-    if (has_subindex_o_el)
-        subindex_o_el = ENI_Text::uint32_ex(xml, "SubIndex", node);
+    has_subindex_o_el = ENI_Text::optional_ex(xml, "SubIndex", node, subindex_o_el);
     bit_len_m_el = ENI_Text::int32_ex(xml, "BitLen", node);
-    has_name_o_el = xml.has_unique_element("Name", node);
-    if (has_name_o_el)
-        name_o_el = ENI_Text::text_ex(xml, "Name", node);
-    has_comment_o_el = xml.has_unique_element("Comment", node);
-    if (has_comment_o_el)
-        comment_o_el = ENI_Text::text_ex(xml, "Comment", node);
-    has_data_type_o_el = xml.has_unique_element("DataType", node);
-    if (has_data_type_o_el)
-        data_type_o_el = ENI_Text::text_ex(xml, "DataType", node);
-    has_dscale_o_att = xml.has_unique_element("DScale", node);
-    if (has_dscale_o_att)
-        dscale_o_att = ENI_Text::text_ex(xml, "DScale", node);
+    has_name_o_el = ENI_Text::optional_ex(xml, "Name", node, name_o_el);
+    has_comment_o_el = ENI_Text::optional_ex(xml, "Comment", node, comment_o_el);
+    has_data_type_o_el = ENI_Text::optional_ex(xml, "DataType", node, data_type_o_el);
+    has_dscale_o_att = ENI_Text::optional_ex(xml, "DScale", node, dscale_o_att);
 }
 
 PdoType::PdoType(const XML_IO& xml, const xmlpp::Node* node)
@@ -289,12 +255,8 @@ EtherCATConfig_Config_Slave_ProcessData::EtherCATConfig_Config_Slave_ProcessData
 
 void EtherCATConfig_Config_Slave_ProcessData::setup(const XML_IO& xml, const xmlpp::Node* node)
 {
-    has_send_o_el = xml.has_unique_element("Send", node);
-    if (has_send_o_el)
-        send_o_el.setup(xml, xml.get_node_ex("Send", node));
-    has_recv_o_el = xml.has_unique_element("Recv", node);
-    if (has_recv_o_el)
-        recv_o_el.setup(xml, xml.get_node_ex("Recv", node));
+    has_send_o_el = ENI_Text::optional_ex(xml, "Send", node, send_o_el);
+    has_recv_o_el = ENI_Text::optional_ex(xml, "Recv", node, recv_o_el);
     const struct {
         const char* name;
         bool& has;
@@ -303,11 +265,8 @@ void EtherCATConfig_Config_Slave_ProcessData::setup(const XML_IO& xml, const xml
                {"Sm1", has_sm1_o_el, sm1_o_el},
                {"Sm2", has_sm2_o_el, sm2_o_el},
                {"Sm3", has_sm3_o_el, sm3_o_el}};
-    for (const auto& sm : sms) {
-        sm.has = xml.has_unique_element(sm.name, node);
-        if (sm.has)
-            sm.sm.setup(xml, xml.get_node_ex(sm.name, node));
-    }
+    for (const auto& sm : sms)
+        sm.has = ENI_Text::optional_ex(xml, sm.name, node, sm.sm);
     for (const xmlpp::Node* pdo : xml.get_nodes_ex("RxPdo", node))
         rxpdo_mxor_el.emplace_back(xml, pdo);
     has_rxpdo_mxor_el = !rxpdo_mxor_el.empty();
@@ -448,12 +407,8 @@ void VendorSpecificType::setup(const XML_IO&, const xmlpp::Node*) {}
 ProfileType_ChannelInfo::ProfileType_ChannelInfo(const XML_IO& xml, const xmlpp::Node* node)
 {
     profile_no_m_el = ENI_Text::int32_ex(xml, "ProfileNo", node);
-    has_add_info_o_el = xml.has_unique_element("AddInfo", node);
-    if (has_add_info_o_el)
-        add_info_o_el = ENI_Text::int32_ex(xml, "AddInfo", node);
-    has_display_name_o_el = xml.has_unique_element("DisplayName", node);
-    if (has_display_name_o_el)
-        display_name_o_el = ENI_Text::text_ex(xml, "DisplayName", node);
+    has_add_info_o_el = ENI_Text::optional_ex(xml, "AddInfo", node, add_info_o_el);
+    has_display_name_o_el = ENI_Text::optional_ex(xml, "DisplayName", node, display_name_o_el);
     has_overwritten_by_module_o_att = xml.has_property("OverwrittenByModule", node);
     if (has_overwritten_by_module_o_att)
         overwritten_by_module_o_att = ENI_Text::truth_attribute_ex(xml, "OverwrittenByModule", node);
@@ -468,9 +423,7 @@ void ProfileType::setup(const XML_IO& xml, const xmlpp::Node* node)
 {
     for (const xmlpp::Node* channel : xml.get_nodes_ex("ChannelInfo", node))
         channel_info_m_el.emplace_back(xml, channel);
-    has_vendor_specific_o_el = xml.has_unique_element("VendorSpecific", node);
-    if (has_vendor_specific_o_el)
-        vendor_specific_o_el.setup(xml, xml.get_node_ex("VendorSpecific", node));
+    has_vendor_specific_o_el = ENI_Text::optional_ex(xml, "VendorSpecific", node, vendor_specific_o_el);
 }
 
 std::ostream& operator<<(std::ostream& os, const CopyInfosType_CopyInfo& v)
