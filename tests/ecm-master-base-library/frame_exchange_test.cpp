@@ -21,7 +21,7 @@ protected:
     void SetUp() override { ASSERT_EQ(ec_setupnic(m_veth.master_end().c_str()), 0); }
     void TearDown() override { ec_closenic(); }
 
-    Veth_Pair m_veth{"ecm0", "ecm1"};
+    ecat_sim::Veth_Pair m_veth{"ecm0", "ecm1"};
 };
 
 using Physical = int (*)(uint16_t, uint16_t, uint16_t, void*, int, char);
@@ -57,7 +57,7 @@ TEST(FrameLayerSetup, UnknownInterfaceIsReported)
 
 TEST_F(FrameExchange, EveryAcyclicCommandCarriesItsCodeAndAddressAndReturnsTheWorkingCounter)
 {
-    Raw_Peer peer(m_veth.peer_end(), counting_slaves(3));
+    Raw_Peer peer(m_veth.segment_end(), counting_slaves(3));
     for (const Command_Case& c : COMMANDS) {
         uint8_t data[4] = {1, 2, 3, 4};
         const int wkc = c.physical != nullptr ? c.physical(0x1002, 0x0130, 4, data, 20000, 1)
@@ -80,7 +80,7 @@ TEST_F(FrameExchange, EveryAcyclicCommandCarriesItsCodeAndAddressAndReturnsTheWo
 
 TEST_F(FrameExchange, WorkingCounterZeroCopiesNothingBack)
 {
-    Raw_Peer peer(m_veth.peer_end(), counting_slaves(0));
+    Raw_Peer peer(m_veth.segment_end(), counting_slaves(0));
     uint8_t data[2] = {7, 9};
     EXPECT_EQ(ec_BRD(0, 0x0130, 2, data, 20000, 1), 0);
     EXPECT_EQ(data[0], 7);
@@ -89,7 +89,7 @@ TEST_F(FrameExchange, WorkingCounterZeroCopiesNothingBack)
 
 TEST_F(FrameExchange, LostReplyGivesMinusOneAfterTheTimeOut)
 {
-    Raw_Peer peer(m_veth.peer_end(), [](std::vector<uint8_t>&) { return Peer_Action{false, {}}; });
+    Raw_Peer peer(m_veth.segment_end(), [](std::vector<uint8_t>&) { return Peer_Action{false, {}}; });
     uint8_t data[2] = {7, 9};
     const auto start = Clock::now();
     EXPECT_EQ(ec_FPRD(0x1001, 0x0130, 2, data, 30000, 1), EC_NO_FRAME);
@@ -105,7 +105,7 @@ TEST_F(FrameExchange, LateReplyIsNotPairedWithTheNextFrame)
 {
     for (const auto pause_before_second : {std::chrono::milliseconds(80), std::chrono::milliseconds(0)}) {
         int seen = 0;
-        Raw_Peer peer(m_veth.peer_end(), [&seen](std::vector<uint8_t>& frame) {
+        Raw_Peer peer(m_veth.segment_end(), [&seen](std::vector<uint8_t>& frame) {
             const auto datagram = datagrams_of(frame).front();
             if (seen++ == 0) {
                 set_working_counter(frame, datagram, 7);
@@ -137,7 +137,7 @@ TEST_F(FrameExchange, FramesThatDoNotFitTheFrameSentAreDroppedAndCounted)
     };
     int dropped = 0;
     for (const Case& c : cases) {
-        Raw_Peer peer(m_veth.peer_end(), [&c](std::vector<uint8_t>& frame) {
+        Raw_Peer peer(m_veth.segment_end(), [&c](std::vector<uint8_t>& frame) {
             set_working_counter(frame, datagrams_of(frame).front(), 1);
             c.spoil(frame);
             return Peer_Action{};
@@ -151,7 +151,7 @@ TEST_F(FrameExchange, FramesThatDoNotFitTheFrameSentAreDroppedAndCounted)
 
 TEST_F(FrameExchange, ShortFrameComingBackPaddedToTheEthernetMinimumIsTheReply)
 {
-    Raw_Peer peer(m_veth.peer_end(), [](std::vector<uint8_t>& frame) {
+    Raw_Peer peer(m_veth.segment_end(), [](std::vector<uint8_t>& frame) {
         set_working_counter(frame, datagrams_of(frame).front(), 1);
         frame.resize(60, 0);
         return Peer_Action{};
@@ -162,7 +162,7 @@ TEST_F(FrameExchange, ShortFrameComingBackPaddedToTheEthernetMinimumIsTheReply)
 
 TEST_F(FrameExchange, CyclicFrameFillsTheImageWithTheReturnedDatagrams)
 {
-    Raw_Peer peer(m_veth.peer_end(), counting_slaves(2, 0x3C));
+    Raw_Peer peer(m_veth.segment_end(), counting_slaves(2, 0x3C));
     uint8_t a[2] = {1, 2}, b[4] = {3, 4, 5, 6}, c[6] = {7, 8, 9, 10, 11, 12};
     const Cycle_Command_Struct commands[3] = {
         {EC_CMD_LWR, 0x0000, 0x0001, 2, 0, a, 0, 2},
@@ -187,7 +187,7 @@ TEST_F(FrameExchange, CyclicFrameFillsTheImageWithTheReturnedDatagrams)
 
 TEST_F(FrameExchange, CyclicReplyWithLastWorkingCounterZeroLeavesTheImageAndTheGate)
 {
-    Raw_Peer peer(m_veth.peer_end(), [](std::vector<uint8_t>& frame) {
+    Raw_Peer peer(m_veth.segment_end(), [](std::vector<uint8_t>& frame) {
         const auto datagrams = datagrams_of(frame);
         set_working_counter(frame, datagrams.front(), 1);  // earlier ones processed
         return Peer_Action{};
@@ -205,7 +205,7 @@ TEST_F(FrameExchange, CyclicReplyWithLastWorkingCounterZeroLeavesTheImageAndTheG
 
 TEST_F(FrameExchange, CyclicListWithoutDataSendsNothing)
 {
-    Raw_Peer peer(m_veth.peer_end(), counting_slaves(1));
+    Raw_Peer peer(m_veth.segment_end(), counting_slaves(1));
     uint8_t unused = 0;
     const Cycle_Command_Struct commands[2] = {
         {EC_CMD_LRW, 0, 0, 0, 0, &unused, 0, 1},

@@ -81,8 +81,8 @@ protected:
     void SetUp() override { ASSERT_EQ(ec_setupnic(m_veth.master_end().c_str()), 0); }
     void TearDown() override { ec_closenic(); }
 
-    Veth_Pair m_veth{"ecm0", "ecm1"};
-    Raw_Peer m_peer{m_veth.peer_end(), counting_slaves(1)};
+    ecat_sim::Veth_Pair m_veth{"ecm0", "ecm1"};
+    Raw_Peer m_peer{m_veth.segment_end(), counting_slaves(1)};
 };
 }  // namespace
 

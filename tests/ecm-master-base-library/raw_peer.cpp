@@ -1,69 +1,10 @@
 #include "raw_peer.h"
 
-#include <linux/if_packet.h>
-#include <net/if.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <cstring>
-#include <stdexcept>
 
-namespace {
-constexpr uint16_t ETHERTYPE_ECAT = 0x88A4;
-
-void run_command(const std::string& command)
+Raw_Peer::Raw_Peer(const std::string& ifname, Responder responder)
+    : m_socket(ifname), m_responder(std::move(responder))
 {
-    if (std::system(command.c_str()) != 0)
-        throw std::runtime_error("failed: " + command);
-}
-}  // namespace
-
-Veth_Pair::Veth_Pair(std::string master_end, std::string peer_end)
-    : m_master_end(std::move(master_end)), m_peer_end(std::move(peer_end))
-{
-    run_command("ip link add " + m_master_end + " type veth peer name " + m_peer_end);
-    run_command("ip link set " + m_master_end + " up && ip link set " + m_peer_end + " up");
-    // Frames sent before the carrier is up are lost: wait for both ends.
-    const int probe = socket(AF_INET, SOCK_DGRAM, 0);
-    for (const std::string& end : {m_master_end, m_peer_end}) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        for (;;) {
-            ifreq request{};
-            std::strncpy(request.ifr_name, end.c_str(), IFNAMSIZ - 1);
-            if (ioctl(probe, SIOCGIFFLAGS, &request) == 0 && (request.ifr_flags & IFF_RUNNING) != 0)
-                break;
-            if (std::chrono::steady_clock::now() > deadline) {
-                close(probe);
-                throw std::runtime_error(end + " does not come up");
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
-    close(probe);
-}
-
-Veth_Pair::~Veth_Pair()
-{
-    std::system(("ip link del " + m_master_end + " 2>/dev/null").c_str());
-}
-
-Raw_Peer::Raw_Peer(const std::string& ifname, Responder responder) : m_responder(std::move(responder))
-{
-    m_sock = socket(AF_PACKET, SOCK_RAW, htons(ETHERTYPE_ECAT));
-    if (m_sock < 0)
-        throw std::runtime_error("peer socket");
-    sockaddr_ll link{};
-    link.sll_family = AF_PACKET;
-    link.sll_protocol = htons(ETHERTYPE_ECAT);
-    link.sll_ifindex = static_cast<int>(if_nametoindex(ifname.c_str()));
-    if (link.sll_ifindex == 0 || bind(m_sock, reinterpret_cast<sockaddr*>(&link), sizeof(link)) != 0) {
-        close(m_sock);
-        throw std::runtime_error("peer bind on " + ifname);
-    }
     m_thread = std::thread([this] { run(); });
 }
 
@@ -71,23 +12,16 @@ Raw_Peer::~Raw_Peer()
 {
     m_stop = true;
     m_thread.join();
-    close(m_sock);
 }
 
 void Raw_Peer::run()
 {
     std::vector<uint8_t> buffer(2048);
     while (!m_stop) {
-        pollfd fd{m_sock, POLLIN, 0};
-        if (poll(&fd, 1, 10) <= 0)
+        const size_t n = m_socket.receive(buffer.data(), buffer.size(), std::chrono::milliseconds(10));
+        if (n == 0)
             continue;
-        sockaddr_ll from{};
-        socklen_t from_length = sizeof(from);
-        const ssize_t n = recvfrom(m_sock, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from),
-                                   &from_length);
-        if (n <= 0 || from.sll_pkttype == PACKET_OUTGOING)
-            continue;
-        std::vector<uint8_t> frame(buffer.begin(), buffer.begin() + n);
+        std::vector<uint8_t> frame(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(n));
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_frames.push_back(Seen_Frame{std::chrono::steady_clock::now(), frame});
@@ -109,8 +43,7 @@ std::vector<Seen_Frame> Raw_Peer::frames() const
 
 void Raw_Peer::inject(const std::vector<uint8_t>& bytes)
 {
-    if (send(m_sock, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size()))
-        throw std::runtime_error("peer send");
+    m_socket.send(bytes.data(), bytes.size());
 }
 
 std::vector<Datagram_View> datagrams_of(const std::vector<uint8_t>& frame)

@@ -9,22 +9,7 @@
 #include <thread>
 #include <vector>
 
-// A veth pair inside the test's own network namespace, both ends up;
-// removed again by the destructor.
-class Veth_Pair {
-public:
-    Veth_Pair(std::string master_end, std::string peer_end);
-    ~Veth_Pair();
-    Veth_Pair(const Veth_Pair&) = delete;
-    Veth_Pair& operator=(const Veth_Pair&) = delete;
-
-    const std::string& master_end() const { return m_master_end; }
-    const std::string& peer_end() const { return m_peer_end; }
-
-private:
-    std::string m_master_end;
-    std::string m_peer_end;
-};
+#include "veth_harness.h"
 
 // One EtherCAT frame as the peer saw it.
 struct Seen_Frame {
@@ -39,8 +24,9 @@ struct Peer_Action {
     std::chrono::microseconds delay{0};
 };
 
-// A raw EtherCAT endpoint on one interface, driven by the test: a thread
-// receives every frame, records it and lets the responder decide the reply.
+// A raw EtherCAT endpoint on the far end of a veth pair (ecat_sim::Veth_Pair),
+// driven by the test: a thread receives every frame, records it and lets the
+// responder decide the reply.
 class Raw_Peer {
 public:
     using Responder = std::function<Peer_Action(std::vector<uint8_t>& frame)>;
@@ -57,7 +43,7 @@ public:
 private:
     void run();
 
-    int m_sock = -1;
+    ecat_sim::Raw_Ethernet_Socket m_socket;
     Responder m_responder;
     std::atomic<bool> m_stop{false};
     mutable std::mutex m_mutex;
