@@ -132,7 +132,8 @@ int command_round_trip()
         while (!stop) {
             sockaddr_in from{};
             socklen_t from_length = sizeof(from);
-            const ssize_t n = recvfrom(echo, buffer, sizeof(buffer), 0, reinterpret_cast<sockaddr*>(&from), &from_length);
+            const ssize_t n =
+                recvfrom(echo, buffer, sizeof(buffer), 0, reinterpret_cast<sockaddr*>(&from), &from_length);
             if (n > 0)
                 sendto(echo, buffer, static_cast<size_t>(n), 0, reinterpret_cast<sockaddr*>(&from), from_length);
         }

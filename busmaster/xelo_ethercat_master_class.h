@@ -1,6 +1,7 @@
 #pragma once
 
 #include <pthread.h>
+#include <sys/time.h>
 
 #include <cstdint>
 #include <string>
@@ -56,6 +57,29 @@ public:
     uint32_t get_consecutive_frame_resend_max() const { return m_max_consecutive_frame_resend; }
     State_Enum get_master_ethercat_state() const { return m_actual_ethercat_state; }
     bool get_xml_data_status_flag() const { return m_is_xml_data_ok; }
+    // Timing figures of the cyclic thread, in ns: the time slot of the
+    // master's own work per cycle, the frame jitter and the gap behind the
+    // previous SYNC0, and the distributed-clock values of the first frame.
+    int32_t get_master_time_slot_actual_ns() const
+    {
+        return 1000 * static_cast<int32_t>(m_master_time_slot_actual.tv_usec);
+    }
+    int32_t get_master_time_slot_max_ns() const { return 1000 * static_cast<int32_t>(m_master_time_slot_max.tv_usec); }
+    int32_t get_master_time_slot_min_ns() const { return 1000 * static_cast<int32_t>(m_master_time_slot_min.tv_usec); }
+    int32_t get_master_time_slot_resend_max_ns() const
+    {
+        return 1000 * static_cast<int32_t>(m_master_time_slot_resend_max.tv_usec);
+    }
+    int32_t get_jitter_frame_ns() const { return m_jitter_frame; }
+    int32_t get_jitter_frame_max_ns() const { return m_jitter_frame_max; }
+    int32_t get_jitter_frame_min_ns() const { return m_jitter_frame_min; }
+    int32_t get_gap_frame_to_prev_sync0_ns() const { return m_time_gap_frame_to_prev_sync0; }
+    int32_t get_gap_frame_to_prev_sync0_max_ns() const { return m_time_gap_frame_to_prev_sync0_max; }
+    int32_t get_gap_frame_to_prev_sync0_min_ns() const { return m_time_gap_frame_to_prev_sync0_min; }
+    uint32_t get_first_frame_dc_slave_ref_clock_ns() const { return m_first_frame_dc_slave_ref_clock; }
+    uint32_t get_first_frame_dc_next_sync_time_ns() const { return m_first_frame_dc_next_sync_time; }
+    uint32_t get_first_frame_dc_frame_send_time_ns() const { return m_first_frame_dc_frame_send_time; }
+    uint32_t get_first_frame_dc_resto_ns() const { return m_first_frame_dc_resto; }
     // Asks the cyclic thread to reset its timing figures.
     void request_timer_info_reset() { m_request_timer_info_reset = true; }
     bool is_timer_info_reset_requested() const { return m_request_timer_info_reset; }
@@ -91,6 +115,22 @@ protected:
     uint32_t m_frame_faults = 0;
     uint32_t m_max_consecutive_frame_resend = 0;
     bool m_request_timer_info_reset = false;
+
+    // Written by the cyclic thread, read by the queries without a lock.
+    timeval m_master_time_slot_actual{};
+    timeval m_master_time_slot_min{};
+    timeval m_master_time_slot_max{};
+    timeval m_master_time_slot_resend_max{};
+    int32_t m_jitter_frame = 0;
+    int32_t m_jitter_frame_max = 0;
+    int32_t m_jitter_frame_min = 0;
+    int32_t m_time_gap_frame_to_prev_sync0 = 0;
+    int32_t m_time_gap_frame_to_prev_sync0_max = 0;
+    int32_t m_time_gap_frame_to_prev_sync0_min = 0;
+    uint32_t m_first_frame_dc_frame_send_time = 0;
+    uint32_t m_first_frame_dc_next_sync_time = 0;
+    uint32_t m_first_frame_dc_resto = 0;
+    uint32_t m_first_frame_dc_slave_ref_clock = 0;
 
     Shared_Pdo_Mem_Region* m_process_data_exchange_shmem = nullptr;
     Shared_Slave_Info_Mem_Region* m_process_info_slave_exchange_shmem = nullptr;

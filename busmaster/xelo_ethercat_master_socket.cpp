@@ -138,10 +138,12 @@ void ECM_Master_Socket::load_xml_info(const std::string& xml_cfg_file)
 
     const bool has_port = m_xml_ecm_system.has_unique_element("EtheCATUserSocketPort", cfg);
     if (has_port)
-        m_ecm_user_socket_real_udp_port = m_xml_ecm_system.get_element_value_ex<int>("EtheCATUserSocketPort", std::dec, cfg);
+        m_ecm_user_socket_real_udp_port =
+            m_xml_ecm_system.get_element_value_ex<int>("EtheCATUserSocketPort", std::dec, cfg);
     ecm_log_inf("\t m_ecm_user_socket_port " + number_text(m_ecm_user_socket_real_udp_port));
     if (!has_port)
-        throw std::runtime_error("Error element : EtheCATUserSocketPort => not present in the xml file or is not unique!");
+        throw std::runtime_error(
+            "Error element : EtheCATUserSocketPort => not present in the xml file or is not unique!");
 }
 
 void ECM_Master_Socket::create_and_map_pdo_shared_memory()
@@ -267,6 +269,11 @@ const std::map<std::string, ECM_Master_Socket::Handler>& ECM_Master_Socket::comm
         {p::GET_OP_CYCLE_TIME, &ECM_Master_Socket::get_op_cycle_time_exec},
         {p::REQUEST_TIMER_INFO_RESET, &ECM_Master_Socket::request_timer_info_reset_exec},
         {p::CLOSE_CONNECTION, &ECM_Master_Socket::close_connection_exec},
+        {p::GET_MASTER_TIME_INFO, &ECM_Master_Socket::get_master_time_info_exec},
+        {p::GET_MASTER_TIME_INFO_FIRST_FRAME, &ECM_Master_Socket::get_master_time_info_first_frame_exec},
+        {p::GET_MASTER_TIME_SLOT_INFO, &ECM_Master_Socket::get_master_slot_time_info_exec},
+        {p::GET_MASTER_JITTER_INFO, &ECM_Master_Socket::get_master_jitter_time_info_exec},
+        {p::GET_FRAME_GAP_TIME_INFO, &ECM_Master_Socket::get_frame_gap_time_info_exec},
     };
     return table;
 }
@@ -315,4 +322,55 @@ std::string ECM_Master_Socket::close_connection_exec(std::istream& /*args*/)
 {
     close_connection_with_client_real_udp();
     return m_reply_real_udp;  // the default reply stands
+}
+
+void ECM_Master_Socket::require_operational_ex(const char* refusal)
+{
+    m_is_critical_request_real_udp = false;
+    if (get_master_ethercat_state() != OP_STATE)
+        throw std::runtime_error(refusal);
+}
+
+std::string ECM_Master_Socket::get_master_slot_time_info_exec(std::istream& /*args*/)
+{
+    require_operational_ex(
+        "Attention: ECM_Master_Socket -> get_master_slot_info_exec error: master not in operational");
+    return "4 " + number_text(get_master_time_slot_actual_ns()) + " " + number_text(get_master_time_slot_min_ns()) +
+           " " + number_text(get_master_time_slot_max_ns());
+}
+
+std::string ECM_Master_Socket::get_master_jitter_time_info_exec(std::istream& /*args*/)
+{
+    require_operational_ex(
+        "Attention: ECM_Master_Socket -> get_master_jitter_info_exec error: master not in operational");
+    return "4 " + number_text(get_jitter_frame_ns()) + " " + number_text(get_jitter_frame_min_ns()) + " " +
+           number_text(get_jitter_frame_max_ns());
+}
+
+std::string ECM_Master_Socket::get_frame_gap_time_info_exec(std::istream& /*args*/)
+{
+    require_operational_ex(
+        "Attention: ECM_Master_Socket -> get_frame_gap_time_info_exec error: master not in operational");
+    return "4 " + number_text(get_gap_frame_to_prev_sync0_ns()) + " " +
+           number_text(get_gap_frame_to_prev_sync0_min_ns()) + " " + number_text(get_gap_frame_to_prev_sync0_max_ns());
+}
+
+std::string ECM_Master_Socket::get_master_time_info_first_frame_exec(std::istream& /*args*/)
+{
+    require_operational_ex(
+        "Attention: ECM_Master_Socket -> get_master_time_info_first_frame error: master not in operational");
+    // Printed as signed 32-bit numbers, as every value not marked unsigned.
+    return "5 " + number_text(static_cast<int32_t>(get_first_frame_dc_slave_ref_clock_ns())) + " " +
+           number_text(static_cast<int32_t>(get_first_frame_dc_next_sync_time_ns())) + " " +
+           number_text(static_cast<int32_t>(get_first_frame_dc_frame_send_time_ns())) + " " +
+           number_text(static_cast<int32_t>(get_first_frame_dc_resto_ns()));
+}
+
+std::string ECM_Master_Socket::get_master_time_info_exec(std::istream& /*args*/)
+{
+    require_operational_ex(
+        "Attention: ECM_Master_Socket -> get_master_time_info_exec error: master not in operational");
+    return "6 " + number_text(get_master_time_slot_actual_ns()) + " " + number_text(get_master_time_slot_max_ns()) +
+           " " + number_text(get_master_time_slot_resend_max_ns()) + " " + number_text(get_jitter_frame_ns()) + " " +
+           number_text(get_jitter_frame_max_ns());
 }

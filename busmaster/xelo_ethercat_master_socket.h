@@ -61,6 +61,14 @@ private:
     std::string get_op_cycle_time_exec(std::istream& args);
     std::string request_timer_info_reset_exec(std::istream& args);
     std::string close_connection_exec(std::istream& args);
+    // Timing queries: answered only in OP, else "reply_error".
+    std::string get_master_slot_time_info_exec(std::istream& args);
+    std::string get_master_jitter_time_info_exec(std::istream& args);
+    std::string get_frame_gap_time_info_exec(std::istream& args);
+    std::string get_master_time_info_first_frame_exec(std::istream& args);
+    std::string get_master_time_info_exec(std::istream& args);
+    // Marks the request not critical and refuses unless the master is in OP.
+    void require_operational_ex(const char* refusal);
 
     std::string m_ecm_net_interface_name;
     Ec_System_State m_ecm_system_state = SYSTEM_OFF;

@@ -272,8 +272,9 @@ TEST_F(ServingBusmaster, AnswersFramedRequestsAndSurvivesAnUnknownWord)
     EXPECT_EQ(ask("13#get_system_state"), "13#2");
     EXPECT_EQ(ask("get_system_version"), "0#32");
     EXPECT_EQ(ask("14#no_such_command"), "<none>");
-    EXPECT_TRUE(m_master.wait_for_log("Request not found in EtherCAT Master Socket API! [ no_such_command \n ... retry connect ...",
-                                      std::chrono::seconds(5)))
+    EXPECT_TRUE(m_master.wait_for_log(
+        "Request not found in EtherCAT Master Socket API! [ no_such_command \n ... retry connect ...",
+        std::chrono::seconds(5)))
         << m_master.log();
     EXPECT_EQ(ask("15#get_system_version"), "15#32");
     EXPECT_EQ(ask("16#close_connection"), "16#reply_error");

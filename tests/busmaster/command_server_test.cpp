@@ -177,6 +177,77 @@ TEST_F(CommandServer, CloseConnectionSentByTheMasterReachesItsOwnServer)
     EXPECT_FALSE(m_master->is_system_real_udp_socket_active());
 }
 
+namespace {
+// The command server with the master's state and timing figures set as the
+// cyclic thread would leave them.
+class Operational_Master_Socket : public ECM_Master_Socket {
+public:
+    using ECM_Master_Socket::ECM_Master_Socket;
+    void enter(State_Enum state) { m_actual_ethercat_state = state; }
+    void set_figures()
+    {
+        m_master_time_slot_actual.tv_usec = 12;
+        m_master_time_slot_min.tv_usec = 11;
+        m_master_time_slot_max.tv_usec = 30;
+        m_master_time_slot_resend_max.tv_usec = 45;
+        m_jitter_frame = -200;
+        m_jitter_frame_min = -900;
+        m_jitter_frame_max = 700;
+        m_time_gap_frame_to_prev_sync0 = 5000;
+        m_time_gap_frame_to_prev_sync0_min = 4000;
+        m_time_gap_frame_to_prev_sync0_max = 6000;
+        m_first_frame_dc_slave_ref_clock = 0x80000000u;
+        m_first_frame_dc_next_sync_time = 1000000;
+        m_first_frame_dc_frame_send_time = 900000;
+        m_first_frame_dc_resto = 3;
+    }
+};
+}  // namespace
+
+TEST(CommandServerTiming, TimingQueriesAnswerOnlyInOperational)
+{
+    write_system_config(CONFIG, "ecm0", "127.0.0.1", "500");
+    testing::internal::CaptureStdout();
+    Operational_Master_Socket master(CONFIG, false, 0, 20);
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(master.view_system_state(), SYSTEM_SETUP_OK);
+    master.open_socket_real_udp();
+    master.set_figures();
+    ClientSocket_Udp_ex client("127.0.0.1", ecm_protocol::PORT, true, 0, 300000);
+    auto request = [&](const std::string& datagram) {
+        client.send_ex(datagram + "\n");
+        master.wait_request_real_udp();
+        master.execute_request_and_reply_real_udp();
+        std::string line;
+        client >> line;
+        return line;
+    };
+    const struct {
+        const char* request;
+        const char* in_op;
+    } cases[] = {
+        {"1#get_master_time_slot_info", "1#4 12000 11000 30000"},
+        {"2#get_master_jitter_info", "2#4 -200 -900 700"},
+        {"3#get_frame_gap_time_info", "3#4 5000 4000 6000"},
+        {"4#get_master_time_info_first_frame", "4#5 -2147483648 1000000 900000 3"},
+        {"5#get_master_time_info", "5#6 12000 30000 45000 -200 700"},
+    };
+    for (State_Enum state : {NO_STATE, PREOP_STATE, SAFEOP_STATE}) {
+        master.enter(state);
+        for (const auto& c : cases) {
+            testing::internal::CaptureStdout();
+            const std::string reply = request(c.request);
+            const std::string log = testing::internal::GetCapturedStdout();
+            EXPECT_EQ(reply, std::string(c.request).substr(0, 2) + "reply_error") << c.request << " " << state;
+            EXPECT_EQ(log, "") << c.request;  // refused quietly
+            EXPECT_TRUE(master.is_system_real_udp_socket_active());
+        }
+    }
+    master.enter(OP_STATE);
+    for (const auto& c : cases)
+        EXPECT_EQ(request(c.request), c.in_op);
+}
+
 TEST(CommandServerMemories, SetUpClearsStaleOutputsAndResizesAnObjectOfTheWrongSize)
 {
     {
@@ -218,7 +289,8 @@ TEST(CommandServerSetUp, FailingStepsAreReportedAsSetUpFailed)
         const char* error;
         bool memories;
     } cases[] = {
-        {"address that is no address", "localhost", "500", "ECM_Master_Socket error on constructor:  bind error ", true},
+        {"address that is no address", "localhost", "500", "ECM_Master_Socket error on constructor:  bind error ",
+         true},
         {"address of another host", "192.0.2.1", "500", "ECM_Master_Socket error on constructor:  bind error ", true},
         {"no address", "", "500", "ECM_Master_Socket error on constructor:  bind error ", true},
         {"no port", "127.0.0.1", "",

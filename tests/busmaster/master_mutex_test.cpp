@@ -63,7 +63,8 @@ TEST(MasterMutex, ForeignUnlockThrowsNamingTheMutex)
     master.init_pthread_mutex_ex(&mutex, false, true, true);
     master.mutex_lock_ex(&mutex, "m_mutex_change_state");
     std::string foreign;
-    std::thread other([&] { foreign = thrown_text([&] { master.mutex_unlock_ex(&mutex, "m_mutex_change_state", true); }); });
+    std::thread other(
+        [&] { foreign = thrown_text([&] { master.mutex_unlock_ex(&mutex, "m_mutex_change_state", true); }); });
     other.join();
     EXPECT_EQ(foreign, std::string("Failed to mutex_unlock_ex -> m_mutex_change_state ") + std::strerror(EPERM));
     master.mutex_unlock_ex(&mutex, "m_mutex_change_state", true);

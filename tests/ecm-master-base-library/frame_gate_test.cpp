@@ -108,7 +108,8 @@ TEST_F(FrameGate, AcyclicFramesWaitForTheWindowAfterTheNextCyclicFrame)
     // Past the window of cycle 1: held until cycle 2's frame has gone.
     cycle.sleep_into_cycle(1, 60000000);
     EXPECT_EQ(ec_BRD(0, 0x0130, 2, data, 20000, 0), 1);
-    EXPECT_EQ(commands_seen(m_peer), (std::vector<uint8_t>{EC_CMD_LRW, EC_CMD_LRW, EC_CMD_BRD, EC_CMD_LRW, EC_CMD_BRD}));
+    EXPECT_EQ(commands_seen(m_peer),
+              (std::vector<uint8_t>{EC_CMD_LRW, EC_CMD_LRW, EC_CMD_BRD, EC_CMD_LRW, EC_CMD_BRD}));
 
     // A priority command is not held.
     cycle.sleep_into_cycle(2, 60000000);
