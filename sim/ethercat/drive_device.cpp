@@ -1,5 +1,6 @@
 #include "drive_device.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace ecat_sim {
@@ -60,6 +61,9 @@ Drive_Device::Drive_Device(const Slave_Config& config)
           return std::make_unique<sim::Cia402_Drive>(options);
       }()),
       m_dictionary(*m_drive) {
+    for (size_t size = 0; size < 9; ++size) {
+        m_value[size].assign(size, 0);
+    }
     const uint32_t identity[4] = {config.vendor, config.product, config.revision, config.serial};
     for (uint8_t sub = 1; sub <= 4; ++sub) {
         if (config.identity_given[sub - 1]) {
@@ -83,7 +87,9 @@ void Drive_Device::cycle(const Pdo_Layout& rx, const uint8_t* outputs, bool outp
             }
             uint8_t bytes[8];
             put64(bytes, extract_bits(outputs, entry.bit_offset, entry.bits));
-            od.set_bytes(entry.index, entry.sub, std::vector<uint8_t>(bytes, bytes + object->value.size()));
+            std::vector<uint8_t>& value = m_value[object->value.size()];
+            std::copy(bytes, bytes + value.size(), value.begin());
+            od.set_bytes(entry.index, entry.sub, value);
         }
     }
     const double dt = m_last_step == 0 ? 0.001 : static_cast<double>(now_ns - m_last_step) / 1e9;

@@ -46,6 +46,7 @@ private:
     int64_t m_last_step = 0;
     std::vector<sim::Emergency> m_emergencies;
     size_t m_next_emergency = 0;
+    std::vector<uint8_t> m_value[9];  // values of 0..8 bytes, sized once: the cycle does not allocate
 };
 
 }  // namespace ecat_sim

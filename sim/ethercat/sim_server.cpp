@@ -124,22 +124,27 @@ Ecat_Simulator::Ecat_Simulator(const Segment_Config& config, const Sim_Options& 
             }
         }
         m_frames = std::thread([this] { frame_thread(); });
-        if (options.priority > 0 || options.cpu >= 0) {
-            if (options.priority > 0) {
-                sched_param parameter{};
-                parameter.sched_priority = options.priority;
-                if (const int error = pthread_setschedparam(m_frames.native_handle(), SCHED_FIFO, &parameter)) {
-                    errno = error;
-                    m_running = false;
-                    m_frames.join();
-                    throw os_error("Ecat_Simulator", "pthread_setschedparam");
-                }
+        // The CPU first, then the priority: lowered below the spinning
+        // creator on its old CPU, the thread would never get to move.
+        if (options.cpu >= 0) {
+            cpu_set_t set;
+            CPU_ZERO(&set);
+            CPU_SET(options.cpu, &set);
+            if (const int error = pthread_setaffinity_np(m_frames.native_handle(), sizeof set, &set)) {
+                errno = error;
+                m_running = false;
+                m_frames.join();
+                throw os_error("Ecat_Simulator", "pthread_setaffinity_np");
             }
-            if (options.cpu >= 0) {
-                cpu_set_t set;
-                CPU_ZERO(&set);
-                CPU_SET(options.cpu, &set);
-                pthread_setaffinity_np(m_frames.native_handle(), sizeof set, &set);
+        }
+        if (options.priority > 0) {
+            sched_param parameter{};
+            parameter.sched_priority = options.priority;
+            if (const int error = pthread_setschedparam(m_frames.native_handle(), SCHED_FIFO, &parameter)) {
+                errno = error;
+                m_running = false;
+                m_frames.join();
+                throw os_error("Ecat_Simulator", "pthread_setschedparam");
             }
         }
         if (m_control_fd >= 0) {
