@@ -225,8 +225,11 @@ void Ecat_Simulator::frame_thread() {
                     while (monotonic_ns() < until) {
                     }
                 }
-                if (send(m_fd, frame, static_cast<size_t>(size), 0) == size) {
-                    m_answered.fetch_add(1, std::memory_order_relaxed);
+                // Counted before the send, so that a master that has its reply
+                // also finds it counted.
+                m_answered.fetch_add(1, std::memory_order_relaxed);
+                if (send(m_fd, frame, static_cast<size_t>(size), 0) != size) {
+                    m_answered.fetch_sub(1, std::memory_order_relaxed);
                 }
             }
         }
