@@ -181,6 +181,7 @@ void Slave_Controller::power_up(int64_t now) {
     m_error = false;
     m_code = 0;
     publish_al();
+    m_mem[reg::EVENT_REQUEST] = 0;
     put16(&m_mem[reg::AL_CONTROL], AL_INIT);
     if (m_device) {
         m_device->dictionary().set_al_state(AL_INIT);
@@ -330,6 +331,21 @@ void Slave_Controller::refresh(uint16_t address, size_t length) {
     if (overlaps(address, length, reg::DC_START_TIME, 8)) {
         put64(&m_mem[reg::DC_START_TIME], running ? next_sync0(system) : m_dc_start);
     }
+    if (overlaps(address, length, reg::DC_NEXT_SYNC1, 8)) {
+        // SYNC1 fires its own cycle after each SYNC0.
+        const bool sync1 = running && (m_mem[reg::DC_ACTIVATION] & 0x04) != 0;
+        uint64_t next = 0;
+        if (sync1) {
+            const uint64_t cycle0 = get32(&m_mem[reg::DC_SYNC0_CYCLE]);
+            const uint64_t cycle1 = get32(&m_mem[reg::DC_SYNC1_CYCLE]);
+            const uint64_t sync0 = next_sync0(system);
+            next = sync0 + cycle1;
+            if (cycle0 != 0 && sync0 >= cycle0 + m_dc_start && sync0 - cycle0 + cycle1 > static_cast<uint64_t>(system)) {
+                next = sync0 - cycle0 + cycle1;  // the SYNC1 of the SYNC0 just passed is still ahead
+            }
+        }
+        put64(&m_mem[reg::DC_NEXT_SYNC1], next);
+    }
     if (overlaps(address, length, reg::DC_ACTIVATION_STATUS, 1)) {
         m_mem[reg::DC_ACTIVATION_STATUS] =
             static_cast<uint8_t>(running && system < static_cast<int64_t>(m_dc_start) ? 0x01 : 0x00);
@@ -341,6 +357,9 @@ void Slave_Controller::read_bytes(uint16_t address, uint8_t* out, size_t length)
     const size_t inside = std::min(length, MEMORY_SIZE - address);
     std::memcpy(out, &m_mem[address], inside);
     std::memset(out + inside, 0, length - inside);
+    if (overlaps(address, length, reg::AL_STATUS, 1)) {
+        m_mem[reg::EVENT_REQUEST] &= static_cast<uint8_t>(~0x08);
+    }
     after_read(address, length);
 }
 
@@ -665,8 +684,14 @@ void Slave_Controller::sii_complete(int64_t now) {
 
 void Slave_Controller::set_eeprom_busy(int64_t until) { m_sii_busy_until = until; }
 
+// A change of the AL status raises the AL status event (0x0210 bit 3) until
+// the master reads the AL status.
 void Slave_Controller::publish_al() {
-    put16(&m_mem[reg::AL_STATUS], static_cast<uint16_t>(m_state | (m_error ? AL_ERROR : 0)));
+    const uint16_t status = static_cast<uint16_t>(m_state | (m_error ? AL_ERROR : 0));
+    if (status != get16(&m_mem[reg::AL_STATUS])) {
+        m_mem[reg::EVENT_REQUEST] |= 0x08;
+    }
+    put16(&m_mem[reg::AL_STATUS], status);
     put16(&m_mem[reg::AL_STATUS_CODE], m_code);
 }
 

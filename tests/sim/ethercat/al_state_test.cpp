@@ -107,6 +107,19 @@ TEST_F(Al_States, scripted_refusal_and_forced_state) {
     EXPECT_EQ(control("state 7 OP 0").rfind("ERR", 0), 0u);
 }
 
+// With the AL status event enabled in the mask 0x0200, every datagram's IRQ
+// field shows it until the AL status is read.
+TEST_F(Al_States, al_status_event_in_the_irq_field) {
+    master().fpwr(IO, 0x0200, le16(0x0008));
+    EXPECT_EQ(master().read(4, IO, 0x0010, 2).irq, 0);
+    master().fpwr(IO, 0x0120, le16(0x0002));  // refused: an error status
+    EXPECT_EQ(master().read(4, IO, 0x0010, 2).irq, 0x0008);
+    EXPECT_EQ(master().read(7, 0, 0x0010, 2).irq, 0x0008) << "ORed by every slave";
+    master().fprd16(IO, 0x0130);
+    EXPECT_EQ(master().read(4, IO, 0x0010, 2).irq, 0);
+    EXPECT_EQ(master().read(4, IO, 0x0210, 2).data, le16(0));
+}
+
 TEST_F(Al_States, an_esc_without_application_copies_the_control_register) {
     EXPECT_EQ(master().request_state(COUPLER, 0x0008), 0x0008);
     EXPECT_EQ(master().request_state(COUPLER, 0x0002), 0x0002);

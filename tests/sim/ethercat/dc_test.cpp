@@ -117,6 +117,11 @@ TEST_F(Clocks, sync0_start_read_back_and_frame_phase) {
     EXPECT_LE(next - system, 1000000u);
     EXPECT_EQ((next - start_time) % 1000000, 0u) << "a whole number of cycles after the start";
     EXPECT_EQ(master().read(4, REF, 0x0984, 1).data[0] & 0x01, 0);
+    EXPECT_EQ(master().fprd64(REF, 0x0998), 0u) << "SYNC1 is not active";
+    master().fpwr(REF, 0x09A4, le32(300000));
+    master().fpwr(REF, 0x0981, {0x07});
+    const uint64_t sync1 = master().fprd64(REF, 0x0998);
+    EXPECT_EQ((sync1 - start_time) % 1000000, 300000u) << "300 us after a SYNC0";
 
     // Cyclic frames carrying process data get their phase recorded.
     master().set_sm(REF, 1, 0x1080, 1, 0x20, true);
