@@ -829,7 +829,7 @@ void Slave_Controller::al_request(uint16_t control) {
     if (requested == AL_SAFEOP && m_state == AL_PREOP && m_device) {
         // Inputs are valid before the master sees SAFE-OP.
         std::vector<uint8_t>& out = m_outputs;
-        uint8_t* inputs = sm_enabled(m_in_sm) ? &m_mem[sm_start(m_in_sm)] : nullptr;
+        uint8_t* inputs = sm_enabled(m_in_sm) && sm_fits(m_in_sm) ? &m_mem[sm_start(m_in_sm)] : nullptr;
         if (inputs != nullptr && m_tx.bytes() != 0) {
             m_device->cycle(m_rx, out.data(), false, m_tx, inputs, m_now);
         }
@@ -869,7 +869,8 @@ void Slave_Controller::read_memory(uint16_t address, uint8_t* out, size_t length
 }
 
 void Slave_Controller::load_read_mailbox() {
-    if (!m_config.has_mailbox() || !sm_enabled(1) || (sm(1)[sm::STATUS] & sm::STATUS_MAILBOX_FULL) || m_queue.empty()) {
+    if (!m_config.has_mailbox() || !sm_enabled(1) || !sm_fits(1) || (sm(1)[sm::STATUS] & sm::STATUS_MAILBOX_FULL) ||
+        m_queue.empty()) {
         return;
     }
     size_t size = 0;
@@ -888,7 +889,7 @@ void Slave_Controller::mailbox_end_frame() {
     if (!m_config.has_mailbox()) {
         return;
     }
-    if (m_state >= AL_PREOP && m_state != AL_BOOT && sm_enabled(0) &&
+    if (m_state >= AL_PREOP && m_state != AL_BOOT && sm_enabled(0) && sm_fits(0) &&
         (sm(0)[sm::STATUS] & sm::STATUS_MAILBOX_FULL)) {
         const uint8_t* message = &m_mem[sm_start(0)];
         const uint8_t counter = static_cast<uint8_t>((message[mbx::TYPE_COUNTER] >> mbx::COUNTER_SHIFT) & mbx::COUNTER_MASK);
@@ -912,7 +913,7 @@ void Slave_Controller::mailbox_end_frame() {
         sm(0)[sm::STATUS] &= static_cast<uint8_t>(~sm::STATUS_MAILBOX_FULL);
     }
     // Repeat request: the last message goes back into the read mailbox.
-    if (sm_enabled(1)) {
+    if (sm_enabled(1) && sm_fits(1)) {
         const uint8_t request = sm(1)[sm::ACTIVATE] & sm::ACTIVATE_REPEAT;
         if (request != (sm(1)[sm::PDI_CONTROL] & sm::PDI_REPEAT_ACK)) {
             if (m_last_sent_size != 0) {
@@ -1019,13 +1020,16 @@ void Slave_Controller::end_frame(bool frame_ok, int64_t now) {
     }
     mailbox_end_frame();
     if (m_state >= AL_SAFEOP && m_state != AL_BOOT) {
-        if (m_out_sm >= 0 && m_sm_last_written[m_out_sm] && m_outputs.size() == sm_length(m_out_sm)) {
+        if (m_out_sm >= 0 && m_sm_last_written[m_out_sm] && m_outputs.size() == sm_length(m_out_sm) && sm_fits(m_out_sm)) {
             std::memcpy(m_outputs.data(), &m_mem[sm_start(m_out_sm)], m_outputs.size());
             m_outputs_received = true;
         }
         m_outputs_valid = m_state == AL_OP && m_outputs_received;
         if (m_device) {
-            uint8_t* inputs = m_tx.bytes() != 0 && sm_enabled(m_in_sm) ? &m_mem[sm_start(m_in_sm)] : nullptr;
+            // Inputs go to the input buffer only while it has the layout's size.
+            uint8_t* inputs = m_tx.bytes() != 0 && sm_enabled(m_in_sm) && sm_length(m_in_sm) == m_tx.bytes() && sm_fits(m_in_sm)
+                                  ? &m_mem[sm_start(m_in_sm)]
+                                  : nullptr;
             uint8_t none = 0;
             m_device->cycle(m_rx, m_outputs.empty() ? &none : m_outputs.data(), m_outputs_valid, m_tx,
                             inputs != nullptr ? inputs : &none, now);

@@ -122,6 +122,8 @@ private:
     uint16_t sm_start(int n) const { return get16(sm(n) + sm::START); }
     uint16_t sm_length(int n) const { return get16(sm(n) + sm::LENGTH); }
     uint8_t sm_control(int n) const { return sm(n)[sm::CONTROL]; }
+    // The area lies inside the memory (the master may set any start and length).
+    bool sm_fits(int n) const { return sm_start(n) + static_cast<uint32_t>(sm_length(n)) <= 0x10000u; }
     void publish_al();
 
     const Slave_Config m_config;
