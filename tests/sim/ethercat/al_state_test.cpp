@@ -129,18 +129,18 @@ TEST_F(Al_States, an_esc_without_application_copies_the_control_register) {
 TEST_F(Al_States, the_sync_manager_watchdog_drops_op_when_outputs_stop) {
     ASSERT_EQ(master().to_preop(IO), 0x0002);
     process_data_sms();
-    master().fpwr(IO, 0x0420, le16(100));  // 100 ticks of 100 us
+    master().fpwr(IO, 0x0420, le16(500));  // 500 ticks of 100 us
     ASSERT_EQ(master().request_state(IO, 0x0004), 0x0004);
     master().fpwr(IO, 0x1100, {0x01});
     ASSERT_EQ(master().request_state(IO, 0x0008), 0x0008);
     EXPECT_EQ(master().fprd16(IO, 0x0440) & 1, 1) << "running";
     // Outputs every 2 ms keep it in OP.
-    for (int i = 0; i < 15; ++i) {
+    for (int i = 0; i < 50; ++i) {
         master().fpwr(IO, 0x1100, {0x01});
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     EXPECT_EQ(master().fprd16(IO, 0x0130), 0x0008);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    std::this_thread::sleep_for(std::chrono::milliseconds(120));
     EXPECT_EQ(master().fprd16(IO, 0x0130), 0x0014);
     EXPECT_EQ(master().fprd16(IO, 0x0134), 0x001B);
     EXPECT_EQ(master().fprd16(IO, 0x0440) & 1, 0) << "expired";

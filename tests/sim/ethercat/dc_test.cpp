@@ -88,7 +88,7 @@ TEST_F(Clocks, system_time_offset_delay_and_steering) {
 
 TEST_F(Clocks, sync0_start_read_back_and_frame_phase) {
     const uint64_t now = master().fprd64(REF, 0x0910);
-    const uint64_t start_time = now + 50000000;  // 50 ms ahead
+    const uint64_t start_time = now + 300000000;  // 300 ms ahead
     master().fpwr(REF, 0x0981, {0});
     master().fpwr(REF, 0x09A0, le32(1000000));
     std::vector<uint8_t> start_bytes(8);
@@ -102,7 +102,7 @@ TEST_F(Clocks, sync0_start_read_back_and_frame_phase) {
     master().fpwr(REF, 0x0990, later);
     EXPECT_EQ(master().fprd64(REF, 0x0990), start_time) << "fixed while cyclic operation is on";
 
-    std::this_thread::sleep_for(std::chrono::milliseconds(80));
+    std::this_thread::sleep_for(std::chrono::milliseconds(350));
     std::vector<Datagram> frame(2);
     frame[0].command = 4;
     frame[0].adp = REF;
