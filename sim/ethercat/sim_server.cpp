@@ -428,7 +428,7 @@ std::string Ecat_Simulator::execute(const std::string& command) {
         }
         if (verb == "clock_drift") {
             want(3);
-            slave.clock_drift(parse_real(w[2]));
+            slave.clock_drift(parse_real(w[2]), now);
             return "OK";
         }
         if (verb == "error_counter") {

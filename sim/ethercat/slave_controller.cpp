@@ -938,6 +938,12 @@ int64_t Slave_Controller::local_time(int64_t host_ns) const {
     return host_ns + m_clock_offset + m_clock_correction + static_cast<int64_t>(drift);
 }
 
+void Slave_Controller::clock_drift(double ppm, int64_t now) {
+    m_clock_correction = local_time(now) - now - m_clock_offset;
+    m_drift_origin = now;
+    m_drift_ppm = ppm;
+}
+
 int64_t Slave_Controller::system_time(int64_t host_ns) const {
     return local_time(host_ns) + static_cast<int64_t>(get64(&m_mem[reg::DC_SYSTEM_OFFSET])) -
            static_cast<int64_t>(get32(&m_mem[reg::DC_SYSTEM_DELAY]));

@@ -76,7 +76,8 @@ public:
     void set_eeprom_busy(int64_t until);
     void set_eeprom_nack(int count) { m_sii_nack = count; }
     void clock_jump(int64_t ns) { m_clock_correction += ns; }
-    void clock_drift(double ppm) { m_drift_ppm = ppm; }
+    // A new drift from now on; the clock runs on without a jump.
+    void clock_drift(double ppm, int64_t now);
     bool set_error_counter(uint16_t address, uint8_t value);
     Device* device() { return m_device.get(); }
     Coe_Server* coe() { return m_coe.get(); }

@@ -141,3 +141,29 @@ TEST_F(Clocks, sync0_start_read_back_and_frame_phase) {
     EXPECT_GE(min, 0);
     EXPECT_LT(max, 1000000);
 }
+
+// A drifting clock runs fast against the reference by its ppm, from the
+// description or set at run time.
+TEST_F(Segment_Test, a_drifting_clock_gains_its_ppm) {
+    start("slave ref device=dio\nslave fast device=dio drift_ppm=100\n");
+    master().assign_stations(2);
+    auto latch = [this] {
+        master().write(8, 0, 0x0900, le32(0));
+        return std::make_pair(static_cast<double>(master().fprd64(0x1001, 0x0918)),
+                              static_cast<double>(master().fprd64(0x1002, 0x0918)));
+    };
+    const auto first = latch();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto second = latch();
+    const double elapsed = second.first - first.first;
+    EXPECT_NEAR((second.second - first.second) - elapsed, elapsed * 100e-6, elapsed * 10e-6);
+
+    const auto before = latch();
+    EXPECT_EQ(control("clock_drift 1 -50"), "OK");
+    const auto third = latch();
+    EXPECT_NEAR((third.second - before.second) - (third.first - before.first), 0.0, 2000.0) << "no jump";
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto fourth = latch();
+    const double later = fourth.first - third.first;
+    EXPECT_NEAR((fourth.second - third.second) - later, -later * 50e-6, later * 10e-6);
+}
