@@ -167,7 +167,7 @@ bool Segment::process(uint8_t* frame, size_t size, int64_t now) {
             }
             const uint16_t word = get16(first + pos + DG_LENGTH);
             const size_t length = word & DG_LENGTH_MASK;
-            if (pos + DATAGRAM_HEADER_SIZE + length + WKC_SIZE > total) {
+            if (length > MAX_DATAGRAM_DATA || pos + DATAGRAM_HEADER_SIZE + length + WKC_SIZE > total) {
                 ok = false;
                 break;
             }

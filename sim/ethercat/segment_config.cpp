@@ -53,9 +53,10 @@ void mailbox(int line, const std::string& text, Slave_Config& slave) {
         (half == 0 ? out_start : in_start) = number(line, "mailbox", part.substr(0, colon));
         (half == 0 ? out_size : in_size) = number(line, "mailbox", part.substr(colon + 1));
     }
-    if (out_start > 0xFFFF || in_start > 0xFFFF || out_size > 1024 || in_size > 1024 ||
-        (out_size != 0 && out_size < 16) || (in_size != 0 && in_size < 16)) {
-        fail(line, "mailbox out of range (sizes 16..1024)");
+    // Both buffers lie in the process RAM, 0x1000..0x2FFF.
+    if (out_size > 1024 || in_size > 1024 || (out_size != 0 && out_size < 16) || (in_size != 0 && in_size < 16) ||
+        out_start < 0x1000 || in_start < 0x1000 || out_start + out_size > 0x3000 || in_start + in_size > 0x3000) {
+        fail(line, "mailbox out of range (sizes 16..1024, inside 0x1000..0x2FFF)");
     }
     slave.mbx_out_start = static_cast<uint16_t>(out_start);
     slave.mbx_out_size = static_cast<uint16_t>(out_size);

@@ -225,8 +225,11 @@ void Ecat_Simulator::frame_thread() {
                     while (monotonic_ns() < until) {
                     }
                 }
-                if (send(m_fd, frame, static_cast<size_t>(size), 0) == size) {
-                    m_answered.fetch_add(1, std::memory_order_relaxed);
+                // Counted before the send, so that a master that has its reply
+                // also finds it counted.
+                m_answered.fetch_add(1, std::memory_order_relaxed);
+                if (send(m_fd, frame, static_cast<size_t>(size), 0) != size) {
+                    m_answered.fetch_sub(1, std::memory_order_relaxed);
                 }
             }
         }
@@ -425,7 +428,7 @@ std::string Ecat_Simulator::execute(const std::string& command) {
         }
         if (verb == "clock_drift") {
             want(3);
-            slave.clock_drift(parse_real(w[2]));
+            slave.clock_drift(parse_real(w[2]), now);
             return "OK";
         }
         if (verb == "error_counter") {

@@ -181,6 +181,7 @@ void Slave_Controller::power_up(int64_t now) {
     m_error = false;
     m_code = 0;
     publish_al();
+    m_mem[reg::EVENT_REQUEST] = 0;
     put16(&m_mem[reg::AL_CONTROL], AL_INIT);
     if (m_device) {
         m_device->dictionary().set_al_state(AL_INIT);
@@ -330,6 +331,21 @@ void Slave_Controller::refresh(uint16_t address, size_t length) {
     if (overlaps(address, length, reg::DC_START_TIME, 8)) {
         put64(&m_mem[reg::DC_START_TIME], running ? next_sync0(system) : m_dc_start);
     }
+    if (overlaps(address, length, reg::DC_NEXT_SYNC1, 8)) {
+        // SYNC1 fires its own cycle after each SYNC0.
+        const bool sync1 = running && (m_mem[reg::DC_ACTIVATION] & 0x04) != 0;
+        uint64_t next = 0;
+        if (sync1) {
+            const uint64_t cycle0 = get32(&m_mem[reg::DC_SYNC0_CYCLE]);
+            const uint64_t cycle1 = get32(&m_mem[reg::DC_SYNC1_CYCLE]);
+            const uint64_t sync0 = next_sync0(system);
+            next = sync0 + cycle1;
+            if (cycle0 != 0 && sync0 >= cycle0 + m_dc_start && sync0 - cycle0 + cycle1 > static_cast<uint64_t>(system)) {
+                next = sync0 - cycle0 + cycle1;  // the SYNC1 of the SYNC0 just passed is still ahead
+            }
+        }
+        put64(&m_mem[reg::DC_NEXT_SYNC1], next);
+    }
     if (overlaps(address, length, reg::DC_ACTIVATION_STATUS, 1)) {
         m_mem[reg::DC_ACTIVATION_STATUS] =
             static_cast<uint8_t>(running && system < static_cast<int64_t>(m_dc_start) ? 0x01 : 0x00);
@@ -341,6 +357,9 @@ void Slave_Controller::read_bytes(uint16_t address, uint8_t* out, size_t length)
     const size_t inside = std::min(length, MEMORY_SIZE - address);
     std::memcpy(out, &m_mem[address], inside);
     std::memset(out + inside, 0, length - inside);
+    if (overlaps(address, length, reg::AL_STATUS, 1)) {
+        m_mem[reg::EVENT_REQUEST] &= static_cast<uint8_t>(~0x08);
+    }
     after_read(address, length);
 }
 
@@ -665,8 +684,14 @@ void Slave_Controller::sii_complete(int64_t now) {
 
 void Slave_Controller::set_eeprom_busy(int64_t until) { m_sii_busy_until = until; }
 
+// A change of the AL status raises the AL status event (0x0210 bit 3) until
+// the master reads the AL status.
 void Slave_Controller::publish_al() {
-    put16(&m_mem[reg::AL_STATUS], static_cast<uint16_t>(m_state | (m_error ? AL_ERROR : 0)));
+    const uint16_t status = static_cast<uint16_t>(m_state | (m_error ? AL_ERROR : 0));
+    if (status != get16(&m_mem[reg::AL_STATUS])) {
+        m_mem[reg::EVENT_REQUEST] |= 0x08;
+    }
+    put16(&m_mem[reg::AL_STATUS], status);
     put16(&m_mem[reg::AL_STATUS_CODE], m_code);
 }
 
@@ -804,7 +829,7 @@ void Slave_Controller::al_request(uint16_t control) {
     if (requested == AL_SAFEOP && m_state == AL_PREOP && m_device) {
         // Inputs are valid before the master sees SAFE-OP.
         std::vector<uint8_t>& out = m_outputs;
-        uint8_t* inputs = sm_enabled(m_in_sm) ? &m_mem[sm_start(m_in_sm)] : nullptr;
+        uint8_t* inputs = sm_enabled(m_in_sm) && sm_fits(m_in_sm) ? &m_mem[sm_start(m_in_sm)] : nullptr;
         if (inputs != nullptr && m_tx.bytes() != 0) {
             m_device->cycle(m_rx, out.data(), false, m_tx, inputs, m_now);
         }
@@ -844,7 +869,8 @@ void Slave_Controller::read_memory(uint16_t address, uint8_t* out, size_t length
 }
 
 void Slave_Controller::load_read_mailbox() {
-    if (!m_config.has_mailbox() || !sm_enabled(1) || (sm(1)[sm::STATUS] & sm::STATUS_MAILBOX_FULL) || m_queue.empty()) {
+    if (!m_config.has_mailbox() || !sm_enabled(1) || !sm_fits(1) || (sm(1)[sm::STATUS] & sm::STATUS_MAILBOX_FULL) ||
+        m_queue.empty()) {
         return;
     }
     size_t size = 0;
@@ -863,7 +889,7 @@ void Slave_Controller::mailbox_end_frame() {
     if (!m_config.has_mailbox()) {
         return;
     }
-    if (m_state >= AL_PREOP && m_state != AL_BOOT && sm_enabled(0) &&
+    if (m_state >= AL_PREOP && m_state != AL_BOOT && sm_enabled(0) && sm_fits(0) &&
         (sm(0)[sm::STATUS] & sm::STATUS_MAILBOX_FULL)) {
         const uint8_t* message = &m_mem[sm_start(0)];
         const uint8_t counter = static_cast<uint8_t>((message[mbx::TYPE_COUNTER] >> mbx::COUNTER_SHIFT) & mbx::COUNTER_MASK);
@@ -887,7 +913,7 @@ void Slave_Controller::mailbox_end_frame() {
         sm(0)[sm::STATUS] &= static_cast<uint8_t>(~sm::STATUS_MAILBOX_FULL);
     }
     // Repeat request: the last message goes back into the read mailbox.
-    if (sm_enabled(1)) {
+    if (sm_enabled(1) && sm_fits(1)) {
         const uint8_t request = sm(1)[sm::ACTIVATE] & sm::ACTIVATE_REPEAT;
         if (request != (sm(1)[sm::PDI_CONTROL] & sm::PDI_REPEAT_ACK)) {
             if (m_last_sent_size != 0) {
@@ -910,6 +936,12 @@ void Slave_Controller::mailbox_end_frame() {
 int64_t Slave_Controller::local_time(int64_t host_ns) const {
     const double drift = m_drift_ppm * 1e-6 * static_cast<double>(host_ns - m_drift_origin);
     return host_ns + m_clock_offset + m_clock_correction + static_cast<int64_t>(drift);
+}
+
+void Slave_Controller::clock_drift(double ppm, int64_t now) {
+    m_clock_correction = local_time(now) - now - m_clock_offset;
+    m_drift_origin = now;
+    m_drift_ppm = ppm;
 }
 
 int64_t Slave_Controller::system_time(int64_t host_ns) const {
@@ -994,13 +1026,16 @@ void Slave_Controller::end_frame(bool frame_ok, int64_t now) {
     }
     mailbox_end_frame();
     if (m_state >= AL_SAFEOP && m_state != AL_BOOT) {
-        if (m_out_sm >= 0 && m_sm_last_written[m_out_sm] && m_outputs.size() == sm_length(m_out_sm)) {
+        if (m_out_sm >= 0 && m_sm_last_written[m_out_sm] && m_outputs.size() == sm_length(m_out_sm) && sm_fits(m_out_sm)) {
             std::memcpy(m_outputs.data(), &m_mem[sm_start(m_out_sm)], m_outputs.size());
             m_outputs_received = true;
         }
         m_outputs_valid = m_state == AL_OP && m_outputs_received;
         if (m_device) {
-            uint8_t* inputs = m_tx.bytes() != 0 && sm_enabled(m_in_sm) ? &m_mem[sm_start(m_in_sm)] : nullptr;
+            // Inputs go to the input buffer only while it has the layout's size.
+            uint8_t* inputs = m_tx.bytes() != 0 && sm_enabled(m_in_sm) && sm_length(m_in_sm) == m_tx.bytes() && sm_fits(m_in_sm)
+                                  ? &m_mem[sm_start(m_in_sm)]
+                                  : nullptr;
             uint8_t none = 0;
             m_device->cycle(m_rx, m_outputs.empty() ? &none : m_outputs.data(), m_outputs_valid, m_tx,
                             inputs != nullptr ? inputs : &none, now);

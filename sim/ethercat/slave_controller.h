@@ -76,7 +76,8 @@ public:
     void set_eeprom_busy(int64_t until);
     void set_eeprom_nack(int count) { m_sii_nack = count; }
     void clock_jump(int64_t ns) { m_clock_correction += ns; }
-    void clock_drift(double ppm) { m_drift_ppm = ppm; }
+    // A new drift from now on; the clock runs on without a jump.
+    void clock_drift(double ppm, int64_t now);
     bool set_error_counter(uint16_t address, uint8_t value);
     Device* device() { return m_device.get(); }
     Coe_Server* coe() { return m_coe.get(); }
@@ -122,6 +123,8 @@ private:
     uint16_t sm_start(int n) const { return get16(sm(n) + sm::START); }
     uint16_t sm_length(int n) const { return get16(sm(n) + sm::LENGTH); }
     uint8_t sm_control(int n) const { return sm(n)[sm::CONTROL]; }
+    // The area lies inside the memory (the master may set any start and length).
+    bool sm_fits(int n) const { return sm_start(n) + static_cast<uint32_t>(sm_length(n)) <= 0x10000u; }
     void publish_al();
 
     const Slave_Config m_config;

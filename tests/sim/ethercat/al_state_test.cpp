@@ -107,6 +107,19 @@ TEST_F(Al_States, scripted_refusal_and_forced_state) {
     EXPECT_EQ(control("state 7 OP 0").rfind("ERR", 0), 0u);
 }
 
+// With the AL status event enabled in the mask 0x0200, every datagram's IRQ
+// field shows it until the AL status is read.
+TEST_F(Al_States, al_status_event_in_the_irq_field) {
+    master().fpwr(IO, 0x0200, le16(0x0008));
+    EXPECT_EQ(master().read(4, IO, 0x0010, 2).irq, 0);
+    master().fpwr(IO, 0x0120, le16(0x0002));  // refused: an error status
+    EXPECT_EQ(master().read(4, IO, 0x0010, 2).irq, 0x0008);
+    EXPECT_EQ(master().read(7, 0, 0x0010, 2).irq, 0x0008) << "ORed by every slave";
+    master().fprd16(IO, 0x0130);
+    EXPECT_EQ(master().read(4, IO, 0x0010, 2).irq, 0);
+    EXPECT_EQ(master().read(4, IO, 0x0210, 2).data, le16(0));
+}
+
 TEST_F(Al_States, an_esc_without_application_copies_the_control_register) {
     EXPECT_EQ(master().request_state(COUPLER, 0x0008), 0x0008);
     EXPECT_EQ(master().request_state(COUPLER, 0x0002), 0x0002);
@@ -116,18 +129,18 @@ TEST_F(Al_States, an_esc_without_application_copies_the_control_register) {
 TEST_F(Al_States, the_sync_manager_watchdog_drops_op_when_outputs_stop) {
     ASSERT_EQ(master().to_preop(IO), 0x0002);
     process_data_sms();
-    master().fpwr(IO, 0x0420, le16(100));  // 100 ticks of 100 us
+    master().fpwr(IO, 0x0420, le16(500));  // 500 ticks of 100 us
     ASSERT_EQ(master().request_state(IO, 0x0004), 0x0004);
     master().fpwr(IO, 0x1100, {0x01});
     ASSERT_EQ(master().request_state(IO, 0x0008), 0x0008);
     EXPECT_EQ(master().fprd16(IO, 0x0440) & 1, 1) << "running";
     // Outputs every 2 ms keep it in OP.
-    for (int i = 0; i < 15; ++i) {
+    for (int i = 0; i < 50; ++i) {
         master().fpwr(IO, 0x1100, {0x01});
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     EXPECT_EQ(master().fprd16(IO, 0x0130), 0x0008);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    std::this_thread::sleep_for(std::chrono::milliseconds(120));
     EXPECT_EQ(master().fprd16(IO, 0x0130), 0x0014);
     EXPECT_EQ(master().fprd16(IO, 0x0134), 0x001B);
     EXPECT_EQ(master().fprd16(IO, 0x0440) & 1, 0) << "expired";

@@ -174,3 +174,16 @@ TEST_F(Coe, repeat_request_puts_the_last_message_back) {
     EXPECT_TRUE(acknowledged);
     EXPECT_EQ(master().mailbox_receive(0x1001), first);
 }
+
+// A master may move a sync manager anywhere once it is disabled; a read
+// mailbox that would reach past the memory is left empty.
+TEST_F(Coe, a_mailbox_moved_past_the_memory_stays_empty) {
+    master().set_sm(0x1001, 1, 0xFFF0, 128, 0x22, true);
+    EXPECT_EQ(control("emergency 0 0x1000"), "OK");
+    EXPECT_EQ(master().read(4, 0x1001, 0x080D, 1).data[0] & 0x08, 0);
+    master().set_sm(0x1001, 1, 0x1080, 128, 0x22, true);
+    EXPECT_EQ(control("emergency 0 0x2000"), "OK");
+    const std::vector<uint8_t> message = master().mailbox_receive(0x1001);
+    ASSERT_GE(message.size(), 10u);
+    EXPECT_EQ(get_le16(message, 8), 0x1000) << "the waiting emergency comes first";
+}

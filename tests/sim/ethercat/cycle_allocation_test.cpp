@@ -135,3 +135,27 @@ TEST(Segment_Frames, a_cyclic_frame_in_op_allocates_nothing) {
     ASSERT_TRUE(segment.slave(1).device()->get_value(0x7000, 8, value));
     EXPECT_EQ(value, 1);
 }
+
+// A datagram longer than the 1486 bytes a frame can carry is a broken frame:
+// nothing is processed and nothing goes back, whatever the buffer holds.
+TEST(Segment_Frames, an_over_long_datagram_is_refused) {
+    ecat_sim::Segment segment(ecat_sim::parse_segment_config("slave io device=dio\n"), 1);
+    for (const size_t length : {size_t{1486}, size_t{1487}}) {
+        std::vector<uint8_t> frame = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 1, 1, 1, 1, 1, 1, 0x88, 0xA4};
+        const size_t total = 12 + length;
+        frame.push_back(static_cast<uint8_t>(total));
+        frame.push_back(static_cast<uint8_t>(0x10 | (total >> 8)));
+        const std::vector<uint8_t> header = {8, 0, 0, 0, 0x00, 0x10, static_cast<uint8_t>(length),
+                                             static_cast<uint8_t>(length >> 8), 0, 0};
+        frame.insert(frame.end(), header.begin(), header.end());
+        frame.resize(frame.size() + length + 2, 0xAB);
+        frame[frame.size() - 2] = 0;
+        frame[frame.size() - 1] = 0;
+        const bool answered = segment.process(frame.data(), frame.size(), 1000);
+        EXPECT_EQ(answered, length == 1486) << length;
+        if (answered) {
+            EXPECT_EQ(frame[frame.size() - 2], 1) << "BWR into RAM counts";
+        }
+    }
+    EXPECT_EQ(segment.invalid_frames(), 1u);
+}

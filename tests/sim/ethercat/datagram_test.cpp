@@ -66,6 +66,8 @@ struct Command_Case {
     uint16_t wkc;  // three slaves on the line
 };
 
+void PrintTo(const Command_Case& c, std::ostream* os) { *os << c.name; }
+
 class Working_Counters : public Segment_Test, public ::testing::WithParamInterface<Command_Case> {};
 
 }  // namespace

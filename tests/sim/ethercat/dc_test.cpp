@@ -88,7 +88,7 @@ TEST_F(Clocks, system_time_offset_delay_and_steering) {
 
 TEST_F(Clocks, sync0_start_read_back_and_frame_phase) {
     const uint64_t now = master().fprd64(REF, 0x0910);
-    const uint64_t start_time = now + 50000000;  // 50 ms ahead
+    const uint64_t start_time = now + 300000000;  // 300 ms ahead
     master().fpwr(REF, 0x0981, {0});
     master().fpwr(REF, 0x09A0, le32(1000000));
     std::vector<uint8_t> start_bytes(8);
@@ -102,7 +102,7 @@ TEST_F(Clocks, sync0_start_read_back_and_frame_phase) {
     master().fpwr(REF, 0x0990, later);
     EXPECT_EQ(master().fprd64(REF, 0x0990), start_time) << "fixed while cyclic operation is on";
 
-    std::this_thread::sleep_for(std::chrono::milliseconds(80));
+    std::this_thread::sleep_for(std::chrono::milliseconds(350));
     std::vector<Datagram> frame(2);
     frame[0].command = 4;
     frame[0].adp = REF;
@@ -117,6 +117,11 @@ TEST_F(Clocks, sync0_start_read_back_and_frame_phase) {
     EXPECT_LE(next - system, 1000000u);
     EXPECT_EQ((next - start_time) % 1000000, 0u) << "a whole number of cycles after the start";
     EXPECT_EQ(master().read(4, REF, 0x0984, 1).data[0] & 0x01, 0);
+    EXPECT_EQ(master().fprd64(REF, 0x0998), 0u) << "SYNC1 is not active";
+    master().fpwr(REF, 0x09A4, le32(300000));
+    master().fpwr(REF, 0x0981, {0x07});
+    const uint64_t sync1 = master().fprd64(REF, 0x0998);
+    EXPECT_EQ((sync1 - start_time) % 1000000, 300000u) << "300 us after a SYNC0";
 
     // Cyclic frames carrying process data get their phase recorded.
     master().set_sm(REF, 1, 0x1080, 1, 0x20, true);
@@ -135,4 +140,30 @@ TEST_F(Clocks, sync0_start_read_back_and_frame_phase) {
     EXPECT_EQ(count, 20u);
     EXPECT_GE(min, 0);
     EXPECT_LT(max, 1000000);
+}
+
+// A drifting clock runs fast against the reference by its ppm, from the
+// description or set at run time.
+TEST_F(Segment_Test, a_drifting_clock_gains_its_ppm) {
+    start("slave ref device=dio\nslave fast device=dio drift_ppm=100\n");
+    master().assign_stations(2);
+    auto latch = [this] {
+        master().write(8, 0, 0x0900, le32(0));
+        return std::make_pair(static_cast<double>(master().fprd64(0x1001, 0x0918)),
+                              static_cast<double>(master().fprd64(0x1002, 0x0918)));
+    };
+    const auto first = latch();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto second = latch();
+    const double elapsed = second.first - first.first;
+    EXPECT_NEAR((second.second - first.second) - elapsed, elapsed * 100e-6, elapsed * 10e-6);
+
+    const auto before = latch();
+    EXPECT_EQ(control("clock_drift 1 -50"), "OK");
+    const auto third = latch();
+    EXPECT_NEAR((third.second - before.second) - (third.first - before.first), 0.0, 2000.0) << "no jump";
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto fourth = latch();
+    const double later = fourth.first - third.first;
+    EXPECT_NEAR((fourth.second - third.second) - later, -later * 50e-6, later * 10e-6);
 }

@@ -291,6 +291,15 @@ constexpr uint32_t CANNOT_STORE = 0x08000020;
 constexpr uint32_t WRONG_STATE = 0x08000022;
 }  // namespace abort_code
 
+// The layouts above, checked where they are declared.
+static_assert(DG_DATA == DATAGRAM_HEADER_SIZE, "datagram data follow the 10-byte header");
+static_assert(ETH_HEADER_SIZE + ECAT_HEADER_SIZE + DATAGRAM_HEADER_SIZE + MAX_DATAGRAM_DATA + WKC_SIZE == 1514,
+              "one datagram of the largest size fills an Ethernet frame without its check sequence");
+static_assert(reg::SM_SIZE == 8 && reg::FMMU_SIZE == 16, "sync manager and FMMU records");
+static_assert(coe::SDO_COMMAND == 8 && coe::SDO_INDEX == 9 && coe::SDO_SUBINDEX == 11 && coe::SDO_DATA == 12,
+              "SDO fields follow the 6-byte mailbox header and the 2-byte CoE header");
+static_assert(coe::SDO_SEGMENT_DATA == 9, "segment data follow the command byte");
+
 // Little-endian access to byte buffers.
 inline uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline uint32_t get32(const uint8_t* p) {
