@@ -34,7 +34,9 @@ constexpr uint16_t HOMING_ACCELERATION = 0x609A;
 constexpr uint16_t DIGITAL_INPUTS = 0x60FD;
 constexpr uint16_t TARGET_VELOCITY = 0x60FF;
 constexpr uint16_t SUPPORTED_MODES = 0x6502;
+constexpr uint16_t INTERPOLATION_DATA = 0x60C1;
 constexpr uint16_t FESTO_ERROR = 0x2FF1;
+constexpr uint16_t FESTO_LIMIT_SWITCHES = 0x2FF2;
 constexpr uint16_t INGENIA_ERROR = 0x2E00;
 
 constexpr int8_t MODE_PP = 1, MODE_PV = 3, MODE_HM = 6, MODE_IP = 7, MODE_CSP = 8;
@@ -178,6 +180,8 @@ void Cia402_Drive::build_dictionary() {
                            true);
     m_od.add_var<uint32_t>(HOMING_ACCELERATION, "homing acceleration", Data_Type::UNSIGNED32, Access::rw, 1000000,
                            true);
+    m_od.add_object(INTERPOLATION_DATA, Object_Code::ARRAY, "interpolation data record");
+    m_od.add_sub<int32_t>(INTERPOLATION_DATA, 1, "interpolation position", Data_Type::INTEGER32, Access::rw, 0, true);
     m_od.add_object(0x60C2, Object_Code::RECORD, "interpolation time period");
     m_od.add_sub<uint8_t>(0x60C2, 1, "interpolation time period value", Data_Type::UNSIGNED8, Access::rw, 1);
     m_od.add_sub<int8_t>(0x60C2, 2, "interpolation time index", Data_Type::INTEGER8, Access::rw, -3);
@@ -202,6 +206,11 @@ void Cia402_Drive::add_vendor_objects() {
     switch (m_options.vendor) {
         case Drive_Vendor::FESTO:
             m_od.add_var<uint32_t>(FESTO_ERROR, "diagnosis error code", Data_Type::UNSIGNED32, Access::ro, 0, true);
+            m_od.add_object(FESTO_LIMIT_SWITCHES, Object_Code::RECORD, "limit switches");
+            m_od.add_sub<uint8_t>(FESTO_LIMIT_SWITCHES, 1, "positive limit switch", Data_Type::UNSIGNED8, Access::ro, 0,
+                                  true);
+            m_od.add_sub<uint8_t>(FESTO_LIMIT_SWITCHES, 2, "negative limit switch", Data_Type::UNSIGNED8, Access::ro, 0,
+                                  true);
             break;
         case Drive_Vendor::INGENIA:
             m_od.add_var<int32_t>(INGENIA_ERROR, "last error", Data_Type::INTEGER32, Access::ro, 0, true);
@@ -229,10 +238,15 @@ void Cia402_Drive::add_pdo_objects() {
                                 mapping(TORQUE_ACTUAL, 0, 16), mapping(MODE_DISPLAY, 0, 8)};
     const uint16_t error = error_object();
     tx.push_back(mapping(error, 0, error == ERROR_CODE ? 16 : 32));
-    if (m_options.vendor == Drive_Vendor::FESTO) tx.push_back(mapping(DIGITAL_INPUTS, 0, 32));
+    if (m_options.vendor == Drive_Vendor::FESTO) {
+        rx.push_back(mapping(INTERPOLATION_DATA, 1, 32));
+        tx.push_back(mapping(FESTO_LIMIT_SWITCHES, 1, 8));
+        tx.push_back(mapping(FESTO_LIMIT_SWITCHES, 2, 8));
+    }
     if (m_options.vendor == Drive_Vendor::INGENIA) {
         rx.push_back(mapping(0x60FE, 1, 32));
         tx.push_back(mapping(0x6078, 0, 16));
+        tx.push_back(mapping(0x60FE, 1, 32));
     }
 
     auto add_mapping = [this](uint16_t index, const char* name, const std::vector<uint32_t>& entries) {
@@ -316,6 +330,10 @@ void Cia402_Drive::set_limit_inputs(bool positive, bool negative) {
     if (negative) inputs |= 0x1u;
     if (positive) inputs |= 0x2u;
     m_od.set<uint32_t>(DIGITAL_INPUTS, inputs);
+    if (m_options.vendor == Drive_Vendor::FESTO) {
+        m_od.set<uint8_t>(FESTO_LIMIT_SWITCHES, 1, positive ? 1 : 0);
+        m_od.set<uint8_t>(FESTO_LIMIT_SWITCHES, 2, negative ? 1 : 0);
+    }
 }
 
 void Cia402_Drive::set_safety_active(bool active) { m_safety = active; }
@@ -568,8 +586,8 @@ void Cia402_Drive::homing(uint16_t cw, double dt) {
     }
 }
 
-void Cia402_Drive::follow_target(double dt) {
-    const double target = clip_target(m_od.get<int32_t>(TARGET_POSITION)) - m_offset;
+void Cia402_Drive::follow_target(double dt, double requested) {
+    const double target = clip_target(requested) - m_offset;
     const double step_max = max_velocity() * dt;
     const double before = m_position;
     m_position += std::max(-step_max, std::min(step_max, target - m_position));
@@ -584,11 +602,11 @@ void Cia402_Drive::run_mode(uint16_t cw, double dt) {
         case MODE_HM: homing(cw, dt); break;
         case MODE_IP:
             if (cw & 0x10)
-                follow_target(dt);
+                follow_target(dt, m_od.get<int32_t>(INTERPOLATION_DATA, 1));
             else
                 stop_motion(dt, profile_dec());
             break;
-        case MODE_CSP: follow_target(dt); break;
+        case MODE_CSP: follow_target(dt, m_od.get<int32_t>(TARGET_POSITION)); break;
         default: stop_motion(dt, profile_dec()); break;
     }
 }

@@ -36,7 +36,7 @@
 // bit 12 speed 0), 6 homing (rising bit 4 runs method 0x6098: 35/37 set the
 // position at once, others search a home switch at `home_switch_position`
 // with 0x6099/0x609A; bits 13 12 10 as CiA 402-2; afterwards the position
-// is 0x607C), 7 interpolated position (bit 4 enables, follows 0x607A), 8
+// is 0x607C), 7 interpolated position (bit 4 enables, follows 0x60C1:1), 8
 // cyclic synchronous position (follows 0x607A). Speeds are limited by
 // 0x607F, targets clipped to 0x607D (bit 11 while clipped). Profile moves
 // are trapezoidal from 0x6081/0x6083/0x6084.
@@ -46,8 +46,9 @@
 // TxPDO in place of 0x603F), quick stop by halt (Omron, Yaskawa: bit 2 clear
 // in Operation enabled halts the motion and stays enabled), Yaskawa status
 // bit 15 (safety / base block: power stage off), Festo limit inputs (0x60FD
-// bits 0/1 with warning and internal limit bits), Ingenia extra objects
-// (digital outputs 0x60FE, currents 0x6075/0x6073/0x6078, torque 0x6077).
+// bits 0/1 and 0x2FF2:1/2 in the TxPDO, with warning and internal limit
+// bits; 0x60C1:1 in the RxPDO), Ingenia extra objects (digital outputs
+// 0x60FE:1 in both PDOs, currents 0x6075/0x6073/0x6078, torque 0x6077).
 //
 // Switches for tests (`Drive_Options` and the setters below): a fault at
 // power-up, a warning with internal limit active, an ignored controlword, a
@@ -166,7 +167,7 @@ private:
     void profile_position(uint16_t cw, double dt);
     void profile_velocity(uint16_t cw, double dt);
     void homing(uint16_t cw, double dt);
-    void follow_target(double dt);
+    void follow_target(double dt, double requested);
     void stop_motion(double dt, double deceleration);
     void move_towards(double target, double v_max, double acc, double dec, double dt);
     double clip_target(double target);

@@ -198,7 +198,7 @@ TEST_F(Mode_Test, CyclicSynchronousPositionFollowsWithinMaxVelocity) {
 
 TEST_F(Mode_Test, InterpolatedFollowsOnlyWhileEnabled) {
     set_mode(7);
-    sdo_set<int32_t>(0x607A, 0, 100);
+    sdo_set<int32_t>(0x60C1, 1, 100);
     cycle(0x0F, 5);
     EXPECT_EQ(drive.position(), 0);
     EXPECT_FALSE(drive.status_word() & 0x1000);

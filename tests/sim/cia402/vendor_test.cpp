@@ -28,8 +28,8 @@ const Vendor_Case vendor_cases[] = {
     {Drive_Vendor::OMRON, 0x00000083, 1, 0x603F, 16, 15, 13, true},
     {Drive_Vendor::INFRANOR, 130, 768, 0x603F, 16, 15, 13, false},
     {Drive_Vendor::YASKAWA, 1337, 35652609, 0x603F, 16, 15, 13, true},
-    {Drive_Vendor::FESTO, 29, 8067733, 0x2FF1, 32, 21, 13, false},
-    {Drive_Vendor::INGENIA, 0x0000029C, 1, 0x2E00, 32, 19, 17, false},
+    {Drive_Vendor::FESTO, 29, 8067733, 0x2FF1, 32, 19, 17, false},
+    {Drive_Vendor::INGENIA, 0x0000029C, 1, 0x2E00, 32, 23, 17, false},
 };
 
 void PrintTo(const Vendor_Case& c, std::ostream* os) { *os << vendor_name(c.vendor); }
@@ -122,6 +122,8 @@ TEST_F(Festo_Test, LimitInputsWarnAndBlockMotionTowardsThem) {
     EXPECT_EQ(drive.position(), at);
     EXPECT_EQ(drive.status_word() & 0x880, 0x880);
     EXPECT_EQ(drive.dictionary().get<uint32_t>(0x60FD) & 0x3, 0x2u);
+    EXPECT_EQ(drive.dictionary().get<uint8_t>(0x2FF2, 1), 1);
+    EXPECT_EQ(drive.dictionary().get<uint8_t>(0x2FF2, 2), 0);
     sdo_set<int32_t>(0x60FF, 0, -10000);
     cycle(0x0F, 30);
     EXPECT_LT(drive.position(), at) << "away from the positive limit is free";
