@@ -187,6 +187,7 @@ void Cia402_Drive::build_dictionary() {
     m_od.add_sub<int8_t>(0x60C2, 2, "interpolation time index", Data_Type::INTEGER8, Access::rw, -3);
     m_od.add_var<uint32_t>(DIGITAL_INPUTS, "digital inputs", Data_Type::UNSIGNED32, Access::ro, 0, true);
     m_od.add_var<int32_t>(TARGET_VELOCITY, "target velocity", Data_Type::INTEGER32, Access::rw, 0, true);
+    m_od.add_var<uint32_t>(0x60C5, "max acceleration", Data_Type::UNSIGNED32, Access::rw, 10000000);
     m_od.add_var<uint32_t>(SUPPORTED_MODES, "supported drive modes", Data_Type::UNSIGNED32, Access::ro,
                            (1u << 0) | (1u << 2) | (1u << 5) | (1u << 6) | (1u << 7));
 
@@ -206,6 +207,12 @@ void Cia402_Drive::add_vendor_objects() {
     switch (m_options.vendor) {
         case Drive_Vendor::FESTO:
             m_od.add_var<uint32_t>(FESTO_ERROR, "diagnosis error code", Data_Type::UNSIGNED32, Access::ro, 0, true);
+            m_od.add_var<float>(0x2FF3, "maximum velocity", Data_Type::REAL32, Access::ro, 10000000.0f);
+            m_od.add_object(0x2FF4, Object_Code::RECORD, "user units");
+            m_od.add_sub<int8_t>(0x2FF4, 1, "position resolution", Data_Type::INTEGER8, Access::ro, -3);
+            m_od.add_sub<int8_t>(0x2FF4, 2, "velocity resolution", Data_Type::INTEGER8, Access::ro, -3);
+            m_od.add_sub<int8_t>(0x2FF4, 3, "acceleration resolution", Data_Type::INTEGER8, Access::ro, -3);
+            m_od.add_sub<uint32_t>(0x2FF4, 4, "user unit", Data_Type::UNSIGNED32, Access::ro, 1);
             m_od.add_object(FESTO_LIMIT_SWITCHES, Object_Code::RECORD, "limit switches");
             m_od.add_sub<uint8_t>(FESTO_LIMIT_SWITCHES, 1, "positive limit switch", Data_Type::UNSIGNED8, Access::ro, 0,
                                   true);
@@ -220,7 +227,7 @@ void Cia402_Drive::add_vendor_objects() {
             m_od.add_var<uint16_t>(0x6073, "max current", Data_Type::UNSIGNED16, Access::rw, 2000);
             m_od.add_var<uint32_t>(0x6075, "motor rated current", Data_Type::UNSIGNED32, Access::rw, 3000);
             m_od.add_var<int16_t>(0x6078, "current actual value", Data_Type::INTEGER16, Access::ro, 0, true);
-            m_od.add_var<uint32_t>(0x60C5, "max acceleration", Data_Type::UNSIGNED32, Access::rw, 10000000);
+            m_od.add_var<float>(0x2110, "maximum current", Data_Type::REAL32, Access::rw, 6.5f);
             break;
         default: break;
     }

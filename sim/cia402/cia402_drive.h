@@ -47,8 +47,10 @@
 // in Operation enabled halts the motion and stays enabled), Yaskawa status
 // bit 15 (safety / base block: power stage off), Festo limit inputs (0x60FD
 // bits 0/1 and 0x2FF2:1/2 in the TxPDO, with warning and internal limit
-// bits; 0x60C1:1 in the RxPDO), Ingenia extra objects (digital outputs
-// 0x60FE:1 in both PDOs, currents 0x6075/0x6073/0x6078, torque 0x6077).
+// bits; 0x60C1:1 in the RxPDO; maximum velocity 0x2FF3 REAL32, resolutions
+// and user unit 0x2FF4:1..4), Ingenia extra objects (digital outputs 0x60FE:1
+// in both PDOs, currents 0x6075/0x6073/0x6078 and maximum current 0x2110
+// REAL32, torque 0x6077).
 //
 // Switches for tests (`Drive_Options` and the setters below): a fault at
 // power-up, a warning with internal limit active, an ignored controlword, a
