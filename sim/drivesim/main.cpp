@@ -7,21 +7,27 @@
 //   sdo_delay=<ms>, sdo_error=<abort code>, sdo_silent, position=<increments>,
 //   home=<increments> (where a search homing finds its switch).
 // Prints "[drivesim] running" once bound. Reads commands on standard input,
-// one per line, <command> <slave> [arguments]:
+// or with --control <path> from a named pipe that it creates there, one per
+// line, <command> <slave> [arguments]:
 //   fault <s> <code> | clear <s> | warning <s> 0|1 | limits <s> <pos> <neg> |
 //   safety <s> 0|1 | ignore_cw <s> 0|1 | disagree <s> 0|1 | homing_error <s> 0|1 |
-//   sdo <s> <delay ms> <abort code> <silent 0|1> | state <s> | history <s>
+//   sdo <s> <delay ms> <abort code> <silent 0|1> | state <s> | history <s> |
+//   object <s> <index> <subindex> (prints the entry's bytes)
 // SIGINT or SIGTERM stop it (exit status 0).
 
+#include <fcntl.h>
 #include <getopt.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
@@ -157,6 +163,20 @@ void execute(Drive_Sim& simulation, const std::string& line)
         });
         log_inf("[drivesim] slave " + std::to_string(slave) + " " + text);
         return;
+    } else if (command == "object") {
+        need(2);
+        const std::string text = simulation.with_drive(slave, [&](sim::Cia402_Drive& d) {
+            std::string bytes_text;
+            for (uint8_t byte : d.dictionary().get_bytes(static_cast<uint16_t>(args[0]), static_cast<uint8_t>(args[1]))) {
+                char hex_byte[8];
+                std::snprintf(hex_byte, sizeof hex_byte, " %02x", byte);
+                bytes_text += hex_byte;
+            }
+            return bytes_text;
+        });
+        log_inf("[drivesim] slave " + std::to_string(slave) + " object " + hex(args[0]) + ":" +
+                std::to_string(args[1]) + text);
+        return;
     } else if (command == "history") {
         need(0);
         const std::string text = simulation.with_drive(slave, [&](sim::Cia402_Drive& d) {
@@ -175,15 +195,15 @@ void execute(Drive_Sim& simulation, const std::string& line)
 
 std::atomic<bool> stopping{false};
 
-void read_commands(Drive_Sim& simulation)
+void read_commands(Drive_Sim& simulation, int input)
 {
     std::string pending;
     while (!stopping) {
-        pollfd fd{STDIN_FILENO, POLLIN, 0};
+        pollfd fd{input, POLLIN, 0};
         if (poll(&fd, 1, 100) <= 0)
             continue;
         char buffer[256];
-        const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+        const ssize_t n = read(input, buffer, sizeof buffer);
         if (n <= 0)
             return;  // no more commands
         pending.append(buffer, static_cast<size_t>(n));
@@ -206,13 +226,16 @@ int main(int argc, char* argv[])
     const option options[] = {{"config-file", required_argument, nullptr, 'c'},
                               {"develop", no_argument, nullptr, 'd'},
                               {"drive", required_argument, nullptr, 'r'},
+                              {"control", required_argument, nullptr, 'p'},
                               {nullptr, 0, nullptr, 0}};
     std::string descriptor;
+    std::string control;
     bool develop = false;
     std::vector<Drive_Sim::Drive_Config> drives;
     try {
-        for (int option; (option = getopt_long(argc, argv, "c:dr:", options, nullptr)) != -1;) {
+        for (int option; (option = getopt_long(argc, argv, "c:dr:p:", options, nullptr)) != -1;) {
             switch (option) {
+                case 'p': control = optarg; break;
                 case 'c': descriptor = optarg; break;
                 case 'd': develop = true; break;
                 case 'r': drives.push_back(parse_drive(optarg)); break;
@@ -235,12 +258,23 @@ int main(int argc, char* argv[])
     try {
         Drive_Sim simulation(descriptor, develop, drives);
         simulation.start_ex();
+        int input = STDIN_FILENO;
+        if (!control.empty()) {
+            if (mkfifo(control.c_str(), 0600) != 0 && errno != EEXIST)
+                throw std::runtime_error("mkfifo " + control + ": " + std::strerror(errno));
+            // Opened for writing too, so that a writer closing it is no end of input.
+            input = open(control.c_str(), O_RDWR | O_CLOEXEC);
+            if (input == -1)
+                throw std::runtime_error("open " + control + ": " + std::strerror(errno));
+        }
+        std::thread commands([&simulation, input] { read_commands(simulation, input); });
         log_inf("[drivesim] running");
-        std::thread commands([&simulation] { read_commands(simulation); });
         int signal = 0;
         sigwait(&stop_signals, &signal);
         stopping = true;
         commands.join();
+        if (input != STDIN_FILENO)
+            close(input);
         simulation.stop();
         const std::string failure = simulation.failure();
         if (!failure.empty()) {
