@@ -77,10 +77,10 @@ TEST(Axmand_Motion, ResetPowersTheDriveUp)
         [&] { return client.snapshot().manager_state == OPERATIONAL; }, std::chrono::seconds(10));
     EXPECT_EQ(seen, (std::vector<int>{NOT_OPERATIONAL, RESET, OPERATIONAL}));
     EXPECT_EQ(client.answer(1000), 1);
-    EXPECT_EQ(cell.axis_states(0),
-              (std::vector<std::string>{"RESET_FAULT", "STATE_SWITCH_ON_DISABLED", "STATE_READY_TO_SWITCH_ON",
-                                        "STATE_SWITCH_ON", "STATE_WAIT_OPERATION_ENABLED",
-                                        "STATE_OPERATION_MODE_IDLE"}));
+    EXPECT_EQ(
+        cell.axis_states(0),
+        (std::vector<std::string>{"RESET_FAULT", "STATE_SWITCH_ON_DISABLED", "STATE_READY_TO_SWITCH_ON",
+                                  "STATE_SWITCH_ON", "STATE_WAIT_OPERATION_ENABLED", "STATE_OPERATION_MODE_IDLE"}));
     EXPECT_EQ(cell.drive_history(1001), "0x0000 0x0080 0x0006 0x0007 0x000f");
     EXPECT_EQ(cell.drive_state(1001).rfind("operation enabled sw 0x0237", 0), 0u);
     cell.stop_all();

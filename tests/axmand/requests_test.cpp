@@ -23,8 +23,8 @@ TEST(Axmand_Requests, RefusedCommandsAreAnsweredMinusOneAndTheNextIsServed)
     Axes_Client& client = cell.client();
 
     EXPECT_EQ(client.command(9), -1);
-    EXPECT_TRUE(cell.axmand().wait_for_log("[axes manager][cmd thread] unknown command code :: 9",
-                                           std::chrono::seconds(2)));
+    EXPECT_TRUE(
+        cell.axmand().wait_for_log("[axes manager][cmd thread] unknown command code :: 9", std::chrono::seconds(2)));
 
     EXPECT_EQ(client.command(CMD_START_PROCEDURE), -1);
     EXPECT_TRUE(client.refresh_until([&] { return client.snapshot().in_error; }, std::chrono::seconds(2)));
@@ -39,8 +39,8 @@ TEST(Axmand_Requests, RefusedCommandsAreAnsweredMinusOneAndTheNextIsServed)
     EXPECT_TRUE(cell.wait_axis_state(0, STATE_OPERATION_MODE_IDLE));
     // ... a procedure puts it in fault.
     EXPECT_EQ(client.command(CMD_START_PROCEDURE), -1);
-    EXPECT_TRUE(cell.axmand().wait_for_log("[axis descriptor] axis :: 0 op mode not available :: 2",
-                                           std::chrono::seconds(2)));
+    EXPECT_TRUE(
+        cell.axmand().wait_for_log("[axis descriptor] axis :: 0 op mode not available :: 2", std::chrono::seconds(2)));
     EXPECT_TRUE(cell.wait_axis_state(0, STATE_FAULT));
     EXPECT_EQ(client.control_word(0), 0);
     power_up(cell);
@@ -78,8 +78,8 @@ void reach(Axes_Cell& cell, int8_t state)
     if (state == STATE_WORKING) {
         cell.client().set_profile_position(0, 1000, 100000, 400000, false);
         ASSERT_EQ(cell.client().command(CMD_START_PROCEDURE), 1);
-        ASSERT_TRUE(cell.client().refresh_until([&] { return cell.client().snapshot().completed; },
-                                                std::chrono::seconds(10)));
+        ASSERT_TRUE(
+            cell.client().refresh_until([&] { return cell.client().snapshot().completed; }, std::chrono::seconds(10)));
     }
     ASSERT_TRUE(cell.wait_axis_state(0, state));
 }
@@ -114,7 +114,8 @@ TEST_P(Axmand_Excursion, InformationAndConfigurationReturnToTheStateLeft)
 INSTANTIATE_TEST_SUITE_P(States, Axmand_Excursion,
                          ::testing::Values(STATE_OPERATION_MODE_IDLE, STATE_WORKING, STATE_FAULT),
                          [](const ::testing::TestParamInfo<int>& param_info) {
-                             return param_info.param < 0 ? std::string("fault") : "state_" + std::to_string(param_info.param);
+                             return param_info.param < 0 ? std::string("fault")
+                                                         : "state_" + std::to_string(param_info.param);
                          });
 
 }  // namespace

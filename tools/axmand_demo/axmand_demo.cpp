@@ -56,7 +56,8 @@ bool run_to_completion(Axes_Client& client, const char* step)
 // The published state follows an answer within a few ticks.
 void settle(Axes_Client& client)
 {
-    client.refresh_until([&] { return client.snapshot().manager_state == OPERATIONAL; }, std::chrono::seconds(1));
+    (void)client.refresh_until([&] { return client.snapshot().manager_state == OPERATIONAL; },
+                               std::chrono::seconds(1));  // shown as it is either way
 }
 
 void expect_answer(int answer, const char* what)
@@ -105,10 +106,10 @@ int main(int argc, char* argv[])
 
         client.set_profile_position(0, 1000000, 100000, 400000, false);
         expect_answer(client.command(CMD_START_PROCEDURE), "move to 1000000");
-        client.refresh_until([] { return false; }, std::chrono::milliseconds(300));
+        (void)client.refresh_until([] { return false; }, std::chrono::milliseconds(300));  // let it run
         show(client, "moving");
         expect_answer(client.command(CMD_QUICK_STOP), "quick stop");
-        client.refresh_until([] { return false; }, std::chrono::milliseconds(300));
+        (void)client.refresh_until([] { return false; }, std::chrono::milliseconds(300));  // let it run
         show(client, "quick stopped");
         expect_answer(client.command(CMD_RESET), "reset");
         settle(client);
