@@ -69,6 +69,27 @@ TEST(Axmand_Requests, SecondCommandFindsNoServerWhileTheFirstIsPending)
     cell.stop_all();
 }
 
+TEST(Axmand_Requests, ConfigurationOfAnUnhandledTypeCompletesWithItsErrLine)
+{
+    Axes_Cell::Options options = schneider();
+    options.descriptor = replaced(
+        options.descriptor, "  </async_outputs>",
+        "    <async_output name_physic=\"Drive1001.raw\" name_virtual=\"axmngr_0_ax_0_cfg_data_raw\" "
+        "slave_address=\"1001\" index_hex=\"605A\" subindex=\"0\" data_dimension=\"2\" "
+        "type=\"uint8_array[0..n]\"/>\n  </async_outputs>");
+    options.descriptor = replaced(options.descriptor, "    </sem>\n    <sem sem_name=\"axmngr_0_receiver\"",
+                                  "      <sem_data data_name=\"ax_0_cfg_data_raw\" type=\"uint8_array[0..n]\" "
+                                  "byte_dimension=\"2\"/>\n    </sem>\n    <sem sem_name=\"axmngr_0_receiver\"");
+    Axes_Cell cell(options);
+    power_up(cell);
+    EXPECT_EQ(cell.client().command(CMD_CFG_DATA, 2000, 5000), 1);
+    EXPECT_NE(cell.axmand().log().find(
+                  "[async output manager] Error type on param :: axmngr_0_ax_0_cfg_data_raw m_value "),
+              std::string::npos);
+    EXPECT_TRUE(cell.wait_axis_state(0, STATE_OPERATION_MODE_IDLE));
+    cell.stop_all();
+}
+
 // Brings the axis to the state of the case: -4 (not reset), 8 (idle) or 27 (after a move).
 void reach(Axes_Cell& cell, int8_t state)
 {
