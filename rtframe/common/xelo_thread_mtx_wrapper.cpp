@@ -32,14 +32,43 @@ void init_sem_ex(sem_t* semaphore, int pshared, unsigned int value, std::string 
     }
 }
 
+namespace {
+// A new thread starts its routine only once its creator has named it: a
+// routine that ends at once would leave no thread to name.
+struct Named_Start {
+    void* (*routine)(void*);
+    void* arg;
+    sem_t named;
+};
+
+void* start_when_named(void* raw)
+{
+    auto* start = static_cast<Named_Start*>(raw);
+    while (sem_wait(&start->named) != 0) {
+    }
+    void* (*routine)(void*) = start->routine;
+    void* arg = start->arg;
+    sem_destroy(&start->named);
+    delete start;
+    return routine(arg);
+}
+}  // namespace
+
 void pthread_create_and_set_name_ex(pthread_t* __newthread, const pthread_attr_t* __attr,
                                     void* (*__start_routine)(void*), void* __arg, const char* __name)
 {
-    const int thread_rc = pthread_create(__newthread, __attr, __start_routine, __arg);
-    if (thread_rc != 0)
+    auto* start = new Named_Start{__start_routine, __arg, {}};
+    sem_init(&start->named, 0, 0);
+    const int thread_rc = pthread_create(__newthread, __attr, start_when_named, start);
+    if (thread_rc != 0) {
+        sem_destroy(&start->named);
+        delete start;
         throw std::runtime_error(std::string("Failed to create operational Framework Thread: ") + __name +
                                  std::strerror(thread_rc));
-    if (pthread_setname_np(*__newthread, __name) != 0)
+    }
+    const int name_rc = pthread_setname_np(*__newthread, __name);
+    sem_post(&start->named);  // the thread runs from here on, named or not
+    if (name_rc != 0)
         throw std::runtime_error("-- FrameworkTask -> pthread_set_name_np error!!! ");
 }
 
