@@ -82,17 +82,17 @@ void set_pthread_mutex_attr_ex(pthread_mutexattr_t* attr, bool pshared, bool pri
     };
     check(pthread_mutexattr_init(attr), "pthread_mutexattr_init error = ", "Failed to pthread_mutexattr_init ->");
     if (pshared) {
-        check(pthread_mutexattr_setpshared(attr, PTHREAD_PROCESS_SHARED), "pthread_mutexattr_setpshared error = ",
-              "Failed to pthread_mutexattr_setpshared ->");
-        check(pthread_mutexattr_setrobust(attr, PTHREAD_MUTEX_ROBUST), "pthread_mutexattr_setrobust error = ",
-              "Failed to pthread_mutexattr_setrobust ->");
+        check(pthread_mutexattr_setpshared(attr, PTHREAD_PROCESS_SHARED),
+              "pthread_mutexattr_setpshared error = ", "Failed to pthread_mutexattr_setpshared ->");
+        check(pthread_mutexattr_setrobust(attr, PTHREAD_MUTEX_ROBUST),
+              "pthread_mutexattr_setrobust error = ", "Failed to pthread_mutexattr_setrobust ->");
     }
     if (prio_inherit)
-        check(pthread_mutexattr_setprotocol(attr, PTHREAD_PRIO_INHERIT), "pthread_mutexattr_setprotocol error = ",
-              "Failed to pthread_mutexattr_setprotocol ->");
+        check(pthread_mutexattr_setprotocol(attr, PTHREAD_PRIO_INHERIT),
+              "pthread_mutexattr_setprotocol error = ", "Failed to pthread_mutexattr_setprotocol ->");
     if (error_check)
-        check(pthread_mutexattr_settype(attr, PTHREAD_MUTEX_ERRORCHECK), "pthread_mutexattr_settype error = ",
-              "Failed pthread_mutexattr_settype error ");
+        check(pthread_mutexattr_settype(attr, PTHREAD_MUTEX_ERRORCHECK),
+              "pthread_mutexattr_settype error = ", "Failed pthread_mutexattr_settype error ");
 }
 
 void init_pthread_mutex_ex(pthread_mutex_t* mutex, bool pshared, bool prio_inherit, bool error_check)
