@@ -267,7 +267,7 @@ Script read_answer_datum(Manager* memory_manager, uint32_t* error_occurred, int 
 }
 }  // namespace
 
-#define XELO_SHM_CTYPES_DEFINE_CHANNEL_VALUE(suffix, script_type, manager_type)                                      \
+#define XELO_SHM_CTYPES_DEFINE_CHANNEL_VALUE(manager_type, fixed_type, type_id, script_type, cyclic_suffix, suffix)  \
     void py_set_cmd_data_##suffix(Manager* memory_manager, uint32_t* error_occurred, int cmd_id, int data_id,        \
                                   script_type data_value)                                                            \
     {                                                                                                                \

@@ -24,7 +24,7 @@ constexpr long WRITER_RETRY_PAUSE_MS = 1000;
 // attach to it while this pass builds its own, so it is lowered first.
 void lower_stale_ready_to_start()
 {
-    const int fd = shm_open("/linux_framework_info", O_RDWR | O_CLOEXEC, 0600);
+    const int fd = shm_open(framework_names::INFO, O_RDWR | O_CLOEXEC, 0600);
     if (fd == -1)
         return;
     struct stat st {};
