@@ -19,13 +19,13 @@ namespace {
 std::string axis_state_name(int state)
 {
     switch (state) {
-        case STATE_FAULT: return "STATE_FAULT";
-        case STATE_INIT: return "STATE_INIT";
-        case STATE_OPERATION_MODE_IDLE: return "STATE_OPERATION_MODE_IDLE";
-        case STATE_QUICK_STOP_ACTIVE: return "STATE_QUICK_STOP_ACTIVE";
-        case STATE_WORKING: return "STATE_WORKING";
-        case STATE_IS_RUNNING: return "STATE_IS_RUNNING";
-        default: return std::to_string(state);
+    case STATE_FAULT: return "STATE_FAULT";
+    case STATE_INIT: return "STATE_INIT";
+    case STATE_OPERATION_MODE_IDLE: return "STATE_OPERATION_MODE_IDLE";
+    case STATE_QUICK_STOP_ACTIVE: return "STATE_QUICK_STOP_ACTIVE";
+    case STATE_WORKING: return "STATE_WORKING";
+    case STATE_IS_RUNNING: return "STATE_IS_RUNNING";
+    default: return std::to_string(state);
     }
 }
 
