@@ -1,4 +1,5 @@
 // ENI intake, register init commands and the EtherCAT state machine.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -77,7 +78,7 @@ bool bytes_differ_ex(const std::vector<uint8_t>& a, const std::vector<uint8_t>& 
 {
     if (a.size() != b.size())
         throw std::runtime_error("Attention: Data have different data");
-    return std::memcmp(a.data(), b.data(), a.size()) != 0;
+    return !std::equal(a.begin(), a.end(), b.begin());
 }
 
 // ---- intake ---------------------------------------------------------------------

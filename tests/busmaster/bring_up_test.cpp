@@ -499,6 +499,18 @@ TEST_F(BringUp, AnEniThatCannotBeReadIsRefusedAndNoShellSeesThePath)
     EXPECT_NE(access("/tmp/injected", F_OK), 0);
     EXPECT_EQ(ask("get_last_system_error"), "4 20 1 0");
 
+    // The slave-information memory has rows for 100 slaves.
+    std::string slaves;
+    for (int i = 0; i < 101; ++i)
+        slaves += "<Slave><Info><Name>s</Name><PhysAddr>" + std::to_string(1001 + i) +
+                  "</PhysAddr><AutoIncAddr>0</AutoIncAddr><Physics>YY</Physics><VendorId>2</VendorId>"
+                  "<ProductCode>1</ProductCode><RevisionNo>0</RevisionNo><SerialNo>0</SerialNo></Info></Slave>";
+    write_file("/tmp/large_eni.xml", "<?xml version=\"1.0\"?>\n<EtherCATConfig><Config><Master><Info><Name>m</Name>"
+                                     "<Destination>ffffffffffff</Destination><Source>000000000000</Source></Info>"
+                                     "</Master>" + slaves + "<Cyclic/><ProcessImage/></Config></EtherCATConfig>\n");
+    EXPECT_EQ(ask("start_ethercat_master /tmp/large_eni.xml", 30s), "ethercat_master_not_started");
+    EXPECT_TRUE(contains(log(), "Attention: the ENI lists 101 slaves, more than 100")) << log();
+
     // "#x" numbers are read as hexadecimal from the working copy.
     write_demo_eni({{"<Ado>#x0120</Ado>", "<Ado>#x0120</Ado>"}});
     ASSERT_EQ(ask("start_ethercat_master " + ENI, 30s), "started") << log();
