@@ -18,6 +18,7 @@
 #include <memory>
 #include <regex>
 #include <sstream>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -542,4 +543,27 @@ TEST_F(BringUpDioOnly, FewerSlavesThanTheEniListsFailTheStartWithoutAStateChange
     EXPECT_TRUE(contains(text, "--- Error reading eeprom on slave at pos: 2; incr number: 65535")) << text;
     // The ENI stays loaded for a restart, which fails the same way.
     EXPECT_EQ(ask("restart_master_comunication_with_slave", 30s), "start_only_valid_xml_data");
+}
+
+TEST_F(BringUp, AValidatedMasterCommandMeasuresItsWindowFromItsOwnFirstSend)
+{
+    // The master's "check INIT" validation: Retries 3, Timeout 200 ms.
+    write_demo_eni({{"<Timeout>5000</Timeout>", "<Timeout>200</Timeout>"}});
+    ASSERT_EQ(ask("start_ethercat_master " + ENI, 30s), "started") << log();
+    // Long after the last command of the start, the drive refuses INIT.
+    std::this_thread::sleep_for(1s);
+    ASSERT_TRUE(contains(sim("refuse 1 1 0x0011"), "OK"));
+    EXPECT_EQ(ask("go_into_next_state 1", 30s), "reply_error") << log();
+    EXPECT_EQ(ask("get_master_ethercat_state"), "2");
+    EXPECT_EQ(ask("get_last_system_error"), "4 21 5 0");
+    const std::string text = log();
+    const std::smatch match = [&] {
+        std::smatch m;
+        std::regex_search(text, m, std::regex("INF:\\] time_compare ([0-9]+)\n"));
+        return m;
+    }();
+    ASSERT_EQ(match.size(), 2u) << text;
+    const int elapsed = std::stoi(match[1]);
+    EXPECT_GT(elapsed, 600) << text;
+    EXPECT_LT(elapsed, 900) << text;
 }
