@@ -567,3 +567,47 @@ TEST_F(BringUp, AValidatedMasterCommandMeasuresItsWindowFromItsOwnFirstSend)
     EXPECT_GT(elapsed, 600) << text;
     EXPECT_LT(elapsed, 900) << text;
 }
+
+TEST_F(BringUp, AWorkingCounterThatNeverMatchesEndsAfterRetriesPlusAHundredAndOneSends)
+{
+    // The master's first IP command expects 3 slaves to answer; 2 do.
+    write_demo_eni({{"<DataLength>1</DataLength>\n          <Cnt>2</Cnt>",
+                     "<DataLength>1</DataLength>\n          <Cnt>3</Cnt>"}});
+    ASSERT_TRUE(contains(read_file(ENI), "<DataLength>1</DataLength>\n          <Cnt>3</Cnt>"));
+    std::vector<Datagram> sent;
+    std::string reply;
+    {
+        Capture capture(m_segment.master_interface());
+        reply = ask("start_ethercat_master " + ENI, 30s);
+        sent = capture.decode();
+    }
+    EXPECT_EQ(reply, "start_only_valid_xml_data") << log();
+    EXPECT_EQ(ask("get_master_ethercat_state"), "1");
+    std::vector<double> reads;
+    for (const Datagram& d : sent)
+        if (d.cmd == 7 && d.adp == 0 && d.ado == 0x0000)
+            reads.push_back(d.time);
+    // Retries 3: 3 + 101 sends, 10 ms apart.
+    ASSERT_EQ(reads.size(), 104u) << describe(sent);
+    const double mean_gap = (reads.back() - reads.front()) / 103.0;
+    EXPECT_GT(mean_gap, 0.010);
+    EXPECT_LT(mean_gap, 0.030);
+    const std::string text = log();
+    EXPECT_TRUE(contains(text, " Attention: Frame read workcounter no correct ")) << text;
+    // The slaves' error registers as plain lines.
+    EXPECT_TRUE(contains(text, "\n---\n SLAVE add: 1001\n")) << text;
+    EXPECT_TRUE(contains(text, "\n SLAVE add: 1002\n")) << text;
+    EXPECT_TRUE(contains(text, "2 byte data_read at 0x134 ")) << text;
+}
+
+TEST_F(BringUp, ClosingTheConnectionTakesTheSlavesToInitAndClearsTheMaster)
+{
+    write_demo_eni();
+    ASSERT_EQ(ask("start_ethercat_master " + ENI, 30s), "started") << log();
+    EXPECT_EQ(ask("close_connection", 30s), "reply_error");
+    EXPECT_EQ(ask("get_master_ethercat_state"), "0");
+    EXPECT_TRUE(contains(al_status(0), "01 00")) << al_status(0);
+    EXPECT_TRUE(contains(al_status(1), "01 00")) << al_status(1);
+    EXPECT_EQ(ask("get_slave_address nobody"), "-1");
+    EXPECT_EQ(ask("get_slave_input_index 1001 0"), "reply_error");
+}
