@@ -50,7 +50,8 @@ void write_demo_eni(const std::vector<std::pair<std::string, std::string>>& repl
 {
     std::string text = read_file(DEMO_ENI);
     for (const auto& r : replacements)
-        for (std::size_t at = text.find(r.first); at != std::string::npos; at = text.find(r.first, at + r.second.size()))
+        for (std::size_t at = text.find(r.first); at != std::string::npos;
+             at = text.find(r.first, at + r.second.size()))
             text.replace(at, r.first.size(), r.second);
     write_file(ENI, text);
 }
@@ -470,7 +471,8 @@ TEST_F(BringUp, ASecondStartTakesTheRunningNetworkToInitBeforeClearingIt)
     ASSERT_EQ(ask("start_ethercat_master " + ENI, 30s), "started") << log();
     ASSERT_EQ(ask("start_ethercat_master " + ENI, 30s), "started") << log();
     const std::string text = log();
-    const std::size_t second = text.find("ECM_Master_Socket start_ecm_master() with ", text.find("start_ecm_master()") + 1);
+    const std::size_t first = text.find("ECM_Master_Socket start_ecm_master() with ");
+    const std::size_t second = text.find("ECM_Master_Socket start_ecm_master() with ", first + 1);
     ASSERT_NE(second, std::string::npos) << text;
     const std::size_t down = text.find("ECM_Master::from_preop_state_to_init_state( ... )", second);
     const std::size_t clear = text.find("ECM_Master:: clear_system ( ... ) !m_is_cleaned", second);
