@@ -79,8 +79,7 @@ void Axes_Client::set_homing(int axis, int8_t method, uint32_t switch_velocity, 
 
 void Axes_Client::refresh()
 {
-    uint32_t tick = 0;
-    m_framework.refresh_data_ex(&tick);
+    m_framework.refresh_data_ex(&m_tick);
 }
 
 Axes_Client::Snapshot Axes_Client::snapshot() const

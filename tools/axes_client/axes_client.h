@@ -57,6 +57,8 @@ public:
 
     // One framework refresh, then the published values.
     void refresh();
+    // The framework tick of the last refresh.
+    uint32_t tick() const { return m_tick; }
     Snapshot snapshot() const;
     int8_t axis_state(int axis);
     uint16_t status_word(int axis);
@@ -75,5 +77,6 @@ private:
     std::string m_prefix;
     Framework_Shared_Memory_Manager m_framework;
     std::unique_ptr<Framework_Cmd_Client> m_client;
+    uint32_t m_tick = 0;
     int m_status_id = -1, m_completed_id = -1, m_in_error_id = -1, m_first_in_error_id = -1;
 };

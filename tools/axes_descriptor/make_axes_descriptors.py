@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the example application descriptors of an axes manager (examples/axmand/).
+"""Writes the example application descriptors of an axes manager (examples/axmand/),
+or one descriptor for a list of axes.
 
 Each descriptor declares, for manager 0: the manager's variables and command
 channel "axmngr_0", and per axis its cyclic variables (at the byte offsets of
@@ -7,6 +8,7 @@ the simulated drive's default PDO mapping), its asynchronous drive variables
 (object index, subindex, size) and its command and answer data.
 
     tools/axes_descriptor/make_axes_descriptors.py [output directory]
+    tools/axes_descriptor/make_axes_descriptors.py --axes schneider:1001,yaskawa:1002 --out file.xml
 """
 import os
 import sys
@@ -207,6 +209,11 @@ EXAMPLES = {
 }
 
 if __name__ == "__main__":
+    if len(sys.argv) == 5 and sys.argv[1] == "--axes" and sys.argv[3] == "--out":
+        axes = [(item.split(":")[0], int(item.split(":")[1])) for item in sys.argv[2].split(",")]
+        with open(sys.argv[4], "w") as out:
+            out.write(descriptor(axes).replace("\n\n\n", "\n\n"))
+        sys.exit(0)
     directory = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "../../examples/axmand")
     for name, axes in EXAMPLES.items():
         with open(os.path.join(directory, name), "w") as out:

@@ -8,9 +8,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "axes_client.h"
+#include "quiet_stdout.h"
 
 namespace {
 
@@ -43,7 +45,8 @@ bool run_to_completion(Axes_Client& client, const char* step)
         [&] {
             if (++shown % 100 == 0)
                 show(client, step);
-            return client.snapshot().completed;
+            const Axes_Client::Snapshot s = client.snapshot();
+            return s.completed && s.manager_state == OPERATIONAL;
         },
         std::chrono::seconds(20));
     show(client, done ? "completed" : "NOT completed");
@@ -77,7 +80,12 @@ int main(int argc, char* argv[])
         manager = static_cast<uint32_t>(std::strtoul(optarg, nullptr, 10));
     }
     try {
-        Axes_Client client(manager);
+        std::unique_ptr<Axes_Client> attached;
+        {
+            Quiet_Stdout quiet;  // the attach logs every segment and datum
+            attached = std::make_unique<Axes_Client>(manager);
+        }
+        Axes_Client& client = *attached;
         client.refresh();
         show(client, "attached");
 
@@ -105,6 +113,8 @@ int main(int argc, char* argv[])
         expect_answer(client.command(CMD_RESET), "reset");
         settle(client);
         show(client, "recovered");
+        Quiet_Stdout quiet;  // the detach logs too
+        attached.reset();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "axmand_demo: %s\n", e.what());
         return 1;
