@@ -29,7 +29,10 @@ void Async_Base::clear_update_flags()
     m_async_being_updated = false;
 }
 
-bool Async_Base::is_update_completed() const { return !m_async_must_be_updated && !m_async_being_updated; }
+bool Async_Base::is_update_completed() const
+{
+    return !m_async_must_be_updated && !m_async_being_updated;
+}
 
 std::ostream& operator<<(std::ostream& stream, const Async_Base& object)
 {
@@ -98,9 +101,7 @@ Value* Async_Input::get_async_input_base_value()
             m_value.flt32 = m_framework->get_async_input_ex<float>(m_async_id);
             m_framework->set_answ_data_ex<float>(channel, m_value_from_cmd_id, m_value.flt32);
             break;
-        default:
-            log_err("[async input manager] Error type on param :: " + m_async_label + " m_value ");
-            break;
+        default: log_err("[async input manager] Error type on param :: " + m_async_label + " m_value "); break;
     }
     return &m_value;
 }

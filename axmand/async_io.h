@@ -36,8 +36,8 @@ public:
     friend std::ostream& operator<<(std::ostream& stream, const Async_Base& object);
 
 protected:
-    Async_Base(Framework_Shared_Memory_Manager* framework, const std::string& label,
-               const std::string& axmngr_prefix, uint32_t cmd_channel_id);
+    Async_Base(Framework_Shared_Memory_Manager* framework, const std::string& label, const std::string& axmngr_prefix,
+               uint32_t cmd_channel_id);
 
     bool m_async_being_updated = false;
     int32_t m_async_id = -1;
@@ -63,8 +63,8 @@ public:
 // Taken from the command datum, written to the drive.
 class Async_Output : public Async_Base {
 public:
-    Async_Output(Framework_Shared_Memory_Manager* framework, const std::string& label,
-                 const std::string& axmngr_prefix, uint32_t cmd_channel_id, const std::string& axis_prefix);
+    Async_Output(Framework_Shared_Memory_Manager* framework, const std::string& label, const std::string& axmngr_prefix,
+                 uint32_t cmd_channel_id, const std::string& axis_prefix);
     void update_ex();
     void set_async_output_base();
     void clear_update_flags();

@@ -17,7 +17,10 @@ using XELO_String_Functions::num2str;
 namespace col = axmand_colour;
 
 namespace {
-std::string error_text(int code) { return std::strerror(code); }
+std::string error_text(int code)
+{
+    return std::strerror(code);
+}
 }  // namespace
 
 Axes_Manager::Axes_Manager(uint32_t manager_number, int32_t cycle_time_us)
@@ -123,8 +126,8 @@ void Axes_Manager::init_steps_ex()
                                                                           m_states, f, m_axes, p);
     m_wait_change_mode =
         std::make_unique<State_Wait_Ax_Change_Mode>(WAIT_CHANGE_MODE, "WAIT_CHANGE_MODE", m_states, f, m_axes, p);
-    m_wait_start_procedure = std::make_unique<State_Wait_Start_Procedure>(WAIT_START_PROCEDURE,
-                                                                          "WAIT_START_PROCEDURE", m_states, f, m_axes, p);
+    m_wait_start_procedure = std::make_unique<State_Wait_Start_Procedure>(WAIT_START_PROCEDURE, "WAIT_START_PROCEDURE",
+                                                                          m_states, f, m_axes, p);
     m_wait_read_info =
         std::make_unique<State_Wait_Read_Info>(WAIT_READ_INFO, "WAIT_READ_INFO_STATE", m_states, f, m_axes, p);
     m_send_cfg_data =
@@ -135,8 +138,7 @@ void Axes_Manager::init_steps_ex()
     arm_watchdog_ex();
 
     log_inf(coloured(col::YELLOW, "[axes manager] init cyclic thread"));
-    pthread_create_and_set_name_ex(&m_cyclic_thread_id, nullptr, &Axes_Manager::cyclic_thread, this,
-                                   "axmngr_cycl_th");
+    pthread_create_and_set_name_ex(&m_cyclic_thread_id, nullptr, &Axes_Manager::cyclic_thread, this, "axmngr_cycl_th");
     m_cyclic_thread_started = true;
     log_inf(coloured(col::GREEN, "[axes manager] init cyclic thread --> done"));
 }
@@ -149,8 +151,8 @@ void Axes_Manager::arm_watchdog_ex()
     const int cycles = std::max(1, 100000 / std::max(1, m_cycle_time_us));
     m_framework.set_watchdog_value_ex(cycles);
     m_framework.turn_on_watchdog_ex();
-    log_inf("[axes manager] framework watchdog armed :: " + num2str(cycles) + " cycles of " +
-            num2str(m_cycle_time_us) + " us");
+    log_inf("[axes manager] framework watchdog armed :: " + num2str(cycles) + " cycles of " + num2str(m_cycle_time_us) +
+            " us");
 }
 
 void Axes_Manager::set_pthread_mutex_attr_ex(pthread_mutexattr_t* attr, bool pshared, bool prio_inherit,
@@ -177,8 +179,8 @@ void Axes_Manager::init_pthread_mutex_ex(pthread_mutex_t* mutex, bool pshared, b
     set_pthread_mutex_attr_ex(&attr, pshared, prio_inherit, error_check);
     int code = pthread_mutex_init(mutex, &attr);
     if (code != 0) {
-        log_war(coloured(col::YELLOW, "pthread_mutex_init error = " + num2str(code) + " " + error_text(code) +
-                                     " retry ..."));
+        log_war(coloured(col::YELLOW,
+                         "pthread_mutex_init error = " + num2str(code) + " " + error_text(code) + " retry ..."));
         code = pthread_mutex_destroy(mutex);
         if (code != 0) {
             pthread_mutexattr_destroy(&attr);
@@ -217,8 +219,8 @@ void Axes_Manager::sem_answer_init()
     }
 }
 
-void Axes_Manager::pthread_create_and_set_name_ex(pthread_t* thread, const pthread_attr_t* attr,
-                                                  void* (*start)(void*), void* argument, const char* name)
+void Axes_Manager::pthread_create_and_set_name_ex(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
+                                                  void* argument, const char* name)
 {
     const int code = pthread_create(thread, attr, start, argument);
     if (code != 0)
@@ -228,13 +230,12 @@ void Axes_Manager::pthread_create_and_set_name_ex(pthread_t* thread, const pthre
         throw std::runtime_error("-- FrameworkTask -> pthread_set_name_np error!!! ");
 }
 
-void Axes_Manager::mutex_lock_ex(pthread_mutex_t* mutex, const std::string& mutex_name,
-                                 const std::string& pthread_name)
+void Axes_Manager::mutex_lock_ex(pthread_mutex_t* mutex, const std::string& mutex_name, const std::string& pthread_name)
 {
     const int code = pthread_mutex_lock(mutex);
     if (code != 0) {
         log_err(coloured(col::RED, "[" + pthread_name + "] mutex_lock_ex " + mutex_name + "ret_val = " + num2str(code) +
-                                  " " + error_text(code)));
+                                       " " + error_text(code)));
         throw std::runtime_error("Failed to mutex_lock_ex -> " + mutex_name + " " + error_text(code));
     }
 }
@@ -244,8 +245,8 @@ void Axes_Manager::mutex_unlock_ex(pthread_mutex_t* mutex, const std::string& mu
 {
     const int code = pthread_mutex_unlock(mutex);
     if (code != 0) {
-        log_err(coloured(col::RED, "[" + pthread_name + "] mutex_unlock_ex " + mutex_name + "ret_val = " + num2str(code) +
-                                  " " + error_text(code)));
+        log_err(coloured(col::RED, "[" + pthread_name + "] mutex_unlock_ex " + mutex_name +
+                                       "ret_val = " + num2str(code) + " " + error_text(code)));
         throw std::runtime_error("Failed to mutex_unlock_ex -> " + mutex_name + " " + error_text(code));
     }
 }

@@ -39,7 +39,7 @@ public:
     void set_pthread_mutex_attr_ex(pthread_mutexattr_t* attr, bool pshared, bool prio_inherit, bool error_check);
     void sem_answer_init();
     void pthread_create_and_set_name_ex(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
-                                       void* argument, const char* name);
+                                        void* argument, const char* name);
     void mutex_lock_ex(pthread_mutex_t* mutex, const std::string& mutex_name, const std::string& pthread_name);
     void mutex_unlock_ex(pthread_mutex_t* mutex, const std::string& mutex_name, const std::string& pthread_name);
 

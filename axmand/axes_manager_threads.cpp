@@ -71,8 +71,8 @@ void* Axes_Manager::cyclic_thread(void* argument)
     }
     log_inf("cyclic_thread sched params");
     try {
-        manager.pthread_create_and_set_name_ex(&manager.m_cmd_thread_id, nullptr, &Axes_Manager::cmd_thread,
-                                               &manager, CMD_THREAD.c_str());
+        manager.pthread_create_and_set_name_ex(&manager.m_cmd_thread_id, nullptr, &Axes_Manager::cmd_thread, &manager,
+                                               CMD_THREAD.c_str());
         manager.m_cmd_thread_started = true;
     } catch (const std::exception& e) {
         log_err(coloured(col::RED, e.what()));
@@ -123,7 +123,8 @@ void Axes_Manager::update_framework_data_ex()
         if (m_tick == -1) {
             // The framework watchdog freed this application: its outputs are back at their
             // defaults and may belong to a successor by now.
-            log_err(coloured(col::RED, "[axes manager] framework released this application (watchdog expired) :: exit"));
+            log_err(
+                coloured(col::RED, "[axes manager] framework released this application (watchdog expired) :: exit"));
             std::fflush(stdout);
             _exit(1);
         }
@@ -229,7 +230,8 @@ void Axes_Manager::verify_fault_presence()
             continue;
         m_is_last_command_completed = true;
         m_is_in_error = true;
-        log_inf(std::string(col::BOLD_RED) + "[axes manager][cyclic thread] fault found - axis :: " + num2str(i) + col::RESET);
+        log_inf(std::string(col::BOLD_RED) + "[axes manager][cyclic thread] fault found - axis :: " + num2str(i) +
+                col::RESET);
         send_axes_in_fault_state();
         m_first_axis_in_error = static_cast<int8_t>(i);
         m_actual_state = m_states[NOT_OPERATIONAL];
@@ -254,14 +256,14 @@ void Axes_Manager::prepare_command_answer()
     if (state != OPERATIONAL && state != RUNNING && state != NOT_OPERATIONAL && state != MANAGE_POSSIBLE_STOP)
         return;
     log_inf("[axes manager][cyclic thread] prepare_command_answer()  m_cmd_in_progress = " +
-            num2str(static_cast<int>(m_cmd_in_progress)) + " m_axes_manager_state = " + num2str(static_cast<int>(state)));
+            num2str(static_cast<int>(m_cmd_in_progress)) +
+            " m_axes_manager_state = " + num2str(static_cast<int>(state)));
     int8_t answer = ANSWER_DONE;
     {
         Cmd_Lock lock(*this, &m_incoming_cmd_mutex, CMD_THREAD);
         const int8_t code = m_cmd_in_progress;
         const Cmd_Protocol_S& p = m_command_protocol;
-        if (state == NOT_OPERATIONAL &&
-            !(code == p.send_cfg_data || code == p.get_info || code == p.detorque)) {
+        if (state == NOT_OPERATIONAL && !(code == p.send_cfg_data || code == p.get_info || code == p.detorque)) {
             answer = ANSWER_REFUSED;
             m_is_in_error = true;
         } else if (state == MANAGE_POSSIBLE_STOP &&
@@ -273,7 +275,8 @@ void Axes_Manager::prepare_command_answer()
     }
     m_cmd_in_progress = 0;
     if (sem_post(&m_answer_ready_sem) != 0)
-        throw std::runtime_error(std::string("[axes manager][prepare_command_answer] sem_post ") + std::strerror(errno));
+        throw std::runtime_error(std::string("[axes manager][prepare_command_answer] sem_post ") +
+                                 std::strerror(errno));
     log_inf("[axes manager][cyclic thread] prepare_command_answer()  post ok, answer is " +
             num2str(static_cast<int>(answer)));
 }
@@ -303,7 +306,7 @@ void Axes_Manager::cmd_thread_fun()
         if (cmd_code_to_string_map.count(command.command_value) == 0) {
             // Not handed on: the cyclic thread only gets codes of the table.
             log_err(coloured(col::RED, "[axes manager][cmd thread] unknown command code :: " +
-                                      num2str(command.command_value) + " --> answer -1"));
+                                           num2str(command.command_value) + " --> answer -1"));
             send_cmd_response_ex(ANSWER_REFUSED);
             return;
         }
@@ -338,7 +341,8 @@ void Axes_Manager::set_cmd_to_be_managed_ex(const Incoming_Axmngr_Cmd& command)
 
 bool Axes_Manager::wait_cmd_response_ex(int8_t& answer)
 {
-    log_inf(std::string(col::MAGENTA) + "[axes manager][cmd thread] wait_cmd_response_ex ... wait to read answer " + col::RESET);
+    log_inf(std::string(col::MAGENTA) + "[axes manager][cmd thread] wait_cmd_response_ex ... wait to read answer " +
+            col::RESET);
     for (;;) {
         timespec deadline{};
         clock_gettime(CLOCK_REALTIME, &deadline);
@@ -355,7 +359,8 @@ bool Axes_Manager::wait_cmd_response_ex(int8_t& answer)
         if (m_stop)
             return false;
     }
-    log_inf(std::string(col::MAGENTA) + "[axes manager][cmd thread] wait_cmd_response_ex ... read answer " + col::RESET);
+    log_inf(std::string(col::MAGENTA) + "[axes manager][cmd thread] wait_cmd_response_ex ... read answer " +
+            col::RESET);
     Cmd_Lock lock(*this, &m_incoming_cmd_mutex, CMD_THREAD);
     answer = m_cmd_answer_to_cmd_thread;
     return true;

@@ -22,7 +22,10 @@ std::string axis_text(uint32_t number)
     return text;
 }
 
-int bit(uint16_t word, int n) { return (word >> n) & 1; }
+int bit(uint16_t word, int n)
+{
+    return (word >> n) & 1;
+}
 }  // namespace
 
 const StatesNamesMap Axis_Descriptor::__states_names_map = {
@@ -135,8 +138,7 @@ void Axis_Descriptor::init_ex()
         log_war("[axis descriptor] op mode Profile Velocity not available!");
     }
     try {
-        m_op_modes["interpolated"] =
-            std::make_unique<OpMode_Interpolated>(m_framework, manager, channel, axis_prefix);
+        m_op_modes["interpolated"] = std::make_unique<OpMode_Interpolated>(m_framework, manager, channel, axis_prefix);
     } catch (const std::exception&) {
         log_war("[axis descriptor] op mode Interpolated not available!");
     }
@@ -167,8 +169,8 @@ void Axis_Descriptor::init_ex()
         m_async_profile_pos_target_pos_id = position->get_async_output_id(axis_prefix + "_profile_pos_target_pos");
         m_async_profile_vel_target_vel_id = velocity->get_async_output_id(axis_prefix + "_profile_vel_target_vel");
         if (m_async_profile_pos_target_pos_id == -1 || m_async_profile_vel_target_vel_id == -1)
-            throw std::runtime_error("[axis descriptor][init_ex()] INGENIA axis " + num2str(m_axis_number) +
-                                     " needs " + axis_prefix + "_profile_pos_target_pos and " + axis_prefix +
+            throw std::runtime_error("[axis descriptor][init_ex()] INGENIA axis " + num2str(m_axis_number) + " needs " +
+                                     axis_prefix + "_profile_pos_target_pos and " + axis_prefix +
                                      "_profile_vel_target_vel");
     }
 
@@ -196,8 +198,7 @@ void Axis_Descriptor::init_ex()
             break;
         }
         if (label.compare(0, cfg_prefix.size(), cfg_prefix) == 0) {
-            m_async_cfg_data_vec.emplace_back(m_framework, label, manager, m_axes_manager_cmd_channel_id,
-                                              axis_prefix);
+            m_async_cfg_data_vec.emplace_back(m_framework, label, manager, m_axes_manager_cmd_channel_id, axis_prefix);
             log_inf("[axis descriptor][init_ex()] cfg_data async = " + label);
         }
     }

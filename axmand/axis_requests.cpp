@@ -21,8 +21,8 @@ constexpr uint16_t SW_YASKAWA_ALARM = 0x8000;
 
 void Axis_Descriptor::set_new_cmd(int8_t __new_cmd)
 {
-    log_inf("[axis descriptor][set_new_cmd] axis :: " + num2str(m_axis_number) + " new command to be managed :: " +
-            cmd_code_to_string_map.at(__new_cmd));
+    log_inf("[axis descriptor][set_new_cmd] axis :: " + num2str(m_axis_number) +
+            " new command to be managed :: " + cmd_code_to_string_map.at(__new_cmd));
     if (__new_cmd == m_cmds_protocol->start_procedure) {
         log_inf("[axis descriptor][set_new_cmd] :: m_is_last_command_completed = false");
         m_is_last_command_completed = false;
@@ -39,8 +39,8 @@ void Axis_Descriptor::set_new_op_mode(bool for_procedure)
         log_inf("avoid set op_mode");
         return;
     }
-    const int8_t code = m_framework->get_cmd_data_ex<signed char>(
-        static_cast<int>(m_axes_manager_cmd_channel_id), m_incoming_cmd_opmode_code_request_id);
+    const int8_t code = m_framework->get_cmd_data_ex<signed char>(static_cast<int>(m_axes_manager_cmd_channel_id),
+                                                                  m_incoming_cmd_opmode_code_request_id);
     OpMode_Base* requested = nullptr;
     for (auto& mode : m_op_modes)
         if (mode.second->get_code() == code)
@@ -63,8 +63,8 @@ void Axis_Descriptor::set_new_op_mode(bool for_procedure)
         return;
     }
     m_op_mode_desired = requested;
-    log_inf("[axis descriptor] axis :: " + num2str(m_axis_number) + " new op mode id going to be set :: " +
-            num2str(static_cast<int>(code)));
+    log_inf("[axis descriptor] axis :: " + num2str(m_axis_number) +
+            " new op mode id going to be set :: " + num2str(static_cast<int>(code)));
     m_framework->set_async_output_ex<signed char>(m_async_out_operation_mode_id, code);
     if (m_op_mode_active != nullptr)
         m_op_mode_active->clear_all_async_updated_flags();
@@ -176,8 +176,8 @@ void Axis_Descriptor::control_fault()
             m_op_mode_active->get_specific_control_word_to_start_procedure(m_control_word, m_status_word).dby;
         log_inf("[axis descriptor][control fault] procedure_in_fault:: " + num2str(in_error ? 1 : 0) +
                 " cw:: " + hex_text(m_control_word.dby) + " cw_to_start_procedure:: " + hex_text(start_cw));
-        log_inf("[axis descriptor][control fault] axis :: " + num2str(m_axis_number) + " fault found sw:" +
-                hex_text(sw));
+        log_inf("[axis descriptor][control fault] axis :: " + num2str(m_axis_number) +
+                " fault found sw:" + hex_text(sw));
     } else {
         log_inf("[axis descriptor][control fault] procedure_in_fault:: m_op_mode_active uninitialized ");
     }
@@ -203,10 +203,10 @@ bool Axis_Descriptor::quick_stop_condition()
         return true;
     if (!m_op_mode_active->is_procedure_in_error(m_status_word, m_axis_type))
         return false;
-    const uint16_t start = m_op_mode_active->get_specific_control_word_to_start_procedure(m_control_word,
-                                                                                          m_status_word).dby;
-    const uint16_t progress = m_op_mode_active->get_specific_control_word_when_procedure_is_in_progress(
-        m_control_word).dby;
+    const uint16_t start =
+        m_op_mode_active->get_specific_control_word_to_start_procedure(m_control_word, m_status_word).dby;
+    const uint16_t progress =
+        m_op_mode_active->get_specific_control_word_when_procedure_is_in_progress(m_control_word).dby;
     return start <= m_control_word.dby || progress <= m_control_word.dby;
 }
 

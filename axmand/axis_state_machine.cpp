@@ -79,8 +79,8 @@ void Axis_Descriptor::main_state_machine(bool __print_dbg)
     }
 
     if (m_main_machine_state != m_main_machine_state_old) {
-        log_inf("[axis descriptor] ax :: " + num2str(m_axis_number) + " main machine state :: " +
-                state_name(m_main_machine_state));
+        log_inf("[axis descriptor] ax :: " + num2str(m_axis_number) +
+                " main machine state :: " + state_name(m_main_machine_state));
         m_main_machine_state_old = m_main_machine_state;
     }
     if (__print_dbg)
@@ -177,8 +177,7 @@ void Axis_Descriptor::run_state_handler()
                 done = done && output.is_update_completed();
             if (done) {
                 m_main_machine_state = m_main_machine_state_pre_ext_request;
-                log_inf("\t\t STATE_SEND_CFG_DATA completed, return to machine state " +
-                        num2str(m_main_machine_state));
+                log_inf("\t\t STATE_SEND_CFG_DATA completed, return to machine state " + num2str(m_main_machine_state));
             }
             break;
         }
@@ -314,8 +313,9 @@ void Axis_Descriptor::run_state_handler()
             m_control_word.dby = 0x0F;
             if (sw & SW_QUICK_STOP) {
                 if (reset) {
-                    log_inf("[axis descriptor]  - ... QUICK STOP restored ... reinit_op_mode and go to "
-                            "STATE_WAIT_OPERATION_ENABLED]");
+                    log_inf(
+                        "[axis descriptor]  - ... QUICK STOP restored ... reinit_op_mode and go to "
+                        "STATE_WAIT_OPERATION_ENABLED]");
                     // The reset ends here: kept pending it would re-enable a later fault unasked.
                     m_cmd_request = -1;
                     reinit_op_mode();
@@ -323,8 +323,9 @@ void Axis_Descriptor::run_state_handler()
                 } else {
                     set_new_op_mode(true);
                     m_cmd_request = m_cmds_protocol->start_procedure;
-                    log_inf("[axis descriptor]  - ... QUICK STOP restored ... state[STATE_GOING_TO_OP_ENABLE_FROM_QSA "
-                            "--> SETTING_OP_MODE]");
+                    log_inf(
+                        "[axis descriptor]  - ... QUICK STOP restored ... state[STATE_GOING_TO_OP_ENABLE_FROM_QSA "
+                        "--> SETTING_OP_MODE]");
                 }
             }
             break;
@@ -345,7 +346,8 @@ void Axis_Descriptor::run_state_handler()
             if (is_virtual())
                 break;
             if (m_op_mode_active != nullptr)
-                m_control_word = m_op_mode_active->get_specific_control_word_when_procedure_is_in_progress(m_control_word);
+                m_control_word =
+                    m_op_mode_active->get_specific_control_word_when_procedure_is_in_progress(m_control_word);
             if (control_procedure_finished()) {
                 log_inf("[axis descriptor: " + axis + " ] - procedure is finished --> back to working state");
                 back_to_working_state_from_running();
@@ -354,15 +356,15 @@ void Axis_Descriptor::run_state_handler()
         case STATE_GOING_TO_SW_ON_DIS_FROM_QSA:
             m_control_word.dby = 0x00;
             if ((sw & SW_SWITCH_ON_DISABLED) && reset) {
-                log_inf("[axis descriptor]  - ... QUICK STOP restored ... reinit_op_mode and go to "
-                        "STATE_SWITCH_ON_DISABLED]");
+                log_inf(
+                    "[axis descriptor]  - ... QUICK STOP restored ... reinit_op_mode and go to "
+                    "STATE_SWITCH_ON_DISABLED]");
                 m_cmd_request = -1;
                 reinit_op_mode();
                 m_main_machine_state = STATE_SWITCH_ON_DISABLED;
             }
             break;
-        default:
-            break;
+        default: break;
     }
 }
 

@@ -55,8 +55,8 @@ int main(int argc, char* argv[])
     }
     log_inf(std::string(axmand_colour::YELLOW) + " \t [axes manager number ] ::: " + num2str(manager_number) +
             axmand_colour::RESET);
-    log_inf(std::string(axmand_colour::YELLOW) + " \t [axes manager cycle time - ms ] ::: " +
-            num2str(axes_manager_cycle_time) + axmand_colour::RESET);
+    log_inf(std::string(axmand_colour::YELLOW) +
+            " \t [axes manager cycle time - ms ] ::: " + num2str(axes_manager_cycle_time) + axmand_colour::RESET);
     log_inf("[axes manager number ] ::: " + num2str(manager_number));
 
     // SIGINT and SIGTERM end the idle loop below; every thread inherits the mask.

@@ -190,8 +190,9 @@ bool OpMode_Homing::is_procedure_started(bitsetConvertor_sw sw)
     }
     log_inf("[OpMode_Homing] is_procedure_started? not yet");
     if (attained && (m_status_word_prev.dby & SW_BIT12) == 0) {
-        log_inf("[OpMode_Homing] m_status_word_prev.bs_h.homing_attained == 0 && "
-                "_status_word.bs_h.homing_attained == 1 ");
+        log_inf(
+            "[OpMode_Homing] m_status_word_prev.bs_h.homing_attained == 0 && "
+            "_status_word.bs_h.homing_attained == 1 ");
         return true;
     }
     if (attained)
@@ -209,9 +210,15 @@ bool OpMode_Homing::is_procedure_finished(bitsetConvertor_sw sw)
     return true;
 }
 
-bool OpMode_Homing::is_procedure_in_error(bitsetConvertor_sw sw, int8_t) { return (sw.dby & SW_BIT13) != 0; }
+bool OpMode_Homing::is_procedure_in_error(bitsetConvertor_sw sw, int8_t)
+{
+    return (sw.dby & SW_BIT13) != 0;
+}
 
-bool OpMode_Homing::is_axis_moving(bitsetConvertor_sw sw, int8_t) { return !is_procedure_finished(sw); }
+bool OpMode_Homing::is_axis_moving(bitsetConvertor_sw sw, int8_t)
+{
+    return !is_procedure_finished(sw);
+}
 
 // ---- profile position ---------------------------------------------------------------------
 
@@ -226,8 +233,7 @@ OpMode_Profile_Pos::OpMode_Profile_Pos(Framework_Shared_Memory_Manager* framewor
         m_framework->get_cmd_data_id_to_recv_ex(cmd_channel_id, axis + "_" + "profile_pos_change_set_immediately");
 }
 
-bitsetConvertor_cw OpMode_Profile_Pos::get_specific_control_word_when_procedure_is_ready_to_start(
-    bitsetConvertor_cw cw)
+bitsetConvertor_cw OpMode_Profile_Pos::get_specific_control_word_when_procedure_is_ready_to_start(bitsetConvertor_cw cw)
 {
     return cw;
 }
@@ -273,9 +279,15 @@ bool OpMode_Profile_Pos::is_procedure_finished(bitsetConvertor_sw sw)
     return true;
 }
 
-bool OpMode_Profile_Pos::is_procedure_in_error(bitsetConvertor_sw sw, int8_t) { return (sw.dby & SW_BIT13) != 0; }
+bool OpMode_Profile_Pos::is_procedure_in_error(bitsetConvertor_sw sw, int8_t)
+{
+    return (sw.dby & SW_BIT13) != 0;
+}
 
-bool OpMode_Profile_Pos::is_axis_moving(bitsetConvertor_sw sw, int8_t) { return !is_procedure_finished(sw); }
+bool OpMode_Profile_Pos::is_axis_moving(bitsetConvertor_sw sw, int8_t)
+{
+    return !is_procedure_finished(sw);
+}
 
 // ---- profile velocity ---------------------------------------------------------------------
 
@@ -285,8 +297,7 @@ OpMode_Profile_Vel::OpMode_Profile_Vel(Framework_Shared_Memory_Manager* framewor
 {
 }
 
-bitsetConvertor_cw OpMode_Profile_Vel::get_specific_control_word_when_procedure_is_ready_to_start(
-    bitsetConvertor_cw cw)
+bitsetConvertor_cw OpMode_Profile_Vel::get_specific_control_word_when_procedure_is_ready_to_start(bitsetConvertor_cw cw)
 {
     return cw;
 }
@@ -309,7 +320,10 @@ bitsetConvertor_cw OpMode_Profile_Vel::get_specific_control_word_when_procedure_
     return cw;
 }
 
-bool OpMode_Profile_Vel::is_procedure_started(bitsetConvertor_sw) { return true; }
+bool OpMode_Profile_Vel::is_procedure_started(bitsetConvertor_sw)
+{
+    return true;
+}
 
 bool OpMode_Profile_Vel::is_procedure_finished(bitsetConvertor_sw sw)
 {
@@ -351,8 +365,7 @@ bitsetConvertor_cw OpMode_Interpolated::get_specific_control_word_to_start_proce
     return word(static_cast<uint16_t>(cw.dby | CW_BIT4));
 }
 
-bitsetConvertor_cw OpMode_Interpolated::get_specific_control_word_when_procedure_is_in_progress(
-    bitsetConvertor_cw cw)
+bitsetConvertor_cw OpMode_Interpolated::get_specific_control_word_when_procedure_is_in_progress(bitsetConvertor_cw cw)
 {
     return cw;
 }
@@ -362,7 +375,19 @@ bitsetConvertor_cw OpMode_Interpolated::get_specific_control_word_when_procedure
     return cw;
 }
 
-bool OpMode_Interpolated::is_procedure_started(bitsetConvertor_sw) { return true; }
-bool OpMode_Interpolated::is_procedure_finished(bitsetConvertor_sw) { return false; }
-bool OpMode_Interpolated::is_procedure_in_error(bitsetConvertor_sw, int8_t) { return false; }
-bool OpMode_Interpolated::is_axis_moving(bitsetConvertor_sw, int8_t) { return true; }
+bool OpMode_Interpolated::is_procedure_started(bitsetConvertor_sw)
+{
+    return true;
+}
+bool OpMode_Interpolated::is_procedure_finished(bitsetConvertor_sw)
+{
+    return false;
+}
+bool OpMode_Interpolated::is_procedure_in_error(bitsetConvertor_sw, int8_t)
+{
+    return false;
+}
+bool OpMode_Interpolated::is_axis_moving(bitsetConvertor_sw, int8_t)
+{
+    return true;
+}

@@ -8,8 +8,14 @@
 using XELO_String_Functions::num2str;
 
 namespace {
-std::string blue(const std::string& tag) { return coloured(axmand_colour::BLUE, tag); }
-std::string light_blue(const std::string& tag) { return coloured(axmand_colour::LIGHT_BLUE, tag); }
+std::string blue(const std::string& tag)
+{
+    return coloured(axmand_colour::BLUE, tag);
+}
+std::string light_blue(const std::string& tag)
+{
+    return coloured(axmand_colour::LIGHT_BLUE, tag);
+}
 }  // namespace
 
 State_Manager::State_Manager(int8_t id, const std::string& name, States_Table& states,

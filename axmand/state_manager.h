@@ -49,15 +49,15 @@ protected:
     const Cmd_Protocol_S* m_protocol;
 };
 
-#define AXMAND_STATE(Class)                                                                                \
-    class Class : public State_Manager {                                                                   \
-    public:                                                                                                \
+#define AXMAND_STATE(Class)                                                                                 \
+    class Class : public State_Manager {                                                                    \
+    public:                                                                                                 \
         Class(int8_t id, const std::string& name, States_Table& states, Framework_Shared_Memory_Manager* f, \
-              Axes_List& axes, const Cmd_Protocol_S* protocol)                                             \
-            : State_Manager(id, name, states, f, axes, protocol)                                           \
-        {                                                                                                  \
-        }                                                                                                  \
-        State_Manager* state_execute() override;                                                           \
+              Axes_List& axes, const Cmd_Protocol_S* protocol)                                              \
+            : State_Manager(id, name, states, f, axes, protocol)                                            \
+        {                                                                                                   \
+        }                                                                                                   \
+        State_Manager* state_execute() override;                                                            \
     };
 
 AXMAND_STATE(State_Operational)

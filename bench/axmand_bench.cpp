@@ -46,10 +46,18 @@ std::string descriptor_for(int axes)
     // A variable of the bench's own for the echo baseline.
     std::string text = read_file(path);
     const std::string end = "  </virtual_ios>";
-    text.insert(text.find(end), "    <virtual_io name_virtual=\"bench_echo\" type=\"int8\" group_id=\"-1\" is_ro=\"0\" "
-                                "is_negated=\"0\" default_value=\"0\"/>\n");
+    text.insert(text.find(end),
+                "    <virtual_io name_virtual=\"bench_echo\" type=\"int8\" group_id=\"-1\" is_ro=\"0\" "
+                "is_negated=\"0\" default_value=\"0\"/>\n");
     write_file(path, text);
     return path;
+}
+
+// A wait of the benchmark that times out ends it.
+void must(bool done, const char* what)
+{
+    if (!done)
+        throw std::runtime_error(std::string("timed out: ") + what);
 }
 
 std::vector<std::string> results;  // printed once the clients' logging is over
@@ -58,9 +66,10 @@ void print_ratio(const char* what, const char* unit, const bench::Figures& measu
                  double scale)
 {
     char line[512];
-    std::snprintf(line, sizeof line, "%-44s median %9.1f %s  p99 %9.1f %s | bare median %9.1f  p99 %9.1f | ratio %.2f\n", what,
-                measured.p50 / scale, unit, measured.p99 / scale, unit, bare.p50 / scale, bare.p99 / scale,
-                static_cast<double>(measured.p50) / static_cast<double>(std::max<int64_t>(bare.p50, 1)));
+    std::snprintf(line, sizeof line,
+                  "%-44s median %9.1f %s  p99 %9.1f %s | bare median %9.1f  p99 %9.1f | ratio %.2f\n", what,
+                  measured.p50 / scale, unit, measured.p99 / scale, unit, bare.p50 / scale, bare.p99 / scale,
+                  static_cast<double>(measured.p50) / static_cast<double>(std::max<int64_t>(bare.p50, 1)));
     results.push_back(line);
 }
 
@@ -119,7 +128,8 @@ std::unique_ptr<Child_Process> start_drivesim(const std::string& descriptor, int
 
 std::unique_ptr<Child_Process> start_axmand()
 {
-    auto axmand = std::make_unique<Child_Process>(AXMAND_BINARY, std::vector<std::string>{"-n", "0"}, "/tmp/axmand.log");
+    auto axmand =
+        std::make_unique<Child_Process>(AXMAND_BINARY, std::vector<std::string>{"-n", "0"}, "/tmp/axmand.log");
     axmand->wait_ready_ex(probe::log_line(*axmand, "[axes manager] init cyclic thread --> done"),
                           std::chrono::seconds(30));
     return axmand;
@@ -194,8 +204,9 @@ int run()
                 client.refresh();
                 const uint32_t start = client.tick();
                 framework.set_output_ex<signed char>(out, static_cast<signed char>(i));
-                client.refresh_until([&] { return framework.get_input_ex<signed char>(in, false) == i; },
-                                     std::chrono::seconds(2));
+                must(client.refresh_until([&] { return framework.get_input_ex<signed char>(in, false) == i; },
+                                          std::chrono::seconds(2)),
+                     "refresh_until");
                 echo_ticks.push_back(client.tick() - start);
             }
             framework.set_output_ex<signed char>(out, 0);
@@ -207,20 +218,25 @@ int run()
             Axes_Client client(0);
             if (client.command(CMD_RESET) != 1)
                 throw std::runtime_error("reset was not answered 1");
-            client.refresh_until([&] { return client.snapshot().manager_state == OPERATIONAL; }, std::chrono::seconds(5));
+            must(client.refresh_until([&] { return client.snapshot().manager_state == OPERATIONAL; },
+                                      std::chrono::seconds(5)),
+                 "refresh_until");
             through_axmand = round_trips(client);
             for (int i = 0; i < MOVES; ++i) {
                 client.set_profile_position(0, (i % 2) ? 0 : 20000, 2000000, 20000000, false);
                 client.refresh();
                 const uint32_t start = client.tick();
                 client.send(CMD_START_PROCEDURE);
-                client.refresh_until([&] { return (client.status_word(0) & 0x1000) != 0; }, std::chrono::seconds(5));
+                must(client.refresh_until([&] { return (client.status_word(0) & 0x1000) != 0; },
+                                          std::chrono::seconds(5)),
+                     "refresh_until");
                 ack_ticks.push_back(client.tick() - start);
                 if (client.answer(5000) != 1)
                     throw std::runtime_error("start_procedure was not answered 1");
-                client.refresh_until(
-                    [&] { return client.snapshot().completed && client.snapshot().manager_state == OPERATIONAL; },
-                    std::chrono::seconds(10));
+                must(client.refresh_until(
+                         [&] { return client.snapshot().completed && client.snapshot().manager_state == OPERATIONAL; },
+                         std::chrono::seconds(10)),
+                     "refresh_until");
             }
         }
         check_stop(*axmand);
@@ -247,7 +263,9 @@ int run()
             Axes_Client client(0);
             if (client.command(CMD_RESET) != 1)
                 throw std::runtime_error("reset was not answered 1");
-            client.refresh_until([&] { return client.snapshot().manager_state == OPERATIONAL; }, std::chrono::seconds(5));
+            must(client.refresh_until([&] { return client.snapshot().manager_state == OPERATIONAL; },
+                                      std::chrono::seconds(5)),
+                 "refresh_until");
             for (int window = 0; window < 20; ++window) {
                 client.refresh();
                 const uint32_t first_tick = client.tick();
@@ -272,8 +290,9 @@ int run()
     quiet.reset();
     for (const std::string& line : results)
         std::printf("%s", line.c_str());
-    std::printf("(bare: a command server answering after its next wake-up; a client's own output echoed back as an "
-                "input; a client's refresh cycle)\n");
+    std::printf(
+        "(bare: a command server answering after its next wake-up; a client's own output echoed back as an "
+        "input; a client's refresh cycle)\n");
     return status;
 }
 

@@ -29,15 +29,19 @@ constexpr int8_t ANSWER_DONE = 1;
 constexpr int8_t ANSWER_REFUSED = -1;
 
 inline const std::map<std::string, int32_t> cmd_string_to_code_map = {
-    {"reset", CMD_RESET},       {"get_info", CMD_GET_INFO},
-    {"halt", CMD_HALT},         {"quick_stop", CMD_QUICK_STOP},
-    {"start_procedure", CMD_START_PROCEDURE}, {"detorque", CMD_DETORQUE},
+    {"reset", CMD_RESET},
+    {"get_info", CMD_GET_INFO},
+    {"halt", CMD_HALT},
+    {"quick_stop", CMD_QUICK_STOP},
+    {"start_procedure", CMD_START_PROCEDURE},
+    {"detorque", CMD_DETORQUE},
     {"cfg_data", CMD_CFG_DATA},
 };
 
 inline const std::map<int32_t, std::string> cmd_code_to_string_map = [] {
     std::map<int32_t, std::string> reverse;
-    for (const auto& entry : cmd_string_to_code_map) reverse[entry.second] = entry.first;
+    for (const auto& entry : cmd_string_to_code_map)
+        reverse[entry.second] = entry.first;
     return reverse;
 }();
 
@@ -53,7 +57,7 @@ enum Axis_Type : int8_t {
 };
 
 inline const std::map<int32_t, std::string> axis_types_map = {
-    {AXIS_VIRTUAL, "VIRTUAL"}, {AXIS_SCHNEIDER, "SCHNEIDER"}, {AXIS_OMRON, "OMRON"},   {AXIS_INFRANOR, "INFRANOR"},
+    {AXIS_VIRTUAL, "VIRTUAL"}, {AXIS_SCHNEIDER, "SCHNEIDER"}, {AXIS_OMRON, "OMRON"},     {AXIS_INFRANOR, "INFRANOR"},
     {AXIS_YASKAWA, "YASKAWA"}, {AXIS_FESTO, "FESTO"},         {AXIS_INGENIA, "INGENIA"},
 };
 
@@ -67,7 +71,8 @@ inline const std::map<std::string, int32_t> op_mode_map = {
 
 inline const std::map<int32_t, std::string> op_mode_to_string_map = [] {
     std::map<int32_t, std::string> reverse;
-    for (const auto& entry : op_mode_map) reverse[entry.second] = entry.first;
+    for (const auto& entry : op_mode_map)
+        reverse[entry.second] = entry.first;
     return reverse;
 }();
 

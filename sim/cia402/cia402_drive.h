@@ -88,14 +88,14 @@ struct Drive_Options {
     uint16_t fault_at_power_up = 0;    // non-zero: starts faulted with this code, cause present
     bool ignore_control_word = false;  // never leaves Switch on disabled
     bool disagreeing_mode_display = false;
-    bool instant_homing = false;       // homed from power-up; a homing ends in the step it starts
-    bool homing_error = false;         // every homing ends in homing error at standstill
+    bool instant_homing = false;  // homed from power-up; a homing ends in the step it starts
+    bool homing_error = false;    // every homing ends in homing error at standstill
     Leaving_Op leaving_op = Leaving_Op::FAULT;
     uint16_t leaving_op_fault_code = 0xA000;
     // SDO service
     std::chrono::milliseconds sdo_delay{0};
-    uint32_t sdo_abort = 0;  // non-zero: every SDO is refused with this code
-    bool sdo_silent = false; // SDOs are taken but never answered
+    uint32_t sdo_abort = 0;   // non-zero: every SDO is refused with this code
+    bool sdo_silent = false;  // SDOs are taken but never answered
 };
 
 struct Emergency {
@@ -135,9 +135,9 @@ public:
     // Faults and inputs of the simulated machine.
     void inject_fault(uint16_t code);  // cause stays until clear_fault_cause
     void clear_fault_cause();
-    void set_warning_limit(bool active);                 // status bits 7 and 11, motion halted
-    void set_limit_inputs(bool positive, bool negative); // Festo: 0x60FD, bits 7 and 11
-    void set_safety_active(bool active);                 // Yaskawa: bit 15, power stage off
+    void set_warning_limit(bool active);                  // status bits 7 and 11, motion halted
+    void set_limit_inputs(bool positive, bool negative);  // Festo: 0x60FD, bits 7 and 11
+    void set_safety_active(bool active);                  // Yaskawa: bit 15, power stage off
     void set_ignore_control_word(bool ignore) { m_options.ignore_control_word = ignore; }
     void set_disagreeing_mode_display(bool on) { m_options.disagreeing_mode_display = on; }
     void set_homing_error(bool on) { m_options.homing_error = on; }

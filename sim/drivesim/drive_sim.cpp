@@ -25,7 +25,8 @@ void put_bits(std::vector<uint8_t>& image, uint32_t offset, const uint8_t* value
     for (uint32_t i = 0; i < bits; ++i) {
         const uint32_t at = offset + i;
         const bool bit = (value[i / 8] >> (i % 8)) & 1u;
-        image[at / 8] = static_cast<uint8_t>(bit ? image[at / 8] | (1u << (at % 8)) : image[at / 8] & ~(1u << (at % 8)));
+        image[at / 8] =
+            static_cast<uint8_t>(bit ? image[at / 8] | (1u << (at % 8)) : image[at / 8] & ~(1u << (at % 8)));
     }
 }
 
@@ -125,7 +126,10 @@ Drive_Sim::Drive_Sim(const std::string& descriptor_path, bool develop, const std
     load_descriptor_ex(descriptor_path, develop);
 }
 
-Drive_Sim::~Drive_Sim() { stop(); }
+Drive_Sim::~Drive_Sim()
+{
+    stop();
+}
 
 void Drive_Sim::stop()
 {

@@ -167,7 +167,8 @@ void execute(Drive_Sim& simulation, const std::string& line)
         need(2);
         const std::string text = simulation.with_drive(slave, [&](sim::Cia402_Drive& d) {
             std::string bytes_text;
-            for (uint8_t byte : d.dictionary().get_bytes(static_cast<uint16_t>(args[0]), static_cast<uint8_t>(args[1]))) {
+            for (uint8_t byte :
+                 d.dictionary().get_bytes(static_cast<uint16_t>(args[0]), static_cast<uint8_t>(args[1]))) {
                 char hex_byte[8];
                 std::snprintf(hex_byte, sizeof hex_byte, " %02x", byte);
                 bytes_text += hex_byte;

@@ -135,7 +135,7 @@ bool Axes_Cell::wait_axis_state(int axis, int8_t state, std::chrono::millisecond
 std::vector<int> Axes_Cell::record_manager_states(const std::function<bool()>& done, std::chrono::milliseconds limit)
 {
     std::vector<int> states;
-    m_client->refresh_until(
+    (void)m_client->refresh_until(  // the caller judges what was seen
         [&] {
             const int state = m_client->snapshot().manager_state;
             if (states.empty() || states.back() != state)

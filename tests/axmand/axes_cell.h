@@ -19,11 +19,11 @@ std::string replaced(std::string text, const std::string& from, const std::strin
 class Axes_Cell {
 public:
     struct Options {
-        std::string descriptor;              // the descriptor's text
-        std::vector<std::string> drives;     // drivesim --drive arguments, e.g. "1001:schneider"
+        std::string descriptor;           // the descriptor's text
+        std::vector<std::string> drives;  // drivesim --drive arguments, e.g. "1001:schneider"
         std::vector<std::string> axmand_arguments{"-n", "0"};
         bool start_axmand = true;
-        bool wait_axmand_threads = true;     // wait for "init cyclic thread --> done"
+        bool wait_axmand_threads = true;  // wait for "init cyclic thread --> done"
         bool attach_client = true;
         uint32_t manager = 0;
     };

@@ -12,7 +12,10 @@ struct Faulty {
     int axis;
 };
 
-void PrintTo(const Faulty& f, std::ostream* os) { *os << "slave " << f.slave; }
+void PrintTo(const Faulty& f, std::ostream* os)
+{
+    *os << "slave " << f.slave;
+}
 
 class Axmand_Fault : public ::testing::TestWithParam<Faulty> {};
 

@@ -77,10 +77,10 @@ TEST(Axmand_Motion, ResetPowersTheDriveUp)
         [&] { return client.snapshot().manager_state == OPERATIONAL; }, std::chrono::seconds(10));
     EXPECT_EQ(seen, (std::vector<int>{NOT_OPERATIONAL, RESET, OPERATIONAL}));
     EXPECT_EQ(client.answer(1000), 1);
-    EXPECT_EQ(cell.axis_states(0),
-              (std::vector<std::string>{"RESET_FAULT", "STATE_SWITCH_ON_DISABLED", "STATE_READY_TO_SWITCH_ON",
-                                        "STATE_SWITCH_ON", "STATE_WAIT_OPERATION_ENABLED",
-                                        "STATE_OPERATION_MODE_IDLE"}));
+    EXPECT_EQ(
+        cell.axis_states(0),
+        (std::vector<std::string>{"RESET_FAULT", "STATE_SWITCH_ON_DISABLED", "STATE_READY_TO_SWITCH_ON",
+                                  "STATE_SWITCH_ON", "STATE_WAIT_OPERATION_ENABLED", "STATE_OPERATION_MODE_IDLE"}));
     EXPECT_EQ(cell.drive_history(1001), "0x0000 0x0080 0x0006 0x0007 0x000f");
     EXPECT_EQ(cell.drive_state(1001).rfind("operation enabled sw 0x0237", 0), 0u);
     cell.stop_all();
@@ -172,6 +172,37 @@ TEST(Axmand_Motion, NewMoveReplacesTheRunningOne)
         std::chrono::seconds(20)));
     EXPECT_LE(std::abs(client.position(0) - 2000), 10);
     EXPECT_LT(furthest, 1000000);
+    cell.stop_all();
+}
+
+TEST(Axmand_Motion, VirtualAxisSkipsTheModeChangeAndNeverFinishes)
+{
+    Axes_Cell::Options options;
+    options.descriptor =
+        replaced(example_descriptor("two_axes"),
+                 "name_virtual=\"axmngr_0_ax_1_type\" type=\"int8\" group_id=\"-1\" is_ro=\"1\" is_negated=\"0\" "
+                 "default_value=\"4\"",
+                 "name_virtual=\"axmngr_0_ax_1_type\" type=\"int8\" group_id=\"-1\" is_ro=\"1\" is_negated=\"0\" "
+                 "default_value=\"0\"");
+    options.drives = {"1001:schneider"};
+    Axes_Cell cell(options);
+    EXPECT_NE(cell.axmand().log().find("[axes_descriptor][init_ex()] virtual axis"), std::string::npos);
+    power_up(cell);
+    Axes_Client& client = cell.client();
+    // A virtual axis publishes nothing; its state shows in the log only.
+    EXPECT_TRUE(cell.axmand().wait_for_log("[axis descriptor] ax :: 1 main machine state :: STATE_IS_RUNNING",
+                                           std::chrono::seconds(2)));
+    client.set_profile_position(0, 4000, 100000, 400000, false);
+    ASSERT_EQ(client.command(CMD_START_PROCEDURE), 1);
+    ASSERT_TRUE(client.refresh_until([&] { return client.axis_state(0) == STATE_WORKING && client.position(0) == 4000; },
+                                     std::chrono::seconds(10)));
+    // The real axis is done, the virtual one never is: the manager keeps running.
+    EXPECT_FALSE(client.refresh_until([&] { return client.snapshot().completed; }, std::chrono::milliseconds(300)));
+    EXPECT_EQ(client.snapshot().manager_state, RUNNING);
+    const std::string log = cell.axmand().log();
+    EXPECT_NE(log.find("[axis descriptor] axis :: 0 new op mode request :: profile_pos"), std::string::npos);
+    EXPECT_EQ(log.find("[axis descriptor] axis :: 1 new op mode"), std::string::npos) << "no mode change";
+    EXPECT_EQ(log.find("axis :: 1 op mode not available"), std::string::npos);
     cell.stop_all();
 }
 

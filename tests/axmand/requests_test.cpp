@@ -23,8 +23,8 @@ TEST(Axmand_Requests, RefusedCommandsAreAnsweredMinusOneAndTheNextIsServed)
     Axes_Client& client = cell.client();
 
     EXPECT_EQ(client.command(9), -1);
-    EXPECT_TRUE(cell.axmand().wait_for_log("[axes manager][cmd thread] unknown command code :: 9",
-                                           std::chrono::seconds(2)));
+    EXPECT_TRUE(
+        cell.axmand().wait_for_log("[axes manager][cmd thread] unknown command code :: 9", std::chrono::seconds(2)));
 
     EXPECT_EQ(client.command(CMD_START_PROCEDURE), -1);
     EXPECT_TRUE(client.refresh_until([&] { return client.snapshot().in_error; }, std::chrono::seconds(2)));
@@ -39,8 +39,8 @@ TEST(Axmand_Requests, RefusedCommandsAreAnsweredMinusOneAndTheNextIsServed)
     EXPECT_TRUE(cell.wait_axis_state(0, STATE_OPERATION_MODE_IDLE));
     // ... a procedure puts it in fault.
     EXPECT_EQ(client.command(CMD_START_PROCEDURE), -1);
-    EXPECT_TRUE(cell.axmand().wait_for_log("[axis descriptor] axis :: 0 op mode not available :: 2",
-                                           std::chrono::seconds(2)));
+    EXPECT_TRUE(
+        cell.axmand().wait_for_log("[axis descriptor] axis :: 0 op mode not available :: 2", std::chrono::seconds(2)));
     EXPECT_TRUE(cell.wait_axis_state(0, STATE_FAULT));
     EXPECT_EQ(client.control_word(0), 0);
     power_up(cell);
@@ -69,6 +69,27 @@ TEST(Axmand_Requests, SecondCommandFindsNoServerWhileTheFirstIsPending)
     cell.stop_all();
 }
 
+TEST(Axmand_Requests, ConfigurationOfAnUnhandledTypeCompletesWithItsErrLine)
+{
+    Axes_Cell::Options options = schneider();
+    options.descriptor = replaced(
+        options.descriptor, "  </async_outputs>",
+        "    <async_output name_physic=\"Drive1001.raw\" name_virtual=\"axmngr_0_ax_0_cfg_data_raw\" "
+        "slave_address=\"1001\" index_hex=\"605A\" subindex=\"0\" data_dimension=\"2\" "
+        "type=\"uint8_array[0..n]\"/>\n  </async_outputs>");
+    options.descriptor = replaced(options.descriptor, "    </sem>\n    <sem sem_name=\"axmngr_0_receiver\"",
+                                  "      <sem_data data_name=\"ax_0_cfg_data_raw\" type=\"uint8_array[0..n]\" "
+                                  "byte_dimension=\"2\"/>\n    </sem>\n    <sem sem_name=\"axmngr_0_receiver\"");
+    Axes_Cell cell(options);
+    power_up(cell);
+    EXPECT_EQ(cell.client().command(CMD_CFG_DATA, 2000, 5000), 1);
+    EXPECT_NE(cell.axmand().log().find(
+                  "[async output manager] Error type on param :: axmngr_0_ax_0_cfg_data_raw m_value "),
+              std::string::npos);
+    EXPECT_TRUE(cell.wait_axis_state(0, STATE_OPERATION_MODE_IDLE));
+    cell.stop_all();
+}
+
 // Brings the axis to the state of the case: -4 (not reset), 8 (idle) or 27 (after a move).
 void reach(Axes_Cell& cell, int8_t state)
 {
@@ -78,8 +99,8 @@ void reach(Axes_Cell& cell, int8_t state)
     if (state == STATE_WORKING) {
         cell.client().set_profile_position(0, 1000, 100000, 400000, false);
         ASSERT_EQ(cell.client().command(CMD_START_PROCEDURE), 1);
-        ASSERT_TRUE(cell.client().refresh_until([&] { return cell.client().snapshot().completed; },
-                                                std::chrono::seconds(10)));
+        ASSERT_TRUE(
+            cell.client().refresh_until([&] { return cell.client().snapshot().completed; }, std::chrono::seconds(10)));
     }
     ASSERT_TRUE(cell.wait_axis_state(0, state));
 }
@@ -114,7 +135,8 @@ TEST_P(Axmand_Excursion, InformationAndConfigurationReturnToTheStateLeft)
 INSTANTIATE_TEST_SUITE_P(States, Axmand_Excursion,
                          ::testing::Values(STATE_OPERATION_MODE_IDLE, STATE_WORKING, STATE_FAULT),
                          [](const ::testing::TestParamInfo<int>& param_info) {
-                             return param_info.param < 0 ? std::string("fault") : "state_" + std::to_string(param_info.param);
+                             return param_info.param < 0 ? std::string("fault")
+                                                         : "state_" + std::to_string(param_info.param);
                          });
 
 }  // namespace

@@ -82,7 +82,10 @@ struct Bad_Count {
     const char* count;
 };
 
-void PrintTo(const Bad_Count& c, std::ostream* os) { *os << c.count; }
+void PrintTo(const Bad_Count& c, std::ostream* os)
+{
+    *os << c.count;
+}
 
 class Axmand_Axes_Count : public ::testing::TestWithParam<Bad_Count> {};
 
@@ -90,16 +93,18 @@ TEST_P(Axmand_Axes_Count, BelowOneIsRefusedWithoutThreads)
 {
     Axes_Cell::Options options = schneider();
     options.descriptor =
-        replaced(options.descriptor, "name_virtual=\"axmngr_0_axes_number\" type=\"int8\" group_id=\"-1\" is_ro=\"1\" "
-                                     "is_negated=\"0\" default_value=\"1\"",
+        replaced(options.descriptor,
+                 "name_virtual=\"axmngr_0_axes_number\" type=\"int8\" group_id=\"-1\" is_ro=\"1\" "
+                 "is_negated=\"0\" default_value=\"1\"",
                  std::string("name_virtual=\"axmngr_0_axes_number\" type=\"int8\" group_id=\"-1\" is_ro=\"1\" "
                              "is_negated=\"0\" default_value=\"") +
                      GetParam().count + "\"");
     options.wait_axmand_threads = false;
     options.attach_client = false;
     Axes_Cell cell(options);
-    const std::string error = "[axes manager] init_ex  --> NOT_OPERATIONAL :: [axes manager] init_ex --> ERROR :: "
-                              "axes number could not be zero";
+    const std::string error =
+        "[axes manager] init_ex  --> NOT_OPERATIONAL :: [axes manager] init_ex --> ERROR :: "
+        "axes number could not be zero";
     ASSERT_TRUE(cell.axmand().wait_for_log(error, std::chrono::seconds(20))) << cell.axmand().log();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const std::string log = cell.axmand().log();
@@ -116,17 +121,19 @@ INSTANTIATE_TEST_SUITE_P(Counts, Axmand_Axes_Count, ::testing::Values(Bad_Count{
 TEST(Axmand_Startup, MissingVariableIsNamed)
 {
     Axes_Cell::Options options = schneider();
-    const std::string line = "    <input name_physic=\"Drive1001.status_word\" name_virtual=\"axmngr_0_ax_0_status_word\" "
-                             "slave_address=\"1001\" byte_offset=\"0\" bit_offset=\"0\" byte_dimension=\"2\" "
-                             "type=\"uint16\" group_id=\"-1\" is_ro=\"0\" is_negated=\"0\"/>\n";
+    const std::string line =
+        "    <input name_physic=\"Drive1001.status_word\" name_virtual=\"axmngr_0_ax_0_status_word\" "
+        "slave_address=\"1001\" byte_offset=\"0\" bit_offset=\"0\" byte_dimension=\"2\" "
+        "type=\"uint16\" group_id=\"-1\" is_ro=\"0\" is_negated=\"0\"/>\n";
     options.descriptor = replaced(options.descriptor, line, "");
     options.drives.clear();
     options.wait_axmand_threads = false;
     options.attach_client = false;
     Axes_Cell cell(options);
-    EXPECT_TRUE(cell.axmand().wait_for_log("[axes manager] init_ex  --> NOT_OPERATIONAL :: ### Error!!! mandatory "
-                                           "input not found: axmngr_0_ax_0_status_word ###",
-                                           std::chrono::seconds(20)))
+    EXPECT_TRUE(
+        cell.axmand().wait_for_log("[axes manager] init_ex  --> NOT_OPERATIONAL :: ### Error!!! mandatory "
+                                   "input not found: axmngr_0_ax_0_status_word ###",
+                                   std::chrono::seconds(20)))
         << cell.axmand().log();
     cell.stop_all();
 }

@@ -124,8 +124,8 @@ TEST(Axmand_Stop, DetorqueTakesTheVoltageAway)
     ASSERT_TRUE(cell.wait_manager_state(NOT_OPERATIONAL));
     EXPECT_TRUE(cell.wait_axis_state(0, STATE_INIT));
     EXPECT_EQ(client.control_word(0), 0x0D);
-    EXPECT_TRUE(cell.drivesim().wait_for_log("[drivesim] slave 1001 state switch on disabled", std::chrono::seconds(2),
-                                             2));
+    EXPECT_TRUE(
+        cell.drivesim().wait_for_log("[drivesim] slave 1001 state switch on disabled", std::chrono::seconds(2), 2));
     cell.stop_all();
 }
 

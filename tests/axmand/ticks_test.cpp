@@ -75,8 +75,8 @@ TEST(Axmand_Ticks, ManagerPausedPastItsWatchdogLeavesNoDriveEnabled)
     // The framework frees the silent manager's slot and its control word falls back to 0.
     EXPECT_TRUE(cell.rtframe().wait_for_log("watchdog (100 cycles) realtime expired!", std::chrono::seconds(3)));
     EXPECT_TRUE(cell.drivesim().wait_for_log("[drivesim] slave 1001 cw 0x0000", std::chrono::seconds(3), 2));
-    EXPECT_TRUE(cell.drivesim().wait_for_log("[drivesim] slave 1001 state switch on disabled", std::chrono::seconds(3),
-                                             2));
+    EXPECT_TRUE(
+        cell.drivesim().wait_for_log("[drivesim] slave 1001 state switch on disabled", std::chrono::seconds(3), 2));
     const std::string state = cell.drive_state(1001);
     EXPECT_NE(state.find(" vel 0 "), std::string::npos) << state;
     ASSERT_TRUE(kill(cell.axmand().pid(), SIGCONT) == 0);

@@ -18,7 +18,10 @@ Axes_Client::Axes_Client(uint32_t manager) : m_prefix(AXES_MANAGER_PREFIX + std:
 
 Axes_Client::~Axes_Client() = default;
 
-int Axes_Client::input_id(const std::string& label) { return m_framework.get_input_id_ex(label); }
+int Axes_Client::input_id(const std::string& label)
+{
+    return m_framework.get_input_id_ex(label);
+}
 
 void Axes_Client::send(int8_t code, int32_t send_timeout_ms)
 {
@@ -98,10 +101,22 @@ T Axes_Client::axis_input(int axis, const std::string& suffix)
     return m_framework.get_input_ex<T>(input_id(m_prefix + "_ax_" + std::to_string(axis) + "_" + suffix), false);
 }
 
-int8_t Axes_Client::axis_state(int axis) { return axis_input<signed char>(axis, "status"); }
-uint16_t Axes_Client::status_word(int axis) { return axis_input<unsigned short>(axis, "status_word"); }
-uint16_t Axes_Client::control_word(int axis) { return axis_input<unsigned short>(axis, "control_word"); }
-int32_t Axes_Client::position(int axis) { return axis_input<int>(axis, "actual_pos"); }
+int8_t Axes_Client::axis_state(int axis)
+{
+    return axis_input<signed char>(axis, "status");
+}
+uint16_t Axes_Client::status_word(int axis)
+{
+    return axis_input<unsigned short>(axis, "status_word");
+}
+uint16_t Axes_Client::control_word(int axis)
+{
+    return axis_input<unsigned short>(axis, "control_word");
+}
+int32_t Axes_Client::position(int axis)
+{
+    return axis_input<int>(axis, "actual_pos");
+}
 
 bool Axes_Client::refresh_until(const std::function<bool()>& done, std::chrono::milliseconds limit)
 {

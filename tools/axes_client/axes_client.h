@@ -33,11 +33,11 @@ public:
 
     // Sends a command (polling up to send_timeout_ms for the server to wait)
     // and waits for the answer: 1 or -1, 0 when none came in answer_timeout_ms.
-    int command(int8_t code, int32_t send_timeout_ms = 2000, double answer_timeout_ms = 10000);
+    [[nodiscard]] int command(int8_t code, int32_t send_timeout_ms = 2000, double answer_timeout_ms = 10000);
     // Sends without waiting for the answer.
     void send(int8_t code, int32_t send_timeout_ms = 2000);
     // Waits for the answer to a command sent with send: 1, -1 or 0 on time-out.
-    int answer(double timeout_ms = 10000);
+    [[nodiscard]] int answer(double timeout_ms = 10000);
 
     void set_op_mode(int axis, int8_t mode);
     void set_profile_position(int axis, int32_t target, uint32_t velocity, uint32_t acceleration, bool relative,
@@ -65,7 +65,7 @@ public:
     uint16_t control_word(int axis);
     int32_t position(int axis);
     // Refreshes until done() holds (true) or the time passes (false).
-    bool refresh_until(const std::function<bool()>& done, std::chrono::milliseconds limit);
+    [[nodiscard]] bool refresh_until(const std::function<bool()>& done, std::chrono::milliseconds limit);
 
     Framework_Shared_Memory_Manager& framework() { return m_framework; }
 
