@@ -183,9 +183,9 @@ int run()
                     requests.push_back(bench::now_ns() - start);
             }
             const double dt = client.framework().get_master_cycle_time_ns_ex() / 1e9;
-            profile_ns = model_profile_ns(dt, 0, static_cast<int32_t>(TARGET * 1000),
-                                          static_cast<uint32_t>(VELOCITY * 1000),
-                                          static_cast<uint32_t>(ACCELERATION * 1000));
+            profile_ns =
+                model_profile_ns(dt, 0, static_cast<int32_t>(TARGET * 1000), static_cast<uint32_t>(VELOCITY * 1000),
+                                 static_cast<uint32_t>(ACCELERATION * 1000));
         }
         for (Child_Process* child : {&axmand, &drivesim}) {
             const int code = child->stop();
@@ -197,15 +197,16 @@ int run()
     }
     const int rt = bench::stop_rtframe(*rtframe);
     quiet.reset();
-    print_ratio("quick_stop through Axes_Manager_Interface", bench::figures_of(through_iface),
-                bench::figures_of(bare), "bare client");
+    print_ratio("quick_stop through Axes_Manager_Interface", bench::figures_of(through_iface), bench::figures_of(bare),
+                "bare client");
     print_ratio("position request -> completion", bench::figures_of(requests),
                 bench::Figures{profile_ns, profile_ns, profile_ns}, "model profile");
     for (const std::string& line : results)
         std::printf("%s", line.c_str());
-    std::printf("(a move of %.0f units at %.0f units/s, %.0f units/s2; the model's profile time is the drive model "
-                "stepped at the master cycle from set-point to target reached)\n",
-                TARGET, VELOCITY, ACCELERATION);
+    std::printf(
+        "(a move of %.0f units at %.0f units/s, %.0f units/s2; the model's profile time is the drive model "
+        "stepped at the master cycle from set-point to target reached)\n",
+        TARGET, VELOCITY, ACCELERATION);
     if (bench::report_rtframe_exit(rt) != EXIT_SUCCESS)
         status = EXIT_FAILURE;
     return status;

@@ -19,21 +19,18 @@ namespace {
 Axis* make_axis(int8_t type, int manager, int axis, Framework_Shared_Memory_Manager* fw, Framework_Cmd_Client* client)
 {
     switch (type) {
-        case AXIS_SCHNEIDER: return new Schneider_Axis(manager, axis, fw, client);
-        case AXIS_INFRANOR: return new Infranor_Axis(manager, axis, fw, client);
-        case AXIS_YASKAWA: return new Yaskawa_Axis(manager, axis, fw, client);
-        case AXIS_FESTO: return new Festo_Axis(manager, axis, fw, client);
-        case AXIS_INGENIA: return new Ingenia_Axis(manager, axis, fw, client);
-        default: return new Axis(manager, axis, fw, client);
+    case AXIS_SCHNEIDER: return new Schneider_Axis(manager, axis, fw, client);
+    case AXIS_INFRANOR: return new Infranor_Axis(manager, axis, fw, client);
+    case AXIS_YASKAWA: return new Yaskawa_Axis(manager, axis, fw, client);
+    case AXIS_FESTO: return new Festo_Axis(manager, axis, fw, client);
+    case AXIS_INGENIA: return new Ingenia_Axis(manager, axis, fw, client);
+    default: return new Axis(manager, axis, fw, client);
     }
 }
 }  // namespace
 
 Axes_Manager_Interface::Axes_Manager_Interface(int id)
-    : m_id(id),
-      m_name(AXES_MANAGER_PREFIX + std::to_string(id)),
-      m_fw_cmd_client(m_name),
-      m_inputs_group(m_name + "_")
+    : m_id(id), m_name(AXES_MANAGER_PREFIX + std::to_string(id)), m_fw_cmd_client(m_name), m_inputs_group(m_name + "_")
 {
 }
 
@@ -114,8 +111,8 @@ Axis& Axes_Manager_Interface::axis_ex(int axis, const char* method)
 {
     const int n = axes_count_ex();
     if (axis < 0 || axis >= n)
-        throw std::out_of_range(head(method) + "axis " + std::to_string(axis) + " out of range (" +
-                                std::to_string(n) + " axes)");
+        throw std::out_of_range(head(method) + "axis " + std::to_string(axis) + " out of range (" + std::to_string(n) +
+                                " axes)");
     return *m_axes[static_cast<size_t>(axis)];
 }
 
@@ -231,10 +228,10 @@ bool Axes_Manager_Interface::is_any_safety_active()
 
 // ---- forwarders to one axis --------------------------------------------------------------
 
-#define AXESIF_FORWARD(result, name, call)                  \
-    result Axes_Manager_Interface::name(int axis)           \
-    {                                                       \
-        return axis_ex(axis, #name).call();                 \
+#define AXESIF_FORWARD(result, name, call)        \
+    result Axes_Manager_Interface::name(int axis) \
+    {                                             \
+        return axis_ex(axis, #name).call();       \
     }
 
 AXESIF_FORWARD(double, get_info_max_vel, get_info_max_vel)

@@ -180,54 +180,52 @@ bool Axes_Manager_Interface::is_last_command_completed()
     std::lock_guard<std::mutex> lock(m_command_mutex);
     const std::string tag = "[Axes_Manager_Interface][" + std::to_string(m_id) + "][is_last_command_completed] :: ";
     switch (m_command_machine_state) {
-        case STATE_WAIT_ANSWER: {
-            log_inf(tag + "STATE_WAIT_ANSWER");
-            if (!m_fw_cmd_client.wait_answer_ex(DEFAULT_WAIT_ANSWER_TIMEOUT_MS))
-                return false;
-            log_inf(tag + "STATE_WAIT_ANSWER, answer received");
-            if (m_fw_cmd_client.get_last_received_answer_ex() != ANSWER_DONE) {
-                log_inf(tag + "STATE_WAIT_ANSWER, negative answer, go to STATE_WAIT_IS_IN_ERROR");
-                m_command_machine_state = STATE_WAIT_IS_IN_ERROR;
-                return false;
-            }
-            log_inf(tag + "STATE_WAIT_ANSWER, positive answer");
-            if (ends_with_answer(m_last_cmd_id)) {
-                log_inf(tag + "STATE_WAIT_ANSWER, return true");
-                return true;
-            }
-            log_inf(tag + "STATE_WAIT_ANSWER, going to STATE_WAIT_LAST_COMMAND_COMPLETED");
-            m_command_machine_state = STATE_WAIT_LAST_COMMAND_COMPLETED;
+    case STATE_WAIT_ANSWER: {
+        log_inf(tag + "STATE_WAIT_ANSWER");
+        if (!m_fw_cmd_client.wait_answer_ex(DEFAULT_WAIT_ANSWER_TIMEOUT_MS))
+            return false;
+        log_inf(tag + "STATE_WAIT_ANSWER, answer received");
+        if (m_fw_cmd_client.get_last_received_answer_ex() != ANSWER_DONE) {
+            log_inf(tag + "STATE_WAIT_ANSWER, negative answer, go to STATE_WAIT_IS_IN_ERROR");
+            m_command_machine_state = STATE_WAIT_IS_IN_ERROR;
             return false;
         }
-        case STATE_WAIT_LAST_COMMAND_COMPLETED: {
-            const bool completed = m_is_last_command_completed->get_value_ex<bool>();
-            log_inf(tag + "STATE_WAIT_LAST_COMMAND_COMPLETED, m_is_last_command_completed = " +
-                    (completed ? "1" : "0"));
-            return completed;
+        log_inf(tag + "STATE_WAIT_ANSWER, positive answer");
+        if (ends_with_answer(m_last_cmd_id)) {
+            log_inf(tag + "STATE_WAIT_ANSWER, return true");
+            return true;
         }
-        case STATE_WAIT_IS_IN_ERROR: {
-            if (!m_is_in_error->get_value_ex<bool>())
-                return false;
-            log_inf(tag + "STATE_WAIT_IS_IN_ERROR, error reached");
-            // The axis the manager names, when it is one of ours; the line is informative only.
-            int axis = m_first_axis_in_error != nullptr ? m_first_axis_in_error->get_value_ex<int8_t>() : 0;
-            if (axis < 0 || axis >= axes_count_ex())
-                axis = 0;
-            if (axes_count_ex() > 0) {
-                try {
-                    log_inf(tag + "last error is " +
-                            std::to_string(m_axes[static_cast<size_t>(axis)]->get_error_code()));
-                } catch (const std::exception& e) {
-                    log_err(tag + "last error unknown :: " + e.what());
-                }
+        log_inf(tag + "STATE_WAIT_ANSWER, going to STATE_WAIT_LAST_COMMAND_COMPLETED");
+        m_command_machine_state = STATE_WAIT_LAST_COMMAND_COMPLETED;
+        return false;
+    }
+    case STATE_WAIT_LAST_COMMAND_COMPLETED: {
+        const bool completed = m_is_last_command_completed->get_value_ex<bool>();
+        log_inf(tag + "STATE_WAIT_LAST_COMMAND_COMPLETED, m_is_last_command_completed = " + (completed ? "1" : "0"));
+        return completed;
+    }
+    case STATE_WAIT_IS_IN_ERROR: {
+        if (!m_is_in_error->get_value_ex<bool>())
+            return false;
+        log_inf(tag + "STATE_WAIT_IS_IN_ERROR, error reached");
+        // The axis the manager names, when it is one of ours; the line is informative only.
+        int axis = m_first_axis_in_error != nullptr ? m_first_axis_in_error->get_value_ex<int8_t>() : 0;
+        if (axis < 0 || axis >= axes_count_ex())
+            axis = 0;
+        if (axes_count_ex() > 0) {
+            try {
+                log_inf(tag + "last error is " + std::to_string(m_axes[static_cast<size_t>(axis)]->get_error_code()));
+            } catch (const std::exception& e) {
+                log_err(tag + "last error unknown :: " + e.what());
             }
-            return true;
         }
-        case STATE_SEND_FAILED:
-            log_inf(tag + "STATE_SEND_FAILED, the command was not sent");
-            m_command_machine_state = STATE_SEND_FAILED_REPORTED;
-            return true;
-        default: return false;
+        return true;
+    }
+    case STATE_SEND_FAILED:
+        log_inf(tag + "STATE_SEND_FAILED, the command was not sent");
+        m_command_machine_state = STATE_SEND_FAILED_REPORTED;
+        return true;
+    default: return false;
     }
 }
 

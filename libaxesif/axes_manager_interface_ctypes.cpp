@@ -175,18 +175,24 @@ int mtx_initialization(pthread_mutex_t* mtx_ptr, bool pshared, bool prio_inherit
         have_attributes = true;
         do {
             if (pshared && (result = pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED)) != 0) {
-                std::printf("[axes_manager_interface_ctypes][set_pthread_mutex_attr_ex] pthread_mutexattr_setpshared "
-                            "error = %d\n", result);
+                std::printf(
+                    "[axes_manager_interface_ctypes][set_pthread_mutex_attr_ex] pthread_mutexattr_setpshared "
+                    "error = %d\n",
+                    result);
                 break;
             }
             if (prio_inherit && (result = pthread_mutexattr_setprotocol(&attributes, PTHREAD_PRIO_INHERIT)) != 0) {
-                std::printf("[axes_manager_interface_ctypes][set_pthread_mutex_attr_ex] pthread_mutexattr_setprotocol "
-                            "error = %d\n", result);
+                std::printf(
+                    "[axes_manager_interface_ctypes][set_pthread_mutex_attr_ex] pthread_mutexattr_setprotocol "
+                    "error = %d\n",
+                    result);
                 break;
             }
             if (error_check && (result = pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_ERRORCHECK)) != 0)
-                std::printf("[axes_manager_interface_ctypes][set_pthread_mutex_attr_ex] pthread_mutexattr_settype "
-                            "error = %d\n", result);
+                std::printf(
+                    "[axes_manager_interface_ctypes][set_pthread_mutex_attr_ex] pthread_mutexattr_settype "
+                    "error = %d\n",
+                    result);
         } while (false);
     }
     pthread_mutexattr_t* used = have_attributes ? &attributes : nullptr;
@@ -194,7 +200,8 @@ int mtx_initialization(pthread_mutex_t* mtx_ptr, bool pshared, bool prio_inherit
     if (status != 0) {
         result = pthread_mutex_destroy(mtx_ptr);
         if (result != 0) {
-            std::printf("[xelo_shm_manager_ctypes][set_pthread_mutex_attr_ex] pthread_mutex_destroy error = %d\n", result);
+            std::printf("[xelo_shm_manager_ctypes][set_pthread_mutex_attr_ex] pthread_mutex_destroy error = %d\n",
+                        result);
             status = result;
         } else {
             status = pthread_mutex_init(mtx_ptr, used);
@@ -335,9 +342,8 @@ void py_get_axis_error_code_as_hex_string_ex(Axes_Manager_Interface* am_iface, u
 void py_get_axis_error_string_ex(Axes_Manager_Interface* am_iface, uint32_t* error_occurred, int axis_id,
                                  char* error_string)
 {
-    guarded_void(am_iface, error_occurred, [&](Axes_Manager_Interface& i) {
-        copy_text_ex(error_string, i.get_axis_error_string_ex(axis_id));
-    });
+    guarded_void(am_iface, error_occurred,
+                 [&](Axes_Manager_Interface& i) { copy_text_ex(error_string, i.get_axis_error_string_ex(axis_id)); });
 }
 
 // ---- commands -----------------------------------------------------------------------------
@@ -414,14 +420,12 @@ void py_reset_ex(Axes_Manager_Interface* am_iface, uint32_t* error_occurred)
 
 void py_perform_quickstop_for_all_axes_ex(Axes_Manager_Interface* am_iface, uint32_t* error_occurred)
 {
-    guarded_command(am_iface, error_occurred,
-                    [](Axes_Manager_Interface& i) { i.perform_quickstop_for_all_axes_ex(); });
+    guarded_command(am_iface, error_occurred, [](Axes_Manager_Interface& i) { i.perform_quickstop_for_all_axes_ex(); });
 }
 
 void py_perform_detorque_for_all_axes_ex(Axes_Manager_Interface* am_iface, uint32_t* error_occurred)
 {
-    guarded_command(am_iface, error_occurred,
-                    [](Axes_Manager_Interface& i) { i.perform_detorque_for_all_axes_ex(); });
+    guarded_command(am_iface, error_occurred, [](Axes_Manager_Interface& i) { i.perform_detorque_for_all_axes_ex(); });
 }
 
 bool py_is_last_command_completed(Axes_Manager_Interface* am_iface, uint32_t* error_occurred)

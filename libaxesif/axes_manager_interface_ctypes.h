@@ -50,22 +50,16 @@ AXESIF_API void py_get_axis_error_code_as_hex_string_ex(Axes_Manager_Interface* 
 AXESIF_API void py_get_axis_error_string_ex(Axes_Manager_Interface* am_iface, uint32_t* error_occurred, int axis_id,
                                             char* error_string);
 
-AXESIF_API void py_move_axes_to_absolute_target_position_ex(Axes_Manager_Interface* am_iface,
-                                                            uint32_t* error_occurred,
+AXESIF_API void py_move_axes_to_absolute_target_position_ex(Axes_Manager_Interface* am_iface, uint32_t* error_occurred,
                                                             Axes_Manager_Target_Position* target_positions,
                                                             int axes_num);
-AXESIF_API void py_move_axis_to_absolute_target_position_ex(Axes_Manager_Interface* am_iface,
-                                                            uint32_t* error_occurred,
-                                                            Axes_Manager_Target_Position target_positions,
-                                                            int axis_id);
-AXESIF_API void py_move_axes_to_relative_target_position_ex(Axes_Manager_Interface* am_iface,
-                                                            uint32_t* error_occurred,
+AXESIF_API void py_move_axis_to_absolute_target_position_ex(Axes_Manager_Interface* am_iface, uint32_t* error_occurred,
+                                                            Axes_Manager_Target_Position target_positions, int axis_id);
+AXESIF_API void py_move_axes_to_relative_target_position_ex(Axes_Manager_Interface* am_iface, uint32_t* error_occurred,
                                                             Axes_Manager_Target_Position* target_positions,
                                                             int axes_num);
-AXESIF_API void py_move_axis_to_relative_target_position_ex(Axes_Manager_Interface* am_iface,
-                                                            uint32_t* error_occurred,
-                                                            Axes_Manager_Target_Position target_position,
-                                                            int axis_id);
+AXESIF_API void py_move_axis_to_relative_target_position_ex(Axes_Manager_Interface* am_iface, uint32_t* error_occurred,
+                                                            Axes_Manager_Target_Position target_position, int axis_id);
 AXESIF_API void py_move_axes_to_target_velocity_ex(Axes_Manager_Interface* am_iface, uint32_t* error_occurred,
                                                    Axes_Manager_Target_Velocity* target_velocities, int axes_num);
 AXESIF_API void py_move_axis_to_target_velocity_ex(Axes_Manager_Interface* am_iface, uint32_t* error_occurred,

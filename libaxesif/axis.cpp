@@ -7,10 +7,10 @@
 #include <stdexcept>
 
 #include "axes_manager_interface.h"
-#include "raw_units.h"
 #include "framework_input.h"
 #include "framework_output.h"
 #include "global_define.h"
+#include "raw_units.h"
 #include "xelo_framework_shm_manager.h"
 #include "xelo_log.h"
 
@@ -62,11 +62,9 @@ uint32_t user_to_raw_unsigned(double value, double raw_per_unit)
 
 Axis::Axis(int axes_manager_id, int axis_id, Framework_Shared_Memory_Manager* fw_ptr,
            Framework_Cmd_Client* fw_cmd_client_pntr)
-    : m_id(axis_id),
-      m_axes_manager_id(axes_manager_id),
+    : m_id(axis_id), m_axes_manager_id(axes_manager_id),
       m_name(AXES_MANAGER_PREFIX + std::to_string(axes_manager_id) + "_ax_" + std::to_string(axis_id)),
-      m_inputs_group(m_name + "_"),
-      m_outputs_group(m_name + "_iface_")
+      m_inputs_group(m_name + "_"), m_outputs_group(m_name + "_iface_")
 {
     log_inf("[Axes_Manager_Interface][Axis] :: calling setup for " + m_name);
     m_inputs_group.setup_ex(fw_ptr);
@@ -104,14 +102,12 @@ void Axis::refresh_ex()
 
 double Axis::get_actual_position_ex()
 {
-    return static_cast<double>(m_actual_pos->get_value_ex<int32_t>()) /
-           m_position_raw_per_unit->get_value_ex<double>();
+    return static_cast<double>(m_actual_pos->get_value_ex<int32_t>()) / m_position_raw_per_unit->get_value_ex<double>();
 }
 
 double Axis::get_actual_velocity_ex()
 {
-    return static_cast<double>(m_actual_vel->get_value_ex<int32_t>()) /
-           m_velocity_raw_per_unit->get_value_ex<double>();
+    return static_cast<double>(m_actual_vel->get_value_ex<int32_t>()) / m_velocity_raw_per_unit->get_value_ex<double>();
 }
 
 int Axis::get_axis_status()
@@ -131,8 +127,7 @@ std::string Axis::datum_label(const std::string& suffix) const
 
 void Axis::set_op_mode(const std::string& label)
 {
-    m_fw_cmd_client_pntr->set_cmd_data_ex<int8_t>(datum_label("_op_mode"),
-                                                  static_cast<int8_t>(op_mode_map.at(label)));
+    m_fw_cmd_client_pntr->set_cmd_data_ex<int8_t>(datum_label("_op_mode"), static_cast<int8_t>(op_mode_map.at(label)));
 }
 
 void Axis::set_profile_pos_parameters(const Axes_Manager_Target_Position& target, bool is_relative)
@@ -197,8 +192,10 @@ void Axis::set_axis_interpolated_mode()
 void Axis::set_axis_next_interp_position(double position)
 {
     if (m_iprec1 == nullptr)
-        throw std::runtime_error("[Axis][set_axis_next_interp_position] set_axis_next_interp_position not supported "
-                                 "for this axis type (" + m_name + ")");
+        throw std::runtime_error(
+            "[Axis][set_axis_next_interp_position] set_axis_next_interp_position not supported "
+            "for this axis type (" +
+            m_name + ")");
     const int32_t value = user_to_raw_signed(position, 1.0);
     std::printf("Posizione di riferimento passata alla slitta: %d\n", value);
     std::fflush(stdout);

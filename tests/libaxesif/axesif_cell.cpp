@@ -77,8 +77,8 @@ std::string Axesif_Cell::object_bytes(int slave, uint16_t index, uint8_t subinde
 {
     char hex[8];
     std::snprintf(hex, sizeof hex, "0x%04x", index);
-    const std::string head = "[drivesim] slave " + std::to_string(slave) + " object " + hex + ":" +
-                             std::to_string(subindex);
+    const std::string head =
+        "[drivesim] slave " + std::to_string(slave) + " object " + hex + ":" + std::to_string(subindex);
     Child_Process& drivesim = m_cell->drivesim();
     const int before = count_of(drivesim.log(), head);
     m_cell->drive("object " + std::to_string(slave) + " " + std::to_string(index) + " " + std::to_string(subindex));

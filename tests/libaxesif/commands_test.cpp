@@ -58,8 +58,8 @@ TEST_P(Per_Manager, SetsUpResetsHomesAndMoves)
 
     EXPECT_EQ(iface.get_axes_num_ex(), 1);
     EXPECT_EQ(iface.get_axis_type_as_string(0), "schneider");
-    EXPECT_TRUE(cell.refresh_until([&] { return iface.get_axis_actual_position_ex(0) == 250.0; },
-                                   std::chrono::seconds(2)))
+    EXPECT_TRUE(
+        cell.refresh_until([&] { return iface.get_axis_actual_position_ex(0) == 250.0; }, std::chrono::seconds(2)))
         << iface.get_axis_actual_position_ex(0);
     EXPECT_EQ(iface.get_axis_error_code_as_hex_string_ex(0), "0x0");
     EXPECT_FALSE(iface.is_last_command_acknowledged());
@@ -158,9 +158,9 @@ TEST(Axesif_Commands, UnsentCommandEndsAsFailed)
     EXPECT_EQ(cell.cell().axmand().stop(), 0) << cell.cell().axmand().log();
     cell.cell().drop_axmand();
     iface.set_command_timeout_ms(50);
-    for (const auto& send : std::vector<std::function<void()>>{
-             [&] { iface.move_axis_to_absolute_target_position_ex(0, position(2.0)); },
-             [&] { iface.reset_ex(); }}) {
+    for (const auto& send :
+         std::vector<std::function<void()>>{[&] { iface.move_axis_to_absolute_target_position_ex(0, position(2.0)); },
+                                            [&] { iface.reset_ex(); }}) {
         send();
         EXPECT_NE(iface.get_last_send_error().find("No server is waiting for command"), std::string::npos)
             << iface.get_last_send_error();
@@ -179,8 +179,8 @@ TEST(Axesif_Commands, UserUnitsAndBadRequests)
 {
     Axesif_Cell cell(one_drive("schneider", "schneider:position=-1"));
     Axes_Manager_Interface& iface = cell.iface();
-    EXPECT_TRUE(cell.refresh_until([&] { return iface.get_axis_actual_position_ex(0) == -0.001; },
-                                   std::chrono::seconds(2)))
+    EXPECT_TRUE(
+        cell.refresh_until([&] { return iface.get_axis_actual_position_ex(0) == -0.001; }, std::chrono::seconds(2)))
         << iface.get_axis_actual_position_ex(0);
     EXPECT_EQ(iface.get_axes_actual_position_ex(), std::vector<double>{-0.001});
 
@@ -201,8 +201,13 @@ TEST(Axesif_Commands, UserUnitsAndBadRequests)
         {"move_axis_to_absolute_target_position_ex",
          [&](int a) { iface.move_axis_to_absolute_target_position_ex(a, position(1.0)); }},
         {"move_axis_to_target_velocity_ex",
-         [&](int a) { iface.move_axis_to_target_velocity_ex(a, Axes_Manager_Target_Velocity{1.0, 1.0}); }},
-        {"do_axis_homing_ex", [&](int a) { iface.do_axis_homing_ex(a, Axes_Manager_Homing{35, 1.0, 1.0, 1.0}); }},
+         [&](int a) {
+             iface.move_axis_to_target_velocity_ex(a, Axes_Manager_Target_Velocity{1.0, 1.0});
+         }},
+        {"do_axis_homing_ex",
+         [&](int a) {
+             iface.do_axis_homing_ex(a, Axes_Manager_Homing{35, 1.0, 1.0, 1.0});
+         }},
     };
     for (const Request& request : requests) {
         for (int axis : {-1, 1, 200}) {

@@ -85,9 +85,10 @@ TEST(Drive_Classes, Festo)
         int (Axes_Manager_Interface::*get)(int);
         uint8_t subindex;
     };
-    for (const Resolution& r : {Resolution{"get_info_pos_resolution", &Axes_Manager_Interface::get_info_pos_resolution, 1},
-                                Resolution{"get_info_vel_resolution", &Axes_Manager_Interface::get_info_vel_resolution, 2},
-                                Resolution{"get_info_acc_resolution", &Axes_Manager_Interface::get_info_acc_resolution, 3}}) {
+    for (const Resolution& r :
+         {Resolution{"get_info_pos_resolution", &Axes_Manager_Interface::get_info_pos_resolution, 1},
+          Resolution{"get_info_vel_resolution", &Axes_Manager_Interface::get_info_vel_resolution, 2},
+          Resolution{"get_info_acc_resolution", &Axes_Manager_Interface::get_info_acc_resolution, 3}}) {
         const int expected = static_cast<int8_t>(cell.object_value(SLAVE, 0x2FF4, r.subindex));
         int got = 0;
         const std::string text = printed([&] { got = (iface.*r.get)(0); });
@@ -123,13 +124,15 @@ TEST(Drive_Classes, Festo)
         int positive, negative;
         int code;
     };
-    for (const Limits& l : {Limits{1, 0, Festo_Axis::POSITIVE_LIMIT_SWITCH}, Limits{0, 1, Festo_Axis::NEGATIVE_LIMIT_SWITCH},
-                            Limits{1, 1, 0}}) {
+    for (const Limits& l : {Limits{1, 0, Festo_Axis::POSITIVE_LIMIT_SWITCH},
+                            Limits{0, 1, Festo_Axis::NEGATIVE_LIMIT_SWITCH}, Limits{1, 1, 0}}) {
         cell.cell().drive("limits 1001 " + std::to_string(l.positive) + " " + std::to_string(l.negative));
-        EXPECT_TRUE(cell.refresh_until([&] {
-            return iface.is_axis_positive_limit_switch_detected(0) == (l.positive != 0) &&
-                   iface.is_axis_negative_limit_switch_detected(0) == (l.negative != 0);
-        }, std::chrono::seconds(5)));
+        EXPECT_TRUE(cell.refresh_until(
+            [&] {
+                return iface.is_axis_positive_limit_switch_detected(0) == (l.positive != 0) &&
+                       iface.is_axis_negative_limit_switch_detected(0) == (l.negative != 0);
+            },
+            std::chrono::seconds(5)));
         EXPECT_EQ(iface.get_axis_error_code_ex(0), l.code) << l.positive << l.negative;
         EXPECT_TRUE(iface.is_any_limit_switch_detected());
         EXPECT_TRUE(iface.get_is_in_warning_ex());
@@ -170,8 +173,9 @@ TEST(Drive_Classes, InfranorFaultAndReset)
     Axes_Manager_Interface& iface = cell.iface();
     EXPECT_EQ(iface.get_axis_error_string_ex(0), "No Error");
     cell.cell().drive("fault 1001 0x2310");
-    ASSERT_TRUE(cell.refresh_until([&] { return iface.get_is_in_error_ex() && iface.get_axis_status_ex(0) == STATE_FAULT; }))
-        << cell.cell().axmand().log();
+    ASSERT_TRUE(cell.refresh_until([&] {
+        return iface.get_is_in_error_ex() && iface.get_axis_status_ex(0) == STATE_FAULT;
+    })) << cell.cell().axmand().log();
     EXPECT_EQ(iface.get_axis_error_code_ex(0), 0x2310);
     EXPECT_EQ(iface.get_axis_error_code_as_hex_string_ex(0), "0x2310");
     EXPECT_EQ(iface.get_axis_error_string_ex(0), "Overcurrent");

@@ -115,7 +115,8 @@ TEST(Played_Inputs, FestoErrorCodeFromStatusBits)
     for (const Case& c : cases) {
         cell.play<unsigned char>("positive_limit_switch_detected", c.positive, [] { return true; });
         cell.play<unsigned char>("negative_limit_switch_detected", c.negative, [] { return true; });
-        cell.play<unsigned short>("status_word", c.status_word, [&] { return iface.get_axis_error_code_ex(0) == c.code; });
+        cell.play<unsigned short>("status_word", c.status_word,
+                                  [&] { return iface.get_axis_error_code_ex(0) == c.code; });
     }
     // Bit 11 without bit 7: a limit switch, but neither direction reports it.
     cell.play<unsigned char>("positive_limit_switch_detected", 1, [] { return true; });
@@ -140,7 +141,8 @@ TEST(Played_Inputs, YaskawaLimitAndSafety)
     };
     for (const Case& c : cases) {
         cell.play<unsigned short>("error_code", c.error_code, [] { return true; });
-        cell.play<unsigned short>("status_word", c.status_word, [&] { return iface.get_axis_error_code_ex(0) == c.code; });
+        cell.play<unsigned short>("status_word", c.status_word,
+                                  [&] { return iface.get_axis_error_code_ex(0) == c.code; });
     }
 }
 

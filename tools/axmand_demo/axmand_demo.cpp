@@ -28,13 +28,13 @@ FILE* out = stdout;
 std::string axis_state_name(int state)
 {
     switch (state) {
-        case STATE_FAULT: return "STATE_FAULT";
-        case STATE_INIT: return "STATE_INIT";
-        case STATE_OPERATION_MODE_IDLE: return "STATE_OPERATION_MODE_IDLE";
-        case STATE_QUICK_STOP_ACTIVE: return "STATE_QUICK_STOP_ACTIVE";
-        case STATE_WORKING: return "STATE_WORKING";
-        case STATE_IS_RUNNING: return "STATE_IS_RUNNING";
-        default: return std::to_string(state);
+    case STATE_FAULT: return "STATE_FAULT";
+    case STATE_INIT: return "STATE_INIT";
+    case STATE_OPERATION_MODE_IDLE: return "STATE_OPERATION_MODE_IDLE";
+    case STATE_QUICK_STOP_ACTIVE: return "STATE_QUICK_STOP_ACTIVE";
+    case STATE_WORKING: return "STATE_WORKING";
+    case STATE_IS_RUNNING: return "STATE_IS_RUNNING";
+    default: return std::to_string(state);
     }
 }
 
@@ -96,7 +96,10 @@ public:
     }
 
     // The published state follows the answer within a few ticks.
-    void settle() { refresh_until([&] { return m_iface.get_axes_manager_status_ex() == OPERATIONAL; }, std::chrono::seconds(1)); }
+    void settle()
+    {
+        refresh_until([&] { return m_iface.get_axes_manager_status_ex() == OPERATIONAL; }, std::chrono::seconds(1));
+    }
 
     void step(const std::string& name) { m_step = name; }
     Axes_Manager_Interface& iface() { return m_iface; }
