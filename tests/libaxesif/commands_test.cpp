@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <thread>
 
 #include "axesif_cell.h"
 #include "global_define.h"
@@ -141,6 +143,31 @@ TEST(Axesif_Commands, MoveBeforeResetIsRefused)
     EXPECT_TRUE(iface.is_last_command_acknowledged());
     EXPECT_TRUE(iface.is_last_command_completed());  // stays until the next command
     EXPECT_EQ(cell.drive_position(SLAVE), 0);
+    cell.cell().stop_all();
+}
+
+// Two threads polling one command: the answer is consumed once, so exactly
+// one of them is told that the command completed.
+TEST(Axesif_Commands, CompletionHasOneConsumer)
+{
+    Axesif_Cell cell(one_drive("schneider", "schneider"));
+    cell.power_up();
+    Axes_Manager_Interface& iface = cell.iface();
+    for (int round = 0; round < 20; ++round) {
+        iface.perform_quickstop_for_all_axes_ex();
+        ASSERT_EQ(iface.get_last_send_error(), "");
+        std::atomic<int> completions{0};
+        auto poll = [&] {
+            const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+            while (std::chrono::steady_clock::now() < end)
+                if (iface.is_last_command_completed())
+                    ++completions;
+        };
+        std::thread first(poll), second(poll);
+        first.join();
+        second.join();
+        EXPECT_EQ(completions.load(), 1) << "round " << round;
+    }
     cell.cell().stop_all();
 }
 
