@@ -60,9 +60,9 @@ TEST(Played_Inputs, IngeniaErrorTextsAndValues)
         {0x7389, not_found + "00007389"},
         {-1, not_found + "ffffffff"},
     };
-    for (const auto& [code, text] : cases) {
-        cell.play<int>("error_code", code, [&] { return iface.get_axis_error_code_ex(0) == code; });
-        EXPECT_EQ(iface.get_axis_error_string_ex(0), text) << code;
+    for (const auto& c : cases) {
+        cell.play<int>("error_code", c.first, [&] { return iface.get_axis_error_code_ex(0) == c.first; });
+        EXPECT_EQ(iface.get_axis_error_string_ex(0), c.second) << c.first;
     }
     cell.play<unsigned>("digital_output_read", 0x80000000u,
                         [&] { return iface.get_digital_output(0) == static_cast<int>(0x80000000u); });
@@ -87,9 +87,9 @@ TEST(Played_Inputs, InfranorErrorTexts)
         {0xABCD, not_found + "abcd"},
         {0x00FF, not_found + "00ff"},
     };
-    for (const auto& [code, text] : cases) {
-        cell.play<unsigned short>("error_code", code, [&] { return iface.get_axis_error_code_ex(0) == code; });
-        EXPECT_EQ(iface.get_axis_error_string_ex(0), text) << code;
+    for (const auto& c : cases) {
+        cell.play<unsigned short>("error_code", c.first, [&] { return iface.get_axis_error_code_ex(0) == c.first; });
+        EXPECT_EQ(iface.get_axis_error_string_ex(0), c.second) << c.first;
     }
 }
 
