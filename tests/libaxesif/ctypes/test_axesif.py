@@ -48,12 +48,13 @@ class Error_Ring(unittest.TestCase):
 
     def test_slots_wrap_after_twenty(self):
         lib = ax.library()
-        self.assertEqual(lib.py_init_mutex(), 0)
-        self.assertEqual(lib.py_init_mutex(), 0)  # once only
         self.assertEqual(lib.py_get_error_string_max_length(), 1000)
         unbound = ax.new_interface(self)
         slots = []
-        for _ in range(20):
+        for failure in range(20):
+            if failure == 10:  # the ring works before its mutex gets its attributes, and after
+                self.assertEqual(lib.py_init_mutex(), 0)
+                self.assertEqual(lib.py_init_mutex(), 0)  # once only
             _, slot = unbound.call("py_refresh_ex")
             slots.append(slot)
         self.assertEqual(slots, list(range(1, 21)))
