@@ -10,9 +10,7 @@ using XELO_String_Functions::num2str;
 
 Async_Base::Async_Base(Framework_Shared_Memory_Manager* framework, const std::string& label,
                        const std::string& axmngr_prefix, uint32_t cmd_channel_id)
-    : m_async_label(label),
-      m_axmgr_cmd_channel_id(static_cast<int32_t>(cmd_channel_id)),
-      m_framework(framework),
+    : m_async_label(label), m_axmgr_cmd_channel_id(static_cast<int32_t>(cmd_channel_id)), m_framework(framework),
       m_value_from_cmd_label(label.substr(axmngr_prefix.size() + 1))  // a shorter label: std::out_of_range
 {
 }
@@ -73,35 +71,35 @@ Value* Async_Input::get_async_input_base_value()
 {
     const int32_t channel = m_axmgr_cmd_channel_id;
     switch (m_value_type) {
-        case INT8_FSM:
-            m_value.i8 = m_framework->get_async_input_ex<signed char>(m_async_id);
-            m_framework->set_answ_data_ex<signed char>(channel, m_value_from_cmd_id, m_value.i8);
-            break;
-        case UINT8_FSM:
-            m_value.ui8 = m_framework->get_async_input_ex<unsigned char>(m_async_id);
-            m_framework->set_answ_data_ex<unsigned char>(channel, m_value_from_cmd_id, m_value.ui8);
-            break;
-        case INT16_FSM:
-            m_value.i16 = m_framework->get_async_input_ex<short>(m_async_id);
-            m_framework->set_answ_data_ex<short>(channel, m_value_from_cmd_id, m_value.i16);
-            break;
-        case UINT16_FSM:
-            m_value.ui16 = m_framework->get_async_input_ex<unsigned short>(m_async_id);
-            m_framework->set_answ_data_ex<unsigned short>(channel, m_value_from_cmd_id, m_value.ui16);
-            break;
-        case INT32_FSM:
-            m_value.i32 = m_framework->get_async_input_ex<int>(m_async_id);
-            m_framework->set_answ_data_ex<int>(channel, m_value_from_cmd_id, m_value.i32);
-            break;
-        case UINT32_FSM:
-            m_value.ui32 = m_framework->get_async_input_ex<unsigned int>(m_async_id);
-            m_framework->set_answ_data_ex<unsigned int>(channel, m_value_from_cmd_id, m_value.ui32);
-            break;
-        case FLOAT_FSM:
-            m_value.flt32 = m_framework->get_async_input_ex<float>(m_async_id);
-            m_framework->set_answ_data_ex<float>(channel, m_value_from_cmd_id, m_value.flt32);
-            break;
-        default: log_err("[async input manager] Error type on param :: " + m_async_label + " m_value "); break;
+    case INT8_FSM:
+        m_value.i8 = m_framework->get_async_input_ex<signed char>(m_async_id);
+        m_framework->set_answ_data_ex<signed char>(channel, m_value_from_cmd_id, m_value.i8);
+        break;
+    case UINT8_FSM:
+        m_value.ui8 = m_framework->get_async_input_ex<unsigned char>(m_async_id);
+        m_framework->set_answ_data_ex<unsigned char>(channel, m_value_from_cmd_id, m_value.ui8);
+        break;
+    case INT16_FSM:
+        m_value.i16 = m_framework->get_async_input_ex<short>(m_async_id);
+        m_framework->set_answ_data_ex<short>(channel, m_value_from_cmd_id, m_value.i16);
+        break;
+    case UINT16_FSM:
+        m_value.ui16 = m_framework->get_async_input_ex<unsigned short>(m_async_id);
+        m_framework->set_answ_data_ex<unsigned short>(channel, m_value_from_cmd_id, m_value.ui16);
+        break;
+    case INT32_FSM:
+        m_value.i32 = m_framework->get_async_input_ex<int>(m_async_id);
+        m_framework->set_answ_data_ex<int>(channel, m_value_from_cmd_id, m_value.i32);
+        break;
+    case UINT32_FSM:
+        m_value.ui32 = m_framework->get_async_input_ex<unsigned int>(m_async_id);
+        m_framework->set_answ_data_ex<unsigned int>(channel, m_value_from_cmd_id, m_value.ui32);
+        break;
+    case FLOAT_FSM:
+        m_value.flt32 = m_framework->get_async_input_ex<float>(m_async_id);
+        m_framework->set_answ_data_ex<float>(channel, m_value_from_cmd_id, m_value.flt32);
+        break;
+    default: log_err("[async input manager] Error type on param :: " + m_async_label + " m_value "); break;
     }
     return &m_value;
 }
@@ -153,45 +151,45 @@ void Async_Output::set_async_output_base()
     m_is_previous_value_updated = false;
     const int32_t channel = m_axmgr_cmd_channel_id;
     switch (m_value_type) {
-        case INT8_FSM:
-            m_value.i8 = m_framework->get_cmd_data_ex<signed char>(channel, m_value_from_cmd_id);
-            m_framework->set_async_output_ex<signed char>(m_async_id, m_value.i8);
-            log_inf(param + " m_value INT8_FSM:: " + num2str(static_cast<int>(m_value.i8)));
-            break;
-        case UINT8_FSM:
-            m_value.ui8 = m_framework->get_cmd_data_ex<unsigned char>(channel, m_value_from_cmd_id);
-            m_framework->set_async_output_ex<unsigned char>(m_async_id, m_value.ui8);
-            log_inf(param + " m_value UINT8_FSM :: " + num2str(static_cast<unsigned>(m_value.ui8)));
-            break;
-        case INT16_FSM:
-            m_value.i16 = m_framework->get_cmd_data_ex<short>(channel, m_value_from_cmd_id);
-            m_framework->set_async_output_ex<short>(m_async_id, m_value.i16);
-            log_inf(param + " m_value INT16_FSM:: " + num2str(static_cast<int>(m_value.i16)));
-            break;
-        case UINT16_FSM:
-            m_value.ui16 = m_framework->get_cmd_data_ex<unsigned short>(channel, m_value_from_cmd_id);
-            m_framework->set_async_output_ex<unsigned short>(m_async_id, m_value.ui16);
-            log_inf(param + " m_value UINT16_FSM:: " + num2str(static_cast<unsigned>(m_value.ui16)));
-            break;
-        case INT32_FSM:
-            m_value.i32 = m_framework->get_cmd_data_ex<int>(channel, m_value_from_cmd_id);
-            m_framework->set_async_output_ex<int>(m_async_id, m_value.i32);
-            log_inf(param + " m_value INT32_FSM:: " + num2str(m_value.i32));
-            break;
-        case UINT32_FSM:
-            m_value.ui32 = m_framework->get_cmd_data_ex<unsigned int>(channel, m_value_from_cmd_id);
-            m_framework->set_async_output_ex<unsigned int>(m_async_id, m_value.ui32);
-            log_inf(param + " m_value UINT32_FSM:: " + num2str(m_value.ui32));
-            break;
-        case FLOAT_FSM:
-            m_value.flt32 = m_framework->get_cmd_data_ex<float>(channel, m_value_from_cmd_id);
-            m_framework->set_async_output_ex<float>(m_async_id, m_value.flt32);
-            log_inf(param + " m_value FLOAT_FSM:: " + num2str(m_value.flt32));
-            break;
-        default:
-            // Nothing can be written; the update completes so that its owner is not held forever.
-            log_err("[async output manager] Error type on param :: " + m_async_label + " m_value ");
-            m_async_being_updated = false;
-            break;
+    case INT8_FSM:
+        m_value.i8 = m_framework->get_cmd_data_ex<signed char>(channel, m_value_from_cmd_id);
+        m_framework->set_async_output_ex<signed char>(m_async_id, m_value.i8);
+        log_inf(param + " m_value INT8_FSM:: " + num2str(static_cast<int>(m_value.i8)));
+        break;
+    case UINT8_FSM:
+        m_value.ui8 = m_framework->get_cmd_data_ex<unsigned char>(channel, m_value_from_cmd_id);
+        m_framework->set_async_output_ex<unsigned char>(m_async_id, m_value.ui8);
+        log_inf(param + " m_value UINT8_FSM :: " + num2str(static_cast<unsigned>(m_value.ui8)));
+        break;
+    case INT16_FSM:
+        m_value.i16 = m_framework->get_cmd_data_ex<short>(channel, m_value_from_cmd_id);
+        m_framework->set_async_output_ex<short>(m_async_id, m_value.i16);
+        log_inf(param + " m_value INT16_FSM:: " + num2str(static_cast<int>(m_value.i16)));
+        break;
+    case UINT16_FSM:
+        m_value.ui16 = m_framework->get_cmd_data_ex<unsigned short>(channel, m_value_from_cmd_id);
+        m_framework->set_async_output_ex<unsigned short>(m_async_id, m_value.ui16);
+        log_inf(param + " m_value UINT16_FSM:: " + num2str(static_cast<unsigned>(m_value.ui16)));
+        break;
+    case INT32_FSM:
+        m_value.i32 = m_framework->get_cmd_data_ex<int>(channel, m_value_from_cmd_id);
+        m_framework->set_async_output_ex<int>(m_async_id, m_value.i32);
+        log_inf(param + " m_value INT32_FSM:: " + num2str(m_value.i32));
+        break;
+    case UINT32_FSM:
+        m_value.ui32 = m_framework->get_cmd_data_ex<unsigned int>(channel, m_value_from_cmd_id);
+        m_framework->set_async_output_ex<unsigned int>(m_async_id, m_value.ui32);
+        log_inf(param + " m_value UINT32_FSM:: " + num2str(m_value.ui32));
+        break;
+    case FLOAT_FSM:
+        m_value.flt32 = m_framework->get_cmd_data_ex<float>(channel, m_value_from_cmd_id);
+        m_framework->set_async_output_ex<float>(m_async_id, m_value.flt32);
+        log_inf(param + " m_value FLOAT_FSM:: " + num2str(m_value.flt32));
+        break;
+    default:
+        // Nothing can be written; the update completes so that its owner is not held forever.
+        log_err("[async output manager] Error type on param :: " + m_async_label + " m_value ");
+        m_async_being_updated = false;
+        break;
     }
 }

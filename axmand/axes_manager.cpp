@@ -24,8 +24,7 @@ std::string error_text(int code)
 }  // namespace
 
 Axes_Manager::Axes_Manager(uint32_t manager_number, int32_t cycle_time_us)
-    : m_axes_manager_num_id(manager_number),
-      m_cycle_time_us(cycle_time_us),
+    : m_axes_manager_num_id(manager_number), m_cycle_time_us(cycle_time_us),
       m_prefix(AXES_MANAGER_PREFIX + num2str(manager_number))
 {
     log_inf("[axes manager] init object ");

@@ -59,13 +59,10 @@ const StatesNamesMap Axis_Descriptor::__states_names_map = {
 Axis_Descriptor::Axis_Descriptor(Framework_Shared_Memory_Manager* _framework, uint32_t _axis_number,
                                  const std::string& _axmngr_prefix, uint32_t _axmngr_cmd_channel_id,
                                  const Cmd_Protocol_S* __command_protocol, int32_t _cycle_time_us)
-    : m_axis_number(_axis_number),
-      m_axes_manager_cmd_channel_id(_axmngr_cmd_channel_id),
+    : m_axis_number(_axis_number), m_axes_manager_cmd_channel_id(_axmngr_cmd_channel_id),
       m_axes_manager_prefix_str(_axmngr_prefix),
       m_axes_manager_prefix_str_and_axis_prefix_str(_axmngr_prefix + "_ax_" + axis_text(_axis_number)),
-      m_cmds_protocol(__command_protocol),
-      m_framework(_framework),
-      m_axis_cycle_time_us(_cycle_time_us)
+      m_cmds_protocol(__command_protocol), m_framework(_framework), m_axis_cycle_time_us(_cycle_time_us)
 {
 }
 
@@ -116,8 +113,9 @@ void Axis_Descriptor::init_ex()
         return;
     }
 
-    m_incoming_cmd_opmode_code_request_id = static_cast<int8_t>(m_framework->get_cmd_data_id_to_recv_ex(
-        static_cast<int>(m_axes_manager_cmd_channel_id), "ax_" + axis_text(m_axis_number) + "_op_mode"));
+    m_incoming_cmd_opmode_code_request_id =
+        static_cast<int8_t>(m_framework->get_cmd_data_id_to_recv_ex(static_cast<int>(m_axes_manager_cmd_channel_id),
+                                                                    "ax_" + axis_text(m_axis_number) + "_op_mode"));
     log_inf("[axis descriptor] loading standard op modes, axis type = " + axis_types_map.at(m_axis_type));
 
     const int channel = static_cast<int>(m_axes_manager_cmd_channel_id);

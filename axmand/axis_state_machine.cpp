@@ -133,238 +133,236 @@ void Axis_Descriptor::run_state_handler()
     const std::string axis = num2str(m_axis_number);
 
     switch (m_main_machine_state) {
-        case STATE_FAULT:
-            m_state_machine_wait_counter = 0;
-            if (reset) {
-                m_cmd_request = -1;
-                log_inf("[axis descriptor]  - reset from fault required ...");
-                reinit_op_mode();
-                m_main_machine_state = RESET_FAULT;
-            }
-            break;
-        case RESET_FAULT:
-            if (is_virtual()) {
-                m_main_machine_state = STATE_IS_RUNNING;
-                break;
-            }
-            log_inf("[axes descriptor] ax :: " + axis + " reset fault start");
-            m_control_word.dby = CW_FAULT_RESET;
-            m_state_machine_wait_counter = 0;
-            m_main_machine_state = STATE_SWITCH_ON_DISABLED;
-            break;
-        case STATE_INIT:
-            if (reset) {
-                reinit_op_mode();
-                m_cmd_request = -1;
-                log_inf("[axis descriptor] ax :: " + axis + " - enable drive requested ");
-                m_main_machine_state = RESET_FAULT;
-            }
-            break;
-        case STATE_WAIT_READ_INFO: {
-            bool done = true;
-            for (const Async_Input& input : m_async_info_vec)
-                done = done && input.is_update_completed();
-            if (done) {
-                m_main_machine_state = m_main_machine_state_pre_ext_request;
-                log_inf("\t\t STATE_WAIT_READ_INFO completed, return to machine state " +
-                        num2str(m_main_machine_state));
-            }
+    case STATE_FAULT:
+        m_state_machine_wait_counter = 0;
+        if (reset) {
+            m_cmd_request = -1;
+            log_inf("[axis descriptor]  - reset from fault required ...");
+            reinit_op_mode();
+            m_main_machine_state = RESET_FAULT;
+        }
+        break;
+    case RESET_FAULT:
+        if (is_virtual()) {
+            m_main_machine_state = STATE_IS_RUNNING;
             break;
         }
-        case STATE_SEND_CFG_DATA: {
-            bool done = true;
-            for (const Async_Output& output : m_async_cfg_data_vec)
-                done = done && output.is_update_completed();
-            if (done) {
-                m_main_machine_state = m_main_machine_state_pre_ext_request;
-                log_inf("\t\t STATE_SEND_CFG_DATA completed, return to machine state " + num2str(m_main_machine_state));
-            }
-            break;
+        log_inf("[axes descriptor] ax :: " + axis + " reset fault start");
+        m_control_word.dby = CW_FAULT_RESET;
+        m_state_machine_wait_counter = 0;
+        m_main_machine_state = STATE_SWITCH_ON_DISABLED;
+        break;
+    case STATE_INIT:
+        if (reset) {
+            reinit_op_mode();
+            m_cmd_request = -1;
+            log_inf("[axis descriptor] ax :: " + axis + " - enable drive requested ");
+            m_main_machine_state = RESET_FAULT;
         }
-        case STATE_SWITCH_ON_DISABLED:
-            ++m_state_machine_wait_counter;
-            if (sw & SW_SWITCH_ON_DISABLED) {
-                log_inf("\t[axis descriptor] ax :: " + axis + " switch on disable reached");
-                m_control_word.dby = 0x06;
-                m_state_machine_wait_counter = 0;
-                m_main_machine_state = STATE_READY_TO_SWITCH_ON;
-            } else if (sw & SW_READY_TO_SWITCH_ON) {
-                m_state_machine_wait_counter = 0;
-                m_main_machine_state = STATE_READY_TO_SWITCH_ON;
-            }
-            break;
-        case STATE_READY_TO_SWITCH_ON:
+        break;
+    case STATE_WAIT_READ_INFO: {
+        bool done = true;
+        for (const Async_Input& input : m_async_info_vec)
+            done = done && input.is_update_completed();
+        if (done) {
+            m_main_machine_state = m_main_machine_state_pre_ext_request;
+            log_inf("\t\t STATE_WAIT_READ_INFO completed, return to machine state " + num2str(m_main_machine_state));
+        }
+        break;
+    }
+    case STATE_SEND_CFG_DATA: {
+        bool done = true;
+        for (const Async_Output& output : m_async_cfg_data_vec)
+            done = done && output.is_update_completed();
+        if (done) {
+            m_main_machine_state = m_main_machine_state_pre_ext_request;
+            log_inf("\t\t STATE_SEND_CFG_DATA completed, return to machine state " + num2str(m_main_machine_state));
+        }
+        break;
+    }
+    case STATE_SWITCH_ON_DISABLED:
+        ++m_state_machine_wait_counter;
+        if (sw & SW_SWITCH_ON_DISABLED) {
+            log_inf("\t[axis descriptor] ax :: " + axis + " switch on disable reached");
             m_control_word.dby = 0x06;
-            ++m_state_machine_wait_counter;
-            if (sw & SW_READY_TO_SWITCH_ON) {
-                log_inf("\t[axis descriptor] ax :: " + axis + " ready to switch on reached");
-                m_control_word.dby = 0x07;
-                m_state_machine_wait_counter = 0;
-                m_main_machine_state = STATE_SWITCH_ON;
-            }
-            break;
-        case STATE_SWITCH_ON:
-            m_control_word.dby = 0x07;
-            ++m_state_machine_wait_counter;
-            if (sw & SW_SWITCH_ON) {
-                log_inf("\t[axis descriptor] ax :: " + axis + " switch on");
-                m_control_word.dby = 0x0F;
-                m_state_machine_wait_counter = 0;
-                m_main_machine_state = STATE_WAIT_OPERATION_ENABLED;
-                reinit_op_mode();
-            }
-            break;
-        case STATE_WAIT_OPERATION_ENABLED:
-            ++m_state_machine_wait_counter;
-            if (sw & SW_OPERATION_ENABLED) {
-                m_main_machine_state = STATE_OPERATION_MODE_IDLE;
-                log_inf(coloured(axmand_colour::BOLD_GREEN, "[axis descriptor] drive enabled "));
-                m_state_machine_wait_counter = 0;
-            }
-            break;
-        case STATE_WAIT_HALT_REACHED:
-            if (m_op_mode_active == nullptr || !m_op_mode_active->is_axis_moving(m_status_word, m_axis_type))
-                back_to_idle_state_from_halt();
-            break;
-        case SETTING_OP_MODE:
-            log_inf("\t\t[axis descriptor] state setting_op_mode");
-            if (m_framework->is_async_output_set_ex(m_async_out_operation_mode_id, nullptr) != 0) {
-                m_framework->refresh_async_input_ex(m_async_in_operation_mode_id);
-                m_main_machine_state = CHANGING_OP_MODE;
-            }
-            break;
-        case CHANGING_OP_MODE: {
-            const int desired = m_op_mode_desired != nullptr ? m_op_mode_desired->get_code() : 0;
-            log_inf("[axis descriptor] changing op mode :: m_async_in_operation_mode  --> m_op_mode_desired :: " +
-                    num2str(desired));
-            if (m_framework->is_async_input_refresh_ex(m_async_in_operation_mode_id, nullptr) == 0)
-                break;
-            const int mode = m_framework->get_async_input_ex<signed char>(m_async_in_operation_mode_id);
-            if (m_op_mode_desired != nullptr && mode == desired) {
-                log_inf("[axis descriptor] desired op mode reached :: " + op_mode_to_string_map.at(desired));
-                m_op_mode_active = m_op_mode_desired;
-                m_changing_op_mode_wait_counter = 0;
-                m_main_machine_state = START_REFRESH_ASYNC_BASED_OP_MODE;
-            } else if (static_cast<int64_t>(m_axis_cycle_time_us) * m_changing_op_mode_wait_counter <= 400000) {
-                ++m_changing_op_mode_wait_counter;
-                log_inf("[axis descriptor] m_changing_op_mode_wait_counter is " +
-                        num2str(m_changing_op_mode_wait_counter) + " try again SETTING_OP_MODE");
-                m_main_machine_state = SETTING_OP_MODE;
-            } else {
-                log_inf("[axis descriptor] desired op mode not reached after " +
-                        num2str(m_changing_op_mode_wait_counter) + " cycles");
-                m_changing_op_mode_wait_counter = 0;
-                // Disabled like any other fault: never left enabled while reported faulted.
-                go_to_fault_request();
-            }
-            break;
-        }
-        case START_REFRESH_ASYNC_BASED_OP_MODE:
-            m_op_mode_active->set_all_async_output();
-            m_op_mode_active->refresh_all_async_input();
-            log_inf("[axis descriptor] start async output refresh " + num2str(m_op_mode_active->get_code()));
-            m_main_machine_state = REFRESHING_ASYNC_BASED_OP_MODE;
-            break;
-        case REFRESHING_ASYNC_BASED_OP_MODE:
-            if (m_op_mode_active->is_all_async_vecs_updated()) {
-                log_inf("[axis descriptor] is_all_async_vecs_updated " + num2str(m_op_mode_active->get_code()));
-                go_to_working_state();
-            }
-            break;
-        case STATE_QUICK_STOP_ACTIVE:
-            if ((start || reset) && (m_axis_type == AXIS_YASKAWA || m_op_mode_active == nullptr ||
-                                     m_op_mode_active->is_all_async_vecs_updated())) {
-                if (m_axis_type == AXIS_YASKAWA)
-                    m_control_word.dby = static_cast<uint16_t>(m_control_word.dby & ~CW_HALT);
-                if (start)
-                    m_cmd_request = -1;
-                m_control_word.dby = static_cast<uint16_t>(m_control_word.dby | CW_FAULT_RESET);
-                log_inf("[axis descriptor]  - ... fault RESET required ... state[STATE_QUICK_STOP_ACTIVE]");
-                m_main_machine_state = STATE_WAIT_FAULT_RESET;
-            }
-            break;
-        case STATE_WAIT_FAULT_RESET:
-            m_framework->refresh_async_input_ex(m_async_in_last_error_id);
-            log_inf("[axis descriptor]  - ... fault RESET required ... state[STATE_WAIT_FAULT_RESET]");
             m_state_machine_wait_counter = 0;
-            m_main_machine_state = STATE_RESTORE_FROM_QSA;
-            break;
-        case STATE_RESTORE_FROM_QSA: {
-            ++m_state_machine_wait_counter;
-            if (m_framework->is_async_input_refresh_ex(m_async_in_last_error_id, nullptr) == 0)
-                break;
-            const int32_t err = m_framework->get_async_input_ex<int>(m_async_in_last_error_id);
-            if (m_axis_type == AXIS_INGENIA && (sw & SW_FAULT) == 0) {
-                log_inf("[axis descriptor]  - ... fault RESET completed (" + num2str(err) +
-                        ")... INGENIA axis: state[STATE_RESTORE_FROM_QSA --> STATE_GOING_TO_SW_ON_DIS_FROM_QSA]");
-                m_main_machine_state = STATE_GOING_TO_SW_ON_DIS_FROM_QSA;
-            } else if (m_axis_type != AXIS_INGENIA && err == 0) {
-                log_inf("[axis descriptor]  - ... fault RESET completed (" + num2str(err) +
-                        ")... state[STATE_RESTORE_FROM_QSA --> STATE_GOING_TO_OP_ENABLE_FROM_QSA]");
-                m_main_machine_state = STATE_GOING_TO_OP_ENABLE_FROM_QSA;
-            } else {
-                log_inf("[axis descriptor]  - ... fault RESET NOT completed (" + num2str(err) +
-                        ")... state[STATE_RESTORE_FROM_QSA --> STATE_RESTORE_FROM_QSA]");
-                m_framework->refresh_async_input_ex(m_async_in_last_error_id);
-            }
-            break;
+            m_main_machine_state = STATE_READY_TO_SWITCH_ON;
+        } else if (sw & SW_READY_TO_SWITCH_ON) {
+            m_state_machine_wait_counter = 0;
+            m_main_machine_state = STATE_READY_TO_SWITCH_ON;
         }
-        case STATE_GOING_TO_OP_ENABLE_FROM_QSA:
+        break;
+    case STATE_READY_TO_SWITCH_ON:
+        m_control_word.dby = 0x06;
+        ++m_state_machine_wait_counter;
+        if (sw & SW_READY_TO_SWITCH_ON) {
+            log_inf("\t[axis descriptor] ax :: " + axis + " ready to switch on reached");
+            m_control_word.dby = 0x07;
+            m_state_machine_wait_counter = 0;
+            m_main_machine_state = STATE_SWITCH_ON;
+        }
+        break;
+    case STATE_SWITCH_ON:
+        m_control_word.dby = 0x07;
+        ++m_state_machine_wait_counter;
+        if (sw & SW_SWITCH_ON) {
+            log_inf("\t[axis descriptor] ax :: " + axis + " switch on");
             m_control_word.dby = 0x0F;
-            if (sw & SW_QUICK_STOP) {
-                if (reset) {
-                    log_inf(
-                        "[axis descriptor]  - ... QUICK STOP restored ... reinit_op_mode and go to "
-                        "STATE_WAIT_OPERATION_ENABLED]");
-                    // The reset ends here: kept pending it would re-enable a later fault unasked.
-                    m_cmd_request = -1;
-                    reinit_op_mode();
-                    m_main_machine_state = STATE_WAIT_OPERATION_ENABLED;
-                } else {
-                    set_new_op_mode(true);
-                    m_cmd_request = m_cmds_protocol->start_procedure;
-                    log_inf(
-                        "[axis descriptor]  - ... QUICK STOP restored ... state[STATE_GOING_TO_OP_ENABLE_FROM_QSA "
-                        "--> SETTING_OP_MODE]");
-                }
-            }
+            m_state_machine_wait_counter = 0;
+            m_main_machine_state = STATE_WAIT_OPERATION_ENABLED;
+            reinit_op_mode();
+        }
+        break;
+    case STATE_WAIT_OPERATION_ENABLED:
+        ++m_state_machine_wait_counter;
+        if (sw & SW_OPERATION_ENABLED) {
+            m_main_machine_state = STATE_OPERATION_MODE_IDLE;
+            log_inf(coloured(axmand_colour::BOLD_GREEN, "[axis descriptor] drive enabled "));
+            m_state_machine_wait_counter = 0;
+        }
+        break;
+    case STATE_WAIT_HALT_REACHED:
+        if (m_op_mode_active == nullptr || !m_op_mode_active->is_axis_moving(m_status_word, m_axis_type))
+            back_to_idle_state_from_halt();
+        break;
+    case SETTING_OP_MODE:
+        log_inf("\t\t[axis descriptor] state setting_op_mode");
+        if (m_framework->is_async_output_set_ex(m_async_out_operation_mode_id, nullptr) != 0) {
+            m_framework->refresh_async_input_ex(m_async_in_operation_mode_id);
+            m_main_machine_state = CHANGING_OP_MODE;
+        }
+        break;
+    case CHANGING_OP_MODE: {
+        const int desired = m_op_mode_desired != nullptr ? m_op_mode_desired->get_code() : 0;
+        log_inf("[axis descriptor] changing op mode :: m_async_in_operation_mode  --> m_op_mode_desired :: " +
+                num2str(desired));
+        if (m_framework->is_async_input_refresh_ex(m_async_in_operation_mode_id, nullptr) == 0)
             break;
-        case STATE_WORKING:
-            if (start) {
+        const int mode = m_framework->get_async_input_ex<signed char>(m_async_in_operation_mode_id);
+        if (m_op_mode_desired != nullptr && mode == desired) {
+            log_inf("[axis descriptor] desired op mode reached :: " + op_mode_to_string_map.at(desired));
+            m_op_mode_active = m_op_mode_desired;
+            m_changing_op_mode_wait_counter = 0;
+            m_main_machine_state = START_REFRESH_ASYNC_BASED_OP_MODE;
+        } else if (static_cast<int64_t>(m_axis_cycle_time_us) * m_changing_op_mode_wait_counter <= 400000) {
+            ++m_changing_op_mode_wait_counter;
+            log_inf("[axis descriptor] m_changing_op_mode_wait_counter is " + num2str(m_changing_op_mode_wait_counter) +
+                    " try again SETTING_OP_MODE");
+            m_main_machine_state = SETTING_OP_MODE;
+        } else {
+            log_inf("[axis descriptor] desired op mode not reached after " + num2str(m_changing_op_mode_wait_counter) +
+                    " cycles");
+            m_changing_op_mode_wait_counter = 0;
+            // Disabled like any other fault: never left enabled while reported faulted.
+            go_to_fault_request();
+        }
+        break;
+    }
+    case START_REFRESH_ASYNC_BASED_OP_MODE:
+        m_op_mode_active->set_all_async_output();
+        m_op_mode_active->refresh_all_async_input();
+        log_inf("[axis descriptor] start async output refresh " + num2str(m_op_mode_active->get_code()));
+        m_main_machine_state = REFRESHING_ASYNC_BASED_OP_MODE;
+        break;
+    case REFRESHING_ASYNC_BASED_OP_MODE:
+        if (m_op_mode_active->is_all_async_vecs_updated()) {
+            log_inf("[axis descriptor] is_all_async_vecs_updated " + num2str(m_op_mode_active->get_code()));
+            go_to_working_state();
+        }
+        break;
+    case STATE_QUICK_STOP_ACTIVE:
+        if ((start || reset) && (m_axis_type == AXIS_YASKAWA || m_op_mode_active == nullptr ||
+                                 m_op_mode_active->is_all_async_vecs_updated())) {
+            if (m_axis_type == AXIS_YASKAWA)
+                m_control_word.dby = static_cast<uint16_t>(m_control_word.dby & ~CW_HALT);
+            if (start)
                 m_cmd_request = -1;
-                log_inf("[axis descriptor] - start procedure required --> process activated ;)");
-                start_procedure();
-                m_main_machine_state = STATE_PRE_RUNNING;
-            }
+            m_control_word.dby = static_cast<uint16_t>(m_control_word.dby | CW_FAULT_RESET);
+            log_inf("[axis descriptor]  - ... fault RESET required ... state[STATE_QUICK_STOP_ACTIVE]");
+            m_main_machine_state = STATE_WAIT_FAULT_RESET;
+        }
+        break;
+    case STATE_WAIT_FAULT_RESET:
+        m_framework->refresh_async_input_ex(m_async_in_last_error_id);
+        log_inf("[axis descriptor]  - ... fault RESET required ... state[STATE_WAIT_FAULT_RESET]");
+        m_state_machine_wait_counter = 0;
+        m_main_machine_state = STATE_RESTORE_FROM_QSA;
+        break;
+    case STATE_RESTORE_FROM_QSA: {
+        ++m_state_machine_wait_counter;
+        if (m_framework->is_async_input_refresh_ex(m_async_in_last_error_id, nullptr) == 0)
             break;
-        case STATE_PRE_RUNNING:
-            ++m_state_machine_wait_counter;
-            if (control_pre_running())
-                m_main_machine_state = STATE_IS_RUNNING;
-            break;
-        case STATE_IS_RUNNING:
-            if (is_virtual())
-                break;
-            if (m_op_mode_active != nullptr)
-                m_control_word =
-                    m_op_mode_active->get_specific_control_word_when_procedure_is_in_progress(m_control_word);
-            if (control_procedure_finished()) {
-                log_inf("[axis descriptor: " + axis + " ] - procedure is finished --> back to working state");
-                back_to_working_state_from_running();
-            }
-            break;
-        case STATE_GOING_TO_SW_ON_DIS_FROM_QSA:
-            m_control_word.dby = 0x00;
-            if ((sw & SW_SWITCH_ON_DISABLED) && reset) {
+        const int32_t err = m_framework->get_async_input_ex<int>(m_async_in_last_error_id);
+        if (m_axis_type == AXIS_INGENIA && (sw & SW_FAULT) == 0) {
+            log_inf("[axis descriptor]  - ... fault RESET completed (" + num2str(err) +
+                    ")... INGENIA axis: state[STATE_RESTORE_FROM_QSA --> STATE_GOING_TO_SW_ON_DIS_FROM_QSA]");
+            m_main_machine_state = STATE_GOING_TO_SW_ON_DIS_FROM_QSA;
+        } else if (m_axis_type != AXIS_INGENIA && err == 0) {
+            log_inf("[axis descriptor]  - ... fault RESET completed (" + num2str(err) +
+                    ")... state[STATE_RESTORE_FROM_QSA --> STATE_GOING_TO_OP_ENABLE_FROM_QSA]");
+            m_main_machine_state = STATE_GOING_TO_OP_ENABLE_FROM_QSA;
+        } else {
+            log_inf("[axis descriptor]  - ... fault RESET NOT completed (" + num2str(err) +
+                    ")... state[STATE_RESTORE_FROM_QSA --> STATE_RESTORE_FROM_QSA]");
+            m_framework->refresh_async_input_ex(m_async_in_last_error_id);
+        }
+        break;
+    }
+    case STATE_GOING_TO_OP_ENABLE_FROM_QSA:
+        m_control_word.dby = 0x0F;
+        if (sw & SW_QUICK_STOP) {
+            if (reset) {
                 log_inf(
                     "[axis descriptor]  - ... QUICK STOP restored ... reinit_op_mode and go to "
-                    "STATE_SWITCH_ON_DISABLED]");
+                    "STATE_WAIT_OPERATION_ENABLED]");
+                // The reset ends here: kept pending it would re-enable a later fault unasked.
                 m_cmd_request = -1;
                 reinit_op_mode();
-                m_main_machine_state = STATE_SWITCH_ON_DISABLED;
+                m_main_machine_state = STATE_WAIT_OPERATION_ENABLED;
+            } else {
+                set_new_op_mode(true);
+                m_cmd_request = m_cmds_protocol->start_procedure;
+                log_inf(
+                    "[axis descriptor]  - ... QUICK STOP restored ... state[STATE_GOING_TO_OP_ENABLE_FROM_QSA "
+                    "--> SETTING_OP_MODE]");
             }
+        }
+        break;
+    case STATE_WORKING:
+        if (start) {
+            m_cmd_request = -1;
+            log_inf("[axis descriptor] - start procedure required --> process activated ;)");
+            start_procedure();
+            m_main_machine_state = STATE_PRE_RUNNING;
+        }
+        break;
+    case STATE_PRE_RUNNING:
+        ++m_state_machine_wait_counter;
+        if (control_pre_running())
+            m_main_machine_state = STATE_IS_RUNNING;
+        break;
+    case STATE_IS_RUNNING:
+        if (is_virtual())
             break;
-        default: break;
+        if (m_op_mode_active != nullptr)
+            m_control_word = m_op_mode_active->get_specific_control_word_when_procedure_is_in_progress(m_control_word);
+        if (control_procedure_finished()) {
+            log_inf("[axis descriptor: " + axis + " ] - procedure is finished --> back to working state");
+            back_to_working_state_from_running();
+        }
+        break;
+    case STATE_GOING_TO_SW_ON_DIS_FROM_QSA:
+        m_control_word.dby = 0x00;
+        if ((sw & SW_SWITCH_ON_DISABLED) && reset) {
+            log_inf(
+                "[axis descriptor]  - ... QUICK STOP restored ... reinit_op_mode and go to "
+                "STATE_SWITCH_ON_DISABLED]");
+            m_cmd_request = -1;
+            reinit_op_mode();
+            m_main_machine_state = STATE_SWITCH_ON_DISABLED;
+        }
+        break;
+    default: break;
     }
 }
 

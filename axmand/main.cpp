@@ -33,9 +33,9 @@ void read_options(int argc, char* argv[], uint32_t& number)
         if (option == -1)
             return;
         switch (option) {
-            case 'n': number = static_cast<uint32_t>(std::strtoul(optarg, nullptr, 10)); break;
-            case 'c': axes_manager_cycle_time = static_cast<int32_t>(std::strtol(optarg, nullptr, 10)); break;
-            default: throw std::runtime_error("### Option not recognized! ###");
+        case 'n': number = static_cast<uint32_t>(std::strtoul(optarg, nullptr, 10)); break;
+        case 'c': axes_manager_cycle_time = static_cast<int32_t>(std::strtol(optarg, nullptr, 10)); break;
+        default: throw std::runtime_error("### Option not recognized! ###");
         }
     }
 }

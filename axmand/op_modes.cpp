@@ -38,10 +38,8 @@ std::string printed(const Object& object)
 
 OpMode_Base::OpMode_Base(Framework_Shared_Memory_Manager* framework, const std::string& label,
                          const std::string& axmngr_prefix, int32_t cmd_channel_id, const std::string& axis_prefix)
-    : m_axmgr_cmd_channel_id(cmd_channel_id),
-      m_code(static_cast<int8_t>(op_mode_map.at(label))),
-      m_framework(framework),
-      m_label(label)
+    : m_axmgr_cmd_channel_id(cmd_channel_id), m_code(static_cast<int8_t>(op_mode_map.at(label))),
+      m_framework(framework), m_label(label)
 {
     log_inf("[OpMode_Base] [OpMode_Base()] m_label :: " + label);
     const std::string prefix = axis_prefix + "_" + label;

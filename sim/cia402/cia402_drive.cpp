@@ -55,13 +55,13 @@ struct Identity {
 Identity identity_of(Drive_Vendor vendor)
 {
     switch (vendor) {
-        case Drive_Vendor::SCHNEIDER: return {0x0800005A, 91200, "Schneider servo drive (simulated)"};
-        case Drive_Vendor::OMRON: return {0x00000083, 0x00000001, "Omron servo drive (simulated)"};
-        case Drive_Vendor::INFRANOR: return {130, 768, "Infranor servo drive (simulated)"};
-        case Drive_Vendor::YASKAWA: return {1337, 35652609, "Yaskawa servo drive (simulated)"};
-        case Drive_Vendor::FESTO: return {29, 8067733, "Festo servo drive (simulated)"};
-        case Drive_Vendor::INGENIA: return {0x0000029C, 0x00000001, "Ingenia servo drive (simulated)"};
-        case Drive_Vendor::GENERIC: break;
+    case Drive_Vendor::SCHNEIDER: return {0x0800005A, 91200, "Schneider servo drive (simulated)"};
+    case Drive_Vendor::OMRON: return {0x00000083, 0x00000001, "Omron servo drive (simulated)"};
+    case Drive_Vendor::INFRANOR: return {130, 768, "Infranor servo drive (simulated)"};
+    case Drive_Vendor::YASKAWA: return {1337, 35652609, "Yaskawa servo drive (simulated)"};
+    case Drive_Vendor::FESTO: return {29, 8067733, "Festo servo drive (simulated)"};
+    case Drive_Vendor::INGENIA: return {0x0000029C, 0x00000001, "Ingenia servo drive (simulated)"};
+    case Drive_Vendor::GENERIC: break;
     }
     return {0x00000000, 0x00000402, "CiA 402 servo drive (simulated)"};
 }
@@ -81,13 +81,13 @@ uint32_t mapping(uint16_t index, uint8_t sub, uint8_t bits)
 const char* vendor_name(Drive_Vendor vendor)
 {
     switch (vendor) {
-        case Drive_Vendor::GENERIC: return "generic";
-        case Drive_Vendor::SCHNEIDER: return "schneider";
-        case Drive_Vendor::OMRON: return "omron";
-        case Drive_Vendor::INFRANOR: return "infranor";
-        case Drive_Vendor::YASKAWA: return "yaskawa";
-        case Drive_Vendor::FESTO: return "festo";
-        case Drive_Vendor::INGENIA: return "ingenia";
+    case Drive_Vendor::GENERIC: return "generic";
+    case Drive_Vendor::SCHNEIDER: return "schneider";
+    case Drive_Vendor::OMRON: return "omron";
+    case Drive_Vendor::INFRANOR: return "infranor";
+    case Drive_Vendor::YASKAWA: return "yaskawa";
+    case Drive_Vendor::FESTO: return "festo";
+    case Drive_Vendor::INGENIA: return "ingenia";
     }
     return "generic";
 }
@@ -105,14 +105,14 @@ Drive_Vendor vendor_from_name(const std::string& name)
 const char* power_state_name(Power_State state)
 {
     switch (state) {
-        case Power_State::NOT_READY_TO_SWITCH_ON: return "not ready to switch on";
-        case Power_State::SWITCH_ON_DISABLED: return "switch on disabled";
-        case Power_State::READY_TO_SWITCH_ON: return "ready to switch on";
-        case Power_State::SWITCHED_ON: return "switched on";
-        case Power_State::OPERATION_ENABLED: return "operation enabled";
-        case Power_State::QUICK_STOP_ACTIVE: return "quick stop active";
-        case Power_State::FAULT_REACTION_ACTIVE: return "fault reaction active";
-        case Power_State::FAULT: return "fault";
+    case Power_State::NOT_READY_TO_SWITCH_ON: return "not ready to switch on";
+    case Power_State::SWITCH_ON_DISABLED: return "switch on disabled";
+    case Power_State::READY_TO_SWITCH_ON: return "ready to switch on";
+    case Power_State::SWITCHED_ON: return "switched on";
+    case Power_State::OPERATION_ENABLED: return "operation enabled";
+    case Power_State::QUICK_STOP_ACTIVE: return "quick stop active";
+    case Power_State::FAULT_REACTION_ACTIVE: return "fault reaction active";
+    case Power_State::FAULT: return "fault";
     }
     return "?";
 }
@@ -136,9 +136,9 @@ Cia402_Drive::Cia402_Drive(const Drive_Options& options) : m_options(options)
 uint16_t Cia402_Drive::error_object() const
 {
     switch (m_options.vendor) {
-        case Drive_Vendor::FESTO: return FESTO_ERROR;
-        case Drive_Vendor::INGENIA: return INGENIA_ERROR;
-        default: return ERROR_CODE;
+    case Drive_Vendor::FESTO: return FESTO_ERROR;
+    case Drive_Vendor::INGENIA: return INGENIA_ERROR;
+    default: return ERROR_CODE;
     }
 }
 
@@ -219,31 +219,31 @@ void Cia402_Drive::build_dictionary()
 void Cia402_Drive::add_vendor_objects()
 {
     switch (m_options.vendor) {
-        case Drive_Vendor::FESTO:
-            m_od.add_var<uint32_t>(FESTO_ERROR, "diagnosis error code", Data_Type::UNSIGNED32, Access::ro, 0, true);
-            m_od.add_var<float>(0x2FF3, "maximum velocity", Data_Type::REAL32, Access::ro, 10000000.0f);
-            m_od.add_object(0x2FF4, Object_Code::RECORD, "user units");
-            m_od.add_sub<int8_t>(0x2FF4, 1, "position resolution", Data_Type::INTEGER8, Access::ro, -3);
-            m_od.add_sub<int8_t>(0x2FF4, 2, "velocity resolution", Data_Type::INTEGER8, Access::ro, -3);
-            m_od.add_sub<int8_t>(0x2FF4, 3, "acceleration resolution", Data_Type::INTEGER8, Access::ro, -3);
-            m_od.add_sub<uint32_t>(0x2FF4, 4, "user unit", Data_Type::UNSIGNED32, Access::ro, 1);
-            m_od.add_object(FESTO_LIMIT_SWITCHES, Object_Code::RECORD, "limit switches");
-            m_od.add_sub<uint8_t>(FESTO_LIMIT_SWITCHES, 1, "positive limit switch", Data_Type::UNSIGNED8, Access::ro, 0,
-                                  true);
-            m_od.add_sub<uint8_t>(FESTO_LIMIT_SWITCHES, 2, "negative limit switch", Data_Type::UNSIGNED8, Access::ro, 0,
-                                  true);
-            break;
-        case Drive_Vendor::INGENIA:
-            m_od.add_var<int32_t>(INGENIA_ERROR, "last error", Data_Type::INTEGER32, Access::ro, 0, true);
-            m_od.add_object(0x60FE, Object_Code::ARRAY, "digital outputs");
-            m_od.add_sub<uint32_t>(0x60FE, 1, "physical outputs", Data_Type::UNSIGNED32, Access::rw, 0, true);
-            m_od.add_sub<uint32_t>(0x60FE, 2, "bit mask", Data_Type::UNSIGNED32, Access::rw, 0xFFFFFFFF);
-            m_od.add_var<uint16_t>(0x6073, "max current", Data_Type::UNSIGNED16, Access::rw, 2000);
-            m_od.add_var<uint32_t>(0x6075, "motor rated current", Data_Type::UNSIGNED32, Access::rw, 3000);
-            m_od.add_var<int16_t>(0x6078, "current actual value", Data_Type::INTEGER16, Access::ro, 0, true);
-            m_od.add_var<float>(0x2110, "maximum current", Data_Type::REAL32, Access::rw, 6.5f);
-            break;
-        default: break;
+    case Drive_Vendor::FESTO:
+        m_od.add_var<uint32_t>(FESTO_ERROR, "diagnosis error code", Data_Type::UNSIGNED32, Access::ro, 0, true);
+        m_od.add_var<float>(0x2FF3, "maximum velocity", Data_Type::REAL32, Access::ro, 10000000.0f);
+        m_od.add_object(0x2FF4, Object_Code::RECORD, "user units");
+        m_od.add_sub<int8_t>(0x2FF4, 1, "position resolution", Data_Type::INTEGER8, Access::ro, -3);
+        m_od.add_sub<int8_t>(0x2FF4, 2, "velocity resolution", Data_Type::INTEGER8, Access::ro, -3);
+        m_od.add_sub<int8_t>(0x2FF4, 3, "acceleration resolution", Data_Type::INTEGER8, Access::ro, -3);
+        m_od.add_sub<uint32_t>(0x2FF4, 4, "user unit", Data_Type::UNSIGNED32, Access::ro, 1);
+        m_od.add_object(FESTO_LIMIT_SWITCHES, Object_Code::RECORD, "limit switches");
+        m_od.add_sub<uint8_t>(FESTO_LIMIT_SWITCHES, 1, "positive limit switch", Data_Type::UNSIGNED8, Access::ro, 0,
+                              true);
+        m_od.add_sub<uint8_t>(FESTO_LIMIT_SWITCHES, 2, "negative limit switch", Data_Type::UNSIGNED8, Access::ro, 0,
+                              true);
+        break;
+    case Drive_Vendor::INGENIA:
+        m_od.add_var<int32_t>(INGENIA_ERROR, "last error", Data_Type::INTEGER32, Access::ro, 0, true);
+        m_od.add_object(0x60FE, Object_Code::ARRAY, "digital outputs");
+        m_od.add_sub<uint32_t>(0x60FE, 1, "physical outputs", Data_Type::UNSIGNED32, Access::rw, 0, true);
+        m_od.add_sub<uint32_t>(0x60FE, 2, "bit mask", Data_Type::UNSIGNED32, Access::rw, 0xFFFFFFFF);
+        m_od.add_var<uint16_t>(0x6073, "max current", Data_Type::UNSIGNED16, Access::rw, 2000);
+        m_od.add_var<uint32_t>(0x6075, "motor rated current", Data_Type::UNSIGNED32, Access::rw, 3000);
+        m_od.add_var<int16_t>(0x6078, "current actual value", Data_Type::INTEGER16, Access::ro, 0, true);
+        m_od.add_var<float>(0x2110, "maximum current", Data_Type::REAL32, Access::rw, 6.5f);
+        break;
+    default: break;
     }
 }
 
@@ -426,9 +426,9 @@ void Cia402_Drive::set_device_state(Device_State state)
     if (!enabled)
         return;
     switch (m_options.leaving_op) {
-        case Leaving_Op::FAULT: enter_fault(m_options.leaving_op_fault_code); break;
-        case Leaving_Op::SWITCH_ON_DISABLED: m_state = Power_State::SWITCH_ON_DISABLED; break;
-        case Leaving_Op::IGNORE: break;
+    case Leaving_Op::FAULT: enter_fault(m_options.leaving_op_fault_code); break;
+    case Leaving_Op::SWITCH_ON_DISABLED: m_state = Power_State::SWITCH_ON_DISABLED; break;
+    case Leaving_Op::IGNORE: break;
     }
 }
 
@@ -477,61 +477,61 @@ void Cia402_Drive::power_transitions(uint16_t cw)
     const bool ignore = m_options.ignore_control_word;
 
     switch (m_state) {
-        case Power_State::NOT_READY_TO_SWITCH_ON: m_state = Power_State::SWITCH_ON_DISABLED; break;
-        case Power_State::SWITCH_ON_DISABLED:
-            if (!ignore && shutdown && !m_safety)
-                m_state = Power_State::READY_TO_SWITCH_ON;
+    case Power_State::NOT_READY_TO_SWITCH_ON: m_state = Power_State::SWITCH_ON_DISABLED; break;
+    case Power_State::SWITCH_ON_DISABLED:
+        if (!ignore && shutdown && !m_safety)
+            m_state = Power_State::READY_TO_SWITCH_ON;
+        break;
+    case Power_State::READY_TO_SWITCH_ON:
+        if (ignore)
             break;
-        case Power_State::READY_TO_SWITCH_ON:
-            if (ignore)
-                break;
-            if (disable_voltage || quick_stop)
-                m_state = Power_State::SWITCH_ON_DISABLED;
-            else if (switch_on)
-                m_state = Power_State::SWITCHED_ON;
-            else if (enable)
-                m_state = Power_State::OPERATION_ENABLED;  // 3 then 4 at once
+        if (disable_voltage || quick_stop)
+            m_state = Power_State::SWITCH_ON_DISABLED;
+        else if (switch_on)
+            m_state = Power_State::SWITCHED_ON;
+        else if (enable)
+            m_state = Power_State::OPERATION_ENABLED;  // 3 then 4 at once
+        break;
+    case Power_State::SWITCHED_ON:
+        if (ignore)
             break;
-        case Power_State::SWITCHED_ON:
-            if (ignore)
-                break;
-            if (disable_voltage || quick_stop)
-                m_state = Power_State::SWITCH_ON_DISABLED;
-            else if (shutdown)
-                m_state = Power_State::READY_TO_SWITCH_ON;
-            else if (enable)
-                m_state = Power_State::OPERATION_ENABLED;
+        if (disable_voltage || quick_stop)
+            m_state = Power_State::SWITCH_ON_DISABLED;
+        else if (shutdown)
+            m_state = Power_State::READY_TO_SWITCH_ON;
+        else if (enable)
+            m_state = Power_State::OPERATION_ENABLED;
+        break;
+    case Power_State::OPERATION_ENABLED:
+        if (ignore)
             break;
-        case Power_State::OPERATION_ENABLED:
-            if (ignore)
-                break;
-            if (disable_voltage)
-                m_state = Power_State::SWITCH_ON_DISABLED;
-            else if (quick_stop && !halts_for_quick_stop(m_options.vendor))
-                m_state = Power_State::QUICK_STOP_ACTIVE;
-            else if (shutdown)
-                m_state = Power_State::READY_TO_SWITCH_ON;
-            else if (switch_on)
-                m_state = Power_State::SWITCHED_ON;
+        if (disable_voltage)
+            m_state = Power_State::SWITCH_ON_DISABLED;
+        else if (quick_stop && !halts_for_quick_stop(m_options.vendor))
+            m_state = Power_State::QUICK_STOP_ACTIVE;
+        else if (shutdown)
+            m_state = Power_State::READY_TO_SWITCH_ON;
+        else if (switch_on)
+            m_state = Power_State::SWITCHED_ON;
+        break;
+    case Power_State::QUICK_STOP_ACTIVE: {
+        if (ignore)
             break;
-        case Power_State::QUICK_STOP_ACTIVE: {
-            if (ignore)
-                break;
-            const int16_t option = m_od.get<int16_t>(QUICK_STOP_OPTION);
-            if (disable_voltage)
-                m_state = Power_State::SWITCH_ON_DISABLED;
-            else if (enable && option >= 5 && option <= 8)
-                m_state = Power_State::OPERATION_ENABLED;
-            break;
+        const int16_t option = m_od.get<int16_t>(QUICK_STOP_OPTION);
+        if (disable_voltage)
+            m_state = Power_State::SWITCH_ON_DISABLED;
+        else if (enable && option >= 5 && option <= 8)
+            m_state = Power_State::OPERATION_ENABLED;
+        break;
+    }
+    case Power_State::FAULT_REACTION_ACTIVE: m_state = Power_State::FAULT; break;
+    case Power_State::FAULT:
+        if (reset_edge && !m_fault_cause) {
+            m_state = Power_State::SWITCH_ON_DISABLED;
+            m_fault_code = 0;
+            set_error(0);
         }
-        case Power_State::FAULT_REACTION_ACTIVE: m_state = Power_State::FAULT; break;
-        case Power_State::FAULT:
-            if (reset_edge && !m_fault_cause) {
-                m_state = Power_State::SWITCH_ON_DISABLED;
-                m_fault_code = 0;
-                set_error(0);
-            }
-            break;
+        break;
     }
     // The safety input (Yaskawa base block) takes the power stage away.
     if (m_safety && (m_state == Power_State::READY_TO_SWITCH_ON || m_state == Power_State::SWITCHED_ON ||
@@ -680,22 +680,22 @@ void Cia402_Drive::follow_target(double dt, double requested)
 void Cia402_Drive::run_mode(uint16_t cw, double dt)
 {
     switch (m_mode) {
-        case MODE_PP: profile_position(cw, dt); break;
-        case MODE_PV: profile_velocity(cw, dt); break;
-        case MODE_HM: homing(cw, dt); break;
-        case MODE_IP:
-            if (cw & 0x10)
-                follow_target(dt, m_od.get<int32_t>(INTERPOLATION_DATA, 1));
-            else
-                stop_motion(dt, profile_dec());
-            break;
-        case MODE_CSP:
-            // A Festo drive takes its cyclic set-point from the interpolation
-            // record that its RxPDO maps.
-            follow_target(dt, m_options.vendor == Drive_Vendor::FESTO ? m_od.get<int32_t>(INTERPOLATION_DATA, 1)
-                                                                      : m_od.get<int32_t>(TARGET_POSITION));
-            break;
-        default: stop_motion(dt, profile_dec()); break;
+    case MODE_PP: profile_position(cw, dt); break;
+    case MODE_PV: profile_velocity(cw, dt); break;
+    case MODE_HM: homing(cw, dt); break;
+    case MODE_IP:
+        if (cw & 0x10)
+            follow_target(dt, m_od.get<int32_t>(INTERPOLATION_DATA, 1));
+        else
+            stop_motion(dt, profile_dec());
+        break;
+    case MODE_CSP:
+        // A Festo drive takes its cyclic set-point from the interpolation
+        // record that its RxPDO maps.
+        follow_target(dt, m_options.vendor == Drive_Vendor::FESTO ? m_od.get<int32_t>(INTERPOLATION_DATA, 1)
+                                                                  : m_od.get<int32_t>(TARGET_POSITION));
+        break;
+    default: stop_motion(dt, profile_dec()); break;
     }
 }
 
@@ -752,14 +752,14 @@ void Cia402_Drive::publish(uint16_t cw)
 {
     uint16_t sw = 0;
     switch (m_state) {
-        case Power_State::NOT_READY_TO_SWITCH_ON: sw = 0x00; break;
-        case Power_State::SWITCH_ON_DISABLED: sw = 0x40; break;
-        case Power_State::READY_TO_SWITCH_ON: sw = 0x21; break;
-        case Power_State::SWITCHED_ON: sw = 0x23; break;
-        case Power_State::OPERATION_ENABLED: sw = 0x27; break;
-        case Power_State::QUICK_STOP_ACTIVE: sw = 0x07; break;
-        case Power_State::FAULT_REACTION_ACTIVE: sw = 0x0F; break;
-        case Power_State::FAULT: sw = 0x08; break;
+    case Power_State::NOT_READY_TO_SWITCH_ON: sw = 0x00; break;
+    case Power_State::SWITCH_ON_DISABLED: sw = 0x40; break;
+    case Power_State::READY_TO_SWITCH_ON: sw = 0x21; break;
+    case Power_State::SWITCHED_ON: sw = 0x23; break;
+    case Power_State::OPERATION_ENABLED: sw = 0x27; break;
+    case Power_State::QUICK_STOP_ACTIVE: sw = 0x07; break;
+    case Power_State::FAULT_REACTION_ACTIVE: sw = 0x0F; break;
+    case Power_State::FAULT: sw = 0x08; break;
     }
     sw |= 0x10;  // supply on
     if (!m_options.ignore_control_word)
@@ -774,39 +774,39 @@ void Cia402_Drive::publish(uint16_t cw)
 
     const bool enabled = m_state == Power_State::OPERATION_ENABLED;
     switch (m_mode) {
-        case MODE_PP:
-            if (m_target_reached)
-                sw |= SW_TARGET_REACHED;
-            if (m_pp_ack)
-                sw |= SW_BIT12;
-            break;
-        case MODE_PV:
-            if (m_target_reached)
-                sw |= SW_TARGET_REACHED;
-            if (std::fabs(m_velocity) < 1.0)
-                sw |= SW_BIT12;
-            break;
-        case MODE_HM:
-            switch (m_homing) {
-                case Homing::NOT_STARTED: sw |= SW_TARGET_REACHED; break;
-                case Homing::RUNNING: break;
-                case Homing::ATTAINED: sw |= SW_TARGET_REACHED | SW_BIT12; break;
-                case Homing::ERROR_STANDSTILL: sw |= SW_TARGET_REACHED | SW_BIT13; break;
-            }
-            break;
-        case MODE_IP:
-            if (enabled && (cw & 0x10))
-                sw |= SW_BIT12;
-            if (m_target_reached)
-                sw |= SW_TARGET_REACHED;
-            break;
-        case MODE_CSP:
-            if (enabled)
-                sw |= SW_BIT12;
-            if (m_target_reached)
-                sw |= SW_TARGET_REACHED;
-            break;
-        default: break;
+    case MODE_PP:
+        if (m_target_reached)
+            sw |= SW_TARGET_REACHED;
+        if (m_pp_ack)
+            sw |= SW_BIT12;
+        break;
+    case MODE_PV:
+        if (m_target_reached)
+            sw |= SW_TARGET_REACHED;
+        if (std::fabs(m_velocity) < 1.0)
+            sw |= SW_BIT12;
+        break;
+    case MODE_HM:
+        switch (m_homing) {
+        case Homing::NOT_STARTED: sw |= SW_TARGET_REACHED; break;
+        case Homing::RUNNING: break;
+        case Homing::ATTAINED: sw |= SW_TARGET_REACHED | SW_BIT12; break;
+        case Homing::ERROR_STANDSTILL: sw |= SW_TARGET_REACHED | SW_BIT13; break;
+        }
+        break;
+    case MODE_IP:
+        if (enabled && (cw & 0x10))
+            sw |= SW_BIT12;
+        if (m_target_reached)
+            sw |= SW_TARGET_REACHED;
+        break;
+    case MODE_CSP:
+        if (enabled)
+            sw |= SW_BIT12;
+        if (m_target_reached)
+            sw |= SW_TARGET_REACHED;
+        break;
+    default: break;
     }
 
     m_od.set<uint16_t>(SW, sw);

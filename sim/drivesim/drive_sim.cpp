@@ -43,18 +43,18 @@ void take_bits(const std::vector<uint8_t>& image, uint32_t offset, uint8_t* valu
 uint32_t bits_of(Type_Definition type, uint32_t byte_dim)
 {
     switch (type) {
-        case BIT_FSM: return 1;
-        case INT8_FSM:
-        case UINT8_FSM: return 8;
-        case INT16_FSM:
-        case UINT16_FSM: return 16;
-        case INT32_FSM:
-        case UINT32_FSM:
-        case FLOAT_FSM: return 32;
-        case DOUBLE_FSM:
-        case INT64_FSM:
-        case UINT64_FSM: return 64;
-        default: return byte_dim * 8;
+    case BIT_FSM: return 1;
+    case INT8_FSM:
+    case UINT8_FSM: return 8;
+    case INT16_FSM:
+    case UINT16_FSM: return 16;
+    case INT32_FSM:
+    case UINT32_FSM:
+    case FLOAT_FSM: return 32;
+    case DOUBLE_FSM:
+    case INT64_FSM:
+    case UINT64_FSM: return 64;
+    default: return byte_dim * 8;
     }
 }
 
@@ -76,40 +76,40 @@ void write_output(Framework_Shared_Memory_Manager& framework, int id, const uint
 void read_typed(Framework_Shared_Memory_Manager& framework, Type_Definition type, int id, uint8_t* bytes)
 {
     switch (type) {
-        case BIT_FSM: {
-            const bool value = framework.get_input_ex<bool>(id, false);
-            bytes[0] = value ? 1 : 0;
-            break;
-        }
-        case INT8_FSM: read_input<signed char>(framework, id, bytes); break;
-        case UINT8_FSM: read_input<unsigned char>(framework, id, bytes); break;
-        case INT16_FSM: read_input<short>(framework, id, bytes); break;
-        case UINT16_FSM: read_input<unsigned short>(framework, id, bytes); break;
-        case INT32_FSM: read_input<int>(framework, id, bytes); break;
-        case UINT32_FSM: read_input<unsigned int>(framework, id, bytes); break;
-        case FLOAT_FSM: read_input<float>(framework, id, bytes); break;
-        case DOUBLE_FSM: read_input<double>(framework, id, bytes); break;
-        case INT64_FSM: read_input<long long>(framework, id, bytes); break;
-        case UINT64_FSM: read_input<unsigned long long>(framework, id, bytes); break;
-        default: throw std::runtime_error("[Drive_Sim] unsupported variable type " + std::to_string(type));
+    case BIT_FSM: {
+        const bool value = framework.get_input_ex<bool>(id, false);
+        bytes[0] = value ? 1 : 0;
+        break;
+    }
+    case INT8_FSM: read_input<signed char>(framework, id, bytes); break;
+    case UINT8_FSM: read_input<unsigned char>(framework, id, bytes); break;
+    case INT16_FSM: read_input<short>(framework, id, bytes); break;
+    case UINT16_FSM: read_input<unsigned short>(framework, id, bytes); break;
+    case INT32_FSM: read_input<int>(framework, id, bytes); break;
+    case UINT32_FSM: read_input<unsigned int>(framework, id, bytes); break;
+    case FLOAT_FSM: read_input<float>(framework, id, bytes); break;
+    case DOUBLE_FSM: read_input<double>(framework, id, bytes); break;
+    case INT64_FSM: read_input<long long>(framework, id, bytes); break;
+    case UINT64_FSM: read_input<unsigned long long>(framework, id, bytes); break;
+    default: throw std::runtime_error("[Drive_Sim] unsupported variable type " + std::to_string(type));
     }
 }
 
 void write_typed(Framework_Shared_Memory_Manager& framework, Type_Definition type, int id, const uint8_t* bytes)
 {
     switch (type) {
-        case BIT_FSM: framework.set_output_ex<bool>(id, (bytes[0] & 1) != 0); break;
-        case INT8_FSM: write_output<signed char>(framework, id, bytes); break;
-        case UINT8_FSM: write_output<unsigned char>(framework, id, bytes); break;
-        case INT16_FSM: write_output<short>(framework, id, bytes); break;
-        case UINT16_FSM: write_output<unsigned short>(framework, id, bytes); break;
-        case INT32_FSM: write_output<int>(framework, id, bytes); break;
-        case UINT32_FSM: write_output<unsigned int>(framework, id, bytes); break;
-        case FLOAT_FSM: write_output<float>(framework, id, bytes); break;
-        case DOUBLE_FSM: write_output<double>(framework, id, bytes); break;
-        case INT64_FSM: write_output<long long>(framework, id, bytes); break;
-        case UINT64_FSM: write_output<unsigned long long>(framework, id, bytes); break;
-        default: throw std::runtime_error("[Drive_Sim] unsupported variable type " + std::to_string(type));
+    case BIT_FSM: framework.set_output_ex<bool>(id, (bytes[0] & 1) != 0); break;
+    case INT8_FSM: write_output<signed char>(framework, id, bytes); break;
+    case UINT8_FSM: write_output<unsigned char>(framework, id, bytes); break;
+    case INT16_FSM: write_output<short>(framework, id, bytes); break;
+    case UINT16_FSM: write_output<unsigned short>(framework, id, bytes); break;
+    case INT32_FSM: write_output<int>(framework, id, bytes); break;
+    case UINT32_FSM: write_output<unsigned int>(framework, id, bytes); break;
+    case FLOAT_FSM: write_output<float>(framework, id, bytes); break;
+    case DOUBLE_FSM: write_output<double>(framework, id, bytes); break;
+    case INT64_FSM: write_output<long long>(framework, id, bytes); break;
+    case UINT64_FSM: write_output<unsigned long long>(framework, id, bytes); break;
+    default: throw std::runtime_error("[Drive_Sim] unsupported variable type " + std::to_string(type));
     }
 }
 

@@ -18,14 +18,14 @@
 #include <fcntl.h>
 #include <getopt.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -236,11 +236,11 @@ int main(int argc, char* argv[])
     try {
         for (int option; (option = getopt_long(argc, argv, "c:dr:p:", options, nullptr)) != -1;) {
             switch (option) {
-                case 'p': control = optarg; break;
-                case 'c': descriptor = optarg; break;
-                case 'd': develop = true; break;
-                case 'r': drives.push_back(parse_drive(optarg)); break;
-                default: throw std::invalid_argument("unknown option");
+            case 'p': control = optarg; break;
+            case 'c': descriptor = optarg; break;
+            case 'd': develop = true; break;
+            case 'r': drives.push_back(parse_drive(optarg)); break;
+            default: throw std::invalid_argument("unknown option");
             }
         }
         if (descriptor.empty() || drives.empty())

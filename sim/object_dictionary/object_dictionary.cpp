@@ -54,18 +54,18 @@ std::string hex(uint32_t value)
 uint16_t bit_size_of(Data_Type type)
 {
     switch (type) {
-        case Data_Type::BOOLEAN: return 1;
-        case Data_Type::INTEGER8:
-        case Data_Type::UNSIGNED8: return 8;
-        case Data_Type::INTEGER16:
-        case Data_Type::UNSIGNED16: return 16;
-        case Data_Type::INTEGER32:
-        case Data_Type::UNSIGNED32:
-        case Data_Type::REAL32: return 32;
-        case Data_Type::INTEGER64:
-        case Data_Type::UNSIGNED64: return 64;
-        case Data_Type::VISIBLE_STRING:
-        case Data_Type::OCTET_STRING: return 0;
+    case Data_Type::BOOLEAN: return 1;
+    case Data_Type::INTEGER8:
+    case Data_Type::UNSIGNED8: return 8;
+    case Data_Type::INTEGER16:
+    case Data_Type::UNSIGNED16: return 16;
+    case Data_Type::INTEGER32:
+    case Data_Type::UNSIGNED32:
+    case Data_Type::REAL32: return 32;
+    case Data_Type::INTEGER64:
+    case Data_Type::UNSIGNED64: return 64;
+    case Data_Type::VISIBLE_STRING:
+    case Data_Type::OCTET_STRING: return 0;
     }
     return 0;
 }

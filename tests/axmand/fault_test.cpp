@@ -30,9 +30,9 @@ TEST_P(Axmand_Fault, DisablesEveryAxisAndNamesTheFaultyOne)
     ASSERT_TRUE(cell.wait_axis_state(1, STATE_OPERATION_MODE_IDLE));
 
     cell.drive("fault " + std::to_string(GetParam().slave) + " 0x2310");
-    ASSERT_TRUE(cell.axmand().wait_for_log(
-        "[axes manager][cyclic thread] fault found - axis :: " + std::to_string(GetParam().axis),
-        std::chrono::seconds(5)))
+    ASSERT_TRUE(cell.axmand().wait_for_log("[axes manager][cyclic thread] fault found - axis :: " +
+                                               std::to_string(GetParam().axis),
+                                           std::chrono::seconds(5)))
         << cell.axmand().log();
     ASSERT_TRUE(client.refresh_until(
         [&] {

@@ -73,14 +73,15 @@ TEST(Axmand_Motion, ResetPowersTheDriveUp)
     client.refresh();
     EXPECT_EQ(client.axis_state(0), STATE_FAULT);
     client.send(CMD_RESET);
-    const std::vector<int> seen = cell.record_manager_states(
-        [&] { return client.snapshot().manager_state == OPERATIONAL; }, std::chrono::seconds(10));
+    const std::vector<int> seen =
+        cell.record_manager_states([&] { return client.snapshot().manager_state == OPERATIONAL; },
+                                   std::chrono::seconds(10));
     EXPECT_EQ(seen, (std::vector<int>{NOT_OPERATIONAL, RESET, OPERATIONAL}));
     EXPECT_EQ(client.answer(1000), 1);
-    EXPECT_EQ(
-        cell.axis_states(0),
-        (std::vector<std::string>{"RESET_FAULT", "STATE_SWITCH_ON_DISABLED", "STATE_READY_TO_SWITCH_ON",
-                                  "STATE_SWITCH_ON", "STATE_WAIT_OPERATION_ENABLED", "STATE_OPERATION_MODE_IDLE"}));
+    EXPECT_EQ(cell.axis_states(0),
+              (std::vector<std::string>{"RESET_FAULT", "STATE_SWITCH_ON_DISABLED", "STATE_READY_TO_SWITCH_ON",
+                                        "STATE_SWITCH_ON", "STATE_WAIT_OPERATION_ENABLED",
+                                        "STATE_OPERATION_MODE_IDLE"}));
     EXPECT_EQ(cell.drive_history(1001), "0x0000 0x0080 0x0006 0x0007 0x000f");
     EXPECT_EQ(cell.drive_state(1001).rfind("operation enabled sw 0x0237", 0), 0u);
     cell.stop_all();
@@ -194,8 +195,9 @@ TEST(Axmand_Motion, VirtualAxisSkipsTheModeChangeAndNeverFinishes)
                                            std::chrono::seconds(2)));
     client.set_profile_position(0, 4000, 100000, 400000, false);
     ASSERT_EQ(client.command(CMD_START_PROCEDURE), 1);
-    ASSERT_TRUE(client.refresh_until([&] { return client.axis_state(0) == STATE_WORKING && client.position(0) == 4000; },
-                                     std::chrono::seconds(10)));
+    ASSERT_TRUE(
+        client.refresh_until([&] { return client.axis_state(0) == STATE_WORKING && client.position(0) == 4000; },
+                             std::chrono::seconds(10)));
     // The real axis is done, the virtual one never is: the manager keeps running.
     EXPECT_FALSE(client.refresh_until([&] { return client.snapshot().completed; }, std::chrono::milliseconds(300)));
     EXPECT_EQ(client.snapshot().manager_state, RUNNING);

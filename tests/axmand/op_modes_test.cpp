@@ -94,10 +94,10 @@ TEST_F(Op_Modes, ControlWordOfEachPhase)
     for (const auto& c : cases) {
         uint16_t out = 0;
         switch (c.slot) {
-            case 0: out = c.mode->get_specific_control_word_when_procedure_is_ready_to_start(cw(c.in)).dby; break;
-            case 1: out = c.mode->get_specific_control_word_to_start_procedure(cw(c.in), sw(0x0637)).dby; break;
-            case 2: out = c.mode->get_specific_control_word_when_procedure_is_in_progress(cw(c.in)).dby; break;
-            default: out = c.mode->get_specific_control_word_when_procedure_is_finished(cw(c.in)).dby; break;
+        case 0: out = c.mode->get_specific_control_word_when_procedure_is_ready_to_start(cw(c.in)).dby; break;
+        case 1: out = c.mode->get_specific_control_word_to_start_procedure(cw(c.in), sw(0x0637)).dby; break;
+        case 2: out = c.mode->get_specific_control_word_when_procedure_is_in_progress(cw(c.in)).dby; break;
+        default: out = c.mode->get_specific_control_word_when_procedure_is_finished(cw(c.in)).dby; break;
         }
         EXPECT_EQ(out, c.out) << c.what;
     }

@@ -72,11 +72,11 @@ TEST(Axmand_Requests, SecondCommandFindsNoServerWhileTheFirstIsPending)
 TEST(Axmand_Requests, ConfigurationOfAnUnhandledTypeCompletesWithItsErrLine)
 {
     Axes_Cell::Options options = schneider();
-    options.descriptor = replaced(
-        options.descriptor, "  </async_outputs>",
-        "    <async_output name_physic=\"Drive1001.raw\" name_virtual=\"axmngr_0_ax_0_cfg_data_raw\" "
-        "slave_address=\"1001\" index_hex=\"605A\" subindex=\"0\" data_dimension=\"2\" "
-        "type=\"uint8_array[0..n]\"/>\n  </async_outputs>");
+    options.descriptor =
+        replaced(options.descriptor, "  </async_outputs>",
+                 "    <async_output name_physic=\"Drive1001.raw\" name_virtual=\"axmngr_0_ax_0_cfg_data_raw\" "
+                 "slave_address=\"1001\" index_hex=\"605A\" subindex=\"0\" data_dimension=\"2\" "
+                 "type=\"uint8_array[0..n]\"/>\n  </async_outputs>");
     options.descriptor = replaced(options.descriptor, "    </sem>\n    <sem sem_name=\"axmngr_0_receiver\"",
                                   "      <sem_data data_name=\"ax_0_cfg_data_raw\" type=\"uint8_array[0..n]\" "
                                   "byte_dimension=\"2\"/>\n    </sem>\n    <sem sem_name=\"axmngr_0_receiver\"");

@@ -15,7 +15,7 @@ import time
 from ctypes import (POINTER, Structure, byref, c_bool, c_char_p, c_double, c_int, c_int8, c_uint, c_uint32,
                     c_void_p)
 
-sys.path.insert(0, os.path.join(os.environ["CELL_SOURCE_DIR"], "tests", "frameshm_ctypes"))
+sys.path.insert(0, os.path.join(os.environ["CELL_SOURCE_DIR"], "tests", "libframeshm", "ctypes"))
 import frameshm_script  # noqa: E402  (rtframe as a child, the framework library's signatures)
 
 HANDLE = c_void_p
