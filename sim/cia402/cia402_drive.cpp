@@ -689,7 +689,12 @@ void Cia402_Drive::run_mode(uint16_t cw, double dt)
         else
             stop_motion(dt, profile_dec());
         break;
-    case MODE_CSP: follow_target(dt, m_od.get<int32_t>(TARGET_POSITION)); break;
+    case MODE_CSP:
+        // A Festo drive takes its cyclic set-point from the interpolation
+        // record that its RxPDO maps.
+        follow_target(dt, m_options.vendor == Drive_Vendor::FESTO ? m_od.get<int32_t>(INTERPOLATION_DATA, 1)
+                                                                  : m_od.get<int32_t>(TARGET_POSITION));
+        break;
     default: stop_motion(dt, profile_dec()); break;
     }
 }

@@ -37,7 +37,7 @@
 // position at once, others search a home switch at `home_switch_position`
 // with 0x6099/0x609A; bits 13 12 10 as CiA 402-2; afterwards the position
 // is 0x607C), 7 interpolated position (bit 4 enables, follows 0x60C1:1), 8
-// cyclic synchronous position (follows 0x607A). Speeds are limited by
+// cyclic synchronous position (follows 0x607A; a Festo drive 0x60C1:1). Speeds are limited by
 // 0x607F, targets clipped to 0x607D (bit 11 while clipped). Profile moves
 // are trapezoidal from 0x6081/0x6083/0x6084.
 //

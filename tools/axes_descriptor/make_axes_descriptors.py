@@ -28,6 +28,8 @@ RX_EXTRA = {
     "festo": [("iface_iprec1", "int32", 13)],
     "ingenia": [("iface_digital_output_write", "uint32", 13)],
 }
+VIRTUAL_AXIS_INPUTS = [("actual_pos", "int32"), ("actual_vel", "int32"), ("status_word", "uint16"),
+                       ("error_code", "uint16")]
 ERROR_OBJECT = {"festo": ("2FF1", 4), "ingenia": ("2E00", 4)}
 
 # Asynchronous outputs of the operation modes: suffix, object, subindex, type, size.
@@ -77,10 +79,10 @@ RESERVED = """    <virtual_io name_virtual="is_ethercat_master_online" type="uin
 SIZES = {"bit": 1, "int8": 1, "uint8": 1, "int16": 2, "uint16": 2, "int32": 4, "uint32": 4, "float": 4, "double": 8}
 
 
-def cyclic(kind, name, type_, slave, offset):
+def cyclic(kind, name, type_, slave, offset, group=-1):
     physic = name.split("_", 4)[4]  # the suffix after axmngr_<m>_ax_<n>_
     return (f'    <{kind} name_physic="Drive{slave}.{physic}" name_virtual="{name}" slave_address="{slave}" '
-            f'byte_offset="{offset}" bit_offset="0" byte_dimension="{SIZES[type_]}" type="{type_}" group_id="-1" '
+            f'byte_offset="{offset}" bit_offset="0" byte_dimension="{SIZES[type_]}" type="{type_}" group_id="{group}" '
             f'is_ro="0" is_negated="0"' + (' default_value="0"/>\n' if kind == "output" else '/>\n'))
 
 
@@ -123,12 +125,17 @@ def descriptor(axes, cycle_ns=1000000, manager=0):
             virtuals += virtual(a + "_" + factor, "double", 1000, True)
         sender += datum(f"ax_{n}_op_mode", "int8")
         if family == "virtual":
+            # No drive: the values that the manager's clients read of every axis.
+            for suffix, type_ in VIRTUAL_AXIS_INPUTS:
+                virtuals += virtual(a + "_" + suffix, type_, 0, False)
             continue
         error = [("error_code", "uint16", 13)] if family not in TX_EXTRA else []
         for suffix, type_, offset in TX_COMMON + error + TX_EXTRA.get(family, []):
             inputs += cyclic("input", a + "_" + suffix, type_, slave, offset)
-        for suffix, type_, offset in [("control_word", "uint16", 0)] + RX_EXTRA.get(family, []):
-            outputs += cyclic("output", a + "_" + suffix, type_, slave, offset)
+        outputs += cyclic("output", a + "_control_word", "uint16", slave, 0)
+        # The outputs that the client library writes form one output group per axis.
+        for suffix, type_, offset in RX_EXTRA.get(family, []):
+            outputs += cyclic("output", a + "_" + suffix, type_, slave, offset, n + 1)
         error_index, error_size = ERROR_OBJECT.get(family, ("603F", 2))
         async_out += async_io("output", a + "_operation_mode", slave, "6060", 0, "int8", 1)
         async_in += async_io("input", a + "_operation_mode", slave, "6061", 0, "int8", 1)
@@ -198,6 +205,7 @@ EXAMPLES = {
     "festo.xml": [("festo", 1001)],
     "ingenia.xml": [("ingenia", 1001)],
     "two_axes.xml": [("schneider", 1001), ("yaskawa", 1002)],
+    "omron_virtual.xml": [("omron", 1001), ("virtual", 0)],
 }
 
 if __name__ == "__main__":

@@ -1,20 +1,29 @@
-// The demo's client of axmand: resets axis 0 of manager 0, homes it, moves it
-// to a position, starts a longer move and quick-stops it, then resets it
-// again, printing the states and the position on the way.
+// The demo's client of axmand, through libaxesif: resets the axes of manager
+// 0, homes axis 0, moves it to a position, starts a longer move and
+// quick-stops it, then resets again, printing the states and the position on
+// the way.
 //   axmand_demo [--manager <m>]
 
 #include <getopt.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 
-#include "axes_client.h"
+#include "axes_manager_interface.h"
+#include "global_define.h"
 #include "quiet_stdout.h"
+#include "xelo_framework_shm_manager.h"
 
 namespace {
+
+// The interface logs every step of its command state machine on standard
+// output, which stays quiet; the demo prints on a copy taken before.
+FILE* out = stdout;
 
 std::string axis_state_name(int state)
 {
@@ -29,93 +38,124 @@ std::string axis_state_name(int state)
     }
 }
 
-void show(Axes_Client& client, const char* step)
-{
-    const Axes_Client::Snapshot s = client.snapshot();
-    std::printf("  %-28s manager %d  axis %-26s position %8d  status word 0x%04x  completed %d  in error %d\n", step,
-                s.manager_state, axis_state_name(client.axis_state(0)).c_str(), client.position(0),
-                client.status_word(0), s.completed ? 1 : 0, s.in_error ? 1 : 0);
-    std::fflush(stdout);
-}
+class Demo {
+public:
+    explicit Demo(int manager) : m_iface(manager)
+    {
+        m_framework.init_with_h_compatibility_check_ex("axmand_demo", 4, 1);
+        m_iface.setup_ex(&m_framework);
+        m_iface.set_command_timeout_ms(2000);
+        m_iface.acquire_control_ex();
+        refresh();
+    }
 
-bool run_to_completion(Axes_Client& client, const char* step)
-{
-    int shown = 0;
-    const bool done = client.refresh_until(
-        [&] {
-            if (++shown % 100 == 0)
-                show(client, step);
-            const Axes_Client::Snapshot s = client.snapshot();
-            return s.completed && s.manager_state == OPERATIONAL;
-        },
-        std::chrono::seconds(20));
-    show(client, done ? "completed" : "NOT completed");
-    return done;
-}
+    void refresh()
+    {
+        uint32_t tick = 0;
+        (void)m_framework.refresh_data_ex(&tick);
+        m_iface.refresh_ex();
+    }
 
-// The published state follows an answer within a few ticks.
-void settle(Axes_Client& client)
-{
-    (void)client.refresh_until([&] { return client.snapshot().manager_state == OPERATIONAL; },
-                               std::chrono::seconds(1));  // shown as it is either way
-}
+    bool refresh_until(const std::function<bool()>& done, std::chrono::milliseconds limit)
+    {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        int refreshes = 0;
+        while (std::chrono::steady_clock::now() < end) {
+            refresh();
+            if (done())
+                return true;
+            if (++refreshes % 100 == 0)
+                show(m_step.c_str());
+        }
+        return false;
+    }
 
-void expect_answer(int answer, const char* what)
-{
-    std::printf("%s answered %d\n", what, answer);
-    if (answer != 1)
-        std::exit(1);
-}
+    void show(const char* step)
+    {
+        std::fprintf(out, "  %-28s manager %d  axis %-26s position %9.3f  error %-6s  in error %d  warning %d\n", step,
+                     m_iface.get_axes_manager_status_ex(), axis_state_name(m_iface.get_axis_status_ex(0)).c_str(),
+                     m_iface.get_axis_actual_position_ex(0), m_iface.get_axis_error_code_as_hex_string_ex(0).c_str(),
+                     m_iface.get_is_in_error_ex() ? 1 : 0, m_iface.get_is_in_warning_ex() ? 1 : 0);
+        std::fflush(out);
+    }
+
+    // Sends with send(), then follows the command to its end.
+    bool run(const std::string& step, const std::function<void()>& send)
+    {
+        m_step = step;
+        send();
+        const std::string error = m_iface.get_last_send_error();
+        if (!error.empty()) {
+            std::fprintf(out, "%s not sent: %s\n", step.c_str(), error.c_str());
+            return false;
+        }
+        const bool done = refresh_until([&] { return m_iface.is_last_command_completed(); }, std::chrono::seconds(20));
+        std::fprintf(out, "%s %s\n", step.c_str(), done && !m_iface.get_is_in_error_ex() ? "completed" : "FAILED");
+        show(step.c_str());
+        return done && !m_iface.get_is_in_error_ex();
+    }
+
+    // The published state follows the answer within a few ticks.
+    void settle()
+    {
+        refresh_until([&] { return m_iface.get_axes_manager_status_ex() == OPERATIONAL; }, std::chrono::seconds(1));
+    }
+
+    void step(const std::string& name) { m_step = name; }
+    Axes_Manager_Interface& iface() { return m_iface; }
+
+private:
+    Framework_Shared_Memory_Manager m_framework;
+    Axes_Manager_Interface m_iface;
+    std::string m_step;
+};
 
 }  // namespace
 
 int main(int argc, char* argv[])
 {
-    uint32_t manager = 0;
+    int manager = 0;
     const option options[] = {{"manager", required_argument, nullptr, 'm'}, {nullptr, 0, nullptr, 0}};
     for (int o; (o = getopt_long(argc, argv, "m:", options, nullptr)) != -1;) {
         if (o != 'm') {
             std::fprintf(stderr, "usage: axmand_demo [--manager <m>]\n");
             return 2;
         }
-        manager = static_cast<uint32_t>(std::strtoul(optarg, nullptr, 10));
+        manager = static_cast<int>(std::strtol(optarg, nullptr, 10));
     }
+    std::fflush(stdout);
+    const int copy = dup(STDOUT_FILENO);
+    if (copy != -1 && (out = fdopen(copy, "w")) == nullptr)
+        out = stderr;
+    Quiet_Stdout quiet;
     try {
-        std::unique_ptr<Axes_Client> attached;
-        {
-            Quiet_Stdout quiet;  // the attach logs every segment and datum
-            attached = std::make_unique<Axes_Client>(manager);
-        }
-        Axes_Client& client = *attached;
-        client.refresh();
-        show(client, "attached");
+        Demo demo(manager);
+        Axes_Manager_Interface& iface = demo.iface();
+        demo.show("attached");
 
-        expect_answer(client.command(CMD_RESET), "reset");
-        settle(client);
-        show(client, "powered up");
+        if (!demo.run("reset", [&] { iface.reset_ex(); }))
+            return 1;
+        demo.settle();
+        demo.show("powered up");
 
-        client.set_homing(0, 37, 20000, 5000, 500000);
-        expect_answer(client.command(CMD_START_PROCEDURE), "homing (method 37)");
-        if (!run_to_completion(client, "homing"))
+        if (!demo.run("homing (method 37)", [&] { iface.do_axis_homing_ex(0, {37, 5.0, 20.0, 500.0}); }))
+            return 1;
+        if (!demo.run("move to 50", [&] { iface.move_axis_to_absolute_target_position_ex(0, {50.0, 100.0, 400.0}); }))
             return 1;
 
-        client.set_profile_position(0, 50000, 100000, 400000, false);
-        expect_answer(client.command(CMD_START_PROCEDURE), "move to 50000");
-        if (!run_to_completion(client, "moving"))
+        iface.move_axis_to_absolute_target_position_ex(0, {1000.0, 100.0, 400.0});
+        demo.step("moving to 1000");
+        demo.refresh_until([] { return false; }, std::chrono::milliseconds(300));
+        demo.show("moving to 1000");
+        if (!demo.run("quick stop", [&] { iface.perform_quickstop_for_all_axes_ex(); }))
             return 1;
-
-        client.set_profile_position(0, 1000000, 100000, 400000, false);
-        expect_answer(client.command(CMD_START_PROCEDURE), "move to 1000000");
-        (void)client.refresh_until([] { return false; }, std::chrono::milliseconds(300));  // let it run
-        show(client, "moving");
-        expect_answer(client.command(CMD_QUICK_STOP), "quick stop");
-        (void)client.refresh_until([] { return false; }, std::chrono::milliseconds(300));  // let it run
-        show(client, "quick stopped");
-        expect_answer(client.command(CMD_RESET), "reset");
-        settle(client);
-        show(client, "recovered");
-        Quiet_Stdout quiet;  // the detach logs too
-        attached.reset();
+        demo.step("quick stopped");
+        demo.refresh_until([] { return false; }, std::chrono::milliseconds(300));
+        demo.show("quick stopped");
+        if (!demo.run("reset", [&] { iface.reset_ex(); }))
+            return 1;
+        demo.settle();
+        demo.show("recovered");
     } catch (const std::exception& e) {
         std::fprintf(stderr, "axmand_demo: %s\n", e.what());
         return 1;
