@@ -9,17 +9,12 @@
 
 #include "xelo_log.h"
 #include "xelo_string_functions.h"
-#include "xelo_thread_mtx_wrapper.h"
 
 using XELO_String_Functions::num2str;
 
 namespace {
 constexpr int MAX_PAIR_SEM_IDS = 1000;
 
-std::string lock_failure_text(const char* operation, const std::string& mutex_name, int ret_val)
-{
-    return std::string(operation) + mutex_name + "ret_val = " + num2str(ret_val) + " " + std::strerror(ret_val);
-}
 }  // namespace
 
 Framework_Shared_Memory_Manager::Framework_Shared_Memory_Manager() : m_pair_sem_ids(MAX_PAIR_SEM_IDS) {}
@@ -30,17 +25,6 @@ Framework_Shared_Memory_Manager::~Framework_Shared_Memory_Manager()
         unlink();
     } catch (const std::exception& e) {
         log_err(std::string("[Framework_Shared_Memory_Manager][~Framework_Shared_Memory_Manager] ") + e.what());
-    }
-}
-
-Framework_Shared_Memory_Manager::Scoped_Lock::~Scoped_Lock()
-{
-    if (!m_locked)
-        return;
-    try {
-        m_manager.mutex_unlock_ex(m_mutex, m_name);
-    } catch (const std::exception&) {
-        // already logged by mutex_unlock_ex; the original exception goes on
     }
 }
 
@@ -69,20 +53,12 @@ const std::string Framework_Shared_Memory_Manager::OUTPUT_MUTEX = "m_shm_applica
 // A mutex of a segment that is not attached is refused like an invalid one.
 int32_t Framework_Shared_Memory_Manager::mutex_lock_ex(pthread_mutex_t* mutex, const std::string& mutex_name) const
 {
-    const int ret_val = mutex == nullptr ? EINVAL : lock_recovering_dead_owner(mutex, mutex_name);
-    if (ret_val == 0)
-        return 0;
-    log_err(lock_failure_text("mutex_lock_ex ", mutex_name, ret_val));
-    throw std::runtime_error("Failed to mutex_lock_ex -> " + mutex_name + " " + std::strerror(ret_val));
+    return Robust_Mutex(mutex, mutex_name).lock(), 0;
 }
 
 int32_t Framework_Shared_Memory_Manager::mutex_unlock_ex(pthread_mutex_t* mutex, const std::string& mutex_name) const
 {
-    const int ret_val = mutex == nullptr ? EINVAL : pthread_mutex_unlock(mutex);
-    if (ret_val == 0)
-        return 0;
-    log_err(lock_failure_text("mutex_unlock_ex ", mutex_name, ret_val));
-    throw std::runtime_error("Failed to mutex_unlock_ex -> " + mutex_name + " " + std::strerror(ret_val));
+    return Robust_Mutex(mutex, mutex_name).unlock_ex(), 0;
 }
 
 // ---- detaching ----------------------------------------------------------------

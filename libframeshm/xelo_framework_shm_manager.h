@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@
 #include "framework_shm_holders.h"
 #include "framework_shm_segment.h"
 #include "framework_types.h"
+#include "robust_mutex.h"
 #include "xelo_queue.h"
 
 // Version of this header; an application passes it to
@@ -273,34 +275,6 @@ public:
                                              int byte_offset);
 
 private:
-    // Locks through mutex_lock_ex; unlock() reports an unlock failure, the
-    // destructor only releases a lock still held when leaving by an exception.
-    // The name is one of the mutex names below (kept, not copied).
-    class Scoped_Lock {
-    public:
-        Scoped_Lock(const Framework_Shared_Memory_Manager& manager, pthread_mutex_t* mutex, const std::string& name)
-            : m_manager(manager), m_mutex(mutex), m_name(name)
-        {
-            m_manager.mutex_lock_ex(m_mutex, m_name);
-            m_locked = true;
-        }
-        Scoped_Lock(const Framework_Shared_Memory_Manager&, pthread_mutex_t*, std::string&&) = delete;
-        ~Scoped_Lock();
-        void unlock()
-        {
-            m_locked = false;
-            m_manager.mutex_unlock_ex(m_mutex, m_name);
-        }
-        Scoped_Lock(const Scoped_Lock&) = delete;
-        Scoped_Lock& operator=(const Scoped_Lock&) = delete;
-
-    private:
-        const Framework_Shared_Memory_Manager& m_manager;
-        pthread_mutex_t* m_mutex;
-        const std::string& m_name;
-        bool m_locked = false;
-    };
-
     // Names of the framework mutexes in messages, built once so that locking
     // in the cycle allocates nothing.
     static const std::string INFO_MUTEX;
@@ -371,13 +345,22 @@ private:
     static int pointed_id_ex(const Directory_Side& side, int current_id, int iteration_number);
     static int check_param_and_get_actual_id_ex(const Directory_Side& side, const char* caller, const char* file,
                                                 int line, int index, bool check_taken, int size, int offset);
-    static std::string additional_info(const Directory_Side& side, const std::string& method,
-                                       const std::string& file, int line, const std::string& message, int given_id,
-                                       int actual_id, int size, int offset);
+    static std::string additional_info(const Directory_Side& side, const std::string& method, const std::string& file,
+                                       int line, const std::string& message, int given_id, int actual_id, int size,
+                                       int offset, bool offset_given = false);
+    // "Sorry, offset is not correct!!" of an output byte array, the offset
+    // shown after the size even when it is -1.
+    std::string output_offset_refusal(const std::string& method, const std::string& file, int line, int given_id,
+                                      int actual_id, int size, int offset) const;
 
     // refresh helpers
     Shared_Sem_Struct& my_cyclic_sem_ex(const char* operation);
     void check_not_released_ex(const char* operation) const;
+    // Whether the framework run this process attached to has stopped; data
+    // groups and channels outlive runs, and a process of an earlier run must
+    // not take part in the next one.
+    bool attached_run_stopped() const;
+    void check_attached_run_ex(const char* caller) const;
     pthread_mutex_t* info_mutex() const { return m_shm_info.ptr == nullptr ? nullptr : &m_shm_info.ptr->mutex; }
     int refresh_after_slot_release(const timespec& deadline);
     void update_logging_switches();
@@ -497,6 +480,9 @@ private:
     uint64_t m_refresh_timeout_ns = DEFAULT_REFRESH_TIMEOUT_NS;
     uint64_t m_requested_refresh_timeout_ns = DEFAULT_REFRESH_TIMEOUT_NS;
     bool m_bypass_ready_to_start = false;
+    // The run attached to said ready: once its info segment (a new object
+    // each run) says not ready, that run has stopped.
+    bool m_attached_run_was_ready = false;
     Shared_Info_Ptr m_shm_info;
     Shared_Cyclic_Data_Ptrs m_shm_cyclic_data;
     Shared_Application_Data_Ptrs m_shm_application_input_data;

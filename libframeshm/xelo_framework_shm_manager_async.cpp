@@ -120,7 +120,8 @@ int Framework_Shared_Memory_Manager::get_async_input_id_ex(std::string async_inp
 {
     int found = -1;
     if (async_inputs_mapped()) {
-        Scoped_Lock lock(*this, m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+        Robust_Mutex held(m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+        std::unique_lock<Robust_Mutex> lock(held);
         for (uint32_t i = 0; i < m_async_input_size && found == -1; ++i) {
             if (label_equals(m_shm_async_data.input_data_from_framework_ptr[i].name_id, async_input_name)) {
                 m_async_input_is_taken[i] = 1;
@@ -141,7 +142,8 @@ int Framework_Shared_Memory_Manager::get_async_output_id_ex(std::string async_ou
 {
     int found = -1;
     if (async_outputs_mapped()) {
-        Scoped_Lock lock(*this, m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+        Robust_Mutex held(m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+        std::unique_lock<Robust_Mutex> lock(held);
         for (uint32_t i = 0; i < m_async_output_size; ++i) {
             if (!label_equals(m_shm_async_data.output_data_from_framework_ptr[i].name_id, async_output_name))
                 continue;
@@ -299,7 +301,8 @@ std::string Framework_Shared_Memory_Manager::get_async_output_label_ex(int async
 Type_Definition Framework_Shared_Memory_Manager::get_async_input_type_ex(int async_input_id) const
 {
     check_async_input_input_param_ex("get_async_input_type_ex", SOURCE_FILE, __LINE__, async_input_id, false, -1, -1);
-    Scoped_Lock lock(*this, m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+    Robust_Mutex held(m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     const Type_Definition type = m_shm_async_data.input_data_from_framework_ptr[async_input_id].type;
     lock.unlock();
     return type;
@@ -309,7 +312,8 @@ Type_Definition Framework_Shared_Memory_Manager::get_async_output_type_ex(int as
 {
     check_async_output_input_param_ex("get_async_output_type_ex", SOURCE_FILE, __LINE__, async_output_id, false, -1,
                                       -1);
-    Scoped_Lock lock(*this, m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+    Robust_Mutex held(m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     const Type_Definition type = m_shm_async_data.output_data_from_framework_ptr[async_output_id].type;
     lock.unlock();
     return type;
@@ -319,7 +323,8 @@ uint32_t Framework_Shared_Memory_Manager::get_async_input_refresh_error_ex(int a
 {
     check_async_input_input_param_ex("get_async_input_refresh_error_ex", SOURCE_FILE, __LINE__, async_input_id, true,
                                      -1, -1);
-    Scoped_Lock lock(*this, m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+    Robust_Mutex held(m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     const uint32_t code = m_shm_async_data.input_data_from_framework_ptr[async_input_id].error_code;
     lock.unlock();
     return code;
@@ -329,7 +334,8 @@ uint32_t Framework_Shared_Memory_Manager::get_async_output_set_error_ex(int asyn
 {
     check_async_output_input_param_ex("get_async_output_set_error_ex", SOURCE_FILE, __LINE__, async_output_id, true,
                                       -1, -1);
-    Scoped_Lock lock(*this, m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+    Robust_Mutex held(m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     const uint32_t code = m_shm_async_data.output_data_from_framework_ptr[async_output_id].error_code;
     lock.unlock();
     return code;
@@ -341,7 +347,8 @@ void Framework_Shared_Memory_Manager::refresh_async_input_ex(int async_input_id)
 {
     check_async_input_input_param_ex("refresh_async_input_ex", SOURCE_FILE, __LINE__, async_input_id, true, -1, -1);
     const std::size_t i = static_cast<std::size_t>(async_input_id);
-    Scoped_Lock lock(*this, m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+    Robust_Mutex held(m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     m_async_input_clock_value[i] = from_shared_timespec(m_shm_async_data.input_data_from_framework_ptr[i].ts);
     m_shm_async_data.input_data_to_framework_ptr[i].to_update = 1;
     m_async_input_max_clock_value[i] = shm_manager_clock::deadline_after(monotonic_now(), m_async_data_timeout_ns);
@@ -355,7 +362,8 @@ void Framework_Shared_Memory_Manager::set_async_output_ex(int async_output_id, T
     check_async_output_input_param_ex("set_async_output_ex", SOURCE_FILE, __LINE__, async_output_id, true,
                                       static_cast<int>(sizeof(T)), -1);
     const std::size_t i = static_cast<std::size_t>(async_output_id);
-    Scoped_Lock lock(*this, m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+    Robust_Mutex held(m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     m_async_output_clock_value[i] = from_shared_timespec(m_shm_async_data.output_data_from_framework_ptr[i].ts);
     Shared_Async_Output_Data_To_Framework& request = m_shm_async_data.output_data_to_framework_ptr[i];
     request.to_update = 1;
@@ -370,7 +378,8 @@ T Framework_Shared_Memory_Manager::get_async_input_ex(int async_input_id) const
     check_async_input_input_param_ex("get_async_input_ex", SOURCE_FILE, __LINE__, async_input_id, true,
                                      static_cast<int>(sizeof(T)), -1);
     T value;
-    Scoped_Lock lock(*this, m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+    Robust_Mutex held(m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     std::memcpy(&value, m_shm_async_data.input_data_from_framework_ptr[async_input_id].value, sizeof(T));
     lock.unlock();
     return value;
@@ -407,7 +416,8 @@ uint8_t Framework_Shared_Memory_Manager::is_async_input_refresh_ex(int async_inp
     if (online == 0)
         return 1;
     const std::size_t i = static_cast<std::size_t>(async_input_id);
-    Scoped_Lock lock(*this, m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+    Robust_Mutex held(m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     const Shared_Timespec ts = m_shm_async_data.input_data_from_framework_ptr[i].ts;
     const uint8_t error_flag = m_shm_async_data.input_data_from_framework_ptr[i].error_flag;
     lock.unlock();
@@ -434,7 +444,8 @@ uint8_t Framework_Shared_Memory_Manager::is_async_output_set_ex(int async_output
     if (online == 0)
         return 1;
     const std::size_t i = static_cast<std::size_t>(async_output_id);
-    Scoped_Lock lock(*this, m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+    Robust_Mutex held(m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     const Shared_Timespec ts = m_shm_async_data.output_data_from_framework_ptr[i].ts;
     const uint8_t error_flag = m_shm_async_data.output_data_from_framework_ptr[i].error_flag;
     lock.unlock();

@@ -69,6 +69,7 @@ void Framework_Shared_Memory_Manager::attach_steps_ex(const std::string& applica
     check_application_data_layout_ex();
     if (!m_bypass_ready_to_start)
         wait_ready_to_start();
+    m_attached_run_was_ready = __atomic_load_n(&m_shm_info.ptr->ready_to_start, __ATOMIC_ACQUIRE) == 1;
     acquire_cyclic_sem_ex();
     set_application_name_ex(application_name);
     take_first_images_ex();
@@ -96,7 +97,8 @@ void Framework_Shared_Memory_Manager::connect_info_memory_ex()
     open_and_connect_memory_ex(&m_shm_info.shm_info, &m_shm_info.ptr, "/linux_framework_info", 1);
     Shared_Info_Struct& info = *m_shm_info.ptr;
     {
-        Scoped_Lock lock(*this, &info.mutex, INFO_MUTEX);
+        Robust_Mutex held(&info.mutex, INFO_MUTEX);
+        std::unique_lock<Robust_Mutex> lock(held);
         m_input_app_size = info.application_data_inputs_num;
         m_output_app_size = info.application_data_outputs_num;
         m_input_cycle_size = info.cyclic_input_byte_dim;
@@ -317,7 +319,8 @@ void Framework_Shared_Memory_Manager::acquire_cyclic_sem_ex()
 {
     log_inf("Framework_Shared_Memory_Manager::acquire_cyclic_sem ( ... )");
     {
-        Scoped_Lock lock(*this, m_shm_cyclic_data.mutex_ptr, CYCLIC_MUTEX);
+        Robust_Mutex held(m_shm_cyclic_data.mutex_ptr, CYCLIC_MUTEX);
+        std::unique_lock<Robust_Mutex> lock(held);
         for (int32_t i = 0; i < m_sems_size && m_shm_cyclic_data.sems_ptr != nullptr; ++i) {
             Shared_Sem_Struct& slot = m_shm_cyclic_data.sems_ptr[i];
             if (slot.is_assigned == 0) {
@@ -344,7 +347,8 @@ void Framework_Shared_Memory_Manager::give_back_cyclic_sem()
     if (n < 0 || n >= m_sems_size || m_shm_cyclic_data.sems_ptr == nullptr)
         return;
     try {
-        Scoped_Lock lock(*this, m_shm_cyclic_data.mutex_ptr, CYCLIC_MUTEX);
+        Robust_Mutex held(m_shm_cyclic_data.mutex_ptr, CYCLIC_MUTEX);
+        std::unique_lock<Robust_Mutex> lock(held);
         Shared_Sem_Struct& slot = m_shm_cyclic_data.sems_ptr[n];
         slot.is_assigned = 0;
         while (sem_trywait(&slot.sem) == 0) {
@@ -371,7 +375,8 @@ void Framework_Shared_Memory_Manager::set_application_name_ex(const std::string&
                                  "is greater than maximum size, which is  " +
                                  num2str(FRAMEWORK_APP_NAME_SIZE));
     {
-        Scoped_Lock lock(*this, info_mutex(), INFO_MUTEX);
+        Robust_Mutex held(info_mutex(), INFO_MUTEX);
+        std::unique_lock<Robust_Mutex> lock(held);
         char* row = m_shm_info.ptr->app_names[n];
         std::memset(row, 0, FRAMEWORK_APP_NAME_SIZE);
         std::memcpy(row, application_name.data(), application_name.size());
@@ -382,7 +387,8 @@ void Framework_Shared_Memory_Manager::set_application_name_ex(const std::string&
 
 void Framework_Shared_Memory_Manager::take_first_images_ex()
 {
-    Scoped_Lock lock(*this, m_shm_cyclic_data.mutex_ptr, CYCLIC_MUTEX);
+    Robust_Mutex held(m_shm_cyclic_data.mutex_ptr, CYCLIC_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     if (m_input_cycle_size != 0)
         std::memcpy(m_input.data(), m_shm_cyclic_data.inputs_ptr, m_input_cycle_size);
     if (m_output_cycle_size != 0)

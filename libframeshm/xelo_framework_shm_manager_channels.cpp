@@ -71,6 +71,7 @@ void Framework_Shared_Memory_Manager::check_channel_data_input_param_ex(const ch
                                                                         int line, int channel_id, bool check_client,
                                                                         bool check_server) const
 {
+    check_attached_run_ex(caller);
     std::string message;
     if (channel_id < 0 || channel_id >= m_pair_sem_last_idx) {
         message = "invalid cmd channel id, required :: " + num2str(channel_id) +
@@ -145,13 +146,16 @@ void Framework_Shared_Memory_Manager::set_server_waiting_mark_ex(int sem_group_i
     check_sem_data_input_param_ex("set_server_waiting_mark_ex", SOURCE_FILE, __LINE__, sem_group_id, false, false, -1,
                                   -1, -1);
     Shared_Sem_Data_Group_Struct& group = group_record(sem_group_id);
-    Scoped_Lock lock(*this, &group.mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(sem_group_id)]);
+    Robust_Mutex held(&group.mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(sem_group_id)]);
+    std::unique_lock<Robust_Mutex> lock(held);
     __atomic_store_n(&group.is_server_waiting_cmd_setter, value, __ATOMIC_RELEASE);
     lock.unlock();
 }
 
 void Framework_Shared_Memory_Manager::clear_server_waiting_mark(int sem_group_id)
 {
+    if (attached_run_stopped())
+        return;  // the record belongs to the next run now
     try {
         set_server_waiting_mark_ex(sem_group_id, NOBODY);
     } catch (const std::exception& e) {

@@ -137,7 +137,8 @@ void Framework_Shared_Memory_Manager::update_logging_switches()
 void Framework_Shared_Memory_Manager::exchange_images(Shared_Sem_Struct& slot, uint32_t* tick)
 {
     std::sort(m_output_modified_list.begin(), m_output_modified_list.end());
-    Scoped_Lock lock(*this, m_shm_cyclic_data.mutex_ptr, CYCLIC_MUTEX);
+    Robust_Mutex held(m_shm_cyclic_data.mutex_ptr, CYCLIC_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     const bool freed = slot.is_assigned == 0 || slot.overflow < 0 ||
                        (m_watchdog_turned_on && slot.watchdog_is_active == 0);
     if (freed) {
@@ -274,10 +275,8 @@ void Framework_Shared_Memory_Manager::get_output_byte_array_ex(int output_id, ui
     const int actual = check_output_input_param_and_get_actual_id_ex("get_output_byte_array_ex", SOURCE_FILE,
                                                                      __LINE__, index, true, size, offset);
     if (offset < 0)
-        throw std::runtime_error(get_output_additional_info(
-            "get_output_byte_array_ex", SOURCE_FILE, __LINE__,
-            "Sorry, offset is not correct!!\n\t\t\t given output_offset :: " + num2str(offset), index, actual, size,
-            -1));
+        throw std::runtime_error(
+            output_offset_refusal("get_output_byte_array_ex", SOURCE_FILE, __LINE__, index, actual, size, offset));
     require_buffer_ex(destination, "get_output_byte_array_ex");
     std::memcpy(destination, m_output.data() + output_record(actual).byte_offs + offset, static_cast<size_t>(size));
 }
@@ -289,10 +288,8 @@ void Framework_Shared_Memory_Manager::set_output_byte_array_ex(int output_id, co
     const int actual = check_output_input_param_and_get_actual_id_ex("set_output_byte_array_ex", SOURCE_FILE,
                                                                      __LINE__, index, true, size, offset);
     if (offset < 0)
-        throw std::runtime_error(get_output_additional_info(
-            "set_output_byte_array_ex", SOURCE_FILE, __LINE__,
-            "Sorry, offset is not correct!!\n\t\t\t given output_offset :: " + num2str(offset), index, actual, size,
-            -1));
+        throw std::runtime_error(
+            output_offset_refusal("set_output_byte_array_ex", SOURCE_FILE, __LINE__, index, actual, size, offset));
     require_buffer_ex(source, "set_output_byte_array_ex");
     std::memcpy(m_output.data() + output_record(actual).byte_offs + offset, source, static_cast<size_t>(size));
     mark_output_modified(actual);
@@ -303,7 +300,8 @@ void Framework_Shared_Memory_Manager::set_current_value_as_default_ex(int output
     const int actual = check_output_input_param_and_get_actual_id_ex(
         "set_current_value_as_default_ex", SOURCE_FILE, __LINE__, output_index_of(output_id), true, -1, -1);
     {
-        Scoped_Lock lock(*this, m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+        Robust_Mutex held(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+        std::unique_lock<Robust_Mutex> lock(held);
         Shared_Application_Data_Struct& record = output_record(actual);
         if (record.type == BIT_FSM) {
             const bool addressable = record.bit_offs <= 7;

@@ -154,7 +154,8 @@ int Framework_Shared_Memory_Manager::get_input_id_ex(std::string label)
 {
     int index;
     {
-        Scoped_Lock lock(*this, m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
+        Robust_Mutex held(m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
+        std::unique_lock<Robust_Mutex> lock(held);
         index = find_input_index(label);
         if (index != -1)
             m_input_is_taken[m_actual_input_id[index]] = 1;
@@ -170,7 +171,8 @@ int Framework_Shared_Memory_Manager::get_output_ro_id_ex(std::string label)
 {
     int index;
     {
-        Scoped_Lock lock(*this, m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+        Robust_Mutex held(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+        std::unique_lock<Robust_Mutex> lock(held);
         index = find_output_index(label);
         if (index != -1)
             m_output_is_taken[m_actual_output_id[index]] = 1;
@@ -184,7 +186,8 @@ int Framework_Shared_Memory_Manager::get_output_ro_id_ex(std::string label)
 
 bool Framework_Shared_Memory_Manager::has_input_ex(std::string label) const
 {
-    Scoped_Lock lock(*this, m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
+    Robust_Mutex held(m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     const bool found = find_input_index(label) != -1;
     lock.unlock();
     return found;
@@ -192,7 +195,8 @@ bool Framework_Shared_Memory_Manager::has_input_ex(std::string label) const
 
 bool Framework_Shared_Memory_Manager::has_output_ex(std::string label) const
 {
-    Scoped_Lock lock(*this, m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+    Robust_Mutex held(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     const bool found = find_output_index(label) != -1;
     lock.unlock();
     return found;
@@ -290,7 +294,7 @@ int Framework_Shared_Memory_Manager::check_output_input_param_and_get_actual_id_
 std::string Framework_Shared_Memory_Manager::additional_info(const Directory_Side& side, const std::string& method,
                                                              const std::string& file, int line,
                                                              const std::string& message, int given_id, int actual_id,
-                                                             int size, int offset)
+                                                             int size, int offset, bool offset_given)
 {
     const Directory_Texts& texts = side.texts;
     const bool mapped = side.records != nullptr;
@@ -304,7 +308,7 @@ std::string Framework_Shared_Memory_Manager::additional_info(const Directory_Sid
     }
     if (size != -1)
         text += texts.given_size + num2str(size);
-    if (offset != -1)
+    if (offset != -1 || offset_given)
         text += texts.given_offset + num2str(offset);
     if (actual_id >= 0) {
         text += texts.additional;
@@ -344,6 +348,14 @@ std::string Framework_Shared_Memory_Manager::get_output_additional_info(std::str
     return additional_info(output_side(), method, file, line, message, given_id, actual_id, size, offset);
 }
 
+std::string Framework_Shared_Memory_Manager::output_offset_refusal(const std::string& method, const std::string& file,
+                                                                   int line, int given_id, int actual_id, int size,
+                                                                   int offset) const
+{
+    return additional_info(output_side(), method, file, line, "Sorry, offset is not correct!!", given_id, actual_id,
+                           size, offset, true);
+}
+
 // ---- metadata ------------------------------------------------------------------------
 
 std::string Framework_Shared_Memory_Manager::get_input_label_ex(int input_id, bool taken_check) const
@@ -357,7 +369,8 @@ unsigned Framework_Shared_Memory_Manager::get_input_dim_ex(int input_id) const
 {
     const int actual =
         check_input_input_param_and_get_actual_id_ex("get_input_dim_ex", SOURCE_FILE, __LINE__, input_id, false, -1, -1);
-    Scoped_Lock lock(*this, m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
+    Robust_Mutex held(m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     const unsigned dim = input_record(actual).byte_dim;
     lock.unlock();
     return dim;
@@ -367,7 +380,8 @@ int Framework_Shared_Memory_Manager::get_input_type_ex(int input_id) const
 {
     const int actual = check_input_input_param_and_get_actual_id_ex("get_input_type_ex", SOURCE_FILE, __LINE__,
                                                                     input_id, false, -1, -1);
-    Scoped_Lock lock(*this, m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
+    Robust_Mutex held(m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     const int type = input_record(actual).type;
     lock.unlock();
     return type;
@@ -377,7 +391,8 @@ int Framework_Shared_Memory_Manager::get_input_group_ex(int input_id) const
 {
     const int actual = check_input_input_param_and_get_actual_id_ex("get_input_group_ex", SOURCE_FILE, __LINE__,
                                                                     input_id, false, -1, -1);
-    Scoped_Lock lock(*this, m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
+    Robust_Mutex held(m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     const int group = input_record(actual).group_id;
     lock.unlock();
     return group;
@@ -395,7 +410,8 @@ unsigned Framework_Shared_Memory_Manager::get_output_dim_ex(int output_id, bool 
 {
     const int actual = check_output_input_param_and_get_actual_id_ex(
         "get_output_dim_ex", SOURCE_FILE, __LINE__, output_index_of(output_id), taken_check, -1, -1);
-    Scoped_Lock lock(*this, m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+    Robust_Mutex held(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     const unsigned dim = output_record(actual).byte_dim;
     lock.unlock();
     return dim;
@@ -405,7 +421,8 @@ int Framework_Shared_Memory_Manager::get_output_type_ex(int output_id, bool take
 {
     const int actual = check_output_input_param_and_get_actual_id_ex(
         "get_output_type_ex", SOURCE_FILE, __LINE__, output_index_of(output_id), taken_check, -1, -1);
-    Scoped_Lock lock(*this, m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+    Robust_Mutex held(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     const int type = output_record(actual).type;
     lock.unlock();
     return type;
@@ -415,7 +432,8 @@ int Framework_Shared_Memory_Manager::get_output_group_ex(int output_id, bool tak
 {
     const int actual = check_output_input_param_and_get_actual_id_ex(
         "get_output_group_ex", SOURCE_FILE, __LINE__, output_index_of(output_id), taken_check, -1, -1);
-    Scoped_Lock lock(*this, m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+    Robust_Mutex held(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     const int group = output_record(actual).group_id;
     lock.unlock();
     return group;

@@ -6,6 +6,7 @@
 #include <semaphore.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <iostream>
 #include <stdexcept>
@@ -46,7 +47,8 @@ int Framework_Shared_Memory_Manager::get_sem_data_group_write_id_ex(std::string 
     const int32_t me = my_application_id();
     int32_t writer;
     {
-        Scoped_Lock lock(*this, &group.mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(g)]);
+        Robust_Mutex held(&group.mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(g)]);
+        std::unique_lock<Robust_Mutex> lock(held);
         writer = group.rw_app_id;
         if (writer == -1) {
             group.rw_app_id = me;
@@ -80,7 +82,8 @@ int Framework_Shared_Memory_Manager::get_sem_data_group_read_id_ex(std::string s
     const int32_t me = my_application_id();
     bool claimed;
     {
-        Scoped_Lock lock(*this, &group_record(g).mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(g)]);
+        Robust_Mutex held(&group_record(g).mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(g)]);
+        std::unique_lock<Robust_Mutex> lock(held);
         claimed = row.application_id == -1 || row.application_id == me;
         if (claimed) {
             row.application_id = me;
@@ -112,8 +115,8 @@ bool Framework_Shared_Memory_Manager::try_acquire_sem_data_group_ex(int sem_data
         return false;
     int32_t writer;
     {
-        Scoped_Lock lock(*this, &group.mutex,
-                         m_sem_data_group_mutex_names[static_cast<std::size_t>(sem_data_group_id)]);
+        Robust_Mutex held(&group.mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(sem_data_group_id)]);
+        std::unique_lock<Robust_Mutex> lock(held);
         writer = group.rw_app_id;
         if (writer == -1) {
             group.is_posted_from_watchdog = 0;
@@ -138,7 +141,8 @@ void Framework_Shared_Memory_Manager::release_sem_data_group_ex(int semaphore_id
     bool still_writer;
     bool flag_raised = false;
     {
-        Scoped_Lock lock(*this, &group.mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(semaphore_id)]);
+        Robust_Mutex held(&group.mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(semaphore_id)]);
+        std::unique_lock<Robust_Mutex> lock(held);
         still_writer = group.rw_app_id == my_application_id();
         if (still_writer) {
             group.rw_app_id = -1;
@@ -185,8 +189,8 @@ void Framework_Shared_Memory_Manager::post_sem_data_group_ex(int sem_group_id, b
     const int32_t me = my_application_id();
     bool still_writer;
     {
-        Scoped_Lock lock(*this, &group.mutex,
-                         m_sem_data_group_post_mutex_names[static_cast<std::size_t>(sem_group_id)]);
+        Robust_Mutex held(&group.mutex, m_sem_data_group_post_mutex_names[static_cast<std::size_t>(sem_group_id)]);
+        std::unique_lock<Robust_Mutex> lock(held);
         still_writer = group.rw_app_id == me;
         if (still_writer) {
             group.last_post_cmd_app_id = is_exclusive_cmd ? me : -1;
@@ -266,17 +270,20 @@ bool Framework_Shared_Memory_Manager::wait_sem_data_group_ex(int sem_group_id, d
                                                              int ack_on_poster_release, int* app_id_to_reply)
 {
     const char* caller = "wait_sem_data_group_ex";
-    check_sem_data_input_param_ex(caller, SOURCE_FILE, __LINE__, sem_group_id, false, false, -1, -1, -1);
-    check_not_released_ex(caller);
-    Shared_Sem_Data_Group_Sem_Struct& row = own_group_row_ex(sem_group_id, caller);
     const char* method = "[Framework_Shared_Memory_Manager][wait_sem_data_group_ex] ";
-    if (shared_load(row.application_id) != my_application_id()) {
-        if (shared_load(row.application_has_been_released) == 1)
+    if (std::isnan(timeout_ms))
+        throw std::runtime_error(std::string(method) + "time-out is not a number: " + std::strerror(EINVAL));
+    check_sem_data_input_param_ex(caller, SOURCE_FILE, __LINE__, sem_group_id, false, false, -1, -1, -1);
+    Shared_Sem_Data_Group_Sem_Struct& row = own_group_row_ex(sem_group_id, caller);
+    if (m_cyclic_sem_released || shared_load(row.application_id) != my_application_id()) {
+        if (m_cyclic_sem_released || shared_load(row.application_has_been_released) == 1)
             throw std::runtime_error(std::string(method) + "this application has been released from framework!!");
         throw std::runtime_error("Error semaphore taken by wrong application ... ");
     }
     for (;;) {
-        if (!wait_own_group_semaphore_ex(sem_group_id, row, timeout_ms)) {
+        const bool posted = wait_own_group_semaphore_ex(sem_group_id, row, timeout_ms);
+        check_attached_run_ex(caller);
+        if (!posted) {
             if (m_trace_semaphore)
                 trace_semaphore("wait_sem_data_group", -1);
             return false;
@@ -341,7 +348,8 @@ bool Framework_Shared_Memory_Manager::take_posted_from_watchdog_flag_ex(int sem_
     Shared_Sem_Data_Group_Struct& group = group_record(sem_group_id);
     if (shared_load(group.is_posted_from_watchdog) == 0)
         return false;
-    Scoped_Lock lock(*this, &group.mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(sem_group_id)]);
+    Robust_Mutex held(&group.mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(sem_group_id)]);
+    std::unique_lock<Robust_Mutex> lock(held);
     const bool raised = group.is_posted_from_watchdog != 0;
     group.is_posted_from_watchdog = 0;
     lock.unlock();
@@ -354,7 +362,8 @@ void Framework_Shared_Memory_Manager::take_published_data_ex(int sem_group_id, i
     Shared_Sem_Data_Group_Struct& group = group_record(sem_group_id);
     const bool ring = ring_slots(sem_group_id) > 0;
     std::vector<uint8_t>& target = ring ? m_sem_data_group_ring_buffer_data[g] : m_sem_data_group_data_vectors[g];
-    Scoped_Lock lock(*this, &group.mutex, m_sem_data_group_mutex_names[g]);
+    Robust_Mutex held(&group.mutex, m_sem_data_group_mutex_names[g]);
+    std::unique_lock<Robust_Mutex> lock(held);
     if (!target.empty())
         std::memcpy(target.data(), m_shm_sem_group_data.data[g], target.size());
     if (ring)

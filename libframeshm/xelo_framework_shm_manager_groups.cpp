@@ -112,6 +112,19 @@ Shared_Sem_Data_Group_Sem_Struct& Framework_Shared_Memory_Manager::own_group_row
 
 // ---- checks and their texts --------------------------------------------------------
 
+bool Framework_Shared_Memory_Manager::attached_run_stopped() const
+{
+    return m_attached_run_was_ready && m_shm_info.ptr != nullptr &&
+           __atomic_load_n(&m_shm_info.ptr->ready_to_start, __ATOMIC_ACQUIRE) == 0;
+}
+
+void Framework_Shared_Memory_Manager::check_attached_run_ex(const char* caller) const
+{
+    if (attached_run_stopped())
+        throw std::runtime_error(std::string("[Framework_Shared_Memory_Manager][") + caller +
+                                 "] the framework this application attached to has stopped!!");
+}
+
 void Framework_Shared_Memory_Manager::check_sem_data_input_param_ex(const char* caller, const char* file, int line,
                                                                     int sem_group_id, bool check_is_mine,
                                                                     bool check_free, int data_id, int size,
@@ -123,6 +136,7 @@ void Framework_Shared_Memory_Manager::check_sem_data_input_param_ex(const char* 
     };
     if (!sem_data_group_valid(sem_group_id))
         throw refuse("Sorry, sem group_id not valid!", -1, -1, -1);
+    check_attached_run_ex(caller);
     const Shared_Sem_Data_Group_Struct& group = group_record(sem_group_id);
     const int32_t writer = __atomic_load_n(&group.rw_app_id, __ATOMIC_ACQUIRE);
     if (check_is_mine) {
@@ -366,10 +380,8 @@ void refuse_negative_offset_ex(const Framework_Shared_Memory_Manager& manager, c
 {
     if (byte_offset >= 0)
         return;
-    throw std::runtime_error(manager.get_sem_data_additional_info(
-        caller, file, line,
-        "Sorry, offset is not correct!!\n\t\t\t given sem_group data_offset:: " + num2str(byte_offset), group_id,
-        data_id, byte_dim, -1));
+    throw std::runtime_error(manager.get_sem_data_additional_info(caller, file, line, "Sorry, offset is not correct!!",
+                                                                  group_id, data_id, byte_dim, byte_offset));
 }
 }  // namespace
 

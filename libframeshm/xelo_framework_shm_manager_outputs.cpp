@@ -47,7 +47,8 @@ int Framework_Shared_Memory_Manager::get_output_rw_id_ex(std::string label, bool
     int group_id = -1;
     int index;
     {
-        Scoped_Lock lock(*this, m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+        Robust_Mutex held(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+        std::unique_lock<Robust_Mutex> lock(held);
         index = find_output_index(label);
         if (index != -1) {
             const int actual = m_actual_output_id[index];
@@ -85,7 +86,8 @@ int Framework_Shared_Memory_Manager::try_acquire_output_group_ex(int group_id)
             "[Framework_Shared_Memory_Manager][try_acquire_output_group_ex] cannot acquire group id -1");
     check_not_released_ex("try_acquire_output_group_ex");
     const int my_id = m_my_application_number + FRAMEWORK_APPLICATION_ID_OFFSET;
-    Scoped_Lock lock(*this, m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+    Robust_Mutex held(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     for (uint32_t i = 0; i < m_output_app_size; ++i) {
         const Shared_Application_Data_Struct& record = output_record(static_cast<int>(i));
         if (record.group_id == group_id && record.is_already_rw == 1 && record.application_number_take_rw != my_id) {
@@ -108,7 +110,8 @@ void Framework_Shared_Memory_Manager::release_output_group_control_ex(int group_
         throw std::runtime_error(
             "[Framework_Shared_Memory_Manager][Framework_Shared_Memory_Manager] cannot release group id -1");
     check_not_released_ex("release_output_group_control_ex");
-    Scoped_Lock lock(*this, m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+    Robust_Mutex held(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     for (uint32_t i = 0; i < m_output_app_size; ++i) {
         const Shared_Application_Data_Struct& record = output_record(static_cast<int>(i));
         if (record.group_id == group_id && record.is_already_rw == 1)

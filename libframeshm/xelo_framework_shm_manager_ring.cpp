@@ -41,7 +41,8 @@ void Framework_Shared_Memory_Manager::insert_ring_buffer_slot_ex(int sem_group_i
     const uint32_t slots = ring_slots(sem_group_id);
     std::vector<uint8_t>& image = m_sem_data_group_data_vectors[g];
     if (slots == 0) {
-        Scoped_Lock lock(*this, &group_record(sem_group_id).mutex, m_sem_data_group_mutex_names[g]);
+        Robust_Mutex held(&group_record(sem_group_id).mutex, m_sem_data_group_mutex_names[g]);
+        std::unique_lock<Robust_Mutex> lock(held);
         if (!image.empty())
             std::memcpy(m_shm_sem_group_data.data[g], image.data(), image.size());
         lock.unlock();
@@ -119,7 +120,8 @@ void Framework_Shared_Memory_Manager::clear_ring_buffer_ex(int sem_data_group_id
     std::vector<uint8_t>& ring = m_sem_data_group_ring_buffer_data[g];
     uint32_t post_id;
     {
-        Scoped_Lock lock(*this, &group.mutex, m_sem_data_group_mutex_names[g]);
+        Robust_Mutex held(&group.mutex, m_sem_data_group_mutex_names[g]);
+        std::unique_lock<Robust_Mutex> lock(held);
         std::memcpy(ring.data(), m_shm_sem_group_data.data[g], ring.size());
         post_id = group.ring_buffer_post_id;
         lock.unlock();

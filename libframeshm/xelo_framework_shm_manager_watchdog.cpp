@@ -43,7 +43,8 @@ void Framework_Shared_Memory_Manager::set_refresh_time_ns_ex(uint32_t refresh_ti
     log_inf("Framework_Shared_Memory_Manager::set_refresh_time ( refresh_time_ns: " + num2str(refresh_time_ns) + " )");
     check_not_released_ex("set_refresh_time_ns_ex");
     Shared_Sem_Struct& slot = my_cyclic_sem_ex("set_refresh_time_ns_ex");
-    Scoped_Lock lock(*this, m_shm_cyclic_data.mutex_ptr, CYCLIC_MUTEX);
+    Robust_Mutex held(m_shm_cyclic_data.mutex_ptr, CYCLIC_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     log_inf("\t m_master_cycle_time_ns: " + num2str(m_master_cycle_time_ns));
     const uint32_t cycles = m_master_cycle_time_ns != 0 ? refresh_time_ns / m_master_cycle_time_ns : 0;
     if (cycles == 0) {
@@ -67,7 +68,8 @@ void Framework_Shared_Memory_Manager::set_watchdog_value_ex(int num_cycle)
     Shared_Sem_Struct& slot = my_cyclic_sem_ex("set_watchdog_value_ex");
     uint32_t period;
     {
-        Scoped_Lock lock(*this, m_shm_cyclic_data.mutex_ptr, CYCLIC_MUTEX);
+        Robust_Mutex held(m_shm_cyclic_data.mutex_ptr, CYCLIC_MUTEX);
+        std::unique_lock<Robust_Mutex> lock(held);
         slot.overflow = 0;
         slot.watchdog_max_value = num_cycle;
         period = slot.start_value;
@@ -84,7 +86,8 @@ void Framework_Shared_Memory_Manager::turn_on_watchdog_ex()
     check_not_released_ex("turn_on_watchdog_ex");
     Shared_Sem_Struct& slot = my_cyclic_sem_ex("turn_on_watchdog_ex");
     {
-        Scoped_Lock lock(*this, m_shm_cyclic_data.mutex_ptr, CYCLIC_MUTEX);
+        Robust_Mutex held(m_shm_cyclic_data.mutex_ptr, CYCLIC_MUTEX);
+        std::unique_lock<Robust_Mutex> lock(held);
         slot.watchdog_is_active = 1;
         slot.overflow = 0;
         m_watchdog_turned_on = true;
@@ -99,7 +102,8 @@ void Framework_Shared_Memory_Manager::turn_off_watchdog_ex()
     check_not_released_ex("turn_off_watchdog_ex");
     Shared_Sem_Struct& slot = my_cyclic_sem_ex("turn_off_watchdog_ex");
     {
-        Scoped_Lock lock(*this, m_shm_cyclic_data.mutex_ptr, CYCLIC_MUTEX);
+        Robust_Mutex held(m_shm_cyclic_data.mutex_ptr, CYCLIC_MUTEX);
+        std::unique_lock<Robust_Mutex> lock(held);
         slot.watchdog_is_active = 0;
         m_watchdog_turned_on = false;
         lock.unlock();
@@ -129,7 +133,8 @@ void Framework_Shared_Memory_Manager::save_cfg_file_ex()
 // true when the request was raised, false when a save is already under way.
 bool Framework_Shared_Memory_Manager::raise_save_request_ex()
 {
-    Scoped_Lock lock(*this, info_mutex(), INFO_MUTEX);
+    Robust_Mutex held(info_mutex(), INFO_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     Shared_Info_Struct* info = m_shm_info.ptr;
     if (info->has_to_save != 0) {
         lock.unlock();
@@ -158,7 +163,8 @@ void Framework_Shared_Memory_Manager::wait_save_cleared_ex(uint64_t& waited_ns, 
 
 uint32_t Framework_Shared_Memory_Manager::read_has_to_save_ex()
 {
-    Scoped_Lock lock(*this, info_mutex(), INFO_MUTEX);
+    Robust_Mutex held(info_mutex(), INFO_MUTEX);
+    std::unique_lock<Robust_Mutex> lock(held);
     const uint32_t pending = m_shm_info.ptr->has_to_save;
     lock.unlock();
     return pending;

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "robust_mutex.h"
 #include "xelo_log.h"
 
 // Log lines of the real-time thread, written later by a slower thread: the
@@ -15,7 +16,7 @@
 // event, without allocating, locking or blocking; drain() writes the lines
 // in the log-line format. One producer (the real-time thread); a full ring
 // drops the line and counts it.
-class Rt_Log {
+class Rt_Log final : public Lock_Log_Sink {
 public:
     static constexpr std::size_t CAPACITY = 256;
     static constexpr std::size_t TEXT_SIZE = 640;
@@ -25,6 +26,8 @@ public:
     void post_plain(const char* format, ...) __attribute__((format(printf, 2, 3)));
     // Writes every pending line to standard output; the number written.
     std::size_t drain();
+    // A lock's line, queued like any other.
+    void write(Log_Level level, const char* text) noexcept override { post(level, "%s", text); }
 
 private:
     struct Entry {

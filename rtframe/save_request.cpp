@@ -1,5 +1,8 @@
+#include <mutex>
+
 #include "save_request.h"
 
+#include "robust_mutex.h"
 #include "xelo_log.h"
 #include "xelo_thread_mtx_wrapper.h"
 
@@ -21,7 +24,8 @@ int serve_save_request_ex(Shared_Info_Struct* info, const Shared_Application_Dat
 {
     bool requested = false;
     {
-        Mutex_Guard guard(&info->mutex, INFO_MUTEX, SAVE_THREAD);
+        Robust_Mutex guard_mutex(&info->mutex, INFO_MUTEX, SAVE_THREAD);
+        std::lock_guard<Robust_Mutex> guard(guard_mutex);
         requested = info->has_to_save != 0;
     }
     int passes = 0;
@@ -30,7 +34,8 @@ int serve_save_request_ex(Shared_Info_Struct* info, const Shared_Application_Dat
         save();
         ++passes;
         log_inf("[FrameworkThreadSave] all file/s have been saved!");
-        Mutex_Guard guard(&info->mutex, INFO_MUTEX, SAVE_THREAD);
+        Robust_Mutex guard_mutex(&info->mutex, INFO_MUTEX, SAVE_THREAD);
+        std::lock_guard<Robust_Mutex> guard(guard_mutex);
         if (!any_marked(outputs, outputs_num, first_output)) {
             info->has_to_save = 0;
             requested = false;

@@ -9,9 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <stdexcept>
 #include <vector>
 
+#include "robust_mutex.h"
 #include "xelo_log.h"
 #include "xelo_thread_mtx_wrapper.h"
 
@@ -112,7 +114,8 @@ uint32_t first_saved_output_index(const Application_Descriptor_Manager& manager)
 void save_data_ex(Application_Descriptor_Manager& manager, Shared_Application_Data_Ptrs* outputs)
 {
     {
-        Mutex_Guard guard(outputs->mutex_ptr, "m_shm_xeno_application_output_data.mutex_ptr", "fm_savetask");
+        Robust_Mutex guard_mutex(outputs->mutex_ptr, "m_shm_xeno_application_output_data.mutex_ptr", "fm_savetask");
+        std::lock_guard<Robust_Mutex> guard(guard_mutex);
         const IO_Descriptor_List& entries = *manager.outputs_vector_ptr;
         const uint32_t count = std::min<uint32_t>(manager.outputs_num, static_cast<uint32_t>(entries.size()));
         for (uint32_t k = first_saved_output_index(manager); k < count; ++k) {

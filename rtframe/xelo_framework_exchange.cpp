@@ -1,10 +1,11 @@
 // Process-image mapping, default outputs and the exchange of every tick.
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
 
-#include "cycle_mutex_guard.h"
 #include "output_default.h"
+#include "robust_mutex.h"
 #include "xelo_framework.h"
 #include "xelo_log.h"
 #include "xelo_thread_mtx_wrapper.h"
@@ -101,7 +102,8 @@ void XELO_Framework_ex::find_reserved_variables_ex()
 
 void XELO_Framework_ex::set_outputs_default_value()
 {
-    Mutex_Guard guard(m_shm_xeno_cyclic_data.mutex_ptr, "m_shm_xeno_cyclic_data.mutex_ptr", RT_THREAD);
+    Robust_Mutex guard_mutex(m_shm_xeno_cyclic_data.mutex_ptr, "m_shm_xeno_cyclic_data.mutex_ptr", RT_THREAD);
+    std::lock_guard<Robust_Mutex> guard(guard_mutex);
     const Shared_Application_Data_Struct* table = m_shm_xeno_application_output_data.app_data_ptr;
     for (uint32_t i = 0; i < appl_desc_mngr.outputs_num; ++i)
         write_output_default(table[i], m_shm_xeno_cyclic_data.outputs_ptr, m_outputs_byte_dim);
@@ -109,7 +111,9 @@ void XELO_Framework_ex::set_outputs_default_value()
 
 void XELO_Framework_ex::update_slave_ex()
 {
-    Cycle_Mutex_Guard guard(m_shm_xeno_cyclic_data.mutex_ptr, "m_shm_xeno_cyclic_data.mutex_ptr", RT_THREAD, m_rt_log);
+    Robust_Mutex guard_mutex(m_shm_xeno_cyclic_data.mutex_ptr, "m_shm_xeno_cyclic_data.mutex_ptr", RT_THREAD,
+                             &m_rt_log);
+    std::lock_guard<Robust_Mutex> guard(guard_mutex);
     m_virtual_slave.update_io();
     write_status_variables();
     read_logging_switches();

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "framework_stopped.h"
+#include "robust_mutex.h"
 #include "xelo_framework.h"
 #include "xelo_log.h"
 #include "xelo_thread_mtx_wrapper.h"
@@ -48,7 +49,8 @@ void XELO_Framework_ex::start_up_ex()
 
 void XELO_Framework_ex::set_ready_to_start(uint32_t value, const char* mutex_label)
 {
-    Mutex_Guard guard(&m_shm_xeno_info.ptr->mutex, mutex_label, "fm_realtimetask");
+    Robust_Mutex guard_mutex(&m_shm_xeno_info.ptr->mutex, mutex_label, "fm_realtimetask");
+    std::lock_guard<Robust_Mutex> guard(guard_mutex);
     m_shm_xeno_info.ptr->ready_to_start = value;
 }
 

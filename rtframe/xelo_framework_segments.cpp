@@ -1,8 +1,12 @@
 // Creation and release of the framework segments.
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
 
+#include "robust_mutex.h"
 #include "shared_name_fields.h"
 #include "xelo_framework.h"
 #include "xelo_log.h"
@@ -52,6 +56,10 @@ void XELO_Framework_ex::open_connect_and_shared_rt_memory_ex(Shared_Memory_Info*
                                  std::to_string(count));
     // An empty table still maps one record; its count in the info record says 0.
     const std::size_t records = std::max(count, 1);
+    // A segment that a stop removes but a crashed run left is made anew, so
+    // that processes still attached to that run keep their own (stopped) one.
+    if (unlink_on_release)
+        shm_unlink(name.c_str());
     auto segment = std::make_unique<Shm_Segment>(name, records * sizeof(T));
     shm_info->fd = segment->fd();
     shm_info->status = segment->status();
@@ -79,8 +87,9 @@ void XELO_Framework_ex::open_info_memory_ex()
     open_connect_and_shared_rt_memory_ex(&m_shm_xeno_info.shm_info, &m_shm_xeno_info.ptr, "/linux_framework_info", 1);
     Shared_Info_Struct* info = m_shm_xeno_info.ptr;
     info->ready_to_start = 0;
-    init_pthread_mutex_ex(&info->mutex, true, true, true);
-    Mutex_Guard guard(&info->mutex, "m_shm_xeno_info.ptr->mutex", RT_THREAD);
+    Robust_Mutex::init_shared(&info->mutex);
+    Robust_Mutex guard_mutex(&info->mutex, "m_shm_xeno_info.ptr->mutex", RT_THREAD);
+    std::lock_guard<Robust_Mutex> guard(guard_mutex);
     info->project_version_major = FRAMEWORK_VERSION_MAJOR;
     info->project_version_minor = FRAMEWORK_VERSION_MINOR;
     info->master_cycle_time = appl_desc_mngr.master_cycle_time_ns;
@@ -102,7 +111,7 @@ void XELO_Framework_ex::open_cyclic_memory_ex()
 {
     Shared_Cyclic_Data_Ptrs& cyclic = m_shm_xeno_cyclic_data;
     open_connect_and_shared_rt_memory_ex(&cyclic.mutex_shm_info, &cyclic.mutex_ptr, "/linux_framework_cyclic_mutex", 1);
-    init_pthread_mutex_ex(cyclic.mutex_ptr, true, true, true);
+    Robust_Mutex::init_shared(cyclic.mutex_ptr);
     if (m_inputs_byte_dim != 0)
         open_connect_and_shared_rt_memory_ex(&cyclic.inputs_shm_info, &cyclic.inputs_ptr,
                                              "/linux_framework_cyclic_inputs", static_cast<int>(m_inputs_byte_dim));
@@ -114,7 +123,8 @@ void XELO_Framework_ex::open_cyclic_memory_ex()
         return;
     open_connect_and_shared_rt_memory_ex(&cyclic.sems_shm_info, &cyclic.sems_ptr, "/linux_framework_cyclic_sems",
                                          slots);
-    Mutex_Guard guard(cyclic.mutex_ptr, "m_shm_xeno_cyclic_data.mutex_ptr", RT_THREAD);
+    Robust_Mutex guard_mutex(cyclic.mutex_ptr, "m_shm_xeno_cyclic_data.mutex_ptr", RT_THREAD);
+    std::lock_guard<Robust_Mutex> guard(guard_mutex);
     for (int i = 0; i < slots; ++i) {
         Shared_Sem_Struct& slot = cyclic.sems_ptr[i];
         init_sem_ex(&slot.sem, 1, 0, "m_shm_xeno_cyclic_data.sems_ptr[i].sem");
@@ -168,7 +178,7 @@ void XELO_Framework_ex::open_application_data_memory_ex()
     log_inf("\t shared application input data ... ");
     log_inf("\t\t mutex ... ");
     open_connect_and_shared_rt_memory_ex(&in.mutex_shm_info, &in.mutex_ptr, "/linux_framework_app_input_mutex", 1);
-    init_pthread_mutex_ex(in.mutex_ptr, true, true, true);
+    Robust_Mutex::init_shared(in.mutex_ptr);
     log_inf("\t\t mutex shared ok... ");
     log_inf("\t\t app_data ... ");
     open_connect_and_shared_rt_memory_ex(&in.app_data_shm_info, &in.app_data_ptr, "/linux_framework_app_input_data",
@@ -180,7 +190,7 @@ void XELO_Framework_ex::open_application_data_memory_ex()
     log_inf("\t shared application output data ... ");
     log_inf("\t\t mutex ... ");
     open_connect_and_shared_rt_memory_ex(&out.mutex_shm_info, &out.mutex_ptr, "/linux_framework_app_output_mutex", 1);
-    init_pthread_mutex_ex(out.mutex_ptr, true, true, true);
+    Robust_Mutex::init_shared(out.mutex_ptr);
     log_inf("\t\t mutex shared ok... ");
     log_inf("\t\t app_data ... ");
     open_connect_and_shared_rt_memory_ex(&out.app_data_shm_info, &out.app_data_ptr, "/linux_framework_app_output_data",
@@ -195,7 +205,7 @@ void XELO_Framework_ex::open_async_data_memory_ex()
 {
     Shared_Async_Data_Ptrs& async = m_shm_xeno_async_data;
     open_connect_and_shared_rt_memory_ex(&async.mutex_shm_info, &async.mutex_ptr, "/linux_framework_async_mutex", 1);
-    init_pthread_mutex_ex(async.mutex_ptr, true, true, true);
+    Robust_Mutex::init_shared(async.mutex_ptr);
 
     const int inputs = static_cast<int>(appl_desc_mngr.async_inputs_num);
     if (inputs != 0) {
@@ -270,7 +280,7 @@ void XELO_Framework_ex::open_data_sem_group_ex()
                                      "' has id " + std::to_string(d.sem_id) + " at position " + std::to_string(g) +
                                      " and ring size " + std::to_string(d.ring_buffer_dimension));
         Shared_Sem_Data_Group_Struct& r = shm.share_sem_group_struct[g];
-        init_pthread_mutex_ex(&r.mutex, true, true, true);
+        Robust_Mutex::init_shared(&r.mutex);
         log_inf("\t\t data sem group mutex " + std::to_string(g) + " shared ok... ");
         copy_name_ex(r.group_name, sizeof(r.group_name), d.sem_name, "data group name");
         r.data_num = 0;
@@ -334,6 +344,15 @@ void XELO_Framework_ex::release_all_sems()
     for (int i = 0; i < appl_desc_mngr.rt_appl_num; ++i) {
         slots[i].overflow = -1;
         sem_post(&slots[i].sem);
+    }
+    // Waiters on data groups and channels: they find the run stopped (ready
+    // lowered) and fail, so that none of them waits on into the next run,
+    // whose rows lie in the same segments.
+    for (Shared_Sem_Data_Group_Sem_Struct* rows : m_shm_sem_group_data.semaphores) {
+        if (rows == nullptr)
+            continue;
+        for (int i = 0; i < appl_desc_mngr.rt_appl_num; ++i)
+            sem_post(&rows[i].sem);
     }
 }
 

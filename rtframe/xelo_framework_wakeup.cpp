@@ -2,10 +2,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
 
-#include "cycle_mutex_guard.h"
 #include "output_default.h"
+#include "robust_mutex.h"
 #include "xelo_framework.h"
 
 namespace {
@@ -68,12 +69,14 @@ void XELO_Framework_ex::expire_application_ex(int slot)
 {
     char name[FRAMEWORK_APP_NAME_SIZE + 1] = {};
     {
-        Cycle_Mutex_Guard info_guard(&m_shm_xeno_info.ptr->mutex, "m_shm_xeno_info.ptr->mutex", RT_THREAD, m_rt_log);
+        Robust_Mutex info_guard_mutex(&m_shm_xeno_info.ptr->mutex, "m_shm_xeno_info.ptr->mutex", RT_THREAD, &m_rt_log);
+        std::lock_guard<Robust_Mutex> info_guard(info_guard_mutex);
         std::memcpy(name, m_shm_xeno_info.ptr->app_names[slot], FRAMEWORK_APP_NAME_SIZE);
     }
     {
-        Cycle_Mutex_Guard cyclic_guard(m_shm_xeno_cyclic_data.mutex_ptr, "m_shm_xeno_cyclic_data.mutex_ptr", RT_THREAD,
-                                       m_rt_log);
+        Robust_Mutex cyclic_guard_mutex(m_shm_xeno_cyclic_data.mutex_ptr, "m_shm_xeno_cyclic_data.mutex_ptr", RT_THREAD,
+                                        &m_rt_log);
+        std::lock_guard<Robust_Mutex> cyclic_guard(cyclic_guard_mutex);
         Shared_Sem_Struct& entry = m_shm_xeno_cyclic_data.sems_ptr[slot];
         m_rt_log.post(Log_Level::WAR, "Application %d (%s) watchdog (%d cycles) realtime expired!", slot, name,
                       entry.watchdog_max_value);
@@ -94,10 +97,12 @@ void XELO_Framework_ex::expire_application_ex(int slot)
 void XELO_Framework_ex::release_outputs_of(int slot)
 {
     m_rt_log.post(Log_Level::WAR, "\toutputs release");
-    Cycle_Mutex_Guard table_guard(m_shm_xeno_application_output_data.mutex_ptr,
-                                  "m_shm_xeno_application_output_data.mutex_ptr", RT_THREAD, m_rt_log);
-    Cycle_Mutex_Guard cyclic_guard(m_shm_xeno_cyclic_data.mutex_ptr, "m_shm_xeno_cyclic_data.mutex_ptr", RT_THREAD,
-                                   m_rt_log);
+    Robust_Mutex table_guard_mutex(m_shm_xeno_application_output_data.mutex_ptr,
+                                   "m_shm_xeno_application_output_data.mutex_ptr", RT_THREAD, &m_rt_log);
+    std::lock_guard<Robust_Mutex> table_guard(table_guard_mutex);
+    Robust_Mutex cyclic_guard_mutex(m_shm_xeno_cyclic_data.mutex_ptr, "m_shm_xeno_cyclic_data.mutex_ptr", RT_THREAD,
+                                    &m_rt_log);
+    std::lock_guard<Robust_Mutex> cyclic_guard(cyclic_guard_mutex);
     Shared_Application_Data_Struct* table = m_shm_xeno_application_output_data.app_data_ptr;
     for (uint32_t k = 0; k < appl_desc_mngr.outputs_num; ++k) {
         Shared_Application_Data_Struct& record = table[k];
@@ -117,7 +122,8 @@ void XELO_Framework_ex::release_async_outputs_of(int slot)
     const uint32_t outputs = appl_desc_mngr.async_outputs_num;
     if (outputs == 0)
         return;
-    Cycle_Mutex_Guard guard(m_shm_xeno_async_data.mutex_ptr, "m_shm_xeno_async_data.mutex_ptr", RT_THREAD, m_rt_log);
+    Robust_Mutex guard_mutex(m_shm_xeno_async_data.mutex_ptr, "m_shm_xeno_async_data.mutex_ptr", RT_THREAD, &m_rt_log);
+    std::lock_guard<Robust_Mutex> guard(guard_mutex);
     for (uint32_t k = 0; k < outputs; ++k) {
         Shared_Async_Output_Data_To_Framework& to = m_shm_xeno_async_data.output_data_to_framework_ptr[k];
         if (to.application_number_take_rw != application_id(slot))
@@ -136,7 +142,8 @@ void XELO_Framework_ex::release_sem_data_of_ex(int slot)
         Shared_Sem_Data_Group_Struct& group = m_shm_sem_group_data.share_sem_group_struct[g];
         char mutex_name[96];
         std::snprintf(mutex_name, sizeof(mutex_name), "&(m_shm_sem_group_data.share_sem_group_struct[%zu].mutex)", g);
-        Cycle_Mutex_Guard guard(&group.mutex, mutex_name, RT_THREAD, m_rt_log);
+        Robust_Mutex guard_mutex(&group.mutex, mutex_name, RT_THREAD, &m_rt_log);
+        std::lock_guard<Robust_Mutex> guard(guard_mutex);
         Shared_Sem_Data_Group_Sem_Struct* rows = m_shm_sem_group_data.semaphores[g];
         if (rows == nullptr)
             continue;
@@ -151,6 +158,8 @@ void XELO_Framework_ex::release_sem_data_of_ex(int slot)
                           g, slot, row.application_id, slot, -1);
             throw std::runtime_error("Unexpected application id");
         }
+        if (__atomic_load_n(&group.is_server_waiting_cmd_setter, __ATOMIC_ACQUIRE) == application_id(slot))
+            __atomic_store_n(&group.is_server_waiting_cmd_setter, -1, __ATOMIC_RELEASE);
         if (group.rw_app_id == application_id(slot)) {
             group.rw_app_id = -1;
             for (int k = 0; k < slots; ++k)

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "robust_mutex.h"
 #include "xelo_log.h"
 
 namespace {
@@ -88,46 +89,12 @@ void init_pthread_mutex_ex(pthread_mutex_t* mutex, bool pshared, bool prio_inher
     pthread_mutexattr_destroy(&attr_mutex);
 }
 
-int lock_recovering_dead_owner(pthread_mutex_t* mutex, const std::string& mutex_name)
-{
-    int ret_val = pthread_mutex_lock(mutex);
-    if (ret_val == EOWNERDEAD) {
-        ret_val = pthread_mutex_consistent(mutex);
-        if (ret_val == 0)
-            log_war("mutex " + mutex_name + " was held by a process that died: made consistent, going on");
-    }
-    return ret_val;
-}
-
 void mutex_lock_ex(pthread_mutex_t* mutex, std::string mutex_name, std::string pthread_name)
 {
-    const int ret_val = lock_recovering_dead_owner(mutex, mutex_name);
-    if (ret_val == 0)
-        return;
-    log_err("[" + pthread_name + "] mutex_lock_ex " + mutex_name + " ret_val = " + code_text(ret_val));
-    throw std::runtime_error("Failed to mutex_lock_ex -> " + mutex_name + " " + std::strerror(ret_val));
+    Robust_Mutex(mutex, mutex_name, pthread_name.c_str()).lock();
 }
 
 void mutex_unlock_ex(pthread_mutex_t* mutex, std::string mutex_name, std::string pthread_name)
 {
-    const int ret_val = pthread_mutex_unlock(mutex);
-    if (ret_val == 0)
-        return;
-    log_err("[" + pthread_name + "] mutex_unlock_ex " + mutex_name + " ret_val = " + code_text(ret_val));
-    throw std::runtime_error("Failed to mutex_unlock_ex -> " + mutex_name + " " + std::strerror(ret_val));
-}
-
-Mutex_Guard::Mutex_Guard(pthread_mutex_t* mutex, std::string mutex_name, std::string pthread_name)
-    : m_mutex(mutex), m_mutex_name(std::move(mutex_name)), m_pthread_name(std::move(pthread_name))
-{
-    mutex_lock_ex(m_mutex, m_mutex_name, m_pthread_name);
-}
-
-Mutex_Guard::~Mutex_Guard()
-{
-    try {
-        mutex_unlock_ex(m_mutex, m_mutex_name, m_pthread_name);
-    } catch (const std::exception&) {
-        // already logged as ERR by mutex_unlock_ex; a destructor must not throw
-    }
+    Robust_Mutex(mutex, mutex_name, pthread_name.c_str()).unlock_ex();
 }

@@ -21,24 +21,7 @@ void set_pthread_mutex_attr_ex(pthread_mutexattr_t* attr, bool pshared, bool pri
 
 void init_pthread_mutex_ex(pthread_mutex_t* mutex, bool pshared, bool prio_inherit, bool error_check);
 
+// One-line calls into Robust_Mutex (robust_mutex.h): a dead holder is
+// recovered, failures throw after an ERR line naming the thread.
 void mutex_lock_ex(pthread_mutex_t* mutex, std::string mutex_name, std::string pthread_name);
 void mutex_unlock_ex(pthread_mutex_t* mutex, std::string mutex_name, std::string pthread_name);
-
-// pthread_mutex_lock that recovers a robust mutex whose holder died: the
-// mutex is marked consistent, a WAR line names it, and 0 is returned.
-int lock_recovering_dead_owner(pthread_mutex_t* mutex, const std::string& mutex_name);
-
-// Scope guard over mutex_lock_ex / mutex_unlock_ex. An unlock failure in the
-// destructor is logged by mutex_unlock_ex and not thrown further.
-class Mutex_Guard {
-public:
-    Mutex_Guard(pthread_mutex_t* mutex, std::string mutex_name, std::string pthread_name);
-    ~Mutex_Guard();
-    Mutex_Guard(const Mutex_Guard&) = delete;
-    Mutex_Guard& operator=(const Mutex_Guard&) = delete;
-
-private:
-    pthread_mutex_t* m_mutex;
-    std::string m_mutex_name;
-    std::string m_pthread_name;
-};

@@ -6,9 +6,11 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 
+#include "robust_mutex.h"
 #include "thrown_text.h"
 #include "xelo_thread_mtx_wrapper.h"
 
@@ -152,7 +154,8 @@ TEST(Thread_Helpers, GuardReleasesOnException)
 {
     Shared_Mutex shared;
     try {
-        Mutex_Guard guard(shared.mutex, "guarded", "test");
+        Robust_Mutex guard_mutex(shared.mutex, "guarded", "test");
+        std::lock_guard<Robust_Mutex> guard(guard_mutex);
         throw std::runtime_error("inside");
     } catch (const std::runtime_error&) {
     }

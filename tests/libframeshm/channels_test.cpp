@@ -1,8 +1,12 @@
 // Command channels between a client in this process and a server in
 // another, both attached to rtframe -o.
+#include <signal.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <functional>
+#include <limits>
 
 #include "group_test.h"
 
@@ -322,4 +326,47 @@ TEST_F(Channels, ADetachedClientRefusesItsChannel)
     EXPECT_NE(thrown_text([&] { client->send_cmd_ex(id); }).find(gone), std::string::npos);
     EXPECT_NE(thrown_text([&] { client->clear_cmd_from_client_ex(id); }).find(gone), std::string::npos);
     EXPECT_NE(thrown_text([&] { client->wait_answer_ex(id, 1); }).find(gone), std::string::npos);
+}
+
+TEST_F(Channels, ANaNTimeOutIsRefusedByBothWaits)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const int served = client->get_cmd_channel_id_as_server_ex("axis");
+    for (const auto& wait : {std::function<void()>([&] { client->wait_answer_ex(id, nan); }),
+                             std::function<void()>([&] { client->wait_cmd_ex(served, nan); })}) {
+        const std::string text = thrown_text(wait);
+        EXPECT_NE(text.find("time-out is not a number: " + std::string(std::strerror(EINVAL))), std::string::npos)
+            << text;
+    }
+    EXPECT_EQ(groups->group("axis_sender").is_server_waiting_cmd_setter, -1);  // the refused wait left no mark
+}
+
+// A server killed inside its wait, its watchdog on: the watchdog frees its
+// slot and with it the mark that it waits, so that no command is lost
+// silently.
+TEST_F(Channels, AKilledServerNoLongerLooksWaiting)
+{
+    Peer_Process server([](Peer_Process::Link& link) {
+        auto app = attach_application("axis_server");
+        const int channel = app->get_cmd_channel_id_as_server_ex("axis");
+        if (!app->try_acquire_cmd_as_server_ex(channel))
+            return 3;
+        app->set_watchdog_value_ex(50);
+        app->turn_on_watchdog_ex();
+        app->refresh_data_ex(nullptr);
+        link.send("ready " + std::to_string(app->get_application_number()));
+        app->wait_cmd_ex(channel, 0);
+        return 4;
+    });
+    const int server_number = start(server);
+    ASSERT_TRUE(server_waits());
+    const int status = server.kill_ex(SIGKILL);  // killed inside wait_cmd
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    ASSERT_TRUE(slot_freed(server_number));
+    EXPECT_EQ(groups->group("axis_sender").is_server_waiting_cmd_setter, -1);
+    set_command(5);
+    for (int send = 0; send < 3; ++send) {
+        EXPECT_FALSE(client->is_server_waiting_for_command_ex(id)) << send;
+        EXPECT_EQ(thrown_text([&] { client->send_cmd_ex(id); }), NO_SERVER) << send;
+    }
 }

@@ -192,6 +192,10 @@ TEST_F(Cyclic, ByteArraySlicesGoOutWholeAndNegativeOffsetsAreRefused)
     EXPECT_NE(thrown_text([&] { writer->set_output_byte_array_ex(output, whole, 10, -1); })
                   .find("Sorry, offset is not correct!!"),
               std::string::npos);
+    EXPECT_NE(thrown_text([&] {
+                  writer->set_output_byte_array_ex(output, whole, 10, -1);
+              }).find("\n\t\t\t given output_size :: 10\n\t\t\t given output_offset :: -1\n"),
+              std::string::npos);
     EXPECT_NE(thrown_text([&] { writer->get_output_byte_array_ex(output, untouched.data(), 10, -1); })
                   .find("Sorry, offset is not correct!!"),
               std::string::npos);

@@ -150,9 +150,9 @@ TEST_F(Directory, ByteArrayAccessesAreChecked)
         {bytes, 11, 0, "Sorry, size is not correct!!"},
         {bytes, -1, 0, "Sorry, size is not correct!!\n\t\t\t given output_size :: -1"},
         {bytes, 4, -2, "Sorry, offset is not correct!!"},
-        {bytes, 10, -1, "Sorry, offset is not correct!!\n\t\t\t given output_offset :: -1"},  // 0xFFFFFFFF
+        {bytes, 10, -1, "Sorry, offset is not correct!!"},  // 0xFFFFFFFF
         {v_i32, 4, 0, "Sorry, output_id type is not BYTE_ARRAY!"},
-        {v_i32, 4, -1, "Sorry, offset is not correct!!\n\t\t\t given output_offset :: -1"},
+        {v_i32, 4, -1, "Sorry, offset is not correct!!"},
     };
     for (const Case& c : cases) {
         const std::string text = thrown_text([&] { manager->get_output_byte_array_ex(c.id, buffer, c.size, c.offset); });
@@ -163,4 +163,12 @@ TEST_F(Directory, ByteArrayAccessesAreChecked)
             EXPECT_TRUE(starts_with(text, prefix + c.message + "\n\t\t\t given output_id :: "))
                 << c.size << " " << c.offset << "\n" << text;
     }
+    // The offset that means -1 is shown after the size, as every offset is.
+    const std::string text = thrown_text([&] { manager->get_output_byte_array_ex(bytes, buffer, 10, -1); });
+    const std::size_t id_line = text.find("Sorry, offset is not correct!!\n\t\t\t given output_id :: ");
+    const std::size_t size_and_offset =
+        text.find("\n\t\t\t given output_size :: 10\n\t\t\t given output_offset :: -1\n\t\t\t Additional info..");
+    EXPECT_NE(id_line, std::string::npos) << text;
+    EXPECT_NE(size_and_offset, std::string::npos) << text;
+    EXPECT_LT(id_line, size_and_offset) << text;
 }

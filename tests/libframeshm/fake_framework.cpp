@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "robust_mutex.h"
 #include "xelo_thread_mtx_wrapper.h"
 
 namespace {
@@ -60,7 +61,7 @@ Fake_Framework::Fake_Framework(const Layout& layout)
 
     m_info.ptr = create<Shared_Info_Struct>("/linux_framework_info", 1);
     Shared_Info_Struct& info = *m_info.ptr;
-    init_pthread_mutex_ex(&info.mutex, true, true, true);
+    Robust_Mutex::init_shared(&info.mutex);
     info.master_cycle_time = layout.cycle_time_ns;
     info.application_data_inputs_num = static_cast<uint32_t>(RESERVED_INPUTS.size());
     info.application_data_outputs_num = static_cast<uint32_t>(layout.outputs.size());
@@ -73,7 +74,7 @@ Fake_Framework::Fake_Framework(const Layout& layout)
     info.project_version_minor = layout.version_minor;
 
     m_cyclic.mutex_ptr = create<pthread_mutex_t>("/linux_framework_cyclic_mutex", 1);
-    init_pthread_mutex_ex(m_cyclic.mutex_ptr, true, true, true);
+    Robust_Mutex::init_shared(m_cyclic.mutex_ptr);
     m_cyclic.inputs_ptr = create<uint8_t>("/linux_framework_cyclic_inputs", input_bytes);
     if (layout.output_bytes != 0)
         m_cyclic.outputs_ptr = create<uint8_t>("/linux_framework_cyclic_outputs", layout.output_bytes);
@@ -87,14 +88,14 @@ Fake_Framework::Fake_Framework(const Layout& layout)
     }
 
     m_inputs.mutex_ptr = create<pthread_mutex_t>("/linux_framework_app_input_mutex", 1);
-    init_pthread_mutex_ex(m_inputs.mutex_ptr, true, true, true);
+    Robust_Mutex::init_shared(m_inputs.mutex_ptr);
     m_inputs.app_data_ptr = create<Shared_Application_Data_Struct>("/linux_framework_app_input_data",
                                                                    RESERVED_INPUTS.size());
     for (std::size_t i = 0; i < RESERVED_INPUTS.size(); ++i)
         fill_record(m_inputs.app_data_ptr[i], RESERVED_INPUTS[i], static_cast<int>(i));
 
     m_outputs.mutex_ptr = create<pthread_mutex_t>("/linux_framework_app_output_mutex", 1);
-    init_pthread_mutex_ex(m_outputs.mutex_ptr, true, true, true);
+    Robust_Mutex::init_shared(m_outputs.mutex_ptr);
     if (!layout.outputs.empty()) {
         m_outputs.app_data_ptr =
             create<Shared_Application_Data_Struct>("/linux_framework_app_output_data", layout.outputs.size());
@@ -114,7 +115,7 @@ void Fake_Framework::create_async(const Layout& layout)
     if (layout.async_inputs.empty() && layout.async_outputs.empty())
         return;
     m_async.mutex_ptr = create<pthread_mutex_t>("/linux_framework_async_mutex", 1);
-    init_pthread_mutex_ex(m_async.mutex_ptr, true, true, true);
+    Robust_Mutex::init_shared(m_async.mutex_ptr);
     if (!layout.async_inputs.empty()) {
         const std::size_t count = layout.async_inputs.size();
         m_async.input_data_from_framework_ptr =

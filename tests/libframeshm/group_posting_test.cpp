@@ -4,9 +4,11 @@
 #include <signal.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -155,6 +157,15 @@ TEST_F(Posting, ATimedWaitWithoutPostReturnsFalsePromptly)
     EXPECT_LT(waited, 1s);  // promptly: far from blocking, whatever the load
 }
 
+// A time-out that is not a number would wait forever: refused.
+TEST_F(Posting, ANaNTimeOutIsRefused)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_EQ(thrown_text([&] { first->wait_sem_data_group_ex(COMMAND, nan, 0, nullptr); }),
+              std::string("[Framework_Shared_Memory_Manager][wait_sem_data_group_ex] time-out is not a number: ") +
+                  std::strerror(EINVAL));
+}
+
 TEST_F(Posting, AnUntimedWaitBlocksUntilThePost)
 {
     Peer_Process reader([](Peer_Process::Link& link) {
@@ -267,6 +278,9 @@ TEST_F(Posting, AnApplicationWhoseSlotWasFreedNoLongerPosts)
     EXPECT_NE(thrown_text([&] { old->post_sem_data_group_ex(COMMAND, false, -1); }).find(released), std::string::npos);
     EXPECT_NE(thrown_text([&] { old->get_sem_data_group_read_id_ex("trace"); }).find(released), std::string::npos);
     EXPECT_NE(thrown_text([&] { old->try_acquire_sem_data_group_ex(0); }).find(released), std::string::npos);
+    EXPECT_EQ(thrown_text([&] { old->wait_sem_data_group_ex(COMMAND, 20, 0, nullptr); }),
+              "[Framework_Shared_Memory_Manager][wait_sem_data_group_ex] this application has been released from "
+              "framework!!");
     EXPECT_FALSE(first->wait_sem_data_group_ex(COMMAND, 20, 0, nullptr));
     EXPECT_NE(published_count(*groups), 9);
 }

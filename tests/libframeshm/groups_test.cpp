@@ -164,7 +164,7 @@ TEST_F(Groups, ByteArrayRangesAreChecked)
         {TEXT, 0, 0, "Sorry, size is not correct!!"},
         {TEXT, 17, 0, "Sorry, size is not correct!!"},
         {TEXT, -1, 0, "Sorry, size is not correct!!\n\t\t\t given output_size :: -1"},
-        {TEXT, 16, -1, "Sorry, offset is not correct!!\n\t\t\t given sem_group data_offset:: -1"},
+        {TEXT, 16, -1, "Sorry, offset is not correct!!\n\t\t\t given sem_group id:: "},
         {CODE, 1, 0, "Sorry, sem_data_id type is not BYTE_ARRAY!"},
         {4, 1, 0, "Sem group data_id not valid"},
         {-1, 16, 0, "Sem group data_id not valid\n\t\t\t given sem_group data_id:: -1"},

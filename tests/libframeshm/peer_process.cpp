@@ -148,6 +148,14 @@ bool Peer_Process::is_silent_for(int timeout_ms)
     return false;
 }
 
+int Peer_Process::kill_ex(int signal, int timeout_ms)
+{
+    if (m_pid <= 0)
+        throw std::runtime_error("Peer_Process: the peer has ended already");
+    kill(m_pid, signal);
+    return wait_exit_ex(timeout_ms);
+}
+
 int Peer_Process::wait_exit_ex(int timeout_ms)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);

@@ -42,6 +42,19 @@ protected:
 
     std::string server_log() const { return m_server->log(); }
 
+    // Stops the server (SIGTERM, exit status 0) and starts a new run on the
+    // same descriptor.
+    void restart_server()
+    {
+        view.reset();
+        const int status = m_server->stop();
+        ASSERT_EQ(status, 0) << "rtframe exit status " << status << "\n" << m_server->log();
+        m_server = std::make_unique<Rtframe_Child>(offline_server_arguments(descriptor().write()));
+        m_server->wait_ready_ex();
+        view = std::make_unique<Framework_View>();
+        view->wait_ticking_ex();
+    }
+
     std::unique_ptr<Framework_View> view;
 
 private:

@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "robust_mutex.h"
 #include "running_rtframe.h"
 #include "xelo_thread_mtx_wrapper.h"
 
@@ -119,6 +121,7 @@ TEST_F(Rtframe_Cycle, AClientKilledHoldingTheCyclicMutexDoesNotStopTheCycle)
         "WAR] mutex m_shm_xeno_cyclic_data.mutex_ptr was held by a process that died: made consistent, going on",
         seconds(5)))
         << rtframe->log();
-    Mutex_Guard guard(client.cyclic_mutex(), "cyclic", "test");  // usable by clients again
+    Robust_Mutex guard_mutex(client.cyclic_mutex(), "cyclic", "test");
+    std::lock_guard<Robust_Mutex> guard(guard_mutex);  // usable by clients again
 }
 }  // namespace

@@ -2,9 +2,11 @@
 
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <stdexcept>
 #include <vector>
 
+#include "robust_mutex.h"
 #include "save_request.h"
 #include "xelo_thread_mtx_wrapper.h"
 
@@ -70,7 +72,8 @@ TEST_F(Save_Request, ARecordMarkedDuringASaveIsSavedInASecondPass)
     request({0});
     const int passes = serve(0, [&](int pass) {
         if (pass == 1) {
-            Mutex_Guard guard(&info.mutex, "info", "client");  // as a client marks it
+            Robust_Mutex guard_mutex(&info.mutex, "info", "client");
+            std::lock_guard<Robust_Mutex> guard(guard_mutex);  // as a client marks it
             outputs[2].has_to_save = 1;
         }
     });

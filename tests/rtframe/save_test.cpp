@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <mutex>
 #include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "robust_mutex.h"
 #include "running_rtframe.h"
 #include "xelo_thread_mtx_wrapper.h"
 
@@ -103,7 +105,8 @@ TEST_F(Rtframe_Save, TheSaveWaitsForTheOutputTableMutex)
     const uint32_t recipe = 8;
     client.set_output_default("recipe", &recipe, sizeof(recipe));
     {
-        Mutex_Guard table(client.output_table_mutex(), "outputs", "test");
+        Robust_Mutex table_mutex(client.output_table_mutex(), "outputs", "test");
+        std::lock_guard<Robust_Mutex> table(table_mutex);
         EXPECT_FALSE(client.save_defaults({"recipe"}, std::chrono::milliseconds(300)));
         EXPECT_EQ(client.output_record("recipe").has_to_save, 1) << "not taken while the table is locked";
     }

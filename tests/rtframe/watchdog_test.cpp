@@ -2,9 +2,11 @@
 
 #include <semaphore.h>
 
+#include <mutex>
 #include <thread>
 
 #include "eventually.h"
+#include "robust_mutex.h"
 #include "running_rtframe.h"
 #include "xelo_thread_mtx_wrapper.h"
 
@@ -41,12 +43,14 @@ TEST_F(Rtframe_Watchdog, ASilentApplicationIsExpiredAndEverythingItHeldIsRelease
     Shared_Sem_Data_Group_Sem_Struct* g1_rows = victim.groups().semaphores[0];
     Shared_Sem_Data_Group_Sem_Struct* trace_rows = victim.groups().semaphores[1];
     {
-        Mutex_Guard guard(&g1.mutex, "g1", "test");
+        Robust_Mutex guard_mutex(&g1.mutex, "g1", "test");
+        std::lock_guard<Robust_Mutex> guard(guard_mutex);
         g1.rw_app_id = dead_id;                                               // the victim writes g1
         g1_rows[alive].application_id = alive + FRAMEWORK_APPLICATION_ID_OFFSET;  // the reader reads it
     }
     {
-        Mutex_Guard guard(&victim.groups().share_sem_group_struct[1].mutex, "trace", "test");
+        Robust_Mutex guard_mutex(&victim.groups().share_sem_group_struct[1].mutex, "trace", "test");
+        std::lock_guard<Robust_Mutex> guard(guard_mutex);
         trace_rows[dead].application_id = dead_id;  // the victim reads trace
     }
     victim.set_watchdog(3, true);

@@ -2,9 +2,11 @@
 
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <stdexcept>
 
 #include "framework_shm_segment.h"
+#include "robust_mutex.h"
 #include "xelo_thread_mtx_wrapper.h"
 
 namespace {
@@ -175,7 +177,8 @@ void Async_Responder::serve_once()
 {
     const auto now = std::chrono::steady_clock::now();
     std::lock_guard<std::mutex> guard(m_lock);
-    Mutex_Guard shared(m_mutex, "m_shm_async_data.mutex_ptr", "Async_Responder");
+    Robust_Mutex shared_mutex(m_mutex, "m_shm_async_data.mutex_ptr", "Async_Responder");
+    std::lock_guard<Robust_Mutex> shared(shared_mutex);
     take_requests(now);
     answer_due(now);
 }

@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
 #include <thread>
 
 #include "framework_shm_segment.h"
+#include "robust_mutex.h"
 #include "xelo_thread_mtx_wrapper.h"
 
 namespace {
@@ -130,7 +132,8 @@ std::string Thin_Client::group_name(uint32_t group) const
 int Thin_Client::take_slot(const std::string& name, uint32_t period_ticks)
 {
     {
-        Mutex_Guard guard(m_cyclic.mutex_ptr, "m_shm_cyclic_data.mutex_ptr", CLIENT);
+        Robust_Mutex guard_mutex(m_cyclic.mutex_ptr, "m_shm_cyclic_data.mutex_ptr", CLIENT);
+        std::lock_guard<Robust_Mutex> guard(guard_mutex);
         for (int i = 0; i < slot_count() && m_slot == -1; ++i) {
             if (m_cyclic.sems_ptr[i].is_assigned)
                 continue;
@@ -141,7 +144,8 @@ int Thin_Client::take_slot(const std::string& name, uint32_t period_ticks)
     }
     if (m_slot == -1)
         throw std::runtime_error("Failed to acquire_cyclic_sem, check application number in .xml cfg file");
-    Mutex_Guard guard(&m_info.ptr->mutex, "m_shm_info.ptr->mutex", CLIENT);
+    Robust_Mutex guard_mutex(&m_info.ptr->mutex, "m_shm_info.ptr->mutex", CLIENT);
+    std::lock_guard<Robust_Mutex> guard(guard_mutex);
     std::memset(m_info.ptr->app_names[m_slot], 0, FRAMEWORK_APP_NAME_SIZE);
     std::memcpy(m_info.ptr->app_names[m_slot], name.data(), std::min<std::size_t>(name.size(), FRAMEWORK_APP_NAME_SIZE));
     return m_slot;
@@ -149,7 +153,8 @@ int Thin_Client::take_slot(const std::string& name, uint32_t period_ticks)
 
 void Thin_Client::set_watchdog(int32_t max_overflow, bool active)
 {
-    Mutex_Guard guard(m_cyclic.mutex_ptr, "m_shm_cyclic_data.mutex_ptr", CLIENT);
+    Robust_Mutex guard_mutex(m_cyclic.mutex_ptr, "m_shm_cyclic_data.mutex_ptr", CLIENT);
+    std::lock_guard<Robust_Mutex> guard(guard_mutex);
     Shared_Sem_Struct& record = m_cyclic.sems_ptr[m_slot];
     record.overflow = 0;
     record.watchdog_max_value = max_overflow;
@@ -158,7 +163,8 @@ void Thin_Client::set_watchdog(int32_t max_overflow, bool active)
 
 Shared_Sem_Struct Thin_Client::slot_record(int slot) const
 {
-    Mutex_Guard guard(m_cyclic.mutex_ptr, "m_shm_cyclic_data.mutex_ptr", CLIENT);
+    Robust_Mutex guard_mutex(m_cyclic.mutex_ptr, "m_shm_cyclic_data.mutex_ptr", CLIENT);
+    std::lock_guard<Robust_Mutex> guard(guard_mutex);
     Shared_Sem_Struct copy;
     std::memcpy(static_cast<void*>(&copy), &m_cyclic.sems_ptr[slot], sizeof(copy));
     return copy;
@@ -214,13 +220,15 @@ int Thin_Client::output_index(const std::string& name) const
 
 std::vector<uint8_t> Thin_Client::inputs() const
 {
-    Mutex_Guard guard(m_cyclic.mutex_ptr, "m_shm_cyclic_data.mutex_ptr", CLIENT);
+    Robust_Mutex guard_mutex(m_cyclic.mutex_ptr, "m_shm_cyclic_data.mutex_ptr", CLIENT);
+    std::lock_guard<Robust_Mutex> guard(guard_mutex);
     return std::vector<uint8_t>(m_cyclic.inputs_ptr, m_cyclic.inputs_ptr + m_info.ptr->cyclic_input_byte_dim);
 }
 
 std::vector<uint8_t> Thin_Client::outputs() const
 {
-    Mutex_Guard guard(m_cyclic.mutex_ptr, "m_shm_cyclic_data.mutex_ptr", CLIENT);
+    Robust_Mutex guard_mutex(m_cyclic.mutex_ptr, "m_shm_cyclic_data.mutex_ptr", CLIENT);
+    std::lock_guard<Robust_Mutex> guard(guard_mutex);
     return std::vector<uint8_t>(m_cyclic.outputs_ptr, m_cyclic.outputs_ptr + m_info.ptr->cyclic_output_byte_dim);
 }
 
@@ -234,7 +242,8 @@ std::string Thin_Client::get_input_text(const std::string& name) const
 
 void Thin_Client::take_output(const std::string& name)
 {
-    Mutex_Guard guard(m_outputs.mutex_ptr, "m_shm_application_output_data.mutex_ptr", CLIENT);
+    Robust_Mutex guard_mutex(m_outputs.mutex_ptr, "m_shm_application_output_data.mutex_ptr", CLIENT);
+    std::lock_guard<Robust_Mutex> guard(guard_mutex);
     Shared_Application_Data_Struct& record = m_outputs.app_data_ptr[output_index(name)];
     record.is_already_rw = 1;
     record.application_number_take_rw = m_slot + FRAMEWORK_APPLICATION_ID_OFFSET;
@@ -244,7 +253,8 @@ void Thin_Client::write_output_bytes(const Shared_Application_Data_Struct& recor
 {
     if (record.byte_offs + size > m_info.ptr->cyclic_output_byte_dim)
         throw std::runtime_error("[Thin_Client] value outside the output image");
-    Mutex_Guard guard(m_cyclic.mutex_ptr, "m_shm_cyclic_data.mutex_ptr", CLIENT);
+    Robust_Mutex guard_mutex(m_cyclic.mutex_ptr, "m_shm_cyclic_data.mutex_ptr", CLIENT);
+    std::lock_guard<Robust_Mutex> guard(guard_mutex);
     std::memcpy(m_cyclic.outputs_ptr + record.byte_offs, bytes, size);
 }
 
@@ -253,14 +263,16 @@ void Thin_Client::set_output_bit(const std::string& name, bool value)
     const Shared_Application_Data_Struct& record = output_record(name);
     const bool stored = value != (record.is_negated != 0);
     const uint8_t mask = static_cast<uint8_t>(1u << record.bit_offs);
-    Mutex_Guard guard(m_cyclic.mutex_ptr, "m_shm_cyclic_data.mutex_ptr", CLIENT);
+    Robust_Mutex guard_mutex(m_cyclic.mutex_ptr, "m_shm_cyclic_data.mutex_ptr", CLIENT);
+    std::lock_guard<Robust_Mutex> guard(guard_mutex);
     uint8_t& byte = m_cyclic.outputs_ptr[record.byte_offs];
     byte = stored ? static_cast<uint8_t>(byte | mask) : static_cast<uint8_t>(byte & ~mask);
 }
 
 void Thin_Client::set_output_default(const std::string& name, const void* bytes, std::size_t size)
 {
-    Mutex_Guard guard(m_outputs.mutex_ptr, "m_shm_application_output_data.mutex_ptr", CLIENT);
+    Robust_Mutex guard_mutex(m_outputs.mutex_ptr, "m_shm_application_output_data.mutex_ptr", CLIENT);
+    std::lock_guard<Robust_Mutex> guard(guard_mutex);
     Shared_Application_Data_Struct& record = m_outputs.app_data_ptr[output_index(name)];
     std::memset(record.default_value, 0, sizeof(record.default_value));
     std::memcpy(record.default_value, bytes, std::min(size, sizeof(record.default_value)));
@@ -269,7 +281,8 @@ void Thin_Client::set_output_default(const std::string& name, const void* bytes,
 bool Thin_Client::save_defaults(const std::vector<std::string>& names, std::chrono::milliseconds timeout)
 {
     {
-        Mutex_Guard guard(&m_info.ptr->mutex, "m_shm_info.ptr->mutex", CLIENT);
+        Robust_Mutex guard_mutex(&m_info.ptr->mutex, "m_shm_info.ptr->mutex", CLIENT);
+        std::lock_guard<Robust_Mutex> guard(guard_mutex);
         for (const std::string& name : names)
             m_outputs.app_data_ptr[output_index(name)].has_to_save = 1;
         m_info.ptr->has_to_save = 1;
@@ -277,7 +290,8 @@ bool Thin_Client::save_defaults(const std::vector<std::string>& names, std::chro
     const auto end = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < end) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        Mutex_Guard guard(&m_info.ptr->mutex, "m_shm_info.ptr->mutex", CLIENT);
+        Robust_Mutex guard_mutex(&m_info.ptr->mutex, "m_shm_info.ptr->mutex", CLIENT);
+        std::lock_guard<Robust_Mutex> guard(guard_mutex);
         if (m_info.ptr->has_to_save == 0)
             return true;
     }
