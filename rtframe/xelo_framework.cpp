@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "framework_fatal.h"
 #include "framework_stopped.h"
 #include "xelo_log.h"
 #include "xelo_thread_mtx_wrapper.h"
@@ -54,10 +55,11 @@ Local_Semaphore::~Local_Semaphore()
 
 XELO_Framework_ex::XELO_Framework_ex(std::string application_descriptor_file, bool master_simulation,
                                      bool single_connection, bool xml_split_local_root, bool is_bridge_enabled,
-                                     bool /*is_bridge_master*/, std::string /*bridge_descriptor_file*/)
+                                     bool is_bridge_master, std::string bridge_descriptor_file)
     : appl_desc_mngr(application_descriptor_file, xml_split_local_root, master_simulation, is_bridge_enabled,
                      &m_outputs_vector, &m_inputs_vector, &m_async_outputs_vector, &m_async_inputs_vector,
                      &m_sem_group_data_vector),
+      m_framework_socket_bridge(std::move(bridge_descriptor_file), is_bridge_master),
       m_master_simulation(master_simulation),
       m_single_connection(single_connection),
       m_is_bridge_enabled(is_bridge_enabled),
@@ -71,9 +73,6 @@ XELO_Framework_ex::XELO_Framework_ex(std::string application_descriptor_file, bo
     if (!master_simulation)
         throw std::runtime_error("XELO_Framework_ex:: this build has no EtherCAT master connection: "
                                  "run rtframe with --master-offline (-o)");
-    if (is_bridge_enabled)
-        throw std::runtime_error("XELO_Framework_ex:: this build has no socket bridge: "
-                                 "run rtframe without --bridge-descriptor (-b)");
     lower_stale_ready_to_start();
     log_version();
     clear_last_ethercat_master_error();
@@ -96,6 +95,8 @@ XELO_Framework_ex::XELO_Framework_ex(std::string application_descriptor_file, bo
 
     m_realtime_thread.join_ex();
     m_rt_log.drain();
+    if (!m_fatal_text.empty())
+        throw Framework_Fatal(m_fatal_text);
 }
 
 // The thread members then join their threads, the save thread first.
