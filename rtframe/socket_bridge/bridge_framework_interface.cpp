@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "robust_mutex.h"
+#include "stop_flag.h"
 #include "xelo_framework_shm_manager.h"
 #include "xelo_log.h"
 #include "xelo_thread_mtx_wrapper.h"
@@ -16,6 +17,8 @@
 namespace {
 const char* const MUTEX_CYCLICS = "mutex_cyclics";
 const char* const MUTEX_CYCLICS_OWNER = "";
+// refresh_data_ex: the wait for the cycle timed out.
+constexpr int REFRESH_TIMED_OUT = -2;
 
 // Calls visit with a value of the C++ type that carries a framework type:
 // bool for BIT, signed char for INT8, ... ; false for any other type.
@@ -207,13 +210,26 @@ std::vector<Type_Definition> Bridge_Framework_Interface::get_output_cyclic_type_
     return types_of(m_output_cyclic_var_descriptors);
 }
 
-void Bridge_Framework_Interface::refresh_data()
+int Bridge_Framework_Interface::wait_cycle(const Stop_Flag* stop)
 {
     uint32_t tick = 0;
-    int missed = m_framework->refresh_data_ex(&tick);
+    for (;;) {
+        const int missed = m_framework->refresh_data_ex(&tick);
+        if (missed != REFRESH_TIMED_OUT)
+            return missed;
+        if (stop == nullptr || stop->is_set())
+            return missed;
+        log_war("[Bridge_Framework_Interface][refresh_data] no framework cycle within the refresh time-out, waiting "
+                "again");
+    }
+}
+
+void Bridge_Framework_Interface::refresh_data(const Stop_Flag* stop)
+{
+    int missed = wait_cycle(stop);
     if (missed > 0) {
         log_war("[Bridge_Framework_Interface][refresh_data] tick lost !!!!!!!  --->  " + std::to_string(missed));
-        missed = m_framework->refresh_data_ex(&tick);
+        missed = wait_cycle(stop);
     }
     if (missed < 0) {
         log_err("Process released by framework.... Exiting!!!!");

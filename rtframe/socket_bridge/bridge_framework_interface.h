@@ -17,6 +17,7 @@
 #include "framework_types.h"
 
 class Framework_Shared_Memory_Manager;
+class Stop_Flag;
 
 struct DataDescriptor {
     std::string name;
@@ -72,7 +73,9 @@ public:
     // ---- cyclic exchange --------------------------------------------------------
     // One bridge period: waits for the bridge's cycle, writes the peer's values
     // into the local outputs and reads the local inputs into the output image.
-    void refresh_data();
+    // A wait that times out (the framework not cycling yet) is waited again
+    // until stop is raised.
+    void refresh_data(const Stop_Flag* stop = nullptr);
     // The caller holds the cyclic lock around these.
     void set_input_cyclic_var_data(const unsigned char* buffer);
     void get_output_cyclic_var_data(unsigned char* buffer) const;
@@ -94,6 +97,7 @@ public:
     const std::vector<DataDescriptor>& output_cyclic_descriptors() const { return m_output_cyclic_var_descriptors; }
 
 private:
+    int wait_cycle(const Stop_Flag* stop);
     unsigned byte_len_ex(Type_Definition type, unsigned byte_array_dim) const;
     static void append(std::vector<DataDescriptor>& descriptors, std::vector<uint8_t>& image, DataDescriptor datum);
 

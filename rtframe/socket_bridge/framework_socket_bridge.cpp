@@ -370,14 +370,14 @@ void Framework_Socket_Bridge::manager_thread()
             m_frmk_shm.turn_on_watchdog_ex();
             while (is_bridge_running()) {
                 check_stop();
-                m_bridge_framework_interface.refresh_data();
+                m_bridge_framework_interface.refresh_data(&m_stop);
                 // Only the slave's cyclic client waits on it.
                 if (!m_is_master)
                     sem_post(&m_sem_cyclics_socket_update);
                 set_bridge_running_framweork_output(true);
             }
             set_bridge_running_framweork_output(false);
-            m_bridge_framework_interface.refresh_data();
+            m_bridge_framework_interface.refresh_data(&m_stop);
         } catch (const std::exception& error) {
             log_err(std::string("[Framework_Socket_Bridge][manager_thread] running step ended :: ") + error.what());
             set_bridge_running_framweork_output(false);

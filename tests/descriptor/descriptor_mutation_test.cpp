@@ -165,6 +165,10 @@ const std::vector<Mutation> MUTATIONS = {
     {"BridgeFlagOfWrongType",
      {{MAIN, "name_virtual=\"is_bridge_running\" type=\"uint8\"", "name_virtual=\"is_bridge_running\" type=\"int16\""}},
      BRIDGE, BAD, {C + "VirtualIO 'is_bridge_running' must be defined as :: uint8!"}},
+    {"BridgeFlagReadOnly",
+     {{MAIN, "name_virtual=\"is_bridge_running\" type=\"uint8\" group_id=\"-1\" is_ro=\"0\"",
+       "name_virtual=\"is_bridge_running\" type=\"uint8\" group_id=\"-1\" is_ro=\"1\""}},
+     BRIDGE, BAD, {C + "VirtualIO 'is_bridge_running' must not be defined as Read Only!"}},
     {"BridgeFlagMissing", {{MAIN, "name_virtual=\"is_bridge_running\"", "name_virtual=\"bridge_running\""}}, BRIDGE, BAD,
      {C + "missing VirtualIO 'is_bridge_running' --> must be defined as :: uint8!"}},
 
