@@ -1,5 +1,5 @@
-// Compiled with -m32 by the test suite: the shared records must have exactly
-// the sizes of the 32-bit ARM target.
+// Compiled by the test suite with -m32 and for arm-linux-gnueabihf: the shared
+// records must have exactly the sizes of the 32-bit ARM target.
 #include "framework_shared_memory.h"
 #include "xelo_queue.h"
 

@@ -337,7 +337,7 @@ class Peer:
 
 
 def start_responder(*settings):
-    """The asynchronous responder (tests/frameshm_ctypes/async_responder_main.cpp),
+    """The asynchronous responder (sim/async_responder/main.cpp),
     serving once it said so; settings as "LABEL:SETTING,..."."""
     responder = Peer([os.environ["FRAMESHM_ASYNC_RESPONDER"], *settings], _without_sanitizer_preload())
     try:

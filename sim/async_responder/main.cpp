@@ -1,7 +1,7 @@
 // Answers the asynchronous requests of a running framework for the script
 // tests, as a master's SDO service would (rtframe -o serves none).
 //
-//   frameshm_async_responder [LABEL:SETTING[,SETTING...] ...]
+//   async_responder [LABEL:SETTING[,SETTING...] ...]
 //
 // Settings per variable: value=HEX (the bytes a read answers, in memory
 // order, at most 8), delay=MS (time before answering), fail=CODE (answer
