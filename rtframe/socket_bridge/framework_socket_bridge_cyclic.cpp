@@ -272,7 +272,7 @@ void Framework_Socket_Bridge::cyclic_client_socket_run_ex(void* socket_object, i
         log_err(std::string("[Framework_Socket_Bridge][cyclic_client_socket_run_ex] error while running cyclics socket "
                             "thread :: ") +
                 error.what());
-        socket->close_socket();
+        socket->close_socket_at_once();
         throw std::exception();
     }
 }
@@ -314,7 +314,7 @@ void Framework_Socket_Bridge::cyclic_server_socket_run_ex(void* socket_object, i
         log_err(std::string("[Framework_Socket_Bridge][cyclic_server_socket_run_ex] error while running cyclics socket "
                             "thread :: ") +
                 error.what());
-        socket->close_socket();
+        socket->close_socket_at_once();
         throw std::exception();
     }
 }

@@ -38,6 +38,9 @@ private:
     Child_Process m_child;
 };
 
+// The path of the rtframe program under test.
+const char* rtframe_binary();
+
 // rtframe -o -s -c <descriptor>: the server in master-offline mode.
 std::vector<std::string> offline_server_arguments(const std::string& descriptor_path);
 

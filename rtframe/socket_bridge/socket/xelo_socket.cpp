@@ -132,6 +132,22 @@ void Socket::close_socket()
     }
 }
 
+void Socket::close_socket_at_once()
+{
+    std::vector<int> listed;
+    {
+        Robust_Mutex held(&m_mutex, MUTEX_NAME, MUTEX_OWNER);
+        std::lock_guard<Robust_Mutex> lock(held);
+        listed = m_connections;
+    }
+    listed.push_back(m_root_connection_fd);
+    const linger at_once{1, 0};
+    for (int fd : listed)
+        if (fd != 0)
+            setsockopt(fd, SOL_SOCKET, SO_LINGER, &at_once, sizeof(at_once));
+    close_socket();
+}
+
 // ---- Socket_Tcp ----------------------------------------------------------------
 
 Socket_Tcp::~Socket_Tcp() = default;

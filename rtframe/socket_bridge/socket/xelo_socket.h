@@ -30,6 +30,9 @@ public:
     static void safe_close(int fd);
     void close_connection(int fd);
     void close_socket();
+    // close_socket without the linger: for a connection that already failed,
+    // whose unsent bytes nobody will read.
+    void close_socket_at_once();
 
     int get_root_connection_fd() const { return m_root_connection_fd; }
 
