@@ -7,6 +7,11 @@
 # queues for root). Binaries whose cases create one (every case that starts
 # rtframe) say FRAMEWORK_QUEUE and take a slot of the "mqueue" resource
 # declared in tests/resources.json, so a parallel run never exceeds it.
+#
+# Binaries whose cases run all their code in the test process (no program
+# started) say IN_PROCESS: they carry the label "in_process", which the
+# ThreadSanitizer build of scripts/test runs, and are collected in the target
+# in_process_tests.
 set(CELL_ISOLATE ${CMAKE_SOURCE_DIR}/tests/isolate)
 # Binaries that say TWO_BOARDS run under tests/isolate_pair instead: a second
 # board in namespaces of its own, joined by a veth pair; each of their cases
@@ -14,7 +19,7 @@ set(CELL_ISOLATE ${CMAKE_SOURCE_DIR}/tests/isolate)
 set(CELL_ISOLATE_PAIR ${CMAKE_SOURCE_DIR}/tests/isolate_pair)
 
 function(cell_add_gtest target)
-  cmake_parse_arguments(ARG "FRAMEWORK_QUEUE;TWO_BOARDS" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "FRAMEWORK_QUEUE;IN_PROCESS;TWO_BOARDS" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${target} ${ARG_SOURCES})
   target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   if(ARG_TWO_BOARDS)
@@ -27,6 +32,13 @@ function(cell_add_gtest target)
     list(APPEND properties RESOURCE_GROUPS "mqueue:2")
   elseif(ARG_FRAMEWORK_QUEUE)
     list(APPEND properties RESOURCE_GROUPS "mqueue:1")
+  endif()
+  if(ARG_IN_PROCESS)
+    list(APPEND properties LABELS in_process)
+    set_property(GLOBAL APPEND PROPERTY CELL_IN_PROCESS_TESTS ${target})
+  endif()
+  if(CELL_SANITIZE_THREAD)
+    list(APPEND properties ENVIRONMENT "TSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/tsan.supp second_deadlock_stack=1")
   endif()
   gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES ${properties})
 endfunction()

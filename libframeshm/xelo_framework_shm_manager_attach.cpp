@@ -42,8 +42,8 @@ int segment_count_ex(int64_t count, const std::string& name)
 }
 }  // namespace
 
-void Framework_Shared_Memory_Manager::init_with_h_compatibility_check_ex(std::string application_name,
-                                                                         int32_t h_major, int32_t h_minor)
+void Framework_Shared_Memory_Manager::init_with_h_compatibility_check_ex(std::string application_name, int32_t h_major,
+                                                                         int32_t h_minor)
 {
     log_inf("Framework_Shared_Memory_Manager::Framework_Shared_Memory_Manager ( \"" + application_name + "\" )");
     if (m_shm_info.shm_info.fd != -1)
@@ -62,7 +62,7 @@ void Framework_Shared_Memory_Manager::init_with_h_compatibility_check_ex(std::st
 }
 
 void Framework_Shared_Memory_Manager::attach_steps_ex(const std::string& application_name, int32_t h_major,
-                                                     int32_t h_minor)
+                                                      int32_t h_minor)
 {
     memories_connect_and_check_compatibility_ex(h_major, h_minor);
     build_alias_map_ex();
@@ -151,8 +151,9 @@ void Framework_Shared_Memory_Manager::check_framework_version_ex()
     log_inf("Framework PROJECT_VERSION_MAJOR is " + num2str(major));
     log_inf("Framework shm manager PROJECT_VERSION_MAJOR is " + num2str(FRAMEWORK_VERSION_MAJOR));
     if (major != FRAMEWORK_VERSION_MAJOR)
-        throw std::runtime_error("[Framework_Shared_Memory_Manager][check_framework_version_ex] Framework shm manager "
-                                 "NOT COMPATIBLE with running framework!!!!!!");
+        throw std::runtime_error(
+            "[Framework_Shared_Memory_Manager][check_framework_version_ex] Framework shm manager "
+            "NOT COMPATIBLE with running framework!!!!!!");
 }
 
 void Framework_Shared_Memory_Manager::check_h_compatibility_version_ex(int32_t h_major, int32_t h_minor)
@@ -165,8 +166,9 @@ void Framework_Shared_Memory_Manager::check_h_compatibility_version_ex(int32_t h
     const bool compatible = h_major == static_cast<int32_t>(LIBRARY_VERSION_MAJOR) &&
                             h_minor <= static_cast<int32_t>(LIBRARY_VERSION_MINOR);
     if (!compatible)
-        throw std::runtime_error("[Framework_Shared_Memory_Manager][check_h_compatibility_version_ex] "
-                                 "xelo_framework_shm_manager not compatible with this library version!");
+        throw std::runtime_error(
+            "[Framework_Shared_Memory_Manager][check_h_compatibility_version_ex] "
+            "xelo_framework_shm_manager not compatible with this library version!");
     log_inf("Framework shm manager library build time :: " + library_build_time());
 }
 
@@ -354,8 +356,8 @@ void Framework_Shared_Memory_Manager::give_back_cyclic_sem()
         while (sem_trywait(&slot.sem) == 0) {
         }
         lock.unlock();
-        log_war("[Framework_Shared_Memory_Manager][init_with_h_compatibility_check_ex] application slot " +
-                num2str(n) + " given back");
+        log_war("[Framework_Shared_Memory_Manager][init_with_h_compatibility_check_ex] application slot " + num2str(n) +
+                " given back");
     } catch (const std::exception& e) {
         log_err(std::string("[Framework_Shared_Memory_Manager][init_with_h_compatibility_check_ex] ") + e.what());
     }
@@ -371,9 +373,10 @@ void Framework_Shared_Memory_Manager::set_application_name_ex(const std::string&
         throw std::runtime_error("[Framework_Shared_Memory_Manager][set_application_name_ex] application number :: " +
                                  num2str(n) + " > max app num, which is " + num2str(FRAMEWORK_MAX_APPLICATIONS));
     if (application_name.size() > static_cast<std::size_t>(FRAMEWORK_APP_NAME_SIZE))
-        throw std::runtime_error("[Framework_Shared_Memory_Manager][set_application_name_ex] application name length "
-                                 "is greater than maximum size, which is  " +
-                                 num2str(FRAMEWORK_APP_NAME_SIZE));
+        throw std::runtime_error(
+            "[Framework_Shared_Memory_Manager][set_application_name_ex] application name length "
+            "is greater than maximum size, which is  " +
+            num2str(FRAMEWORK_APP_NAME_SIZE));
     {
         Robust_Mutex held(info_mutex(), INFO_MUTEX);
         std::unique_lock<Robust_Mutex> lock(held);

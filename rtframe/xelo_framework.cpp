@@ -60,8 +60,7 @@ XELO_Framework_ex::XELO_Framework_ex(std::string application_descriptor_file, bo
                      &m_outputs_vector, &m_inputs_vector, &m_async_outputs_vector, &m_async_inputs_vector,
                      &m_sem_group_data_vector),
       m_framework_socket_bridge(std::move(bridge_descriptor_file), is_bridge_master),
-      m_master_simulation(master_simulation),
-      m_single_connection(single_connection),
+      m_master_simulation(master_simulation), m_single_connection(single_connection),
       m_is_bridge_enabled(is_bridge_enabled),
       m_reserved{{"is_ethercat_master_online", "m_is_ethercat_master_online_id", 1, -1, 0},
                  {"last_ethercat_master_error_type", "m_last_master_error_type_id", 2, -1, 0},
@@ -71,8 +70,9 @@ XELO_Framework_ex::XELO_Framework_ex(std::string application_descriptor_file, bo
                  {"enable_sem_data_logging", "m_enable_sem_data_logging_id", 1, -1, 0}}
 {
     if (!master_simulation)
-        throw std::runtime_error("XELO_Framework_ex:: this build has no EtherCAT master connection: "
-                                 "run rtframe with --master-offline (-o)");
+        throw std::runtime_error(
+            "XELO_Framework_ex:: this build has no EtherCAT master connection: "
+            "run rtframe with --master-offline (-o)");
     lower_stale_ready_to_start();
     log_version();
     clear_last_ethercat_master_error();

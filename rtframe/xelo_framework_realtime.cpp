@@ -91,7 +91,8 @@ void XELO_Framework_ex::run_ex()
         }
         m_absolute_tick += static_cast<uint32_t>(ticks);
         if (ticks != 1)
-            m_rt_log.post(Log_Level::WAR, "[framework] [run_ex] master tick lost = %lld", static_cast<long long>(ticks));
+            m_rt_log.post(Log_Level::WAR, "[framework] [run_ex] master tick lost = %lld",
+                          static_cast<long long>(ticks));
         run_tick_work();
         if (m_is_bridge_enabled) {
             if (m_framework_socket_bridge.has_descriptor_fault())

@@ -41,8 +41,8 @@ void check_inside_block_ex(const Slave_Ethercat& block, const IO_Descriptor& var
     throw std::runtime_error("[XELO_Framework_ex][open_application_data_memory_ex] variable '" +
                              variable.m_name_virtual_id + "' (bytes " + std::to_string(variable.m_byte_offs) + " to " +
                              std::to_string(static_cast<uint64_t>(variable.m_byte_offs) + variable.m_byte_dim) +
-                             ") does not lie inside the " + std::to_string(block.m_byte_dim) +
-                             " bytes of slave " + std::to_string(block.m_addr));
+                             ") does not lie inside the " + std::to_string(block.m_byte_dim) + " bytes of slave " +
+                             std::to_string(block.m_addr));
 }
 }  // namespace
 
@@ -212,7 +212,8 @@ void XELO_Framework_ex::open_async_data_memory_ex()
         open_connect_and_shared_rt_memory_ex(&async.input_data_from_framework_shm_info,
                                              &async.input_data_from_framework_ptr,
                                              "/linux_framework_async_input_from_framework_data", inputs);
-        open_connect_and_shared_rt_memory_ex(&async.input_data_to_framework_shm_info, &async.input_data_to_framework_ptr,
+        open_connect_and_shared_rt_memory_ex(&async.input_data_to_framework_shm_info,
+                                             &async.input_data_to_framework_ptr,
                                              "/linux_framework_async_input_to_framework_data", inputs);
         for (int i = 0; i < inputs; ++i) {
             const Async_IO_Descriptor& d = *m_async_inputs_vector[static_cast<std::size_t>(i)];
@@ -295,10 +296,10 @@ void XELO_Framework_ex::open_data_sem_group_ex()
         r.is_buffered = d.ring_buffer_dimension > 0 ? 1 : 0;
         r.flag_only_not_rt = static_cast<int8_t>(d.flag_only_not_rt);
         if (!d.data.empty()) {
-            open_connect_and_shared_rt_memory_ex(&shm.sem_data_group_struct_data_info_shm_info[static_cast<std::size_t>(g)],
-                                                 &shm.data_info[static_cast<std::size_t>(g)],
-                                                 "/linux_framework_sem_data_group_data_info" + d.sem_name,
-                                                 static_cast<int>(d.data.size()), KEEP);
+            open_connect_and_shared_rt_memory_ex(
+                &shm.sem_data_group_struct_data_info_shm_info[static_cast<std::size_t>(g)],
+                &shm.data_info[static_cast<std::size_t>(g)], "/linux_framework_sem_data_group_data_info" + d.sem_name,
+                static_cast<int>(d.data.size()), KEEP);
             for (const Data_Semaphore& datum : d.data) {
                 Shared_Sem_Data_Group_Data_Info& info = shm.data_info[static_cast<std::size_t>(g)][r.data_num];
                 copy_name_ex(info.name_id, sizeof(info.name_id), datum.name, "data group member name");
@@ -316,7 +317,8 @@ void XELO_Framework_ex::open_data_sem_group_ex()
             throw std::runtime_error("[XELO_Framework_ex][open_data_sem_group_ex] data group '" + d.sem_name +
                                      "' needs " + std::to_string(data_bytes) + " bytes");
         open_connect_and_shared_rt_memory_ex(&shm.sem_data_group_struct_data_shm_info[static_cast<std::size_t>(g)],
-                                             &shm.data[static_cast<std::size_t>(g)], "/linux_framework_sem_data_group_data" + d.sem_name,
+                                             &shm.data[static_cast<std::size_t>(g)],
+                                             "/linux_framework_sem_data_group_data" + d.sem_name,
                                              static_cast<int>(data_bytes), KEEP);
         if (slots > 0) {
             open_connect_and_shared_rt_memory_ex(&shm.sem_data_group_struct_sem_shm_info[static_cast<std::size_t>(g)],

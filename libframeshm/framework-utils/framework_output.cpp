@@ -66,8 +66,7 @@ void Framework_Output::refresh_ex()
 void Framework_Output::set_current_value_as_default_ex()
 {
     if (!m_initialized)
-        throw std::runtime_error("[Framework_Output][set_current_value_as_default_ex] not initalized" +
-                                 object_tag());
+        throw std::runtime_error("[Framework_Output][set_current_value_as_default_ex] not initalized" + object_tag());
     check_acquired_ex("set_current_value_as_default_ex");
     write_value_to_shm_ex();
     m_frmk_ptr->set_current_value_as_default_ex(m_id);
@@ -152,8 +151,8 @@ T Framework_Output::get_value_to_set_ex(uint32_t dim_given, uint32_t offset) con
     return read_slice_ex<T>(m_value_to_set, dim_given, offset);
 }
 
-#define FRAMEWORK_OUTPUT_VALUE(T)                                \
-    template void Framework_Output::set_value_ex<T>(T);          \
+#define FRAMEWORK_OUTPUT_VALUE(T)                       \
+    template void Framework_Output::set_value_ex<T>(T); \
     template T Framework_Output::get_value_to_set_ex<T>() const;
 
 FRAMEWORK_OUTPUT_VALUE(bool)
@@ -171,8 +170,8 @@ FRAMEWORK_OUTPUT_VALUE(std::vector<uint8_t>)
 FRAMEWORK_OUTPUT_VALUE(std::string)
 #undef FRAMEWORK_OUTPUT_VALUE
 
-#define FRAMEWORK_OUTPUT_SLICE(T)                                                  \
-    template void Framework_Output::set_value_ex<T>(const T&, bool, uint32_t);     \
+#define FRAMEWORK_OUTPUT_SLICE(T)                                              \
+    template void Framework_Output::set_value_ex<T>(const T&, bool, uint32_t); \
     template T Framework_Output::get_value_to_set_ex<T>(uint32_t, uint32_t) const;
 
 FRAMEWORK_OUTPUT_SLICE(std::vector<uint8_t>)

@@ -79,15 +79,14 @@ void Framework_Variable::check_dim_internal_ex(uint32_t dim_given, uint32_t offs
                                  ", required >= 0 && <= " + num2str(m_dimension - 1));
     // dimension <= m_dimension and offset < m_dimension: the sum cannot wrap
     if (dim_given + offset > m_dimension)
-        throw std::runtime_error(method + " byte array invalid dimension & offset combination! given dim :: " +
-                                 num2str(dim_given) + ", given offset :: " + num2str(offset) +
-                                 ". required dim + offset <= " + num2str(m_dimension));
+        throw std::runtime_error(
+            method + " byte array invalid dimension & offset combination! given dim :: " + num2str(dim_given) +
+            ", given offset :: " + num2str(offset) + ". required dim + offset <= " + num2str(m_dimension));
 }
 
 // ---- Framework_Cyclic_Variable -----------------------------------------------------------
 
-Framework_Cyclic_Variable::Framework_Cyclic_Variable(std::string label_text)
-    : Framework_Variable(std::move(label_text))
+Framework_Cyclic_Variable::Framework_Cyclic_Variable(std::string label_text) : Framework_Variable(std::move(label_text))
 {
 }
 
@@ -130,8 +129,7 @@ bool Framework_Cyclic_Variable::is_changed() const
 }
 
 template <typename T>
-T Framework_Cyclic_Variable::read_slice_ex(const std::vector<uint8_t>& bytes, uint32_t dim_given,
-                                           uint32_t offset) const
+T Framework_Cyclic_Variable::read_slice_ex(const std::vector<uint8_t>& bytes, uint32_t dim_given, uint32_t offset) const
 {
     const uint32_t length = dim_given == 0 ? m_dimension : dim_given;
     check_type_ok_ex<T>(length, offset);
@@ -168,8 +166,8 @@ T Framework_Cyclic_Variable::get_previous_value_ex(uint32_t dim_given, uint32_t 
     return read_slice_ex<T>(m_previous_shm_value, dim_given, offset);
 }
 
-#define FRAMEWORK_CYCLIC_READ(T)                                         \
-    template T Framework_Cyclic_Variable::get_value_ex<T>() const;       \
+#define FRAMEWORK_CYCLIC_READ(T)                                   \
+    template T Framework_Cyclic_Variable::get_value_ex<T>() const; \
     template T Framework_Cyclic_Variable::get_previous_value_ex<T>() const;
 
 FRAMEWORK_CYCLIC_READ(bool)
@@ -191,8 +189,7 @@ template std::vector<uint8_t> Framework_Cyclic_Variable::read_slice_ex<std::vect
     const std::vector<uint8_t>&, uint32_t, uint32_t) const;
 template std::string Framework_Cyclic_Variable::read_slice_ex<std::string>(const std::vector<uint8_t>&, uint32_t,
                                                                            uint32_t) const;
-template std::vector<uint8_t> Framework_Cyclic_Variable::get_value_ex<std::vector<uint8_t>>(uint32_t,
-                                                                                            uint32_t) const;
+template std::vector<uint8_t> Framework_Cyclic_Variable::get_value_ex<std::vector<uint8_t>>(uint32_t, uint32_t) const;
 template std::string Framework_Cyclic_Variable::get_value_ex<std::string>(uint32_t, uint32_t) const;
 template std::vector<uint8_t> Framework_Cyclic_Variable::get_previous_value_ex<std::vector<uint8_t>>(uint32_t,
                                                                                                      uint32_t) const;

@@ -39,7 +39,7 @@ inline timespec from_shared_timespec(const Shared_Timespec& ts)
 }
 
 constexpr int FRAMEWORK_APPLICATION_ID_OFFSET = 100;  // application n is named n + 100
-constexpr int FRAMEWORK_MAX_APPLICATIONS = 100;        // rows of app_names
+constexpr int FRAMEWORK_MAX_APPLICATIONS = 100;       // rows of app_names
 constexpr int FRAMEWORK_APP_NAME_SIZE = 50;
 constexpr int FRAMEWORK_NAME_ID_SIZE = 500;
 constexpr int FRAMEWORK_DEFAULT_VALUE_SIZE = 100;

@@ -53,16 +53,36 @@ struct Container_Traits<bool> {
     static bool create_new() { return false; }
 };
 
-template <> struct Container_Traits<signed char> : container_traits_detail::Scalar<signed char, INT8_FSM> {};
-template <> struct Container_Traits<unsigned char> : container_traits_detail::Scalar<unsigned char, UINT8_FSM> {};
-template <> struct Container_Traits<short> : container_traits_detail::Scalar<short, INT16_FSM> {};
-template <> struct Container_Traits<unsigned short> : container_traits_detail::Scalar<unsigned short, UINT16_FSM> {};
-template <> struct Container_Traits<int> : container_traits_detail::Scalar<int, INT32_FSM> {};
-template <> struct Container_Traits<unsigned int> : container_traits_detail::Scalar<unsigned int, UINT32_FSM> {};
-template <> struct Container_Traits<double> : container_traits_detail::Scalar<double, DOUBLE_FSM> {};
-template <> struct Container_Traits<long long> : container_traits_detail::Scalar<long long, INT64_FSM> {};
-template <> struct Container_Traits<unsigned long long> : container_traits_detail::Scalar<unsigned long long, UINT64_FSM> {};
-template <> struct Container_Traits<float> : container_traits_detail::Scalar<float, FLOAT_FSM> {};
+template <>
+struct Container_Traits<signed char> : container_traits_detail::Scalar<signed char, INT8_FSM> {
+};
+template <>
+struct Container_Traits<unsigned char> : container_traits_detail::Scalar<unsigned char, UINT8_FSM> {
+};
+template <>
+struct Container_Traits<short> : container_traits_detail::Scalar<short, INT16_FSM> {
+};
+template <>
+struct Container_Traits<unsigned short> : container_traits_detail::Scalar<unsigned short, UINT16_FSM> {
+};
+template <>
+struct Container_Traits<int> : container_traits_detail::Scalar<int, INT32_FSM> {
+};
+template <>
+struct Container_Traits<unsigned int> : container_traits_detail::Scalar<unsigned int, UINT32_FSM> {
+};
+template <>
+struct Container_Traits<double> : container_traits_detail::Scalar<double, DOUBLE_FSM> {
+};
+template <>
+struct Container_Traits<long long> : container_traits_detail::Scalar<long long, INT64_FSM> {
+};
+template <>
+struct Container_Traits<unsigned long long> : container_traits_detail::Scalar<unsigned long long, UINT64_FSM> {
+};
+template <>
+struct Container_Traits<float> : container_traits_detail::Scalar<float, FLOAT_FSM> {
+};
 
 template <>
 struct Container_Traits<std::vector<unsigned char>> {

@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
@@ -78,7 +78,8 @@ Fake_Framework::Fake_Framework(const Layout& layout)
     m_cyclic.inputs_ptr = create<uint8_t>("/linux_framework_cyclic_inputs", input_bytes);
     if (layout.output_bytes != 0)
         m_cyclic.outputs_ptr = create<uint8_t>("/linux_framework_cyclic_outputs", layout.output_bytes);
-    m_cyclic.sems_ptr = create<Shared_Sem_Struct>("/linux_framework_cyclic_sems", static_cast<std::size_t>(layout.slots));
+    m_cyclic.sems_ptr =
+        create<Shared_Sem_Struct>("/linux_framework_cyclic_sems", static_cast<std::size_t>(layout.slots));
     for (int i = 0; i < layout.slots; ++i) {
         Shared_Sem_Struct& slot = m_cyclic.sems_ptr[i];
         init_sem_ex(&slot.sem, 1, 0, "fake slot");
@@ -89,8 +90,8 @@ Fake_Framework::Fake_Framework(const Layout& layout)
 
     m_inputs.mutex_ptr = create<pthread_mutex_t>("/linux_framework_app_input_mutex", 1);
     Robust_Mutex::init_shared(m_inputs.mutex_ptr);
-    m_inputs.app_data_ptr = create<Shared_Application_Data_Struct>("/linux_framework_app_input_data",
-                                                                   RESERVED_INPUTS.size());
+    m_inputs.app_data_ptr =
+        create<Shared_Application_Data_Struct>("/linux_framework_app_input_data", RESERVED_INPUTS.size());
     for (std::size_t i = 0; i < RESERVED_INPUTS.size(); ++i)
         fill_record(m_inputs.app_data_ptr[i], RESERVED_INPUTS[i], static_cast<int>(i));
 

@@ -21,8 +21,7 @@ Framework_View::Framework_View()
     open_and_connect_memory_ex(&m_inputs.app_data_shm_info, &m_inputs.app_data_ptr, "/linux_framework_app_input_data",
                                static_cast<int>(info.application_data_inputs_num));
     open_and_connect_memory_ex(&m_outputs.app_data_shm_info, &m_outputs.app_data_ptr,
-                               "/linux_framework_app_output_data",
-                               static_cast<int>(info.application_data_outputs_num));
+                               "/linux_framework_app_output_data", static_cast<int>(info.application_data_outputs_num));
 }
 
 Framework_View::~Framework_View()

@@ -147,7 +147,8 @@ int Thin_Client::take_slot(const std::string& name, uint32_t period_ticks)
     Robust_Mutex guard_mutex(&m_info.ptr->mutex, "m_shm_info.ptr->mutex", CLIENT);
     std::lock_guard<Robust_Mutex> guard(guard_mutex);
     std::memset(m_info.ptr->app_names[m_slot], 0, FRAMEWORK_APP_NAME_SIZE);
-    std::memcpy(m_info.ptr->app_names[m_slot], name.data(), std::min<std::size_t>(name.size(), FRAMEWORK_APP_NAME_SIZE));
+    std::memcpy(m_info.ptr->app_names[m_slot], name.data(),
+                std::min<std::size_t>(name.size(), FRAMEWORK_APP_NAME_SIZE));
     return m_slot;
 }
 
