@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "fab_descriptors.h"
-#include "framework_socket_bridge.h"
 #include "framework_shm_holders.h"
+#include "framework_socket_bridge.h"
 #include "framework_thread.h"
 #include "periodic_timer.h"
 #include "rt_log.h"

@@ -54,9 +54,9 @@ std::string form_of(const T& value)
 
 std::ostream& operator<<(std::ostream& out, Type_Definition type)
 {
-    static const char* const NAMES[] = {"UNDEFINED_TYPE_FSM", "BIT",        "INT8",  "UINT8",  "INT16",
-                                        "UINT16",             "INT32",      "UINT32", "DOUBLE", "BYTE_ARRAY",
-                                        "INT64",              "UINT64",     "FLOAT"};
+    static const char* const NAMES[] = {
+        "UNDEFINED_TYPE_FSM", "BIT",   "INT8",   "UINT8", "INT16", "UINT16", "INT32", "UINT32", "DOUBLE",
+        "BYTE_ARRAY",         "INT64", "UINT64", "FLOAT"};
     const int code = static_cast<int>(type);
     if (code < -1 || code > 11)
         return out << "VAR TYPE NOT RECOGNIZED";
@@ -94,13 +94,10 @@ std::ostream& operator<<(std::ostream& out, const CmdDescriptor& command)
 // ---- Bridge_Framework_Interface --------------------------------------------------
 
 Bridge_Framework_Interface::Bridge_Framework_Interface(Framework_Shared_Memory_Manager* framework)
-    : m_framework(framework),
-      m_var_type_byte_len_map{{BIT_FSM, 1},   {INT8_FSM, 1},   {UINT8_FSM, 1},  {INT16_FSM, 2},
-                              {UINT16_FSM, 2}, {INT32_FSM, 4},  {UINT32_FSM, 4}, {FLOAT_FSM, 4},
-                              {DOUBLE_FSM, 8}, {INT64_FSM, 8},  {UINT64_FSM, 8}},
-      input_cmds(m_input_cmds),
-      input_semaphorized_data(m_input_semaphorized_data),
-      output_cmds(m_output_cmds),
+    : m_framework(framework), m_var_type_byte_len_map{{BIT_FSM, 1},    {INT8_FSM, 1},  {UINT8_FSM, 1},  {INT16_FSM, 2},
+                                                      {UINT16_FSM, 2}, {INT32_FSM, 4}, {UINT32_FSM, 4}, {FLOAT_FSM, 4},
+                                                      {DOUBLE_FSM, 8}, {INT64_FSM, 8}, {UINT64_FSM, 8}},
+      input_cmds(m_input_cmds), input_semaphorized_data(m_input_semaphorized_data), output_cmds(m_output_cmds),
       output_semaphorized_data(m_output_semaphorized_data)
 {
     init_pthread_mutex_ex(&m_mutex_cyclics, true, true, true);
@@ -219,8 +216,9 @@ int Bridge_Framework_Interface::wait_cycle(const Stop_Flag* stop)
             return missed;
         if (stop == nullptr || stop->is_set())
             return missed;
-        log_war("[Bridge_Framework_Interface][refresh_data] no framework cycle within the refresh time-out, waiting "
-                "again");
+        log_war(
+            "[Bridge_Framework_Interface][refresh_data] no framework cycle within the refresh time-out, waiting "
+            "again");
     }
 }
 

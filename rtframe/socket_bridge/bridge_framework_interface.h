@@ -85,10 +85,7 @@ public:
     void set_outputs();
     void get_inputs();
     uint32_t get_input_cyclic_var_data_len() const { return static_cast<uint32_t>(m_input_cyclic_var_values.size()); }
-    uint32_t get_output_cyclic_var_data_len() const
-    {
-        return static_cast<uint32_t>(m_output_cyclic_var_values.size());
-    }
+    uint32_t get_output_cyclic_var_data_len() const { return static_cast<uint32_t>(m_output_cyclic_var_values.size()); }
 
     // Releases the rights held on groups and channels and empties every list.
     void cleanup();

@@ -54,8 +54,7 @@ bool set_own_fifo_priority(int priority)
 }  // namespace
 
 Framework_Socket_Bridge::Framework_Socket_Bridge(std::string _bridge_description_filepath, bool _is_master)
-    : m_bridge_framework_interface(&m_frmk_shm),
-      m_bridge_descriptor_filepath(std::move(_bridge_description_filepath)),
+    : m_bridge_framework_interface(&m_frmk_shm), m_bridge_descriptor_filepath(std::move(_bridge_description_filepath)),
       m_is_master(_is_master)
 {
 }
@@ -149,8 +148,8 @@ void Framework_Socket_Bridge::attach_ex(const std::string& application_name)
 void Framework_Socket_Bridge::check_running_index_ex(int thread_id, const char* operation) const
 {
     if (thread_id < 0 || static_cast<std::size_t>(thread_id) >= m_is_thread_running.size())
-        throw std::runtime_error(std::string("[Framework_Socket_Bridge][") + operation + "] given thread_index :: " +
-                                 std::to_string(thread_id) +
+        throw std::runtime_error(std::string("[Framework_Socket_Bridge][") + operation +
+                                 "] given thread_index :: " + std::to_string(thread_id) +
                                  ", threads number :: " + std::to_string(m_is_thread_running.size()));
 }
 
@@ -325,8 +324,9 @@ void Framework_Socket_Bridge::thread_main_cycle(Thread_Args* args)
         else if (args->socket_type == 0)
             socket = std::make_unique<Socket_Server_Tcp>();
         else
-            throw std::runtime_error("[Framework_Socket_Bridge][thread_main_cycle] socket type not recognized! value :: " +
-                                     std::to_string(args->socket_type));
+            throw std::runtime_error(
+                "[Framework_Socket_Bridge][thread_main_cycle] socket type not recognized! value :: " +
+                std::to_string(args->socket_type));
         pause_ms(args->wait_time_before_starting_ms);
         log_war(head + "] going to init..");
         for (;;) {
@@ -365,7 +365,7 @@ void Framework_Socket_Bridge::manager_thread()
         try {
             const double period_ns = static_cast<double>(m_refresh_time_ms) * 1000000.0;
             m_frmk_shm.set_refresh_time_ns_ex(period_ns >= 4294967295.0 ? UINT32_MAX
-                                                                          : static_cast<uint32_t>(period_ns));
+                                                                        : static_cast<uint32_t>(period_ns));
             m_frmk_shm.set_watchdog_value_ex(50);
             m_frmk_shm.turn_on_watchdog_ex();
             while (is_bridge_running()) {

@@ -41,8 +41,8 @@ std::string type_code(Type_Definition type)
 void check_instance(int instance_id, const char* function)
 {
     if (instance_id != 0) {
-        log_err(std::string("[Framework_Socket_Bridge][") + function + "] invalid instance id :: " +
-                std::to_string(instance_id) + " .. going to terminate");
+        log_err(std::string("[Framework_Socket_Bridge][") + function +
+                "] invalid instance id :: " + std::to_string(instance_id) + " .. going to terminate");
         std::exit(EXIT_FAILURE);
     }
 }
@@ -84,8 +84,7 @@ uint32_t Framework_Socket_Bridge::receive_send_check_len_to_server(Socket_Server
 
 void Framework_Socket_Bridge::send_receive_check_message_to_server(Socket_Client_Tcp* socket,
                                                                    std::vector<std::string> names,
-                                                                   std::vector<Type_Definition> types,
-                                                                   uint8_t* answers)
+                                                                   std::vector<Type_Definition> types, uint8_t* answers)
 {
     std::vector<uint8_t> message;
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -100,8 +99,7 @@ void Framework_Socket_Bridge::send_receive_check_message_to_server(Socket_Client
 
 void Framework_Socket_Bridge::receive_send_check_message_to_client(Socket_Server_Tcp* socket,
                                                                    std::vector<std::string> names,
-                                                                   std::vector<Type_Definition> types,
-                                                                   uint8_t* answers)
+                                                                   std::vector<Type_Definition> types, uint8_t* answers)
 {
     std::size_t expected = 4 * types.size();
     for (const std::string& name : names)

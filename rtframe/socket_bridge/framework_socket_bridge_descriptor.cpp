@@ -24,7 +24,7 @@ struct Section {
     const char* attribute;
 };
 constexpr Section SECTIONS[] = {
-    {"inputs", "input", "name"},      {"outputs", "output", "name"}, {"sem_data_in", "sem", "sem_name"},
+    {"inputs", "input", "name"},         {"outputs", "output", "name"}, {"sem_data_in", "sem", "sem_name"},
     {"sem_data_out", "sem", "sem_name"}, {"cmd_in", "cmd", "cmd_name"}, {"cmd_out", "cmd", "cmd_name"},
 };
 enum Section_Index { INPUTS, OUTPUTS, SEM_DATA_IN, SEM_DATA_OUT, CMD_IN, CMD_OUT, SECTION_COUNT };
@@ -59,8 +59,8 @@ void Framework_Socket_Bridge::load_bridge_descriptor(bool create_threads_structu
     try {
         read_descriptor_ex(create_threads_structures);
     } catch (const std::exception& error) {
-        const std::string text =
-            HEAD + "error parsing bridge descriptor xml file :: " + RED + error.what() + RESET + " ..going to terminate";
+        const std::string text = HEAD + "error parsing bridge descriptor xml file :: " + RED + error.what() + RESET +
+                                 " ..going to terminate";
         log_err(text);
         throw Bridge_Descriptor_Fault(text);
     }

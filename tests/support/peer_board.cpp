@@ -17,14 +17,14 @@ std::string environment(const char* name)
 {
     const char* value = std::getenv(name);
     if (value == nullptr)
-        throw std::runtime_error(std::string("[Peer_Board] ") + name + " not set: run the test under tests/isolate_pair");
+        throw std::runtime_error(std::string("[Peer_Board] ") + name +
+                                 " not set: run the test under tests/isolate_pair");
     return value;
 }
 }  // namespace
 
 Peer_Board::Peer_Board()
-    : m_holder(static_cast<pid_t>(std::stol(environment("CELL_PEER_PID")))),
-      m_address_a(environment("CELL_ADDRESS_A")),
+    : m_holder(static_cast<pid_t>(std::stol(environment("CELL_PEER_PID")))), m_address_a(environment("CELL_ADDRESS_A")),
       m_address_b(environment("CELL_ADDRESS_B"))
 {
 }

@@ -258,10 +258,10 @@ int Socket_Tcp::wait_connection_ex(sockaddr_in* peer, socklen_t* peer_len)
     if (!m_is_server)
         throw_with_errno("Trying to wait connection on a client. This is not a socket server!!!!!", errno);
     if (get_current_connection_number() > m_max_connection_number + 1)
-        throw std::runtime_error("Reached maximum number of open connections: " +
-                                 std::to_string(m_max_connection_number) +
-                                 ". Increase max connecction number in setup socket or remeber to close connections "
-                                 "when no more active.");
+        throw std::runtime_error(
+            "Reached maximum number of open connections: " + std::to_string(m_max_connection_number) +
+            ". Increase max connecction number in setup socket or remeber to close connections "
+            "when no more active.");
     const bool with_peer = peer != nullptr && peer_len != nullptr;
     const int fd = accept4(m_root_connection_fd, with_peer ? reinterpret_cast<sockaddr*>(peer) : nullptr,
                            with_peer ? peer_len : nullptr, SOCK_CLOEXEC);
@@ -364,8 +364,8 @@ void Socket_Client_Tcp::set_up_socket(std::string address, int port, int timeout
     set_up_socket_as_client_ex(std::move(address), port, timeout_ms, pack_inside);
 }
 
-void Socket_Server_Tcp::set_up_socket(std::string address, int port, bool bind_any, int timeout_ms,
-                                      int max_connections, bool pack_inside)
+void Socket_Server_Tcp::set_up_socket(std::string address, int port, bool bind_any, int timeout_ms, int max_connections,
+                                      bool pack_inside)
 {
     set_up_socket_as_server_ex(std::move(address), port, timeout_ms, max_connections, bind_any, pack_inside);
 }

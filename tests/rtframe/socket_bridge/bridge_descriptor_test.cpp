@@ -39,23 +39,23 @@ TEST(Bridge_Descriptor_Test, ALoadRegistersEachItemAndCountsEverySection)
     Rtframe_Child rtframe(master_arguments(path));
     ASSERT_TRUE(rtframe.wait_for_log(HEAD + "loaded bridge descriptor", 20s)) << rtframe.log();
     const std::string log = rtframe.log();
-    for (const std::string& line : {
-             HEAD + "loading bridge descriptor from file : " + path,
-             std::string("[Bridge_Framework_Interface][add_input_cyclic_var] input cyclic var correctly added: name :: "
-                         "to_master_int32, local_id :: 0, framework_id :: 100"),
-             std::string(", type :: INT32, byte_offset :: 0, byte_len :: 4\n"),
-             std::string("correctly added: name :: to_master_bit, local_id :: 1, framework_id :: "),
-             std::string(", type :: BIT, byte_offset :: 4, byte_len :: 1\n"),
-             std::string("[Bridge_Framework_Interface][add_output_cyclic_var] output cyclic var correctly added: name "
-                         ":: heartbeat, local_id :: 0, framework_id :: "),
-             std::string(", type :: UINT32, byte_offset :: 0, byte_len :: 4\n"),
-             std::string("name :: to_slave_bytes, local_id :: 1, framework_id :: "),
-             std::string(", type :: BYTE_ARRAY, byte_offset :: 4, byte_len :: 8\n"),
-             std::string("name :: to_slave_double, local_id :: 2, framework_id :: "),
-             std::string(", type :: DOUBLE, byte_offset :: 12, byte_len :: 8\n"),
-             HEAD + "Found 2 cyclic inputs\n", HEAD + "Found 3 cyclic outputs\n",
-             std::string("INF] Found 0 semaphorized data inputs\n"), std::string("INF] Found 0  semaphorized data outputs\n"),
-             HEAD + "Found 0 command inputs\n", HEAD + "Found 0 command outputs\n"})
+    for (const std::string& line :
+         {HEAD + "loading bridge descriptor from file : " + path,
+          std::string("[Bridge_Framework_Interface][add_input_cyclic_var] input cyclic var correctly added: name :: "
+                      "to_master_int32, local_id :: 0, framework_id :: 100"),
+          std::string(", type :: INT32, byte_offset :: 0, byte_len :: 4\n"),
+          std::string("correctly added: name :: to_master_bit, local_id :: 1, framework_id :: "),
+          std::string(", type :: BIT, byte_offset :: 4, byte_len :: 1\n"),
+          std::string("[Bridge_Framework_Interface][add_output_cyclic_var] output cyclic var correctly added: name "
+                      ":: heartbeat, local_id :: 0, framework_id :: "),
+          std::string(", type :: UINT32, byte_offset :: 0, byte_len :: 4\n"),
+          std::string("name :: to_slave_bytes, local_id :: 1, framework_id :: "),
+          std::string(", type :: BYTE_ARRAY, byte_offset :: 4, byte_len :: 8\n"),
+          std::string("name :: to_slave_double, local_id :: 2, framework_id :: "),
+          std::string(", type :: DOUBLE, byte_offset :: 12, byte_len :: 8\n"), HEAD + "Found 2 cyclic inputs\n",
+          HEAD + "Found 3 cyclic outputs\n", std::string("INF] Found 0 semaphorized data inputs\n"),
+          std::string("INF] Found 0  semaphorized data outputs\n"), HEAD + "Found 0 command inputs\n",
+          HEAD + "Found 0 command outputs\n"})
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
     // No peer: the bridge never runs, so clients are not let in.
     EXPECT_TRUE(rtframe.wait_for_log("Thread cyclics_server [0] going to init..", 10s)) << rtframe.log();
@@ -122,7 +122,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         Fault_Case{"missing_section", with([](Bridge_File& f) { f.omitted = {"cmd_out"}; }),
                    "Error element : cmd_out => not present in the xml file or is not unique!", ""},
-        Fault_Case{"unknown_name", with([](Bridge_File& f) { f.inputs = {"to_master_int32", "no_such_variable"}; }),
+        Fault_Case{"unknown_name", with([](Bridge_File& f) {
+                       f.inputs = {"to_master_int32", "no_such_variable"};
+                   }),
                    "var not found in framework",
                    "ERR] [Bridge_Framework_Interface][add_input_cyclic_var] var name  no_such_variable not found in "
                    "framework\n"},

@@ -59,7 +59,8 @@ std::string bridge_example(const std::string& file)
 
 std::string virtual_io(const std::string& name, const std::string& type, const std::string& default_value)
 {
-    return "<virtual_io name_virtual=\"" + name + "\" type=\"" + type + "\" group_id=\"-1\" is_ro=\"0\" is_negated=\"0\"" +
+    return "<virtual_io name_virtual=\"" + name + "\" type=\"" + type +
+           "\" group_id=\"-1\" is_ro=\"0\" is_negated=\"0\"" +
            (default_value.empty() ? "" : " default_value=\"" + default_value + "\"") + "/>";
 }
 

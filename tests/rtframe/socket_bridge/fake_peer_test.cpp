@@ -24,9 +24,9 @@ const std::string DIR = "/tmp/";
 
 std::unique_ptr<Rtframe_Child> start_master(const Bridge_File& file, const std::vector<std::string>& extra_virtuals)
 {
-    return std::make_unique<Rtframe_Child>(std::vector<std::string>{
-        "-o", "-s", "-m", "-b", file.install(DIR + "bridge.xml"), "-c",
-        install_application_descriptor("master", DIR + "app.xml", extra_virtuals)});
+    return std::make_unique<Rtframe_Child>(
+        std::vector<std::string>{"-o", "-s", "-m", "-b", file.install(DIR + "bridge.xml"), "-c",
+                                 install_application_descriptor("master", DIR + "app.xml", extra_virtuals)});
 }
 
 Bytes bytes_of(const void* data, std::size_t size)
@@ -115,15 +115,16 @@ TEST(Bridge_Fake_Peer_Test, HandshakeAndTokenBytesAreExact)
     EXPECT_LE(waited, 10s);
     EXPECT_GT(periods, 100);
     const std::string log = rtframe->log();
-    for (const char* line :
-         {"INF] Cyclics server socket new connection arrived\n",
-          "INF] [Framework_Socket_Bridge][cyclic_server_socket_init_ex] Checking client correspondance of output cyclics\n",
-          "INF] [Framework_Socket_Bridge][cyclic_server_socket_init_ex] Client correspondance of output cyclics correctly "
-          "checked\n",
-          "INF] Checking client correspondance of input cyclics \n",
-          "INF] Client correspondance of input cyclics correctly checked\n",
-          "WAR] Thread cyclics_server [0] is running!\n",
-          "INF] [Framework_Socket_Bridge][set_bridge_running_framweork_output] setting bridge running value :: 1\n"})
+    for (
+        const char* line :
+        {"INF] Cyclics server socket new connection arrived\n",
+         "INF] [Framework_Socket_Bridge][cyclic_server_socket_init_ex] Checking client correspondance of output cyclics\n",
+         "INF] [Framework_Socket_Bridge][cyclic_server_socket_init_ex] Client correspondance of output cyclics correctly "
+         "checked\n",
+         "INF] Checking client correspondance of input cyclics \n",
+         "INF] Client correspondance of input cyclics correctly checked\n",
+         "WAR] Thread cyclics_server [0] is running!\n",
+         "INF] [Framework_Socket_Bridge][set_bridge_running_framweork_output] setting bridge running value :: 1\n"})
         EXPECT_NE(log.find(line), std::string::npos) << line << log;
     peer.close();
     EXPECT_EQ(rtframe->stop(), 0) << rtframe->log();
@@ -169,7 +170,10 @@ TEST(Bridge_Fake_Peer_Test, BadPeersAreRefusedAndTheNextPeerRuns)
              p.cyclic_handshake(SLAVE_INPUTS, 12, {{"to_master_int32", 5}, {"to_master_double", 11}}, 12);
          },
          init + "Input cyclic to_master_double not found as output cyclic in client of type 7 at pos 1\n"},
-        {"garbage in place of the handshake", [](Bridge_Fake_Peer& p) { p.send({'G', 'A', 'R', 'B', 'A', 'G', 'E', '!'}); },
+        {"garbage in place of the handshake",
+         [](Bridge_Fake_Peer& p) {
+             p.send({'G', 'A', 'R', 'B', 'A', 'G', 'E', '!'});
+         },
          "ERR] Output cyclics len = 12 in server while 1112686919 in client\n"},
     };
     for (const Bad_Peer& c : cases) {
@@ -219,9 +223,10 @@ TEST(Bridge_Fake_Peer_Test, BadPeersAreRefusedAndTheNextPeerRuns)
         10s);
     EXPECT_TRUE(only_whole_images);
     EXPECT_TRUE(back_to_default) << rtframe->log();
-    EXPECT_TRUE(rtframe->wait_for_log("ERR] [Framework_Socket_Bridge][cyclic_server_socket_run_ex] error while running "
-                                      "cyclics socket thread :: error while receiving socket message: ",
-                                      5s))
+    EXPECT_TRUE(
+        rtframe->wait_for_log("ERR] [Framework_Socket_Bridge][cyclic_server_socket_run_ex] error while running "
+                              "cyclics socket thread :: error while receiving socket message: ",
+                              5s))
         << rtframe->log();
 
     // The next peer runs after the bridge's new pass.
@@ -234,7 +239,8 @@ TEST(Bridge_Fake_Peer_Test, BadPeersAreRefusedAndTheNextPeerRuns)
         [&] {
             peer.send(slave_image(77, 7.5));
             peer.receive(12);
-            return client.get_input<int32_t>("to_master_int32") == 77 && client.get_input<double>("to_master_double") == 7.5;
+            return client.get_input<int32_t>("to_master_int32") == 77 &&
+                   client.get_input<double>("to_master_double") == 7.5;
         },
         5s, 10ms))
         << rtframe->log();

@@ -91,13 +91,15 @@ TEST(Socket_Tcp_Test, MessagesLongerThanAPackNeedPacks)
     std::vector<char> out = pattern(pack + 1);
     std::thread reader([&] {
         std::vector<char> in(pack);
-        pair.server.receive_message_ex(in.data(), static_cast<unsigned>(std::min(pack, pair.server.get_receive_pack_len())), 0);
+        pair.server.receive_message_ex(in.data(),
+                                       static_cast<unsigned>(std::min(pack, pair.server.get_receive_pack_len())), 0);
     });
     EXPECT_EQ(pair.client.send_message_ex(out.data(), pack, 0), pack);
     reader.join();
     EXPECT_EQ(thrown_text([&] { pair.client.send_message_ex(out.data(), pack + 1, 0); }),
               "message length is bigger than the maximum allowed byt he system");
-    EXPECT_EQ(thrown_text([&] { pair.server.receive_message_ex(out.data(), pair.server.get_receive_pack_len() + 1, 0); }),
+    EXPECT_EQ(thrown_text(
+                  [&] { pair.server.receive_message_ex(out.data(), pair.server.get_receive_pack_len() + 1, 0); }),
               "message length is bigger than the maximum allowed byt he system");
 }
 
@@ -107,7 +109,8 @@ TEST(Socket_Tcp_Test, LongMessagesGoInPacksAndArriveWhole)
     Connected_Pair pair(true);
     const std::size_t length = 3 * std::size_t(pair.client.get_send_pack_len()) + 12345;
     std::vector<char> out = pattern(length), in(length);
-    std::thread reader([&] { EXPECT_EQ(pair.server.receive_message_ex(in.data(), static_cast<unsigned>(length), 0), length); });
+    std::thread reader(
+        [&] { EXPECT_EQ(pair.server.receive_message_ex(in.data(), static_cast<unsigned>(length), 0), length); });
     EXPECT_EQ(pair.client.send_message_ex(out.data(), static_cast<unsigned>(length), 0), length);
     reader.join();
     EXPECT_EQ(in, out);
@@ -127,8 +130,9 @@ TEST(Socket_Tcp_Test, LookupsOfAbsentConnectionsThrow)
     EXPECT_EQ(thrown_text([&] { server.close_connection(12345); }),
               "Trying to close connection of file descriptor not open in this socket.");
     Socket_Client_Tcp client;
-    EXPECT_EQ(thrown_text([&] { client.wait_connection_ex(nullptr, nullptr); }).rfind(
-                  "Trying to wait connection on a client. This is not a socket server!!!!!", 0),
+    EXPECT_EQ(thrown_text([&] {
+                  client.wait_connection_ex(nullptr, nullptr);
+              }).rfind("Trying to wait connection on a client. This is not a socket server!!!!!", 0),
               0u);
     client.close_socket();  // nothing open: nothing happens
     EXPECT_EQ(client.get_root_connection_fd(), 0);
@@ -139,7 +143,9 @@ TEST(Socket_Tcp_Test, ThePeerClosingMakesTheNextReceiveThrow)
     Connected_Pair pair;
     pair.client.close_socket();
     char byte = 0;
-    EXPECT_EQ(thrown_text([&] { pair.server.receive_message_ex(&byte, 1, 0); }).rfind("error while receiving socket message: ", 0),
+    EXPECT_EQ(thrown_text([&] {
+                  pair.server.receive_message_ex(&byte, 1, 0);
+              }).rfind("error while receiving socket message: ", 0),
               0u);
 }
 
@@ -148,7 +154,9 @@ TEST(Socket_Tcp_Test, ASilentPeerEndsTheReceiveAfterTheTimeOut)
     Connected_Pair pair;
     char byte = 0;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(thrown_text([&] { pair.client.receive_message_ex(&byte, 1, 0); }).rfind("error while receiving socket message: 11", 0),
+    EXPECT_EQ(thrown_text([&] {
+                  pair.client.receive_message_ex(&byte, 1, 0);
+              }).rfind("error while receiving socket message: 11", 0),
               0u);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1900));
 }

@@ -25,8 +25,10 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr uint32_t HEARTBEAT = 4242;
-const std::string RUNNING_1 = "[Framework_Socket_Bridge][set_bridge_running_framweork_output] setting bridge running value :: 1";
-const std::string RUNNING_0 = "[Framework_Socket_Bridge][set_bridge_running_framweork_output] setting bridge running value :: 0";
+const std::string RUNNING_1 =
+    "[Framework_Socket_Bridge][set_bridge_running_framweork_output] setting bridge running value :: 1";
+const std::string RUNNING_0 =
+    "[Framework_Socket_Bridge][set_bridge_running_framweork_output] setting bridge running value :: 0";
 
 // One value of every type, none of them a default of the example.
 struct Values {
@@ -148,15 +150,17 @@ protected:
 
     void start_master()
     {
-        master = std::make_unique<Rtframe_Child>(
-            std::vector<std::string>{"-o", "-s", "-m", "-b", bridge, "-c", master_descriptor}, "/tmp/master.log");
+        master = std::make_unique<Rtframe_Child>(std::vector<std::string>{"-o", "-s", "-m", "-b", bridge, "-c",
+                                                                          master_descriptor},
+                                                 "/tmp/master.log");
     }
 
     void start_slave()
     {
-        slave = std::make_unique<Child_Process>(
-            peer.launcher(), peer.launcher_arguments(rtframe_binary(), {"-o", "-s", "-b", bridge, "-c", slave_descriptor}),
-            "/tmp/slave.log");
+        slave = std::make_unique<Child_Process>(peer.launcher(),
+                                                peer.launcher_arguments(rtframe_binary(), {"-o", "-s", "-b", bridge,
+                                                                                           "-c", slave_descriptor}),
+                                                "/tmp/slave.log");
     }
 
     bool slave_ready(std::chrono::milliseconds timeout)
@@ -245,9 +249,10 @@ TEST_F(Two_Boards_Test, ValuesOfEveryTypeCrossBothWaysOnceTheBridgeRuns)
     start_slave();
     ASSERT_TRUE(master->wait_for_log("Client correspondance of input cyclics correctly checked", 30s)) << master->log();
     const auto connected = std::chrono::steady_clock::now();
-    EXPECT_TRUE(slave->wait_for_log("[Framework_Socket_Bridge][cyclic_client_socket_init_ex] Cyclics client socket "
-                                    "setup correctly",
-                                    5s))
+    EXPECT_TRUE(
+        slave->wait_for_log("[Framework_Socket_Bridge][cyclic_client_socket_init_ex] Cyclics client socket "
+                            "setup correctly",
+                            5s))
         << slave->log();
     EXPECT_TRUE(master->wait_for_log("Client correspondance of output cyclics correctly checked", 1s));
     ASSERT_TRUE(master->wait_until_ready(20s)) << master->log();
@@ -264,13 +269,14 @@ TEST_F(Two_Boards_Test, ValuesOfEveryTypeCrossBothWaysOnceTheBridgeRuns)
 // every retry and never let clients in.
 TEST_F(Two_Boards_Test, AMismatchKeepsBothBoardsRetryingAndNotReady)
 {
-    slave_changes = {{"name_virtual=\"to_slave_int32\" type=\"int32\"", "name_virtual=\"to_slave_int32\" type=\"int16\""}};
+    slave_changes = {
+        {"name_virtual=\"to_slave_int32\" type=\"int32\"", "name_virtual=\"to_slave_int32\" type=\"int16\""}};
     SetUp();
     start_master();
     start_slave();
     EXPECT_TRUE(master->wait_for_log("ERR] Output cyclics len = ", 30s, 3)) << master->log();
-    EXPECT_TRUE(slave->wait_for_log("ERR] [Framework_Socket_Bridge][cyclic_client_socket_init_ex] Input cyclics len ",
-                                    30s, 3))
+    EXPECT_TRUE(
+        slave->wait_for_log("ERR] [Framework_Socket_Bridge][cyclic_client_socket_init_ex] Input cyclics len ", 30s, 3))
         << slave->log();
     EXPECT_FALSE(info_segment_ready());
     EXPECT_FALSE(slave_ready(1s));
