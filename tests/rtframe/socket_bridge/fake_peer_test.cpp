@@ -1,6 +1,7 @@
 // rtframe as the bridge master against a slave played by the test
 // (Bridge_Fake_Peer), byte for byte on loopback.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
@@ -246,4 +247,48 @@ TEST(Bridge_Fake_Peer_Test, BadPeersAreRefusedAndTheNextPeerRuns)
         << rtframe->log();
     peer.close();
     EXPECT_EQ(rtframe->stop(), 0) << rtframe->log();
+}
+
+// A bridge period shorter than the master cycle: the framework refuses it,
+// and the manager says so at every pass instead of ending silently.
+TEST(Bridge_Fake_Peer_Test, APeriodBelowTheMasterCycleGivesAnErrorLine)
+{
+    Bridge_File file = example_items();
+    auto rtframe = std::make_unique<Rtframe_Child>(std::vector<std::string>{
+        "-o", "-s", "-m", "-b", file.install(DIR + "bridge.xml"), "-c",
+        install_application_descriptor("master", DIR + "app.xml", {},
+                                       {{"<master_cycle_time>1000000<", "<master_cycle_time>20000000<"}})});
+    Bridge_Fake_Peer peer;
+    ASSERT_TRUE(peer.connect("127.0.0.1", bridge_wire::CYCLIC_PORT, 30s)) << rtframe->log();
+    peer.cyclic_handshake(SLAVE_INPUTS, 12, SLAVE_OUTPUTS, 12);
+    EXPECT_TRUE(rtframe->wait_for_log("ERR] [Framework_Socket_Bridge][manager_thread] running step ended :: ", 10s))
+        << rtframe->log();
+    EXPECT_FALSE(rtframe->wait_until_ready(1s));
+    EXPECT_EQ(rtframe->stop(), 0) << rtframe->log();
+}
+
+// The descriptor read again after a stop of the bridge must hold the same
+// entries: another list ends rtframe with its ERR line and a failure status.
+TEST(Bridge_Fake_Peer_Test, AReloadWithOtherEntriesEndsRtframe)
+{
+    Bridge_File file = example_items();
+    auto rtframe = start_master(file, {});
+    Bridge_Fake_Peer peer;
+    ASSERT_TRUE(peer.connect("127.0.0.1", bridge_wire::CYCLIC_PORT, 30s)) << rtframe->log();
+    peer.cyclic_handshake(SLAVE_INPUTS, 12, SLAVE_OUTPUTS, 12);
+    peer.send(slave_image(1, 1.0));
+    peer.receive(12);
+    file.outputs = {"to_slave_bytes", "to_slave_int32"};
+    file.install(DIR + "bridge.xml");
+    peer.close();
+    EXPECT_EQ(rtframe->wait_exit(30s), 1) << rtframe->log();
+    const std::string log = rtframe->log();
+    EXPECT_NE(log.find(
+                  "ERR] [Framework_Socket_Bridge][load_bridge_descriptor] error parsing bridge descriptor xml file "
+                  ":: the entries differ in number or order from those of the first load ..going to terminate"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("Try Connection Restart"), std::string::npos);
+    struct stat st {};
+    EXPECT_NE(stat("/dev/shm/linux_framework_info", &st), 0);
 }
