@@ -95,8 +95,8 @@ void XELO_Framework_ex::run_ex()
                           static_cast<long long>(ticks));
         run_tick_work();
         if (m_is_bridge_enabled) {
-            if (m_framework_socket_bridge.has_descriptor_fault())
-                throw Framework_Fatal(m_framework_socket_bridge.descriptor_fault_text());
+            if (m_framework_socket_bridge.has_fatal_error())
+                throw Framework_Fatal(m_framework_socket_bridge.fatal_error_text());
             if (ready_pending && m_framework_socket_bridge.get_bridge_running_framework_value()) {
                 set_ready_to_start(1, "m_shm_xeno_info.ptr->mutex");
                 ready_pending = false;

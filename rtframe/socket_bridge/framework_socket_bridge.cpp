@@ -79,10 +79,10 @@ void Framework_Socket_Bridge::stop()
         m_manager_thread->join_ex();
 }
 
-std::string Framework_Socket_Bridge::descriptor_fault_text() const
+std::string Framework_Socket_Bridge::fatal_error_text() const
 {
     std::lock_guard<std::mutex> lock(m_fault_text_mutex);
-    return m_descriptor_fault_text;
+    return m_fatal_error_text;
 }
 
 void Framework_Socket_Bridge::check_stop() const
@@ -281,8 +281,8 @@ void* Framework_Socket_Bridge::thread_function(void* args)
     } catch (const Stopping&) {
         // stop(): the socket closes with the cycle's frame
     } catch (const std::exception& error) {
-        self->descriptor_fault("[Framework_Socket_Bridge][thread_function] thread " + thread_args->thread_name +
-                               " ended :: " + error.what());
+        self->report_fatal_error("[Framework_Socket_Bridge][thread_function] thread " + thread_args->thread_name +
+                                 " ended :: " + error.what());
     }
     return nullptr;
 }
@@ -292,16 +292,16 @@ void* Framework_Socket_Bridge::thread_bridge_manager(void* bridge)
     auto* self = static_cast<Framework_Socket_Bridge*>(bridge);
     log_inf("thread_cyclic_refresh created");
     if (!set_own_fifo_priority(49)) {
-        self->descriptor_fault(std::string("[Framework_Socket_Bridge][thread_bridge_manager] Error on "
-                                           "pthread_setschedparam :: ") +
-                               std::strerror(errno));
+        self->report_fatal_error(std::string("[Framework_Socket_Bridge][thread_bridge_manager] Error on "
+                                             "pthread_setschedparam :: ") +
+                                 std::strerror(errno));
         return nullptr;
     }
     try {
         self->manager_thread();
     } catch (const Stopping&) {
     } catch (const std::exception& error) {
-        self->descriptor_fault(std::string("[Framework_Socket_Bridge][manager_thread] ") + error.what());
+        self->report_fatal_error(std::string("[Framework_Socket_Bridge][manager_thread] ") + error.what());
     }
     return nullptr;
 }
@@ -380,7 +380,13 @@ void Framework_Socket_Bridge::manager_thread()
             m_bridge_framework_interface.refresh_data(&m_stop);
         } catch (const std::exception& error) {
             log_err(std::string("[Framework_Socket_Bridge][manager_thread] running step ended :: ") + error.what());
-            set_bridge_running_framweork_output(false);
+            try {
+                set_bridge_running_framweork_output(false);
+            } catch (const std::exception&) {
+                // released by the framework: its watchdog already reset the output
+                m_bridge_running_counter = 0;
+                m_bridge_running_framework_value.store(0, std::memory_order_release);
+            }
         }
         set_thread_stopped(m_manager_thread_running_id);
         log_war("Manager thread is waiting for all threads to be stopped..");
@@ -399,13 +405,13 @@ void Framework_Socket_Bridge::manager_thread()
     }
 }
 
-void Framework_Socket_Bridge::descriptor_fault(const std::string& text)
+void Framework_Socket_Bridge::report_fatal_error(const std::string& text)
 {
     log_err(text);
     {
         std::lock_guard<std::mutex> lock(m_fault_text_mutex);
-        if (m_descriptor_fault_text.empty())
-            m_descriptor_fault_text = text;
+        if (m_fatal_error_text.empty())
+            m_fatal_error_text = text;
     }
-    m_descriptor_fault.store(true, std::memory_order_release);
+    m_fatal_error.store(true, std::memory_order_release);
 }

@@ -72,9 +72,10 @@ public:
     {
         return m_bridge_running_framework_value.load(std::memory_order_acquire) != 0;
     }
-    // A fault found by a reload on the manager thread; empty when none.
-    bool has_descriptor_fault() const { return m_descriptor_fault.load(std::memory_order_acquire); }
-    std::string descriptor_fault_text() const;
+    // A fault that ends rtframe, found on a bridge thread: a reload of the
+    // descriptor that fails, a thread that cannot go on.
+    bool has_fatal_error() const { return m_fatal_error.load(std::memory_order_acquire); }
+    std::string fatal_error_text() const;
 
     // ---- running bits -------------------------------------------------------------
     bool is_bridge_running();
@@ -132,7 +133,7 @@ private:
     void check_running_index_ex(int thread_id, const char* operation) const;
     void read_descriptor_ex(bool create_threads_structures);
     void apply_entries_ex(const std::vector<std::string>& entries, bool first_load);
-    void descriptor_fault(const std::string& text);
+    void report_fatal_error(const std::string& text);
 
     Framework_Shared_Memory_Manager m_frmk_shm;
     Bridge_Framework_Interface m_bridge_framework_interface;
@@ -158,9 +159,9 @@ private:
     // Entries of the first load (kind and name, in file order): a reload
     // must find the same.
     std::vector<std::string> m_loaded_entries;
-    std::atomic<bool> m_descriptor_fault{false};
+    std::atomic<bool> m_fatal_error{false};
     mutable std::mutex m_fault_text_mutex;
-    std::string m_descriptor_fault_text;
+    std::string m_fatal_error_text;
 
     // Declared last: destroyed first, each raising m_stop and joining.
     Stop_Flag m_stop;
