@@ -11,6 +11,7 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "framework_stopped.h"
 #include "robust_mutex.h"
 #include "xelo_log.h"
 #include "xelo_thread_mtx_wrapper.h"
@@ -31,19 +32,6 @@ struct Thread_Kind {
     int socket_type;
     int wait_ms;
 };
-
-timespec monotonic_after(long milliseconds)
-{
-    timespec deadline{};
-    clock_gettime(CLOCK_MONOTONIC, &deadline);
-    deadline.tv_sec += milliseconds / 1000;
-    deadline.tv_nsec += (milliseconds % 1000) * 1000000L;
-    if (deadline.tv_nsec >= 1000000000L) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1000000000L;
-    }
-    return deadline;
-}
 
 bool set_own_fifo_priority(int priority)
 {
@@ -87,23 +75,32 @@ std::string Framework_Socket_Bridge::fatal_error_text() const
 
 void Framework_Socket_Bridge::check_stop() const
 {
-    if (m_stop.is_set())
+    if (m_stop.is_set() || process_stop_flag().is_set())
         throw Stopping{};
 }
 
 void Framework_Socket_Bridge::pause_ms(long milliseconds) const
 {
-    if (milliseconds > 0 && m_stop.sleep_for(milliseconds))
+    if (milliseconds > 0 && m_stop.sleep_for(milliseconds, &process_stop_flag()))
         throw Stopping{};
     check_stop();
 }
 
+// The gates hand the descriptor's state over to the channel threads: a
+// plain timed wait (the stop poll needs no monotonic clock), which the
+// thread checkers of the toolchain also see as an ordering.
 void Framework_Socket_Bridge::wait_gate(sem_t* semaphore) const
 {
     for (;;) {
         check_stop();
-        const timespec deadline = monotonic_after(GATE_POLL_MS);
-        if (sem_clockwait(semaphore, CLOCK_MONOTONIC, &deadline) == 0)
+        timespec deadline{};
+        clock_gettime(CLOCK_REALTIME, &deadline);
+        deadline.tv_nsec += GATE_POLL_MS * 1000000L;
+        if (deadline.tv_nsec >= 1000000000L) {
+            deadline.tv_sec += 1;
+            deadline.tv_nsec -= 1000000000L;
+        }
+        if (sem_timedwait(semaphore, &deadline) == 0)
             return;
         if (errno != ETIMEDOUT && errno != EINTR)
             throw std::runtime_error(std::string("[Framework_Socket_Bridge] sem_wait of a start gate failed: ") +
@@ -122,11 +119,11 @@ void Framework_Socket_Bridge::init_ex()
     m_frmk_shm.bypass_ready_to_start_flag();
     try {
         attach_ex("");
+        load_bridge_descriptor_and_init_bridge_framework_interface_ex(true);
+        start_threads();
     } catch (const Stopping&) {
-        throw std::runtime_error("[Framework_Socket_Bridge][init_ex] stopped while attaching");
+        throw Framework_Stopped();
     }
-    load_bridge_descriptor_and_init_bridge_framework_interface_ex(true);
-    start_threads();
 }
 
 void Framework_Socket_Bridge::attach_ex(const std::string& application_name)
