@@ -389,13 +389,10 @@ T Framework_Shared_Memory_Manager::get_async_input_ex(int async_input_id) const
     template T Framework_Shared_Memory_Manager::get_async_input_ex<T>(int) const; \
     template void Framework_Shared_Memory_Manager::set_async_output_ex<T>(int, T);
 
-FRAMEWORK_SHM_ASYNC_TYPED_ACCESS(signed char)
-FRAMEWORK_SHM_ASYNC_TYPED_ACCESS(unsigned char)
-FRAMEWORK_SHM_ASYNC_TYPED_ACCESS(short)
-FRAMEWORK_SHM_ASYNC_TYPED_ACCESS(unsigned short)
-FRAMEWORK_SHM_ASYNC_TYPED_ACCESS(int)
-FRAMEWORK_SHM_ASYNC_TYPED_ACCESS(unsigned int)
+#define FRAMEWORK_SHM_ASYNC_TYPED_ACCESS_ROW(manager_type, ...) FRAMEWORK_SHM_ASYNC_TYPED_ACCESS(manager_type)
+FRAMEWORK_SMALL_INTEGER_VALUE_TYPES(FRAMEWORK_SHM_ASYNC_TYPED_ACCESS_ROW)
 FRAMEWORK_SHM_ASYNC_TYPED_ACCESS(float)
+#undef FRAMEWORK_SHM_ASYNC_TYPED_ACCESS_ROW
 #undef FRAMEWORK_SHM_ASYNC_TYPED_ACCESS
 
 // ---- polls ------------------------------------------------------------------------------------

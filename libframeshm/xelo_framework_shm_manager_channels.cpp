@@ -417,16 +417,9 @@ T Framework_Shared_Memory_Manager::get_answ_data_to_send_ex(int cmd_id, int data
     template T Framework_Shared_Memory_Manager::get_cmd_data_to_send_ex<T>(int, int); \
     template T Framework_Shared_Memory_Manager::get_answ_data_to_send_ex<T>(int, int);
 
-FRAMEWORK_SHM_CMD_TYPED_ACCESS(signed char)
-FRAMEWORK_SHM_CMD_TYPED_ACCESS(unsigned char)
-FRAMEWORK_SHM_CMD_TYPED_ACCESS(short)
-FRAMEWORK_SHM_CMD_TYPED_ACCESS(unsigned short)
-FRAMEWORK_SHM_CMD_TYPED_ACCESS(int)
-FRAMEWORK_SHM_CMD_TYPED_ACCESS(unsigned int)
-FRAMEWORK_SHM_CMD_TYPED_ACCESS(long long)
-FRAMEWORK_SHM_CMD_TYPED_ACCESS(unsigned long long)
-FRAMEWORK_SHM_CMD_TYPED_ACCESS(float)
-FRAMEWORK_SHM_CMD_TYPED_ACCESS(double)
+#define FRAMEWORK_SHM_CMD_TYPED_ACCESS_ROW(manager_type, ...) FRAMEWORK_SHM_CMD_TYPED_ACCESS(manager_type)
+FRAMEWORK_DATA_VALUE_TYPES(FRAMEWORK_SHM_CMD_TYPED_ACCESS_ROW)
+#undef FRAMEWORK_SHM_CMD_TYPED_ACCESS_ROW
 #undef FRAMEWORK_SHM_CMD_TYPED_ACCESS
 
 // ---- byte arrays ----------------------------------------------------------------------------------------

@@ -23,71 +23,52 @@
 
 class Framework_Shared_Memory_Manager;
 
-// The cyclic value types: name suffix, script type, manager type, and the
-// type of the output id taken by the writer.
-#define XELO_SHM_CTYPES_CYCLIC_VALUE_TYPES(X)      \
-    X(bit_t, uint8_t, bool, int)                   \
-    X(int8_t, int8_t, signed char, int)            \
-    X(uint8_t, uint8_t, unsigned char, int)        \
-    X(int16_t, int16_t, short, int)                \
-    X(uint16_t, uint16_t, unsigned short, int)     \
-    X(int32_t, int32_t, int, unsigned int)         \
-    X(uint32_t, uint32_t, unsigned int, int)       \
-    X(int64_t, int64_t, long long, int)            \
-    X(uint64_t, uint64_t, unsigned long long, int) \
-    X(float_t, float, float, int)                  \
-    X(double_t, double, double, int)
+// The script's lists of value types, rows of FRAMEWORK_VALUE_TYPES
+// (framework_types.h): every type for the cyclic variables, the integers of
+// at most 32 bits for the asynchronous ones (both named with the cyclic
+// suffix), every type but the bit for data-group and command-channel data
+// (named with the data suffix).
+#define XELO_SHM_CTYPES_CYCLIC_VALUE_TYPES(X) FRAMEWORK_VALUE_TYPES(X)
+#define XELO_SHM_CTYPES_ASYNC_VALUE_TYPES(X) FRAMEWORK_SMALL_INTEGER_VALUE_TYPES(X)
+#define XELO_SHM_CTYPES_DATA_VALUE_TYPES(X) FRAMEWORK_DATA_VALUE_TYPES(X)
+
+// The type of the output id that py_set_output_<suffix> takes.
+template <typename T>
+struct Xelo_Shm_Ctypes_Output_Id {
+    using type = int;
+};
+template <>
+struct Xelo_Shm_Ctypes_Output_Id<int> {
+    using type = unsigned int;
+};
 
 // py_get_input_<suffix>, py_get_output_<suffix>, py_set_output_<suffix>.
-#define XELO_SHM_CTYPES_DECLARE_CYCLIC_VALUE(suffix, script_type, manager_type, set_id_type)                      \
+#define XELO_SHM_CTYPES_DECLARE_CYCLIC_VALUE(manager_type, fixed_type, type_id, script_type, suffix, data_suffix) \
     script_type py_get_input_##suffix(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,  \
                                       int input_id);                                                              \
     script_type py_get_output_##suffix(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred, \
                                        int output_id);                                                            \
     void py_set_output_##suffix(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,        \
-                                set_id_type output_id, script_type new_value);
-
-// The asynchronous value types: name suffix, script type, manager type.
-#define XELO_SHM_CTYPES_ASYNC_VALUE_TYPES(X) \
-    X(int8_t, int8_t, signed char)           \
-    X(uint8_t, uint8_t, unsigned char)       \
-    X(int16_t, int16_t, short)               \
-    X(uint16_t, uint16_t, unsigned short)    \
-    X(int32_t, int32_t, int)                 \
-    X(uint32_t, uint32_t, unsigned int)
+                                Xelo_Shm_Ctypes_Output_Id<manager_type>::type output_id, script_type new_value);
 
 // py_get_async_input_<suffix>, py_set_async_output_<suffix>.
-#define XELO_SHM_CTYPES_DECLARE_ASYNC_VALUE(suffix, script_type, manager_type)                                         \
+#define XELO_SHM_CTYPES_DECLARE_ASYNC_VALUE(manager_type, fixed_type, type_id, script_type, suffix, data_suffix)       \
     script_type py_get_async_input_##suffix(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred, \
                                             int async_input_id);                                                       \
     void py_set_async_output_##suffix(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,       \
                                       int async_output_id, script_type new_value);
 
-// The value types of data-group and command-channel data: name suffix, script
-// type, manager type.
-#define XELO_SHM_CTYPES_DATA_VALUE_TYPES(X) \
-    X(int8, int8_t, signed char)            \
-    X(uint8, uint8_t, unsigned char)        \
-    X(int16, int16_t, short)                \
-    X(uint16, uint16_t, unsigned short)     \
-    X(int32, int32_t, int)                  \
-    X(uint32, uint32_t, unsigned int)       \
-    X(int64, int64_t, long long)            \
-    X(uint64, uint64_t, unsigned long long) \
-    X(float, float, float)                  \
-    X(double, double, double)
-
 // py_get_sem_data_group_data_<suffix>, py_set_sem_data_group_data_<suffix>.
-#define XELO_SHM_CTYPES_DECLARE_GROUP_VALUE(suffix, script_type, manager_type)                                \
-    script_type py_get_sem_data_group_data_##suffix(Framework_Shared_Memory_Manager* memory_manager,          \
-                                                    uint32_t* error_occurred, int sem_group_id, int data_id); \
-    void py_set_sem_data_group_data_##suffix(Framework_Shared_Memory_Manager* memory_manager,                 \
-                                             uint32_t* error_occurred, int sem_group_id, int data_id,         \
+#define XELO_SHM_CTYPES_DECLARE_GROUP_VALUE(manager_type, fixed_type, type_id, script_type, cyclic_suffix, suffix) \
+    script_type py_get_sem_data_group_data_##suffix(Framework_Shared_Memory_Manager* memory_manager,               \
+                                                    uint32_t* error_occurred, int sem_group_id, int data_id);      \
+    void py_set_sem_data_group_data_##suffix(Framework_Shared_Memory_Manager* memory_manager,                      \
+                                             uint32_t* error_occurred, int sem_group_id, int data_id,              \
                                              script_type new_value);
 
 // py_set_cmd_data_<suffix> (client), py_get_cmd_data_<suffix> (server),
 // py_set_answer_data_<suffix> (server), py_get_answer_data_<suffix> (client).
-#define XELO_SHM_CTYPES_DECLARE_CHANNEL_VALUE(suffix, script_type, manager_type)                                       \
+#define XELO_SHM_CTYPES_DECLARE_CHANNEL_VALUE(manager_type, fixed_type, type_id, script_type, cyclic_suffix, suffix)   \
     void py_set_cmd_data_##suffix(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,           \
                                   int cmd_id, int data_id, script_type data_value);                                    \
     script_type py_get_cmd_data_##suffix(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,    \

@@ -91,7 +91,7 @@ void write_async_output(Manager* memory_manager, uint32_t* error_occurred, int a
 }
 }  // namespace
 
-#define XELO_SHM_CTYPES_DEFINE_ASYNC_VALUE(suffix, script_type, manager_type)                                      \
+#define XELO_SHM_CTYPES_DEFINE_ASYNC_VALUE(manager_type, fixed_type, type_id, script_type, suffix, data_suffix)    \
     script_type py_get_async_input_##suffix(Manager* memory_manager, uint32_t* error_occurred, int async_input_id) \
     {                                                                                                              \
         return read_async_input<script_type, manager_type>(memory_manager, error_occurred, async_input_id);        \

@@ -76,8 +76,9 @@ void py_send_cmd(Manager* memory_manager, uint32_t* error_occurred, int cmd_id)
 
 void py_send_cmd_and_wait_answer(Manager* memory_manager, uint32_t* error_occurred, int cmd_id)
 {
-    guarded_call(memory_manager, error_occurred,
-                 [&](Manager& m) { m.send_cmd_and_wait_answer_ex(cmd_id, WAIT_WITHOUT_LIMIT); });
+    guarded_call(memory_manager, error_occurred, [&](Manager& m) {
+        (void)m.send_cmd_and_wait_answer_ex(cmd_id, WAIT_WITHOUT_LIMIT);
+    });  // no limit: true or a throw
 }
 
 uint8_t py_wait_answer(Manager* memory_manager, uint32_t* error_occurred, int cmd_id, double timeout_ms)
@@ -267,7 +268,7 @@ Script read_answer_datum(Manager* memory_manager, uint32_t* error_occurred, int 
 }
 }  // namespace
 
-#define XELO_SHM_CTYPES_DEFINE_CHANNEL_VALUE(suffix, script_type, manager_type)                                      \
+#define XELO_SHM_CTYPES_DEFINE_CHANNEL_VALUE(manager_type, fixed_type, type_id, script_type, cyclic_suffix, suffix)  \
     void py_set_cmd_data_##suffix(Manager* memory_manager, uint32_t* error_occurred, int cmd_id, int data_id,        \
                                   script_type data_value)                                                            \
     {                                                                                                                \

@@ -176,7 +176,7 @@ void write_group_datum(Manager* memory_manager, uint32_t* error_occurred, int se
 }
 }  // namespace
 
-#define XELO_SHM_CTYPES_DEFINE_GROUP_VALUE(suffix, script_type, manager_type)                                      \
+#define XELO_SHM_CTYPES_DEFINE_GROUP_VALUE(manager_type, fixed_type, type_id, script_type, cyclic_suffix, suffix)  \
     script_type py_get_sem_data_group_data_##suffix(Manager* memory_manager, uint32_t* error_occurred,             \
                                                     int sem_group_id, int data_id)                                 \
     {                                                                                                              \

@@ -241,17 +241,9 @@ void Framework_Shared_Memory_Manager::set_output_ex(int output_id, T value)
     template T Framework_Shared_Memory_Manager::get_output_default_value_ex<T>(int) const; \
     template void Framework_Shared_Memory_Manager::set_output_ex<T>(int, T);
 
-FRAMEWORK_SHM_TYPED_ACCESS(bool)
-FRAMEWORK_SHM_TYPED_ACCESS(signed char)
-FRAMEWORK_SHM_TYPED_ACCESS(unsigned char)
-FRAMEWORK_SHM_TYPED_ACCESS(short)
-FRAMEWORK_SHM_TYPED_ACCESS(unsigned short)
-FRAMEWORK_SHM_TYPED_ACCESS(int)
-FRAMEWORK_SHM_TYPED_ACCESS(unsigned int)
-FRAMEWORK_SHM_TYPED_ACCESS(long long)
-FRAMEWORK_SHM_TYPED_ACCESS(unsigned long long)
-FRAMEWORK_SHM_TYPED_ACCESS(float)
-FRAMEWORK_SHM_TYPED_ACCESS(double)
+#define FRAMEWORK_SHM_TYPED_ACCESS_ROW(manager_type, ...) FRAMEWORK_SHM_TYPED_ACCESS(manager_type)
+FRAMEWORK_VALUE_TYPES(FRAMEWORK_SHM_TYPED_ACCESS_ROW)
+#undef FRAMEWORK_SHM_TYPED_ACCESS_ROW
 #undef FRAMEWORK_SHM_TYPED_ACCESS
 
 // ---- byte arrays ---------------------------------------------------------------------

@@ -358,16 +358,9 @@ T Framework_Shared_Memory_Manager::get_sem_data_group_data_ex(int sem_group_id, 
     template void Framework_Shared_Memory_Manager::set_sem_data_group_data_ex<T>(int, int, T); \
     template T Framework_Shared_Memory_Manager::get_sem_data_group_data_ex<T>(int, int) const;
 
-FRAMEWORK_SHM_GROUP_TYPED_ACCESS(signed char)
-FRAMEWORK_SHM_GROUP_TYPED_ACCESS(unsigned char)
-FRAMEWORK_SHM_GROUP_TYPED_ACCESS(short)
-FRAMEWORK_SHM_GROUP_TYPED_ACCESS(unsigned short)
-FRAMEWORK_SHM_GROUP_TYPED_ACCESS(int)
-FRAMEWORK_SHM_GROUP_TYPED_ACCESS(unsigned int)
-FRAMEWORK_SHM_GROUP_TYPED_ACCESS(long long)
-FRAMEWORK_SHM_GROUP_TYPED_ACCESS(unsigned long long)
-FRAMEWORK_SHM_GROUP_TYPED_ACCESS(float)
-FRAMEWORK_SHM_GROUP_TYPED_ACCESS(double)
+#define FRAMEWORK_SHM_GROUP_TYPED_ACCESS_ROW(manager_type, ...) FRAMEWORK_SHM_GROUP_TYPED_ACCESS(manager_type)
+FRAMEWORK_DATA_VALUE_TYPES(FRAMEWORK_SHM_GROUP_TYPED_ACCESS_ROW)
+#undef FRAMEWORK_SHM_GROUP_TYPED_ACCESS_ROW
 #undef FRAMEWORK_SHM_GROUP_TYPED_ACCESS
 
 // ---- byte arrays -----------------------------------------------------------------------

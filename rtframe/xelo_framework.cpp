@@ -25,7 +25,7 @@ constexpr long WRITER_RETRY_PAUSE_MS = 1000;
 // attach to it while this pass builds its own, so it is lowered first.
 void lower_stale_ready_to_start()
 {
-    const int fd = shm_open("/linux_framework_info", O_RDWR | O_CLOEXEC, 0600);
+    const int fd = shm_open(framework_names::INFO, O_RDWR | O_CLOEXEC, 0600);
     if (fd == -1)
         return;
     struct stat st {};
@@ -80,17 +80,19 @@ XELO_Framework_ex::XELO_Framework_ex(std::string application_descriptor_file, bo
     appl_desc_mngr.load_data_ex();
     appl_desc_mngr.print_loaded_data();
 
+    // Each start pause ends early once its thread is ready; what follows copes
+    // with a thread that is late (the writer retries, a stop is checked).
     start_logging_queue_reader_thread();
-    wait_until_ready(m_logging_queue_created, LOGGER_START_PAUSE_MS);
+    (void)wait_until_ready(m_logging_queue_created, LOGGER_START_PAUSE_MS);
     open_logging_queue_writer();
 
     m_master_manager_thread.start_ex(MasterManagerThreadStartup, this, "fm_mastermngr");
-    wait_until_ready(m_master_manager_done, THREAD_START_PAUSE_MS);
+    (void)wait_until_ready(m_master_manager_done, THREAD_START_PAUSE_MS);
     if (stop_requested())
         throw Framework_Stopped();
 
     m_realtime_thread.start_ex(FrameworkThreadStartup, this, "fm_realtimetask");
-    wait_until_ready(m_realtime_ready, THREAD_START_PAUSE_MS);
+    (void)wait_until_ready(m_realtime_ready, THREAD_START_PAUSE_MS);
     m_save_thread.start_ex(FrameworkThreadSave, this, "fm_savetask");
 
     m_realtime_thread.join_ex();

@@ -67,7 +67,7 @@ private:
     // ---- start-up sequence (main thread) -----------------------------------
     void log_version();
     void open_logging_queue_writer();
-    bool wait_until_ready(const std::atomic<bool>& ready, long timeout_ms) const;
+    [[nodiscard]] bool wait_until_ready(const std::atomic<bool>& ready, long timeout_ms) const;
     bool stop_requested() const { return m_stop.is_set() || process_stop_flag().is_set(); }
 
     // ---- segments: creation and release ------------------------------------

@@ -654,16 +654,9 @@ std::string Framework_Cmd_Client::get_last_received_answer_label_ex()
     template T Framework_Cmd_Client::get_answ_data_ex<T>(const std::string&, uint32_t, uint32_t);               \
     template void Framework_Cmd_Client::set_cmd_data_ex<T>(const std::string&, const T&, bool, uint32_t);
 
-FRAMEWORK_CMD_CHANNEL_VALUE(unsigned char)
-FRAMEWORK_CMD_CHANNEL_VALUE(unsigned short)
-FRAMEWORK_CMD_CHANNEL_VALUE(unsigned int)
-FRAMEWORK_CMD_CHANNEL_VALUE(unsigned long long)
-FRAMEWORK_CMD_CHANNEL_VALUE(signed char)
-FRAMEWORK_CMD_CHANNEL_VALUE(short)
-FRAMEWORK_CMD_CHANNEL_VALUE(int)
-FRAMEWORK_CMD_CHANNEL_VALUE(long long)
-FRAMEWORK_CMD_CHANNEL_VALUE(float)
-FRAMEWORK_CMD_CHANNEL_VALUE(double)
+#define FRAMEWORK_CMD_CHANNEL_VALUE_ROW(manager_type, fixed_type, ...) FRAMEWORK_CMD_CHANNEL_VALUE(manager_type)
+FRAMEWORK_DATA_VALUE_TYPES(FRAMEWORK_CMD_CHANNEL_VALUE_ROW)
+#undef FRAMEWORK_CMD_CHANNEL_VALUE_ROW
 FRAMEWORK_CMD_CHANNEL_SLICE(std::vector<uint8_t>)
 FRAMEWORK_CMD_CHANNEL_SLICE(std::string)
 #undef FRAMEWORK_CMD_CHANNEL_SLICE

@@ -190,16 +190,9 @@ void Framework_Cmd_Data_To_Send::write_zeros_ex(uint32_t count, uint32_t offset)
     template T Framework_Cmd_Data_To_Send::get_value_ex<T>(uint32_t, uint32_t); \
     template void Framework_Cmd_Data_To_Send::set_value_ex<T>(const T&, bool, uint32_t);
 
-FRAMEWORK_CMD_DATA_VALUE(unsigned char)
-FRAMEWORK_CMD_DATA_VALUE(unsigned short)
-FRAMEWORK_CMD_DATA_VALUE(unsigned int)
-FRAMEWORK_CMD_DATA_VALUE(unsigned long long)
-FRAMEWORK_CMD_DATA_VALUE(signed char)
-FRAMEWORK_CMD_DATA_VALUE(short)
-FRAMEWORK_CMD_DATA_VALUE(int)
-FRAMEWORK_CMD_DATA_VALUE(long long)
-FRAMEWORK_CMD_DATA_VALUE(float)
-FRAMEWORK_CMD_DATA_VALUE(double)
+#define FRAMEWORK_CMD_DATA_VALUE_ROW(manager_type, fixed_type, ...) FRAMEWORK_CMD_DATA_VALUE(manager_type)
+FRAMEWORK_DATA_VALUE_TYPES(FRAMEWORK_CMD_DATA_VALUE_ROW)
+#undef FRAMEWORK_CMD_DATA_VALUE_ROW
 FRAMEWORK_CMD_DATA_SLICE(std::vector<uint8_t>)
 FRAMEWORK_CMD_DATA_SLICE(std::string)
 #undef FRAMEWORK_CMD_DATA_SLICE

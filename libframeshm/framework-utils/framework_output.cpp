@@ -155,17 +155,9 @@ T Framework_Output::get_value_to_set_ex(uint32_t dim_given, uint32_t offset) con
     template void Framework_Output::set_value_ex<T>(T); \
     template T Framework_Output::get_value_to_set_ex<T>() const;
 
-FRAMEWORK_OUTPUT_VALUE(bool)
-FRAMEWORK_OUTPUT_VALUE(int8_t)
-FRAMEWORK_OUTPUT_VALUE(uint8_t)
-FRAMEWORK_OUTPUT_VALUE(int16_t)
-FRAMEWORK_OUTPUT_VALUE(uint16_t)
-FRAMEWORK_OUTPUT_VALUE(int32_t)
-FRAMEWORK_OUTPUT_VALUE(uint32_t)
-FRAMEWORK_OUTPUT_VALUE(double)
-FRAMEWORK_OUTPUT_VALUE(int64_t)
-FRAMEWORK_OUTPUT_VALUE(uint64_t)
-FRAMEWORK_OUTPUT_VALUE(float)
+#define FRAMEWORK_OUTPUT_VALUE_ROW(manager_type, fixed_type, ...) FRAMEWORK_OUTPUT_VALUE(fixed_type)
+FRAMEWORK_VALUE_TYPES(FRAMEWORK_OUTPUT_VALUE_ROW)
+#undef FRAMEWORK_OUTPUT_VALUE_ROW
 FRAMEWORK_OUTPUT_VALUE(std::vector<uint8_t>)
 FRAMEWORK_OUTPUT_VALUE(std::string)
 #undef FRAMEWORK_OUTPUT_VALUE

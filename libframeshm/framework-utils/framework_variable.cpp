@@ -170,17 +170,9 @@ T Framework_Cyclic_Variable::get_previous_value_ex(uint32_t dim_given, uint32_t 
     template T Framework_Cyclic_Variable::get_value_ex<T>() const; \
     template T Framework_Cyclic_Variable::get_previous_value_ex<T>() const;
 
-FRAMEWORK_CYCLIC_READ(bool)
-FRAMEWORK_CYCLIC_READ(int8_t)
-FRAMEWORK_CYCLIC_READ(uint8_t)
-FRAMEWORK_CYCLIC_READ(int16_t)
-FRAMEWORK_CYCLIC_READ(uint16_t)
-FRAMEWORK_CYCLIC_READ(int32_t)
-FRAMEWORK_CYCLIC_READ(uint32_t)
-FRAMEWORK_CYCLIC_READ(double)
-FRAMEWORK_CYCLIC_READ(int64_t)
-FRAMEWORK_CYCLIC_READ(uint64_t)
-FRAMEWORK_CYCLIC_READ(float)
+#define FRAMEWORK_CYCLIC_READ_ROW(manager_type, fixed_type, ...) FRAMEWORK_CYCLIC_READ(fixed_type)
+FRAMEWORK_VALUE_TYPES(FRAMEWORK_CYCLIC_READ_ROW)
+#undef FRAMEWORK_CYCLIC_READ_ROW
 FRAMEWORK_CYCLIC_READ(std::vector<uint8_t>)
 FRAMEWORK_CYCLIC_READ(std::string)
 #undef FRAMEWORK_CYCLIC_READ

@@ -63,22 +63,22 @@ Async_Responder::~Async_Responder()
 
 void Async_Responder::open_segments()
 {
-    open_and_connect_memory_ex(&m_info_shm, &m_info, "/linux_framework_info", 1);
+    open_and_connect_memory_ex(&m_info_shm, &m_info, framework_names::INFO, 1);
     m_inputs = m_info->async_inputs_num;
     m_outputs = m_info->async_outputs_num;
     if (m_inputs == 0 && m_outputs == 0)
         throw std::runtime_error("[Async_Responder] the framework has no asynchronous variables");
-    open_and_connect_memory_ex(&m_mutex_shm, &m_mutex, "/linux_framework_async_mutex", 1);
+    open_and_connect_memory_ex(&m_mutex_shm, &m_mutex, framework_names::ASYNC_MUTEX, 1);
     if (m_inputs != 0) {
-        open_and_connect_memory_ex(&m_in_from_shm, &m_in_from, "/linux_framework_async_input_from_framework_data",
+        open_and_connect_memory_ex(&m_in_from_shm, &m_in_from, framework_names::ASYNC_INPUT_FROM_FRAMEWORK,
                                    static_cast<int>(m_inputs));
-        open_and_connect_memory_ex(&m_in_to_shm, &m_in_to, "/linux_framework_async_input_to_framework_data",
+        open_and_connect_memory_ex(&m_in_to_shm, &m_in_to, framework_names::ASYNC_INPUT_TO_FRAMEWORK,
                                    static_cast<int>(m_inputs));
     }
     if (m_outputs != 0) {
-        open_and_connect_memory_ex(&m_out_from_shm, &m_out_from, "/linux_framework_async_output_from_framework_data",
+        open_and_connect_memory_ex(&m_out_from_shm, &m_out_from, framework_names::ASYNC_OUTPUT_FROM_FRAMEWORK,
                                    static_cast<int>(m_outputs));
-        open_and_connect_memory_ex(&m_out_to_shm, &m_out_to, "/linux_framework_async_output_to_framework_data",
+        open_and_connect_memory_ex(&m_out_to_shm, &m_out_to, framework_names::ASYNC_OUTPUT_TO_FRAMEWORK,
                                    static_cast<int>(m_outputs));
     }
 }

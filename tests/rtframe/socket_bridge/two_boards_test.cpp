@@ -183,7 +183,10 @@ protected:
             write_all(m, "to_master_", values);
             uint32_t tick = 0;
             for (int i = 0; i < 20000; ++i) {
-                m.refresh_data_ex(&tick);
+                if (m.refresh_data_ex(&tick) < 0) {
+                    std::fprintf(stderr, "slave client: refresh failed\n");
+                    return 3;
+                }
                 if (differing(m, "to_slave_", values).empty() &&
                     m.get_input_ex<unsigned>(m.get_input_id_ex("heartbeat"), false) == HEARTBEAT)
                     return 0;
@@ -211,22 +214,14 @@ protected:
         EXPECT_TRUE(held_by_bridge(m, "to_master_int32"));
         write_all(m, "to_slave_", values);
         uint32_t tick = 0;
-        m.refresh_data_ex(&tick);
+        EXPECT_GE(m.refresh_data_ex(&tick), 0);
         auto client = start_slave_client(values);
-        EXPECT_TRUE(eventually(
-            [&] {
-                m.refresh_data_ex(&tick);
-                return differing(m, "to_master_", values).empty();
-            },
-            20s))
+        EXPECT_TRUE(
+            eventually([&] { return m.refresh_data_ex(&tick) >= 0 && differing(m, "to_master_", values).empty(); },
+                       20s))
             << "differing: " << differing(m, "to_master_", values) << master->log();
         m.set_output_ex<unsigned>(m.get_output_rw_id_ex("heartbeat", false), HEARTBEAT);
-        EXPECT_TRUE(eventually(
-            [&] {
-                m.refresh_data_ex(&tick);
-                return client->has_ended();
-            },
-            20s));
+        EXPECT_TRUE(eventually([&] { return m.refresh_data_ex(&tick) >= 0 && client->has_ended(); }, 20s));
         EXPECT_EQ(client->wait(1s), 0) << slave->log();
     }
 
@@ -306,12 +301,8 @@ TEST_F(Two_Boards_Test, ASlaveKilledAndRestartedIsBridgedAgain)
         Framework_Shared_Memory_Manager& m = master_client();
         const int id = m.get_input_id_ex("to_master_int32");
         uint32_t tick = 0;
-        EXPECT_TRUE(eventually(
-            [&] {
-                m.refresh_data_ex(&tick);
-                return m.get_input_ex<int>(id, false) == -32;
-            },
-            10s))
+        EXPECT_TRUE(
+            eventually([&] { return m.refresh_data_ex(&tick) >= 0 && m.get_input_ex<int>(id, false) == -32; }, 10s))
             << master->log();
     }
     EXPECT_TRUE(master->wait_for_log("Manager thread framework init done..", 10s)) << master->log();
