@@ -54,6 +54,9 @@ std::unique_ptr<Peer_Board::Task> Peer_Board::start(const std::function<int()>& 
     }
     const pid_t pid = fork();
     if (pid == 0) {
+        // A mount namespace is joined only by a task that shares its file
+        // system attributes with no other (a sanitizer's helper thread may).
+        unshare(CLONE_FS);
         for (int fd : namespaces)
             if (setns(fd, 0) != 0) {
                 std::perror("[Peer_Board] setns");
