@@ -292,3 +292,42 @@ TEST(Bridge_Fake_Peer_Test, AReloadWithOtherEntriesEndsRtframe)
     struct stat st {};
     EXPECT_NE(stat("/dev/shm/linux_framework_info", &st), 0);
 }
+
+// Images larger than a socket buffer go in packs, the same bytes on the wire.
+TEST(Bridge_Fake_Peer_Test, ImagesLargerThanASocketBufferPass)
+{
+    // Two byte arrays of the largest dimension each way: 131070 bytes, more
+    // than half of either socket buffer of a fresh TCP socket.
+    constexpr uint32_t ARRAY = 65535;
+    constexpr uint32_t SIZE = 2 * ARRAY;
+    const std::string big = "uint8_array[0..n]\" byte_dimension=\"" + std::to_string(ARRAY);
+    Bridge_File file;
+    file.inputs = {"big_up", "big_up_2"};
+    file.outputs = {"big_down", "big_down_2"};
+    auto rtframe = start_master(file, {virtual_io("big_up", big, ""), virtual_io("big_up_2", big, ""),
+                                       virtual_io("big_down", big, ""), virtual_io("big_down_2", big, "")});
+    Bridge_Fake_Peer peer;
+    ASSERT_TRUE(peer.connect("127.0.0.1", bridge_wire::CYCLIC_PORT, 30s)) << rtframe->log();
+    const auto answers =
+        peer.cyclic_handshake({{"big_down", 8}, {"big_down_2", 8}}, SIZE, {{"big_up", 8}, {"big_up_2", 8}}, SIZE);
+    EXPECT_EQ(answers.first, (Bytes{1, 1}));
+    EXPECT_EQ(answers.second, (Bytes{1, 1}));
+    Bytes image(SIZE);
+    for (uint32_t i = 0; i < SIZE; ++i)
+        image[i] = static_cast<uint8_t>(i * 13 + 1);
+    Thin_Client client;
+    const uint32_t first = client.input_record("big_up").byte_offs;
+    const uint32_t second = client.input_record("big_up_2").byte_offs;
+    EXPECT_TRUE(eventually(
+        [&] {
+            peer.send(image);
+            EXPECT_EQ(peer.receive(SIZE).size(), SIZE);
+            const std::vector<uint8_t> inputs = client.inputs();
+            return std::equal(image.begin(), image.begin() + ARRAY, inputs.begin() + first) &&
+                   std::equal(image.begin() + ARRAY, image.end(), inputs.begin() + second);
+        },
+        10s, 10ms))
+        << rtframe->log();
+    peer.close();
+    EXPECT_EQ(rtframe->stop(), 0) << rtframe->log();
+}
