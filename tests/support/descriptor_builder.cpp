@@ -62,8 +62,8 @@ std::string sem_data(const std::string& name, const std::string& type, int byte_
 
 std::string sem_group(const std::string& name, const std::string& data, int ring_buffer, bool only_not_rt)
 {
-    return "    <sem sem_name=\"" + name + "\" ring_buffer=\"" + std::to_string(ring_buffer) + "\" flag_only_not_rt=\"" +
-           (only_not_rt ? "1" : "0") + "\">\n" + data + "    </sem>\n";
+    return "    <sem sem_name=\"" + name + "\" ring_buffer=\"" + std::to_string(ring_buffer) +
+           "\" flag_only_not_rt=\"" + (only_not_rt ? "1" : "0") + "\">\n" + data + "    </sem>\n";
 }
 
 std::string write(const std::string& path, const std::string& text)

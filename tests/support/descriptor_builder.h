@@ -23,8 +23,7 @@ std::string alias(const std::string& name, const std::string& target);
 
 // <sem_data> and a <sem> data group around its data.
 std::string sem_data(const std::string& name, const std::string& type, int byte_dimension = 0);
-std::string sem_group(const std::string& name, const std::string& data, int ring_buffer = 0,
-                      bool only_not_rt = true);
+std::string sem_group(const std::string& name, const std::string& data, int ring_buffer = 0, bool only_not_rt = true);
 
 // Writes the text to path; the path. Throws when the file cannot be written.
 std::string write(const std::string& path, const std::string& text);
