@@ -58,6 +58,30 @@ int axis_server(Peer_Process::Link& link)
     }
 }
 
+// The server of channel "axis" with its watchdog on (50 cycles), refreshed
+// once and then waiting for a command with no time limit: it reports
+// "ready <application number>", then the text of the failure that ends its
+// wait (and ends with 0).
+int watched_server_waiting(Peer_Process::Link& link)
+{
+    auto app = attach_application("axis_server");
+    const int channel = app->get_cmd_channel_id_as_server_ex("axis");
+    if (!app->try_acquire_cmd_as_server_ex(channel))
+        return 3;
+    app->set_watchdog_value_ex(50);
+    app->turn_on_watchdog_ex();
+    if (app->refresh_data_ex(nullptr) < 0)
+        return 5;
+    link.send("ready " + std::to_string(app->get_application_number()));
+    try {
+        (void)app->wait_cmd_ex(channel, 0);
+    } catch (const std::exception& e) {
+        link.send(e.what());
+        return 0;
+    }
+    return 4;
+}
+
 std::string text_of(const uint8_t (&bytes)[8])
 {
     return std::string(reinterpret_cast<const char*>(bytes), 8);
@@ -206,24 +230,7 @@ TEST_F(Channels, AServerThatGivesTheChannelUpEndsTheWaitForItsAnswer)
 // waiting any more.
 TEST_F(Channels, TheWaitingMarkGoesWithAFailedWait)
 {
-    Peer_Process server([](Peer_Process::Link& link) {
-        auto app = attach_application("axis_server");
-        const int channel = app->get_cmd_channel_id_as_server_ex("axis");
-        if (!app->try_acquire_cmd_as_server_ex(channel))
-            return 3;
-        app->set_watchdog_value_ex(50);
-        app->turn_on_watchdog_ex();
-        if (app->refresh_data_ex(nullptr) < 0)
-            return 5;
-        link.send("ready " + std::to_string(app->get_application_number()));
-        try {
-            (void)app->wait_cmd_ex(channel, 0);
-        } catch (const std::exception& e) {
-            link.send(e.what());
-            return 0;
-        }
-        return 3;
-    });
+    Peer_Process server(watched_server_waiting);
     start(server);
     const std::string text = server.receive_ex();
     EXPECT_NE(text.find(RELEASED_BY_FRAMEWORK), std::string::npos) << text;
@@ -350,19 +357,7 @@ TEST_F(Channels, ANaNTimeOutIsRefusedByBothWaits)
 // silently.
 TEST_F(Channels, AKilledServerNoLongerLooksWaiting)
 {
-    Peer_Process server([](Peer_Process::Link& link) {
-        auto app = attach_application("axis_server");
-        const int channel = app->get_cmd_channel_id_as_server_ex("axis");
-        if (!app->try_acquire_cmd_as_server_ex(channel))
-            return 3;
-        app->set_watchdog_value_ex(50);
-        app->turn_on_watchdog_ex();
-        if (app->refresh_data_ex(nullptr) < 0)
-            return 5;
-        link.send("ready " + std::to_string(app->get_application_number()));
-        (void)app->wait_cmd_ex(channel, 0);  // killed inside
-        return 4;
-    });
+    Peer_Process server(watched_server_waiting);
     const int server_number = start(server);
     ASSERT_TRUE(server_waits());
     const int status = server.kill_ex(SIGKILL);  // killed inside wait_cmd
