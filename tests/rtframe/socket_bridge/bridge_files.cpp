@@ -57,13 +57,6 @@ std::string bridge_example(const std::string& file)
     return std::string(CELL_EXAMPLES_DIR) + "/bridge/" + file;
 }
 
-std::string virtual_io(const std::string& name, const std::string& type, const std::string& default_value)
-{
-    return "<virtual_io name_virtual=\"" + name + "\" type=\"" + type +
-           "\" group_id=\"-1\" is_ro=\"0\" is_negated=\"0\"" +
-           (default_value.empty() ? "" : " default_value=\"" + default_value + "\"") + "/>";
-}
-
 std::string install_application_descriptor(const std::string& board, const std::string& path,
                                            const std::vector<std::string>& extra_virtual_ios,
                                            const std::vector<std::pair<std::string, std::string>>& replacements)

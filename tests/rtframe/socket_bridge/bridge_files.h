@@ -20,13 +20,10 @@ struct Bridge_File {
 };
 
 // The example application descriptor of a board ("master" or "slave") with
-// extra virtual_io lines and text replacements, written to path.
+// extra virtual_io lines (descriptor_builder.h) and text replacements, written to path.
 std::string install_application_descriptor(const std::string& board, const std::string& path,
                                            const std::vector<std::string>& extra_virtual_ios = {},
                                            const std::vector<std::pair<std::string, std::string>>& replacements = {});
-
-// A virtual_io line: name, type, default value ("" for none).
-std::string virtual_io(const std::string& name, const std::string& type, const std::string& default_value);
 
 // The path of an example file of the two-board pair.
 std::string bridge_example(const std::string& file);

@@ -13,6 +13,7 @@
 #include "bridge_fake_peer.h"
 #include "bridge_files.h"
 #include "bridge_wire.h"
+#include "descriptor_builder.h"
 #include "eventually.h"
 #include "rtframe_child.h"
 #include "thin_client.h"
@@ -63,7 +64,8 @@ TEST(Bridge_Fake_Peer_Test, HandshakeAndTokenBytesAreExact)
 {
     Bridge_File file;
     file.outputs = {"speed", "flag"};
-    auto rtframe = start_master(file, {virtual_io("speed", "int32", "1234"), virtual_io("flag", "uint8", "7")});
+    auto rtframe = start_master(file, {descriptor_xml::virtual_io("speed", "int32", -1, false, "1234"),
+                                       descriptor_xml::virtual_io("flag", "uint8", -1, false, "7")});
     Bridge_Fake_Peer peer;
     ASSERT_TRUE(peer.connect("127.0.0.1", bridge_wire::CYCLIC_PORT, 30s)) << rtframe->log();
 
@@ -300,12 +302,13 @@ TEST(Bridge_Fake_Peer_Test, ImagesLargerThanASocketBufferPass)
     // than half of either socket buffer of a fresh TCP socket.
     constexpr uint32_t ARRAY = 65535;
     constexpr uint32_t SIZE = 2 * ARRAY;
-    const std::string big = "uint8_array[0..n]\" byte_dimension=\"" + std::to_string(ARRAY);
+    const auto big = [](const char* name) {
+        return descriptor_xml::virtual_io(name, "uint8_array[0..n]", -1, false, "", ARRAY);
+    };
     Bridge_File file;
     file.inputs = {"big_up", "big_up_2"};
     file.outputs = {"big_down", "big_down_2"};
-    auto rtframe = start_master(file, {virtual_io("big_up", big, ""), virtual_io("big_up_2", big, ""),
-                                       virtual_io("big_down", big, ""), virtual_io("big_down_2", big, "")});
+    auto rtframe = start_master(file, {big("big_up"), big("big_up_2"), big("big_down"), big("big_down_2")});
     Bridge_Fake_Peer peer;
     ASSERT_TRUE(peer.connect("127.0.0.1", bridge_wire::CYCLIC_PORT, 30s)) << rtframe->log();
     const auto answers =
