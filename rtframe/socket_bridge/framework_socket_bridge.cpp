@@ -33,11 +33,12 @@ struct Thread_Kind {
     int wait_ms;
 };
 
-bool set_own_fifo_priority(int priority)
+// 0, or the error number of the refusal.
+int set_own_fifo_priority(int priority)
 {
     sched_param parameter{};
     parameter.sched_priority = priority;
-    return pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameter) == 0;
+    return pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameter);
 }
 }  // namespace
 
@@ -269,7 +270,7 @@ void* Framework_Socket_Bridge::thread_function(void* args)
 {
     auto* thread_args = static_cast<Thread_Args*>(args);
     Framework_Socket_Bridge* self = thread_args->fsb;
-    if (!set_own_fifo_priority(thread_args->thread_priority)) {
+    if (set_own_fifo_priority(thread_args->thread_priority) != 0) {
         log_err("Error on pthread_setschedparam");
         return nullptr;
     }
@@ -288,10 +289,11 @@ void* Framework_Socket_Bridge::thread_bridge_manager(void* bridge)
 {
     auto* self = static_cast<Framework_Socket_Bridge*>(bridge);
     log_inf("thread_cyclic_refresh created");
-    if (!set_own_fifo_priority(49)) {
+    // Without its manager the bridge never runs: a refusal ends rtframe.
+    if (const int error = set_own_fifo_priority(49); error != 0) {
         self->report_fatal_error(std::string("[Framework_Socket_Bridge][thread_bridge_manager] Error on "
                                              "pthread_setschedparam :: ") +
-                                 std::strerror(errno));
+                                 std::strerror(error));
         return nullptr;
     }
     try {
