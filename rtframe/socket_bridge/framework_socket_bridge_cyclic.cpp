@@ -230,6 +230,7 @@ void Framework_Socket_Bridge::cyclic_client_socket_run_ex(void* socket_object, i
     check_instance(instance_id, "cyclic_client_socket_run_ex");
     auto* socket = static_cast<Socket_Client_Tcp*>(socket_object);
     Bridge_Framework_Interface& bfi = m_bridge_framework_interface;
+    const std::string manager_stopped = "cyclic client --> manager not running after sem timeout";
     try {
         const uint32_t output_len = bfi.get_output_cyclic_var_data_len();
         const uint32_t input_len = bfi.get_input_cyclic_var_data_len();
@@ -243,7 +244,7 @@ void Framework_Socket_Bridge::cyclic_client_socket_run_ex(void* socket_object, i
                 const int error = errno;
                 if (error == ETIMEDOUT) {
                     check_stop();
-                    throw_if_thread_manager_is_not_running("cyclic client --> manager not running after sem timeout");
+                    throw_if_thread_manager_is_not_running(manager_stopped);
                     deadline = monotonic_after_ex(LIVENESS_WAIT_MS);
                 } else if (error != EINTR) {
                     log_err("errno :: " + std::to_string(error));
