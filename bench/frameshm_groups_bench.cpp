@@ -203,14 +203,19 @@ bool measure_command(Shared* s, Framework_Shared_Memory_Manager& client, std::ve
         return worker_ended_well(server, "the command server");
     }
     const int channel = client.get_cmd_channel_id_as_client_ex("bench_cmd");
-    client.try_acquire_cmd_as_client_ex(channel);
+    if (!client.try_acquire_cmd_as_client_ex(channel)) {
+        std::printf("the command channel is taken by another client\n");
+        kill(server, SIGKILL);
+        waitpid(server, nullptr, 0);
+        return false;
+    }
     for (int i = 0; i <= TOTAL; ++i) {
         while (!client.is_server_waiting_for_command_ex(channel))
             sched_yield();
         const int64_t start = now_ns();
         client.set_cmd_data_ex<signed char>(channel, 0, static_cast<signed char>(i == TOTAL ? 0 : 1));
         client.send_cmd_ex(channel);
-        client.wait_answer_ex(channel, 0);
+        (void)client.wait_answer_ex(channel, 0);  // no limit: true or a throw
         if (i >= WARM_UP && i < TOTAL)
             round_trip.push_back(now_ns() - start);
     }

@@ -13,14 +13,24 @@
 # ThreadSanitizer build of scripts/test runs, and are collected in the target
 # in_process_tests.
 set(CELL_ISOLATE ${CMAKE_SOURCE_DIR}/tests/isolate)
+# Binaries that say TWO_BOARDS run under tests/isolate_pair instead: a second
+# board in namespaces of its own, joined by a veth pair; each of their cases
+# starts an rtframe on both boards and takes two "mqueue" slots.
+set(CELL_ISOLATE_PAIR ${CMAKE_SOURCE_DIR}/tests/isolate_pair)
 
 function(cell_add_gtest target)
-  cmake_parse_arguments(ARG "FRAMEWORK_QUEUE;IN_PROCESS" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "FRAMEWORK_QUEUE;IN_PROCESS;TWO_BOARDS" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${target} ${ARG_SOURCES})
   target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
-  set_target_properties(${target} PROPERTIES CROSSCOMPILING_EMULATOR ${CELL_ISOLATE})
+  if(ARG_TWO_BOARDS)
+    set_target_properties(${target} PROPERTIES CROSSCOMPILING_EMULATOR ${CELL_ISOLATE_PAIR})
+  else()
+    set_target_properties(${target} PROPERTIES CROSSCOMPILING_EMULATOR ${CELL_ISOLATE})
+  endif()
   set(properties TIMEOUT 300)
-  if(ARG_FRAMEWORK_QUEUE)
+  if(ARG_TWO_BOARDS)
+    list(APPEND properties RESOURCE_GROUPS "mqueue:2")
+  elseif(ARG_FRAMEWORK_QUEUE)
     list(APPEND properties RESOURCE_GROUPS "mqueue:1")
   endif()
   if(ARG_IN_PROCESS)

@@ -112,43 +112,50 @@ std::string Framework_Shared_Memory_Manager::sem_data_group_name(int group_id) c
 void Framework_Shared_Memory_Manager::unlink_all_shms()
 {
     log_inf("Framework_Shared_Memory_Manager::unlink_all_shms ( ... )");
-    auto& info = m_shm_info;
-    release_segment(info.shm_info, info.ptr, sizeof(Shared_Info_Struct), framework_names::INFO);
-    info.ptr = nullptr;
-
+    // Every segment of fixed name, with the size this process mapped.
     auto& cyclic = m_shm_cyclic_data;
-    release_segment(cyclic.mutex_shm_info, cyclic.mutex_ptr, sizeof(pthread_mutex_t), framework_names::CYCLIC_MUTEX);
-    release_segment(cyclic.inputs_shm_info, cyclic.inputs_ptr, m_input_cycle_size, framework_names::CYCLIC_INPUTS);
-    release_segment(cyclic.outputs_shm_info, cyclic.outputs_ptr, m_output_cycle_size, framework_names::CYCLIC_OUTPUTS);
-    release_segment(cyclic.sems_shm_info, cyclic.sems_ptr, int64_t{m_sems_size} * sizeof(Shared_Sem_Struct),
-                    framework_names::CYCLIC_SEMS);
-    cyclic = Shared_Cyclic_Data_Ptrs();
-
-    const int64_t record = sizeof(Shared_Application_Data_Struct);
     auto& in = m_shm_application_input_data;
-    release_segment(in.mutex_shm_info, in.mutex_ptr, sizeof(pthread_mutex_t), framework_names::APP_INPUT_MUTEX);
-    release_segment(in.app_data_shm_info, in.app_data_ptr, m_input_app_size * record, framework_names::APP_INPUT_DATA);
-    in = Shared_Application_Data_Ptrs();
     auto& out = m_shm_application_output_data;
-    release_segment(out.mutex_shm_info, out.mutex_ptr, sizeof(pthread_mutex_t), framework_names::APP_OUTPUT_MUTEX);
-    release_segment(out.app_data_shm_info, out.app_data_ptr, m_output_app_size * record,
-                    framework_names::APP_OUTPUT_DATA);
-    out = Shared_Application_Data_Ptrs();
-
     auto& async = m_shm_async_data;
-    release_segment(async.mutex_shm_info, async.mutex_ptr, sizeof(pthread_mutex_t), framework_names::ASYNC_MUTEX);
-    release_segment(async.input_data_from_framework_shm_info, async.input_data_from_framework_ptr,
-                    int64_t{m_async_input_size} * sizeof(Shared_Async_Input_Data_From_Framework),
-                    framework_names::ASYNC_INPUT_FROM_FRAMEWORK);
-    release_segment(async.input_data_to_framework_shm_info, async.input_data_to_framework_ptr,
-                    int64_t{m_async_input_size} * sizeof(Shared_Async_Input_Data_To_Framework),
-                    framework_names::ASYNC_INPUT_TO_FRAMEWORK);
-    release_segment(async.output_data_from_framework_shm_info, async.output_data_from_framework_ptr,
-                    int64_t{m_async_output_size} * sizeof(Shared_Async_Output_Data_From_Framework),
-                    framework_names::ASYNC_OUTPUT_FROM_FRAMEWORK);
-    release_segment(async.output_data_to_framework_shm_info, async.output_data_to_framework_ptr,
-                    int64_t{m_async_output_size} * sizeof(Shared_Async_Output_Data_To_Framework),
-                    framework_names::ASYNC_OUTPUT_TO_FRAMEWORK);
+    auto bytes = [](uint64_t count, std::size_t record) { return static_cast<int64_t>(count * record); };
+    const struct {
+        Shared_Memory_Info& shm_info;
+        void* ptr;
+        int64_t byte_size;
+        const char* name;
+    } fixed[] = {
+        {m_shm_info.shm_info, m_shm_info.ptr, sizeof(Shared_Info_Struct), framework_names::INFO},
+        {cyclic.mutex_shm_info, cyclic.mutex_ptr, sizeof(pthread_mutex_t), framework_names::CYCLIC_MUTEX},
+        {cyclic.inputs_shm_info, cyclic.inputs_ptr, m_input_cycle_size, framework_names::CYCLIC_INPUTS},
+        {cyclic.outputs_shm_info, cyclic.outputs_ptr, m_output_cycle_size, framework_names::CYCLIC_OUTPUTS},
+        {cyclic.sems_shm_info, cyclic.sems_ptr, bytes(m_sems_size, sizeof(Shared_Sem_Struct)),
+         framework_names::CYCLIC_SEMS},
+        {in.mutex_shm_info, in.mutex_ptr, sizeof(pthread_mutex_t), framework_names::APP_INPUT_MUTEX},
+        {in.app_data_shm_info, in.app_data_ptr, bytes(m_input_app_size, sizeof(Shared_Application_Data_Struct)),
+         framework_names::APP_INPUT_DATA},
+        {out.mutex_shm_info, out.mutex_ptr, sizeof(pthread_mutex_t), framework_names::APP_OUTPUT_MUTEX},
+        {out.app_data_shm_info, out.app_data_ptr, bytes(m_output_app_size, sizeof(Shared_Application_Data_Struct)),
+         framework_names::APP_OUTPUT_DATA},
+        {async.mutex_shm_info, async.mutex_ptr, sizeof(pthread_mutex_t), framework_names::ASYNC_MUTEX},
+        {async.input_data_from_framework_shm_info, async.input_data_from_framework_ptr,
+         bytes(m_async_input_size, sizeof(Shared_Async_Input_Data_From_Framework)),
+         framework_names::ASYNC_INPUT_FROM_FRAMEWORK},
+        {async.input_data_to_framework_shm_info, async.input_data_to_framework_ptr,
+         bytes(m_async_input_size, sizeof(Shared_Async_Input_Data_To_Framework)),
+         framework_names::ASYNC_INPUT_TO_FRAMEWORK},
+        {async.output_data_from_framework_shm_info, async.output_data_from_framework_ptr,
+         bytes(m_async_output_size, sizeof(Shared_Async_Output_Data_From_Framework)),
+         framework_names::ASYNC_OUTPUT_FROM_FRAMEWORK},
+        {async.output_data_to_framework_shm_info, async.output_data_to_framework_ptr,
+         bytes(m_async_output_size, sizeof(Shared_Async_Output_Data_To_Framework)),
+         framework_names::ASYNC_OUTPUT_TO_FRAMEWORK},
+    };
+    for (const auto& segment : fixed)
+        release_segment(segment.shm_info, segment.ptr, segment.byte_size, segment.name);
+    m_shm_info.ptr = nullptr;
+    cyclic = Shared_Cyclic_Data_Ptrs();
+    in = Shared_Application_Data_Ptrs();
+    out = Shared_Application_Data_Ptrs();
     async = Shared_Async_Data_Ptrs();
 
     auto& groups = m_shm_sem_group_data;
@@ -156,7 +163,7 @@ void Framework_Shared_Memory_Manager::unlink_all_shms()
         for (std::size_t g = 0; g < groups.semaphores.size(); ++g) {
             const Shared_Sem_Data_Group_Struct& group = groups.share_sem_group_struct[g];
             release_segment(groups.sem_data_group_struct_sem_shm_info[g], groups.semaphores[g],
-                            int64_t{m_rt_app_number} * sizeof(Shared_Sem_Data_Group_Sem_Struct),
+                            bytes(m_rt_app_number, sizeof(Shared_Sem_Data_Group_Sem_Struct)),
                             framework_names::SEM_DATA_GROUP_SEM);
             release_segment(groups.sem_data_group_struct_data_info_shm_info[g], groups.data_info[g],
                             int64_t{group.data_num} * sizeof(Shared_Sem_Data_Group_Data_Info),
@@ -169,7 +176,7 @@ void Framework_Shared_Memory_Manager::unlink_all_shms()
             groups.data[g] = nullptr;
         }
         release_segment(groups.sem_data_group_struct_shm_info, groups.share_sem_group_struct,
-                        int64_t{m_sem_data_group_number} * sizeof(Shared_Sem_Data_Group_Struct),
+                        bytes(m_sem_data_group_number, sizeof(Shared_Sem_Data_Group_Struct)),
                         framework_names::SEM_DATA_GROUP_STRUCT);
         groups.share_sem_group_struct = nullptr;
     }

@@ -101,8 +101,8 @@ public:
     // ---- cyclic refresh and typed access -----------------------------------
     // The overflow count (>= 0), -1 once after the framework watchdog has
     // released this application, -2 when the wait timed out.
-    int refresh_data_ex(uint32_t* tick);
-    int refresh_data_and_get_ec_master_state_ex(uint8_t* is_ethercat_master_online, uint32_t* tick);
+    [[nodiscard]] int refresh_data_ex(uint32_t* tick);
+    [[nodiscard]] int refresh_data_and_get_ec_master_state_ex(uint8_t* is_ethercat_master_online, uint32_t* tick);
 
     // T: bool, signed char, unsigned char, short, unsigned short, int,
     // unsigned int, long long, unsigned long long, float, double.
@@ -125,7 +125,7 @@ public:
     void acquire_output_id(int output_index);
     void release_output_id(int output_index);
     int get_output_rw_id_ex(std::string label, bool take_only_shared_id);
-    int try_acquire_output_group_ex(int group_id);
+    [[nodiscard]] int try_acquire_output_group_ex(int group_id);
     void release_output_group_control_ex(int group_id);
 
     // ---- watchdog, refresh period, save request ----------------------------
@@ -201,13 +201,14 @@ public:
                                              int sem_group_id, int data_id, int size, int offset) const;
 
     // ---- data groups: roles, posting and waiting ----------------------------
-    bool try_acquire_sem_data_group_ex(int sem_data_group_id);
+    [[nodiscard]] bool try_acquire_sem_data_group_ex(int sem_data_group_id);
     void release_sem_data_group_ex(int semaphore_id, bool is_server_released);
     // app_id_to_reply -1 wakes every reader, else only that reader (number + 100).
     void post_sem_data_group_ex(int sem_group_id, bool is_exclusive_cmd, int app_id_to_reply);
     // timeout_ms > 0 bounds the wait, 0 or less waits without limit; false on
     // time-out. app_id_to_reply, when given, receives the exclusive poster.
-    bool wait_sem_data_group_ex(int sem_group_id, double timeout_ms, int ack_on_poster_release, int* app_id_to_reply);
+    [[nodiscard]] bool wait_sem_data_group_ex(int sem_group_id, double timeout_ms, int ack_on_poster_release,
+                                              int* app_id_to_reply);
     bool post_single_sem_semaphorized_data_group_ex(int sem_id, int app_id_no_offset);
     bool post_all_sem_semaphorized_data_group_ex(int sem_id);
 
@@ -222,15 +223,15 @@ public:
     // "<name>_receiver" (answers); its id indexes this process's channel table.
     int get_cmd_channel_id_as_client_ex(std::string cmd_channel_name);
     int get_cmd_channel_id_as_server_ex(std::string cmd_channel_name);
-    bool try_acquire_cmd_as_client_ex(int cmd_id);
-    bool try_acquire_cmd_as_server_ex(int cmd_id);
+    [[nodiscard]] bool try_acquire_cmd_as_client_ex(int cmd_id);
+    [[nodiscard]] bool try_acquire_cmd_as_server_ex(int cmd_id);
     void release_cmd_as_client_ex(int cmd_id);
     void release_cmd_as_server_ex(int cmd_id);
     bool is_server_waiting_for_command_ex(int cmd_id);
     void send_cmd_ex(int cmd_id);
-    bool wait_answer_ex(int cmd_id, double timeout_ms);
-    bool send_cmd_and_wait_answer_ex(int cmd_id, double timeout_ms);
-    bool wait_cmd_ex(int cmd_id, double timeout_ms);
+    [[nodiscard]] bool wait_answer_ex(int cmd_id, double timeout_ms);
+    [[nodiscard]] bool send_cmd_and_wait_answer_ex(int cmd_id, double timeout_ms);
+    [[nodiscard]] bool wait_cmd_ex(int cmd_id, double timeout_ms);
     void send_answer_ex(int cmd_id);
     void clear_cmd_from_client_ex(int cmd_id);
 
@@ -413,7 +414,8 @@ private:
     void read_sem_data_group_byte_array_ex(const char* caller, int sem_group_id, int data_id, uint8_t* destination,
                                            int byte_dim, int byte_offset, bool check_reader) const;
     void check_group_reader_ex(const char* caller, int sem_group_id, int data_id) const;
-    bool wait_own_group_semaphore_ex(int sem_group_id, Shared_Sem_Data_Group_Sem_Struct& row, double timeout_ms);
+    [[nodiscard]] bool wait_own_group_semaphore_ex(int sem_group_id, Shared_Sem_Data_Group_Sem_Struct& row,
+                                                   double timeout_ms);
     bool take_posted_from_watchdog_flag_ex(int sem_group_id);
     void take_published_data_ex(int sem_group_id, int* app_id_to_reply);
     void publish_local_data(int sem_group_id);

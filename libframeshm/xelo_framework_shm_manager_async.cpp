@@ -301,44 +301,32 @@ std::string Framework_Shared_Memory_Manager::get_async_output_label_ex(int async
 Type_Definition Framework_Shared_Memory_Manager::get_async_input_type_ex(int async_input_id) const
 {
     check_async_input_input_param_ex("get_async_input_type_ex", SOURCE_FILE, __LINE__, async_input_id, false, -1, -1);
-    Robust_Mutex held(m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
-    std::unique_lock<Robust_Mutex> lock(held);
-    const Type_Definition type = m_shm_async_data.input_data_from_framework_ptr[async_input_id].type;
-    lock.unlock();
-    return type;
+    return with_lock(Robust_Mutex(m_shm_async_data.mutex_ptr, ASYNC_MUTEX),
+                     [&] { return m_shm_async_data.input_data_from_framework_ptr[async_input_id].type; });
 }
 
 Type_Definition Framework_Shared_Memory_Manager::get_async_output_type_ex(int async_output_id) const
 {
     check_async_output_input_param_ex("get_async_output_type_ex", SOURCE_FILE, __LINE__, async_output_id, false, -1,
                                       -1);
-    Robust_Mutex held(m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
-    std::unique_lock<Robust_Mutex> lock(held);
-    const Type_Definition type = m_shm_async_data.output_data_from_framework_ptr[async_output_id].type;
-    lock.unlock();
-    return type;
+    return with_lock(Robust_Mutex(m_shm_async_data.mutex_ptr, ASYNC_MUTEX),
+                     [&] { return m_shm_async_data.output_data_from_framework_ptr[async_output_id].type; });
 }
 
 uint32_t Framework_Shared_Memory_Manager::get_async_input_refresh_error_ex(int async_input_id) const
 {
     check_async_input_input_param_ex("get_async_input_refresh_error_ex", SOURCE_FILE, __LINE__, async_input_id, true,
                                      -1, -1);
-    Robust_Mutex held(m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
-    std::unique_lock<Robust_Mutex> lock(held);
-    const uint32_t code = m_shm_async_data.input_data_from_framework_ptr[async_input_id].error_code;
-    lock.unlock();
-    return code;
+    return with_lock(Robust_Mutex(m_shm_async_data.mutex_ptr, ASYNC_MUTEX),
+                     [&] { return m_shm_async_data.input_data_from_framework_ptr[async_input_id].error_code; });
 }
 
 uint32_t Framework_Shared_Memory_Manager::get_async_output_set_error_ex(int async_output_id) const
 {
     check_async_output_input_param_ex("get_async_output_set_error_ex", SOURCE_FILE, __LINE__, async_output_id, true, -1,
                                       -1);
-    Robust_Mutex held(m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
-    std::unique_lock<Robust_Mutex> lock(held);
-    const uint32_t code = m_shm_async_data.output_data_from_framework_ptr[async_output_id].error_code;
-    lock.unlock();
-    return code;
+    return with_lock(Robust_Mutex(m_shm_async_data.mutex_ptr, ASYNC_MUTEX),
+                     [&] { return m_shm_async_data.output_data_from_framework_ptr[async_output_id].error_code; });
 }
 
 // ---- requests -----------------------------------------------------------------------------------

@@ -76,8 +76,9 @@ void py_send_cmd(Manager* memory_manager, uint32_t* error_occurred, int cmd_id)
 
 void py_send_cmd_and_wait_answer(Manager* memory_manager, uint32_t* error_occurred, int cmd_id)
 {
-    guarded_call(memory_manager, error_occurred,
-                 [&](Manager& m) { m.send_cmd_and_wait_answer_ex(cmd_id, WAIT_WITHOUT_LIMIT); });
+    guarded_call(memory_manager, error_occurred, [&](Manager& m) {
+        (void)m.send_cmd_and_wait_answer_ex(cmd_id, WAIT_WITHOUT_LIMIT);
+    });  // no limit: true or a throw
 }
 
 uint8_t py_wait_answer(Manager* memory_manager, uint32_t* error_occurred, int cmd_id, double timeout_ms)

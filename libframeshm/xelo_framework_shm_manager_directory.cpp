@@ -186,20 +186,14 @@ int Framework_Shared_Memory_Manager::get_output_ro_id_ex(std::string label)
 
 bool Framework_Shared_Memory_Manager::has_input_ex(std::string label) const
 {
-    Robust_Mutex held(m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
-    std::unique_lock<Robust_Mutex> lock(held);
-    const bool found = find_input_index(label) != -1;
-    lock.unlock();
-    return found;
+    return with_lock(Robust_Mutex(m_shm_application_input_data.mutex_ptr, INPUT_MUTEX),
+                     [&] { return find_input_index(label) != -1; });
 }
 
 bool Framework_Shared_Memory_Manager::has_output_ex(std::string label) const
 {
-    Robust_Mutex held(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
-    std::unique_lock<Robust_Mutex> lock(held);
-    const bool found = find_output_index(label) != -1;
-    lock.unlock();
-    return found;
+    return with_lock(Robust_Mutex(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX),
+                     [&] { return find_output_index(label) != -1; });
 }
 
 // ---- aliases ---------------------------------------------------------------------
@@ -367,33 +361,24 @@ unsigned Framework_Shared_Memory_Manager::get_input_dim_ex(int input_id) const
 {
     const int actual = check_input_input_param_and_get_actual_id_ex("get_input_dim_ex", SOURCE_FILE, __LINE__, input_id,
                                                                     false, -1, -1);
-    Robust_Mutex held(m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
-    std::unique_lock<Robust_Mutex> lock(held);
-    const unsigned dim = input_record(actual).byte_dim;
-    lock.unlock();
-    return dim;
+    return with_lock(Robust_Mutex(m_shm_application_input_data.mutex_ptr, INPUT_MUTEX),
+                     [&] { return input_record(actual).byte_dim; });
 }
 
 int Framework_Shared_Memory_Manager::get_input_type_ex(int input_id) const
 {
     const int actual = check_input_input_param_and_get_actual_id_ex("get_input_type_ex", SOURCE_FILE, __LINE__,
                                                                     input_id, false, -1, -1);
-    Robust_Mutex held(m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
-    std::unique_lock<Robust_Mutex> lock(held);
-    const int type = input_record(actual).type;
-    lock.unlock();
-    return type;
+    return with_lock(Robust_Mutex(m_shm_application_input_data.mutex_ptr, INPUT_MUTEX),
+                     [&] { return input_record(actual).type; });
 }
 
 int Framework_Shared_Memory_Manager::get_input_group_ex(int input_id) const
 {
     const int actual = check_input_input_param_and_get_actual_id_ex("get_input_group_ex", SOURCE_FILE, __LINE__,
                                                                     input_id, false, -1, -1);
-    Robust_Mutex held(m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
-    std::unique_lock<Robust_Mutex> lock(held);
-    const int group = input_record(actual).group_id;
-    lock.unlock();
-    return group;
+    return with_lock(Robust_Mutex(m_shm_application_input_data.mutex_ptr, INPUT_MUTEX),
+                     [&] { return input_record(actual).group_id; });
 }
 
 std::string Framework_Shared_Memory_Manager::get_output_label_ex(int output_id, bool taken_check) const
@@ -408,31 +393,22 @@ unsigned Framework_Shared_Memory_Manager::get_output_dim_ex(int output_id, bool 
 {
     const int actual = check_output_input_param_and_get_actual_id_ex("get_output_dim_ex", SOURCE_FILE, __LINE__,
                                                                      output_index_of(output_id), taken_check, -1, -1);
-    Robust_Mutex held(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
-    std::unique_lock<Robust_Mutex> lock(held);
-    const unsigned dim = output_record(actual).byte_dim;
-    lock.unlock();
-    return dim;
+    return with_lock(Robust_Mutex(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX),
+                     [&] { return output_record(actual).byte_dim; });
 }
 
 int Framework_Shared_Memory_Manager::get_output_type_ex(int output_id, bool taken_check) const
 {
     const int actual = check_output_input_param_and_get_actual_id_ex("get_output_type_ex", SOURCE_FILE, __LINE__,
                                                                      output_index_of(output_id), taken_check, -1, -1);
-    Robust_Mutex held(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
-    std::unique_lock<Robust_Mutex> lock(held);
-    const int type = output_record(actual).type;
-    lock.unlock();
-    return type;
+    return with_lock(Robust_Mutex(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX),
+                     [&] { return output_record(actual).type; });
 }
 
 int Framework_Shared_Memory_Manager::get_output_group_ex(int output_id, bool taken_check) const
 {
     const int actual = check_output_input_param_and_get_actual_id_ex("get_output_group_ex", SOURCE_FILE, __LINE__,
                                                                      output_index_of(output_id), taken_check, -1, -1);
-    Robust_Mutex held(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
-    std::unique_lock<Robust_Mutex> lock(held);
-    const int group = output_record(actual).group_id;
-    lock.unlock();
-    return group;
+    return with_lock(Robust_Mutex(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX),
+                     [&] { return output_record(actual).group_id; });
 }

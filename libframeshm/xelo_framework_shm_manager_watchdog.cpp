@@ -166,9 +166,5 @@ void Framework_Shared_Memory_Manager::wait_save_cleared_ex(uint64_t& waited_ns, 
 
 uint32_t Framework_Shared_Memory_Manager::read_has_to_save_ex()
 {
-    Robust_Mutex held(info_mutex(), INFO_MUTEX);
-    std::unique_lock<Robust_Mutex> lock(held);
-    const uint32_t pending = m_shm_info.ptr->has_to_save;
-    lock.unlock();
-    return pending;
+    return with_lock(Robust_Mutex(info_mutex(), INFO_MUTEX), [&] { return m_shm_info.ptr->has_to_save; });
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "framework_fatal.h"
 #include "framework_stopped.h"
 #include "stop_flag.h"
 #include "xelo_framework.h"
@@ -91,9 +92,6 @@ std::string option_error()
 {
     if (is_bridge_master && !is_bridge_enabled)
         return "Bridge master enabled but no bridge descriptor loaded!";
-    if (is_bridge_enabled)
-        return "### The socket bridge (--bridge-descriptor, --bridge-master) is not built yet: run rtframe without "
-               "it ###";
     if (!master_simulation)
         return "### rtframe needs the EtherCAT master connection, which is not built yet: run it with "
                "--master-offline (-o) ###";
@@ -112,17 +110,21 @@ void lock_memory()
 }
 
 // One pass: builds the framework object, which returns when its real-time
-// thread has ended; destroying it stops the pass's other threads.
-void run_pass()
+// thread has ended; destroying it stops the pass's other threads. false when
+// a fault ends rtframe for good (its ERR line is already written).
+bool run_pass()
 {
     try {
         XELO_Framework_ex framework(cfg_file_use, master_simulation, single_connection, xml_split_local_root,
                                     is_bridge_enabled, is_bridge_master, bridge_descriptor_file);
     } catch (const Framework_Stopped&) {
         // the stop request ends the loop below
+    } catch (const Framework_Fatal&) {
+        return false;
     } catch (const std::exception& error) {
         log_err(error.what());
     }
+    return true;
 }
 
 int stop_requested_exit()
@@ -148,7 +150,10 @@ int main(int argc, char** argv)
     lock_memory();
     install_stop_signal_handlers();
     for (;;) {
-        run_pass();
+        if (!run_pass()) {
+            log_err("### Fatal configuration error ... Exit ###");
+            return EXIT_FAILURE;
+        }
         if (process_stop_flag().is_set())
             return stop_requested_exit();
         if (single_connection) {

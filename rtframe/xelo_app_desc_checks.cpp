@@ -229,6 +229,9 @@ void Descriptor_Consistency_Check::check_reserved_ex(const IO_Descriptor& io)
             fail_ex({head + "' default value must be 0!"});
         if (row.read_only_text != nullptr && !io.m_is_ro)
             fail_ex({head + row.read_only_text});
+        // The bridge writes it: read-only, its framework output could never be taken.
+        if (row.bridge_only && io.m_is_ro)
+            fail_ex({head + "' must not be defined as Read Only!"});
         m_reserved_found[i] = true;
         return;
     }

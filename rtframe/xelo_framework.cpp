@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "framework_fatal.h"
 #include "framework_stopped.h"
 #include "xelo_log.h"
 #include "xelo_thread_mtx_wrapper.h"
@@ -54,10 +55,11 @@ Local_Semaphore::~Local_Semaphore()
 
 XELO_Framework_ex::XELO_Framework_ex(std::string application_descriptor_file, bool master_simulation,
                                      bool single_connection, bool xml_split_local_root, bool is_bridge_enabled,
-                                     bool /*is_bridge_master*/, std::string /*bridge_descriptor_file*/)
+                                     bool is_bridge_master, std::string bridge_descriptor_file)
     : appl_desc_mngr(application_descriptor_file, xml_split_local_root, master_simulation, is_bridge_enabled,
                      &m_outputs_vector, &m_inputs_vector, &m_async_outputs_vector, &m_async_inputs_vector,
                      &m_sem_group_data_vector),
+      m_framework_socket_bridge(std::move(bridge_descriptor_file), is_bridge_master),
       m_master_simulation(master_simulation), m_single_connection(single_connection),
       m_is_bridge_enabled(is_bridge_enabled),
       m_reserved{{"is_ethercat_master_online", "m_is_ethercat_master_online_id", 1, -1, 0},
@@ -71,10 +73,6 @@ XELO_Framework_ex::XELO_Framework_ex(std::string application_descriptor_file, bo
         throw std::runtime_error(
             "XELO_Framework_ex:: this build has no EtherCAT master connection: "
             "run rtframe with --master-offline (-o)");
-    if (is_bridge_enabled)
-        throw std::runtime_error(
-            "XELO_Framework_ex:: this build has no socket bridge: "
-            "run rtframe without --bridge-descriptor (-b)");
     lower_stale_ready_to_start();
     log_version();
     clear_last_ethercat_master_error();
@@ -82,21 +80,25 @@ XELO_Framework_ex::XELO_Framework_ex(std::string application_descriptor_file, bo
     appl_desc_mngr.load_data_ex();
     appl_desc_mngr.print_loaded_data();
 
+    // Each start pause ends early once its thread is ready; what follows copes
+    // with a thread that is late (the writer retries, a stop is checked).
     start_logging_queue_reader_thread();
-    wait_until_ready(m_logging_queue_created, LOGGER_START_PAUSE_MS);
+    (void)wait_until_ready(m_logging_queue_created, LOGGER_START_PAUSE_MS);
     open_logging_queue_writer();
 
     m_master_manager_thread.start_ex(MasterManagerThreadStartup, this, "fm_mastermngr");
-    wait_until_ready(m_master_manager_done, THREAD_START_PAUSE_MS);
+    (void)wait_until_ready(m_master_manager_done, THREAD_START_PAUSE_MS);
     if (stop_requested())
         throw Framework_Stopped();
 
     m_realtime_thread.start_ex(FrameworkThreadStartup, this, "fm_realtimetask");
-    wait_until_ready(m_realtime_ready, THREAD_START_PAUSE_MS);
+    (void)wait_until_ready(m_realtime_ready, THREAD_START_PAUSE_MS);
     m_save_thread.start_ex(FrameworkThreadSave, this, "fm_savetask");
 
     m_realtime_thread.join_ex();
     m_rt_log.drain();
+    if (!m_fatal_text.empty())
+        throw Framework_Fatal(m_fatal_text);
 }
 
 // The thread members then join their threads, the save thread first.

@@ -11,6 +11,7 @@
 
 #include "fab_descriptors.h"
 #include "framework_shm_holders.h"
+#include "framework_socket_bridge.h"
 #include "framework_thread.h"
 #include "periodic_timer.h"
 #include "rt_log.h"
@@ -45,7 +46,9 @@ private:
 //
 // This build serves the master-offline mode only: a periodic timer stands in
 // for the EtherCAT master's tick. A pass also ends when process_stop_flag()
-// is raised (SIGINT, SIGTERM).
+// is raised (SIGINT, SIGTERM). With a bridge descriptor, the socket bridge
+// raises ready_to_start once it runs; a fault of its descriptor ends the pass
+// with Framework_Fatal.
 class XELO_Framework_ex {
 public:
     XELO_Framework_ex(std::string application_descriptor_file, bool master_simulation, bool single_connection,
@@ -64,7 +67,7 @@ private:
     // ---- start-up sequence (main thread) -----------------------------------
     void log_version();
     void open_logging_queue_writer();
-    bool wait_until_ready(const std::atomic<bool>& ready, long timeout_ms) const;
+    [[nodiscard]] bool wait_until_ready(const std::atomic<bool>& ready, long timeout_ms) const;
     bool stop_requested() const { return m_stop.is_set() || process_stop_flag().is_set(); }
 
     // ---- segments: creation and release ------------------------------------
@@ -141,6 +144,7 @@ private:
 
     Virtual_Slave m_virtual_slave;
     Application_Descriptor_Manager appl_desc_mngr;
+    Framework_Socket_Bridge m_framework_socket_bridge;
 
     std::atomic<bool> m_is_running{false};
     std::atomic<bool> m_master_connect_is_open{false};
@@ -148,6 +152,9 @@ private:
     const bool m_single_connection;
     std::atomic<bool> m_shared_memories_is_opened{false};
     const bool m_is_bridge_enabled;
+    // Set by the real-time thread when a fault ends the pass for good
+    // (Framework_Fatal); the constructor throws it once the thread has ended.
+    std::string m_fatal_text;
 
     // Reserved status variables: byte position in the input image and the
     // width written or read (the smaller of declared and natural width).

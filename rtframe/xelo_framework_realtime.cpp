@@ -5,6 +5,7 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "framework_fatal.h"
 #include "framework_stopped.h"
 #include "robust_mutex.h"
 #include "xelo_framework.h"
@@ -24,6 +25,9 @@ void* FrameworkThreadStartup(void* framework)
         self->run_ex();
     } catch (const Framework_Stopped& stop) {
         self->exit_path(stop.what(), false);
+    } catch (const Framework_Fatal& fatal) {
+        self->m_fatal_text = fatal.what();
+        self->exit_path(fatal.what(), true);
     } catch (const std::exception& error) {
         self->exit_path(error.what(), true);
     }
@@ -43,7 +47,11 @@ void XELO_Framework_ex::start_up_ex()
     set_outputs_default_value();
     update_slave_ex();
     m_rt_log.drain();
-    set_ready_to_start(1, "framework->m_shm_xeno_info.ptr->mutex");
+    // With a bridge, ready_to_start waits for the bridge to run (run_ex).
+    if (m_is_bridge_enabled)
+        m_framework_socket_bridge.init_ex();
+    else
+        set_ready_to_start(1, "framework->m_shm_xeno_info.ptr->mutex");
     m_realtime_ready.store(true, std::memory_order_release);
 }
 
@@ -65,6 +73,7 @@ void XELO_Framework_ex::run_ex()
     m_periodic_timer.make_periodic_ex(appl_desc_mngr.master_cycle_time_ns);
 
     m_absolute_tick = 0;
+    bool ready_pending = m_is_bridge_enabled;
     const int64_t first = wait_syncro_tick();
     if (first >= 0)
         m_absolute_tick += static_cast<uint32_t>(first);
@@ -85,6 +94,14 @@ void XELO_Framework_ex::run_ex()
             m_rt_log.post(Log_Level::WAR, "[framework] [run_ex] master tick lost = %lld",
                           static_cast<long long>(ticks));
         run_tick_work();
+        if (m_is_bridge_enabled) {
+            if (m_framework_socket_bridge.has_fatal_error())
+                throw Framework_Fatal(m_framework_socket_bridge.fatal_error_text());
+            if (ready_pending && m_framework_socket_bridge.get_bridge_running_framework_value()) {
+                set_ready_to_start(1, "m_shm_xeno_info.ptr->mutex");
+                ready_pending = false;
+            }
+        }
     }
 }
 
@@ -122,6 +139,8 @@ void XELO_Framework_ex::exit_path(const char* reason, bool is_error)
     m_is_running = false;
     if (m_shared_memories_is_opened)
         release_all_sems();
+    // The bridge is a client of these segments: its threads end before they go.
+    m_framework_socket_bridge.stop();
     std::unique_lock<std::mutex> save_gate(m_save_gate, std::try_to_lock);
     if (!save_gate.owns_lock()) {
         log_inf("XELO_Framework_ex:: wait to save thread stopping ...");

@@ -223,8 +223,7 @@ const xmlpp::Node* ENI_Text::unique(const XML& xml, const std::string& name, con
 namespace {
 
 // The text of an element found once.
-bool optional_text_ex(const XELO_XML::XML_IO& xml, const std::string& name, const xmlpp::Node* node,
-                      std::string& text)
+bool optional_text_ex(const XELO_XML::XML_IO& xml, const std::string& name, const xmlpp::Node* node, std::string& text)
 {
     const xmlpp::Node* element = ENI_Text::unique(xml, name, node);
     if (element == nullptr)

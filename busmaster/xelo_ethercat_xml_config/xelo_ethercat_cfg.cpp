@@ -43,16 +43,11 @@ State_Enum state_of(const std::string& text)
 const char* state_text(State_Enum state)
 {
     switch (state) {
-    case INIT_STATE:
-        return "INIT";
-    case PREOP_STATE:
-        return "PREOP";
-    case SAFEOP_STATE:
-        return "SAFEOP";
-    case OP_STATE:
-        return "OP";
-    default:
-        return "";
+    case INIT_STATE: return "INIT";
+    case PREOP_STATE: return "PREOP";
+    case SAFEOP_STATE: return "SAFEOP";
+    case OP_STATE: return "OP";
+    default: return "";
     }
 }
 
@@ -384,8 +379,7 @@ VariableType::VariableType(const XML_IO& xml, const xmlpp::Node* node)
     bit_offs_m_el = ENI_Text::int32_ex(xml, "BitOffs", node);
 }
 
-EtherCATConfig_Config_ProcessImage_IO::EtherCATConfig_Config_ProcessImage_IO(const XML_IO& xml,
-                                                                             const xmlpp::Node* node)
+EtherCATConfig_Config_ProcessImage_IO::EtherCATConfig_Config_ProcessImage_IO(const XML_IO& xml, const xmlpp::Node* node)
 {
     setup(xml, node);
 }

@@ -16,8 +16,8 @@ const char* const PROTOCOL_TEXTS[] = {"AoE", "EoE", "CoE", "SoE", "FoE", "VoE"};
 // A mailbox command's Transition: a number of the table or its text.
 TransitionType mailbox_transition_ex(const std::string& text)
 {
-    const bool number = !text.empty() && (text[0] == '-' || text[0] == '+' || text[0] == '#' ||
-                                          (text[0] >= '0' && text[0] <= '9'));
+    const bool number =
+        !text.empty() && (text[0] == '-' || text[0] == '+' || text[0] == '#' || (text[0] >= '0' && text[0] <= '9'));
     if (number) {
         const long long value = ENI_Text::number_ex(text, "Transition", false, LLONG_MIN, LLONG_MAX);
         if (value < IP || value > SS)

@@ -36,7 +36,7 @@ public:
     void setup_ex(Framework_Shared_Memory_Manager* frmk_ptr);
 
     virtual void release_ex() = 0;
-    virtual bool try_acquire_ex() = 0;
+    [[nodiscard]] virtual bool try_acquire_ex() = 0;
 
 protected:
     Framework_Cmd_Channel(std::string label, bool is_server);
@@ -134,7 +134,7 @@ public:
 
     // Wakes clients waiting for an answer: none will come.
     void release_ex() override;
-    bool try_acquire_ex() override;
+    [[nodiscard]] bool try_acquire_ex() override;
 
     std::vector<std::string> get_cmd_data_labels_ex() const;
     std::vector<std::string> get_answ_data_labels_ex() const;
@@ -163,7 +163,7 @@ public:
 
     // false when no command came within timeout_ms; 0 or less waits without
     // limit.
-    bool wait_command_ex(double timeout_ms);
+    [[nodiscard]] bool wait_command_ex(double timeout_ms);
     int8_t get_last_received_command_ex();
     std::string get_last_received_command_label_ex();
     void send_answer_ex(int8_t answ);
@@ -191,7 +191,7 @@ public:
     Framework_Cmd_Client& operator=(const Framework_Cmd_Client&) = delete;
 
     void release_ex() override;
-    bool try_acquire_ex() override;
+    [[nodiscard]] bool try_acquire_ex() override;
 
     std::vector<std::string> get_cmd_data_labels_ex() const;
     std::vector<std::string> get_answ_data_labels_ex() const;
@@ -227,7 +227,7 @@ public:
     void send_command_ex(const std::string& cmd, int32_t timeout_ms);
     // false when no answer came within timeout_ms; 0 or less waits without
     // limit.
-    bool wait_answer_ex(double timeout_ms);
+    [[nodiscard]] bool wait_answer_ex(double timeout_ms);
     int8_t get_last_received_answer_ex();
     std::string get_last_received_answer_label_ex();
 

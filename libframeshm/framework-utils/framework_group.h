@@ -59,7 +59,7 @@ public:
     void refresh_ex();
     // Takes write control of every output of the group, or of none: false
     // when another application holds one of them.
-    bool try_acquire_control_ex();
+    [[nodiscard]] bool try_acquire_control_ex();
     void release_control_ex();
     std::vector<Framework_Output*> get_group_outputs_ptr_list() const;
     Framework_Output* get_group_output_ptr(const std::string& short_name) const;

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <mutex>
 #include <string>
 
 #include "xelo_log.h"
@@ -69,3 +70,12 @@ private:
     const char* m_owner;
     Lock_Log_Sink* m_sink;
 };
+
+// f() run while holding mutex (a handle, so a temporary one will do); its
+// result.
+template <typename F>
+auto with_lock(Robust_Mutex mutex, F&& f) -> decltype(f())
+{
+    std::lock_guard<Robust_Mutex> guard(mutex);
+    return f();
+}

@@ -58,6 +58,30 @@ int axis_server(Peer_Process::Link& link)
     }
 }
 
+// The server of channel "axis" with its watchdog on (50 cycles), refreshed
+// once and then waiting for a command with no time limit: it reports
+// "ready <application number>", then the text of the failure that ends its
+// wait (and ends with 0).
+int watched_server_waiting(Peer_Process::Link& link)
+{
+    auto app = attach_application("axis_server");
+    const int channel = app->get_cmd_channel_id_as_server_ex("axis");
+    if (!app->try_acquire_cmd_as_server_ex(channel))
+        return 3;
+    app->set_watchdog_value_ex(50);
+    app->turn_on_watchdog_ex();
+    if (app->refresh_data_ex(nullptr) < 0)
+        return 5;
+    link.send("ready " + std::to_string(app->get_application_number()));
+    try {
+        (void)app->wait_cmd_ex(channel, 0);
+    } catch (const std::exception& e) {
+        link.send(e.what());
+        return 0;
+    }
+    return 4;
+}
+
 std::string text_of(const uint8_t (&bytes)[8])
 {
     return std::string(reinterpret_cast<const char*>(bytes), 8);
@@ -191,7 +215,7 @@ TEST_F(Channels, AServerThatGivesTheChannelUpEndsTheWaitForItsAnswer)
     EXPECT_EQ(server.receive_ex(), "got -2");
     server.send("release");
     EXPECT_TRUE(exited_with(server.wait_exit_ex(), 0));
-    const std::string text = thrown_text([&] { client->wait_answer_ex(id, 5000); });
+    const std::string text = thrown_text([&] { (void)client->wait_answer_ex(id, 5000); });
     EXPECT_EQ(text.rfind("[Framework_Shared_Memory_Manager][wait_sem_data_group_ex] application supposed to post has "
                          "been released",
                          0),
@@ -206,22 +230,7 @@ TEST_F(Channels, AServerThatGivesTheChannelUpEndsTheWaitForItsAnswer)
 // waiting any more.
 TEST_F(Channels, TheWaitingMarkGoesWithAFailedWait)
 {
-    Peer_Process server([](Peer_Process::Link& link) {
-        auto app = attach_application("axis_server");
-        const int channel = app->get_cmd_channel_id_as_server_ex("axis");
-        app->try_acquire_cmd_as_server_ex(channel);
-        app->set_watchdog_value_ex(50);
-        app->turn_on_watchdog_ex();
-        app->refresh_data_ex(nullptr);
-        link.send("ready " + std::to_string(app->get_application_number()));
-        try {
-            app->wait_cmd_ex(channel, 0);
-        } catch (const std::exception& e) {
-            link.send(e.what());
-            return 0;
-        }
-        return 3;
-    });
+    Peer_Process server(watched_server_waiting);
     start(server);
     const std::string text = server.receive_ex();
     EXPECT_NE(text.find(RELEASED_BY_FRAMEWORK), std::string::npos) << text;
@@ -274,7 +283,7 @@ TEST_F(Channels, TheChannelTableAndItsChecks)
     };
     const Case cases[] = {
         {[&] { client->send_cmd_ex(2); }, "send_cmd_ex] invalid cmd channel id, required :: 2, max available :: 1"},
-        {[&] { client->wait_cmd_ex(-1, 1); },
+        {[&] { (void)client->wait_cmd_ex(-1, 1); },
          "wait_cmd_ex] invalid cmd channel id, required :: -1, max available :: 1"},
         {[&] { client->get_cmd_data_ex<int>(id, CODE); },
          "get_cmd_data_ex] cmd_channel id not taken as server!, cmd_channel id  :: " + std::to_string(id)},
@@ -327,15 +336,15 @@ TEST_F(Channels, ADetachedClientRefusesItsChannel)
     EXPECT_NE(thrown_text([&] { client->is_server_waiting_for_command_ex(id); }).find(gone), std::string::npos);
     EXPECT_NE(thrown_text([&] { client->send_cmd_ex(id); }).find(gone), std::string::npos);
     EXPECT_NE(thrown_text([&] { client->clear_cmd_from_client_ex(id); }).find(gone), std::string::npos);
-    EXPECT_NE(thrown_text([&] { client->wait_answer_ex(id, 1); }).find(gone), std::string::npos);
+    EXPECT_NE(thrown_text([&] { (void)client->wait_answer_ex(id, 1); }).find(gone), std::string::npos);
 }
 
 TEST_F(Channels, ANaNTimeOutIsRefusedByBothWaits)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const int served = client->get_cmd_channel_id_as_server_ex("axis");
-    for (const auto& wait : {std::function<void()>([&] { client->wait_answer_ex(id, nan); }),
-                             std::function<void()>([&] { client->wait_cmd_ex(served, nan); })}) {
+    for (const auto& wait : {std::function<void()>([&] { (void)client->wait_answer_ex(id, nan); }),
+                             std::function<void()>([&] { (void)client->wait_cmd_ex(served, nan); })}) {
         const std::string text = thrown_text(wait);
         EXPECT_NE(text.find("time-out is not a number: " + std::string(std::strerror(EINVAL))), std::string::npos)
             << text;
@@ -348,18 +357,7 @@ TEST_F(Channels, ANaNTimeOutIsRefusedByBothWaits)
 // silently.
 TEST_F(Channels, AKilledServerNoLongerLooksWaiting)
 {
-    Peer_Process server([](Peer_Process::Link& link) {
-        auto app = attach_application("axis_server");
-        const int channel = app->get_cmd_channel_id_as_server_ex("axis");
-        if (!app->try_acquire_cmd_as_server_ex(channel))
-            return 3;
-        app->set_watchdog_value_ex(50);
-        app->turn_on_watchdog_ex();
-        app->refresh_data_ex(nullptr);
-        link.send("ready " + std::to_string(app->get_application_number()));
-        app->wait_cmd_ex(channel, 0);
-        return 4;
-    });
+    Peer_Process server(watched_server_waiting);
     const int server_number = start(server);
     ASSERT_TRUE(server_waits());
     const int status = server.kill_ex(SIGKILL);  // killed inside wait_cmd

@@ -23,7 +23,7 @@ TEST(Detached_Manager, RefusesEveryOperation)
         std::string text_start;
     };
     const std::vector<Case> cases = {
-        {"refresh", [](Framework_Shared_Memory_Manager& m) { m.refresh_data_ex(nullptr); },
+        {"refresh", [](Framework_Shared_Memory_Manager& m) { (void)m.refresh_data_ex(nullptr); },
          "[Framework_Shared_Memory_Manager][refresh_data_ex] no application slot"},
         {"lookup", [](Framework_Shared_Memory_Manager& m) { m.get_input_id_ex("is_ethercat_master_online"); },
          "Failed to mutex_lock_ex -> m_shm_application_input_data.mutex_ptr"},
@@ -35,7 +35,7 @@ TEST(Detached_Manager, RefusesEveryOperation)
          "[Framework_Shared_Memory_Manager][set_output_ex] Sorry, output_id not valid!"},
         {"bytes", [&](Framework_Shared_Memory_Manager& m) { m.set_output_byte_array_ex(10000, bytes, 4, 0); },
          "[Framework_Shared_Memory_Manager][set_output_byte_array_ex] Sorry, output_id not valid!"},
-        {"group", [](Framework_Shared_Memory_Manager& m) { m.try_acquire_output_group_ex(1); },
+        {"group", [](Framework_Shared_Memory_Manager& m) { (void)m.try_acquire_output_group_ex(1); },
          "Failed to mutex_lock_ex -> m_shm_application_output_data.mutex_ptr"},
         {"period", [](Framework_Shared_Memory_Manager& m) { m.set_refresh_time_ns_ex(1000000); },
          "[Framework_Shared_Memory_Manager][set_refresh_time_ns_ex] no application slot"},
@@ -53,7 +53,7 @@ TEST(Detached_Manager, RefusesEveryOperation)
          "[Framework_Shared_Memory_Manager][get_sem_data_group_read_id_ex] Error semaphorize group data not found... g"},
         {"post", [](Framework_Shared_Memory_Manager& m) { m.post_sem_data_group_ex(0, false, -1); },
          "[Framework_Shared_Memory_Manager][post_sem_data_group_ex] Sorry, sem group_id not valid!"},
-        {"wait", [](Framework_Shared_Memory_Manager& m) { m.wait_sem_data_group_ex(0, 1, 0, nullptr); },
+        {"wait", [](Framework_Shared_Memory_Manager& m) { (void)m.wait_sem_data_group_ex(0, 1, 0, nullptr); },
          "[Framework_Shared_Memory_Manager][wait_sem_data_group_ex] Sorry, sem group_id not valid!"},
         {"ring", [](Framework_Shared_Memory_Manager& m) { m.get_ring_buffer_next_slot_ex(0, nullptr); },
          "[Framework_Shared_Memory_Manager][get_ring_buffer_next_slot_ex] Sorry, sem group_id not valid!"},

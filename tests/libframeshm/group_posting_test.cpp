@@ -161,7 +161,7 @@ TEST_F(Posting, ATimedWaitWithoutPostReturnsFalsePromptly)
 TEST_F(Posting, ANaNTimeOutIsRefused)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    EXPECT_EQ(thrown_text([&] { first->wait_sem_data_group_ex(COMMAND, nan, 0, nullptr); }),
+    EXPECT_EQ(thrown_text([&] { (void)first->wait_sem_data_group_ex(COMMAND, nan, 0, nullptr); }),
               std::string("[Framework_Shared_Memory_Manager][wait_sem_data_group_ex] time-out is not a number: ") +
                   std::strerror(EINVAL));
 }
@@ -276,8 +276,8 @@ TEST_F(Posting, AnApplicationWhoseSlotWasFreedNoLongerPosts)
     const std::string released = "application slot was released by the framework watchdog";
     EXPECT_NE(thrown_text([&] { old->post_sem_data_group_ex(COMMAND, false, -1); }).find(released), std::string::npos);
     EXPECT_NE(thrown_text([&] { old->get_sem_data_group_read_id_ex("trace"); }).find(released), std::string::npos);
-    EXPECT_NE(thrown_text([&] { old->try_acquire_sem_data_group_ex(0); }).find(released), std::string::npos);
-    EXPECT_EQ(thrown_text([&] { old->wait_sem_data_group_ex(COMMAND, 20, 0, nullptr); }),
+    EXPECT_NE(thrown_text([&] { (void)old->try_acquire_sem_data_group_ex(0); }).find(released), std::string::npos);
+    EXPECT_EQ(thrown_text([&] { (void)old->wait_sem_data_group_ex(COMMAND, 20, 0, nullptr); }),
               "[Framework_Shared_Memory_Manager][wait_sem_data_group_ex] this application has been released from "
               "framework!!");
     EXPECT_FALSE(first->wait_sem_data_group_ex(COMMAND, 20, 0, nullptr));
@@ -296,7 +296,8 @@ TEST_P(Lost_Writer, WakesItsReadersOnce)
         app->get_sem_data_group_write_id_ex("command", false);
         app->set_watchdog_value_ex(5);
         app->turn_on_watchdog_ex();
-        app->refresh_data_ex(nullptr);
+        if (app->refresh_data_ex(nullptr) < 0)
+            return 5;
         link.send(std::to_string(app->get_application_number()));
         link.receive();  // no refresh any more until told to end
         return 0;

@@ -233,7 +233,7 @@ TEST_F(Groups, ADetachedManagerRefusesGroupsAndAsynchronousVariables)
         }).rfind("[Framework_Shared_Memory_Manager][get_sem_data_group_data_ex] Sorry, sem group_id not valid!", 0),
         0u);
     EXPECT_EQ(thrown_text([&] {
-                  app->wait_sem_data_group_ex(COMMAND, 1, 0, nullptr);
+                  (void)app->wait_sem_data_group_ex(COMMAND, 1, 0, nullptr);
               }).rfind("[Framework_Shared_Memory_Manager][wait_sem_data_group_ex] Sorry, sem group_id not valid!", 0),
               0u);
     EXPECT_EQ(thrown_text([&] {

@@ -94,7 +94,7 @@ TEST_F(Outputs, GroupsChangeHandsAsAWhole)
     EXPECT_TRUE(starts_with(thrown_text([&] { first->set_output_ex<unsigned char>(shared[2], 1); }), NOT_TAKEN));
 
     EXPECT_EQ(first->try_acquire_output_group_ex(99), 1);  // a group nobody carries
-    EXPECT_EQ(thrown_text([&] { first->try_acquire_output_group_ex(-1); }),
+    EXPECT_EQ(thrown_text([&] { (void)first->try_acquire_output_group_ex(-1); }),
               "[Framework_Shared_Memory_Manager][try_acquire_output_group_ex] cannot acquire group id -1");
     EXPECT_EQ(thrown_text([&] { first->release_output_group_control_ex(-1); }),
               "[Framework_Shared_Memory_Manager][Framework_Shared_Memory_Manager] cannot release group id -1");

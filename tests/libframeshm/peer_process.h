@@ -36,12 +36,12 @@ public:
     // closed its end.
     std::string receive_ex(int timeout_ms = 10000);
     // true when the peer sent nothing within the time (nor ended).
-    bool is_silent_for(int timeout_ms);
+    [[nodiscard]] bool is_silent_for(int timeout_ms);
     // The wait status once the peer ended; throws (and kills it) when it
     // does not end in time.
-    int wait_exit_ex(int timeout_ms = 10000);
+    [[nodiscard]] int wait_exit_ex(int timeout_ms = 10000);
     // Sends the signal; the wait status as wait_exit_ex gives it.
-    int kill_ex(int signal, int timeout_ms = 10000);
+    [[nodiscard]] int kill_ex(int signal, int timeout_ms = 10000);
 
 private:
     bool read_line(std::string& line, int timeout_ms);

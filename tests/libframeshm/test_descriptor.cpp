@@ -1,48 +1,27 @@
 #include "test_descriptor.h"
 
-#include <fstream>
+#include "descriptor_builder.h"
+
 #include <sstream>
-#include <stdexcept>
+
+using namespace descriptor_xml;
 
 namespace {
-std::string virtual_io(const std::string& name, const std::string& type, int group, bool read_only,
-                       const std::string& default_value, int byte_dimension = 0)
-{
-    std::ostringstream xml;
-    xml << "    <virtual_io name_virtual=\"" << name << "\" type=\"" << type << "\"";
-    if (byte_dimension != 0)
-        xml << " byte_dimension=\"" << byte_dimension << "\"";
-    xml << " group_id=\"" << group << "\" is_ro=\"" << (read_only ? 1 : 0) << "\" is_negated=\"0\"";
-    if (!default_value.empty())
-        xml << " default_value=\"" << default_value << "\"";
-    xml << "/>\n";
-    return xml.str();
-}
-
-std::string sem_data(const std::string& name, const std::string& type, int byte_dimension = 0)
-{
-    std::string xml = "      <sem_data data_name=\"" + name + "\" type=\"" + type + "\"";
-    if (byte_dimension != 0)
-        xml += " byte_dimension=\"" + std::to_string(byte_dimension) + "\"";
-    return xml + "/>\n";
-}
-
 std::string channel_groups(const std::string& name)
 {
-    return "    <sem sem_name=\"" + name + "_sender\" ring_buffer=\"0\" flag_only_not_rt=\"1\">\n" +
-           sem_data("code", "int8") + sem_data("target", "double") + sem_data("name", "uint8_array[0..n]", 8) +
-           "    </sem>\n    <sem sem_name=\"" + name + "_receiver\" ring_buffer=\"0\" flag_only_not_rt=\"1\">\n" +
-           sem_data("result", "int8") + sem_data("position", "double") + sem_data("note", "uint8_array[0..n]", 8) +
-           "    </sem>\n";
+    return sem_group(name + "_sender", sem_data("code", "int8") + sem_data("target", "double") +
+                                           sem_data("name", "uint8_array[0..n]", 8)) +
+           sem_group(name + "_receiver", sem_data("result", "int8") + sem_data("position", "double") +
+                                             sem_data("note", "uint8_array[0..n]", 8));
 }
 
 // Every value type of the data groups, for the group or channel group `name`.
 std::string value_types_group(const std::string& name)
 {
-    return "    <sem sem_name=\"" + name + "\" ring_buffer=\"0\" flag_only_not_rt=\"1\">\n" + sem_data("i8", "int8") +
-           sem_data("u8", "uint8") + sem_data("i16", "int16") + sem_data("u16", "uint16") + sem_data("i32", "int32") +
-           sem_data("u32", "uint32") + sem_data("i64", "int64") + sem_data("u64", "uint64") + sem_data("f32", "float") +
-           sem_data("f64", "double") + sem_data("bytes", "uint8_array[0..n]", 12) + "    </sem>\n";
+    return sem_group(name, sem_data("i8", "int8") + sem_data("u8", "uint8") + sem_data("i16", "int16") +
+                               sem_data("u16", "uint16") + sem_data("i32", "int32") + sem_data("u32", "uint32") +
+                               sem_data("i64", "int64") + sem_data("u64", "uint64") + sem_data("f32", "float") +
+                               sem_data("f64", "double") + sem_data("bytes", "uint8_array[0..n]", 12));
 }
 
 // One asynchronous variable of each integer type: ai_i8 ... or ao_i8 ...
@@ -63,23 +42,12 @@ std::string async_value_types(const std::string& kind, const std::string& prefix
     return xml;
 }
 
-std::string alias(const std::string& name, const std::string& target)
-{
-    return "    <virtual_io name_virtual=\"" + name + "\" alias_of=\"" + target + "\"/>\n";
-}
 }  // namespace
 
 std::string Test_Descriptor::write() const
 {
     std::ostringstream xml;
-    xml << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<application_descriptor>\n"
-        << "  <master_cycle_time>" << cycle_time_ns << "</master_cycle_time>\n"
-        << "  <watchdog_to_master>10</watchdog_to_master>\n"
-        << "  <async_data_timeout_ms>100</async_data_timeout_ms>\n"
-        << "  <linux_application_number>" << slots << "</linux_application_number>\n"
-        << "  <input_output_files_location target_path=\"/tmp/\" local_path=\"/tmp/\"/>\n"
-        << "  <ethercat_file>eni.xml</ethercat_file>\n"
-        << "  <outputs>\n"
+    xml << head(cycle_time_ns, slots) << "  <outputs>\n"
         << "    <output name_physic=\"do_2\" name_virtual=\"neg_bit\" slave_address=\"1\" byte_offset=\"0\" "
            "bit_offset=\"2\" byte_dimension=\"1\" type=\"bit\" group_id=\"-1\" is_ro=\"0\" is_negated=\"1\" "
            "default_value=\"0\"/>\n"
@@ -92,12 +60,7 @@ std::string Test_Descriptor::write() const
            "bit_offset=\"0\" byte_dimension=\"2\" type=\"uint16\" group_id=\"-1\" is_ro=\"0\" is_negated=\"0\"/>\n"
         << "  </inputs>\n"
         << "  <virtual_ios>\n"
-        << virtual_io("is_ethercat_master_online", "uint8", -1, true, "0")
-        << virtual_io("last_ethercat_master_error_type", "int16", -1, true, "0")
-        << virtual_io("last_ethercat_master_error_code", "int16", -1, true, "0")
-        << virtual_io("last_ethercat_master_error_msg", "uint8_array[0..n]", -1, true, "", 100)
-        << virtual_io("enable_refresh_logging", "uint8", -1, false, "0")
-        << virtual_io("enable_sem_data_logging", "uint8", -1, false, "0") << virtual_io("v_bool", "bit", -1, false, "0")
+        << reserved_virtual_ios(false) << virtual_io("v_bool", "bit", -1, false, "0")
         << virtual_io("v_i8", "int8", -1, false, "-8") << virtual_io("v_u8", "uint8", -1, false, "8")
         << virtual_io("v_i16", "int16", -1, false, "-16") << virtual_io("v_u16", "uint16", -1, false, "16")
         << virtual_io("v_i32", "int32", -1, false, "-32") << virtual_io("v_u32", "uint32", -1, false, "32")
@@ -121,30 +84,17 @@ std::string Test_Descriptor::write() const
            "index_hex=\"603F\" subindex=\"0\" data_dimension=\"2\" type=\"uint16\"/>\n"
         << (with_value_types ? async_value_types("async_input", "ai_") : "") << "  </async_inputs>\n"
         << "  <sem_data_group>\n"
-        << "    <sem sem_name=\"trace\" ring_buffer=\"" << trace_slots << "\" flag_only_not_rt=\"0\">\n"
-        << "      <sem_data data_name=\"framework_abs_tick\" type=\"uint32\"/>\n"
-        << "      <sem_data data_name=\"position\" type=\"double\"/>\n"
-        << "    </sem>\n"
-        << "    <sem sem_name=\"command\" ring_buffer=\"0\" flag_only_not_rt=\"0\">\n"
-        << "      <sem_data data_name=\"code\" type=\"int8\"/>\n"
-        << "      <sem_data data_name=\"text\" type=\"uint8_array[0..n]\" byte_dimension=\"16\"/>\n"
-        << "      <sem_data data_name=\"count\" type=\"int32\"/>\n"
-        << "      <sem_data data_name=\"ratio\" type=\"double\"/>\n"
-        << "    </sem>\n";
+        << sem_group("trace", sem_data("framework_abs_tick", "uint32") + sem_data("position", "double"), trace_slots,
+                     false)
+        << sem_group("command",
+                     sem_data("code", "int8") + sem_data("text", "uint8_array[0..n]", 16) + sem_data("count", "int32") +
+                         sem_data("ratio", "double"),
+                     0, false);
     if (with_channel)
         xml << channel_groups("axis");
     if (with_value_types)
         xml << value_types_group("values") << value_types_group("probe_sender") << value_types_group("probe_receiver")
-            << "    <sem sem_name=\"ping_sender\" ring_buffer=\"0\" flag_only_not_rt=\"1\">\n"
-            << sem_data("code", "int8") << "    </sem>\n"
-            << "    <sem sem_name=\"ping_receiver\" ring_buffer=\"0\" flag_only_not_rt=\"1\">\n    </sem>\n";
-    xml << "  </sem_data_group>\n"
-        << "</application_descriptor>\n";
-
-    const std::string path = "/tmp/application_descriptor.xml";
-    std::ofstream file(path);
-    file << xml.str();
-    if (!file)
-        throw std::runtime_error("cannot write " + path);
-    return path;
+            << sem_group("ping_sender", sem_data("code", "int8")) << sem_group("ping_receiver", "");
+    xml << "  </sem_data_group>\n" << end();
+    return descriptor_xml::write("/tmp/application_descriptor.xml", xml.str());
 }

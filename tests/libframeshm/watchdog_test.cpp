@@ -171,7 +171,7 @@ TEST_P(Watchdog_Expiry, TheOldApplicationNeitherWritesNorWaitsOnTheSlotAnyMore)
     const std::string released = "application slot was released by the framework watchdog";
     EXPECT_NE(thrown_text([&] { old_app->turn_off_watchdog_ex(); }).find(released), std::string::npos);
     EXPECT_NE(thrown_text([&] { old_app->set_refresh_time_ns_ex(2000000); }).find(released), std::string::npos);
-    EXPECT_NE(thrown_text([&] { old_app->try_acquire_output_group_ex(7); }).find(released), std::string::npos);
+    EXPECT_NE(thrown_text([&] { (void)old_app->try_acquire_output_group_ex(7); }).find(released), std::string::npos);
     EXPECT_EQ(next->get_output_rw_id_ex("solo", false), solo);
     old_app.reset();
     EXPECT_EQ(view->app_name(n), "next");

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <iterator>
 #include <string>
 
 #include "running_rtframe.h"
@@ -76,6 +77,10 @@ TEST_F(Rtframe_Segments, EverySegmentHasItsNameSizeAndMode)
     };
     for (const Expected_Segment& segment : segments)
         expect_segment(segment);
+    // The name table lists the fifteen segments of fixed name above.
+    EXPECT_EQ(std::size(framework_names::FIXED_SEGMENTS), 15u);
+    for (const char* name : framework_names::FIXED_SEGMENTS)
+        EXPECT_TRUE(exists(name)) << name;
 
     // 2 + 2 + 1 + 1 bytes of slave variables, 1 + 1 + 8 + 8 + 8 of writable
     // virtual ones; the inputs add the read-only 1 + 2 + 2 + 100 + 4.
@@ -128,6 +133,8 @@ TEST_F(Rtframe_Segments, StopLowersReadyAndRemovesAllButTheDataGroupSegments)
     for (const char* kept : {"/linux_framework_sem_data_group_struct", "/linux_framework_sem_data_group_datag1",
                              "/linux_framework_sem_data_group_semtrace"})
         EXPECT_TRUE(exists(kept)) << kept;
+    for (const char* name : framework_names::FIXED_SEGMENTS)
+        EXPECT_EQ(exists(name), std::string(name) == framework_names::SEM_DATA_GROUP_STRUCT) << name;
     const std::string log = rtframe->log();
     EXPECT_EQ(count_of(log, "WAR] XELO_Framework_ex:: stop requested"), 1);
     EXPECT_EQ(count_of(log, "\t release_all_sems() "), 1);

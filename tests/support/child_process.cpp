@@ -117,8 +117,8 @@ Child_Process::Readiness Child_Process::wait_ready(const Probe& ready, std::chro
         [&] {
             if (ready())
                 readiness = Readiness::READY;
-            else if (has_ended())
-                readiness = Readiness::ENDED;
+            else if (has_ended())  // ready just before it ended counts
+                readiness = ready() ? Readiness::READY : Readiness::ENDED;
             return readiness != Readiness::TIMED_OUT;
         },
         timeout, POLL);

@@ -28,6 +28,11 @@ void Rtframe_Child::wait_ready_ex(std::chrono::milliseconds timeout) const
     m_child.wait_ready_ex(framework_ready(), timeout);
 }
 
+const char* rtframe_binary()
+{
+    return RTFRAME_BINARY;
+}
+
 std::vector<std::string> offline_server_arguments(const std::string& descriptor_path)
 {
     return {"-o", "-s", "-c", descriptor_path};

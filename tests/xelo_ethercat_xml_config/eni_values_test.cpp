@@ -100,8 +100,7 @@ TEST(Eni_Init_Cmd, PositionAddressKeepsTheLow16Bits)
 
 TEST(Eni_Init_Cmd, WriteWithPositionAddressAndData)
 {
-    const ECatCmdType cmd =
-        Eni_Snippet(init_cmd("<Adp>0</Adp><Ado>288</Ado><Data>0200</Data>")).build<ECatCmdType>();
+    const ECatCmdType cmd = Eni_Snippet(init_cmd("<Adp>0</Adp><Ado>288</Ado><Data>0200</Data>")).build<ECatCmdType>();
     EXPECT_EQ(cmd.cmd_m_el, EC_CMD_APWR);
     EXPECT_EQ(cmd.ado_mxor_el, 288);
     EXPECT_THAT(cmd.data_oxor_el, ElementsAre(0x02, 0x00));
@@ -169,9 +168,9 @@ TEST(Eni_Init_Cmd, TruthValues)
         bool value;
     } cases[] = {{"1", true}, {"0", false}, {"2", true}, {"true", true}, {"false", false}, {"", false}};
     for (const auto& c : cases) {
-        const ECatCmdType cmd = Eni_Snippet(init_cmd(std::string("<Ado>0</Ado><BeforeSlave>") + c.text +
-                                                     "</BeforeSlave>"))
-                                    .build<ECatCmdType>();
+        const ECatCmdType cmd =
+            Eni_Snippet(init_cmd(std::string("<Ado>0</Ado><BeforeSlave>") + c.text + "</BeforeSlave>"))
+                .build<ECatCmdType>();
         EXPECT_TRUE(cmd.has_before_slaves_o_el) << c.text;
         EXPECT_EQ(cmd.before_slaves_o_el, c.value) << c.text;
     }
@@ -212,8 +211,9 @@ TEST(Eni_Transitions, RegisterCommandKeepsOrderAndDuplicates)
 TEST(Eni_Transitions, MailboxCommandTakesNumbersAndTexts)
 {
     const MailBoxCmdType cmd =
-        Eni_Snippet("<InitCmd><Transition>1</Transition><Transition>PS</Transition><Transition>#xd</Transition>"
-                    "<Timeout>5</Timeout><Data>01</Data></InitCmd>")
+        Eni_Snippet(
+            "<InitCmd><Transition>1</Transition><Transition>PS</Transition><Transition>#xd</Transition>"
+            "<Timeout>5</Timeout><Data>01</Data></InitCmd>")
             .build<MailBoxCmdType>();
     EXPECT_THAT(cmd.transition_m_el, ElementsAre(PS, PS, SS));
     EXPECT_EQ(dump_of(cmd), "<Transition>\n1\n1\n13\n</Transition>\n<Timeout>5</Timeout>\n<Data>1</Data>\n");
@@ -233,10 +233,11 @@ TEST(Eni_Transitions, MailboxCommandTakesNumbersAndTexts)
 
 TEST(Eni_Process_Data, IndexesAreHexadecimalWithOrWithoutPrefix)
 {
-    const PdoType pdo = Eni_Snippet("<RxPdo><Index>0x16A</Index><Name>p</Name><Exclude>#x1601</Exclude>"
-                                    "<Exclude>5634</Exclude><Entry><Index>10</Index><SubIndex>#x1</SubIndex>"
-                                    "<BitLen>8</BitLen></Entry><Entry><Index>#x6040</Index><BitLen>16</BitLen>"
-                                    "</Entry></RxPdo>")
+    const PdoType pdo = Eni_Snippet(
+                            "<RxPdo><Index>0x16A</Index><Name>p</Name><Exclude>#x1601</Exclude>"
+                            "<Exclude>5634</Exclude><Entry><Index>10</Index><SubIndex>#x1</SubIndex>"
+                            "<BitLen>8</BitLen></Entry><Entry><Index>#x6040</Index><BitLen>16</BitLen>"
+                            "</Entry></RxPdo>")
                             .build<PdoType>();
     EXPECT_EQ(pdo.index_m_el, 0x16Au);
     EXPECT_THAT(pdo.exclude_o_el, ElementsAre(0x1601u, 0x1602u));
@@ -258,8 +259,11 @@ TEST(Eni_Process_Data, SyncManagerTypeAsNumberOrWord)
     const struct {
         const char* text;
         int32_t type;
-    } cases[] = {{"0", 0}, {"1", 1}, {"Outputs", SyncManagerSettingsType::OUTPUTS},
-                 {"Inputs", SyncManagerSettingsType::INPUTS}, {"3", 3}};
+    } cases[] = {{"0", 0},
+                 {"1", 1},
+                 {"Outputs", SyncManagerSettingsType::OUTPUTS},
+                 {"Inputs", SyncManagerSettingsType::INPUTS},
+                 {"3", 3}};
     for (const auto& c : cases) {
         const SyncManagerSettingsType sm =
             Eni_Snippet(std::string("<Sm2><Type>") + c.text +
@@ -273,10 +277,10 @@ TEST(Eni_Process_Data, SyncManagerTypeAsNumberOrWord)
         EXPECT_EQ(sm.default_size_o_el, 8);
         EXPECT_THAT(sm.pdo_o_el, ElementsAre(0x1600, 0x1601));
     }
-    const Eni_Snippet bad("<Sm2><Type>outputs</Type><StartAddress>0</StartAddress><ControlByte>0</ControlByte>"
-                          "<Enable>1</Enable></Sm2>");
-    EXPECT_EQ(thrown_text([&] { bad.build<SyncManagerSettingsType>(); }),
-              number_error("Type", "outputs", NAN_TEXT));
+    const Eni_Snippet bad(
+        "<Sm2><Type>outputs</Type><StartAddress>0</StartAddress><ControlByte>0</ControlByte>"
+        "<Enable>1</Enable></Sm2>");
+    EXPECT_EQ(thrown_text([&] { bad.build<SyncManagerSettingsType>(); }), number_error("Type", "outputs", NAN_TEXT));
 }
 
 // ---- slave records -------------------------------------------------------------------
@@ -313,10 +317,11 @@ TEST(Eni_Slave, InfoOnlyAndRepeatedSections)
     const auto bare = Eni_Snippet(eni_slave("")).build<EtherCATConfig_Config_Slave>();
     EXPECT_FALSE(bare.has_process_data_o_el || bare.has_mailbox_o_el || bare.has_init_cmds_o_el ||
                  bare.has_previus_port_c_el || bare.has_hot_connect_o_el || bare.has_dc_o_el);
-    EXPECT_EQ(dump_of(bare), "<Info>\n<Name>s</Name>\n<PhysAddr>1001</PhysAddr>\n<AutoIncAddr>0</AutoIncAddr>\n"
-                             "<Physics>YY</Physics>\n<VendorId>2</VendorId>\n<ProductCode>1</ProductCode>\n"
-                             "<RevisionNo>0</RevisionNo>\n<SerialNo>0</SerialNo>\n<ProductRevision></ProductRevision>\n"
-                             "</Info>\n");
+    EXPECT_EQ(dump_of(bare),
+              "<Info>\n<Name>s</Name>\n<PhysAddr>1001</PhysAddr>\n<AutoIncAddr>0</AutoIncAddr>\n"
+              "<Physics>YY</Physics>\n<VendorId>2</VendorId>\n<ProductCode>1</ProductCode>\n"
+              "<RevisionNo>0</RevisionNo>\n<SerialNo>0</SerialNo>\n<ProductRevision></ProductRevision>\n"
+              "</Info>\n");
     const auto twice = Eni_Snippet(eni_slave("<ProcessData/><ProcessData/>")).build<EtherCATConfig_Config_Slave>();
     EXPECT_FALSE(twice.has_process_data_o_el);
 }
@@ -354,8 +359,9 @@ TEST(Eni_Slave, HotConnectWithoutIdentifyCommands)
 
 // ---- mailbox ----------------------------------------------------------------------------
 
-const std::string AREAS = "<Send><Start>4096</Start><Length>128</Length></Send>"
-                          "<Recv><Start>4224</Start><Length>128</Length></Recv>";
+const std::string AREAS =
+    "<Send><Start>4096</Start><Length>128</Length></Send>"
+    "<Recv><Start>4224</Start><Length>128</Length></Recv>";
 
 TEST(Eni_Mailbox, SectionsAreReadWithoutAProtocolList)
 {
@@ -407,25 +413,28 @@ TEST(Eni_Mailbox, ShortSend)
 
 TEST(Eni_Mailbox, CoeCommandAttributesAndDump)
 {
-    const auto cmd = Eni_Snippet("<InitCmd Fixed=\"1\" CompleteAccess=\"0\"><Transition>PS</Transition>"
-                                 "<Timeout>0</Timeout><Ccs>1</Ccs><Index>4096</Index><SubIndex>0</SubIndex>"
-                                 "<Data>01000000</Data><Disabled>true</Disabled></InitCmd>")
+    const auto cmd = Eni_Snippet(
+                         "<InitCmd Fixed=\"1\" CompleteAccess=\"0\"><Transition>PS</Transition>"
+                         "<Timeout>0</Timeout><Ccs>1</Ccs><Index>4096</Index><SubIndex>0</SubIndex>"
+                         "<Data>01000000</Data><Disabled>true</Disabled></InitCmd>")
                          .build<EtherCATConfig_Config_Slave_Mailbox_CoE_InitCmds_InitCmd>();
     EXPECT_TRUE(cmd.has_fixed_o_att && cmd.fixed_o_att);
     EXPECT_TRUE(cmd.has_complete_access_o_att);
     EXPECT_FALSE(cmd.complete_access_o_att);
     EXPECT_TRUE(cmd.has_disabled_o_el && cmd.disabled_o_el);
     EXPECT_THAT(cmd.data_o_el, ElementsAre(0x01, 0x00, 0x00, 0x00));
-    EXPECT_EQ(dump_of(cmd), "ATT:Fixed=1\nATT:CompleteAccess=0\n<Transition>PS</Transition>\n<Timeout>0</Timeout>\n"
-                            "<Ccs>1</Ccs>\n<Index>4096</Index>\n<SubIndex>0</SubIndex>\n<Data>1000</Data>\n"
-                            "<Disabled>1</Disabled>\n");
+    EXPECT_EQ(dump_of(cmd),
+              "ATT:Fixed=1\nATT:CompleteAccess=0\n<Transition>PS</Transition>\n<Timeout>0</Timeout>\n"
+              "<Ccs>1</Ccs>\n<Index>4096</Index>\n<SubIndex>0</SubIndex>\n<Data>1000</Data>\n"
+              "<Disabled>1</Disabled>\n");
 }
 
 TEST(Eni_Mailbox, SoeAndFoeContainers)
 {
-    const std::string soe_cmd = "<InitCmd><Transition>PS</Transition><Timeout>1</Timeout><OpCode>3</OpCode>"
-                                "<DriveNo>0</DriveNo><IDN>32</IDN><Elements>64</Elements><Attribute>0</Attribute>"
-                                "</InitCmd>";
+    const std::string soe_cmd =
+        "<InitCmd><Transition>PS</Transition><Timeout>1</Timeout><OpCode>3</OpCode>"
+        "<DriveNo>0</DriveNo><IDN>32</IDN><Elements>64</Elements><Attribute>0</Attribute>"
+        "</InitCmd>";
     const auto three = Eni_Snippet("<SoE><InitCmd>" + soe_cmd + soe_cmd + soe_cmd + "</InitCmd></SoE>")
                            .build<EtherCATConfig_Config_Slave_Mailbox_SoE>();
     EXPECT_TRUE(three.has_init_cmd_o_el);
@@ -433,8 +442,8 @@ TEST(Eni_Mailbox, SoeAndFoeContainers)
     const auto direct =
         Eni_Snippet("<SoE>" + soe_cmd + soe_cmd + "</SoE>").build<EtherCATConfig_Config_Slave_Mailbox_SoE>();
     EXPECT_FALSE(direct.has_init_cmd_o_el);
-    const auto plural = Eni_Snippet("<SoE><InitCmds>" + soe_cmd + "</InitCmds></SoE>")
-                            .build<EtherCATConfig_Config_Slave_Mailbox_SoE>();
+    const auto plural =
+        Eni_Snippet("<SoE><InitCmds>" + soe_cmd + "</InitCmds></SoE>").build<EtherCATConfig_Config_Slave_Mailbox_SoE>();
     EXPECT_FALSE(plural.has_init_cmd_o_el);
     const Eni_Snippet foe("<FoE><InitCmds><InitCmd><Timeout>1</Timeout><Data>00</Data></InitCmd></InitCmds></FoE>");
     EXPECT_EQ(thrown_text([&] { foe.build<EtherCATConfig_Config_Slave_Mailbox_FoE>(); }), not_unique("InitCmd"));
@@ -453,8 +462,9 @@ TEST(Eni_Cyclic, AddressAndDataChoices)
                               .build<EtherCATConfig_Config_Cyclic_Frame_Cmd>();
     EXPECT_FALSE(ado_only.has_adp_oxor_el);
     EXPECT_EQ(ado_only.ado_mxor_el, 0x130);
-    EXPECT_EQ(dump_of(ado_only), "<Cmd>7</Cmd>\n<Ado>304</Ado>\n<DataLength>2</DataLength>\n"
-                                 "<InputOffs>16</InputOffs>\n<OutputOffs>16</OutputOffs>\n");
+    EXPECT_EQ(dump_of(ado_only),
+              "<Cmd>7</Cmd>\n<Ado>304</Ado>\n<DataLength>2</DataLength>\n"
+              "<InputOffs>16</InputOffs>\n<OutputOffs>16</OutputOffs>\n");
 
     const auto both = Eni_Snippet(cyclic_cmd("<Adp>0</Adp><Ado>1</Ado><Addr>5</Addr><Data>0102</Data>"
                                              "<DataLength>9</DataLength>"))
@@ -482,10 +492,11 @@ TEST(Eni_Cyclic, StateTexts)
 
 TEST(Eni_Cyclic, ProcessImageGivenTwiceCountsAsAbsent)
 {
-    const auto image = Eni_Snippet("<ProcessImage><Inputs><ByteSize>1</ByteSize></Inputs>"
-                                   "<Inputs><ByteSize>2</ByteSize></Inputs>"
-                                   "<Outputs><ByteSize></ByteSize><Variable><Name>v</Name><BitSize>1</BitSize>"
-                                   "<BitOffs/></Variable></Outputs></ProcessImage>")
+    const auto image = Eni_Snippet(
+                           "<ProcessImage><Inputs><ByteSize>1</ByteSize></Inputs>"
+                           "<Inputs><ByteSize>2</ByteSize></Inputs>"
+                           "<Outputs><ByteSize></ByteSize><Variable><Name>v</Name><BitSize>1</BitSize>"
+                           "<BitOffs/></Variable></Outputs></ProcessImage>")
                            .build<EtherCATConfig_Config_ProcessImage>();
     EXPECT_FALSE(image.has_inputs_o_el);
     ASSERT_TRUE(image.has_outputs_o_el);

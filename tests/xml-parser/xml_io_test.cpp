@@ -64,8 +64,9 @@ protected:
 // XPath selects: child elements of that name in no namespace, in order.
 TEST_F(Xml_Io_Test, BareNameSelectsWhatXPathSelects)
 {
-    load("<root xmlns:p=\"urn:p\"><!-- a --><a>1</a>text<b/><a>2</a><p:a>3</p:a><c><a>4</a></c>"
-         "<x-y.z>5</x-y.z><![CDATA[a]]><a xmlns=\"urn:d\">6</a></root>");
+    load(
+        "<root xmlns:p=\"urn:p\"><!-- a --><a>1</a>text<b/><a>2</a><p:a>3</p:a><c><a>4</a></c>"
+        "<x-y.z>5</x-y.z><![CDATA[a]]><a xmlns=\"urn:d\">6</a></root>");
     for (const std::string name : {"a", "b", "c", "x-y.z", "absent", "comment", "text"}) {
         const std::vector<xmlpp::Node*> bare = m_xml.get_nodes_ex(name);
         const std::vector<xmlpp::Node*> xpath = m_xml.get_nodes_ex("child::" + name);

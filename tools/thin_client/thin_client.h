@@ -44,7 +44,8 @@ public:
 
     // Waits for the own semaphore like a refresh: on a wake-up the slot's
     // overflow is taken (and cleared) and its tick read. False on time-out.
-    bool wait_wakeup(std::chrono::microseconds timeout, uint32_t* tick = nullptr, int32_t* overflow = nullptr);
+    [[nodiscard]] bool wait_wakeup(std::chrono::microseconds timeout, uint32_t* tick = nullptr,
+                                   int32_t* overflow = nullptr);
     // Takes a wake-up that is already pending, so that the next one comes
     // from a tick after this call.
     void discard_pending_wakeup();

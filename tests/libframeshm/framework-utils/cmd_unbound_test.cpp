@@ -74,7 +74,7 @@ TEST(Unbound_Cmd_Channel, EveryOperationRefusesWithItsText)
         std::function<void()> call;
         std::string text;
     } cases[] = {
-        {[&] { server.wait_command_ex(1); }, "[Framework_Cmd_Server][wait_command_ex]" + server_unbound},
+        {[&] { (void)server.wait_command_ex(1); }, "[Framework_Cmd_Server][wait_command_ex]" + server_unbound},
         {[&] { server.get_last_received_command_ex(); },
          "[Framework_Cmd_Server][get_last_received_command_ex]" + server_unbound},
         {[&] { server.send_answer_ex(int8_t{1}); }, "[Framework_Cmd_Server][send_answer_ex]" + server_unbound},
@@ -83,7 +83,7 @@ TEST(Unbound_Cmd_Channel, EveryOperationRefusesWithItsText)
         {[&] { server.get_last_received_command_label_ex(); },
          "[Framework_Cmd_Server][get_last_received_command_label_ex] server command channel does not have answer "
          "protocol! label :: tool"},
-        {[&] { server.try_acquire_ex(); }, "[Framework_Cmd_Server][try_acquire_ex]" + server_unbound},
+        {[&] { (void)server.try_acquire_ex(); }, "[Framework_Cmd_Server][try_acquire_ex]" + server_unbound},
         {[&] { server.get_cmd_data_labels_ex(); }, channel + "[get_cmd_data_to_recv_label_list]" + server_tag},
         {[&] { server.get_answ_data_labels_ex(); }, channel + "[get_cmd_data_to_send_label_list]" + server_tag},
         {[&] { server.get_cmd_data_ex<int>("speed"); }, channel + "[get_cmd_data_to_recv_ptr_ex]" + server_tag},
@@ -92,7 +92,7 @@ TEST(Unbound_Cmd_Channel, EveryOperationRefusesWithItsText)
         {[&] { client.send_command_ex(int8_t{1}, 10); }, "[Framework_Cmd_Client][send_cmd_ex]" + client_unbound},
         {[&] { client.send_command_ex("reset", 10); },
          "[Framework_Cmd_Client][send_cmd_ex] client command channel does not have command protocol! label :: tool"},
-        {[&] { client.wait_answer_ex(1); }, "[Framework_Cmd_Client][send_cmd_ex]" + client_unbound},
+        {[&] { (void)client.wait_answer_ex(1); }, "[Framework_Cmd_Client][send_cmd_ex]" + client_unbound},
         {[&] { client.get_last_received_answer_ex(); },
          "[Framework_Cmd_Client][get_last_received_answer_label_ex]" + client_unbound},
         {[&] { client.get_last_received_answer_label_ex(); },
@@ -100,7 +100,7 @@ TEST(Unbound_Cmd_Channel, EveryOperationRefusesWithItsText)
          "protocol! label :: tool"},
         {[&] { client.clear_command_channel_ex(); },
          "[Framework_Cmd_Client][clear_command_channel_ex]" + client_unbound},
-        {[&] { client.try_acquire_ex(); }, "[Framework_Cmd_Client][try_acquire_ex]" + client_unbound},
+        {[&] { (void)client.try_acquire_ex(); }, "[Framework_Cmd_Client][try_acquire_ex]" + client_unbound},
         {[&] { client.get_answ_data_dim_ex("resp_value"); }, channel + "[get_cmd_data_to_recv_ptr_ex]" + client_tag},
         {[&] { client.get_cmd_data_type_ex("speed"); }, channel + "[get_cmd_data_to_send_ptr_ex]" + client_tag},
     };

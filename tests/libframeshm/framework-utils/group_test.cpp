@@ -174,7 +174,7 @@ TEST_F(Framework_Groups, PrefixMustNameOutputsOfOneGroup)
     for (const auto& c : cases) {
         const auto group = c.make();
         EXPECT_EQ(thrown_text([&] { group->setup_ex(manager.get()); }), c.refusal);
-        EXPECT_NE(thrown_text([&] { group->try_acquire_control_ex(); }).find("Output_Group not initalized!"),
+        EXPECT_NE(thrown_text([&] { (void)group->try_acquire_control_ex(); }).find("Output_Group not initalized!"),
                   std::string::npos);
     }
 }

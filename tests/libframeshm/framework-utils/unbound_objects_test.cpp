@@ -92,13 +92,14 @@ TEST(Unbound_Objects, GroupsRefuseEveryOperationBeforeSetup)
          "[Framework_Input_Group][get_group_inputs_ptr_list]" + input_tail},
         {[&] { inputs.get_group_input_ptr("status"); }, "[Framework_Input_Group][get_group_input_ptr]" + input_tail},
         {[&] { by_prefix.refresh_ex(); }, "[Framework_Output_Group][refresh_ex]" + prefix_tail},
-        {[&] { by_prefix.try_acquire_control_ex(); }, "[Framework_Output_Group][try_acquire_control_ex]" + prefix_tail},
+        {[&] { (void)by_prefix.try_acquire_control_ex(); },
+         "[Framework_Output_Group][try_acquire_control_ex]" + prefix_tail},
         {[&] { by_prefix.release_control_ex(); }, "[Framework_Output_Group][release_control_ex]" + prefix_tail},
         {[&] { by_prefix.get_group_outputs_ptr_list(); },
          "[Framework_Output_Group][get_group_outputs_ptr_list]" + prefix_tail},
         {[&] { by_prefix.get_group_output_ptr("ctrl"); },
          "[Framework_Output_Group][get_group_output_ptr]" + prefix_tail},
-        {[&] { by_id.try_acquire_control_ex(); }, "[Framework_Output_Group][try_acquire_control_ex]" + id_tail},
+        {[&] { (void)by_id.try_acquire_control_ex(); }, "[Framework_Output_Group][try_acquire_control_ex]" + id_tail},
     };
     for (const auto& c : cases)
         EXPECT_EQ(thrown_text(c.operation), c.text);

@@ -1,0 +1,119 @@
+#pragma once
+
+// The socket bridge's view of its own board's framework: the bridged cyclic
+// variables, each resolved through the bridge's own manager, with the byte
+// images that travel to and from the peer board. An input item carries data
+// from the peer into the local framework; an output item carries local data
+// to the peer.
+
+#include <pthread.h>
+
+#include <cstdint>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "framework_types.h"
+
+class Framework_Shared_Memory_Manager;
+class Stop_Flag;
+
+struct DataDescriptor {
+    std::string name;
+    uint32_t local_id = 0;
+    unsigned framework_id = 0;
+    Type_Definition type = UNDEFINED_TYPE_FSM;
+    uint32_t byte_offset = 0;
+    unsigned byte_len = 0;
+};
+
+struct SemVarDescriptor {
+    std::string sem_name;
+    uint32_t local_id = 0;
+    unsigned sem_id = 0;
+    uint32_t ring_buffer_slot_number = 0;
+    uint32_t available_ring_buffer_slot_number = 0;
+    std::vector<DataDescriptor> sem_data_descriptors;
+    std::vector<uint8_t> sem_data_values;
+    std::vector<uint8_t> ring_buffer_values;
+};
+
+struct CmdDescriptor {
+    std::string cmd_name;
+    uint32_t local_id = 0;
+    unsigned cmd_id = 0;
+    std::vector<DataDescriptor> data_recv_descriptors;
+    std::vector<DataDescriptor> data_send_descriptors;
+    std::vector<uint8_t> data_recv_values;
+    std::vector<uint8_t> data_send_values;
+};
+
+std::ostream& operator<<(std::ostream& out, Type_Definition type);
+std::ostream& operator<<(std::ostream& out, const DataDescriptor& data);
+std::ostream& operator<<(std::ostream& out, const SemVarDescriptor& group);
+std::ostream& operator<<(std::ostream& out, const CmdDescriptor& command);
+
+class Bridge_Framework_Interface {
+public:
+    explicit Bridge_Framework_Interface(Framework_Shared_Memory_Manager* framework);
+    ~Bridge_Framework_Interface();
+    Bridge_Framework_Interface(const Bridge_Framework_Interface&) = delete;
+    Bridge_Framework_Interface& operator=(const Bridge_Framework_Interface&) = delete;
+
+    // ---- registration (before any channel thread runs) ------------------------
+    void add_input_cyclic_var(std::string name);
+    void add_output_cyclic_var(std::string name);
+
+    std::vector<std::string> get_input_cyclic_name_list() const;
+    std::vector<Type_Definition> get_input_cyclic_type_list() const;
+    std::vector<std::string> get_output_cyclic_name_list() const;
+    std::vector<Type_Definition> get_output_cyclic_type_list() const;
+
+    // ---- cyclic exchange --------------------------------------------------------
+    // One bridge period: waits for the bridge's cycle, writes the peer's values
+    // into the local outputs and reads the local inputs into the output image.
+    // A wait that times out (the framework not cycling yet) is waited again
+    // until stop is raised.
+    void refresh_data(const Stop_Flag* stop = nullptr);
+    // The caller holds the cyclic lock around these.
+    void set_input_cyclic_var_data(const unsigned char* buffer);
+    void get_output_cyclic_var_data(unsigned char* buffer) const;
+    void lock_mutex_cyclics();
+    void unlock_mutex_cyclics();
+    pthread_mutex_t* mutex_cyclics() { return &m_mutex_cyclics; }
+    void set_outputs();
+    void get_inputs();
+    uint32_t get_input_cyclic_var_data_len() const { return static_cast<uint32_t>(m_input_cyclic_var_values.size()); }
+    uint32_t get_output_cyclic_var_data_len() const { return static_cast<uint32_t>(m_output_cyclic_var_values.size()); }
+
+    // Releases the rights held on groups and channels and empties every list.
+    void cleanup();
+
+    const std::vector<DataDescriptor>& input_cyclic_descriptors() const { return m_input_cyclic_var_descriptors; }
+    const std::vector<DataDescriptor>& output_cyclic_descriptors() const { return m_output_cyclic_var_descriptors; }
+
+private:
+    int wait_cycle(const Stop_Flag* stop);
+    unsigned byte_len_ex(Type_Definition type, unsigned byte_array_dim) const;
+    static void append(std::vector<DataDescriptor>& descriptors, std::vector<uint8_t>& image, DataDescriptor datum);
+
+    Framework_Shared_Memory_Manager* m_framework;
+    std::vector<uint8_t> m_input_cyclic_var_values;
+    std::vector<DataDescriptor> m_input_cyclic_var_descriptors;
+    std::vector<uint8_t> m_output_cyclic_var_values;
+    std::vector<DataDescriptor> m_output_cyclic_var_descriptors;
+    std::vector<CmdDescriptor> m_input_cmds;
+    std::vector<SemVarDescriptor> m_input_semaphorized_data;
+    std::vector<CmdDescriptor> m_output_cmds;
+    std::vector<SemVarDescriptor> m_output_semaphorized_data;
+    std::map<Type_Definition, uint8_t> m_var_type_byte_len_map;
+    pthread_mutex_t m_mutex_cyclics;
+    pthread_mutex_t m_mutex_tick_time;
+
+public:
+    const std::vector<CmdDescriptor>& input_cmds;
+    const std::vector<SemVarDescriptor>& input_semaphorized_data;
+    const std::vector<CmdDescriptor>& output_cmds;
+    const std::vector<SemVarDescriptor>& output_semaphorized_data;
+};

@@ -1,0 +1,134 @@
+#include "bridge_fake_peer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+Bridge_Fake_Peer::~Bridge_Fake_Peer()
+{
+    close();
+}
+
+bool Bridge_Fake_Peer::connect(const std::string& address, int port, std::chrono::milliseconds timeout,
+                               std::chrono::milliseconds io_timeout)
+{
+    close();
+    sockaddr_in server{};
+    server.sin_family = AF_INET;
+    server.sin_port = htons(static_cast<uint16_t>(port));
+    if (inet_pton(AF_INET, address.c_str(), &server.sin_addr) != 1)
+        throw std::runtime_error("[Bridge_Fake_Peer] bad address " + address);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd == -1)
+            throw std::runtime_error(std::string("[Bridge_Fake_Peer] socket: ") + std::strerror(errno));
+        timeval limit{};
+        limit.tv_sec = static_cast<time_t>(io_timeout.count() / 1000);
+        limit.tv_usec = static_cast<suseconds_t>((io_timeout.count() % 1000) * 1000);
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit));
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&server), sizeof(server)) == 0) {
+            m_fd = fd;
+            return true;
+        }
+        ::close(fd);
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+void Bridge_Fake_Peer::send(const Bytes& bytes)
+{
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t result = ::send(m_fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (result <= 0)
+            throw std::runtime_error(std::string("[Bridge_Fake_Peer] send: ") + std::strerror(errno));
+        sent += static_cast<std::size_t>(result);
+    }
+}
+
+Bridge_Fake_Peer::Bytes Bridge_Fake_Peer::receive(std::size_t count)
+{
+    Bytes bytes(count);
+    std::size_t received = 0;
+    while (received < count) {
+        const ssize_t result = ::recv(m_fd, bytes.data() + received, count - received, 0);
+        if (result == 0)
+            throw std::runtime_error("[Bridge_Fake_Peer] receive: closed by the server");
+        if (result < 0)
+            throw std::runtime_error(std::string("[Bridge_Fake_Peer] receive: ") + std::strerror(errno));
+        received += static_cast<std::size_t>(result);
+    }
+    return bytes;
+}
+
+bool Bridge_Fake_Peer::wait_closed()
+{
+    uint8_t byte = 0;
+    for (;;) {
+        const ssize_t result = ::recv(m_fd, &byte, 1, 0);
+        if (result == 0)
+            return true;
+        if (result < 0)
+            return errno == ECONNRESET;
+    }
+}
+
+void Bridge_Fake_Peer::close()
+{
+    if (m_fd != -1)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+Bridge_Fake_Peer::Bytes Bridge_Fake_Peer::length_message(uint32_t length)
+{
+    return {static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length >> 16),
+            static_cast<uint8_t>(length >> 24)};
+}
+
+uint32_t Bridge_Fake_Peer::length_of(const Bytes& message)
+{
+    return static_cast<uint32_t>(message.at(0)) | static_cast<uint32_t>(message.at(1)) << 8 |
+           static_cast<uint32_t>(message.at(2)) << 16 | static_cast<uint32_t>(message.at(3)) << 24;
+}
+
+Bridge_Fake_Peer::Bytes Bridge_Fake_Peer::items_message(const std::vector<Item>& items)
+{
+    Bytes message;
+    for (const Item& item : items) {
+        message.insert(message.end(), item.first.begin(), item.first.end());
+        const Bytes code = length_message(static_cast<uint32_t>(item.second));
+        message.insert(message.end(), code.begin(), code.end());
+    }
+    return message;
+}
+
+std::pair<Bridge_Fake_Peer::Bytes, Bridge_Fake_Peer::Bytes> Bridge_Fake_Peer::cyclic_handshake(
+    const std::vector<Item>& input_items, uint32_t input_len, const std::vector<Item>& output_items,
+    uint32_t output_len)
+{
+    send(length_message(input_len));
+    const uint32_t server_output = length_of(receive(4));
+    if (server_output != input_len)
+        throw std::runtime_error("[Bridge_Fake_Peer] the server's output image has " + std::to_string(server_output) +
+                                 " bytes, not " + std::to_string(input_len));
+    send(items_message(input_items));
+    Bytes first = receive(input_items.size());
+    send(length_message(output_len));
+    const uint32_t server_input = length_of(receive(4));
+    if (server_input != output_len)
+        throw std::runtime_error("[Bridge_Fake_Peer] the server's input image has " + std::to_string(server_input) +
+                                 " bytes, not " + std::to_string(output_len));
+    send(items_message(output_items));
+    return {first, receive(output_items.size())};
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+// The slave board's end of a bridge channel, played by a test: a TCP client
+// that speaks the wire byte for byte (bridge_wire.h) against a bridge server.
+// Every transfer moves its whole byte count or throws std::runtime_error.
+class Bridge_Fake_Peer {
+public:
+    using Bytes = std::vector<uint8_t>;
+    using Item = std::pair<std::string, int32_t>;  // name and type code
+
+    Bridge_Fake_Peer() = default;
+    ~Bridge_Fake_Peer();
+    Bridge_Fake_Peer(const Bridge_Fake_Peer&) = delete;
+    Bridge_Fake_Peer& operator=(const Bridge_Fake_Peer&) = delete;
+
+    // Connects, retrying while the server does not listen yet; false when the
+    // time runs out. Transfers then wait at most io_timeout.
+    [[nodiscard]] bool connect(const std::string& address, int port, std::chrono::milliseconds timeout,
+                               std::chrono::milliseconds io_timeout = std::chrono::milliseconds(3000));
+    void send(const Bytes& bytes);
+    Bytes receive(std::size_t count);
+    // Waits until the server closes the connection (or io_timeout ends it):
+    // true when it was closed.
+    bool wait_closed();
+    void close();
+    bool is_connected() const { return m_fd != -1; }
+
+    // Handshake messages: a 4-byte little-endian length; the names' raw bytes
+    // each followed by its 4-byte little-endian type code.
+    static Bytes length_message(uint32_t length);
+    static Bytes items_message(const std::vector<Item>& items);
+    static uint32_t length_of(const Bytes& message);
+
+    // The client side of the cyclic handshake: the peer's input list checked
+    // against the server's output list, then its output list against the
+    // server's input list. The answers of both pairs, in order; throws when
+    // a length differs.
+    std::pair<Bytes, Bytes> cyclic_handshake(const std::vector<Item>& input_items, uint32_t input_len,
+                                             const std::vector<Item>& output_items, uint32_t output_len);
+
+private:
+    int m_fd = -1;
+};
