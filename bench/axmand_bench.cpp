@@ -94,7 +94,9 @@ int bare_server()
     while (bare_server_stop == 0) {
         if (!server.wait_command_ex(100))
             continue;
-        framework.refresh_data_ex(&tick);
+        // Answer after the next wake-up, as axmand does; a late one only
+        // makes the baseline slower, never wrong.
+        static_cast<void>(framework.refresh_data_ex(&tick));
         server.set_answ_data_ex<signed char>("resp_value", 1);
         server.send_answer_ex(static_cast<int8_t>(1));
     }

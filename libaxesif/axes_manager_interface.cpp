@@ -76,7 +76,8 @@ void Axes_Manager_Interface::setup_ex(Framework_Shared_Memory_Manager* fw)
 void Axes_Manager_Interface::acquire_control_ex()
 {
     log_inf("[Axes_Manager_Interface][acquire_control_ex] :: acquiring control as client");
-    m_fw_cmd_client.try_acquire_ex();
+    if (!m_fw_cmd_client.try_acquire_ex())
+        log_war("[Axes_Manager_Interface][acquire_control_ex] :: the command channel has another client");
 }
 
 void Axes_Manager_Interface::release_control_ex()

@@ -81,7 +81,8 @@ Axis::Axis(int axes_manager_id, int axis_id, Framework_Shared_Memory_Manager* fw
     m_has_outputs = has_output_with_prefix(fw_ptr, m_outputs_group.prefix);
     if (m_has_outputs) {
         m_outputs_group.setup_ex(fw_ptr);
-        m_outputs_group.try_acquire_control_ex();
+        if (!m_outputs_group.try_acquire_control_ex())
+            log_war("[Axes_Manager_Interface][Axis][" + std::to_string(m_id) + "] :: the axis outputs are owned by another application");
     }
 
     const std::string tag = "[Axes_Manager_Interface][Axis][" + std::to_string(m_id) + "] :: ";
