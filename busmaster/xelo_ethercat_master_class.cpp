@@ -75,18 +75,6 @@ void ECM_Master::init_ex(const std::string& net_interface_name, Shared_Pdo_Mem_R
     ecm_log_inf("\t m_sdo_list_mutex ok");
 }
 
-void ECM_Master::clear_system()
-{
-    ecm_log_inf("ECM_Master:: clear_system ( ... )");
-    if (m_is_cleaned)
-        return;
-    ecm_log_inf("ECM_Master:: clear_system ( ... ) !m_is_cleaned");
-    m_is_cleaned = true;
-    m_is_xml_data_ok = false;
-    m_actual_ethercat_state = NO_STATE;
-    m_thread_is_running = false;
-}
-
 void ECM_Master::set_pthread_mutex_attr_ex(pthread_mutexattr_t* attr, bool pshared, bool prio_inherit,
                                            bool error_check)
 {

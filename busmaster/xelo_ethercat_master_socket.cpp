@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "ecm_log.h"
+#include "ecm_request_arguments.h"
 #include "xelo_string_functions.h"
 
 namespace {
@@ -244,6 +245,12 @@ void ECM_Master_Socket::execute_request_and_reply_real_udp()
 
 void ECM_Master_Socket::close_connection_with_client_real_udp()
 {
+    // The configuration goes even when the slaves could not be taken to INIT.
+    try {
+        go_to_next_state_ex(INIT_STATE);
+    } catch (const std::exception& e) {
+        ecm_log_err(std::string("ECM_Master_Socket close_connection_with_client error: ") + e.what());
+    }
     try {
         clear_system();
     } catch (const std::exception& e) {
@@ -274,6 +281,21 @@ const std::map<std::string, ECM_Master_Socket::Handler>& ECM_Master_Socket::comm
         {p::GET_MASTER_TIME_SLOT_INFO, &ECM_Master_Socket::get_master_slot_time_info_exec},
         {p::GET_MASTER_JITTER_INFO, &ECM_Master_Socket::get_master_jitter_time_info_exec},
         {p::GET_FRAME_GAP_TIME_INFO, &ECM_Master_Socket::get_frame_gap_time_info_exec},
+        {p::START_ETHERCAT_MASTER, &ECM_Master_Socket::start_ec_master},
+        {p::RESTART_MASTER_COMUNICATION_WITH_SLAVE, &ECM_Master_Socket::restart_master_comunication_with_slave},
+        {p::STOP_ETHERCAT_MASTER, &ECM_Master_Socket::stop_ec_master},
+        {p::GO_INTO_NEXT_STATE, &ECM_Master_Socket::go_to_next_state_exec},
+        {p::GET_SLAVES_NUMBER, &ECM_Master_Socket::get_slaves_number_exec},
+        {p::GET_SLAVE_STATE_INFO, &ECM_Master_Socket::get_slave_state_info_exec},
+        {p::GET_SLAVE_ADDRESS, &ECM_Master_Socket::get_slave_address_exec},
+        {p::GET_SLAVE_ERRORS_COUNTERS, &ECM_Master_Socket::get_slave_errors_counters_exec},
+        {p::GET_SLAVE_EEPROM_INFO, &ECM_Master_Socket::get_slave_eeprom_info},
+        {p::GET_SLAVE_INPUT_INDEX, &ECM_Master_Socket::get_slave_input_index_exec},
+        {p::GET_SLAVE_INPUT_SUBINDEX, &ECM_Master_Socket::get_slave_input_subindex_exec},
+        {p::GET_SLAVE_INPUT_BITLENGTH, &ECM_Master_Socket::get_slave_input_bitlength_exec},
+        {p::GET_SLAVE_OUTPUT_INDEX, &ECM_Master_Socket::get_slave_output_index_exec},
+        {p::GET_SLAVE_OUTPUT_SUBINDEX, &ECM_Master_Socket::get_slave_output_subindex_exec},
+        {p::GET_SLAVE_OUTPUT_BITLENGTH, &ECM_Master_Socket::get_slave_output_bitlength_exec},
     };
     return table;
 }
@@ -373,4 +395,178 @@ std::string ECM_Master_Socket::get_master_time_info_exec(std::istream& /*args*/)
     return "6 " + number_text(get_master_time_slot_actual_ns()) + " " + number_text(get_master_time_slot_max_ns()) +
            " " + number_text(get_master_time_slot_resend_max_ns()) + " " + number_text(get_jitter_frame_ns()) + " " +
            number_text(get_jitter_frame_max_ns());
+}
+
+// ---- lifecycle and state ------------------------------------------------------
+
+std::string ECM_Master_Socket::start_failure_reply()
+{
+    m_ecm_system_state = MASTER_NOT_STARTED;
+    return get_xml_data_status_flag() ? "start_only_valid_xml_data" : "ethercat_master_not_started";
+}
+
+std::string ECM_Master_Socket::start_ec_master(std::istream& args)
+{
+    std::string path;
+    try {
+        path = read_word_argument_ex(args, "eni_file");
+    } catch (const std::exception& e) {
+        ecm_log_err(std::string("Error on start_ec_master ") + e.what());
+        return start_failure_reply();
+    }
+    ecm_log_inf("ECM_Master_Socket start_ecm_master() with " + path);
+    try {
+        // A master still running goes to INIT first, which stops and joins
+        // its cyclic thread before the configuration is cleared.
+        if (get_master_ethercat_state() != NO_STATE)
+            go_to_next_state_ex(INIT_STATE);
+    } catch (const std::exception& e) {
+        ecm_log_err(std::string("Error on start_ec_master ") + e.what());
+        shutdown_cyclic_frame_ex();
+    }
+    try {
+        clear_system();
+        set_xml_file_and_leave_no_state_ex(path);
+        m_ecm_system_state = MASTER_ON;
+        return "started";
+    } catch (const std::exception& e) {
+        ecm_log_err(std::string("Error on start_ec_master ") + e.what());
+        return start_failure_reply();
+    }
+}
+
+std::string ECM_Master_Socket::restart_master_comunication_with_slave(std::istream& /*args*/)
+{
+    ecm_log_inf("ECM_Master_Socket restart_master_comunication_with_slave");
+    try {
+        start_slave_comunication_ex();
+        m_ecm_system_state = MASTER_ON;
+        return "restart_master_comunication_ok";
+    } catch (const std::exception& e) {
+        ecm_log_err(std::string("Error on restart_master_comunication_with_slave ") + e.what());
+        return start_failure_reply();
+    }
+}
+
+std::string ECM_Master_Socket::stop_ec_master(std::istream& /*args*/)
+{
+    ecm_log_inf("ECM_Master_Socket::stop_ecm_master()");
+    try {
+        go_to_next_state_ex(INIT_STATE);
+        clear_system();
+        m_ecm_system_state = SOCKET_OPENED;
+        return "stopped";
+    } catch (const std::exception&) {
+        m_ecm_system_state = MASTER_NOT_STOPPED;
+        clear_system();
+        return "ethercat_master_not_stopped";
+    }
+}
+
+std::string ECM_Master_Socket::go_to_next_state_exec(std::istream& args)
+{
+    std::string requested = "?";
+    try {
+        const int state = read_int_argument_ex(args, "state");
+        requested = number_text(state);
+        ecm_log_inf("ECM_Master_Socket::go_to_next_state_exec() ");
+        go_to_next_state_ex(static_cast<State_Enum>(state));
+        return ecm_protocol::REPLY_OK;
+    } catch (const std::exception& e) {
+        ecm_log_err("Error on go_to_next_state_exec " + requested + " -> " + e.what());
+        return ecm_protocol::REPLY_ERROR;
+    }
+}
+
+// ---- slave queries ----------------------------------------------------------------
+
+std::string ECM_Master_Socket::get_slaves_number_exec(std::istream& /*args*/)
+{
+    return number_text(get_slaves_number());
+}
+
+std::string ECM_Master_Socket::get_slave_state_info_exec(std::istream& args)
+{
+    m_is_critical_request_real_udp = false;
+    const int address = read_int_argument_ex(args, "slave");
+    std::string reply = "4 " + number_text(get_slave_state_request_ex(address));
+    reply += " " + number_text(get_slave_state_actual_ex(address));
+    reply += " " + number_text(get_slave_state_error_code_ex(address));
+    return reply;
+}
+
+std::string ECM_Master_Socket::get_slave_address_exec(std::istream& args)
+{
+    m_is_critical_request_real_udp = false;
+    return number_text(get_slave_address(read_word_argument_ex(args, "name")));
+}
+
+std::string ECM_Master_Socket::get_slave_errors_counters_exec(std::istream& args)
+{
+    m_is_critical_request_real_udp = false;
+    const int address = read_int_argument_ex(args, "slave");
+    std::string reply = "5 " + number_text(get_slave_port_in_rx_error_request_ex(address));
+    reply += " " + number_text(get_slave_port_out_rx_error_request_ex(address));
+    reply += " " + number_text(get_slave_port_in_fw_error_request_ex(address));
+    reply += " " + number_text(get_slave_port_out_fw_error_request_ex(address));
+    return reply;
+}
+
+std::string ECM_Master_Socket::get_slave_eeprom_info(std::istream& args)
+{
+    m_is_critical_request_real_udp = false;
+    const int address = read_int_argument_ex(args, "slave");
+    std::string reply = "5 " + number_text(static_cast<int32_t>(get_slave_vendor_id(address)));
+    reply += " " + number_text(static_cast<int32_t>(get_slave_product_code(address)));
+    reply += " " + number_text(static_cast<int32_t>(get_slave_serial_number(address)));
+    reply += " " + number_text(get_slave_configured_alias(address));
+    return reply;
+}
+
+namespace {
+// One process-data entry query: not critical, its own ERR line on failure.
+template <typename Query>
+std::string pdo_entry_reply(bool* critical, std::istream& args, const char* prefix, Query query)
+{
+    *critical = false;
+    try {
+        const int address = read_int_argument_ex(args, "slave");
+        const int entry = read_int_argument_ex(args, "entry");
+        return XELO_String_Functions::num2str(static_cast<long long>(query(address, entry)));
+    } catch (const std::exception& e) {
+        ecm_log_err(std::string(prefix) + e.what());
+        return ecm_protocol::REPLY_ERROR;
+    }
+}
+}  // namespace
+
+std::string ECM_Master_Socket::get_slave_input_index_exec(std::istream& args)
+{
+    return pdo_entry_reply(&m_is_critical_request_real_udp, args, "Error on get_slave_input_index_exec ",
+                           [this](int a, int n) { return get_slave_input_index_ex(a, n); });
+}
+std::string ECM_Master_Socket::get_slave_input_subindex_exec(std::istream& args)
+{
+    return pdo_entry_reply(&m_is_critical_request_real_udp, args, "Error on get_slave_input_subindex_exec ",
+                           [this](int a, int n) { return get_slave_input_subindex_ex(a, n); });
+}
+std::string ECM_Master_Socket::get_slave_input_bitlength_exec(std::istream& args)
+{
+    return pdo_entry_reply(&m_is_critical_request_real_udp, args, "Error on get_slave_input_bitlength_exec ",
+                           [this](int a, int n) { return get_slave_input_bitlength_ex(a, n); });
+}
+std::string ECM_Master_Socket::get_slave_output_index_exec(std::istream& args)
+{
+    return pdo_entry_reply(&m_is_critical_request_real_udp, args, "Error on get_slave_output_index_exec ",
+                           [this](int a, int n) { return get_slave_output_index_ex(a, n); });
+}
+std::string ECM_Master_Socket::get_slave_output_subindex_exec(std::istream& args)
+{
+    return pdo_entry_reply(&m_is_critical_request_real_udp, args, "Error on get_slave_output_subindex_exec ",
+                           [this](int a, int n) { return get_slave_output_subindex_ex(a, n); });
+}
+std::string ECM_Master_Socket::get_slave_output_bitlength_exec(std::istream& args)
+{
+    return pdo_entry_reply(&m_is_critical_request_real_udp, args, "Error on get_slave_output_bitlength_exec ",
+                           [this](int a, int n) { return get_slave_output_bitlength_ex(a, n); });
 }

@@ -67,6 +67,25 @@ private:
     std::string get_frame_gap_time_info_exec(std::istream& args);
     std::string get_master_time_info_first_frame_exec(std::istream& args);
     std::string get_master_time_info_exec(std::istream& args);
+    // Lifecycle and state.
+    std::string start_ec_master(std::istream& args);
+    std::string restart_master_comunication_with_slave(std::istream& args);
+    std::string stop_ec_master(std::istream& args);
+    std::string go_to_next_state_exec(std::istream& args);
+    // Slave queries.
+    std::string get_slaves_number_exec(std::istream& args);
+    std::string get_slave_state_info_exec(std::istream& args);
+    std::string get_slave_address_exec(std::istream& args);
+    std::string get_slave_errors_counters_exec(std::istream& args);
+    std::string get_slave_eeprom_info(std::istream& args);
+    std::string get_slave_input_index_exec(std::istream& args);
+    std::string get_slave_input_subindex_exec(std::istream& args);
+    std::string get_slave_input_bitlength_exec(std::istream& args);
+    std::string get_slave_output_index_exec(std::istream& args);
+    std::string get_slave_output_subindex_exec(std::istream& args);
+    std::string get_slave_output_bitlength_exec(std::istream& args);
+    // The reply of a failed start or restart.
+    std::string start_failure_reply();
     // Marks the request not critical and refuses unless the master is in OP.
     void require_operational_ex(const char* refusal);
 

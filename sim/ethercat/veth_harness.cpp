@@ -8,11 +8,45 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/ioctl.h>
+
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 
 namespace ecat_sim {
+
+namespace {
+// Whether the interface is operationally up (IFF_RUNNING): only then does
+// the kernel pass frames through it; before, they are dropped silently.
+bool is_running(const std::string& name) {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0) {
+        throw std::runtime_error(std::string("[Veth_Pair] socket: ") + std::strerror(errno));
+    }
+    ifreq request{};
+    std::strncpy(request.ifr_name, name.c_str(), IFNAMSIZ - 1);
+    const int rc = ioctl(fd, SIOCGIFFLAGS, &request);
+    const int err = errno;
+    close(fd);
+    if (rc != 0) {
+        throw std::runtime_error("[Veth_Pair] SIOCGIFFLAGS " + name + ": " + std::strerror(err));
+    }
+    return (request.ifr_flags & IFF_RUNNING) != 0;
+}
+
+void wait_running(const std::string& name) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!is_running(name)) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            throw std::runtime_error("[Veth_Pair] " + name + " did not come up");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+}  // namespace
 
 void run_command(const std::vector<std::string>& arguments) {
     std::vector<char*> argv;
@@ -50,6 +84,8 @@ Veth_Pair::Veth_Pair(const std::string& master_end, const std::string& segment_e
     try {
         run_command({"ip", "link", "set", m_master, "up"});
         run_command({"ip", "link", "set", m_segment, "up"});
+        wait_running(m_master);
+        wait_running(m_segment);
     } catch (...) {
         try {
             run_command({"ip", "link", "del", m_master});

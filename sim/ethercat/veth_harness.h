@@ -17,7 +17,8 @@ namespace ecat_sim {
 // Runs a program and waits for it; throws with its exit status on failure.
 void run_command(const std::vector<std::string>& arguments);
 
-// A veth pair, both ends up; deleted again by the destructor.
+// A veth pair, both ends up and passing frames when the constructor
+// returns; deleted again by the destructor.
 class Veth_Pair {
 public:
     Veth_Pair(const std::string& master_end = "ecat0", const std::string& segment_end = "ecat1");
