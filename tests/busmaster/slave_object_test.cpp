@@ -182,7 +182,8 @@ TEST(SlaveObject, MailboxesOfDifferentSizesStopTheSlave)
 {
     const auto mailbox = [](int send, int recv) {
         return "<Mailbox><Send><Start>#x1000</Start><Length>" + std::to_string(send) +
-               "</Length></Send><Recv><Start>#x1080</Start><Length>" + std::to_string(recv) + "</Length></Recv></Mailbox>";
+               "</Length></Send><Recv><Start>#x1080</Start><Length>" + std::to_string(recv) +
+               "</Length></Recv></Mailbox>";
     };
     Test_Master refused;
     EXPECT_EQ(thrown_text([&] { refused.take_in(eni_document(slave("a", mailbox(128, 256)))); }),
