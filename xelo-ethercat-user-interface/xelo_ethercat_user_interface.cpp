@@ -549,6 +549,33 @@ int connect_shm(const char* name, int* fd, int* status, Record** ptr)
     return 0;
 }
 
+// Whether the memory of this name is still the one mapped through fd: a
+// master that was started again has created new ones.
+bool is_same_memory(const char* name, int fd)
+{
+    struct stat mapped {};
+    struct stat current {};
+    const int opened = shm_open(name, O_RDONLY | O_CLOEXEC, 0);
+    if (opened == -1)
+        return false;
+    const bool same = fstat(opened, &current) == 0 && fd != -1 && fstat(fd, &mapped) == 0 &&
+                      mapped.st_ino == current.st_ino && mapped.st_dev == current.st_dev;
+    close(opened);
+    return same;
+}
+
+// Maps again every memory that the master has replaced since the hook.
+int remap_replaced_memories()
+{
+    if (!is_same_memory(ecm_shm::PDO_NAME, fd_pdo_shmem) && connect_pdo_shm_mem() != 0)
+        return -1;
+    if (!is_same_memory(ecm_shm::INFO_NAME, fd_info_shmem) && connect_info_shm_mem() != 0)
+        return -1;
+    if (!is_same_memory(ecm_shm::TICK_NAME, fd_tick_shmem) && connect_tick_shm_mem() != 0)
+        return -1;
+    return 0;
+}
+
 int disconnect_fd(int* fd)
 {
     const int result = close(*fd);
@@ -788,7 +815,9 @@ int open_connection_with_master(const char* xml_twincat_file)
         say("\n!!! Error: Max filename length exceded ... ");
         return release(lock, -1);
     }
-    if (os_socket_set_timeout(0) != 0)
+    // A master started again since the hook has new memories: those are the
+    // ones the new bus is published in.
+    if (remap_replaced_memories() != 0 || os_socket_set_timeout(0) != 0)
         return release(lock, -1);
     Request_Text request(p::START_ETHERCAT_MASTER);
     request.arg(xml_twincat_file);

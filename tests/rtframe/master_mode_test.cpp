@@ -306,3 +306,41 @@ TEST_F(Master_Mode, AMasterThatIsDownAtStartIsWaitedFor)
     Thin_Client client;
     EXPECT_TRUE(eventually([&] { return online(client); }, seconds(5)));
 }
+
+TEST_F(Master_Mode, AMasterStartedAgainIsConnectedAgain)
+{
+    std::vector<Master_Step> steps = hook_start_to_op();
+    // The master process ends and starts again with new memories: its tick
+    // stops, the restart finds no configuration, the master manager starts
+    // the ENI file again and brings the new bus to OP.
+    steps.push_back({"get_last_system_error\n", "4 1 0 0"});
+    steps.push_back({"go_into_next_state 1\n", "reply_error"});
+    steps.push_back({"restart_master_comunication_with_slave\n", "ethercat_master_not_started"});
+    steps.push_back({"get_last_system_error\n", "4 0 0 0"});
+    steps.push_back({"get_system_state\n", "2"});
+    steps.push_back({"start_ethercat_master " + ENI + "\n", "started"});
+    for (Master_Step& step : restart_to_op())
+        steps.push_back(step);
+    const std::size_t total = steps.size();
+    start(false, steps);
+    Thin_Client client;
+    client.take_slot("watcher");
+    ASSERT_TRUE(eventually([&] { return online(client); }, seconds(5)));
+
+    ticker.reset();
+    memories.reset();
+    ASSERT_TRUE(rtframe->wait_for_log("Try to restart.. ", seconds(5))) << rtframe->log();
+    memories = std::make_unique<Fake_Master_Memories>();
+    memories->set_slave_counts(2, 2);
+    memories->set_inputs(0, 0, 0, 2, 16);
+    memories->set_outputs(0, 0, 0, 2, 16);
+    memories->set_outputs(1, 2, 3, 1, 2);
+    memories->pdo().shm_buf_in[0] = 0x21;
+    memories->pdo().shm_buf_in[1] = 0x43;
+    ticker = std::make_unique<Ticker>(*memories);
+    ASSERT_TRUE(eventually([&] { return master->served() == total; }, seconds(15))) << rtframe->log();
+    EXPECT_TRUE(eventually([&] { return online(client); }));
+    // The exchange runs on the new memories.
+    EXPECT_TRUE(eventually([&] { return client.get_input<uint16_t>("drive_status") == 0x4321; }));
+    EXPECT_TRUE(eventually([&] { return memories->pdo().shm_buf_out[0] == 6; }));
+}

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -230,4 +231,23 @@ TEST_F(Hooked_Client, StopClearsTheConnectionAndUnhookEndsTheLibrarysUse)
     expect({version_step(), {"get_slaves_number\n", "3"}});
     EXPECT_EQ(preliminary_hook(1081), 32);
     EXPECT_EQ(get_slaves_number(), 3);
+}
+
+TEST(ClientHook, AMasterStartedAgainIsMappedAfreshAtTheNextStart)
+{
+    auto memories = std::make_unique<Fake_Master_Memories>();
+    Scripted_Master master({version_step(), {"start_ethercat_master /tmp/cell.xml\n", "started"}});
+    ASSERT_EQ(preliminary_hook(1081), 32);
+    // The master ends and starts again: new memories of the same names.
+    memories.reset();
+    memories = std::make_unique<Fake_Master_Memories>();
+    memories->set_slave_counts(2, 2);
+    memories->set_inputs(1, 0, 0, 6, 48);
+    ASSERT_EQ(open_connection_with_master("/tmp/cell.xml"), 0);
+    EXPECT_EQ(get_slave_input_byte_dim(1002), 6);
+    memories->pdo().shm_buf_in[0] = 0x5A;
+    uint8_t inputs[6] = {};
+    EXPECT_EQ(get_slave_inputs_values(1002, 6, inputs), 0);
+    EXPECT_EQ(inputs[0], 0x5A);
+    EXPECT_TRUE(master.finish().empty());
 }
