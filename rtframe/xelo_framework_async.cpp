@@ -24,7 +24,8 @@ timespec monotonic_now()
 
 bool same_object(const Async_IO_Descriptor& descriptor, uint16_t address, int index, int subindex)
 {
-    return descriptor.m_slave_addr == address && descriptor.m_index_el == index && descriptor.m_sub_index_el == subindex;
+    return descriptor.m_slave_addr == address && descriptor.m_index_el == index &&
+           descriptor.m_sub_index_el == subindex;
 }
 
 // The result of a request for one variable: its time, error flag and code.
@@ -74,9 +75,9 @@ void XELO_Framework_ex::push_async_requests(bool inputs)
             continue;
         uint8_t* data = inputs ? m_shm_xeno_async_data.input_data_from_framework_ptr[k].value
                                : m_shm_xeno_async_data.output_data_to_framework_ptr[k].new_value;
-        const int pushed = push_sdo_into_queue(descriptor.m_slave_addr, descriptor.m_index_el,
-                                               descriptor.m_sub_index_el, descriptor.m_sdo_code,
-                                               descriptor.m_dim_data_el, data);
+        const int pushed =
+            push_sdo_into_queue(descriptor.m_slave_addr, descriptor.m_index_el, descriptor.m_sub_index_el,
+                                descriptor.m_sdo_code, descriptor.m_dim_data_el, data);
         *flag = 0;
         if (pushed == 0) {
             ++m_sdo_counter;

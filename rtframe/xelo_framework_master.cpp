@@ -144,8 +144,8 @@ std::string XELO_Framework_ex::get_master_error_message(int error_type, int erro
                        " --> " + type_text);
     err_line(sink, "[XELO_Framework_ex][get_master_error_message] error code :: " + std::to_string(error_code) +
                        " --> " + code_text);
-    std::string message = type_text + " (" + std::to_string(error_type) + ") / " + code_text + " (" +
-                          std::to_string(error_code) + ")";
+    std::string message =
+        type_text + " (" + std::to_string(error_type) + ") / " + code_text + " (" + std::to_string(error_code) + ")";
     if (message.size() > MESSAGE_SIZE)
         message.resize(MESSAGE_SIZE);
     return message;

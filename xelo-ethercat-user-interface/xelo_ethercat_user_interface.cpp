@@ -452,7 +452,9 @@ void copy_slave_counts()
 {
     if (ptr_info_shmem == nullptr)
         return;
-    const auto bounded = [](int32_t count) { return count < 0 ? 0 : count > ecm_shm::MAX_SLAVES ? ecm_shm::MAX_SLAVES : count; };
+    const auto bounded = [](int32_t count) {
+        return count < 0 ? 0 : count > ecm_shm::MAX_SLAVES ? ecm_shm::MAX_SLAVES : count;
+    };
     m_slave_in_xml_number = bounded(ptr_info_shmem->num_of_xml_slaves);
     m_slave_active_number = bounded(ptr_info_shmem->num_of_active_slaves);
 }
@@ -697,7 +699,8 @@ int process_data_copy(int address_slave, int num_byte, uint8_t* bytes, Direction
             copy_out(ptr_pdo_shmem->shm_buf_out, place, num_byte, bytes);
         return 0;
     }
-    Shm_Lock pdo(&ptr_pdo_shmem->shm_mutex, "Error on SHM_PDO_PTHREAD_MUTEX_LOCK", "Error on SHM_PDO_PTHREAD_MUTEX_UNLOCK");
+    Shm_Lock pdo(&ptr_pdo_shmem->shm_mutex, "Error on SHM_PDO_PTHREAD_MUTEX_LOCK",
+                 "Error on SHM_PDO_PTHREAD_MUTEX_UNLOCK");
     if (!pdo.held())
         return -1;
     if (direction == Direction::INPUT)
@@ -1087,8 +1090,8 @@ int get_slave_information_incr_read(int incr_slave_position, uint32_t* vendor_id
         say_line("\n!!! Error: get_slave_information_incr_read -> incr_slave_position < 1 !!!");
         return -1;
     }
-    return identity_list(Request_Text(p::AUTO_INCR_SLAVE_INFO).arg(incr_slave_position - 1), vendor_id,
-                         product_code, serial_number, config_alias);
+    return identity_list(Request_Text(p::AUTO_INCR_SLAVE_INFO).arg(incr_slave_position - 1), vendor_id, product_code,
+                         serial_number, config_alias);
 }
 
 int get_slave_address(char* slave_name)
@@ -1250,8 +1253,7 @@ int get_data_via_sdo_from_slave(uint16_t address_slave, int index_el, int sub_in
     return release(lock, 0);
 }
 
-int set_data_via_sdo_to_slave(uint16_t address_slave, int index_el, int sub_index_el, int dim_data_el,
-                              uint8_t* data_el)
+int set_data_via_sdo_to_slave(uint16_t address_slave, int index_el, int sub_index_el, int dim_data_el, uint8_t* data_el)
 {
     if (check_address_slave_type(address_slave, 1) != 0 || test_system_connect_and_master_connect() != 0)
         return -1;
@@ -1275,8 +1277,8 @@ int push_sdo_into_queue(uint16_t address_slave, int index_el, int sub_index_el, 
     return request_not_error(request);
 }
 
-int pop_sdo_from_queue(uint16_t* address_slave, int* index_el, int* sub_index_el, uint8_t* sdo_code,
-                       int* dim_data_el, uint8_t* data_el)
+int pop_sdo_from_queue(uint16_t* address_slave, int* index_el, int* sub_index_el, uint8_t* sdo_code, int* dim_data_el,
+                       uint8_t* data_el)
 {
     if (test_system_connect_and_master_connect() != 0)
         return -1;

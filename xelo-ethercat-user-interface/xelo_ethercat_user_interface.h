@@ -78,8 +78,8 @@ int push_sdo_into_queue(uint16_t address_slave, int index_el, int sub_index_el, 
 // The number of results that were waiting (this one included), 0 when none.
 // data_el must hold ECM_SDO_REPLY_MAX_BYTES bytes: a longer result is refused.
 constexpr int ECM_SDO_REPLY_MAX_BYTES = 256;
-int pop_sdo_from_queue(uint16_t* address_slave, int* index_el, int* sub_index_el, uint8_t* sdo_code,
-                       int* dim_data_el, uint8_t* data_el);
+int pop_sdo_from_queue(uint16_t* address_slave, int* index_el, int* sub_index_el, uint8_t* sdo_code, int* dim_data_el,
+                       uint8_t* data_el);
 // Not offered by the master: always -1.
 int get_operational_cycle_time_ns();
 // Type 0 bounds the address by the configured slave count, type 1 by the

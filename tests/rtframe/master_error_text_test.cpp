@@ -45,8 +45,8 @@ TEST(Master_Error_Text, APairOutsideTheTableGetsAComposedText)
         const char* type_line;
         const char* code_line;
     } cases[] = {
-        {10, 1, "Error on master state change (10) / not found (1)", "error type :: 10 --> Error on master state change",
-         "error code :: 1 --> not found"},
+        {10, 1, "Error on master state change (10) / not found (1)",
+         "error type :: 10 --> Error on master state change", "error code :: 1 --> not found"},
         {99, 3, "error_type not recognized (99) / slave number does not agree (3)",
          "error type :: 99 --> error_type not recognized", "error code :: 3 --> slave number does not agree"},
         {20, 42, "Error on xml slave configuration (20) / error_code not recognized (42)",

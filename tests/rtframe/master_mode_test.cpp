@@ -146,10 +146,10 @@ TEST_F(Master_Mode, BringsTheMasterToOpAndExchangesEveryTick)
     start(true);
     ASSERT_TRUE(eventually([&] { return master->served() == 8; }, seconds(10))) << rtframe->log();
     const std::string log = rtframe->log();
-    for (const char* line : {"XELO_Framework_ex::reopen_connection( ... )", "XELO_Framework_ex::set_watchdog_on ( 50 )",
-                             "XELO_Framework_ex::go_safeop_state ( ... )", "XELO_Framework_ex::go_operational_state ( ... )",
-                             "XELO_Framework_ex::open_master_comunication_channel ... DONE",
-                             "XELO_Framework_ex::wait some error..."})
+    for (const char* line :
+         {"XELO_Framework_ex::reopen_connection( ... )", "XELO_Framework_ex::set_watchdog_on ( 50 )",
+          "XELO_Framework_ex::go_safeop_state ( ... )", "XELO_Framework_ex::go_operational_state ( ... )",
+          "XELO_Framework_ex::open_master_comunication_channel ... DONE", "XELO_Framework_ex::wait some error..."})
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
 
     Thin_Client client;
@@ -223,8 +223,7 @@ TEST_F(Master_Mode, LostTicksRestartTheBusAndTheErrorReachesTheClients)
     EXPECT_EQ(client.get_input<int16_t>("last_ethercat_master_error_code"), 1);
     memories->tick_region().tick_count = 0;
     ticker->resume();
-    ASSERT_TRUE(eventually([&] { return master->served() == total; }, seconds(10)))
-        << rtframe->log();
+    ASSERT_TRUE(eventually([&] { return master->served() == total; }, seconds(10))) << rtframe->log();
     EXPECT_TRUE(eventually([&] { return online(client); }));
 }
 

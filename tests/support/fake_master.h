@@ -53,10 +53,10 @@ int create_memory_of_size(const char* name, std::size_t bytes);
 
 // One request the fake master expects and how it answers.
 struct Master_Step {
-    std::string request;     // the text after "<id>#", the newline included
-    std::string reply;       // sent as "<id>#" + reply + "\n"
-    bool answer = true;      // false: the request gets no reply
-    int stale_before = 0;    // replies with other ids sent ahead of the right one
+    std::string request;   // the text after "<id>#", the newline included
+    std::string reply;     // sent as "<id>#" + reply + "\n"
+    bool answer = true;    // false: the request gets no reply
+    int stale_before = 0;  // replies with other ids sent ahead of the right one
 };
 
 // The command server: one thread serving the steps in order on 127.0.0.1,

@@ -33,9 +33,10 @@ class Client_On_The_Demo_Cell : public ::testing::Test {
 protected:
     Client_On_The_Demo_Cell() : m_segment(ecat_sim::parse_segment_config(DEMO_CELL), segment_options())
     {
-        std::ofstream(CONFIG) << "<EcmSystem><SystemConfig><Cfg><EtherCATNetInterface>" << m_segment.master_interface()
-                              << "</EtherCATNetInterface><EtheCATUserSocketIpAddr>127.0.0.1</EtheCATUserSocketIpAddr>"
-                                 "<EtheCATUserSocketPort>500</EtheCATUserSocketPort></Cfg></SystemConfig></EcmSystem>\n";
+        std::ofstream(CONFIG)
+            << "<EcmSystem><SystemConfig><Cfg><EtherCATNetInterface>" << m_segment.master_interface()
+            << "</EtherCATNetInterface><EtheCATUserSocketIpAddr>127.0.0.1</EtheCATUserSocketIpAddr>"
+               "<EtheCATUserSocketPort>500</EtheCATUserSocketPort></Cfg></SystemConfig></EcmSystem>\n";
         write_file(ENI, read_file(DEMO_ENI));
     }
     void SetUp() override

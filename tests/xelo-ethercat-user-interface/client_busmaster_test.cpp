@@ -24,9 +24,10 @@ class Client_And_Busmaster : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::ofstream(CONFIG) << "<EcmSystem><SystemConfig><Cfg><EtherCATNetInterface>ecm0</EtherCATNetInterface>"
-                                 "<EtheCATUserSocketIpAddr>127.0.0.1</EtheCATUserSocketIpAddr>"
-                                 "<EtheCATUserSocketPort>500</EtheCATUserSocketPort></Cfg></SystemConfig></EcmSystem>\n";
+        std::ofstream(CONFIG)
+            << "<EcmSystem><SystemConfig><Cfg><EtherCATNetInterface>ecm0</EtherCATNetInterface>"
+               "<EtheCATUserSocketIpAddr>127.0.0.1</EtheCATUserSocketIpAddr>"
+               "<EtheCATUserSocketPort>500</EtheCATUserSocketPort></Cfg></SystemConfig></EcmSystem>\n";
         m_master = std::make_unique<Child_Process>(BUSMASTER_BINARY, std::vector<std::string>{"-c", CONFIG},
                                                    "/tmp/busmaster.log");
         m_master->wait_ready_ex(probe::udp_port(ecm_protocol::PORT), std::chrono::seconds(10));
@@ -69,8 +70,7 @@ TEST_F(Client_And_Busmaster, HooksAndAsksWhatNeedsNoBus)
     testing::internal::CaptureStdout();
     EXPECT_EQ(go_into_new_state(OP_STATE), -1);
     EXPECT_EQ(set_operational_cycle_time_ns(1000000), -1);
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("!!! System or Master NOT Connected !!!"),
-              std::string::npos);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("!!! System or Master NOT Connected !!!"), std::string::npos);
 
     // Tick waits outside OP: 10 ms, -1, with and without time-out.
     for (int timed = 0; timed < 2; ++timed) {

@@ -48,8 +48,7 @@ TEST(ClientHook, ASecondHookIsRefused)
     ASSERT_EQ(preliminary_hook(1081), 32);
     testing::internal::CaptureStdout();
     EXPECT_EQ(preliminary_hook(1081), -1);
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("!!! Error System Already Connected !!!"),
-              std::string::npos);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("!!! Error System Already Connected !!!"), std::string::npos);
     EXPECT_TRUE(master.finish().empty());
 }
 
@@ -117,7 +116,8 @@ TEST_F(Hooked_Client, IdsRunTo999ThenZero)
 
 TEST_F(Hooked_Client, StaleRepliesAheadOfTheRightOneAreSkippedUpToFour)
 {
-    expect({{"get_slaves_number\n", "3", true, 4}, {"get_slaves_number\n", "4", true, 5}, {"get_slaves_number\n", "5"}});
+    expect(
+        {{"get_slaves_number\n", "3", true, 4}, {"get_slaves_number\n", "4", true, 5}, {"get_slaves_number\n", "5"}});
     EXPECT_EQ(get_slaves_number(), 3);
     // Five stale replies use up the reads: the request fails; its late reply
     // is skipped by the next one.
@@ -149,8 +149,7 @@ TEST_F(Hooked_Client, StartRepliesSetTheFlagsAndCopyTheSlaveCounts)
     EXPECT_EQ(get_slave_address(name), 1002);
     testing::internal::CaptureStdout();
     EXPECT_EQ(set_watchdog_off(), -1);
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("!!! System or Master NOT Connected !!!"),
-              std::string::npos);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("!!! System or Master NOT Connected !!!"), std::string::npos);
     // The counts were copied: the active one bounds the addresses.
     int a = 0, b = 0, c = 0;
     expect({{"get_slave_state_info 1002\n", "4 2 2 0"}});

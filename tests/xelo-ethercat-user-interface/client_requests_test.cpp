@@ -33,7 +33,8 @@ TEST_F(Requests, ListRepliesFillTheOutputsOnlyWithTheirCount)
     EXPECT_EQ(error.error_type, ECAT_XML_STRUCT);
 
     int counters[4] = {9, 9, 9, 9};
-    expect({{"get_slave_errors_counters 1001\n", "5 1 2 3 4"}, {"get_slave_errors_counters 1002\n", "4 1 2 3"},
+    expect({{"get_slave_errors_counters 1001\n", "5 1 2 3 4"},
+            {"get_slave_errors_counters 1002\n", "4 1 2 3"},
             {"get_slave_errors_counters 1002\n", "5 1 x 3 4"}});
     EXPECT_EQ(get_slave_frame_errors_counters(1001, &counters[0], &counters[1], &counters[2], &counters[3]), 0);
     EXPECT_EQ(counters[0] + counters[1] * 10 + counters[2] * 100 + counters[3] * 1000, 4321);
