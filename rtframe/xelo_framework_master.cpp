@@ -206,15 +206,18 @@ void XELO_Framework_ex::master_pause(long milliseconds)
         throw Framework_Stopped();
 }
 
-// Hooks to the master; a master that is not there yet (its memories or
-// its socket missing) is tried again every second. A master of another
-// version is refused for good.
+// Hooks to the master; a master that is not there yet (its memories or its
+// command server missing, or not answering) is tried again every second. A
+// master that answers but with another version is refused for good.
 void XELO_Framework_ex::hook_master_ex()
 {
     m_master_hook_ok = false;
     bool reported = false;
     while (preliminary_hook(MASTER_SYSTEM_PORT) == -1) {
-        if (last_unhook() == 0)  // hooked but refused: another version
+        // Hooked but refused: the library stays hooked until it is unhooked.
+        const bool answering = get_system_state() != SYSTEM_SETUP_FAILED;
+        (void)last_unhook();
+        if (answering)
             throw std::runtime_error("Failed to preliminary_hook");
         if (!reported)
             log_war("XELO_Framework_ex:: master not reachable, hook retried every second");

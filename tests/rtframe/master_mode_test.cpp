@@ -102,7 +102,8 @@ protected:
     // belong to neighbours.
     void create_master(std::vector<Master_Step> steps)
     {
-        memories = std::make_unique<Fake_Master_Memories>();
+        if (!memories)
+            memories = std::make_unique<Fake_Master_Memories>();
         memories->set_slave_counts(2, 2);
         memories->set_inputs(0, 0, 0, 2, 16);
         memories->set_outputs(0, 0, 0, 2, 16);
@@ -301,6 +302,24 @@ TEST_F(Master_Mode, AMasterThatIsDownAtStartIsWaitedFor)
     ASSERT_TRUE(rtframe->wait_for_log("master not reachable, hook retried every second", seconds(10)))
         << rtframe->log();
     create_master(hook_start_to_op());
+    ASSERT_TRUE(rtframe->wait_until_ready(seconds(30))) << rtframe->log();
+    Thin_Client client;
+    EXPECT_TRUE(eventually([&] { return online(client); }, seconds(5)));
+}
+
+// A master whose memories are there but which does not answer: the hook's
+// version request and the state request that follows get no reply, the
+// hook is tried again. The pass that started meanwhile finds no slave and
+// ends; the next one comes up.
+TEST_F(Master_Mode, AMasterThatDoesNotAnswerAtStartIsWaitedFor)
+{
+    std::vector<Master_Step> steps = {{"get_system_version\n", "", false}, {"get_system_state\n", "", false}};
+    for (Master_Step& step : hook_start_to_op())
+        steps.push_back(step);
+    create_master(steps);
+    start_rtframe(false);
+    ASSERT_TRUE(rtframe->wait_for_log("master not reachable, hook retried every second", seconds(10)))
+        << rtframe->log();
     ASSERT_TRUE(rtframe->wait_until_ready(seconds(30))) << rtframe->log();
     Thin_Client client;
     EXPECT_TRUE(eventually([&] { return online(client); }, seconds(5)));
