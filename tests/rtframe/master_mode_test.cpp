@@ -299,7 +299,7 @@ TEST_F(Master_Mode, AsynchronousVariablesBecomeQueuedSdoTransfers)
 TEST_F(Master_Mode, AMasterThatIsDownAtStartIsWaitedFor)
 {
     start_rtframe(true);
-    ASSERT_TRUE(rtframe->wait_for_log("master not reachable, hook retried every second", seconds(10)))
+    ASSERT_TRUE(rtframe->wait_for_log("master not reachable, hook retried every second", seconds(30)))
         << rtframe->log();
     create_master(hook_start_to_op());
     ASSERT_TRUE(rtframe->wait_until_ready(seconds(30))) << rtframe->log();
@@ -318,7 +318,7 @@ TEST_F(Master_Mode, AMasterThatDoesNotAnswerAtStartIsWaitedFor)
         steps.push_back(step);
     create_master(steps);
     start_rtframe(false);
-    ASSERT_TRUE(rtframe->wait_for_log("master not reachable, hook retried every second", seconds(10)))
+    ASSERT_TRUE(rtframe->wait_for_log("master not reachable, hook retried every second", seconds(30)))
         << rtframe->log();
     ASSERT_TRUE(rtframe->wait_until_ready(seconds(30))) << rtframe->log();
     Thin_Client client;
