@@ -94,9 +94,6 @@ std::string option_error()
     if (is_bridge_enabled)
         return "### The socket bridge (--bridge-descriptor, --bridge-master) is not built yet: run rtframe without "
                "it ###";
-    if (!master_simulation)
-        return "### rtframe needs the EtherCAT master connection, which is not built yet: run it with "
-               "--master-offline (-o) ###";
     return "";
 }
 
