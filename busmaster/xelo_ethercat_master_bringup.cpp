@@ -280,10 +280,20 @@ void ECM_Master::start_slave_comunication_ex()
         m_process_tick_exchange_shmem->client_started_cyclic_op = 0;
         return;
     }
+    const auto log_counts = [&] {
+        ecm_log_err("check_slave_active() " + std::to_string(active));
+        ecm_log_err("m_slave.size() " + std::to_string(m_slave.size()));
+    };
+    try {
+        check_slave_link_consistency_ex();
+    } catch (const std::exception&) {
+        // The walk has recorded its count; the answering count goes to the log too.
+        log_counts();
+        throw;
+    }
     slave_eeprom_information_reading_ex();
     set_last_master_error(ECAT_XML_FILE, SLAVE_NUM_NOT_AGREE, 0);
-    ecm_log_err("check_slave_active() " + std::to_string(active));
-    ecm_log_err("m_slave.size() " + std::to_string(m_slave.size()));
+    log_counts();
     throw std::runtime_error("Sorry, xml slave number and real number not agree  :(");
 }
 

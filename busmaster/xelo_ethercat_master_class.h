@@ -130,6 +130,36 @@ public:
     // Error counters and AL registers of every slave as plain lines.
     void print_slaves_error_code();
 
+    // ---- link walk, port functions and EEPROM writing ---------------------------
+    // Slave numbers of the port functions are 1-based positions in the slave
+    // list; a position outside it throws std::out_of_range.
+    // The next free port of slave parent for a child (order 3, 1, 2, 0);
+    // 0 when none is left.
+    uint8_t ec_parentport(uint16_t parent);
+    // Receive time latched on port (0-3) of slave; 0 for any other port.
+    int32_t ec_porttime(uint16_t slave, uint8_t port);
+    // The active port that precedes port in the slave's processing order;
+    // port itself when none does.
+    uint8_t ec_prevport(uint16_t slave, uint8_t port);
+    // Walks the segment slave by slave through the DL control loop settings,
+    // giving every slave reached a temporary station address from 0x1001,
+    // and publishes the number reached. Throws std::runtime_error when it
+    // differs from the ENI, after reading the identities and recording
+    // (ECAT_XML_FILE, SLAVE_NUM_NOT_AGREE, reached + 1001).
+    void check_slave_link_consistency_ex();
+    // The walk, only with slaves from a valid ENI.
+    void start_check_slaves_link_ex();
+    // Writes one SII word by configured address; throws on any failure,
+    // also when the EEPROM never acknowledges the write.
+    void ec_writeeeprom_ex(int slave, uint16_t eeproma, uint16_t data, bool is_config_addr, long timeout_wait_us);
+    // Word 7: the CRC-8 of the first seven words stored for the slave.
+    void ec_eeprom_write_checksum_ex(int slave);
+    // A new station alias into word 4 and the checksum after it; on failure
+    // the old alias goes back into word 4.
+    void write_slave_alias_into_eeprom_ex(int slave, uint16_t data);
+    void save_slave_config_alias_change(int conf_addr, int conf_alias);
+    void save_slave_serial_number_change(int conf_addr, int ser_num);
+
     // ---- mutex helpers ---------------------------------------------------
     // A process-shared mutex is also made robust: a client that dies holding
     // it cannot freeze the master; the next lock recovers it (Robust_Mutex)

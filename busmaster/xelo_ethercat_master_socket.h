@@ -90,6 +90,10 @@ private:
     std::string set_data_via_sdo_exec(std::istream& args);
     std::string push_sdo_exec(std::istream& args);
     std::string pop_sdo_exec(std::istream& args);
+    // EEPROM alias, identity by ring position and link walk.
+    std::string write_config_alias_into_eeprom_slave_exec(std::istream& args);
+    std::string auto_incr_slave_info_exec(std::istream& args);
+    std::string check_slaves_link_exec(std::istream& args);
     // The reply of a failed start or restart.
     std::string start_failure_reply();
     // Marks the request not critical and refuses unless the master is in OP.
