@@ -108,6 +108,8 @@ public:
     void start_server(double seconds);
     // Ends a work loop from another thread.
     void stop_server() { _server.exit(); }
+    // The bound port (of interest after binding port 0).
+    int port() const { return _server.getPort(); }
 
 private:
     Axes_Manager_Interface* _am_iface;

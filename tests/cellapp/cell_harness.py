@@ -102,16 +102,16 @@ def wait_until(predicate, timeout=20.0):
 class Cell:
     """ecatsim on a veth pair (when a segment is given), busmaster and cellapp."""
 
-    def __init__(self, segment=None, master=True, interface="ecat0"):
+    def __init__(self, segment=None, master=True, interface="ecat0", master_arguments=()):
         self.processes = []
         self.veth = False
         try:
-            self.set_up(segment, master, interface)
+            self.set_up(segment, master, interface, list(master_arguments))
         except BaseException:
             self.close()
             raise
 
-    def set_up(self, segment, master, interface):
+    def set_up(self, segment, master, interface, master_arguments):
         install_tree()
         if segment is not None:
             run("ip", "link", "add", "ecat0", "type", "veth", "peer", "name", "ecat1")
@@ -131,7 +131,7 @@ class Cell:
                         "<EtheCATUserSocketIpAddr>127.0.0.1</EtheCATUserSocketIpAddr>"
                         "<EtheCATUserSocketPort>500</EtheCATUserSocketPort></Cfg></SystemConfig></EcmSystem>\n"
                         % interface)
-            self.busmaster = self.start("busmaster", [BUSMASTER, "-c", "/tmp/ecm_system_cfg.xml"])
+            self.busmaster = self.start("busmaster", [BUSMASTER, "-c", "/tmp/ecm_system_cfg.xml"] + master_arguments)
             if not wait_until(lambda: udp_bound(500), 10):
                 raise RuntimeError("busmaster not ready:\n" + self.busmaster.log())
 
@@ -181,3 +181,4 @@ def raw_request(body, timeout=5.0):
                 break
             reply += chunk
         return reply.decode(errors="replace")
+
