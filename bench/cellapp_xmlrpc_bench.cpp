@@ -117,9 +117,10 @@ int main()
     const std::string body =
         "<?xml version=\"1.0\"?>\r\n<methodCall><methodName>get_actual_pos</methodName>\r\n"
         "<params><param><value><i4>0</i4></value></param></params></methodCall>\r\n";
-    const std::string request = "POST /RPC2 HTTP/1.1\r\nUser-Agent: bench\r\nHost: 127.0.0.1\r\n"
-                                "Content-Type: text/xml\r\nContent-length: " +
-                                std::to_string(body.size()) + "\r\n\r\n" + body;
+    const std::string request =
+        "POST /RPC2 HTTP/1.1\r\nUser-Agent: bench\r\nHost: 127.0.0.1\r\n"
+        "Content-Type: text/xml\r\nContent-length: " +
+        std::to_string(body.size()) + "\r\n\r\n" + body;
     std::vector<int64_t> rpc;
     size_t reply_size = 0;
     {

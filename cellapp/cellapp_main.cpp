@@ -98,10 +98,12 @@ bool scan_bus(int& n)
         if (get_slave_information_incr_read(p, &vendor, &product, &serial, &alias) == -1)
             break;
         n = p;
-        log_inf("[ondara][main] ::  ethercat_master_preliminary_info_exchange :: get_slave_information_incr_read -> "
-                "address_slave = " + std::to_string(p) + ", vendor_id = " + std::to_string(vendor) +
-                ", product_code = " + std::to_string(product) + ", serial_number = " + std::to_string(serial) +
-                ", config_alias = " + std::to_string(alias));
+        log_inf(
+            "[ondara][main] ::  ethercat_master_preliminary_info_exchange :: get_slave_information_incr_read -> "
+            "address_slave = " +
+            std::to_string(p) + ", vendor_id = " + std::to_string(vendor) +
+            ", product_code = " + std::to_string(product) + ", serial_number = " + std::to_string(serial) +
+            ", config_alias = " + std::to_string(alias));
         if (p <= MAX_N_SLAVES) {
             const int8_t index = drive_index_of(vendor, product);
             drive_idxs[static_cast<size_t>(p - 1)] = index;
@@ -146,8 +148,9 @@ void* ethercat_master_preliminary_info_exchange(void*)
             sleep_seconds(2);
         sleep_seconds(2);
         if (close_connection_with_master() == -1)
-            log_err("[ondara][main] :: ethercat_master_preliminary_info_exchange :: close_connection_with_master() "
-                    "error");
+            log_err(
+                "[ondara][main] :: ethercat_master_preliminary_info_exchange :: close_connection_with_master() "
+                "error");
         else if (last_unhook() == -1)
             log_err("[ondara][main] :: ethercat_master_preliminary_info_exchange :: last_unhook() error");
         if (sem_post(&sem_for_fw_from_eth) != 0)

@@ -8,8 +8,7 @@
 #include "xelo_log.h"
 #include "xelo_thread_mtx_wrapper.h"
 
-Hardware_Interface::Hardware_Interface(Axes_Manager_Interface* am, RtdeInterface* rtde)
-    : am_iface(am), rtde_iface(rtde)
+Hardware_Interface::Hardware_Interface(Axes_Manager_Interface* am, RtdeInterface* rtde) : am_iface(am), rtde_iface(rtde)
 {
 }
 

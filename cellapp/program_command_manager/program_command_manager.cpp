@@ -1,8 +1,8 @@
 #include "program_command_manager.h"
 
 #include <cerrno>
-#include <ctime>
 #include <cstring>
+#include <ctime>
 #include <exception>
 #include <stdexcept>
 
@@ -78,10 +78,10 @@ int Program_Command_Manager::new_command(Program_Commands_Params params)
                 hw.sem_post_required = false;
                 hw.set_parameters(replaced);
                 throw std::runtime_error(
-                    err == ETIMEDOUT ? "[Program_Command_Manager][new_command] no RTDE package took the command within " +
-                                           std::to_string(HAND_OVER_TIMEOUT_MS) + " ms; withdrawn"
-                                     : std::string("[Program_Command_Manager][new_command] sem_timedwait: ") +
-                                           std::strerror(err));
+                    err == ETIMEDOUT
+                        ? "[Program_Command_Manager][new_command] no RTDE package took the command within " +
+                              std::to_string(HAND_OVER_TIMEOUT_MS) + " ms; withdrawn"
+                        : std::string("[Program_Command_Manager][new_command] sem_timedwait: ") + std::strerror(err));
             }
             // Taken just at the deadline: consume the post.
             while (sem_trywait(&hw.sem) == -1 && errno == EINTR) {

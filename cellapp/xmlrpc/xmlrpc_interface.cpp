@@ -2,8 +2,7 @@
 
 XmlRpcInterface::XmlRpcInterface(Axes_Manager_Interface* am_iface, Program_Command_Manager* cmd_manager,
                                  Ethercat_Info* eth_info)
-    : _am_iface(am_iface),
-      get_version_number(am_iface, &_server, cmd_manager, eth_info),
+    : _am_iface(am_iface), get_version_number(am_iface, &_server, cmd_manager, eth_info),
       get_ethercat_online_slaves_number(am_iface, &_server, cmd_manager, eth_info),
       get_axes_manager_status(am_iface, &_server, cmd_manager, eth_info),
       get_ondara_id(am_iface, &_server, cmd_manager, eth_info),
@@ -11,8 +10,7 @@ XmlRpcInterface::XmlRpcInterface(Axes_Manager_Interface* am_iface, Program_Comma
       get_ethercat_slave_type(am_iface, &_server, cmd_manager, eth_info),
       get_ethercat_slave_vendor_id(am_iface, &_server, cmd_manager, eth_info),
       get_ethercat_slave_product_code(am_iface, &_server, cmd_manager, eth_info),
-      reset_axes(am_iface, &_server, cmd_manager, eth_info),
-      detorque_axes(am_iface, &_server, cmd_manager, eth_info),
+      reset_axes(am_iface, &_server, cmd_manager, eth_info), detorque_axes(am_iface, &_server, cmd_manager, eth_info),
       send_quick_stop_request(am_iface, &_server, cmd_manager, eth_info),
       do_homing(am_iface, &_server, cmd_manager, eth_info),
       move_to_target_vel(am_iface, &_server, cmd_manager, eth_info),

@@ -32,15 +32,15 @@ protected:
     Ethercat_Info* eth_info;
 };
 
-#define CELL_XMLRPC_METHOD(Class, method_name)                                                               \
-    class Class : public XmlRpcWrapper {                                                                       \
-    public:                                                                                                    \
+#define CELL_XMLRPC_METHOD(Class, method_name)                                                                  \
+    class Class : public XmlRpcWrapper {                                                                        \
+    public:                                                                                                     \
         Class(Axes_Manager_Interface* am_iface, XmlRpc::XmlRpcServer* server, Program_Command_Manager* manager, \
-              Ethercat_Info* info)                                                                             \
-            : XmlRpcWrapper(method_name, am_iface, server, manager, info)                                      \
-        {                                                                                                      \
-        }                                                                                                      \
-        void execute(XmlRpc::XmlRpcValue& params, XmlRpc::XmlRpcValue& result) override;                      \
+              Ethercat_Info* info)                                                                              \
+            : XmlRpcWrapper(method_name, am_iface, server, manager, info)                                       \
+        {                                                                                                       \
+        }                                                                                                       \
+        void execute(XmlRpc::XmlRpcValue& params, XmlRpc::XmlRpcValue& result) override;                        \
     }
 
 // The 48 method classes, in registration order.

@@ -106,10 +106,10 @@ bool XmlRpcWrapper::guard_bus() const
 }
 
 // Fixed answers.
-#define CELL_FIXED_ANSWER(Class, value)                          \
+#define CELL_FIXED_ANSWER(Class, value)                               \
     void Class::execute(XmlRpcValue& /*params*/, XmlRpcValue& result) \
-    {                                                            \
-        result = value;                                          \
+    {                                                                 \
+        result = value;                                               \
     }
 CELL_FIXED_ANSWER(GetCommissioningScalingParam, 1)
 CELL_FIXED_ANSWER(GetPosScalingNum, 1)
@@ -419,8 +419,8 @@ void MoveToTargetVel::execute(XmlRpcValue& params, XmlRpcValue& result)
     try {
         const int axis = int_param(params, 0);
         const Axes_Manager_Target_Velocity target{double_param(params, 1), double_param(params, 2)};
-        log_inf("[OndaraXmlRpc][move_to_target_vel] :: moving axis " + text(axis) + " with speed = " +
-                text(target.velocity) + " and acceleration = " + text(target.acceleration));
+        log_inf("[OndaraXmlRpc][move_to_target_vel] :: moving axis " + text(axis) +
+                " with speed = " + text(target.velocity) + " and acceleration = " + text(target.acceleration));
         with_axes([&] { m_am_iface->move_axis_to_target_velocity_ex(axis, target); });
         result = 0;
     } catch (const std::exception& e) {
@@ -437,11 +437,11 @@ void MoveToTargetPos::execute(XmlRpcValue& params, XmlRpcValue& result)
         const int axis = int_param(params, 0);
         const Axes_Manager_Target_Position target{double_param(params, 1), double_param(params, 2),
                                                   double_param(params, 3)};
-        log_inf("[OndaraXmlRpc][move_to_target_pos] :: moving axis " + text(axis) + " with speed = " +
-                text(target.velocity) + " and acceleration = " + text(target.acceleration));
+        log_inf("[OndaraXmlRpc][move_to_target_pos] :: moving axis " + text(axis) +
+                " with speed = " + text(target.velocity) + " and acceleration = " + text(target.acceleration));
         const bool relative = bool_param(params, 5);
-        log_inf("[OndaraXmlRpc][move_to_target_pos] :: axis " + text(axis) + ": target position = " +
-                text(target.position) + (relative ? " (relative)" : " (absolute)"));
+        log_inf("[OndaraXmlRpc][move_to_target_pos] :: axis " + text(axis) +
+                ": target position = " + text(target.position) + (relative ? " (relative)" : " (absolute)"));
         if (relative)
             with_axes([&] { m_am_iface->move_axis_to_relative_target_position_ex(axis, target); });
         else
@@ -553,8 +553,10 @@ void ProgramMoveToTargetPosition::execute(XmlRpcValue& params, XmlRpcValue& resu
     command.velocity = double_param(params, 2);
     command.acceleration = double_param(params, 3);
     command.cmd_id = MOVE_TO_POSITION;
-    log_inf("[XmlRpcInterface][ProgramMoveToTargetPosition] : a program_move_to_target_position request arrived "
-            "(cmd_id : " + text(static_cast<int>(MOVE_TO_POSITION)) + ")");
+    log_inf(
+        "[XmlRpcInterface][ProgramMoveToTargetPosition] : a program_move_to_target_position request arrived "
+        "(cmd_id : " +
+        text(static_cast<int>(MOVE_TO_POSITION)) + ")");
     result = new_command_ex(cmd_manager, command);
 }
 
@@ -565,8 +567,10 @@ void ProgramMoveToTargetVelocity::execute(XmlRpcValue& params, XmlRpcValue& resu
     command.velocity = double_param(params, 1);
     command.acceleration = double_param(params, 2);
     command.cmd_id = MOVE_TO_VELOCITY;
-    log_inf("[XmlRpcInterface][ProgramMoveToTargetVelocity] : a program_move_to_target_velocity request arrived "
-            "(cmd_id : " + text(static_cast<int>(MOVE_TO_VELOCITY)) + ")");
+    log_inf(
+        "[XmlRpcInterface][ProgramMoveToTargetVelocity] : a program_move_to_target_velocity request arrived "
+        "(cmd_id : " +
+        text(static_cast<int>(MOVE_TO_VELOCITY)) + ")");
     result = new_command_ex(cmd_manager, command);
 }
 

@@ -7,8 +7,8 @@ State_Stopped::State_Stopped(Hardware_Interface* hw) : State(STOPPED, "stopped",
     remove_transition_from_any_to_stopped_state();
     remove_transition_from_any_to_quickstop_state();
     remove_transition_from_any_to_fault_state();
-    add_transition_to_next_state({[this] { return is_transition_to_restore_active(); }, RESTORE,
-                                  "from stopped to restore"});
+    add_transition_to_next_state(
+        {[this] { return is_transition_to_restore_active(); }, RESTORE, "from stopped to restore"});
 }
 
 bool State_Stopped::is_transition_to_restore_active()
@@ -29,10 +29,9 @@ State_Restore::State_Restore(Hardware_Interface* hw) : State(RESTORE, "restore",
     remove_transition_from_any_to_stopped_state();
     remove_transition_from_any_to_quickstop_state();
     remove_transition_from_any_to_fault_state();
-    add_transition_to_next_state({[this] { return is_transition_to_execute_active(); }, EXECUTE,
-                                  "from restore to execute"});
-    add_transition_to_next_state({[this] { return is_transition_to_fault_active(); }, FAULT,
-                                  "from restore to fault"});
+    add_transition_to_next_state(
+        {[this] { return is_transition_to_execute_active(); }, EXECUTE, "from restore to execute"});
+    add_transition_to_next_state({[this] { return is_transition_to_fault_active(); }, FAULT, "from restore to fault"});
 }
 
 bool State_Restore::is_transition_to_execute_active()
@@ -72,10 +71,10 @@ State_Waiting::State_Waiting(Hardware_Interface* hw) : State(WAITING, "waiting",
 State_Execute::State_Execute(Hardware_Interface* hw) : State(EXECUTE, "execute", hw)
 {
     remove_transition_from_any_to_quickstop_state();
-    add_transition_to_next_state({[this] { return is_transition_to_quickstop_active(); }, QUICKSTOP,
-                                  "from execute to quickstop"});
-    add_transition_to_next_state({[this] { return m_hw_iface_ptr->is_last_command_completed(); }, WAITING,
-                                  "from execute to waiting"});
+    add_transition_to_next_state(
+        {[this] { return is_transition_to_quickstop_active(); }, QUICKSTOP, "from execute to quickstop"});
+    add_transition_to_next_state(
+        {[this] { return m_hw_iface_ptr->is_last_command_completed(); }, WAITING, "from execute to waiting"});
     add_transition_to_next_state({[this] { return is_pausing_or_paused(); }, PAUSED, "from execute to paused"});
 }
 
@@ -113,12 +112,11 @@ State_Paused::State_Paused(Hardware_Interface* hw) : State(PAUSED, "paused", hw)
     add_transition_to_next_state(
         {[this] { return m_hw_iface_ptr->get_robot_program_status() == ROBOT_PLAYING && is_command_pending(); },
          EXECUTE, "from paused to execute"});
-    add_transition_to_next_state(
-        {[this] {
-             return (m_hw_iface_ptr->is_in_error() || m_hw_iface_ptr->is_safety_active()) &&
-                    !m_hw_iface_ptr->is_safeguard_active();
-         },
-         FAULT, "from paused to fault"});
+    add_transition_to_next_state({[this] {
+                                      return (m_hw_iface_ptr->is_in_error() || m_hw_iface_ptr->is_safety_active()) &&
+                                             !m_hw_iface_ptr->is_safeguard_active();
+                                  },
+                                  FAULT, "from paused to fault"});
     add_transition_to_next_state(
         {[this] { return m_hw_iface_ptr->is_safety_active() && m_hw_iface_ptr->is_safeguard_active(); }, SAFEGUARD,
          "from paused to safeguard"});
@@ -156,8 +154,8 @@ State_Quickstop::State_Quickstop(Hardware_Interface* hw) : State(QUICKSTOP, "qui
     remove_transition_from_any_to_stopped_state();
     remove_transition_from_any_to_quickstop_state();
     remove_transition_from_any_to_fault_state();
-    add_transition_to_next_state({[this] { return is_transition_to_stopped_active(); }, STOPPED,
-                                  "from quickstop to stopped"});
+    add_transition_to_next_state(
+        {[this] { return is_transition_to_stopped_active(); }, STOPPED, "from quickstop to stopped"});
     add_transition_to_next_state({[this] {
                                       return m_hw_iface_ptr->is_program_state_request_acknowledged() &&
                                              m_hw_iface_ptr->get_robot_program_status() == ROBOT_PLAYING &&

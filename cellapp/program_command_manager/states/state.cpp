@@ -5,12 +5,12 @@
 State::State(int state_id, const std::string& state_name, Hardware_Interface* hw_iface)
     : name(state_name), id(state_id), m_hw_iface_ptr(hw_iface)
 {
-    add_transition_to_next_state({[this] { return is_transition_from_any_to_stopped_active(); }, STOPPED,
-                                  "from any to stopped"});
-    add_transition_to_next_state({[this] { return is_transition_from_any_to_quickstop_active(); }, QUICKSTOP,
-                                  "from any to quickstop"});
-    add_transition_to_next_state({[this] { return is_transition_from_any_to_fault_active(); }, FAULT,
-                                  "from any to fault"});
+    add_transition_to_next_state(
+        {[this] { return is_transition_from_any_to_stopped_active(); }, STOPPED, "from any to stopped"});
+    add_transition_to_next_state(
+        {[this] { return is_transition_from_any_to_quickstop_active(); }, QUICKSTOP, "from any to quickstop"});
+    add_transition_to_next_state(
+        {[this] { return is_transition_from_any_to_fault_active(); }, FAULT, "from any to fault"});
 }
 
 void State::add_transition_to_next_state(const transition_to_next_state& transition)

@@ -15,7 +15,16 @@ typedef std::tuple<std::function<bool()>, int, std::string> transition_to_next_s
 
 class State {
 public:
-    enum State_Id : int { STOPPED = 0, RESTORE = 1, WAITING = 2, EXECUTE = 3, PAUSED = 4, FAULT = 5, QUICKSTOP = 6, SAFEGUARD = 7 };
+    enum State_Id : int {
+        STOPPED = 0,
+        RESTORE = 1,
+        WAITING = 2,
+        EXECUTE = 3,
+        PAUSED = 4,
+        FAULT = 5,
+        QUICKSTOP = 6,
+        SAFEGUARD = 7
+    };
 
     State(int id, const std::string& name, Hardware_Interface* hw_iface);
     virtual ~State() = default;

@@ -16,7 +16,8 @@ using namespace std::chrono_literals;
 
 class Hand_Over : public ::testing::Test {
 protected:
-    Hand_Over() : m_manager(std::make_unique<Fake_Hardware>()), hw(static_cast<Fake_Hardware&>(m_manager.hardware_interface()))
+    Hand_Over()
+        : m_manager(std::make_unique<Fake_Hardware>()), hw(static_cast<Fake_Hardware&>(m_manager.hardware_interface()))
     {
         m_manager.init_hw_iface_mutex();
         m_manager.init_hw_iface_semaphore();

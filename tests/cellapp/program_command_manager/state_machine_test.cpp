@@ -68,8 +68,7 @@ const Row rows[] = {
     {"restore: reset not done", State::RESTORE, with(make(ROBOT_PLAYING), error), State::RESTORE},
     {"restore: error, first attempts retry", State::RESTORE, with(make(ROBOT_PLAYING), both(error, completed)),
      State::RESTORE},
-    {"restore: no common transitions", State::RESTORE, with(make(ROBOT_STOPPED), both(acked, warning)),
-     State::RESTORE},
+    {"restore: no common transitions", State::RESTORE, with(make(ROBOT_STOPPED), both(acked, warning)), State::RESTORE},
     {"waiting: acknowledged, program stopping", State::WAITING, with(make(ROBOT_STOPPING), acked), State::STOPPED},
     {"waiting: stopping, not acknowledged", State::WAITING, make(ROBOT_STOPPING), State::WAITING},
     {"waiting: warning", State::WAITING, with(make(ROBOT_PLAYING), warning), State::QUICKSTOP},
@@ -106,14 +105,11 @@ const Row rows[] = {
     {"fault: program stopped", State::FAULT, make(ROBOT_STOPPED), State::STOPPED},
     {"fault: playing, no request", State::FAULT, with(make(ROBOT_PLAYING), both(acked, warning)), State::FAULT},
     {"quickstop: request, program stopped", State::QUICKSTOP, with(make(ROBOT_STOPPED), request), State::STOPPED},
-    {"quickstop: program stopped, no request", State::QUICKSTOP, with(make(ROBOT_STOPPED), acked),
-     State::QUICKSTOP},
+    {"quickstop: program stopped, no request", State::QUICKSTOP, with(make(ROBOT_STOPPED), acked), State::QUICKSTOP},
     {"quickstop: request, playing, command", State::QUICKSTOP, with(make(ROBOT_PLAYING), both(request, pending)),
      State::RESTORE},
-    {"quickstop: request, playing, no command", State::QUICKSTOP, with(make(ROBOT_PLAYING), request),
-     State::QUICKSTOP},
-    {"quickstop: playing, command, no request", State::QUICKSTOP, with(make(ROBOT_PLAYING), pending),
-     State::QUICKSTOP},
+    {"quickstop: request, playing, no command", State::QUICKSTOP, with(make(ROBOT_PLAYING), request), State::QUICKSTOP},
+    {"quickstop: playing, command, no request", State::QUICKSTOP, with(make(ROBOT_PLAYING), pending), State::QUICKSTOP},
     {"safeguard: acknowledged, program stopped", State::SAFEGUARD,
      with(make(ROBOT_STOPPED), both(acked, both(pending, safeguard))), State::STOPPED},
     {"safeguard: cleared with a command", State::SAFEGUARD, with(make(ROBOT_PAUSED), pending), State::RESTORE},
@@ -142,7 +138,8 @@ void apply(Fake_Hardware& hw, const Inputs& in)
 
 class Machine : public ::testing::Test {
 protected:
-    Machine() : m_manager(std::make_unique<Fake_Hardware>()), hw(static_cast<Fake_Hardware&>(m_manager.hardware_interface()))
+    Machine()
+        : m_manager(std::make_unique<Fake_Hardware>()), hw(static_cast<Fake_Hardware&>(m_manager.hardware_interface()))
     {
         m_manager.init_hw_iface_mutex();
         m_manager.init_hw_iface_semaphore();
