@@ -247,6 +247,8 @@ void ECM_Master::set_xml_file_and_leave_no_state_ex(std::string path)
         fill_cycle_frame();
         fill_info_slave_shmem();
         m_is_xml_data_ok = true;
+        if (!m_sdomanager_run)
+            start_extra_sdo_manager_ex();
         start_slave_comunication_ex();
     } catch (const std::exception& e) {
         ecm_log_err(std::string("ECM_Master::set_xml_file_and_leave_no_state_ex: ") + e.what());
@@ -454,16 +456,6 @@ bool ECM_Master::manage_and_send_initCmd_ex(ECatCmdType cmd_to_send)
         print_slaves_error_code();
         throw std::runtime_error(" Attention: Frame read workcounter no correct");
     }
-}
-
-uint8_t ECM_Master::manage_and_send_CoE_cmd_ex(const CoE_InitCmd* /*cmd*/, uint16_t /*configadr*/,
-                                               uint16_t /*mbx_l*/, uint16_t /*mbx_wo*/, uint16_t /*mbx_ro*/,
-                                               uint8_t /*mbx_cnt*/)
-{
-    ecm_log_inf("ECM_Master::manage_and_send_CoE_cmd_ex( ... )");
-    // The mailbox and SDO services of the base layer do not exist yet: a
-    // CoE init command is refused, never skipped.
-    throw std::runtime_error("Attention: CoE init commands need the SDO services, which this master lacks");
 }
 
 void ECM_Master::take_slave_into_next_state_ex(TransitionType transition)

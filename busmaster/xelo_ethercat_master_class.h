@@ -1,6 +1,7 @@
 #pragma once
 
 #include <pthread.h>
+#include <semaphore.h>
 #include <sys/time.h>
 
 #include <atomic>
@@ -13,6 +14,7 @@
 #include "ethercatmain.h"
 #include "robust_mutex.h"
 #include "xelo_ethercat_cfg.h"
+#include "xelo_ethercat_sdo_types.h"
 #include "xelo_ethercat_slave_class.h"
 #include "xelo_ethercat_system_types.h"
 
@@ -344,6 +346,76 @@ protected:
 
     std::string m_command_server_address;
     int m_command_server_port = ecm_protocol::PORT;
+
+    // ---- SDO services and the SDO manager thread --------------------------------
+public:
+    // Blocking transfers on the caller's thread; they raise std::runtime_error
+    // on failure, on an unknown slave address and on sizes above
+    // ecm_sdo::BUFFER_SIZE. The upload resizes *data to the bytes received.
+    void get_data_via_sdo_ex(uint16_t conf_addr, int index, int subindex, int size, std::vector<uint8_t>* data);
+    void set_data_via_sdo_ex(uint16_t conf_addr, int index, int subindex, unsigned int size,
+                             std::vector<uint8_t> data);
+    // As above with the reported code: 0x80 on an abort, whose code then is
+    // the 4 data bytes (returned, not raised); downloads report 0x60.
+    void get_data_via_sdo_and_get_code_ex(uint16_t conf_addr, int index, int subindex, int size,
+                                          std::vector<uint8_t>* data, unsigned char* code);
+    void set_data_via_sdo_and_get_code_ex(uint16_t conf_addr, int index, int subindex, unsigned int size,
+                                          std::vector<uint8_t>* data, unsigned char* code);
+    // One read of the slave's mailbox: code 1 when a message was waiting
+    // (an emergency is printed and pushed to the error list), else 0.
+    void get_emcy_data_via_sdo(uint16_t conf_addr, int index, int subindex, int size, std::vector<uint8_t>* data,
+                               unsigned char* code);
+    // The object as T (unsigned char, short or int), little-endian; bytes
+    // not received stay 0.
+    template <typename T>
+    T read_reg_with_mbx_ex(uint16_t slave_addr, int index, int subindex);
+
+    // The queue, in OP only: push appends a request for the SDO manager
+    // thread; pop hands out the oldest result and returns the number of
+    // results waiting before the call.
+    void push_sdo_ex(uint16_t conf_addr, int index, int subindex, int size, std::vector<uint8_t> data,
+                     unsigned char code);
+    int pop_sdo_ex(uint16_t* conf_addr, int* index, int* subindex, int* size, std::vector<uint8_t>* data,
+                   unsigned char* code);
+    // Starts the one SDO manager thread; later calls find it running.
+    void start_extra_sdo_manager_ex();
+    // The thread's loop: serves requests until stop_sdo_manager.
+    void run_sdo_manager_ex();
+    static void* SDOmanagerThreadStartup(void* master);
+    // Asks the SDO manager thread to end and joins it.
+    void stop_sdo_manager();
+    void set_sdo_code_control(bool active) { m_control_sdo_code_is_active = active ? 1 : 0; }
+    bool is_sdo_manager_running() const { return m_sdomanager_run; }
+
+protected:
+    // Empties both SDO lists; requests taken but not finished are dropped.
+    void clear_sdo_lists();
+    // Carries out one queued request in place; never throws.
+    void execute_sdo_request(SDOTypemanage& request);
+    // The slave with this address or a runtime_error naming the caller.
+    ECM_Slave& sdo_slave_ex(uint16_t conf_addr, const char* caller);
+
+    std::list<SDOTypemanage> m_list_sdo_out;
+    std::list<SDOTypemanage> m_list_sdo_in;
+    // Bumped by clear_sdo_lists: a request taken before it is dropped.
+    uint64_t m_sdo_list_generation = 0;
+    sem_t m_sem_list_no_empty{};
+    bool m_sem_list_no_empty_ready = false;
+    std::atomic<bool> m_sdomanager_run{false};
+    std::atomic<bool> m_sdo_manager_stop{false};
+    pthread_t m_thread_id_sdo_manager{};
+    int m_thread_rc_sdo_manager = -1;
+    int32_t m_control_sdo_code_is_active = 1;
+    // One mailbox transfer at a time, whichever thread runs it; also held
+    // while the slave list is cleared.
+    pthread_mutex_t m_mailbox_mutex;
+
+    // Declared last, so destroyed first: stops the SDO manager thread
+    // before the members it uses go.
+    struct Sdo_Manager_Stopper {
+        ECM_Master& master;
+        ~Sdo_Manager_Stopper() { master.stop_sdo_manager(); }
+    } m_sdo_manager_stopper{*this};
 };
 
 // Scope guard over ECM_Master::mutex_lock_ex / mutex_unlock_ex. An unlock
