@@ -140,7 +140,6 @@ bool is_sdo_response(const ec_mbxbuft& m)
 
 // What a failed transfer reports beside its result.
 struct Sdo_Outcome {
-    bool report_code = false;   // the _get_code variants
     bool write_lines = false;   // the plain download writes its error lines
     bool aborted = false;
     uint32_t abort_code = 0;
@@ -316,10 +315,7 @@ int sdo_write(uint16_t configadr, uint16_t mbx_l, uint16_t mbx_wo, uint16_t mbx_
 
 uint8_t ec_nextmbxcnt(uint8_t cnt)
 {
-    ++cnt;
-    if (cnt > 7)
-        cnt = 1;
-    return cnt;
+    return cnt >= 7 ? 1 : static_cast<uint8_t>(cnt + 1);
 }
 
 void ec_clearmbx(ec_mbxbuft* mbx)
@@ -439,7 +435,6 @@ int ec_SDOwrite_get_code_ecm(uint16_t configadr, uint16_t mbx_l, uint16_t mbx_wo
                              uint8_t* code, uint8_t* abort_code)
 {
     Sdo_Outcome outcome;
-    outcome.report_code = true;
     int framed = 0;
     auto* data = static_cast<uint8_t*>(p);
     const int wkc = sdo_write(configadr, mbx_l, mbx_wo, mbx_ro, mbx_cnt, index, subindex, CA, psize, data, timeout_us,
@@ -461,7 +456,6 @@ int ec_SDOread_get_code_ecm(uint16_t configadr, uint16_t mbx_l, uint16_t mbx_wo,
                             uint8_t* code)
 {
     Sdo_Outcome outcome;
-    outcome.report_code = true;
     const int room = std::max(*psize, 0);
     const int wkc =
         sdo_read(configadr, mbx_l, mbx_wo, mbx_ro, mbx_cnt, index, subindex, CA, psize, p, timeout_us, outcome);
