@@ -445,6 +445,7 @@ protected:
     uint64_t m_t_actual_ref_clock = 0;
     int64_t m_dc_reference_read_ns = 0;  // monotonic time at which m_t_actual_ref_clock was read
     int32_t m_time_offset_master_frame = 0;
+
     // ---- SDO services and the SDO manager thread --------------------------------
 public:
     // Blocking transfers on the caller's thread; they raise std::runtime_error

@@ -252,34 +252,45 @@ INSTANTIATE_TEST_SUITE_P(
                       Broken_Link{"BranchOnPortTwo", BRANCH, "1 2", 3, {3}, "PHYSICAL_LINK_ON_PORT_0_1\n"}),
     [](const ::testing::TestParamInfo<Broken_Link>& param) { return std::string(param.param.name); });
 
-TEST(LinkCheck, WalksEveryWiringBackToItsFirstSlaveAndOnlyWithAValidEni)
+namespace {
+// The link check over a whole segment of four slaves, every one reached.
+void check_every_link(const char* segment)
 {
-    for (const char* segment : {LINE_OF_FOUR, BRANCH}) {
-        Master_On_Segment m(segment, 4);
-        // Nothing loaded: nothing to walk.
-        EXPECT_EQ(ask("check_slaves_link"), "reply_ok");
-        EXPECT_FALSE(contains(m.log(), "ECM_Master::check_slave_link_consistency( ... )"));
+    Master_On_Segment m(segment, 4);
+    // Nothing loaded: nothing to walk.
+    EXPECT_EQ(ask("check_slaves_link"), "reply_ok");
+    EXPECT_FALSE(contains(m.log(), "ECM_Master::check_slave_link_consistency( ... )"));
 
-        ASSERT_EQ(ask("start_ethercat_master " + ENI, 60s), "started") << m.log();
-        EXPECT_EQ(ask("check_slaves_link", 60s), "reply_ok") << m.log();
-        EXPECT_EQ(active_slaves_published(), 4);
-        const std::string text = m.log();
-        EXPECT_TRUE(contains(text, "conf_addr_tmp == START_ADDRESS_SLAVE_CHECK_PORTS")) << text;
-        EXPECT_FALSE(contains(text, "PHYSICAL_LINK_NOT_RECOGNISED")) << text;
-        if (segment == BRANCH) {
-            // Port 1's branch walked, port 2 opened, and all three seen open on the way back.
-            EXPECT_TRUE(contains(text, "LINK_0_1_2_AND_LOOPS_OPEN_0\n")) << text;
-            EXPECT_TRUE(contains(text, "LINK_0_1_2_AND_LOOPS_OPEN_0_1\n")) << text;
-            EXPECT_TRUE(contains(text, "LINK_0_1_2_AND_LOOPS_OPEN_0_1_2\n")) << text;
-        }
-        EXPECT_EQ(ask("get_last_system_error"), "4 0 0 0");
-        // Every slave has its temporary address, and every port is open again.
-        for (int pos = 0; pos < 4; ++pos) {
-            EXPECT_EQ(m.reg(pos, 0x10), station_text(0x1001 + pos)) << segment << pos;
-            EXPECT_EQ(m.reg(pos, 0x100), "OK 00 00") << segment << pos;
-        }
-        EXPECT_EQ(ask("get_slaves_number"), "4");
+    ASSERT_EQ(ask("start_ethercat_master " + ENI, 60s), "started") << m.log();
+    EXPECT_EQ(ask("check_slaves_link", 60s), "reply_ok") << m.log();
+    EXPECT_EQ(active_slaves_published(), 4);
+    const std::string text = m.log();
+    EXPECT_TRUE(contains(text, "conf_addr_tmp == START_ADDRESS_SLAVE_CHECK_PORTS")) << text;
+    EXPECT_FALSE(contains(text, "PHYSICAL_LINK_NOT_RECOGNISED")) << text;
+    if (segment == BRANCH) {
+        // Port 1's branch walked, port 2 opened, and all three seen open on the way back.
+        EXPECT_TRUE(contains(text, "LINK_0_1_2_AND_LOOPS_OPEN_0\n")) << text;
+        EXPECT_TRUE(contains(text, "LINK_0_1_2_AND_LOOPS_OPEN_0_1\n")) << text;
+        EXPECT_TRUE(contains(text, "LINK_0_1_2_AND_LOOPS_OPEN_0_1_2\n")) << text;
     }
+    EXPECT_EQ(ask("get_last_system_error"), "4 0 0 0");
+    // Every slave has its temporary address, and every port is open again.
+    for (int pos = 0; pos < 4; ++pos) {
+        EXPECT_EQ(m.reg(pos, 0x10), station_text(0x1001 + pos)) << segment << pos;
+        EXPECT_EQ(m.reg(pos, 0x100), "OK 00 00") << segment << pos;
+    }
+    EXPECT_EQ(ask("get_slaves_number"), "4");
+}
+}  // namespace
+
+TEST(LinkCheck, WalksALineBackToItsFirstSlaveAndOnlyWithAValidEni)
+{
+    check_every_link(LINE_OF_FOUR);
+}
+
+TEST(LinkCheck, WalksBothBranchesOfAThreePortSlave)
+{
+    check_every_link(BRANCH);
 }
 
 TEST(LinkCheck, AFourPortSlaveEndsTheWalkAsNotRecognised)
@@ -362,6 +373,37 @@ TEST(EepromAlias, AFailedWriteIsReportedAndTheOldAliasStays)
     EXPECT_EQ(ask("write_into_eeprom_config_alias 1001 301", 60s), "reply_ok") << m.log();
     EXPECT_EQ(m.eeprom(0, 4, 1)[0], 301);
     EXPECT_EQ(ask("get_slave_eeprom_info 1001"), "5 -2147483647 4660 77 301");
+}
+
+TEST(EepromAlias, AWordChangedSinceTheStartRefusesTheChecksumAndRestoresTheAlias)
+{
+    Master_On_Segment m(ALIASED, 2);
+    ASSERT_EQ(ask("start_ethercat_master " + ENI, 60s), "started") << m.log();
+    // Word 2 changes behind the master's back; word 4 may change, no other.
+    ASSERT_EQ(m.sim("eeprom_word 0 2 0x1234"), "OK");
+    const std::vector<uint16_t> before = m.eeprom(0, 0, 8);
+    EXPECT_EQ(ask("write_into_eeprom_config_alias 1001 300", 60s), "reply_error") << m.log();
+    const std::string text = m.log();
+    EXPECT_EQ(count_of(text, "Check eeprom data to checksum FAILED!"), 5) << text;
+    EXPECT_EQ(count_of(text, "ECM_Master::ec_eeprom_write_checksum_ex retry on slave:1001"), 5) << text;
+    EXPECT_TRUE(contains(text, "Error on write_config_alias_into ec_eeprom_write_checksum_ex error -> set old alias"))
+        << text;
+    EXPECT_EQ(m.eeprom(0, 0, 8), before) << "old alias back in word 4, word 7 untouched";
+    EXPECT_EQ(ask("get_slave_eeprom_info 1001"), "5 -2147483647 4660 77 5");
+}
+
+TEST(EepromAlias, AnEepromBusyForAWhileIsWaitedForAndRetried)
+{
+    Master_On_Segment m(ALIASED, 2);
+    ASSERT_EQ(ask("start_ethercat_master " + ENI, 60s), "started") << m.log();
+    ASSERT_EQ(m.sim("eeprom_busy 1 250000"), "OK");
+    EXPECT_EQ(ask("write_into_eeprom_config_alias 1002 9", 60s), "reply_ok") << m.log();
+    const std::string text = m.log();
+    EXPECT_TRUE(contains(text, "ECM_Master:: ec_writeeeprom_ex EEPROM BUSY")) << text;
+    EXPECT_GE(count_of(text, "ECM_Master::write_slave_alias_into_eeprom_ex retry on slave:1002"), 1) << text;
+    const std::vector<uint16_t> words = m.eeprom(1, 0, 8);
+    EXPECT_EQ(words[4], 9);
+    EXPECT_EQ(words[7], crc8({words.begin(), words.begin() + 7}));
 }
 
 TEST(EepromIdentity, RingPositionsAnswerFromTheEeprom)
