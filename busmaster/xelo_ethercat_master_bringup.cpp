@@ -256,6 +256,8 @@ void ECM_Master::set_xml_file_and_leave_no_state_ex(std::string path)
         fill_cycle_frame();
         fill_info_slave_shmem();
         m_is_xml_data_ok = true;
+        if (!m_sdomanager_run)
+            start_extra_sdo_manager_ex();
         start_slave_comunication_ex();
     } catch (const std::exception& e) {
         ecm_log_err(std::string("ECM_Master::set_xml_file_and_leave_no_state_ex: ") + e.what());
@@ -287,10 +289,20 @@ void ECM_Master::start_slave_comunication_ex()
         m_process_tick_exchange_shmem->client_started_cyclic_op = 0;
         return;
     }
+    const auto log_counts = [&] {
+        ecm_log_err("check_slave_active() " + std::to_string(active));
+        ecm_log_err("m_slave.size() " + std::to_string(m_slave.size()));
+    };
+    try {
+        check_slave_link_consistency_ex();
+    } catch (const std::exception&) {
+        // The walk has recorded its count; the answering count goes to the log too.
+        log_counts();
+        throw;
+    }
     slave_eeprom_information_reading_ex();
     set_last_master_error(ECAT_XML_FILE, SLAVE_NUM_NOT_AGREE, 0);
-    ecm_log_err("check_slave_active() " + std::to_string(active));
-    ecm_log_err("m_slave.size() " + std::to_string(m_slave.size()));
+    log_counts();
     throw std::runtime_error("Sorry, xml slave number and real number not agree  :(");
 }
 
@@ -453,16 +465,6 @@ bool ECM_Master::manage_and_send_initCmd_ex(ECatCmdType cmd_to_send)
         print_slaves_error_code();
         throw std::runtime_error(" Attention: Frame read workcounter no correct");
     }
-}
-
-uint8_t ECM_Master::manage_and_send_CoE_cmd_ex(const CoE_InitCmd* /*cmd*/, uint16_t /*configadr*/,
-                                               uint16_t /*mbx_l*/, uint16_t /*mbx_wo*/, uint16_t /*mbx_ro*/,
-                                               uint8_t /*mbx_cnt*/)
-{
-    ecm_log_inf("ECM_Master::manage_and_send_CoE_cmd_ex( ... )");
-    // The mailbox and SDO services of the base layer do not exist yet: a
-    // CoE init command is refused, never skipped.
-    throw std::runtime_error("Attention: CoE init commands need the SDO services, which this master lacks");
 }
 
 void ECM_Master::take_slave_into_next_state_ex(TransitionType transition)

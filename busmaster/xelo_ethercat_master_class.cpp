@@ -73,6 +73,7 @@ void ECM_Master::init_ex(const std::string& net_interface_name, Shared_Pdo_Mem_R
     ecm_log_inf("\t m_sdo_list_mutex ...");
     init_pthread_mutex_ex(&m_sdo_list_mutex, false, true, true);
     ecm_log_inf("\t m_sdo_list_mutex ok");
+    init_pthread_mutex_ex(&m_mailbox_mutex, false, true, true);
 }
 
 void ECM_Master::set_pthread_mutex_attr_ex(pthread_mutexattr_t* attr, bool pshared, bool prio_inherit,

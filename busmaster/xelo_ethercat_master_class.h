@@ -14,6 +14,7 @@
 #include "ethercatmain.h"
 #include "robust_mutex.h"
 #include "xelo_ethercat_cfg.h"
+#include "xelo_ethercat_sdo_types.h"
 #include "xelo_ethercat_slave_class.h"
 #include "xelo_ethercat_system_types.h"
 
@@ -129,6 +130,36 @@ public:
     // Error counters and AL registers of every slave as plain lines.
     void print_slaves_error_code();
 
+    // ---- link walk, port functions and EEPROM writing ---------------------------
+    // Slave numbers of the port functions are 1-based positions in the slave
+    // list; a position outside it throws std::out_of_range.
+    // The next free port of slave parent for a child (order 3, 1, 2, 0);
+    // 0 when none is left.
+    uint8_t ec_parentport(uint16_t parent);
+    // Receive time latched on port (0-3) of slave; 0 for any other port.
+    int32_t ec_porttime(uint16_t slave, uint8_t port);
+    // The active port that precedes port in the slave's processing order;
+    // port itself when none does.
+    uint8_t ec_prevport(uint16_t slave, uint8_t port);
+    // Walks the segment slave by slave through the DL control loop settings,
+    // giving every slave reached a temporary station address from 0x1001,
+    // and publishes the number reached. Throws std::runtime_error when it
+    // differs from the ENI, after reading the identities and recording
+    // (ECAT_XML_FILE, SLAVE_NUM_NOT_AGREE, reached + 1001).
+    void check_slave_link_consistency_ex();
+    // The walk, only with slaves from a valid ENI.
+    void start_check_slaves_link_ex();
+    // Writes one SII word by configured address; throws on any failure,
+    // also when the EEPROM never acknowledges the write.
+    void ec_writeeeprom_ex(int slave, uint16_t eeproma, uint16_t data, bool is_config_addr, long timeout_wait_us);
+    // Word 7: the CRC-8 of the first seven words stored for the slave.
+    void ec_eeprom_write_checksum_ex(int slave);
+    // A new station alias into word 4 and the checksum after it; on failure
+    // the old alias goes back into word 4.
+    void write_slave_alias_into_eeprom_ex(int slave, uint16_t data);
+    void save_slave_config_alias_change(int conf_addr, int conf_alias);
+    void save_slave_serial_number_change(int conf_addr, int ser_num);
+
     // ---- mutex helpers ---------------------------------------------------
     // A process-shared mutex is also made robust: a client that dies holding
     // it cannot freeze the master; the next lock recovers it (Robust_Mutex)
@@ -230,6 +261,12 @@ public:
     int get_ref_clock_image_pos() const { return m_ref_clock_image_pos; }
     // Byte of the input image of the AL status word; -1 without the command.
     int get_ctrl_status_image_pos() const { return m_ctrl_status_image_pos; }
+    // Per-cycle records of the last CYCLE_RECORDS cycles, oldest first: the
+    // cyclic frame's send-to-reply time (ns) and, with distributed clocks,
+    // the frame jitter (m_dc_resto, ns). For measurements; copied without a lock.
+    static constexpr std::size_t CYCLE_RECORDS = 1u << 16;
+    std::vector<int32_t> cycle_round_trips() const;
+    std::vector<int32_t> cycle_jitters() const;
 
 protected:
     // Lost replies tolerated per init command beyond its Retries.
@@ -398,6 +435,10 @@ protected:
     uint8_t tmp_in_out[ecm_shm::PROCESS_DATA_BYTES] = {};
     int m_cycle_image_bytes = 0;
     int m_ctrl_status_image_pos = -1;
+    std::unique_ptr<std::atomic<int32_t>[]> m_round_trip_records{new std::atomic<int32_t>[CYCLE_RECORDS]()};
+    std::unique_ptr<std::atomic<int32_t>[]> m_jitter_records{new std::atomic<int32_t>[CYCLE_RECORDS]()};
+    std::atomic<uint32_t> m_round_trip_count{0};
+    std::atomic<uint32_t> m_jitter_count{0};
 
     // Distributed clocks.
     bool m_system_has_DC = false;
@@ -414,6 +455,76 @@ protected:
     uint64_t m_t_actual_ref_clock = 0;
     int64_t m_dc_reference_read_ns = 0;  // monotonic time at which m_t_actual_ref_clock was read
     int32_t m_time_offset_master_frame = 0;
+
+    // ---- SDO services and the SDO manager thread --------------------------------
+public:
+    // Blocking transfers on the caller's thread; they raise std::runtime_error
+    // on failure, on an unknown slave address and on sizes above
+    // ecm_sdo::BUFFER_SIZE. The upload resizes *data to the bytes received.
+    void get_data_via_sdo_ex(uint16_t conf_addr, int index, int subindex, int size, std::vector<uint8_t>* data);
+    void set_data_via_sdo_ex(uint16_t conf_addr, int index, int subindex, unsigned int size,
+                             std::vector<uint8_t> data);
+    // As above with the reported code: 0x80 on an abort, whose code then is
+    // the 4 data bytes (returned, not raised); downloads report 0x60.
+    void get_data_via_sdo_and_get_code_ex(uint16_t conf_addr, int index, int subindex, int size,
+                                          std::vector<uint8_t>* data, unsigned char* code);
+    void set_data_via_sdo_and_get_code_ex(uint16_t conf_addr, int index, int subindex, unsigned int size,
+                                          std::vector<uint8_t>* data, unsigned char* code);
+    // One read of the slave's mailbox: code 1 when a message was waiting
+    // (an emergency is printed and pushed to the error list), else 0.
+    void get_emcy_data_via_sdo(uint16_t conf_addr, int index, int subindex, int size, std::vector<uint8_t>* data,
+                               unsigned char* code);
+    // The object as T (unsigned char, short or int), little-endian; bytes
+    // not received stay 0.
+    template <typename T>
+    T read_reg_with_mbx_ex(uint16_t slave_addr, int index, int subindex);
+
+    // The queue, in OP only: push appends a request for the SDO manager
+    // thread; pop hands out the oldest result and returns the number of
+    // results waiting before the call.
+    void push_sdo_ex(uint16_t conf_addr, int index, int subindex, int size, std::vector<uint8_t> data,
+                     unsigned char code);
+    int pop_sdo_ex(uint16_t* conf_addr, int* index, int* subindex, int* size, std::vector<uint8_t>* data,
+                   unsigned char* code);
+    // Starts the one SDO manager thread; later calls find it running.
+    void start_extra_sdo_manager_ex();
+    // The thread's loop: serves requests until stop_sdo_manager.
+    void run_sdo_manager_ex();
+    static void* SDOmanagerThreadStartup(void* master);
+    // Asks the SDO manager thread to end and joins it.
+    void stop_sdo_manager();
+    void set_sdo_code_control(bool active) { m_control_sdo_code_is_active = active ? 1 : 0; }
+    bool is_sdo_manager_running() const { return m_sdomanager_run; }
+
+protected:
+    // Empties both SDO lists; requests taken but not finished are dropped.
+    void clear_sdo_lists();
+    // Carries out one queued request in place; never throws.
+    void execute_sdo_request(SDOTypemanage& request);
+    // The slave with this address or a runtime_error naming the caller.
+    ECM_Slave& sdo_slave_ex(uint16_t conf_addr, const char* caller);
+
+    std::list<SDOTypemanage> m_list_sdo_out;
+    std::list<SDOTypemanage> m_list_sdo_in;
+    // Bumped by clear_sdo_lists: a request taken before it is dropped.
+    uint64_t m_sdo_list_generation = 0;
+    sem_t m_sem_list_no_empty{};
+    bool m_sem_list_no_empty_ready = false;
+    std::atomic<bool> m_sdomanager_run{false};
+    std::atomic<bool> m_sdo_manager_stop{false};
+    pthread_t m_thread_id_sdo_manager{};
+    int m_thread_rc_sdo_manager = -1;
+    int32_t m_control_sdo_code_is_active = 1;
+    // One mailbox transfer at a time, whichever thread runs it; also held
+    // while the slave list is cleared.
+    pthread_mutex_t m_mailbox_mutex;
+
+    // Declared last, so destroyed first: stops the SDO manager thread
+    // before the members it uses go.
+    struct Sdo_Manager_Stopper {
+        ECM_Master& master;
+        ~Sdo_Manager_Stopper() { master.stop_sdo_manager(); }
+    } m_sdo_manager_stopper{*this};
 };
 
 // Scope guard over ECM_Master::mutex_lock_ex / mutex_unlock_ex. An unlock

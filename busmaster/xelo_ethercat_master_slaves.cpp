@@ -74,6 +74,9 @@ void ECM_Master::clear_system()
     if (m_is_cleaned)
         return;
     ecm_log_inf("ECM_Master:: clear_system ( ... ) !m_is_cleaned");
+    // No SDO transfer runs while the slaves go; queued requests go with them.
+    ECM_Mutex_Guard mailbox(*this, &m_mailbox_mutex, "m_mailbox_mutex");
+    clear_sdo_lists();
     m_is_cleaned = true;
     m_is_xml_data_ok = false;
     m_actual_ethercat_state = NO_STATE;
