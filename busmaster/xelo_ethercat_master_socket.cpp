@@ -311,9 +311,6 @@ const std::map<std::string, ECM_Master_Socket::Handler>& ECM_Master_Socket::comm
         {p::GET_SLAVE_OUTPUT_INDEX, &ECM_Master_Socket::get_slave_output_index_exec},
         {p::GET_SLAVE_OUTPUT_SUBINDEX, &ECM_Master_Socket::get_slave_output_subindex_exec},
         {p::GET_SLAVE_OUTPUT_BITLENGTH, &ECM_Master_Socket::get_slave_output_bitlength_exec},
-        {p::SET_OP_CYCLE_TIME, &ECM_Master_Socket::set_op_cycle_time_exec},
-        {p::SET_WATCHDOG_ON, &ECM_Master_Socket::set_watchdog_on_exec},
-        {p::SET_WATCHDOG_OFF, &ECM_Master_Socket::set_watchdog_off_exec},
         {p::GET_DATA_VIA_SDO, &ECM_Master_Socket::get_data_via_sdo_exec},
         {p::SET_DATA_VIA_SDO, &ECM_Master_Socket::set_data_via_sdo_exec},
         {p::PUSH_SDO_INTO_QUEUE, &ECM_Master_Socket::push_sdo_exec},
@@ -321,6 +318,9 @@ const std::map<std::string, ECM_Master_Socket::Handler>& ECM_Master_Socket::comm
         {p::WRITE_INTO_EEPROM_CONFIG_ALIAS, &ECM_Master_Socket::write_config_alias_into_eeprom_slave_exec},
         {p::AUTO_INCR_SLAVE_INFO, &ECM_Master_Socket::auto_incr_slave_info_exec},
         {p::CHECK_SLAVES_LINK, &ECM_Master_Socket::check_slaves_link_exec},
+        {p::SET_OP_CYCLE_TIME, &ECM_Master_Socket::set_op_cycle_time_exec},
+        {p::SET_WATCHDOG_ON, &ECM_Master_Socket::set_watchdog_on_exec},
+        {p::SET_WATCHDOG_OFF, &ECM_Master_Socket::set_watchdog_off_exec},
     };
     return table;
 }
