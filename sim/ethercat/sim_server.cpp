@@ -416,6 +416,16 @@ std::string Ecat_Simulator::execute(const std::string& command) {
             slave.set_eeprom_busy(now + parse_number(w[2]) * 1000);
             return "OK";
         }
+        if (verb == "eeprom_word") {
+            want(4);
+            const int64_t address = parse_number(w[2]);
+            const int64_t value = parse_number(w[3]);
+            if (address < 0 || static_cast<size_t>(address) >= SII_WORDS || value < 0 || value > 0xFFFF) {
+                throw Command_Error("eeprom_word <pos> <word> <value 0..0xFFFF>");
+            }
+            slave.set_sii_word(static_cast<size_t>(address), static_cast<uint16_t>(value));
+            return "OK";
+        }
         if (verb == "eeprom_nack") {
             want(3);
             slave.set_eeprom_nack(static_cast<int>(parse_number(w[2])));

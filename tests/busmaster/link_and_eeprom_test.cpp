@@ -364,6 +364,37 @@ TEST(EepromAlias, AFailedWriteIsReportedAndTheOldAliasStays)
     EXPECT_EQ(ask("get_slave_eeprom_info 1001"), "5 -2147483647 4660 77 301");
 }
 
+TEST(EepromAlias, AWordChangedSinceTheStartRefusesTheChecksumAndRestoresTheAlias)
+{
+    Master_On_Segment m(ALIASED, 2);
+    ASSERT_EQ(ask("start_ethercat_master " + ENI, 60s), "started") << m.log();
+    // Word 2 changes behind the master's back; word 4 may change, no other.
+    ASSERT_EQ(m.sim("eeprom_word 0 2 0x1234"), "OK");
+    const std::vector<uint16_t> before = m.eeprom(0, 0, 8);
+    EXPECT_EQ(ask("write_into_eeprom_config_alias 1001 300", 60s), "reply_error") << m.log();
+    const std::string text = m.log();
+    EXPECT_EQ(count_of(text, "Check eeprom data to checksum FAILED!"), 5) << text;
+    EXPECT_EQ(count_of(text, "ECM_Master::ec_eeprom_write_checksum_ex retry on slave:1001"), 5) << text;
+    EXPECT_TRUE(contains(text, "Error on write_config_alias_into ec_eeprom_write_checksum_ex error -> set old alias"))
+        << text;
+    EXPECT_EQ(m.eeprom(0, 0, 8), before) << "old alias back in word 4, word 7 untouched";
+    EXPECT_EQ(ask("get_slave_eeprom_info 1001"), "5 -2147483647 4660 77 5");
+}
+
+TEST(EepromAlias, AnEepromBusyForAWhileIsWaitedForAndRetried)
+{
+    Master_On_Segment m(ALIASED, 2);
+    ASSERT_EQ(ask("start_ethercat_master " + ENI, 60s), "started") << m.log();
+    ASSERT_EQ(m.sim("eeprom_busy 1 250000"), "OK");
+    EXPECT_EQ(ask("write_into_eeprom_config_alias 1002 9", 60s), "reply_ok") << m.log();
+    const std::string text = m.log();
+    EXPECT_TRUE(contains(text, "ECM_Master:: ec_writeeeprom_ex EEPROM BUSY")) << text;
+    EXPECT_GE(count_of(text, "ECM_Master::write_slave_alias_into_eeprom_ex retry on slave:1002"), 1) << text;
+    const std::vector<uint16_t> words = m.eeprom(1, 0, 8);
+    EXPECT_EQ(words[4], 9);
+    EXPECT_EQ(words[7], crc8({words.begin(), words.begin() + 7}));
+}
+
 TEST(EepromIdentity, RingPositionsAnswerFromTheEeprom)
 {
     Master_On_Segment m(ALIASED, 2);

@@ -67,8 +67,9 @@ TEST_F(Eeprom, read_size_and_busy_time) {
     // A read command keeps the interface busy for the configured 20 ms.
     std::vector<uint8_t> command = {0x00, 0x01};
     for (uint8_t byte : le32(0x0008)) command.push_back(byte);
-    master().fpwr(0x1001, 0x0502, command);
+    // Taken before the send: the busy time starts when the frame has passed.
     const auto sent = std::chrono::steady_clock::now();
+    master().fpwr(0x1001, 0x0502, command);
     EXPECT_EQ(master().fprd16(0x1001, 0x0502) & 0x8000, 0x8000);
     // A second command while busy is ignored.
     command[2] = 0x0A;
@@ -118,4 +119,15 @@ TEST_F(Eeprom, error_bits_and_their_clearing) {
 
     master().fpwr(0x1001, 0x0502, {0x00, 0x07});  // not a command
     EXPECT_EQ(master().fprd16(0x1001, 0x0502) & 0x2000, 0x2000);
+}
+
+TEST_F(Eeprom, a_word_changed_in_the_image_is_read_and_loaded_at_power_up) {
+    EXPECT_EQ(control("eeprom_word 0 2 0x1234"), "OK");
+    EXPECT_EQ(word16(0x1001, 0x0002), 0x1234);
+    EXPECT_EQ(master().fprd16(0x1001, 0x0502) & 0x1800, 0) << "no load yet";
+    EXPECT_EQ(control("restart 0"), "OK");
+    master().assign_stations(1);
+    EXPECT_EQ(master().fprd16(0x1001, 0x0502) & 0x1800, 0x1800) << "word 7 no longer matches";
+    EXPECT_NE(control("eeprom_word 0 1024 1").rfind("ERR", 0), std::string::npos);
+    EXPECT_NE(control("eeprom_word 0 2 0x10000").rfind("ERR", 0), std::string::npos);
 }
