@@ -261,6 +261,12 @@ public:
     int get_ref_clock_image_pos() const { return m_ref_clock_image_pos; }
     // Byte of the input image of the AL status word; -1 without the command.
     int get_ctrl_status_image_pos() const { return m_ctrl_status_image_pos; }
+    // Per-cycle records of the last CYCLE_RECORDS cycles, oldest first: the
+    // cyclic frame's send-to-reply time (ns) and, with distributed clocks,
+    // the frame jitter (m_dc_resto, ns). For measurements; copied without a lock.
+    static constexpr std::size_t CYCLE_RECORDS = 1u << 16;
+    std::vector<int32_t> cycle_round_trips() const;
+    std::vector<int32_t> cycle_jitters() const;
 
 protected:
     // Lost replies tolerated per init command beyond its Retries.
@@ -429,6 +435,10 @@ protected:
     uint8_t tmp_in_out[ecm_shm::PROCESS_DATA_BYTES] = {};
     int m_cycle_image_bytes = 0;
     int m_ctrl_status_image_pos = -1;
+    std::unique_ptr<std::atomic<int32_t>[]> m_round_trip_records{new std::atomic<int32_t>[CYCLE_RECORDS]()};
+    std::unique_ptr<std::atomic<int32_t>[]> m_jitter_records{new std::atomic<int32_t>[CYCLE_RECORDS]()};
+    std::atomic<uint32_t> m_round_trip_count{0};
+    std::atomic<uint32_t> m_jitter_count{0};
 
     // Distributed clocks.
     bool m_system_has_DC = false;

@@ -308,6 +308,8 @@ void ECM_Master::prepare_cyclic_loop_ex()
     m_counter_cycle = 0;
     m_al_repeat_counter = 0;
     m_slave_state_read_index = 0;
+    m_round_trip_count = 0;
+    m_jitter_count = 0;
     m_slaves_state_array.assign(m_slave.size(), 0);
     m_slaves_error_array.assign(m_slave.size(), 0);
     reset_info_timer(true);
@@ -546,6 +548,12 @@ int ECM_Master::run_cyclic_frame_manager_ex()
                 continue;
             }
             got_frame = true;
+            {
+                const uint32_t n = m_round_trip_count.load(std::memory_order_relaxed);
+                m_round_trip_records[n % CYCLE_RECORDS].store(static_cast<int32_t>(round_trip_ns),
+                                                              std::memory_order_relaxed);
+                m_round_trip_count.store(n + 1, std::memory_order_release);
+            }
             if (held)
                 std::memcpy(m_process_data_exchange_shmem->shm_buf_in, tmp_in_out,
                             static_cast<std::size_t>(m_cycle_image_bytes));
@@ -681,6 +689,11 @@ int ECM_Master::run_cyclic_frame_manager_ex()
             }
             first_frame = false;
             update_dc_time_statistics();
+            if (got_frame) {
+                const uint32_t n = m_jitter_count.load(std::memory_order_relaxed);
+                m_jitter_records[n % CYCLE_RECORDS].store(m_dc_resto, std::memory_order_relaxed);
+                m_jitter_count.store(n + 1, std::memory_order_release);
+            }
         }
 
         lock.release();
@@ -738,6 +751,28 @@ int ECM_Master::run_cyclic_frame_manager_ex()
                               cycle);
         manage_process_tick_exchange_shmem(false, false);
     }
+}
+
+namespace {
+std::vector<int32_t> copy_records(const std::atomic<int32_t>* records, uint32_t count)
+{
+    const uint32_t n = count < ECM_Master::CYCLE_RECORDS ? count : static_cast<uint32_t>(ECM_Master::CYCLE_RECORDS);
+    std::vector<int32_t> values;
+    values.reserve(n);
+    for (uint32_t i = count - n; i != count; ++i)
+        values.push_back(records[i % ECM_Master::CYCLE_RECORDS].load(std::memory_order_relaxed));
+    return values;
+}
+}  // namespace
+
+std::vector<int32_t> ECM_Master::cycle_round_trips() const
+{
+    return copy_records(m_round_trip_records.get(), m_round_trip_count.load(std::memory_order_acquire));
+}
+
+std::vector<int32_t> ECM_Master::cycle_jitters() const
+{
+    return copy_records(m_jitter_records.get(), m_jitter_count.load(std::memory_order_acquire));
 }
 
 void ECM_Master::possible_resend_ex()

@@ -30,46 +30,8 @@ int64_t monotonic_ns()
     return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-// Ports in the order a frame passes them, with their masks in the active-port byte.
+// Ports in the order a frame passes them.
 constexpr int PORT_ORDER[4] = {0, 3, 1, 2};
-
-int32_t port_time(const ECM_Slave& slave, int port)
-{
-    switch (port) {
-    case 0: return slave.get_DCrtA();
-    case 1: return slave.get_DCrtB();
-    case 2: return slave.get_DCrtC();
-    default: return slave.get_DCrtD();
-    }
-}
-
-// The active port the frame left through before it came in on port.
-int previous_port(const ECM_Slave& slave, int port)
-{
-    int at = 0;
-    while (PORT_ORDER[at] != port)
-        ++at;
-    for (int step = 1; step < 4; ++step) {
-        const int candidate = PORT_ORDER[(at + 4 - step) % 4];
-        if (slave.get_activeports() & (1 << candidate))
-            return candidate;
-    }
-    return port;
-}
-
-// The next port of a parent not yet given to a child; consumes it.
-int take_parent_port(ECM_Slave& parent)
-{
-    uint8_t consumed = parent.get_consumedports();
-    for (int port : {3, 1, 2}) {
-        if (consumed & (1 << port)) {
-            consumed = static_cast<uint8_t>(consumed & ~(1 << port));
-            parent.set_consumedports(consumed);
-            return port;
-        }
-    }
-    return parent.get_entryport();
-}
 }  // namespace
 
 void ECM_Master::reset_cyclic_configuration()
@@ -105,11 +67,22 @@ void ECM_Master::find_Ref_Clock_cycle_cmd()
 
 void ECM_Master::read_SM_dc_parameters(std::vector<ECM_Slave>::iterator slave_iterator)
 {
-    ecm_log_inf("\tread_SM_dc_parameters: " + std::to_string(slave_iterator->get_config_address()));
-    ecm_log_inf("\t\t SHIFT_TIME subindex: 3");
-    // 0x1C33 is read by SDO upload; without the SDO services the slave
-    // keeps the timing values it holds.
-    ecm_log_inf("\t\t NOT VALID VALUE");
+    const uint16_t address = slave_iterator->get_config_address();
+    ecm_log_inf("\tread_SM_dc_parameters: " + std::to_string(address));
+    // 0x1C33 (sync-manager input parameters); the values not read keep what they held.
+    try {
+        ecm_log_inf("\t\t SHIFT_TIME subindex: 3");
+        slave_iterator->set_dc_in_shift_cycle_time(read_reg_with_mbx_ex<unsigned int>(address, 0x1C33, 3));
+        ecm_log_inf("\t\t\t= " + std::to_string(slave_iterator->get_dc_in_shift_cycle_time()));
+        ecm_log_inf("\t\t MIN_CYCLE_TIME subindex: 5");
+        slave_iterator->set_min_dc_cycle_time(read_reg_with_mbx_ex<unsigned int>(address, 0x1C33, 5));
+        ecm_log_inf("\t\t\t= " + std::to_string(slave_iterator->get_min_dc_cycle_time()));
+        ecm_log_inf("\t\t CALC_COPY_TIME subindex: 6");
+        slave_iterator->set_dc_in_calc_copy_time(read_reg_with_mbx_ex<unsigned int>(address, 0x1C33, 6));
+        ecm_log_inf("\t\t\t= " + std::to_string(slave_iterator->get_dc_in_calc_copy_time()));
+    } catch (const std::exception&) {
+        ecm_log_inf("\t\t NOT VALID VALUE");
+    }
 }
 
 void ECM_Master::calc_master_frame_offset_time_ex()
@@ -167,7 +140,7 @@ void ECM_Master::config_dc_slave_option()
             if (parent != 0 && parent <= m_slave.size() && m_slave[parent - 1].get_topology() > 2)
                 parenthold = parent;
             if (parenthold != 0 && slave.get_topology() == 1) {
-                take_parent_port(m_slave[parenthold - 1]);
+                ec_parentport(parenthold);
                 parenthold = 0;
             }
             continue;
@@ -185,35 +158,39 @@ void ECM_Master::config_dc_slave_option()
         for (int port : PORT_ORDER) {
             if (!(slave.get_activeports() & (1 << port)))
                 continue;
-            if (entry < 0 || port_time(slave, port) < port_time(slave, entry))
+            if (entry < 0 || ec_porttime(static_cast<uint16_t>(i), static_cast<uint8_t>(port)) <
+                                 ec_porttime(static_cast<uint16_t>(i), static_cast<uint8_t>(entry)))
                 entry = port;
         }
         if (entry < 0)
             entry = 0;
-        slave.set_entryport(static_cast<uint8_t>(entry));
+        const uint8_t entry_port = static_cast<uint8_t>(entry);
+        slave.set_entryport(entry_port);
         slave.set_consumedports(static_cast<uint8_t>(slave.get_consumedports() & ~(1 << entry)));
 
-        std::size_t child = i;
-        std::size_t parent = i;
+        uint16_t child = static_cast<uint16_t>(i);
+        uint16_t parent = static_cast<uint16_t>(i);
         do {
             child = parent;
             parent = m_slave[parent - 1].get_parent();
         } while (parent != 0 && parent <= m_slave.size() && !m_slave[parent - 1].has_dc());
         if (parent != 0 && parent <= m_slave.size()) {
-            ECM_Slave& up = m_slave[parent - 1];
-            int parentport = take_parent_port(up);
+            const ECM_Slave& up = m_slave[parent - 1];
+            uint8_t parentport = ec_parentport(parent);
             if (up.get_topology() == 1)
                 parentport = up.get_entryport();
-            slave.set_parentport(static_cast<uint8_t>(parentport));
-            const int32_t dt3 = port_time(up, parentport) - port_time(up, previous_port(up, parentport));
+            slave.set_parentport(parentport);
+            const uint16_t self = static_cast<uint16_t>(i);
+            const int32_t dt3 = ec_porttime(parent, parentport) - ec_porttime(parent, ec_prevport(parent, parentport));
             int32_t dt1 = 0;
             if (slave.get_topology() > 1)
-                dt1 = port_time(slave, previous_port(slave, entry)) - port_time(slave, entry);
+                dt1 = ec_porttime(self, ec_prevport(self, entry_port)) - ec_porttime(self, entry_port);
             if (dt1 > dt3)
                 dt1 = -dt1;
             int32_t dt2 = 0;
             if (child - parent > 1)
-                dt2 = std::abs(port_time(up, previous_port(up, parentport)) - port_time(up, up.get_entryport()));
+                dt2 = std::abs(ec_porttime(parent, ec_prevport(parent, parentport)) -
+                               ec_porttime(parent, up.get_entryport()));
             const int32_t delay = (dt3 - dt1) / 2 + dt2 + up.get_pdelay();
             slave.set_pdelay(delay);
             int32_t written = delay;

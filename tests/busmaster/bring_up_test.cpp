@@ -372,9 +372,7 @@ TEST_F(BringUp, StateRequestsAreCheckedBeforeAnythingIsSent)
     write_demo_eni();
     ASSERT_EQ(ask("start_ethercat_master " + ENI, 30s), "started") << log();
     for (const char* refused : {"go_into_next_state 2", "go_into_next_state 0", "go_into_next_state 3",
-                                "go_into_next_state 16", "go_into_next_state", "go_into_next_state two",
-                                // SAFE-OP needs the cyclic exchange.
-                                "go_into_next_state 4", "go_into_next_state 8"}) {
+                                "go_into_next_state 16", "go_into_next_state", "go_into_next_state two"}) {
         EXPECT_EQ(ask(refused), "reply_error") << refused;
         EXPECT_EQ(ask("get_master_ethercat_state"), "2") << refused;
     }

@@ -184,8 +184,9 @@ protected:
     }
     void SetUp() override
     {
-        m_master = std::make_unique<Child_Process>(BUSMASTER_BINARY, std::vector<std::string>{"-c", CONFIG, "-s", "5"},
-                                                   LOG);
+        m_master = std::make_unique<Child_Process>(
+            BUSMASTER_BINARY,
+            std::vector<std::string>{"-c", CONFIG, "-s", "5", "--max_consecutive_frame_faults", m_max_faults}, LOG);
         m_master->wait_ready_ex(probe::udp_port(ecm_protocol::PORT), 10s);
     }
     void TearDown() override { EXPECT_EQ(m_master->stop(), 128 + SIGTERM) << m_master->log(); }
@@ -208,6 +209,14 @@ protected:
 
     ecat_sim::Veth_Segment m_segment;
     std::unique_ptr<Child_Process> m_master;
+    // A loaded machine answers late now and then: only the test of the
+    // fault limit keeps it low.
+    std::string m_max_faults = "1000";
+};
+
+class CyclicFaults : public Cyclic {
+protected:
+    CyclicFaults() { m_max_faults = "40"; }
 };
 }  // namespace
 
@@ -379,7 +388,7 @@ TEST_F(Cyclic, AClientBringsTheDriveToOperationEnabledThroughTheOutputMemory)
     EXPECT_EQ(std::stoi(m[1]) & 0x6F, 0x27) << drive;
 }
 
-TEST_F(Cyclic, FaultsStopTheCycleWithTheirErrorAndTakeTheSlavesToInit)
+TEST_F(CyclicFaults, FaultsStopTheCycleWithTheirErrorAndTakeTheSlavesToInit)
 {
     const struct {
         const char* name;
@@ -394,7 +403,7 @@ TEST_F(Cyclic, FaultsStopTheCycleWithTheirErrorAndTakeTheSlavesToInit)
          },
          "4 30 8 0", " Attention: Watchdog error !!!", 0},
         {"lost frames",
-         [](Cyclic& t, Client&) { ASSERT_TRUE(contains(t.sim("drop 60"), "OK")); },
+         [](Cyclic& t, Client&) { ASSERT_TRUE(contains(t.sim("drop 150"), "OK")); },
          "4 30 4 ", " Attention: No Cyclic frame read !!! -> consecutive_faults > MAX_CONSECUTIVE_DC_FAULTS ", 1},
         {"AL status",
          [](Cyclic& t, Client&) { ASSERT_TRUE(contains(t.sim("state 1 4 0x001b"), "OK")); },
