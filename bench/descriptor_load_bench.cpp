@@ -21,10 +21,10 @@ namespace {
 
 constexpr int SLAVE_INPUTS = 3500;
 constexpr int SLAVE_OUTPUTS = 3000;
-constexpr int VIRTUALS = 2500;     // reserved ones included
+constexpr int VIRTUALS = 2500;  // reserved ones included
 constexpr int ASYNC_INPUTS = 400;
 constexpr int ASYNC_OUTPUTS = 400;
-constexpr int GROUPS = 200;        // three members each
+constexpr int GROUPS = 200;  // three members each
 constexpr int ENTRIES = SLAVE_INPUTS + SLAVE_OUTPUTS + VIRTUALS + ASYNC_INPUTS + ASYNC_OUTPUTS + GROUPS;
 static_assert(ENTRIES == 10000, "the benchmark loads 10,000 entries");
 constexpr int RUNS = 7;

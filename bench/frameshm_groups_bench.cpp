@@ -247,8 +247,8 @@ int run()
     bool ok = false;
     try {
         auto app = attach("bench_client");
-        ok = measure_bare(shared, bare_one_way, bare_round_trip) &&
-             measure_post_to_wake(shared, *app, post_to_wake) && measure_command(shared, *app, command);
+        ok = measure_bare(shared, bare_one_way, bare_round_trip) && measure_post_to_wake(shared, *app, post_to_wake) &&
+             measure_command(shared, *app, command);
         Quiet_Stdout quiet;
         app.reset();
     } catch (const std::exception& e) {

@@ -152,11 +152,12 @@ void run(uint32_t image_bytes)
     });
 
     const double ratio = static_cast<double>(refresh.median) / static_cast<double>(bare.median);
-    std::printf("image %5u B, %d outputs written per cycle: refresh_data_ex holds the cyclic mutex %6llu ns "
-                "(median; mean %.0f), a bare lock pair around the two copies %6llu ns (median; mean %.0f): "
-                "ratio %.2f (target within 3x: %s)\n",
-                image_bytes, WRITES_PER_CYCLE, static_cast<unsigned long long>(refresh.median), refresh.mean,
-                static_cast<unsigned long long>(bare.median), bare.mean, ratio, ratio <= 3.0 ? "yes" : "NO");
+    std::printf(
+        "image %5u B, %d outputs written per cycle: refresh_data_ex holds the cyclic mutex %6llu ns "
+        "(median; mean %.0f), a bare lock pair around the two copies %6llu ns (median; mean %.0f): "
+        "ratio %.2f (target within 3x: %s)\n",
+        image_bytes, WRITES_PER_CYCLE, static_cast<unsigned long long>(refresh.median), refresh.mean,
+        static_cast<unsigned long long>(bare.median), bare.mean, ratio, ratio <= 3.0 ? "yes" : "NO");
 }
 }  // namespace
 

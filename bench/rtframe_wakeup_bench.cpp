@@ -218,8 +218,7 @@ int run()
     const std::vector<int64_t> framework = measure_framework(rtframe->pid());
     const int status = bench::stop_rtframe(*rtframe);
     if (framework.size() < static_cast<std::size_t>(SAMPLES)) {
-        std::printf("the framework client was not woken %d times\nrtframe log:\n%s\n", SAMPLES,
-                    rtframe->log().c_str());
+        std::printf("the framework client was not woken %d times\nrtframe log:\n%s\n", SAMPLES, rtframe->log().c_str());
         return EXIT_FAILURE;
     }
 

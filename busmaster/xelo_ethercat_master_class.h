@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <sys/time.h>
 
+#include <atomic>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -261,7 +262,7 @@ protected:
     // The cyclic thread, while one exists.
     pthread_t m_thread_id_operational_state{};
     bool m_cyclic_thread_exists = false;
-    bool m_thread_is_external_stop = false;
+    std::atomic<bool> m_thread_is_external_stop{false};
 
     std::string m_net_interface_name;
     bool m_is_xml_data_ok = false;

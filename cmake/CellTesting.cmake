@@ -7,16 +7,28 @@
 # queues for root). Binaries whose cases create one (every case that starts
 # rtframe) say FRAMEWORK_QUEUE and take a slot of the "mqueue" resource
 # declared in tests/resources.json, so a parallel run never exceeds it.
+#
+# Binaries whose cases run all their code in the test process (no program
+# started) say IN_PROCESS: they carry the label "in_process", which the
+# ThreadSanitizer build of scripts/test runs, and are collected in the target
+# in_process_tests.
 set(CELL_ISOLATE ${CMAKE_SOURCE_DIR}/tests/isolate)
 
 function(cell_add_gtest target)
-  cmake_parse_arguments(ARG "FRAMEWORK_QUEUE" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "FRAMEWORK_QUEUE;IN_PROCESS" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${target} ${ARG_SOURCES})
   target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   set_target_properties(${target} PROPERTIES CROSSCOMPILING_EMULATOR ${CELL_ISOLATE})
   set(properties TIMEOUT 300)
   if(ARG_FRAMEWORK_QUEUE)
     list(APPEND properties RESOURCE_GROUPS "mqueue:1")
+  endif()
+  if(ARG_IN_PROCESS)
+    list(APPEND properties LABELS in_process)
+    set_property(GLOBAL APPEND PROPERTY CELL_IN_PROCESS_TESTS ${target})
+  endif()
+  if(CELL_SANITIZE_THREAD)
+    list(APPEND properties ENVIRONMENT "TSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/tsan.supp second_deadlock_stack=1")
   endif()
   gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES ${properties})
 endfunction()

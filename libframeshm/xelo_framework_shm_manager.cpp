@@ -113,44 +113,42 @@ void Framework_Shared_Memory_Manager::unlink_all_shms()
 {
     log_inf("Framework_Shared_Memory_Manager::unlink_all_shms ( ... )");
     auto& info = m_shm_info;
-    release_segment(info.shm_info, info.ptr, sizeof(Shared_Info_Struct), "/linux_framework_info");
+    release_segment(info.shm_info, info.ptr, sizeof(Shared_Info_Struct), framework_names::INFO);
     info.ptr = nullptr;
 
     auto& cyclic = m_shm_cyclic_data;
-    release_segment(cyclic.mutex_shm_info, cyclic.mutex_ptr, sizeof(pthread_mutex_t), "/linux_framework_cyclic_mutex");
-    release_segment(cyclic.inputs_shm_info, cyclic.inputs_ptr, m_input_cycle_size, "/linux_framework_cyclic_inputs");
-    release_segment(cyclic.outputs_shm_info, cyclic.outputs_ptr, m_output_cycle_size,
-                    "/linux_framework_cyclic_outputs");
+    release_segment(cyclic.mutex_shm_info, cyclic.mutex_ptr, sizeof(pthread_mutex_t), framework_names::CYCLIC_MUTEX);
+    release_segment(cyclic.inputs_shm_info, cyclic.inputs_ptr, m_input_cycle_size, framework_names::CYCLIC_INPUTS);
+    release_segment(cyclic.outputs_shm_info, cyclic.outputs_ptr, m_output_cycle_size, framework_names::CYCLIC_OUTPUTS);
     release_segment(cyclic.sems_shm_info, cyclic.sems_ptr, int64_t{m_sems_size} * sizeof(Shared_Sem_Struct),
-                    "/linux_framework_cyclic_sems");
+                    framework_names::CYCLIC_SEMS);
     cyclic = Shared_Cyclic_Data_Ptrs();
 
     const int64_t record = sizeof(Shared_Application_Data_Struct);
     auto& in = m_shm_application_input_data;
-    release_segment(in.mutex_shm_info, in.mutex_ptr, sizeof(pthread_mutex_t), "/linux_framework_app_input_mutex");
-    release_segment(in.app_data_shm_info, in.app_data_ptr, m_input_app_size * record,
-                    "/linux_framework_app_input_data");
+    release_segment(in.mutex_shm_info, in.mutex_ptr, sizeof(pthread_mutex_t), framework_names::APP_INPUT_MUTEX);
+    release_segment(in.app_data_shm_info, in.app_data_ptr, m_input_app_size * record, framework_names::APP_INPUT_DATA);
     in = Shared_Application_Data_Ptrs();
     auto& out = m_shm_application_output_data;
-    release_segment(out.mutex_shm_info, out.mutex_ptr, sizeof(pthread_mutex_t), "/linux_framework_app_output_mutex");
+    release_segment(out.mutex_shm_info, out.mutex_ptr, sizeof(pthread_mutex_t), framework_names::APP_OUTPUT_MUTEX);
     release_segment(out.app_data_shm_info, out.app_data_ptr, m_output_app_size * record,
-                    "/linux_framework_app_output_data");
+                    framework_names::APP_OUTPUT_DATA);
     out = Shared_Application_Data_Ptrs();
 
     auto& async = m_shm_async_data;
-    release_segment(async.mutex_shm_info, async.mutex_ptr, sizeof(pthread_mutex_t), "/linux_framework_async_mutex");
+    release_segment(async.mutex_shm_info, async.mutex_ptr, sizeof(pthread_mutex_t), framework_names::ASYNC_MUTEX);
     release_segment(async.input_data_from_framework_shm_info, async.input_data_from_framework_ptr,
                     int64_t{m_async_input_size} * sizeof(Shared_Async_Input_Data_From_Framework),
-                    "/linux_framework_async_input_from_framework_data");
+                    framework_names::ASYNC_INPUT_FROM_FRAMEWORK);
     release_segment(async.input_data_to_framework_shm_info, async.input_data_to_framework_ptr,
                     int64_t{m_async_input_size} * sizeof(Shared_Async_Input_Data_To_Framework),
-                    "/linux_framework_async_input_to_framework_data");
+                    framework_names::ASYNC_INPUT_TO_FRAMEWORK);
     release_segment(async.output_data_from_framework_shm_info, async.output_data_from_framework_ptr,
                     int64_t{m_async_output_size} * sizeof(Shared_Async_Output_Data_From_Framework),
-                    "/linux_framework_async_output_from_framework_data");
+                    framework_names::ASYNC_OUTPUT_FROM_FRAMEWORK);
     release_segment(async.output_data_to_framework_shm_info, async.output_data_to_framework_ptr,
                     int64_t{m_async_output_size} * sizeof(Shared_Async_Output_Data_To_Framework),
-                    "/linux_framework_async_output_to_framework_data");
+                    framework_names::ASYNC_OUTPUT_TO_FRAMEWORK);
     async = Shared_Async_Data_Ptrs();
 
     auto& groups = m_shm_sem_group_data;
@@ -159,20 +157,20 @@ void Framework_Shared_Memory_Manager::unlink_all_shms()
             const Shared_Sem_Data_Group_Struct& group = groups.share_sem_group_struct[g];
             release_segment(groups.sem_data_group_struct_sem_shm_info[g], groups.semaphores[g],
                             int64_t{m_rt_app_number} * sizeof(Shared_Sem_Data_Group_Sem_Struct),
-                            "/linux_framework_sem_data_group_sem");
+                            framework_names::SEM_DATA_GROUP_SEM);
             release_segment(groups.sem_data_group_struct_data_info_shm_info[g], groups.data_info[g],
                             int64_t{group.data_num} * sizeof(Shared_Sem_Data_Group_Data_Info),
-                            "/linux_framework_sem_data_group_data_info");
+                            framework_names::SEM_DATA_GROUP_DATA_INFO);
             release_segment(groups.sem_data_group_struct_data_shm_info[g], groups.data[g],
                             group.ring_buffer_slot_number > 0 ? sem_data_group_data_bytes(group) : group.data_byte,
-                            "/linux_framework_sem_data_group_data");
+                            framework_names::SEM_DATA_GROUP_DATA);
             groups.semaphores[g] = nullptr;
             groups.data_info[g] = nullptr;
             groups.data[g] = nullptr;
         }
         release_segment(groups.sem_data_group_struct_shm_info, groups.share_sem_group_struct,
                         int64_t{m_sem_data_group_number} * sizeof(Shared_Sem_Data_Group_Struct),
-                        "/linux_framework_sem_data_group_struct");
+                        framework_names::SEM_DATA_GROUP_STRUCT);
         groups.share_sem_group_struct = nullptr;
     }
     log_inf("[Framework_Shared_Memory_Manager::unlink_all_shms() ] completed ");

@@ -91,9 +91,8 @@ public:
     // check takes the table index (output id - 10000).
     int check_input_input_param_and_get_actual_id_ex(const char* caller, const char* file, int line, int input_id,
                                                      bool check_taken, int size, int offset) const;
-    int check_output_input_param_and_get_actual_id_ex(const char* caller, const char* file, int line,
-                                                      int output_index, bool check_taken, int size,
-                                                      int offset) const;
+    int check_output_input_param_and_get_actual_id_ex(const char* caller, const char* file, int line, int output_index,
+                                                      bool check_taken, int size, int offset) const;
     std::string get_input_additional_info(std::string method, std::string file, int line, std::string message,
                                           int given_id, int actual_id, int size, int offset) const;
     std::string get_output_additional_info(std::string method, std::string file, int line, std::string message,
@@ -196,8 +195,8 @@ public:
     // Validate an access; data id, size and offset -1 mean "not given".
     void check_sem_data_input_param_ex(const char* caller, const char* file, int line, int sem_group_id,
                                        bool check_is_mine, bool check_free, int data_id, int size, int offset) const;
-    void check_sem_datum_param_ex(const char* caller, const char* file, int line, int sem_group_id,
-                                       bool check_is_mine, bool check_free, int data_id, int size, int offset) const;
+    void check_sem_datum_param_ex(const char* caller, const char* file, int line, int sem_group_id, bool check_is_mine,
+                                  bool check_free, int data_id, int size, int offset) const;
     std::string get_sem_data_additional_info(std::string caller, std::string file, int line, std::string message,
                                              int sem_group_id, int data_id, int size, int offset) const;
 
@@ -265,14 +264,11 @@ public:
     template <typename T>
     T get_answ_data_to_send_ex(int cmd_id, int data_id);
     void set_cmd_data_byte_array_ex(int cmd_id, int data_id, const uint8_t* array_out, int byte_dim, int byte_offset);
-    void set_answ_data_byte_array_ex(int cmd_id, int data_id, const uint8_t* array_out, int byte_dim,
-                                     int byte_offset);
+    void set_answ_data_byte_array_ex(int cmd_id, int data_id, const uint8_t* array_out, int byte_dim, int byte_offset);
     void get_cmd_data_byte_array_ex(int cmd_id, int data_id, uint8_t* array_in, int byte_dim, int byte_offset);
     void get_answ_data_byte_array_ex(int cmd_id, int data_id, uint8_t* array_in, int byte_dim, int byte_offset);
-    void get_cmd_data_byte_array_to_send_ex(int cmd_id, int data_id, uint8_t* array_in, int byte_dim,
-                                            int byte_offset);
-    void get_answ_data_byte_array_to_send_ex(int cmd_id, int data_id, uint8_t* array_in, int byte_dim,
-                                             int byte_offset);
+    void get_cmd_data_byte_array_to_send_ex(int cmd_id, int data_id, uint8_t* array_in, int byte_dim, int byte_offset);
+    void get_answ_data_byte_array_to_send_ex(int cmd_id, int data_id, uint8_t* array_in, int byte_dim, int byte_offset);
 
 private:
     // Names of the framework mutexes in messages, built once so that locking
@@ -377,12 +373,11 @@ private:
     void check_async_input_input_param_ex(const char* caller, const char* file, int line, int given_async_input_id,
                                           bool check_taken, int given_async_input_size,
                                           int given_async_input_offset) const;
-    void check_async_output_input_param_ex(const char* caller, const char* file, int line,
-                                           int given_async_output_id, bool check_taken, int given_async_output_size,
+    void check_async_output_input_param_ex(const char* caller, const char* file, int line, int given_async_output_id,
+                                           bool check_taken, int given_async_output_size,
                                            int given_async_output_offset) const;
     std::string get_async_input_additional_info(std::string caller, std::string file, int line, std::string msg,
-                                                int async_input_id, int async_input_size,
-                                                int async_input_offset) const;
+                                                int async_input_id, int async_input_size, int async_input_offset) const;
     std::string get_async_output_additional_info(std::string caller, std::string file, int line, std::string msg,
                                                  int async_output_id, int async_output_size,
                                                  int async_output_offset) const;

@@ -111,7 +111,6 @@ using Async_Input_Side = Async_Side<Shared_Async_Input_Data_From_Framework, Shar
 using Async_Output_Side = Async_Side<Shared_Async_Output_Data_From_Framework, Shared_Async_Output_Data_To_Framework>;
 }  // namespace
 
-
 const std::string Framework_Shared_Memory_Manager::ASYNC_MUTEX = "m_shm_async_data.mutex_ptr";
 
 // ---- lookup ---------------------------------------------------------------------------------
@@ -131,9 +130,10 @@ int Framework_Shared_Memory_Manager::get_async_input_id_ex(std::string async_inp
         lock.unlock();
     }
     if (found == -1)
-        throw std::runtime_error("[Framework_Shared_Memory_Manager][get_async_input_id_ex] async input name is not "
-                                 "valid: " +
-                                 async_input_name);
+        throw std::runtime_error(
+            "[Framework_Shared_Memory_Manager][get_async_input_id_ex] async input name is not "
+            "valid: " +
+            async_input_name);
     return found;
 }
 
@@ -158,9 +158,10 @@ int Framework_Shared_Memory_Manager::get_async_output_id_ex(std::string async_ou
         lock.unlock();
     }
     if (found == -1)
-        throw std::runtime_error("[Framework_Shared_Memory_Manager][get_async_output_id_ex] async output name is not "
-                                 "valid: " +
-                                 async_output_name);
+        throw std::runtime_error(
+            "[Framework_Shared_Memory_Manager][get_async_output_id_ex] async output name is not "
+            "valid: " +
+            async_output_name);
     return found;
 }
 
@@ -171,8 +172,8 @@ void Framework_Shared_Memory_Manager::check_async_param_ex(const Side& side, con
                                                            int line, int id, bool check_taken, int size, int offset)
 {
     auto refuse = [&](const std::string& message, int shown_size, int shown_offset) {
-        return std::runtime_error(async_additional_info(side, caller, file, line, message, id, shown_size,
-                                                        shown_offset));
+        return std::runtime_error(
+            async_additional_info(side, caller, file, line, message, id, shown_size, shown_offset));
     };
     if (!in_table(id, side.count) || side.from == nullptr)
         throw refuse(side.texts.id_not_valid, -1, -1);
@@ -197,9 +198,9 @@ void Framework_Shared_Memory_Manager::check_async_param_ex(const Side& side, con
         throw refuse("Sorry, combination size + offset is not correct!!", size, offset);
 }
 
-void Framework_Shared_Memory_Manager::check_async_input_input_param_ex(const char* caller, const char* file,
-                                                                       int line, int given_async_input_id,
-                                                                       bool check_taken, int given_async_input_size,
+void Framework_Shared_Memory_Manager::check_async_input_input_param_ex(const char* caller, const char* file, int line,
+                                                                       int given_async_input_id, bool check_taken,
+                                                                       int given_async_input_size,
                                                                        int given_async_input_offset) const
 {
     const Async_Input_Side side{ASYNC_INPUT_TEXTS, m_async_input_size, m_shm_async_data.input_data_from_framework_ptr,
@@ -208,9 +209,9 @@ void Framework_Shared_Memory_Manager::check_async_input_input_param_ex(const cha
                          given_async_input_offset);
 }
 
-void Framework_Shared_Memory_Manager::check_async_output_input_param_ex(const char* caller, const char* file,
-                                                                        int line, int given_async_output_id,
-                                                                        bool check_taken, int given_async_output_size,
+void Framework_Shared_Memory_Manager::check_async_output_input_param_ex(const char* caller, const char* file, int line,
+                                                                        int given_async_output_id, bool check_taken,
+                                                                        int given_async_output_size,
                                                                         int given_async_output_offset) const
 {
     const Async_Output_Side side{ASYNC_OUTPUT_TEXTS, m_async_output_size,
@@ -224,8 +225,7 @@ void Framework_Shared_Memory_Manager::check_async_output_input_param_ex(const ch
 template <typename Side>
 std::string Framework_Shared_Memory_Manager::async_additional_info(const Side& side, const std::string& caller,
                                                                    const std::string& file, int line,
-                                                                   const std::string& msg, int id, int size,
-                                                                   int offset)
+                                                                   const std::string& msg, int id, int size, int offset)
 {
     const Async_Texts& texts = side.texts;
     std::string text = "[Framework_Shared_Memory_Manager][" + caller + "] " + msg;
@@ -286,15 +286,15 @@ std::string Framework_Shared_Memory_Manager::get_async_output_additional_info(st
 
 std::string Framework_Shared_Memory_Manager::get_async_input_label_ex(int async_input_id, bool taken_check) const
 {
-    check_async_input_input_param_ex("get_async_input_label_ex", SOURCE_FILE, __LINE__, async_input_id, taken_check,
-                                     -1, -1);
+    check_async_input_input_param_ex("get_async_input_label_ex", SOURCE_FILE, __LINE__, async_input_id, taken_check, -1,
+                                     -1);
     return label_of(m_shm_async_data.input_data_from_framework_ptr[async_input_id].name_id);
 }
 
 std::string Framework_Shared_Memory_Manager::get_async_output_label_ex(int async_output_id, bool taken_check) const
 {
-    check_async_output_input_param_ex("get_async_output_label_ex", SOURCE_FILE, __LINE__, async_output_id,
-                                      taken_check, -1, -1);
+    check_async_output_input_param_ex("get_async_output_label_ex", SOURCE_FILE, __LINE__, async_output_id, taken_check,
+                                      -1, -1);
     return label_of(m_shm_async_data.output_data_from_framework_ptr[async_output_id].name_id);
 }
 
@@ -332,8 +332,8 @@ uint32_t Framework_Shared_Memory_Manager::get_async_input_refresh_error_ex(int a
 
 uint32_t Framework_Shared_Memory_Manager::get_async_output_set_error_ex(int async_output_id) const
 {
-    check_async_output_input_param_ex("get_async_output_set_error_ex", SOURCE_FILE, __LINE__, async_output_id, true,
-                                      -1, -1);
+    check_async_output_input_param_ex("get_async_output_set_error_ex", SOURCE_FILE, __LINE__, async_output_id, true, -1,
+                                      -1);
     Robust_Mutex held(m_shm_async_data.mutex_ptr, ASYNC_MUTEX);
     std::unique_lock<Robust_Mutex> lock(held);
     const uint32_t code = m_shm_async_data.output_data_from_framework_ptr[async_output_id].error_code;
@@ -385,17 +385,14 @@ T Framework_Shared_Memory_Manager::get_async_input_ex(int async_input_id) const
     return value;
 }
 
-#define FRAMEWORK_SHM_ASYNC_TYPED_ACCESS(T)                                            \
-    template T Framework_Shared_Memory_Manager::get_async_input_ex<T>(int) const;      \
+#define FRAMEWORK_SHM_ASYNC_TYPED_ACCESS(T)                                       \
+    template T Framework_Shared_Memory_Manager::get_async_input_ex<T>(int) const; \
     template void Framework_Shared_Memory_Manager::set_async_output_ex<T>(int, T);
 
-FRAMEWORK_SHM_ASYNC_TYPED_ACCESS(signed char)
-FRAMEWORK_SHM_ASYNC_TYPED_ACCESS(unsigned char)
-FRAMEWORK_SHM_ASYNC_TYPED_ACCESS(short)
-FRAMEWORK_SHM_ASYNC_TYPED_ACCESS(unsigned short)
-FRAMEWORK_SHM_ASYNC_TYPED_ACCESS(int)
-FRAMEWORK_SHM_ASYNC_TYPED_ACCESS(unsigned int)
+#define FRAMEWORK_SHM_ASYNC_TYPED_ACCESS_ROW(manager_type, ...) FRAMEWORK_SHM_ASYNC_TYPED_ACCESS(manager_type)
+FRAMEWORK_SMALL_INTEGER_VALUE_TYPES(FRAMEWORK_SHM_ASYNC_TYPED_ACCESS_ROW)
 FRAMEWORK_SHM_ASYNC_TYPED_ACCESS(float)
+#undef FRAMEWORK_SHM_ASYNC_TYPED_ACCESS_ROW
 #undef FRAMEWORK_SHM_ASYNC_TYPED_ACCESS
 
 // ---- polls ------------------------------------------------------------------------------------
@@ -423,18 +420,19 @@ uint8_t Framework_Shared_Memory_Manager::is_async_input_refresh_ex(int async_inp
     lock.unlock();
     if (reply_is_new(ts, m_async_input_clock_value[i])) {
         if (error_flag != 0)
-            throw std::runtime_error(get_async_input_additional_info(
-                caller, SOURCE_FILE, __LINE__, "Error, on async_input_id request", async_input_id, -1, -1));
+            throw std::runtime_error(get_async_input_additional_info(caller, SOURCE_FILE, __LINE__,
+                                                                     "Error, on async_input_id request", async_input_id,
+                                                                     -1, -1));
         return 1;
     }
     if (shm_manager_clock::is_later(monotonic_now(), m_async_input_max_clock_value[i]))
-        throw std::runtime_error(get_async_input_additional_info(
-            caller, SOURCE_FILE, __LINE__, "Error, async_input_id request expired", async_input_id, -1, -1));
+        throw std::runtime_error(get_async_input_additional_info(caller, SOURCE_FILE, __LINE__,
+                                                                 "Error, async_input_id request expired",
+                                                                 async_input_id, -1, -1));
     return 0;
 }
 
-uint8_t Framework_Shared_Memory_Manager::is_async_output_set_ex(int async_output_id,
-                                                                uint8_t* is_ethercat_master_online)
+uint8_t Framework_Shared_Memory_Manager::is_async_output_set_ex(int async_output_id, uint8_t* is_ethercat_master_online)
 {
     const char* caller = "is_async_output_set_ex";
     check_async_output_input_param_ex(caller, SOURCE_FILE, __LINE__, async_output_id, true, -1, -1);
@@ -451,12 +449,14 @@ uint8_t Framework_Shared_Memory_Manager::is_async_output_set_ex(int async_output
     lock.unlock();
     if (reply_is_new(ts, m_async_output_clock_value[i])) {
         if (error_flag != 0)
-            throw std::runtime_error(get_async_output_additional_info(
-                caller, SOURCE_FILE, __LINE__, "Error on async_output_id request", async_output_id, -1, -1));
+            throw std::runtime_error(get_async_output_additional_info(caller, SOURCE_FILE, __LINE__,
+                                                                      "Error on async_output_id request",
+                                                                      async_output_id, -1, -1));
         return 1;
     }
     if (shm_manager_clock::is_later(monotonic_now(), m_async_output_max_clock_value[i]))
-        throw std::runtime_error(get_async_output_additional_info(
-            caller, SOURCE_FILE, __LINE__, "Error, async_output_id request expired", async_output_id, -1, -1));
+        throw std::runtime_error(get_async_output_additional_info(caller, SOURCE_FILE, __LINE__,
+                                                                  "Error, async_output_id request expired",
+                                                                  async_output_id, -1, -1));
     return 0;
 }

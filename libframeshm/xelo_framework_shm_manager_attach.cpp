@@ -42,8 +42,8 @@ int segment_count_ex(int64_t count, const std::string& name)
 }
 }  // namespace
 
-void Framework_Shared_Memory_Manager::init_with_h_compatibility_check_ex(std::string application_name,
-                                                                         int32_t h_major, int32_t h_minor)
+void Framework_Shared_Memory_Manager::init_with_h_compatibility_check_ex(std::string application_name, int32_t h_major,
+                                                                         int32_t h_minor)
 {
     log_inf("Framework_Shared_Memory_Manager::Framework_Shared_Memory_Manager ( \"" + application_name + "\" )");
     if (m_shm_info.shm_info.fd != -1)
@@ -62,7 +62,7 @@ void Framework_Shared_Memory_Manager::init_with_h_compatibility_check_ex(std::st
 }
 
 void Framework_Shared_Memory_Manager::attach_steps_ex(const std::string& application_name, int32_t h_major,
-                                                     int32_t h_minor)
+                                                      int32_t h_minor)
 {
     memories_connect_and_check_compatibility_ex(h_major, h_minor);
     build_alias_map_ex();
@@ -94,7 +94,7 @@ void Framework_Shared_Memory_Manager::memories_connect_and_check_compatibility_e
 void Framework_Shared_Memory_Manager::connect_info_memory_ex()
 {
     log_inf("\t connect_info_memory_ex ... ");
-    open_and_connect_memory_ex(&m_shm_info.shm_info, &m_shm_info.ptr, "/linux_framework_info", 1);
+    open_and_connect_memory_ex(&m_shm_info.shm_info, &m_shm_info.ptr, framework_names::INFO, 1);
     Shared_Info_Struct& info = *m_shm_info.ptr;
     {
         Robust_Mutex held(&info.mutex, INFO_MUTEX);
@@ -151,8 +151,9 @@ void Framework_Shared_Memory_Manager::check_framework_version_ex()
     log_inf("Framework PROJECT_VERSION_MAJOR is " + num2str(major));
     log_inf("Framework shm manager PROJECT_VERSION_MAJOR is " + num2str(FRAMEWORK_VERSION_MAJOR));
     if (major != FRAMEWORK_VERSION_MAJOR)
-        throw std::runtime_error("[Framework_Shared_Memory_Manager][check_framework_version_ex] Framework shm manager "
-                                 "NOT COMPATIBLE with running framework!!!!!!");
+        throw std::runtime_error(
+            "[Framework_Shared_Memory_Manager][check_framework_version_ex] Framework shm manager "
+            "NOT COMPATIBLE with running framework!!!!!!");
 }
 
 void Framework_Shared_Memory_Manager::check_h_compatibility_version_ex(int32_t h_major, int32_t h_minor)
@@ -165,8 +166,9 @@ void Framework_Shared_Memory_Manager::check_h_compatibility_version_ex(int32_t h
     const bool compatible = h_major == static_cast<int32_t>(LIBRARY_VERSION_MAJOR) &&
                             h_minor <= static_cast<int32_t>(LIBRARY_VERSION_MINOR);
     if (!compatible)
-        throw std::runtime_error("[Framework_Shared_Memory_Manager][check_h_compatibility_version_ex] "
-                                 "xelo_framework_shm_manager not compatible with this library version!");
+        throw std::runtime_error(
+            "[Framework_Shared_Memory_Manager][check_h_compatibility_version_ex] "
+            "xelo_framework_shm_manager not compatible with this library version!");
     log_inf("Framework shm manager library build time :: " + library_build_time());
 }
 
@@ -174,16 +176,15 @@ void Framework_Shared_Memory_Manager::connect_cyclic_memory_ex()
 {
     log_inf("\t connect_cyclic_memory_ex ... ");
     auto& cyclic = m_shm_cyclic_data;
-    open_and_connect_memory_ex(&cyclic.mutex_shm_info, &cyclic.mutex_ptr, "/linux_framework_cyclic_mutex", 1);
+    open_and_connect_memory_ex(&cyclic.mutex_shm_info, &cyclic.mutex_ptr, framework_names::CYCLIC_MUTEX, 1);
     if (m_input_cycle_size != 0)
-        open_and_connect_memory_ex(&cyclic.inputs_shm_info, &cyclic.inputs_ptr, "/linux_framework_cyclic_inputs",
-                                   segment_count_ex(m_input_cycle_size, "/linux_framework_cyclic_inputs"));
+        open_and_connect_memory_ex(&cyclic.inputs_shm_info, &cyclic.inputs_ptr, framework_names::CYCLIC_INPUTS,
+                                   segment_count_ex(m_input_cycle_size, framework_names::CYCLIC_INPUTS));
     if (m_output_cycle_size != 0)
-        open_and_connect_memory_ex(&cyclic.outputs_shm_info, &cyclic.outputs_ptr, "/linux_framework_cyclic_outputs",
-                                   segment_count_ex(m_output_cycle_size, "/linux_framework_cyclic_outputs"));
+        open_and_connect_memory_ex(&cyclic.outputs_shm_info, &cyclic.outputs_ptr, framework_names::CYCLIC_OUTPUTS,
+                                   segment_count_ex(m_output_cycle_size, framework_names::CYCLIC_OUTPUTS));
     if (m_sems_size != 0)
-        open_and_connect_memory_ex(&cyclic.sems_shm_info, &cyclic.sems_ptr, "/linux_framework_cyclic_sems",
-                                   m_sems_size);
+        open_and_connect_memory_ex(&cyclic.sems_shm_info, &cyclic.sems_ptr, framework_names::CYCLIC_SEMS, m_sems_size);
     m_input.resize(m_input_cycle_size);
     m_output.resize(m_output_cycle_size);
 }
@@ -193,14 +194,14 @@ void Framework_Shared_Memory_Manager::connect_application_data_memory_ex()
     log_inf("\t connect_application_data_memory_ex ... ");
     auto& in = m_shm_application_input_data;
     auto& out = m_shm_application_output_data;
-    open_and_connect_memory_ex(&in.mutex_shm_info, &in.mutex_ptr, "/linux_framework_app_input_mutex", 1);
+    open_and_connect_memory_ex(&in.mutex_shm_info, &in.mutex_ptr, framework_names::APP_INPUT_MUTEX, 1);
     if (m_input_app_size != 0)
-        open_and_connect_memory_ex(&in.app_data_shm_info, &in.app_data_ptr, "/linux_framework_app_input_data",
-                                   segment_count_ex(m_input_app_size, "/linux_framework_app_input_data"));
-    open_and_connect_memory_ex(&out.mutex_shm_info, &out.mutex_ptr, "/linux_framework_app_output_mutex", 1);
+        open_and_connect_memory_ex(&in.app_data_shm_info, &in.app_data_ptr, framework_names::APP_INPUT_DATA,
+                                   segment_count_ex(m_input_app_size, framework_names::APP_INPUT_DATA));
+    open_and_connect_memory_ex(&out.mutex_shm_info, &out.mutex_ptr, framework_names::APP_OUTPUT_MUTEX, 1);
     if (m_output_app_size != 0)
-        open_and_connect_memory_ex(&out.app_data_shm_info, &out.app_data_ptr, "/linux_framework_app_output_data",
-                                   segment_count_ex(m_output_app_size, "/linux_framework_app_output_data"));
+        open_and_connect_memory_ex(&out.app_data_shm_info, &out.app_data_ptr, framework_names::APP_OUTPUT_DATA,
+                                   segment_count_ex(m_output_app_size, framework_names::APP_OUTPUT_DATA));
 }
 
 void Framework_Shared_Memory_Manager::connect_async_data_memory_ex()
@@ -209,20 +210,20 @@ void Framework_Shared_Memory_Manager::connect_async_data_memory_ex()
     if (m_async_input_size == 0 && m_async_output_size == 0)
         return;
     auto& async = m_shm_async_data;
-    open_and_connect_memory_ex(&async.mutex_shm_info, &async.mutex_ptr, "/linux_framework_async_mutex", 1);
+    open_and_connect_memory_ex(&async.mutex_shm_info, &async.mutex_ptr, framework_names::ASYNC_MUTEX, 1);
     if (m_async_input_size != 0) {
-        const int count = segment_count_ex(m_async_input_size, "/linux_framework_async_input_from_framework_data");
+        const int count = segment_count_ex(m_async_input_size, framework_names::ASYNC_INPUT_FROM_FRAMEWORK);
         open_and_connect_memory_ex(&async.input_data_from_framework_shm_info, &async.input_data_from_framework_ptr,
-                                   "/linux_framework_async_input_from_framework_data", count);
+                                   framework_names::ASYNC_INPUT_FROM_FRAMEWORK, count);
         open_and_connect_memory_ex(&async.input_data_to_framework_shm_info, &async.input_data_to_framework_ptr,
-                                   "/linux_framework_async_input_to_framework_data", count);
+                                   framework_names::ASYNC_INPUT_TO_FRAMEWORK, count);
     }
     if (m_async_output_size != 0) {
-        const int count = segment_count_ex(m_async_output_size, "/linux_framework_async_output_from_framework_data");
+        const int count = segment_count_ex(m_async_output_size, framework_names::ASYNC_OUTPUT_FROM_FRAMEWORK);
         open_and_connect_memory_ex(&async.output_data_from_framework_shm_info, &async.output_data_from_framework_ptr,
-                                   "/linux_framework_async_output_from_framework_data", count);
+                                   framework_names::ASYNC_OUTPUT_FROM_FRAMEWORK, count);
         open_and_connect_memory_ex(&async.output_data_to_framework_shm_info, &async.output_data_to_framework_ptr,
-                                   "/linux_framework_async_output_to_framework_data", count);
+                                   framework_names::ASYNC_OUTPUT_TO_FRAMEWORK, count);
     }
 }
 
@@ -233,8 +234,8 @@ void Framework_Shared_Memory_Manager::connect_sem_data_group_memory()
         return;
     auto& groups = m_shm_sem_group_data;
     open_and_connect_memory_ex(&groups.sem_data_group_struct_shm_info, &groups.share_sem_group_struct,
-                               "/linux_framework_sem_data_group_struct",
-                               segment_count_ex(m_sem_data_group_number, "/linux_framework_sem_data_group_struct"));
+                               framework_names::SEM_DATA_GROUP_STRUCT,
+                               segment_count_ex(m_sem_data_group_number, framework_names::SEM_DATA_GROUP_STRUCT));
     const std::size_t count = m_sem_data_group_number;
     groups.semaphores.assign(count, nullptr);
     groups.sem_data_group_struct_sem_shm_info.assign(count, Shared_Memory_Info());
@@ -254,9 +255,9 @@ void Framework_Shared_Memory_Manager::connect_sem_data_group_memory()
     for (std::size_t g = 0; g < count; ++g) {
         const Shared_Sem_Data_Group_Struct& group = groups.share_sem_group_struct[g];
         const std::string name = sem_data_group_name(static_cast<int>(g));
-        const std::string sem_name = "/linux_framework_sem_data_group_sem" + name;
-        const std::string info_name = "/linux_framework_sem_data_group_data_info" + name;
-        const std::string data_name = "/linux_framework_sem_data_group_data" + name;
+        const std::string sem_name = framework_names::SEM_DATA_GROUP_SEM + name;
+        const std::string info_name = framework_names::SEM_DATA_GROUP_DATA_INFO + name;
+        const std::string data_name = framework_names::SEM_DATA_GROUP_DATA + name;
         log_inf("mem is going to open :: " + sem_name);
         if (m_rt_app_number != 0)
             open_and_connect_memory_ex(&groups.sem_data_group_struct_sem_shm_info[g], &groups.semaphores[g], sem_name,
@@ -354,8 +355,8 @@ void Framework_Shared_Memory_Manager::give_back_cyclic_sem()
         while (sem_trywait(&slot.sem) == 0) {
         }
         lock.unlock();
-        log_war("[Framework_Shared_Memory_Manager][init_with_h_compatibility_check_ex] application slot " +
-                num2str(n) + " given back");
+        log_war("[Framework_Shared_Memory_Manager][init_with_h_compatibility_check_ex] application slot " + num2str(n) +
+                " given back");
     } catch (const std::exception& e) {
         log_err(std::string("[Framework_Shared_Memory_Manager][init_with_h_compatibility_check_ex] ") + e.what());
     }
@@ -371,9 +372,10 @@ void Framework_Shared_Memory_Manager::set_application_name_ex(const std::string&
         throw std::runtime_error("[Framework_Shared_Memory_Manager][set_application_name_ex] application number :: " +
                                  num2str(n) + " > max app num, which is " + num2str(FRAMEWORK_MAX_APPLICATIONS));
     if (application_name.size() > static_cast<std::size_t>(FRAMEWORK_APP_NAME_SIZE))
-        throw std::runtime_error("[Framework_Shared_Memory_Manager][set_application_name_ex] application name length "
-                                 "is greater than maximum size, which is  " +
-                                 num2str(FRAMEWORK_APP_NAME_SIZE));
+        throw std::runtime_error(
+            "[Framework_Shared_Memory_Manager][set_application_name_ex] application name length "
+            "is greater than maximum size, which is  " +
+            num2str(FRAMEWORK_APP_NAME_SIZE));
     {
         Robust_Mutex held(info_mutex(), INFO_MUTEX);
         std::unique_lock<Robust_Mutex> lock(held);

@@ -67,8 +67,8 @@ int Framework_Shared_Memory_Manager::open_cmd_channel_ex(const std::string& cmd_
 
 // ---- channel check ---------------------------------------------------------------------------
 
-void Framework_Shared_Memory_Manager::check_channel_data_input_param_ex(const char* caller, const char* file,
-                                                                        int line, int channel_id, bool check_client,
+void Framework_Shared_Memory_Manager::check_channel_data_input_param_ex(const char* caller, const char* file, int line,
+                                                                        int channel_id, bool check_client,
                                                                         bool check_server) const
 {
     check_attached_run_ex(caller);
@@ -165,8 +165,7 @@ void Framework_Shared_Memory_Manager::clear_server_waiting_mark(int sem_group_id
 
 bool Framework_Shared_Memory_Manager::is_server_waiting_for_command_ex(int cmd_id)
 {
-    check_channel_data_input_param_ex("is_server_waiting_for_command_ex", SOURCE_FILE, __LINE__, cmd_id, true,
-                                      false);
+    check_channel_data_input_param_ex("is_server_waiting_for_command_ex", SOURCE_FILE, __LINE__, cmd_id, true, false);
     const int g = m_pair_sem_ids[static_cast<std::size_t>(cmd_id)].id_to_send;
     check_sem_data_input_param_ex("is_server_waiting_for_command_ex", SOURCE_FILE, __LINE__, g, false, false, -1, -1,
                                   -1);
@@ -224,8 +223,9 @@ void Framework_Shared_Memory_Manager::send_answer_ex(int cmd_id)
     check_sem_data_input_param_ex("send_answer_ex", SOURCE_FILE, __LINE__, entry.id_to_recv, false, false, -1, -1, -1);
     const int32_t holder = shared_load(group_record(entry.id_to_recv).rw_app_id);
     if (entry.app_id_to_reply == NOBODY || holder != entry.app_id_to_reply)
-        throw std::runtime_error("[Framework_Shared_Memory_Manager][send_answer] Error, application that sent command "
-                                 "has not taken the _sender semaphore anymore");
+        throw std::runtime_error(
+            "[Framework_Shared_Memory_Manager][send_answer] Error, application that sent command "
+            "has not taken the _sender semaphore anymore");
     post_sem_data_group_ex(entry.id_to_send, false, entry.app_id_to_reply);
 }
 
@@ -233,8 +233,8 @@ void Framework_Shared_Memory_Manager::clear_cmd_from_client_ex(int cmd_id)
 {
     check_channel_data_input_param_ex("clear_cmd_from_client_ex", SOURCE_FILE, __LINE__, cmd_id, true, false);
     const Pair_Sem_Ids& entry = m_pair_sem_ids[static_cast<std::size_t>(cmd_id)];
-    check_sem_data_input_param_ex("clear_cmd_from_client_ex", SOURCE_FILE, __LINE__, entry.id_to_send, false, false,
-                                  -1, -1, -1);
+    check_sem_data_input_param_ex("clear_cmd_from_client_ex", SOURCE_FILE, __LINE__, entry.id_to_send, false, false, -1,
+                                  -1, -1);
     const int32_t holder = shared_load(group_record(entry.id_to_send).rw_app_id);
     if (holder != my_application_id()) {
         log_inf("Framework_Shared_Memory_Manager::clear_cmd_from_client -> rw_app_id =" + num2str(holder) +
@@ -409,24 +409,17 @@ T Framework_Shared_Memory_Manager::get_answ_data_to_send_ex(int cmd_id, int data
     return get_sem_data_group_data_ex<T>(m_pair_sem_ids[static_cast<std::size_t>(cmd_id)].id_to_send, data_id);
 }
 
-#define FRAMEWORK_SHM_CMD_TYPED_ACCESS(T)                                                      \
-    template void Framework_Shared_Memory_Manager::set_cmd_data_ex<T>(int, int, T);            \
-    template void Framework_Shared_Memory_Manager::set_answ_data_ex<T>(int, int, T);           \
-    template T Framework_Shared_Memory_Manager::get_cmd_data_ex<T>(int, int);                  \
-    template T Framework_Shared_Memory_Manager::get_answ_data_ex<T>(int, int);                 \
-    template T Framework_Shared_Memory_Manager::get_cmd_data_to_send_ex<T>(int, int);          \
+#define FRAMEWORK_SHM_CMD_TYPED_ACCESS(T)                                             \
+    template void Framework_Shared_Memory_Manager::set_cmd_data_ex<T>(int, int, T);   \
+    template void Framework_Shared_Memory_Manager::set_answ_data_ex<T>(int, int, T);  \
+    template T Framework_Shared_Memory_Manager::get_cmd_data_ex<T>(int, int);         \
+    template T Framework_Shared_Memory_Manager::get_answ_data_ex<T>(int, int);        \
+    template T Framework_Shared_Memory_Manager::get_cmd_data_to_send_ex<T>(int, int); \
     template T Framework_Shared_Memory_Manager::get_answ_data_to_send_ex<T>(int, int);
 
-FRAMEWORK_SHM_CMD_TYPED_ACCESS(signed char)
-FRAMEWORK_SHM_CMD_TYPED_ACCESS(unsigned char)
-FRAMEWORK_SHM_CMD_TYPED_ACCESS(short)
-FRAMEWORK_SHM_CMD_TYPED_ACCESS(unsigned short)
-FRAMEWORK_SHM_CMD_TYPED_ACCESS(int)
-FRAMEWORK_SHM_CMD_TYPED_ACCESS(unsigned int)
-FRAMEWORK_SHM_CMD_TYPED_ACCESS(long long)
-FRAMEWORK_SHM_CMD_TYPED_ACCESS(unsigned long long)
-FRAMEWORK_SHM_CMD_TYPED_ACCESS(float)
-FRAMEWORK_SHM_CMD_TYPED_ACCESS(double)
+#define FRAMEWORK_SHM_CMD_TYPED_ACCESS_ROW(manager_type, ...) FRAMEWORK_SHM_CMD_TYPED_ACCESS(manager_type)
+FRAMEWORK_DATA_VALUE_TYPES(FRAMEWORK_SHM_CMD_TYPED_ACCESS_ROW)
+#undef FRAMEWORK_SHM_CMD_TYPED_ACCESS_ROW
 #undef FRAMEWORK_SHM_CMD_TYPED_ACCESS
 
 // ---- byte arrays ----------------------------------------------------------------------------------------
@@ -470,8 +463,7 @@ void Framework_Shared_Memory_Manager::get_answ_data_byte_array_ex(int cmd_id, in
 void Framework_Shared_Memory_Manager::get_cmd_data_byte_array_to_send_ex(int cmd_id, int data_id, uint8_t* array_in,
                                                                          int byte_dim, int byte_offset)
 {
-    check_channel_data_input_param_ex("get_cmd_data_byte_array_to_send_ex", SOURCE_FILE, __LINE__, cmd_id, true,
-                                      false);
+    check_channel_data_input_param_ex("get_cmd_data_byte_array_to_send_ex", SOURCE_FILE, __LINE__, cmd_id, true, false);
     read_sem_data_group_byte_array_ex("get_cmd_data_byte_array_to_send_ex",
                                       m_pair_sem_ids[static_cast<std::size_t>(cmd_id)].id_to_send, data_id, array_in,
                                       byte_dim, byte_offset, false);

@@ -192,8 +192,7 @@ void xelo_shm_ctypes::require_buffer_ex(const void* buffer, const char* argument
 int xelo_shm_ctypes::byte_offset_of_ex(unsigned int byte_offset)
 {
     if (byte_offset > static_cast<unsigned int>(std::numeric_limits<int>::max()))
-        throw std::runtime_error("[xelo_shm_manager_ctypes] byte_offset out of range: " +
-                                 std::to_string(byte_offset));
+        throw std::runtime_error("[xelo_shm_manager_ctypes] byte_offset out of range: " + std::to_string(byte_offset));
     return static_cast<int>(byte_offset);
 }
 
@@ -306,8 +305,8 @@ int py_refresh_data(Manager* memory_manager, uint32_t* error_occurred, uint32_t*
                         [&](Manager& m) { return m.refresh_data_ex(absolute_tick); });
 }
 
-int py_refresh_data_and_get_ec_master_state(Manager* memory_manager, uint32_t* error_occurred,
-                                            uint32_t* absolute_tick, uint8_t* is_ethercat_master_online)
+int py_refresh_data_and_get_ec_master_state(Manager* memory_manager, uint32_t* error_occurred, uint32_t* absolute_tick,
+                                            uint8_t* is_ethercat_master_online)
 {
     return guarded_call(memory_manager, error_occurred, 0, [&](Manager& m) {
         return m.refresh_data_and_get_ec_master_state_ex(is_ethercat_master_online, absolute_tick);

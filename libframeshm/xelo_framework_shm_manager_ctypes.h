@@ -23,79 +23,60 @@
 
 class Framework_Shared_Memory_Manager;
 
-// The cyclic value types: name suffix, script type, manager type, and the
-// type of the output id taken by the writer.
-#define XELO_SHM_CTYPES_CYCLIC_VALUE_TYPES(X)                       \
-    X(bit_t, uint8_t, bool, int)                                    \
-    X(int8_t, int8_t, signed char, int)                             \
-    X(uint8_t, uint8_t, unsigned char, int)                         \
-    X(int16_t, int16_t, short, int)                                 \
-    X(uint16_t, uint16_t, unsigned short, int)                      \
-    X(int32_t, int32_t, int, unsigned int)                          \
-    X(uint32_t, uint32_t, unsigned int, int)                        \
-    X(int64_t, int64_t, long long, int)                             \
-    X(uint64_t, uint64_t, unsigned long long, int)                  \
-    X(float_t, float, float, int)                                   \
-    X(double_t, double, double, int)
+// The script's lists of value types, rows of FRAMEWORK_VALUE_TYPES
+// (framework_types.h): every type for the cyclic variables, the integers of
+// at most 32 bits for the asynchronous ones (both named with the cyclic
+// suffix), every type but the bit for data-group and command-channel data
+// (named with the data suffix).
+#define XELO_SHM_CTYPES_CYCLIC_VALUE_TYPES(X) FRAMEWORK_VALUE_TYPES(X)
+#define XELO_SHM_CTYPES_ASYNC_VALUE_TYPES(X) FRAMEWORK_SMALL_INTEGER_VALUE_TYPES(X)
+#define XELO_SHM_CTYPES_DATA_VALUE_TYPES(X) FRAMEWORK_DATA_VALUE_TYPES(X)
+
+// The type of the output id that py_set_output_<suffix> takes.
+template <typename T>
+struct Xelo_Shm_Ctypes_Output_Id {
+    using type = int;
+};
+template <>
+struct Xelo_Shm_Ctypes_Output_Id<int> {
+    using type = unsigned int;
+};
 
 // py_get_input_<suffix>, py_get_output_<suffix>, py_set_output_<suffix>.
-#define XELO_SHM_CTYPES_DECLARE_CYCLIC_VALUE(suffix, script_type, manager_type, set_id_type)                        \
-    script_type py_get_input_##suffix(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,    \
-                                      int input_id);                                                                \
-    script_type py_get_output_##suffix(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,   \
-                                       int output_id);                                                              \
-    void py_set_output_##suffix(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,          \
-                                set_id_type output_id, script_type new_value);
-
-// The asynchronous value types: name suffix, script type, manager type.
-#define XELO_SHM_CTYPES_ASYNC_VALUE_TYPES(X)   \
-    X(int8_t, int8_t, signed char)             \
-    X(uint8_t, uint8_t, unsigned char)         \
-    X(int16_t, int16_t, short)                 \
-    X(uint16_t, uint16_t, unsigned short)      \
-    X(int32_t, int32_t, int)                   \
-    X(uint32_t, uint32_t, unsigned int)
+#define XELO_SHM_CTYPES_DECLARE_CYCLIC_VALUE(manager_type, fixed_type, type_id, script_type, suffix, data_suffix) \
+    script_type py_get_input_##suffix(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,  \
+                                      int input_id);                                                              \
+    script_type py_get_output_##suffix(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred, \
+                                       int output_id);                                                            \
+    void py_set_output_##suffix(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,        \
+                                Xelo_Shm_Ctypes_Output_Id<manager_type>::type output_id, script_type new_value);
 
 // py_get_async_input_<suffix>, py_set_async_output_<suffix>.
-#define XELO_SHM_CTYPES_DECLARE_ASYNC_VALUE(suffix, script_type, manager_type)                                      \
-    script_type py_get_async_input_##suffix(Framework_Shared_Memory_Manager* memory_manager,                         \
-                                            uint32_t* error_occurred, int async_input_id);                          \
-    void py_set_async_output_##suffix(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,    \
+#define XELO_SHM_CTYPES_DECLARE_ASYNC_VALUE(manager_type, fixed_type, type_id, script_type, suffix, data_suffix)       \
+    script_type py_get_async_input_##suffix(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred, \
+                                            int async_input_id);                                                       \
+    void py_set_async_output_##suffix(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,       \
                                       int async_output_id, script_type new_value);
 
-// The value types of data-group and command-channel data: name suffix, script
-// type, manager type.
-#define XELO_SHM_CTYPES_DATA_VALUE_TYPES(X)        \
-    X(int8, int8_t, signed char)                   \
-    X(uint8, uint8_t, unsigned char)               \
-    X(int16, int16_t, short)                       \
-    X(uint16, uint16_t, unsigned short)            \
-    X(int32, int32_t, int)                         \
-    X(uint32, uint32_t, unsigned int)              \
-    X(int64, int64_t, long long)                   \
-    X(uint64, uint64_t, unsigned long long)        \
-    X(float, float, float)                         \
-    X(double, double, double)
-
 // py_get_sem_data_group_data_<suffix>, py_set_sem_data_group_data_<suffix>.
-#define XELO_SHM_CTYPES_DECLARE_GROUP_VALUE(suffix, script_type, manager_type)                                      \
-    script_type py_get_sem_data_group_data_##suffix(Framework_Shared_Memory_Manager* memory_manager,                 \
-                                                    uint32_t* error_occurred, int sem_group_id, int data_id);       \
-    void py_set_sem_data_group_data_##suffix(Framework_Shared_Memory_Manager* memory_manager,                        \
-                                             uint32_t* error_occurred, int sem_group_id, int data_id,               \
+#define XELO_SHM_CTYPES_DECLARE_GROUP_VALUE(manager_type, fixed_type, type_id, script_type, cyclic_suffix, suffix) \
+    script_type py_get_sem_data_group_data_##suffix(Framework_Shared_Memory_Manager* memory_manager,               \
+                                                    uint32_t* error_occurred, int sem_group_id, int data_id);      \
+    void py_set_sem_data_group_data_##suffix(Framework_Shared_Memory_Manager* memory_manager,                      \
+                                             uint32_t* error_occurred, int sem_group_id, int data_id,              \
                                              script_type new_value);
 
 // py_set_cmd_data_<suffix> (client), py_get_cmd_data_<suffix> (server),
 // py_set_answer_data_<suffix> (server), py_get_answer_data_<suffix> (client).
-#define XELO_SHM_CTYPES_DECLARE_CHANNEL_VALUE(suffix, script_type, manager_type)                                    \
-    void py_set_cmd_data_##suffix(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,         \
-                                  int cmd_id, int data_id, script_type data_value);                                 \
-    script_type py_get_cmd_data_##suffix(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,  \
-                                         int cmd_id, int data_id);                                                  \
-    void py_set_answer_data_##suffix(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,      \
-                                     int cmd_id, int data_id, script_type data_value);                              \
-    script_type py_get_answer_data_##suffix(Framework_Shared_Memory_Manager* memory_manager,                         \
-                                            uint32_t* error_occurred, int cmd_id, int data_id);
+#define XELO_SHM_CTYPES_DECLARE_CHANNEL_VALUE(manager_type, fixed_type, type_id, script_type, cyclic_suffix, suffix)   \
+    void py_set_cmd_data_##suffix(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,           \
+                                  int cmd_id, int data_id, script_type data_value);                                    \
+    script_type py_get_cmd_data_##suffix(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,    \
+                                         int cmd_id, int data_id);                                                     \
+    void py_set_answer_data_##suffix(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,        \
+                                     int cmd_id, int data_id, script_type data_value);                                 \
+    script_type py_get_answer_data_##suffix(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred, \
+                                            int cmd_id, int data_id);
 
 extern "C" {
 
@@ -124,11 +105,9 @@ void py_turn_off_watchdog(Framework_Shared_Memory_Manager* memory_manager, uint3
 void py_turn_on_watchdog(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred);
 void py_set_watchdog_value(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred, int num_cycle);
 uint32_t py_get_master_cycle_time_ns(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred);
-int py_refresh_data(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
-                    uint32_t* absolute_tick);
-int py_refresh_data_and_get_ec_master_state(Framework_Shared_Memory_Manager* memory_manager,
-                                            uint32_t* error_occurred, uint32_t* absolute_tick,
-                                            uint8_t* is_ethercat_master_online);
+int py_refresh_data(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred, uint32_t* absolute_tick);
+int py_refresh_data_and_get_ec_master_state(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
+                                            uint32_t* absolute_tick, uint8_t* is_ethercat_master_online);
 void py_save_cfg_file(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred);
 void py_enable_trace_semaphore(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred);
 void py_disable_trace_sempahore(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred);
@@ -154,8 +133,8 @@ Type_Definition py_get_output_type(Framework_Shared_Memory_Manager* memory_manag
                                    int output_id, uint8_t taken_check);
 int py_get_output_group(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred, int output_id,
                         uint8_t taken_check);
-unsigned int py_get_output_dim(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
-                               int output_id, uint8_t taken_check);
+unsigned int py_get_output_dim(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred, int output_id,
+                               uint8_t taken_check);
 void py_get_output_label(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred, int output_id,
                          char* return_string);
 
@@ -174,8 +153,8 @@ XELO_SHM_CTYPES_CYCLIC_VALUE_TYPES(XELO_SHM_CTYPES_DECLARE_CYCLIC_VALUE)
 
 // Counts and offsets are bytes; a negative offset (0xFFFFFFFF from an
 // unsigned caller) is refused.
-void py_get_input_byte_array_t(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
-                               int input_id, uint8_t* array, int byte_dim, int byte_offset);
+void py_get_input_byte_array_t(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred, int input_id,
+                               uint8_t* array, int byte_dim, int byte_offset);
 void py_get_output_byte_array_t(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
                                 int output_id, uint8_t* array, int byte_dim, int byte_offset);
 void py_set_output_byte_array_t(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
@@ -183,8 +162,7 @@ void py_set_output_byte_array_t(Framework_Shared_Memory_Manager* memory_manager,
 
 // ---- asynchronous variables --------------------------------------------------------------
 
-unsigned int py_get_async_input_total_number(Framework_Shared_Memory_Manager* memory_manager,
-                                             uint32_t* error_occurred);
+unsigned int py_get_async_input_total_number(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred);
 unsigned int py_get_async_output_total_number(Framework_Shared_Memory_Manager* memory_manager,
                                               uint32_t* error_occurred);
 int py_get_async_input_id(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
@@ -211,18 +189,16 @@ XELO_SHM_CTYPES_ASYNC_VALUE_TYPES(XELO_SHM_CTYPES_DECLARE_ASYNC_VALUE)
 //
 // Group and data ids are 0 on error, which is also a valid id: the slot tells.
 
-unsigned int py_get_sem_data_group_read_id(Framework_Shared_Memory_Manager* memory_manager,
-                                           uint32_t* error_occurred, const char* sem_group_name);
-unsigned int py_get_sem_data_group_write_id(Framework_Shared_Memory_Manager* memory_manager,
-                                            uint32_t* error_occurred, const char* sem_group_name,
-                                            uint8_t take_only_shared_id);
+unsigned int py_get_sem_data_group_read_id(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
+                                           const char* sem_group_name);
+unsigned int py_get_sem_data_group_write_id(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
+                                            const char* sem_group_name, uint8_t take_only_shared_id);
 // Fills a buffer of 500 bytes; "id_not_valid" on error.
 void py_get_sem_data_group_name_from_id(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
                                         int group_id, char* return_string);
 uint8_t py_try_acquire_sem_data_group(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
                                       int sem_id);
-void py_release_sem_data_group(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
-                               int sem_id);
+void py_release_sem_data_group(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred, int sem_id);
 // Publishes the local image and wakes every reader.
 void py_post_sem_data_group(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
                             int sem_group_id);
@@ -232,8 +208,7 @@ uint8_t py_wait_sem_data_group(Framework_Shared_Memory_Manager* memory_manager, 
                                int sem_group_id, double timeout_ms, int ack_on_poster_release);
 int py_get_sem_data_group_ring_buffer_slot_number(Framework_Shared_Memory_Manager* memory_manager,
                                                   uint32_t* error_occurred, int sem_group_id);
-void py_insert_ring_buffer_slot(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
-                                int sem_id);
+void py_insert_ring_buffer_slot(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred, int sem_id);
 uint8_t py_get_ring_buffer_next_slot(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
                                      int sem_id, int8_t* overlap);
 void py_clear_ring_buffer(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred, int sem_id);
@@ -243,23 +218,22 @@ void py_clear_ring_buffer(Framework_Shared_Memory_Manager* memory_manager, uint3
 int py_get_sem_data_group_data_id(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
                                   int sem_group_id, const char* data_label);
 // Fills a buffer of 500 bytes; "id_not_valid" on error.
-void py_get_label_sem_data_group_data_from_id(Framework_Shared_Memory_Manager* memory_manager,
-                                              uint32_t* error_occurred, const char* sem_data_group_name,
-                                              int data_id, char* return_string);
+void py_get_label_sem_data_group_data_from_id(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
+                                              const char* sem_data_group_name, int data_id, char* return_string);
 Type_Definition py_get_sem_data_group_data_type(Framework_Shared_Memory_Manager* memory_manager,
                                                 uint32_t* error_occurred, int sem_group_id, int data_id);
-unsigned int py_get_sem_data_group_data_dim(Framework_Shared_Memory_Manager* memory_manager,
-                                            uint32_t* error_occurred, int sem_group_id, int data_id);
+unsigned int py_get_sem_data_group_data_dim(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
+                                            int sem_group_id, int data_id);
 // 0 on error, as the byte-array dimensions of the channels.
-int py_get_sem_data_group_data_byte_array_dim(Framework_Shared_Memory_Manager* memory_manager,
-                                              uint32_t* error_occurred, int sem_group_id, int data_id);
+int py_get_sem_data_group_data_byte_array_dim(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
+                                              int sem_group_id, int data_id);
 // Offsets above the int range (an unsigned caller's negative value) are refused.
-void py_get_sem_data_group_data_byte_array(Framework_Shared_Memory_Manager* memory_manager,
-                                           uint32_t* error_occurred, int sem_group_id, int data_id,
-                                           uint8_t* byte_array, int byte_dim, unsigned int byte_offset);
-void py_set_sem_data_group_data_byte_array(Framework_Shared_Memory_Manager* memory_manager,
-                                           uint32_t* error_occurred, int sem_group_id, int data_id,
-                                           const uint8_t* new_value, int byte_dim, unsigned int byte_offset);
+void py_get_sem_data_group_data_byte_array(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
+                                           int sem_group_id, int data_id, uint8_t* byte_array, int byte_dim,
+                                           unsigned int byte_offset);
+void py_set_sem_data_group_data_byte_array(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
+                                           int sem_group_id, int data_id, const uint8_t* new_value, int byte_dim,
+                                           unsigned int byte_offset);
 
 XELO_SHM_CTYPES_DATA_VALUE_TYPES(XELO_SHM_CTYPES_DECLARE_GROUP_VALUE)
 
@@ -267,24 +241,21 @@ XELO_SHM_CTYPES_DATA_VALUE_TYPES(XELO_SHM_CTYPES_DECLARE_GROUP_VALUE)
 //
 // Channel and data ids are 0 on error, which is also a valid id: the slot tells.
 
-unsigned int py_get_cmd_channel_id_as_client(Framework_Shared_Memory_Manager* memory_manager,
-                                             uint32_t* error_occurred, const char* cmd_channel_name);
-unsigned int py_get_cmd_channel_id_as_server(Framework_Shared_Memory_Manager* memory_manager,
-                                             uint32_t* error_occurred, const char* cmd_channel_name);
+unsigned int py_get_cmd_channel_id_as_client(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
+                                             const char* cmd_channel_name);
+unsigned int py_get_cmd_channel_id_as_server(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
+                                             const char* cmd_channel_name);
 uint8_t py_try_acquire_cmd_as_client(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
                                      int cmd_id);
 uint8_t py_try_acquire_cmd_as_server(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
                                      int cmd_id);
-void py_release_cmd_as_client(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
-                              int cmd_id);
-void py_release_cmd_as_server(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
-                              int cmd_id);
+void py_release_cmd_as_client(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred, int cmd_id);
+void py_release_cmd_as_server(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred, int cmd_id);
 uint8_t py_is_server_waiting_for_command(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
                                          int cmd_id);
 void py_send_cmd(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred, int cmd_id);
 // Waits without limit for the answer.
-void py_send_cmd_and_wait_answer(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
-                                 int cmd_id);
+void py_send_cmd_and_wait_answer(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred, int cmd_id);
 // timeout_ms above 0 bounds the wait, 0 or less waits without limit; 1
 // arrived, 0 time-out (slot 0) or failure (slot set).
 uint8_t py_wait_answer(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred, int cmd_id,
@@ -292,8 +263,7 @@ uint8_t py_wait_answer(Framework_Shared_Memory_Manager* memory_manager, uint32_t
 uint8_t py_wait_cmd(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred, int cmd_id,
                     double timeout_ms);
 void py_send_answer(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred, int cmd_id);
-void py_clear_cmd_from_client(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
-                              int cmd_id);
+void py_clear_cmd_from_client(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred, int cmd_id);
 
 // ---- command channels: data --------------------------------------------------------------
 //
@@ -319,14 +289,14 @@ void py_get_cmd_data_byte_array(Framework_Shared_Memory_Manager* memory_manager,
 void py_get_answ_data_byte_array(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
                                  int sem_group_id, int data_id, uint8_t* byte_array, int byte_dim,
                                  unsigned int byte_offset);
-int py_get_cmd_data_byte_array_dim_as_client(Framework_Shared_Memory_Manager* memory_manager,
-                                             uint32_t* error_occurred, int sem_group_id, int data_id);
-int py_get_cmd_data_byte_array_dim_as_server(Framework_Shared_Memory_Manager* memory_manager,
-                                             uint32_t* error_occurred, int sem_group_id, int data_id);
-int py_get_answ_data_byte_array_dim_as_client(Framework_Shared_Memory_Manager* memory_manager,
-                                              uint32_t* error_occurred, int sem_group_id, int data_id);
-int py_get_answ_data_byte_array_dim_as_server(Framework_Shared_Memory_Manager* memory_manager,
-                                              uint32_t* error_occurred, int sem_group_id, int data_id);
+int py_get_cmd_data_byte_array_dim_as_client(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
+                                             int sem_group_id, int data_id);
+int py_get_cmd_data_byte_array_dim_as_server(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
+                                             int sem_group_id, int data_id);
+int py_get_answ_data_byte_array_dim_as_client(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
+                                              int sem_group_id, int data_id);
+int py_get_answ_data_byte_array_dim_as_server(Framework_Shared_Memory_Manager* memory_manager, uint32_t* error_occurred,
+                                              int sem_group_id, int data_id);
 // The names of the channel's send (receive) data, one per line, in a buffer of
 // py_get_cmd_data_args_max_string_length() bytes, zero-filled behind the text;
 // "id_not_valid" on error, also when the group has no data.

@@ -86,21 +86,20 @@ Script read_async_input(Manager* memory_manager, uint32_t* error_occurred, int a
 template <typename Value, typename Script>
 void write_async_output(Manager* memory_manager, uint32_t* error_occurred, int async_output_id, Script new_value)
 {
-    guarded_call(memory_manager, error_occurred, [&](Manager& m) {
-        m.set_async_output_ex<Value>(async_output_id, static_cast<Value>(new_value));
-    });
+    guarded_call(memory_manager, error_occurred,
+                 [&](Manager& m) { m.set_async_output_ex<Value>(async_output_id, static_cast<Value>(new_value)); });
 }
 }  // namespace
 
-#define XELO_SHM_CTYPES_DEFINE_ASYNC_VALUE(suffix, script_type, manager_type)                                       \
-    script_type py_get_async_input_##suffix(Manager* memory_manager, uint32_t* error_occurred, int async_input_id)  \
-    {                                                                                                               \
-        return read_async_input<script_type, manager_type>(memory_manager, error_occurred, async_input_id);          \
-    }                                                                                                               \
+#define XELO_SHM_CTYPES_DEFINE_ASYNC_VALUE(manager_type, fixed_type, type_id, script_type, suffix, data_suffix)    \
+    script_type py_get_async_input_##suffix(Manager* memory_manager, uint32_t* error_occurred, int async_input_id) \
+    {                                                                                                              \
+        return read_async_input<script_type, manager_type>(memory_manager, error_occurred, async_input_id);        \
+    }                                                                                                              \
     void py_set_async_output_##suffix(Manager* memory_manager, uint32_t* error_occurred, int async_output_id,      \
-                                      script_type new_value)                                                        \
-    {                                                                                                               \
-        write_async_output<manager_type>(memory_manager, error_occurred, async_output_id, new_value);               \
+                                      script_type new_value)                                                       \
+    {                                                                                                              \
+        write_async_output<manager_type>(memory_manager, error_occurred, async_output_id, new_value);              \
     }
 
 XELO_SHM_CTYPES_ASYNC_VALUE_TYPES(XELO_SHM_CTYPES_DEFINE_ASYNC_VALUE)

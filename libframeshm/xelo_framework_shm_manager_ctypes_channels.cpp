@@ -65,9 +65,8 @@ void py_release_cmd_as_server(Manager* memory_manager, uint32_t* error_occurred,
 
 uint8_t py_is_server_waiting_for_command(Manager* memory_manager, uint32_t* error_occurred, int cmd_id)
 {
-    return guarded_call(memory_manager, error_occurred, uint8_t{0}, [&](Manager& m) {
-        return static_cast<uint8_t>(m.is_server_waiting_for_command_ex(cmd_id));
-    });
+    return guarded_call(memory_manager, error_occurred, uint8_t{0},
+                        [&](Manager& m) { return static_cast<uint8_t>(m.is_server_waiting_for_command_ex(cmd_id)); });
 }
 
 void py_send_cmd(Manager* memory_manager, uint32_t* error_occurred, int cmd_id)
@@ -147,8 +146,7 @@ std::string name_list_ex(const std::vector<std::string>& names, const char* empt
 }
 }  // namespace
 
-void py_get_list_cmd_send_data_args(Manager* memory_manager, uint32_t* error_occurred, int cmd_id,
-                                    char* return_string)
+void py_get_list_cmd_send_data_args(Manager* memory_manager, uint32_t* error_occurred, int cmd_id, char* return_string)
 {
     guarded_text_call(memory_manager, error_occurred, return_string, LIST_STRING_MAX_LENGTH, "id_not_valid",
                       [&](Manager& m) {
@@ -156,8 +154,7 @@ void py_get_list_cmd_send_data_args(Manager* memory_manager, uint32_t* error_occ
                       });
 }
 
-void py_get_list_cmd_recv_data_args(Manager* memory_manager, uint32_t* error_occurred, int cmd_id,
-                                    char* return_string)
+void py_get_list_cmd_recv_data_args(Manager* memory_manager, uint32_t* error_occurred, int cmd_id, char* return_string)
 {
     guarded_text_call(memory_manager, error_occurred, return_string, LIST_STRING_MAX_LENGTH, "id_not_valid",
                       [&](Manager& m) {
@@ -176,8 +173,7 @@ void py_set_cmd_data_byte_array(Manager* memory_manager, uint32_t* error_occurre
                                 const uint8_t* byte_array, int byte_dim, unsigned int byte_offset)
 {
     guarded_call(memory_manager, error_occurred, [&](Manager& m) {
-        m.set_cmd_data_byte_array_ex(sem_group_id, data_id, byte_array, byte_dim,
-                                     byte_offset_of_ex(byte_offset));
+        m.set_cmd_data_byte_array_ex(sem_group_id, data_id, byte_array, byte_dim, byte_offset_of_ex(byte_offset));
     });
 }
 
@@ -185,8 +181,7 @@ void py_set_answ_data_byte_array(Manager* memory_manager, uint32_t* error_occurr
                                  const uint8_t* byte_array, int byte_dim, unsigned int byte_offset)
 {
     guarded_call(memory_manager, error_occurred, [&](Manager& m) {
-        m.set_answ_data_byte_array_ex(sem_group_id, data_id, byte_array, byte_dim,
-                                      byte_offset_of_ex(byte_offset));
+        m.set_answ_data_byte_array_ex(sem_group_id, data_id, byte_array, byte_dim, byte_offset_of_ex(byte_offset));
     });
 }
 
@@ -202,8 +197,7 @@ void py_get_answ_data_byte_array(Manager* memory_manager, uint32_t* error_occurr
                                  uint8_t* byte_array, int byte_dim, unsigned int byte_offset)
 {
     guarded_call(memory_manager, error_occurred, [&](Manager& m) {
-        m.get_answ_data_byte_array_ex(sem_group_id, data_id, byte_array, byte_dim,
-                                      byte_offset_of_ex(byte_offset));
+        m.get_answ_data_byte_array_ex(sem_group_id, data_id, byte_array, byte_dim, byte_offset_of_ex(byte_offset));
     });
 }
 
@@ -246,57 +240,52 @@ namespace {
 template <typename Value, typename Script>
 void write_cmd_datum(Manager* memory_manager, uint32_t* error_occurred, int cmd_id, int data_id, Script data_value)
 {
-    guarded_call(memory_manager, error_occurred, [&](Manager& m) {
-        m.set_cmd_data_ex<Value>(cmd_id, data_id, static_cast<Value>(data_value));
-    });
+    guarded_call(memory_manager, error_occurred,
+                 [&](Manager& m) { m.set_cmd_data_ex<Value>(cmd_id, data_id, static_cast<Value>(data_value)); });
 }
 
 template <typename Script, typename Value>
 Script read_cmd_datum(Manager* memory_manager, uint32_t* error_occurred, int cmd_id, int data_id)
 {
-    return guarded_call(memory_manager, error_occurred, Script{}, [&](Manager& m) {
-        return static_cast<Script>(m.get_cmd_data_ex<Value>(cmd_id, data_id));
-    });
+    return guarded_call(memory_manager, error_occurred, Script{},
+                        [&](Manager& m) { return static_cast<Script>(m.get_cmd_data_ex<Value>(cmd_id, data_id)); });
 }
 
 // Answer data: written by the server, read by the client.
 template <typename Value, typename Script>
-void write_answer_datum(Manager* memory_manager, uint32_t* error_occurred, int cmd_id, int data_id,
-                        Script data_value)
+void write_answer_datum(Manager* memory_manager, uint32_t* error_occurred, int cmd_id, int data_id, Script data_value)
 {
-    guarded_call(memory_manager, error_occurred, [&](Manager& m) {
-        m.set_answ_data_ex<Value>(cmd_id, data_id, static_cast<Value>(data_value));
-    });
+    guarded_call(memory_manager, error_occurred,
+                 [&](Manager& m) { m.set_answ_data_ex<Value>(cmd_id, data_id, static_cast<Value>(data_value)); });
 }
 
 template <typename Script, typename Value>
 Script read_answer_datum(Manager* memory_manager, uint32_t* error_occurred, int cmd_id, int data_id)
 {
-    return guarded_call(memory_manager, error_occurred, Script{}, [&](Manager& m) {
-        return static_cast<Script>(m.get_answ_data_ex<Value>(cmd_id, data_id));
-    });
+    return guarded_call(memory_manager, error_occurred, Script{},
+                        [&](Manager& m) { return static_cast<Script>(m.get_answ_data_ex<Value>(cmd_id, data_id)); });
 }
 }  // namespace
 
-#define XELO_SHM_CTYPES_DEFINE_CHANNEL_VALUE(suffix, script_type, manager_type)                                     \
-    void py_set_cmd_data_##suffix(Manager* memory_manager, uint32_t* error_occurred, int cmd_id, int data_id,       \
-                                  script_type data_value)                                                           \
-    {                                                                                                               \
-        write_cmd_datum<manager_type>(memory_manager, error_occurred, cmd_id, data_id, data_value);                 \
-    }                                                                                                               \
+#define XELO_SHM_CTYPES_DEFINE_CHANNEL_VALUE(manager_type, fixed_type, type_id, script_type, cyclic_suffix, suffix)  \
+    void py_set_cmd_data_##suffix(Manager* memory_manager, uint32_t* error_occurred, int cmd_id, int data_id,        \
+                                  script_type data_value)                                                            \
+    {                                                                                                                \
+        write_cmd_datum<manager_type>(memory_manager, error_occurred, cmd_id, data_id, data_value);                  \
+    }                                                                                                                \
     script_type py_get_cmd_data_##suffix(Manager* memory_manager, uint32_t* error_occurred, int cmd_id, int data_id) \
-    {                                                                                                               \
-        return read_cmd_datum<script_type, manager_type>(memory_manager, error_occurred, cmd_id, data_id);          \
-    }                                                                                                               \
-    void py_set_answer_data_##suffix(Manager* memory_manager, uint32_t* error_occurred, int cmd_id, int data_id,    \
-                                     script_type data_value)                                                        \
-    {                                                                                                               \
-        write_answer_datum<manager_type>(memory_manager, error_occurred, cmd_id, data_id, data_value);              \
-    }                                                                                                               \
-    script_type py_get_answer_data_##suffix(Manager* memory_manager, uint32_t* error_occurred, int cmd_id,          \
-                                            int data_id)                                                            \
-    {                                                                                                               \
-        return read_answer_datum<script_type, manager_type>(memory_manager, error_occurred, cmd_id, data_id);       \
+    {                                                                                                                \
+        return read_cmd_datum<script_type, manager_type>(memory_manager, error_occurred, cmd_id, data_id);           \
+    }                                                                                                                \
+    void py_set_answer_data_##suffix(Manager* memory_manager, uint32_t* error_occurred, int cmd_id, int data_id,     \
+                                     script_type data_value)                                                         \
+    {                                                                                                                \
+        write_answer_datum<manager_type>(memory_manager, error_occurred, cmd_id, data_id, data_value);               \
+    }                                                                                                                \
+    script_type py_get_answer_data_##suffix(Manager* memory_manager, uint32_t* error_occurred, int cmd_id,           \
+                                            int data_id)                                                             \
+    {                                                                                                                \
+        return read_answer_datum<script_type, manager_type>(memory_manager, error_occurred, cmd_id, data_id);        \
     }
 
 XELO_SHM_CTYPES_DATA_VALUE_TYPES(XELO_SHM_CTYPES_DEFINE_CHANNEL_VALUE)

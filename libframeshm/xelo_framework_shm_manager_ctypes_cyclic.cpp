@@ -51,9 +51,8 @@ int py_has_input(Manager* memory_manager, uint32_t* error_occurred, const char* 
 
 int py_has_output(Manager* memory_manager, uint32_t* error_occurred, const char* output_name)
 {
-    return guarded_call(memory_manager, error_occurred, INVALID_ID, [&](Manager& m) {
-        return m.has_output_ex(text_of_ex(output_name, "output_name")) ? 1 : 0;
-    });
+    return guarded_call(memory_manager, error_occurred, INVALID_ID,
+                        [&](Manager& m) { return m.has_output_ex(text_of_ex(output_name, "output_name")) ? 1 : 0; });
 }
 
 Type_Definition py_get_input_type(Manager* memory_manager, uint32_t* error_occurred, int input_id)
@@ -152,19 +151,19 @@ void write_output(Manager* memory_manager, uint32_t* error_occurred, Id output_i
 }
 }  // namespace
 
-#define XELO_SHM_CTYPES_DEFINE_CYCLIC_VALUE(suffix, script_type, manager_type, set_id_type)                         \
-    script_type py_get_input_##suffix(Manager* memory_manager, uint32_t* error_occurred, int input_id)              \
-    {                                                                                                               \
-        return read_input<script_type, manager_type>(memory_manager, error_occurred, input_id);                     \
-    }                                                                                                               \
-    script_type py_get_output_##suffix(Manager* memory_manager, uint32_t* error_occurred, int output_id)            \
-    {                                                                                                               \
-        return read_output<script_type, manager_type>(memory_manager, error_occurred, output_id);                   \
-    }                                                                                                               \
-    void py_set_output_##suffix(Manager* memory_manager, uint32_t* error_occurred, set_id_type output_id,           \
-                                script_type new_value)                                                              \
-    {                                                                                                               \
-        write_output<manager_type>(memory_manager, error_occurred, output_id, new_value);                           \
+#define XELO_SHM_CTYPES_DEFINE_CYCLIC_VALUE(manager_type, fixed_type, type_id, script_type, suffix, data_suffix) \
+    script_type py_get_input_##suffix(Manager* memory_manager, uint32_t* error_occurred, int input_id)           \
+    {                                                                                                            \
+        return read_input<script_type, manager_type>(memory_manager, error_occurred, input_id);                  \
+    }                                                                                                            \
+    script_type py_get_output_##suffix(Manager* memory_manager, uint32_t* error_occurred, int output_id)         \
+    {                                                                                                            \
+        return read_output<script_type, manager_type>(memory_manager, error_occurred, output_id);                \
+    }                                                                                                            \
+    void py_set_output_##suffix(Manager* memory_manager, uint32_t* error_occurred,                               \
+                                Xelo_Shm_Ctypes_Output_Id<manager_type>::type output_id, script_type new_value)  \
+    {                                                                                                            \
+        write_output<manager_type>(memory_manager, error_occurred, output_id, new_value);                        \
     }
 
 XELO_SHM_CTYPES_CYCLIC_VALUE_TYPES(XELO_SHM_CTYPES_DEFINE_CYCLIC_VALUE)

@@ -29,8 +29,8 @@ unsigned int py_get_sem_data_group_write_id(Manager* memory_manager, uint32_t* e
                                             const char* sem_group_name, uint8_t take_only_shared_id)
 {
     return guarded_call(memory_manager, error_occurred, INVALID_GROUP_ID, [&](Manager& m) {
-        return static_cast<unsigned int>(m.get_sem_data_group_write_id_ex(text_of_ex(sem_group_name, "sem_group_name"),
-                                                                          take_only_shared_id != 0));
+        return static_cast<unsigned int>(
+            m.get_sem_data_group_write_id_ex(text_of_ex(sem_group_name, "sem_group_name"), take_only_shared_id != 0));
     });
 }
 
@@ -58,19 +58,17 @@ void py_post_sem_data_group(Manager* memory_manager, uint32_t* error_occurred, i
                  [&](Manager& m) { m.post_sem_data_group_ex(sem_group_id, false, -1); });
 }
 
-uint8_t py_wait_sem_data_group(Manager* memory_manager, uint32_t* error_occurred, int sem_group_id,
-                               double timeout_ms, int ack_on_poster_release)
+uint8_t py_wait_sem_data_group(Manager* memory_manager, uint32_t* error_occurred, int sem_group_id, double timeout_ms,
+                               int ack_on_poster_release)
 {
     return guarded_call(memory_manager, error_occurred, uint8_t{0}, [&](Manager& m) {
-        return static_cast<uint8_t>(
-            m.wait_sem_data_group_ex(sem_group_id, timeout_ms, ack_on_poster_release, nullptr));
+        return static_cast<uint8_t>(m.wait_sem_data_group_ex(sem_group_id, timeout_ms, ack_on_poster_release, nullptr));
     });
 }
 
 // ---- ring buffer -------------------------------------------------------------------------
 
-int py_get_sem_data_group_ring_buffer_slot_number(Manager* memory_manager, uint32_t* error_occurred,
-                                                  int sem_group_id)
+int py_get_sem_data_group_ring_buffer_slot_number(Manager* memory_manager, uint32_t* error_occurred, int sem_group_id)
 {
     return guarded_call(memory_manager, error_occurred, 0,
                         [&](Manager& m) { return m.get_sem_data_group_ring_buffer_slot_number_ex(sem_group_id); });
@@ -81,8 +79,7 @@ void py_insert_ring_buffer_slot(Manager* memory_manager, uint32_t* error_occurre
     guarded_call(memory_manager, error_occurred, [&](Manager& m) { m.insert_ring_buffer_slot_ex(sem_id); });
 }
 
-uint8_t py_get_ring_buffer_next_slot(Manager* memory_manager, uint32_t* error_occurred, int sem_id,
-                                     int8_t* overlap)
+uint8_t py_get_ring_buffer_next_slot(Manager* memory_manager, uint32_t* error_occurred, int sem_id, int8_t* overlap)
 {
     return guarded_call(memory_manager, error_occurred, uint8_t{0}, [&](Manager& m) {
         return static_cast<uint8_t>(m.get_ring_buffer_next_slot_ex(sem_id, overlap));
@@ -109,25 +106,24 @@ void py_get_label_sem_data_group_data_from_id(Manager* memory_manager, uint32_t*
 {
     guarded_text_call(memory_manager, error_occurred, return_string, LABEL_STRING_MAX_LENGTH, "id_not_valid",
                       [&](Manager& m) {
-                          return m.get_label_sem_data_group_data_from_id_ex(
-                              text_of_ex(sem_data_group_name, "sem_data_group_name"), data_id);
+                          return m.get_label_sem_data_group_data_from_id_ex(text_of_ex(sem_data_group_name,
+                                                                                       "sem_data_group_name"),
+                                                                            data_id);
                       });
 }
 
 Type_Definition py_get_sem_data_group_data_type(Manager* memory_manager, uint32_t* error_occurred, int sem_group_id,
                                                 int data_id)
 {
-    return guarded_call(memory_manager, error_occurred, UNDEFINED_TYPE_FSM, [&](Manager& m) {
-        return m.get_sem_data_group_data_type_ex(sem_group_id, data_id);
-    });
+    return guarded_call(memory_manager, error_occurred, UNDEFINED_TYPE_FSM,
+                        [&](Manager& m) { return m.get_sem_data_group_data_type_ex(sem_group_id, data_id); });
 }
 
 unsigned int py_get_sem_data_group_data_dim(Manager* memory_manager, uint32_t* error_occurred, int sem_group_id,
                                             int data_id)
 {
-    return guarded_call(memory_manager, error_occurred, INVALID_UNSIGNED, [&](Manager& m) {
-        return m.get_sem_data_group_data_dim_ex(sem_group_id, data_id);
-    });
+    return guarded_call(memory_manager, error_occurred, INVALID_UNSIGNED,
+                        [&](Manager& m) { return m.get_sem_data_group_data_dim_ex(sem_group_id, data_id); });
 }
 
 int py_get_sem_data_group_data_byte_array_dim(Manager* memory_manager, uint32_t* error_occurred, int sem_group_id,
@@ -180,16 +176,16 @@ void write_group_datum(Manager* memory_manager, uint32_t* error_occurred, int se
 }
 }  // namespace
 
-#define XELO_SHM_CTYPES_DEFINE_GROUP_VALUE(suffix, script_type, manager_type)                                       \
-    script_type py_get_sem_data_group_data_##suffix(Manager* memory_manager, uint32_t* error_occurred,              \
-                                                    int sem_group_id, int data_id)                                  \
-    {                                                                                                               \
-        return read_group_datum<script_type, manager_type>(memory_manager, error_occurred, sem_group_id, data_id);  \
-    }                                                                                                               \
+#define XELO_SHM_CTYPES_DEFINE_GROUP_VALUE(manager_type, fixed_type, type_id, script_type, cyclic_suffix, suffix)  \
+    script_type py_get_sem_data_group_data_##suffix(Manager* memory_manager, uint32_t* error_occurred,             \
+                                                    int sem_group_id, int data_id)                                 \
+    {                                                                                                              \
+        return read_group_datum<script_type, manager_type>(memory_manager, error_occurred, sem_group_id, data_id); \
+    }                                                                                                              \
     void py_set_sem_data_group_data_##suffix(Manager* memory_manager, uint32_t* error_occurred, int sem_group_id,  \
-                                             int data_id, script_type new_value)                                    \
-    {                                                                                                               \
-        write_group_datum<manager_type>(memory_manager, error_occurred, sem_group_id, data_id, new_value);          \
+                                             int data_id, script_type new_value)                                   \
+    {                                                                                                              \
+        write_group_datum<manager_type>(memory_manager, error_occurred, sem_group_id, data_id, new_value);         \
     }
 
 XELO_SHM_CTYPES_DATA_VALUE_TYPES(XELO_SHM_CTYPES_DEFINE_GROUP_VALUE)

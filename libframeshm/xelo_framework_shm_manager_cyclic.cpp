@@ -139,8 +139,8 @@ void Framework_Shared_Memory_Manager::exchange_images(Shared_Sem_Struct& slot, u
     std::sort(m_output_modified_list.begin(), m_output_modified_list.end());
     Robust_Mutex held(m_shm_cyclic_data.mutex_ptr, CYCLIC_MUTEX);
     std::unique_lock<Robust_Mutex> lock(held);
-    const bool freed = slot.is_assigned == 0 || slot.overflow < 0 ||
-                       (m_watchdog_turned_on && slot.watchdog_is_active == 0);
+    const bool freed =
+        slot.is_assigned == 0 || slot.overflow < 0 || (m_watchdog_turned_on && slot.watchdog_is_active == 0);
     if (freed) {
         m_cyclic_sem_released = true;
         m_overflow = -1;
@@ -210,8 +210,9 @@ T Framework_Shared_Memory_Manager::get_input_ex(int input_id, bool check_taken) 
 template <typename T>
 T Framework_Shared_Memory_Manager::get_output_ex(int output_id, bool check_taken) const
 {
-    const int actual = check_output_input_param_and_get_actual_id_ex(
-        "get_output_ex", SOURCE_FILE, __LINE__, output_index_of(output_id), check_taken, Container_Traits<T>::dim, -1);
+    const int actual = check_output_input_param_and_get_actual_id_ex("get_output_ex", SOURCE_FILE, __LINE__,
+                                                                     output_index_of(output_id), check_taken,
+                                                                     Container_Traits<T>::dim, -1);
     return read_value<T>(m_output.data(), output_record(actual));
 }
 
@@ -227,29 +228,22 @@ T Framework_Shared_Memory_Manager::get_output_default_value_ex(int output_id) co
 template <typename T>
 void Framework_Shared_Memory_Manager::set_output_ex(int output_id, T value)
 {
-    const int actual = check_output_input_param_and_get_actual_id_ex(
-        "set_output_ex", SOURCE_FILE, __LINE__, output_index_of(output_id), true, Container_Traits<T>::dim, -1);
+    const int actual =
+        check_output_input_param_and_get_actual_id_ex("set_output_ex", SOURCE_FILE, __LINE__,
+                                                      output_index_of(output_id), true, Container_Traits<T>::dim, -1);
     write_value<T>(m_output.data(), output_record(actual), value);
     mark_output_modified(actual);
 }
 
-#define FRAMEWORK_SHM_TYPED_ACCESS(T)                                                        \
-    template T Framework_Shared_Memory_Manager::get_input_ex<T>(int, bool) const;            \
-    template T Framework_Shared_Memory_Manager::get_output_ex<T>(int, bool) const;           \
-    template T Framework_Shared_Memory_Manager::get_output_default_value_ex<T>(int) const;   \
+#define FRAMEWORK_SHM_TYPED_ACCESS(T)                                                      \
+    template T Framework_Shared_Memory_Manager::get_input_ex<T>(int, bool) const;          \
+    template T Framework_Shared_Memory_Manager::get_output_ex<T>(int, bool) const;         \
+    template T Framework_Shared_Memory_Manager::get_output_default_value_ex<T>(int) const; \
     template void Framework_Shared_Memory_Manager::set_output_ex<T>(int, T);
 
-FRAMEWORK_SHM_TYPED_ACCESS(bool)
-FRAMEWORK_SHM_TYPED_ACCESS(signed char)
-FRAMEWORK_SHM_TYPED_ACCESS(unsigned char)
-FRAMEWORK_SHM_TYPED_ACCESS(short)
-FRAMEWORK_SHM_TYPED_ACCESS(unsigned short)
-FRAMEWORK_SHM_TYPED_ACCESS(int)
-FRAMEWORK_SHM_TYPED_ACCESS(unsigned int)
-FRAMEWORK_SHM_TYPED_ACCESS(long long)
-FRAMEWORK_SHM_TYPED_ACCESS(unsigned long long)
-FRAMEWORK_SHM_TYPED_ACCESS(float)
-FRAMEWORK_SHM_TYPED_ACCESS(double)
+#define FRAMEWORK_SHM_TYPED_ACCESS_ROW(manager_type, ...) FRAMEWORK_SHM_TYPED_ACCESS(manager_type)
+FRAMEWORK_VALUE_TYPES(FRAMEWORK_SHM_TYPED_ACCESS_ROW)
+#undef FRAMEWORK_SHM_TYPED_ACCESS_ROW
 #undef FRAMEWORK_SHM_TYPED_ACCESS
 
 // ---- byte arrays ---------------------------------------------------------------------
@@ -272,8 +266,8 @@ void Framework_Shared_Memory_Manager::get_output_byte_array_ex(int output_id, ui
                                                                int offset) const
 {
     const int index = output_index_of(output_id);
-    const int actual = check_output_input_param_and_get_actual_id_ex("get_output_byte_array_ex", SOURCE_FILE,
-                                                                     __LINE__, index, true, size, offset);
+    const int actual = check_output_input_param_and_get_actual_id_ex("get_output_byte_array_ex", SOURCE_FILE, __LINE__,
+                                                                     index, true, size, offset);
     if (offset < 0)
         throw std::runtime_error(
             output_offset_refusal("get_output_byte_array_ex", SOURCE_FILE, __LINE__, index, actual, size, offset));
@@ -285,8 +279,8 @@ void Framework_Shared_Memory_Manager::set_output_byte_array_ex(int output_id, co
                                                                int offset)
 {
     const int index = output_index_of(output_id);
-    const int actual = check_output_input_param_and_get_actual_id_ex("set_output_byte_array_ex", SOURCE_FILE,
-                                                                     __LINE__, index, true, size, offset);
+    const int actual = check_output_input_param_and_get_actual_id_ex("set_output_byte_array_ex", SOURCE_FILE, __LINE__,
+                                                                     index, true, size, offset);
     if (offset < 0)
         throw std::runtime_error(
             output_offset_refusal("set_output_byte_array_ex", SOURCE_FILE, __LINE__, index, actual, size, offset));
@@ -297,8 +291,9 @@ void Framework_Shared_Memory_Manager::set_output_byte_array_ex(int output_id, co
 
 void Framework_Shared_Memory_Manager::set_current_value_as_default_ex(int output_id)
 {
-    const int actual = check_output_input_param_and_get_actual_id_ex(
-        "set_current_value_as_default_ex", SOURCE_FILE, __LINE__, output_index_of(output_id), true, -1, -1);
+    const int actual =
+        check_output_input_param_and_get_actual_id_ex("set_current_value_as_default_ex", SOURCE_FILE, __LINE__,
+                                                      output_index_of(output_id), true, -1, -1);
     {
         Robust_Mutex held(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
         std::unique_lock<Robust_Mutex> lock(held);

@@ -271,22 +271,20 @@ int Framework_Shared_Memory_Manager::check_param_and_get_actual_id_ex(const Dire
     return actual;
 }
 
-int Framework_Shared_Memory_Manager::check_input_input_param_and_get_actual_id_ex(const char* caller,
-                                                                                  const char* file, int line,
-                                                                                  int input_id, bool check_taken,
-                                                                                  int size, int offset) const
+int Framework_Shared_Memory_Manager::check_input_input_param_and_get_actual_id_ex(const char* caller, const char* file,
+                                                                                  int line, int input_id,
+                                                                                  bool check_taken, int size,
+                                                                                  int offset) const
 {
     return check_param_and_get_actual_id_ex(input_side(), caller, file, line, input_id, check_taken, size, offset);
 }
 
-int Framework_Shared_Memory_Manager::check_output_input_param_and_get_actual_id_ex(const char* caller,
-                                                                                   const char* file, int line,
-                                                                                   int output_index,
+int Framework_Shared_Memory_Manager::check_output_input_param_and_get_actual_id_ex(const char* caller, const char* file,
+                                                                                   int line, int output_index,
                                                                                    bool check_taken, int size,
                                                                                    int offset) const
 {
-    return check_param_and_get_actual_id_ex(output_side(), caller, file, line, output_index, check_taken, size,
-                                            offset);
+    return check_param_and_get_actual_id_ex(output_side(), caller, file, line, output_index, check_taken, size, offset);
 }
 
 // ---- diagnostic texts -------------------------------------------------------------
@@ -335,14 +333,14 @@ std::string Framework_Shared_Memory_Manager::additional_info(const Directory_Sid
 }
 
 std::string Framework_Shared_Memory_Manager::get_input_additional_info(std::string method, std::string file, int line,
-                                                                       std::string message, int given_id,
-                                                                       int actual_id, int size, int offset) const
+                                                                       std::string message, int given_id, int actual_id,
+                                                                       int size, int offset) const
 {
     return additional_info(input_side(), method, file, line, message, given_id, actual_id, size, offset);
 }
 
-std::string Framework_Shared_Memory_Manager::get_output_additional_info(std::string method, std::string file,
-                                                                        int line, std::string message, int given_id,
+std::string Framework_Shared_Memory_Manager::get_output_additional_info(std::string method, std::string file, int line,
+                                                                        std::string message, int given_id,
                                                                         int actual_id, int size, int offset) const
 {
     return additional_info(output_side(), method, file, line, message, given_id, actual_id, size, offset);
@@ -360,15 +358,15 @@ std::string Framework_Shared_Memory_Manager::output_offset_refusal(const std::st
 
 std::string Framework_Shared_Memory_Manager::get_input_label_ex(int input_id, bool taken_check) const
 {
-    check_input_input_param_and_get_actual_id_ex("get_input_label_ex", SOURCE_FILE, __LINE__, input_id, taken_check,
-                                                 -1, -1);
+    check_input_input_param_and_get_actual_id_ex("get_input_label_ex", SOURCE_FILE, __LINE__, input_id, taken_check, -1,
+                                                 -1);
     return label_of(input_record(input_id).name_id);
 }
 
 unsigned Framework_Shared_Memory_Manager::get_input_dim_ex(int input_id) const
 {
-    const int actual =
-        check_input_input_param_and_get_actual_id_ex("get_input_dim_ex", SOURCE_FILE, __LINE__, input_id, false, -1, -1);
+    const int actual = check_input_input_param_and_get_actual_id_ex("get_input_dim_ex", SOURCE_FILE, __LINE__, input_id,
+                                                                    false, -1, -1);
     Robust_Mutex held(m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
     std::unique_lock<Robust_Mutex> lock(held);
     const unsigned dim = input_record(actual).byte_dim;
@@ -401,15 +399,15 @@ int Framework_Shared_Memory_Manager::get_input_group_ex(int input_id) const
 std::string Framework_Shared_Memory_Manager::get_output_label_ex(int output_id, bool taken_check) const
 {
     const int index = output_index_of(output_id);
-    check_output_input_param_and_get_actual_id_ex("get_output_label_ex", SOURCE_FILE, __LINE__, index, taken_check,
-                                                  -1, -1);
+    check_output_input_param_and_get_actual_id_ex("get_output_label_ex", SOURCE_FILE, __LINE__, index, taken_check, -1,
+                                                  -1);
     return label_of(output_record(index).name_id);
 }
 
 unsigned Framework_Shared_Memory_Manager::get_output_dim_ex(int output_id, bool taken_check) const
 {
-    const int actual = check_output_input_param_and_get_actual_id_ex(
-        "get_output_dim_ex", SOURCE_FILE, __LINE__, output_index_of(output_id), taken_check, -1, -1);
+    const int actual = check_output_input_param_and_get_actual_id_ex("get_output_dim_ex", SOURCE_FILE, __LINE__,
+                                                                     output_index_of(output_id), taken_check, -1, -1);
     Robust_Mutex held(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
     std::unique_lock<Robust_Mutex> lock(held);
     const unsigned dim = output_record(actual).byte_dim;
@@ -419,8 +417,8 @@ unsigned Framework_Shared_Memory_Manager::get_output_dim_ex(int output_id, bool 
 
 int Framework_Shared_Memory_Manager::get_output_type_ex(int output_id, bool taken_check) const
 {
-    const int actual = check_output_input_param_and_get_actual_id_ex(
-        "get_output_type_ex", SOURCE_FILE, __LINE__, output_index_of(output_id), taken_check, -1, -1);
+    const int actual = check_output_input_param_and_get_actual_id_ex("get_output_type_ex", SOURCE_FILE, __LINE__,
+                                                                     output_index_of(output_id), taken_check, -1, -1);
     Robust_Mutex held(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
     std::unique_lock<Robust_Mutex> lock(held);
     const int type = output_record(actual).type;
@@ -430,8 +428,8 @@ int Framework_Shared_Memory_Manager::get_output_type_ex(int output_id, bool take
 
 int Framework_Shared_Memory_Manager::get_output_group_ex(int output_id, bool taken_check) const
 {
-    const int actual = check_output_input_param_and_get_actual_id_ex(
-        "get_output_group_ex", SOURCE_FILE, __LINE__, output_index_of(output_id), taken_check, -1, -1);
+    const int actual = check_output_input_param_and_get_actual_id_ex("get_output_group_ex", SOURCE_FILE, __LINE__,
+                                                                     output_index_of(output_id), taken_check, -1, -1);
     Robust_Mutex held(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
     std::unique_lock<Robust_Mutex> lock(held);
     const int group = output_record(actual).group_id;

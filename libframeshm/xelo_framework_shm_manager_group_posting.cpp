@@ -37,9 +37,10 @@ int Framework_Shared_Memory_Manager::get_sem_data_group_write_id_ex(std::string 
 {
     const int g = find_sem_data_group(semaphore_name);
     if (g == -1)
-        throw std::runtime_error("[Framework_Shared_Memory_Manager][get_sem_data_group_write_id_ex] Error "
-                                 "semaphorized group data not found... " +
-                                 semaphore_name);
+        throw std::runtime_error(
+            "[Framework_Shared_Memory_Manager][get_sem_data_group_write_id_ex] Error "
+            "semaphorized group data not found... " +
+            semaphore_name);
     if (take_only_shared_id)
         return g;
     check_not_released_ex("get_sem_data_group_write_id_ex");
@@ -74,9 +75,10 @@ int Framework_Shared_Memory_Manager::get_sem_data_group_read_id_ex(std::string s
     const char* caller = "get_sem_data_group_read_id_ex";
     const int g = find_sem_data_group(sem_data_group_name);
     if (g == -1)
-        throw std::runtime_error("[Framework_Shared_Memory_Manager][get_sem_data_group_read_id_ex] Error semaphorize "
-                                 "group data not found... " +
-                                 sem_data_group_name);
+        throw std::runtime_error(
+            "[Framework_Shared_Memory_Manager][get_sem_data_group_read_id_ex] Error semaphorize "
+            "group data not found... " +
+            sem_data_group_name);
     check_not_released_ex(caller);
     Shared_Sem_Data_Group_Sem_Struct& row = own_group_row_ex(g, caller);
     const int32_t me = my_application_id();
@@ -92,8 +94,9 @@ int Framework_Shared_Memory_Manager::get_sem_data_group_read_id_ex(std::string s
         lock.unlock();
     }
     if (!claimed)
-        throw std::runtime_error(get_sem_data_additional_info(
-            caller, SOURCE_FILE, __LINE__, "Error semaphorize group data reading mode already taken", g, -1, -1, -1));
+        throw std::runtime_error(get_sem_data_additional_info(caller, SOURCE_FILE, __LINE__,
+                                                              "Error semaphorize group data reading mode already taken",
+                                                              g, -1, -1, -1));
     while (sem_trywait(&row.sem) == 0) {
     }
     return g;
@@ -134,8 +137,8 @@ bool Framework_Shared_Memory_Manager::try_acquire_sem_data_group_ex(int sem_data
 // this writer will come.
 void Framework_Shared_Memory_Manager::release_sem_data_group_ex(int semaphore_id, bool is_server_released)
 {
-    check_sem_data_input_param_ex("release_sem_data_group_ex", SOURCE_FILE, __LINE__, semaphore_id, true, false, -1,
-                                  -1, -1);
+    check_sem_data_input_param_ex("release_sem_data_group_ex", SOURCE_FILE, __LINE__, semaphore_id, true, false, -1, -1,
+                                  -1);
     check_not_released_ex("release_sem_data_group_ex");
     Shared_Sem_Data_Group_Struct& group = group_record(semaphore_id);
     bool still_writer;
@@ -229,9 +232,9 @@ void Framework_Shared_Memory_Manager::post_sem_data_group_ex(int sem_group_id, b
 bool Framework_Shared_Memory_Manager::post_single_sem_semaphorized_data_group_ex(int sem_id, int app_id_no_offset)
 {
     if (!sem_data_group_valid(sem_id))
-        throw std::runtime_error(get_sem_data_additional_info("post_single_sem_semaphorized_data_group_ex",
-                                                              SOURCE_FILE, __LINE__, "Sorry, sem group_id not valid!",
-                                                              sem_id, -1, -1, -1));
+        throw std::runtime_error(get_sem_data_additional_info("post_single_sem_semaphorized_data_group_ex", SOURCE_FILE,
+                                                              __LINE__, "Sorry, sem group_id not valid!", sem_id, -1,
+                                                              -1, -1));
     Shared_Sem_Data_Group_Sem_Struct* rows = m_shm_sem_group_data.semaphores[static_cast<std::size_t>(sem_id)];
     if (rows == nullptr || app_id_no_offset < 0 || app_id_no_offset >= m_rt_app_number)
         return false;
@@ -386,6 +389,6 @@ uint32_t Framework_Shared_Memory_Manager::own_absolute_tick() const
 void Framework_Shared_Memory_Manager::trace_semaphore(const char* operation, int answer_id) const
 {
     std::cout << "[framework share memory manager] [" << operation << "] [trace semaphore] --> app id ---> "
-              << m_my_application_number << " answer id :: " << answer_id << " absolute tick :: "
-              << own_absolute_tick() << std::endl;
+              << m_my_application_number << " answer id :: " << answer_id << " absolute tick :: " << own_absolute_tick()
+              << std::endl;
 }

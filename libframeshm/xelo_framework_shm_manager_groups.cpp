@@ -47,16 +47,16 @@ void Framework_Shared_Memory_Manager::check_sem_data_group_layout_ex(int group_i
     if (group.ring_buffer_slot_number < 0)
         throw std::runtime_error(prefix + "has a negative ring size :: " + num2str(group.ring_buffer_slot_number));
     if (group.ring_buffer_slot_number > 0 && group.data_byte < RING_TICK_BYTES)
-        throw std::runtime_error(prefix + "is a ring whose slots cannot hold their tick ( data_byte :: " +
-                                 num2str(group.data_byte) + " )");
+        throw std::runtime_error(
+            prefix + "is a ring whose slots cannot hold their tick ( data_byte :: " + num2str(group.data_byte) + " )");
     for (uint32_t d = 0; d < group.data_num; ++d) {
         const Shared_Sem_Data_Group_Data_Info& datum = datum_record(group_id, static_cast<int>(d));
         if (datum.byte_offs >= 0 && int64_t{datum.byte_offs} + datum.byte_dim <= int64_t{group.data_byte})
             continue;
         throw std::runtime_error(prefix + "data '" + label_of(datum.name_id) +
                                  "' lies outside the group image ( byte_offs :: " + num2str(datum.byte_offs) +
-                                 ", byte_dim :: " + num2str(datum.byte_dim) + ", data_byte :: " +
-                                 num2str(group.data_byte) + " )");
+                                 ", byte_dim :: " + num2str(datum.byte_dim) +
+                                 ", data_byte :: " + num2str(group.data_byte) + " )");
     }
 }
 
@@ -100,7 +100,7 @@ int Framework_Shared_Memory_Manager::find_sem_data_group(const std::string& name
 }
 
 Shared_Sem_Data_Group_Sem_Struct& Framework_Shared_Memory_Manager::own_group_row_ex(int group_id,
-                                                                                   const char* caller) const
+                                                                                    const char* caller) const
 {
     const int32_t n = m_my_application_number;
     Shared_Sem_Data_Group_Sem_Struct* rows = m_shm_sem_group_data.semaphores[static_cast<std::size_t>(group_id)];
@@ -176,9 +176,10 @@ void Framework_Shared_Memory_Manager::check_sem_datum_param_ex(const char* calle
 {
     check_sem_data_input_param_ex(caller, file, line, sem_group_id, check_is_mine, check_free, -1, -1, -1);
     if (data_id == -1)
-        throw std::runtime_error(get_sem_data_additional_info(
-            caller, file, line, "Sem group data_id not valid\n\t\t\t given sem_group data_id:: -1", sem_group_id,
-            -1, -1, -1));
+        throw std::runtime_error(
+            get_sem_data_additional_info(caller, file, line,
+                                         "Sem group data_id not valid\n\t\t\t given sem_group data_id:: -1",
+                                         sem_group_id, -1, -1, -1));
     check_sem_data_input_param_ex(caller, file, line, sem_group_id, check_is_mine, check_free, data_id, size, offset);
 }
 
@@ -247,10 +248,10 @@ int Framework_Shared_Memory_Manager::get_sem_data_group_data_id_ex(int sem_group
     for (uint32_t d = 0; d < group.data_num; ++d)
         if (label_equals(datum_record(sem_group_id, static_cast<int>(d)).name_id, data_label))
             return static_cast<int>(d);
-    throw std::runtime_error("[Framework_Shared_Memory_Manager][get_sem_data_group_data_id] Error : semaphore data "
-                             "label '" +
-                             data_label + "' does not belong to sem_data group '" +
-                             sem_data_group_name(sem_group_id));
+    throw std::runtime_error(
+        "[Framework_Shared_Memory_Manager][get_sem_data_group_data_id] Error : semaphore data "
+        "label '" +
+        data_label + "' does not belong to sem_data group '" + sem_data_group_name(sem_group_id));
 }
 
 std::string Framework_Shared_Memory_Manager::get_sem_data_group_name_from_id_ex(int sem_group_id) const
@@ -266,8 +267,7 @@ std::string Framework_Shared_Memory_Manager::get_label_sem_data_group_data_from_
     const std::string method = "[Framework_Shared_Memory_Manager][get_label_sem_data_group_data_from_id_ex] ";
     const int g = find_sem_data_group(sem_data_group_name);
     if (g == -1)
-        throw std::runtime_error(method + "Error semaphorize group data label is incorrect ... " +
-                                 sem_data_group_name);
+        throw std::runtime_error(method + "Error semaphorize group data label is incorrect ... " + sem_data_group_name);
     if (data_id < 0 || static_cast<uint32_t>(data_id) >= group_record(g).data_num)
         throw std::runtime_error(method + "Error semaphorize data_found is incorrect ... " + num2str(data_id));
     return label_of(datum_record(g, data_id).name_id);
@@ -288,17 +288,18 @@ std::vector<std::string> Framework_Shared_Memory_Manager::get_list_sem_data_grou
 {
     const int g = find_sem_data_group(sem_data_group_name);
     if (g == -1)
-        throw std::runtime_error("[Framework_Shared_Memory_Manager][get_list_sem_data_group_data_name] Error "
-                                 "semaphorize group data label is incorrect ... " +
-                                 sem_data_group_name);
+        throw std::runtime_error(
+            "[Framework_Shared_Memory_Manager][get_list_sem_data_group_data_name] Error "
+            "semaphorize group data label is incorrect ... " +
+            sem_data_group_name);
     return get_list_sem_data_group_data_name_from_id_ex(g);
 }
 
 std::vector<std::string> Framework_Shared_Memory_Manager::get_list_sem_data_group_data_name_from_id_ex(
     int sem_group_id) const
 {
-    check_sem_data_input_param_ex("get_list_sem_data_group_data_name_from_id_ex", SOURCE_FILE, __LINE__,
-                                  sem_group_id, false, false, -1, -1, -1);
+    check_sem_data_input_param_ex("get_list_sem_data_group_data_name_from_id_ex", SOURCE_FILE, __LINE__, sem_group_id,
+                                  false, false, -1, -1, -1);
     std::vector<std::string> labels;
     for (uint32_t d = 0; d < group_record(sem_group_id).data_num; ++d)
         labels.push_back(label_of(datum_record(sem_group_id, static_cast<int>(d)).name_id));
@@ -308,29 +309,28 @@ std::vector<std::string> Framework_Shared_Memory_Manager::get_list_sem_data_grou
 unsigned Framework_Shared_Memory_Manager::get_sem_data_group_data_dim_ex(int sem_group_id, int data_id) const
 {
     check_sem_datum_param_ex("get_sem_data_group_data_dim_ex", SOURCE_FILE, __LINE__, sem_group_id, false, false,
-                                  data_id, -1, -1);
+                             data_id, -1, -1);
     return datum_record(sem_group_id, data_id).byte_dim;
 }
 
-unsigned Framework_Shared_Memory_Manager::get_sem_data_group_data_byte_array_dim_ex(int sem_group_id,
-                                                                                   int data_id) const
+unsigned Framework_Shared_Memory_Manager::get_sem_data_group_data_byte_array_dim_ex(int sem_group_id, int data_id) const
 {
-    check_sem_datum_param_ex("get_sem_data_group_data_byte_array_dim_ex", SOURCE_FILE, __LINE__, sem_group_id,
-                                  false, false, data_id, -1, -1);
+    check_sem_datum_param_ex("get_sem_data_group_data_byte_array_dim_ex", SOURCE_FILE, __LINE__, sem_group_id, false,
+                             false, data_id, -1, -1);
     return datum_record(sem_group_id, data_id).byte_dim;
 }
 
 Type_Definition Framework_Shared_Memory_Manager::get_sem_data_group_data_type_ex(int sem_group_id, int data_id) const
 {
-    check_sem_datum_param_ex("get_sem_data_group_data_type_ex", SOURCE_FILE, __LINE__, sem_group_id, false,
-                                  false, data_id, -1, -1);
+    check_sem_datum_param_ex("get_sem_data_group_data_type_ex", SOURCE_FILE, __LINE__, sem_group_id, false, false,
+                             data_id, -1, -1);
     return datum_record(sem_group_id, data_id).type;
 }
 
 int Framework_Shared_Memory_Manager::get_sem_data_group_ring_buffer_slot_number_ex(int sem_group_id) const
 {
-    check_sem_data_input_param_ex("get_sem_data_group_ring_buffer_slot_number_ex", SOURCE_FILE, __LINE__,
-                                  sem_group_id, false, false, -1, -1, -1);
+    check_sem_data_input_param_ex("get_sem_data_group_ring_buffer_slot_number_ex", SOURCE_FILE, __LINE__, sem_group_id,
+                                  false, false, -1, -1, -1);
     return group_record(sem_group_id).ring_buffer_slot_number;
 }
 
@@ -339,8 +339,8 @@ int Framework_Shared_Memory_Manager::get_sem_data_group_ring_buffer_slot_number_
 template <typename T>
 void Framework_Shared_Memory_Manager::set_sem_data_group_data_ex(int sem_group_id, int data_id, T value)
 {
-    check_sem_datum_param_ex("set_sem_data_group_data_ex", SOURCE_FILE, __LINE__, sem_group_id, true, false,
-                                  data_id, static_cast<int>(Container_Traits<T>::dim), -1);
+    check_sem_datum_param_ex("set_sem_data_group_data_ex", SOURCE_FILE, __LINE__, sem_group_id, true, false, data_id,
+                             static_cast<int>(Container_Traits<T>::dim), -1);
     uint8_t* image = m_sem_data_group_data_vectors[static_cast<std::size_t>(sem_group_id)].data();
     std::memcpy(image + datum_record(sem_group_id, data_id).byte_offs, &value, sizeof(T));
 }
@@ -348,26 +348,19 @@ void Framework_Shared_Memory_Manager::set_sem_data_group_data_ex(int sem_group_i
 template <typename T>
 T Framework_Shared_Memory_Manager::get_sem_data_group_data_ex(int sem_group_id, int data_id) const
 {
-    check_sem_datum_param_ex("get_sem_data_group_data_ex", SOURCE_FILE, __LINE__, sem_group_id, false, false,
-                                  data_id, static_cast<int>(Container_Traits<T>::dim), -1);
+    check_sem_datum_param_ex("get_sem_data_group_data_ex", SOURCE_FILE, __LINE__, sem_group_id, false, false, data_id,
+                             static_cast<int>(Container_Traits<T>::dim), -1);
     const uint8_t* image = m_sem_data_group_data_vectors[static_cast<std::size_t>(sem_group_id)].data();
     return Container_Traits<T>::build(image + datum_record(sem_group_id, data_id).byte_offs);
 }
 
-#define FRAMEWORK_SHM_GROUP_TYPED_ACCESS(T)                                                  \
+#define FRAMEWORK_SHM_GROUP_TYPED_ACCESS(T)                                                    \
     template void Framework_Shared_Memory_Manager::set_sem_data_group_data_ex<T>(int, int, T); \
     template T Framework_Shared_Memory_Manager::get_sem_data_group_data_ex<T>(int, int) const;
 
-FRAMEWORK_SHM_GROUP_TYPED_ACCESS(signed char)
-FRAMEWORK_SHM_GROUP_TYPED_ACCESS(unsigned char)
-FRAMEWORK_SHM_GROUP_TYPED_ACCESS(short)
-FRAMEWORK_SHM_GROUP_TYPED_ACCESS(unsigned short)
-FRAMEWORK_SHM_GROUP_TYPED_ACCESS(int)
-FRAMEWORK_SHM_GROUP_TYPED_ACCESS(unsigned int)
-FRAMEWORK_SHM_GROUP_TYPED_ACCESS(long long)
-FRAMEWORK_SHM_GROUP_TYPED_ACCESS(unsigned long long)
-FRAMEWORK_SHM_GROUP_TYPED_ACCESS(float)
-FRAMEWORK_SHM_GROUP_TYPED_ACCESS(double)
+#define FRAMEWORK_SHM_GROUP_TYPED_ACCESS_ROW(manager_type, ...) FRAMEWORK_SHM_GROUP_TYPED_ACCESS(manager_type)
+FRAMEWORK_DATA_VALUE_TYPES(FRAMEWORK_SHM_GROUP_TYPED_ACCESS_ROW)
+#undef FRAMEWORK_SHM_GROUP_TYPED_ACCESS_ROW
 #undef FRAMEWORK_SHM_GROUP_TYPED_ACCESS
 
 // ---- byte arrays -----------------------------------------------------------------------
@@ -390,8 +383,7 @@ void Framework_Shared_Memory_Manager::set_sem_data_group_data_byte_array_ex(int 
                                                                             int byte_offset)
 {
     const char* caller = "set_sem_data_group_data_byte_array_ex";
-    check_sem_datum_param_ex(caller, SOURCE_FILE, __LINE__, sem_group_id, false, false, data_id, byte_dim,
-                                  byte_offset);
+    check_sem_datum_param_ex(caller, SOURCE_FILE, __LINE__, sem_group_id, false, false, data_id, byte_dim, byte_offset);
     refuse_negative_offset_ex(*this, caller, SOURCE_FILE, __LINE__, sem_group_id, data_id, byte_dim, byte_offset);
     require_buffer_ex(source, caller);
     uint8_t* image = m_sem_data_group_data_vectors[static_cast<std::size_t>(sem_group_id)].data();
@@ -408,12 +400,10 @@ void Framework_Shared_Memory_Manager::get_sem_data_group_data_byte_array_ex(int 
 }
 
 void Framework_Shared_Memory_Manager::read_sem_data_group_byte_array_ex(const char* caller, int sem_group_id,
-                                                                        int data_id, uint8_t* destination,
-                                                                        int byte_dim, int byte_offset,
-                                                                        bool check_reader) const
+                                                                        int data_id, uint8_t* destination, int byte_dim,
+                                                                        int byte_offset, bool check_reader) const
 {
-    check_sem_datum_param_ex(caller, SOURCE_FILE, __LINE__, sem_group_id, false, false, data_id, byte_dim,
-                                  byte_offset);
+    check_sem_datum_param_ex(caller, SOURCE_FILE, __LINE__, sem_group_id, false, false, data_id, byte_dim, byte_offset);
     refuse_negative_offset_ex(*this, caller, SOURCE_FILE, __LINE__, sem_group_id, data_id, byte_dim, byte_offset);
     if (check_reader)
         check_group_reader_ex(caller, sem_group_id, data_id);
@@ -432,8 +422,8 @@ void Framework_Shared_Memory_Manager::check_group_reader_ex(const char* caller, 
         throw std::runtime_error(std::string("[Framework_Shared_Memory_Manager][") + caller +
                                  "] this application has been released from framework!!");
     throw std::runtime_error(get_sem_data_additional_info(caller, SOURCE_FILE, __LINE__,
-                                                          "Sorry, sem_id is not my sem_group_id", sem_group_id,
-                                                          data_id, -1, -1));
+                                                          "Sorry, sem_id is not my sem_group_id", sem_group_id, data_id,
+                                                          -1, -1));
 }
 
 void Framework_Shared_Memory_Manager::set_sem_data_group_data_byte_whole_slot_ex(int sem_group_id,

@@ -112,9 +112,10 @@ void Framework_Shared_Memory_Manager::clear_ring_buffer_ex(int sem_data_group_id
     check_sem_data_input_param_ex("clear_ring_buffer_ex", SOURCE_FILE, __LINE__, sem_data_group_id, false, false, -1,
                                   -1, -1);
     if (ring_slots(sem_data_group_id) == 0)
-        throw std::runtime_error("[Framework_Shared_Memory_Manager][clear_ring_buffer] semaphorized data not "
-                                 "ringbuffered :: '" +
-                                 sem_data_group_name(sem_data_group_id) + "'");
+        throw std::runtime_error(
+            "[Framework_Shared_Memory_Manager][clear_ring_buffer] semaphorized data not "
+            "ringbuffered :: '" +
+            sem_data_group_name(sem_data_group_id) + "'");
     const std::size_t g = static_cast<std::size_t>(sem_data_group_id);
     Shared_Sem_Data_Group_Struct& group = group_record(sem_data_group_id);
     std::vector<uint8_t>& ring = m_sem_data_group_ring_buffer_data[g];

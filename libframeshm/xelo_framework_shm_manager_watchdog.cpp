@@ -49,8 +49,9 @@ void Framework_Shared_Memory_Manager::set_refresh_time_ns_ex(uint32_t refresh_ti
     const uint32_t cycles = m_master_cycle_time_ns != 0 ? refresh_time_ns / m_master_cycle_time_ns : 0;
     if (cycles == 0) {
         lock.unlock();
-        throw std::runtime_error("[Framework_Shared_Memory_Manager][set_refresh_time_ns_ex] Failed to set refresh "
-                                 "value -> refresh_time < master_cycle_time");
+        throw std::runtime_error(
+            "[Framework_Shared_Memory_Manager][set_refresh_time_ns_ex] Failed to set refresh "
+            "value -> refresh_time < master_cycle_time");
     }
     slot.start_value = cycles;
     log_inf("\t refresh_time_master_tick: " + num2str(slot.start_value));
@@ -151,13 +152,15 @@ bool Framework_Shared_Memory_Manager::raise_save_request_ex()
 void Framework_Shared_Memory_Manager::wait_save_cleared_ex(uint64_t& waited_ns, bool log_wait)
 {
     if (log_wait)
-        log_war("[Framework_Shared_Memory_Manager][save_cfg_file_ex] aleady saving .. going to wait for it before "
-                "asking for save");
+        log_war(
+            "[Framework_Shared_Memory_Manager][save_cfg_file_ex] aleady saving .. going to wait for it before "
+            "asking for save");
     do {
         sleep_save_poll();
         waited_ns += SAVE_POLL_NS;
         if (waited_ns > SAVE_LIMIT_NS)
-            throw std::runtime_error("[Framework_Shared_Memory_Manager][save_cfg_file_ex] Save config file time exceeded");
+            throw std::runtime_error(
+                "[Framework_Shared_Memory_Manager][save_cfg_file_ex] Save config file time exceeded");
     } while (read_has_to_save_ex() != 0);
 }
 

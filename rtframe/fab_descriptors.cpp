@@ -83,10 +83,13 @@ void IO_Descriptor::read_attributes(const XELO_XML::XML_IO& xml, const xmlpp::No
         }
     });
     if (m_slave_addr != 0) {
-        guarded_read(has_to_throw, [&] { m_byte_offs = xml.get_element_property_ex<unsigned short>("byte_offset", node); });
-        guarded_read(has_to_throw, [&] { m_bit_offs = xml.get_element_property_ex<unsigned short>("bit_offset", node); });
-        const bool has_dim = guarded_read(
-            has_to_throw, [&] { m_byte_dim = xml.get_element_property_ex<unsigned short>("byte_dimension", node); });
+        guarded_read(has_to_throw,
+                     [&] { m_byte_offs = xml.get_element_property_ex<unsigned short>("byte_offset", node); });
+        guarded_read(has_to_throw,
+                     [&] { m_bit_offs = xml.get_element_property_ex<unsigned short>("bit_offset", node); });
+        const bool has_dim = guarded_read(has_to_throw, [&] {
+            m_byte_dim = xml.get_element_property_ex<unsigned short>("byte_dimension", node);
+        });
         if (!has_dim && m_is_alias)
             throw_bad_element();
     }
@@ -123,9 +126,9 @@ void IO_Descriptor::throw_bad_element() const
             "name_physic   :: " + m_name_physic_id + LINE + "slave_addr    :: " + num2str(m_slave_addr) + LINE +
             "name_virtual  :: " + m_name_virtual_id + LINE + "type          :: " + typedescriptor2typestring(m_type) +
             LINE + "byte_offs     :: " + num2str(m_byte_offs) + LINE + "bit_offs      :: " + num2str(m_bit_offs) +
-            LINE + "byte_dim      :: " + num2str(m_byte_dim) + LINE + "group_id      :: " + num2str(m_group_id) +
-            LINE + "is_ro         :: " + num2str(m_is_ro) + LINE + "is_negated    :: " + num2str(m_is_negated) +
-            LINE + "alias_of      :: " + m_pointed_io_descriptor);
+            LINE + "byte_dim      :: " + num2str(m_byte_dim) + LINE + "group_id      :: " + num2str(m_group_id) + LINE +
+            "is_ro         :: " + num2str(m_is_ro) + LINE + "is_negated    :: " + num2str(m_is_negated) + LINE +
+            "alias_of      :: " + m_pointed_io_descriptor);
     throw std::runtime_error(BAD_ELEMENT);
 }
 
@@ -142,8 +145,9 @@ Async_IO_Descriptor::Async_IO_Descriptor(const XELO_XML::XML_IO& xml, const xmlp
         m_index_el = static_cast<int32_t>(xml.get_element_property_ex<unsigned int>("index_hex", std::hex, node));
     });
     guarded_read(has_to_throw, [&] { m_sub_index_el = xml.get_element_property_ex<unsigned short>("subindex", node); });
-    const bool has_dim = guarded_read(
-        has_to_throw, [&] { m_dim_data_el = xml.get_element_property_ex<unsigned short>("data_dimension", node); });
+    const bool has_dim = guarded_read(has_to_throw, [&] {
+        m_dim_data_el = xml.get_element_property_ex<unsigned short>("data_dimension", node);
+    });
     guarded_read(has_to_throw, [&] { m_type = type_attribute(xml, node); });
 
     if (m_name_virtual_id.find("__emcy_") != std::string::npos) {
@@ -178,10 +182,9 @@ void Async_IO_Descriptor::throw_bad_element() const
 {
     log_err(std::string("[fab_descriptors][Async_IO_Descriptor] Bad element xml definition :") + LINE +
             "name_physic_id  :: " + m_name_physic_id + LINE + "name_virtual_id :: " + m_name_virtual_id + LINE +
-            "slave_addr      :: " + num2str(m_slave_addr) + LINE + "index_el  _     :: " + num2str(m_index_el) +
-            LINE + "sub_index_el    :: " + num2str(m_sub_index_el) + LINE +
-            "dim_data_el     :: " + num2str(m_dim_data_el) + LINE + "type            :: " +
-            typedescriptor2typestring(m_type));
+            "slave_addr      :: " + num2str(m_slave_addr) + LINE + "index_el  _     :: " + num2str(m_index_el) + LINE +
+            "sub_index_el    :: " + num2str(m_sub_index_el) + LINE + "dim_data_el     :: " + num2str(m_dim_data_el) +
+            LINE + "type            :: " + typedescriptor2typestring(m_type));
     throw std::runtime_error(BAD_ELEMENT);
 }
 
@@ -193,7 +196,8 @@ Data_Semaphore::Data_Semaphore(const XELO_XML::XML_IO& xml, const xmlpp::Node* n
     guarded_read(has_to_throw, [&] { name = text_attribute(xml, node, "data_name"); });
     guarded_read(has_to_throw, [&] { type = type_attribute(xml, node); });
     if (type == BYTE_ARRAY_FSM)
-        guarded_read(has_to_throw, [&] { byte_dim = xml.get_element_property_ex<unsigned int>("byte_dimension", node); });
+        guarded_read(has_to_throw,
+                     [&] { byte_dim = xml.get_element_property_ex<unsigned int>("byte_dimension", node); });
     if (!has_to_throw)
         return;
     log_err(std::string("[fab_descriptors][Data_Semaphore] Bad element xml definition :") + LINE +
@@ -202,8 +206,7 @@ Data_Semaphore::Data_Semaphore(const XELO_XML::XML_IO& xml, const xmlpp::Node* n
     throw std::runtime_error(BAD_ELEMENT);
 }
 
-Data_Semaphore_Group::Data_Semaphore_Group(const XELO_XML::XML_IO& xml, const xmlpp::Node* node, int _id)
-    : sem_id(_id)
+Data_Semaphore_Group::Data_Semaphore_Group(const XELO_XML::XML_IO& xml, const xmlpp::Node* node, int _id) : sem_id(_id)
 {
     bool has_to_throw = false;
     guarded_read(has_to_throw, [&] { sem_name = text_attribute(xml, node, "sem_name"); });
@@ -213,9 +216,8 @@ Data_Semaphore_Group::Data_Semaphore_Group(const XELO_XML::XML_IO& xml, const xm
         has_to_throw = true;
     if (has_to_throw) {
         log_err(std::string("[fab_descriptors][Data_Semaphore_Group] Bad element xml definition :") + LINE +
-                "sem_name              :: " + sem_name + LINE +
-                "ring_buffer_dimension :: " + num2str(ring_buffer_dimension) + LINE +
-                "flag_only_not_rt      :: " + num2str(flag_only_not_rt));
+                "sem_name              :: " + sem_name + LINE + "ring_buffer_dimension :: " +
+                num2str(ring_buffer_dimension) + LINE + "flag_only_not_rt      :: " + num2str(flag_only_not_rt));
         throw std::runtime_error(BAD_ELEMENT);
     }
     read_members_ex(xml, node);
@@ -240,20 +242,25 @@ std::ostream& operator<<(std::ostream& stream, const IO_Descriptor& r)
     stream << build_string("virtual_id", r.m_name_virtual_id, 50);
     if (r.m_is_alias)
         return stream << build_string("alias_of", r.m_pointed_io_descriptor, 60);
-    return stream << build_string("phisic_id", r.m_name_physic_id, 25) << build_string("slave_addr", num2str(r.m_slave_addr), 25)
+    return stream << build_string("phisic_id", r.m_name_physic_id, 25)
+                  << build_string("slave_addr", num2str(r.m_slave_addr), 25)
                   << build_string("type", typedescriptor2typestring(r.m_type), 20)
-                  << build_string("byte_dim", num2str(r.m_byte_dim), 18) << build_string("byte_offs", num2str(r.m_byte_offs), 20)
-                  << build_string("bit_offs", num2str(r.m_bit_offs), 15) << build_string("group_id", num2str(r.m_group_id), 15)
-                  << build_string("is_negated", num2str(r.m_is_negated), 16) << build_string("is_ro", num2str(r.m_is_ro), 15)
+                  << build_string("byte_dim", num2str(r.m_byte_dim), 18)
+                  << build_string("byte_offs", num2str(r.m_byte_offs), 20)
+                  << build_string("bit_offs", num2str(r.m_bit_offs), 15)
+                  << build_string("group_id", num2str(r.m_group_id), 15)
+                  << build_string("is_negated", num2str(r.m_is_negated), 16)
+                  << build_string("is_ro", num2str(r.m_is_ro), 15)
                   << build_string("default",
-                            default_value_text_ex(r.m_default_value, r.m_type, r.m_byte_dim,
-                                                  r.m_is_default_value_string),
-                            25);
+                                  default_value_text_ex(r.m_default_value, r.m_type, r.m_byte_dim,
+                                                        r.m_is_default_value_string),
+                                  25);
 }
 
 std::ostream& operator<<(std::ostream& stream, const Async_IO_Descriptor& r)
 {
-    return stream << build_string("phisic_id", r.m_name_physic_id, 35) << build_string("virtual_id", r.m_name_virtual_id, 50)
+    return stream << build_string("phisic_id", r.m_name_physic_id, 35)
+                  << build_string("virtual_id", r.m_name_virtual_id, 50)
                   << build_string("slave_addr", num2str(r.m_slave_addr), 20)
                   << build_string("index_el", hex_text(static_cast<uint32_t>(r.m_index_el)), 25)
                   << build_string("subindex_el", num2str(r.m_sub_index_el), 25)
@@ -270,5 +277,6 @@ std::ostream& operator<<(std::ostream& stream, const Data_Semaphore_Group& r)
 std::ostream& operator<<(std::ostream& stream, const Data_Semaphore& r)
 {
     return stream << build_string("name", r.name, 45) << build_string("byte_offs", num2str(r.byte_offs), 20)
-                  << build_string("byte_dim", num2str(r.byte_dim), 20) << build_string("type", typedescriptor2typestring(r.type), 18);
+                  << build_string("byte_dim", num2str(r.byte_dim), 20)
+                  << build_string("type", typedescriptor2typestring(r.type), 18);
 }

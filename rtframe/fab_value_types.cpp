@@ -14,10 +14,10 @@ struct Type_Row {
 
 // Indexed by the type code.
 constexpr Type_Row TYPE_TABLE[] = {
-    {BIT_FSM, "bit", 1},          {INT8_FSM, "int8", 1},     {UINT8_FSM, "uint8", 1},
-    {INT16_FSM, "int16", 2},      {UINT16_FSM, "uint16", 2}, {INT32_FSM, "int32", 4},
-    {UINT32_FSM, "uint32", 4},    {DOUBLE_FSM, "double", 8}, {BYTE_ARRAY_FSM, "uint8_array[0..n]", 0},
-    {INT64_FSM, "int64", 8},      {UINT64_FSM, "uint64", 8}, {FLOAT_FSM, "float", 4},
+    {BIT_FSM, "bit", 1},       {INT8_FSM, "int8", 1},     {UINT8_FSM, "uint8", 1},
+    {INT16_FSM, "int16", 2},   {UINT16_FSM, "uint16", 2}, {INT32_FSM, "int32", 4},
+    {UINT32_FSM, "uint32", 4}, {DOUBLE_FSM, "double", 8}, {BYTE_ARRAY_FSM, "uint8_array[0..n]", 0},
+    {INT64_FSM, "int64", 8},   {UINT64_FSM, "uint64", 8}, {FLOAT_FSM, "float", 4},
 };
 
 const Type_Row* row_of(Type_Definition type)

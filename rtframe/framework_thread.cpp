@@ -4,8 +4,8 @@
 #include <signal.h>
 
 #include <cstdlib>
-#include <exception>
 #include <cstring>
+#include <exception>
 #include <stdexcept>
 #include <string>
 

@@ -35,8 +35,9 @@ void print_help()
 {
     log_inf("\t XELO EtherCAT Framework Help ");
     log_inf("\t <-- Option not necessary -->");
-    log_inf("\t\t --config-file [c] filename : configuration file [ default = "
-            "/usr/local/etc/rtframe/application_descriptor.xml ]");
+    log_inf(
+        "\t\t --config-file [c] filename : configuration file [ default = "
+        "/usr/local/etc/rtframe/application_descriptor.xml ]");
     log_inf("\t\t --single-connection [s] : [ default = 0 / OFF ]");
     log_inf("\t\t --master-offline [o] : master ethercat simulation ");
     log_inf("\t\t --develop [d] : xml file split root is the local defined one");

@@ -14,7 +14,8 @@ bool write_output_default(const Shared_Application_Data_Struct& record, uint8_t*
             return true;
         const bool value = (record.default_value[0] != 0) != (record.is_negated != 0);
         const uint8_t mask = static_cast<uint8_t>(1u << record.bit_offs);
-        image[offset] = value ? static_cast<uint8_t>(image[offset] | mask) : static_cast<uint8_t>(image[offset] & ~mask);
+        image[offset] =
+            value ? static_cast<uint8_t>(image[offset] | mask) : static_cast<uint8_t>(image[offset] & ~mask);
         return true;
     }
     std::memcpy(image + offset, record.default_value, std::min<std::size_t>(dim, FRAMEWORK_DEFAULT_VALUE_SIZE));

@@ -52,8 +52,9 @@ std::size_t Rt_Log::drain()
     if (dropped != 0) {
         timespec now{};
         clock_gettime(CLOCK_REALTIME, &now);
-        lines += format_log_line(Log_Level::WAR, std::to_string(dropped) + " real-time log lines dropped (ring full)",
-                                 now) + '\n';
+        lines +=
+            format_log_line(Log_Level::WAR, std::to_string(dropped) + " real-time log lines dropped (ring full)", now) +
+            '\n';
     }
     if (!lines.empty()) {
         flockfile(stdout);

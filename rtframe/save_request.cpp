@@ -19,8 +19,8 @@ bool any_marked(const Shared_Application_Data_Struct* outputs, uint32_t outputs_
 }
 }  // namespace
 
-int serve_save_request_ex(Shared_Info_Struct* info, const Shared_Application_Data_Struct* outputs,
-                          uint32_t outputs_num, uint32_t first_output, const std::function<void()>& save)
+int serve_save_request_ex(Shared_Info_Struct* info, const Shared_Application_Data_Struct* outputs, uint32_t outputs_num,
+                          uint32_t first_output, const std::function<void()>& save)
 {
     bool requested = false;
     {

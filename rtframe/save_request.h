@@ -14,5 +14,5 @@
 // marked while a pass ran is saved by one more pass, never dropped.
 // Returns the number of passes (0 when nothing was requested); exceptions of
 // save and of the mutex pass to the caller with the request still raised.
-int serve_save_request_ex(Shared_Info_Struct* info, const Shared_Application_Data_Struct* outputs,
-                          uint32_t outputs_num, uint32_t first_output, const std::function<void()>& save);
+int serve_save_request_ex(Shared_Info_Struct* info, const Shared_Application_Data_Struct* outputs, uint32_t outputs_num,
+                          uint32_t first_output, const std::function<void()>& save);

@@ -83,8 +83,7 @@ void Virtual_Slave::check_coupling_ex() const
                                        [](const IO_Descriptor& d) { return !d.m_is_alias; });
     if (inputs != outputs)
         throw std::runtime_error(std::string(WHERE) + "Output-Input coupling failed: input size (" +
-                                 XELO_String_Functions::num2str(static_cast<long long>(inputs)) +
-                                 ") != output size (" +
+                                 XELO_String_Functions::num2str(static_cast<long long>(inputs)) + ") != output size (" +
                                  XELO_String_Functions::num2str(static_cast<long long>(outputs)) + ")");
     for (long i = 0; i < outputs; ++i) {
         const IO_Descriptor& output = m_output_vector[static_cast<std::size_t>(i)];

@@ -159,7 +159,8 @@ void Descriptor_Consistency_Check::check_slave_variable_ex(const IO_Descriptor& 
     const bool valid = io.m_slave_addr != 0 && !io.m_is_alias && (io.m_type != BIT_FSM || io.m_byte_dim == 1);
     if (!valid)
         fail_ex({CHECK + (is_input ? "Invalid Input definition!" : "Invalid Ouput definition!"),
-                 CHECK + "\t name_phisyc :: " + io.m_name_physic_id, CHECK + "\t name_virtual :: " + io.m_name_virtual_id,
+                 CHECK + "\t name_phisyc :: " + io.m_name_physic_id,
+                 CHECK + "\t name_virtual :: " + io.m_name_virtual_id,
                  CHECK + "\t slave address :: " + num2str(io.m_slave_addr),
                  CHECK + "\t alias of :: " + io.m_pointed_io_descriptor,
                  CHECK + "\t type :: " + num2str(static_cast<int>(io.m_type)),
@@ -177,7 +178,8 @@ void Descriptor_Consistency_Check::check_async_variable_ex(const Async_IO_Descri
     if (io.m_slave_addr == 0)
         fail_ex({CHECK + (kind == IO_Descriptor::INPUT ? "Invalid Async Input definition!"
                                                        : "Invalid Async Output definition!"),
-                 CHECK + "\t name_phisyc :: " + io.m_name_physic_id, CHECK + "\t name_virtual :: " + io.m_name_virtual_id,
+                 CHECK + "\t name_phisyc :: " + io.m_name_physic_id,
+                 CHECK + "\t name_virtual :: " + io.m_name_virtual_id,
                  CHECK + "\t slave address :: " + num2str(io.m_slave_addr)});
     if (io.m_name_virtual_id.size() > MAX_NAME_LENGTH)
         fail_ex({CHECK + "name_virtual '" + io.m_name_virtual_id + "'" +
@@ -236,8 +238,8 @@ void Descriptor_Consistency_Check::check_reserved_found_ex() const
 {
     for (std::size_t i = 0; i < std::size(RESERVED); ++i) {
         if (!m_reserved_found[i])
-            fail_ex({CHECK + "missing VirtualIO '" + RESERVED[i].name + "' --> must be defined as :: " +
-                     RESERVED[i].missing_type_text});
+            fail_ex({CHECK + "missing VirtualIO '" + RESERVED[i].name +
+                     "' --> must be defined as :: " + RESERVED[i].missing_type_text});
     }
 }
 

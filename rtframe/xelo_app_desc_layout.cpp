@@ -53,8 +53,8 @@ void append_alias(IO_Descriptor* alias, IO_Descriptor_List& inputs, IO_Descripto
 
 }  // namespace
 
-void move_slave_variables_to_virtual_area_ex(IO_Descriptor_List& inputs, IO_Descriptor_List& outputs,
-                                             int32_t& offset, int32_t& xml_inputs_num)
+void move_slave_variables_to_virtual_area_ex(IO_Descriptor_List& inputs, IO_Descriptor_List& outputs, int32_t& offset,
+                                             int32_t& xml_inputs_num)
 {
     for (auto it = inputs.rbegin(); it != inputs.rend(); ++it)
         place_ex(**it, offset, OFFLINE + "virtual input dimension error :: ");

@@ -12,8 +12,8 @@
 // area (inputs from the last one, then outputs in order); afterwards both
 // lists hold the inputs followed by the outputs. xml_inputs_num receives the
 // number of slave inputs.
-void move_slave_variables_to_virtual_area_ex(IO_Descriptor_List& inputs, IO_Descriptor_List& outputs,
-                                             int32_t& offset, int32_t& xml_inputs_num);
+void move_slave_variables_to_virtual_area_ex(IO_Descriptor_List& inputs, IO_Descriptor_List& outputs, int32_t& offset,
+                                             int32_t& xml_inputs_num);
 
 // Writable plain virtual variables first, then read-only ones, then aliases
 // (which take no room); each is appended to the lists it can be read from or

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <limits>
 #include <sstream>
-#include <type_traits>
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
 
 #include "fab_value_types.h"
@@ -84,9 +84,7 @@ Application_Descriptor_Manager::Application_Descriptor_Manager(std::string path,
                                                                Data_Semaphore_Group_List* sem_data_groups)
     : Application_Descriptor_Mngr(std::move(path), outputs, inputs, &m_virtual_ios_vector, async_outputs, async_inputs,
                                   sem_data_groups),
-      m_xml_split_local_root(xml_split_local_root),
-      m_master_offline(master_offline),
-      m_bridge_enabled(bridge_enabled)
+      m_xml_split_local_root(xml_split_local_root), m_master_offline(master_offline), m_bridge_enabled(bridge_enabled)
 {
 }
 
@@ -222,9 +220,10 @@ void Application_Descriptor_Manager::create_secondary_file_readers_ex()
     }
     for (const xmlpp::Node* file : files) {
         const std::string name = xml_reader.get_element_property_ex<std::string>("filename", file);
-        auto reader = std::make_unique<Application_Descriptor_Mngr>(
-            m_xml_root_path + name, outputs_vector_ptr, inputs_vector_ptr, &m_virtual_ios_vector,
-            async_outputs_vector_ptr, async_inputs_vector_ptr, sem_data_groups_vector_ptr);
+        auto reader =
+            std::make_unique<Application_Descriptor_Mngr>(m_xml_root_path + name, outputs_vector_ptr, inputs_vector_ptr,
+                                                          &m_virtual_ios_vector, async_outputs_vector_ptr,
+                                                          async_inputs_vector_ptr, sem_data_groups_vector_ptr);
         m_input_output_files_mgrs.push_back(reader.get());
         m_secondary_files_mgrs.push_back(std::move(reader));
     }

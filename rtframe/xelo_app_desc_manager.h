@@ -29,7 +29,7 @@ public:
     void check_data_consistency_ex();
     // Kind of the variable at the end of the alias chain that starts at name.
     IO_Descriptor::IO_Type check_for_alias_loops_and_get_pointed_type_ex(std::string name,
-                                                                        std::vector<std::string>* visited);
+                                                                         std::vector<std::string>* visited);
     void manage_master_offline();
     void compute_offsets_and_build_io_vectors_ex();
 

@@ -123,8 +123,8 @@ void save_data_ex(Application_Descriptor_Manager& manager, Shared_Application_Da
             if (record.has_to_save == 0)
                 continue;
             IO_Descriptor& entry = *entries[k];
-            const std::size_t n = std::min<std::size_t>(
-                {record.byte_dim, sizeof(record.default_value), entry.m_default_value.size()});
+            const std::size_t n =
+                std::min<std::size_t>({record.byte_dim, sizeof(record.default_value), entry.m_default_value.size()});
             std::memcpy(entry.m_default_value.data(), record.default_value, n);
             entry.is_default_value_changed = true;
             record.has_to_save = 0;
@@ -161,8 +161,8 @@ bool save_information_ex(IO_Descriptor& record, const XELO_XML::XML_IO& xml_pars
 {
     if (!record.m_has_default_value || !record.is_default_value_changed)
         return false;
-    log_inf("[IO_Descriptor][save_information_ex] going to save default value of :: " + record.m_name_virtual_id +
-            " " + record.m_name_physic_id);
+    log_inf("[IO_Descriptor][save_information_ex] going to save default value of :: " + record.m_name_virtual_id + " " +
+            record.m_name_physic_id);
     const std::string text = default_value_attribute_text_ex(record);
     if (record.m_type == BYTE_ARRAY_FSM)
         log_inf("[IO_Descriptor][save_information_ex] IO_name :: " + record.m_name_virtual_id +

@@ -24,7 +24,7 @@ constexpr long WRITER_RETRY_PAUSE_MS = 1000;
 // attach to it while this pass builds its own, so it is lowered first.
 void lower_stale_ready_to_start()
 {
-    const int fd = shm_open("/linux_framework_info", O_RDWR | O_CLOEXEC, 0600);
+    const int fd = shm_open(framework_names::INFO, O_RDWR | O_CLOEXEC, 0600);
     if (fd == -1)
         return;
     struct stat st {};
@@ -58,8 +58,7 @@ XELO_Framework_ex::XELO_Framework_ex(std::string application_descriptor_file, bo
     : appl_desc_mngr(application_descriptor_file, xml_split_local_root, master_simulation, is_bridge_enabled,
                      &m_outputs_vector, &m_inputs_vector, &m_async_outputs_vector, &m_async_inputs_vector,
                      &m_sem_group_data_vector),
-      m_master_simulation(master_simulation),
-      m_single_connection(single_connection),
+      m_master_simulation(master_simulation), m_single_connection(single_connection),
       m_is_bridge_enabled(is_bridge_enabled),
       m_reserved{{"is_ethercat_master_online", "m_is_ethercat_master_online_id", 1, -1, 0},
                  {"last_ethercat_master_error_type", "m_last_master_error_type_id", 2, -1, 0},
@@ -69,8 +68,9 @@ XELO_Framework_ex::XELO_Framework_ex(std::string application_descriptor_file, bo
                  {"enable_sem_data_logging", "m_enable_sem_data_logging_id", 1, -1, 0}}
 {
     if (is_bridge_enabled)
-        throw std::runtime_error("XELO_Framework_ex:: this build has no socket bridge: "
-                                 "run rtframe without --bridge-descriptor (-b)");
+        throw std::runtime_error(
+            "XELO_Framework_ex:: this build has no socket bridge: "
+            "run rtframe without --bridge-descriptor (-b)");
     lower_stale_ready_to_start();
     log_version();
     clear_last_ethercat_master_error();

@@ -71,8 +71,8 @@ private:
 
     // ---- segments: creation and release ------------------------------------
     template <typename T>
-    void open_connect_and_shared_rt_memory_ex(Shared_Memory_Info* shm_info, T** shm_ptr, std::string name,
-                                              int count, bool unlink_on_release = true);
+    void open_connect_and_shared_rt_memory_ex(Shared_Memory_Info* shm_info, T** shm_ptr, std::string name, int count,
+                                              bool unlink_on_release = true);
     void open_shared_memories_ex();
     void open_info_memory_ex();
     void open_cyclic_memory_ex();
@@ -146,7 +146,6 @@ public:
     static std::string get_master_error_message(int error_type, int error_code, Lock_Log_Sink* sink = nullptr);
 
 private:
-
     // ---- save thread --------------------------------------------------------
     void save_run_ex();
 
@@ -194,7 +193,15 @@ private:
         int byte_offset;
         uint32_t width;
     };
-    enum Reserved_Index { ONLINE, ERROR_TYPE, ERROR_CODE, ERROR_MSG, REFRESH_LOGGING, SEM_DATA_LOGGING, RESERVED_COUNT };
+    enum Reserved_Index {
+        ONLINE,
+        ERROR_TYPE,
+        ERROR_CODE,
+        ERROR_MSG,
+        REFRESH_LOGGING,
+        SEM_DATA_LOGGING,
+        RESERVED_COUNT
+    };
     Reserved_Variable m_reserved[RESERVED_COUNT];
 
     uint32_t m_inputs_byte_dim = 0;

@@ -52,21 +52,19 @@ void XELO_Framework_ex::extract_memory_info_ex()
         if (input->m_slave_addr == 0)
             m_virtual_slave.add_input(input);
     map_image_ex(m_inputs_vector, Slave_Ethercat::INPUT, m_virtual_slave.get_input_dim(), m_master_simulation,
-                 " XELO_Framework_ex:: No Input on Slave: ", m_input_slaves,
-                 m_inputs_byte_dim);
+                 " XELO_Framework_ex:: No Input on Slave: ", m_input_slaves, m_inputs_byte_dim);
     for (IO_Descriptor* output : m_outputs_vector)
         if (output->m_slave_addr == 0)
             m_virtual_slave.add_output(output);
     map_image_ex(m_outputs_vector, Slave_Ethercat::OUTPUT, m_virtual_slave.get_output_dim(), m_master_simulation,
-                 " XELO_Framework_ex:: No Output on Slave: ", m_output_slaves,
-                 m_outputs_byte_dim);
+                 " XELO_Framework_ex:: No Output on Slave: ", m_output_slaves, m_outputs_byte_dim);
 
     log_inf("XELO_Framework_ex::m_inputs_vector.size() = " + std::to_string(m_inputs_vector.size()) + " inputs_num " +
             std::to_string(appl_desc_mngr.inputs_num));
     log_inf("XELO_Framework_ex::m_inputs_byte_dim = " + std::to_string(m_inputs_byte_dim));
     log_inf("XELO_Framework_ex::m_input_slaves.size() = " + std::to_string(m_input_slaves.size()));
-    log_inf("XELO_Framework_ex::m_outputs_vector.size() = " + std::to_string(m_outputs_vector.size()) +
-            " ouputs_num " + std::to_string(appl_desc_mngr.outputs_num));
+    log_inf("XELO_Framework_ex::m_outputs_vector.size() = " + std::to_string(m_outputs_vector.size()) + " ouputs_num " +
+            std::to_string(appl_desc_mngr.outputs_num));
     log_inf("XELO_Framework_ex::m_outputs_byte_dim = " + std::to_string(m_outputs_byte_dim));
     log_inf("XELO_Framework_ex::m_output_slaves.size() = " + std::to_string(m_output_slaves.size()));
     m_input_slaves_size = static_cast<uint32_t>(m_input_slaves.size());
@@ -139,7 +137,8 @@ void XELO_Framework_ex::exchange_with_master_ex()
     for (uint32_t k = 0; k < m_input_slaves_size; ++k) {
         const Slave_Ethercat& block = m_input_slaves[k];
         if (block.m_addr != 0)
-            (void)get_slave_inputs_values_warning_use(static_cast<int>(block.m_addr), static_cast<int>(block.m_byte_dim),
+            (void)get_slave_inputs_values_warning_use(static_cast<int>(block.m_addr),
+                                                      static_cast<int>(block.m_byte_dim),
                                                       m_shm_xeno_cyclic_data.inputs_ptr + block.m_data_offset);
     }
     for (uint32_t k = 0; k < m_output_slaves_size; ++k) {

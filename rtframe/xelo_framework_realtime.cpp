@@ -85,7 +85,8 @@ void XELO_Framework_ex::run_ex()
         if (ticks >= 0)
             m_absolute_tick += static_cast<uint32_t>(ticks);
         if (ticks != 1)
-            m_rt_log.post(Log_Level::WAR, "[framework] [run_ex] master tick lost = %lld", static_cast<long long>(ticks));
+            m_rt_log.post(Log_Level::WAR, "[framework] [run_ex] master tick lost = %lld",
+                          static_cast<long long>(ticks));
         master_tick_lost(ticks);
         run_tick_work();
     }

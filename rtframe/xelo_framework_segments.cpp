@@ -41,8 +41,8 @@ void check_inside_block_ex(const Slave_Ethercat& block, const IO_Descriptor& var
     throw std::runtime_error("[XELO_Framework_ex][open_application_data_memory_ex] variable '" +
                              variable.m_name_virtual_id + "' (bytes " + std::to_string(variable.m_byte_offs) + " to " +
                              std::to_string(static_cast<uint64_t>(variable.m_byte_offs) + variable.m_byte_dim) +
-                             ") does not lie inside the " + std::to_string(block.m_byte_dim) +
-                             " bytes of slave " + std::to_string(block.m_addr));
+                             ") does not lie inside the " + std::to_string(block.m_byte_dim) + " bytes of slave " +
+                             std::to_string(block.m_addr));
 }
 }  // namespace
 
@@ -84,7 +84,7 @@ void XELO_Framework_ex::open_shared_memories_ex()
 
 void XELO_Framework_ex::open_info_memory_ex()
 {
-    open_connect_and_shared_rt_memory_ex(&m_shm_xeno_info.shm_info, &m_shm_xeno_info.ptr, "/linux_framework_info", 1);
+    open_connect_and_shared_rt_memory_ex(&m_shm_xeno_info.shm_info, &m_shm_xeno_info.ptr, framework_names::INFO, 1);
     Shared_Info_Struct* info = m_shm_xeno_info.ptr;
     info->ready_to_start = 0;
     Robust_Mutex::init_shared(&info->mutex);
@@ -110,19 +110,18 @@ void XELO_Framework_ex::open_info_memory_ex()
 void XELO_Framework_ex::open_cyclic_memory_ex()
 {
     Shared_Cyclic_Data_Ptrs& cyclic = m_shm_xeno_cyclic_data;
-    open_connect_and_shared_rt_memory_ex(&cyclic.mutex_shm_info, &cyclic.mutex_ptr, "/linux_framework_cyclic_mutex", 1);
+    open_connect_and_shared_rt_memory_ex(&cyclic.mutex_shm_info, &cyclic.mutex_ptr, framework_names::CYCLIC_MUTEX, 1);
     Robust_Mutex::init_shared(cyclic.mutex_ptr);
     if (m_inputs_byte_dim != 0)
         open_connect_and_shared_rt_memory_ex(&cyclic.inputs_shm_info, &cyclic.inputs_ptr,
-                                             "/linux_framework_cyclic_inputs", static_cast<int>(m_inputs_byte_dim));
+                                             framework_names::CYCLIC_INPUTS, static_cast<int>(m_inputs_byte_dim));
     if (m_outputs_byte_dim != 0)
         open_connect_and_shared_rt_memory_ex(&cyclic.outputs_shm_info, &cyclic.outputs_ptr,
-                                             "/linux_framework_cyclic_outputs", static_cast<int>(m_outputs_byte_dim));
+                                             framework_names::CYCLIC_OUTPUTS, static_cast<int>(m_outputs_byte_dim));
     const int slots = appl_desc_mngr.rt_appl_num;
     if (slots <= 0)
         return;
-    open_connect_and_shared_rt_memory_ex(&cyclic.sems_shm_info, &cyclic.sems_ptr, "/linux_framework_cyclic_sems",
-                                         slots);
+    open_connect_and_shared_rt_memory_ex(&cyclic.sems_shm_info, &cyclic.sems_ptr, framework_names::CYCLIC_SEMS, slots);
     Robust_Mutex guard_mutex(cyclic.mutex_ptr, "m_shm_xeno_cyclic_data.mutex_ptr", RT_THREAD);
     std::lock_guard<Robust_Mutex> guard(guard_mutex);
     for (int i = 0; i < slots; ++i) {
@@ -177,11 +176,11 @@ void XELO_Framework_ex::open_application_data_memory_ex()
     Shared_Application_Data_Ptrs& in = m_shm_xeno_application_input_data;
     log_inf("\t shared application input data ... ");
     log_inf("\t\t mutex ... ");
-    open_connect_and_shared_rt_memory_ex(&in.mutex_shm_info, &in.mutex_ptr, "/linux_framework_app_input_mutex", 1);
+    open_connect_and_shared_rt_memory_ex(&in.mutex_shm_info, &in.mutex_ptr, framework_names::APP_INPUT_MUTEX, 1);
     Robust_Mutex::init_shared(in.mutex_ptr);
     log_inf("\t\t mutex shared ok... ");
     log_inf("\t\t app_data ... ");
-    open_connect_and_shared_rt_memory_ex(&in.app_data_shm_info, &in.app_data_ptr, "/linux_framework_app_input_data",
+    open_connect_and_shared_rt_memory_ex(&in.app_data_shm_info, &in.app_data_ptr, framework_names::APP_INPUT_DATA,
                                          static_cast<int>(appl_desc_mngr.inputs_num));
     fill_application_data_table_ex(in.app_data_ptr, m_inputs_vector, m_input_slaves, m_inputs_byte_dim);
     log_inf("\t shared application input data mapped and initialized");
@@ -189,11 +188,11 @@ void XELO_Framework_ex::open_application_data_memory_ex()
     Shared_Application_Data_Ptrs& out = m_shm_xeno_application_output_data;
     log_inf("\t shared application output data ... ");
     log_inf("\t\t mutex ... ");
-    open_connect_and_shared_rt_memory_ex(&out.mutex_shm_info, &out.mutex_ptr, "/linux_framework_app_output_mutex", 1);
+    open_connect_and_shared_rt_memory_ex(&out.mutex_shm_info, &out.mutex_ptr, framework_names::APP_OUTPUT_MUTEX, 1);
     Robust_Mutex::init_shared(out.mutex_ptr);
     log_inf("\t\t mutex shared ok... ");
     log_inf("\t\t app_data ... ");
-    open_connect_and_shared_rt_memory_ex(&out.app_data_shm_info, &out.app_data_ptr, "/linux_framework_app_output_data",
+    open_connect_and_shared_rt_memory_ex(&out.app_data_shm_info, &out.app_data_ptr, framework_names::APP_OUTPUT_DATA,
                                          static_cast<int>(appl_desc_mngr.outputs_num));
     log_inf("\t\t app_data shared ok... ");
     log_inf("\t\t\t create name id map ... ");
@@ -204,16 +203,17 @@ void XELO_Framework_ex::open_application_data_memory_ex()
 void XELO_Framework_ex::open_async_data_memory_ex()
 {
     Shared_Async_Data_Ptrs& async = m_shm_xeno_async_data;
-    open_connect_and_shared_rt_memory_ex(&async.mutex_shm_info, &async.mutex_ptr, "/linux_framework_async_mutex", 1);
+    open_connect_and_shared_rt_memory_ex(&async.mutex_shm_info, &async.mutex_ptr, framework_names::ASYNC_MUTEX, 1);
     Robust_Mutex::init_shared(async.mutex_ptr);
 
     const int inputs = static_cast<int>(appl_desc_mngr.async_inputs_num);
     if (inputs != 0) {
         open_connect_and_shared_rt_memory_ex(&async.input_data_from_framework_shm_info,
                                              &async.input_data_from_framework_ptr,
-                                             "/linux_framework_async_input_from_framework_data", inputs);
-        open_connect_and_shared_rt_memory_ex(&async.input_data_to_framework_shm_info, &async.input_data_to_framework_ptr,
-                                             "/linux_framework_async_input_to_framework_data", inputs);
+                                             framework_names::ASYNC_INPUT_FROM_FRAMEWORK, inputs);
+        open_connect_and_shared_rt_memory_ex(&async.input_data_to_framework_shm_info,
+                                             &async.input_data_to_framework_ptr,
+                                             framework_names::ASYNC_INPUT_TO_FRAMEWORK, inputs);
         for (int i = 0; i < inputs; ++i) {
             const Async_IO_Descriptor& d = *m_async_inputs_vector[static_cast<std::size_t>(i)];
             Shared_Async_Input_Data_From_Framework& from = async.input_data_from_framework_ptr[i];
@@ -231,10 +231,10 @@ void XELO_Framework_ex::open_async_data_memory_ex()
     if (outputs != 0) {
         open_connect_and_shared_rt_memory_ex(&async.output_data_from_framework_shm_info,
                                              &async.output_data_from_framework_ptr,
-                                             "/linux_framework_async_output_from_framework_data", outputs);
+                                             framework_names::ASYNC_OUTPUT_FROM_FRAMEWORK, outputs);
         open_connect_and_shared_rt_memory_ex(&async.output_data_to_framework_shm_info,
                                              &async.output_data_to_framework_ptr,
-                                             "/linux_framework_async_output_to_framework_data", outputs);
+                                             framework_names::ASYNC_OUTPUT_TO_FRAMEWORK, outputs);
         for (int i = 0; i < outputs; ++i) {
             const Async_IO_Descriptor& d = *m_async_outputs_vector[static_cast<std::size_t>(i)];
             Shared_Async_Output_Data_From_Framework& from = async.output_data_from_framework_ptr[i];
@@ -262,7 +262,7 @@ void XELO_Framework_ex::open_data_sem_group_ex()
     constexpr bool KEEP = false;
     Shared_Sem_Data_Group& shm = m_shm_sem_group_data;
     open_connect_and_shared_rt_memory_ex(&shm.sem_data_group_struct_shm_info, &shm.share_sem_group_struct,
-                                         "/linux_framework_sem_data_group_struct", groups, KEEP);
+                                         framework_names::SEM_DATA_GROUP_STRUCT, groups, KEEP);
     log_inf("groups shm opened...");
     const auto count = static_cast<std::size_t>(groups);
     shm.semaphores.assign(count, nullptr);
@@ -295,10 +295,10 @@ void XELO_Framework_ex::open_data_sem_group_ex()
         r.is_buffered = d.ring_buffer_dimension > 0 ? 1 : 0;
         r.flag_only_not_rt = static_cast<int8_t>(d.flag_only_not_rt);
         if (!d.data.empty()) {
-            open_connect_and_shared_rt_memory_ex(&shm.sem_data_group_struct_data_info_shm_info[static_cast<std::size_t>(g)],
-                                                 &shm.data_info[static_cast<std::size_t>(g)],
-                                                 "/linux_framework_sem_data_group_data_info" + d.sem_name,
-                                                 static_cast<int>(d.data.size()), KEEP);
+            open_connect_and_shared_rt_memory_ex(
+                &shm.sem_data_group_struct_data_info_shm_info[static_cast<std::size_t>(g)],
+                &shm.data_info[static_cast<std::size_t>(g)], framework_names::SEM_DATA_GROUP_DATA_INFO + d.sem_name,
+                static_cast<int>(d.data.size()), KEEP);
             for (const Data_Semaphore& datum : d.data) {
                 Shared_Sem_Data_Group_Data_Info& info = shm.data_info[static_cast<std::size_t>(g)][r.data_num];
                 copy_name_ex(info.name_id, sizeof(info.name_id), datum.name, "data group member name");
@@ -316,12 +316,13 @@ void XELO_Framework_ex::open_data_sem_group_ex()
             throw std::runtime_error("[XELO_Framework_ex][open_data_sem_group_ex] data group '" + d.sem_name +
                                      "' needs " + std::to_string(data_bytes) + " bytes");
         open_connect_and_shared_rt_memory_ex(&shm.sem_data_group_struct_data_shm_info[static_cast<std::size_t>(g)],
-                                             &shm.data[static_cast<std::size_t>(g)], "/linux_framework_sem_data_group_data" + d.sem_name,
+                                             &shm.data[static_cast<std::size_t>(g)],
+                                             framework_names::SEM_DATA_GROUP_DATA + d.sem_name,
                                              static_cast<int>(data_bytes), KEEP);
         if (slots > 0) {
             open_connect_and_shared_rt_memory_ex(&shm.sem_data_group_struct_sem_shm_info[static_cast<std::size_t>(g)],
                                                  &shm.semaphores[static_cast<std::size_t>(g)],
-                                                 "/linux_framework_sem_data_group_sem" + d.sem_name, slots, KEEP);
+                                                 framework_names::SEM_DATA_GROUP_SEM + d.sem_name, slots, KEEP);
             for (int k = 0; k < slots; ++k) {
                 Shared_Sem_Data_Group_Sem_Struct& row = shm.semaphores[static_cast<std::size_t>(g)][k];
                 row.application_id = -1;

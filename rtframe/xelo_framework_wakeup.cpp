@@ -182,15 +182,16 @@ bool XELO_Framework_ex::post_sem_data_semaphore_ex(bool /*is_post_rt*/, int sem_
         return false;
     int value = 0;
     if (sem_getvalue(&row.sem, &value) == -1)
-        throw std::runtime_error("Failed to sem getvalue, sem id :: " + std::to_string(sem_id) + ", app id :: " +
-                                 std::to_string(app_id) + " -- erno :: " + std::strerror(errno));
+        throw std::runtime_error("Failed to sem getvalue, sem id :: " + std::to_string(sem_id) +
+                                 ", app id :: " + std::to_string(app_id) + " -- erno :: " + std::strerror(errno));
     if (value >= 1)
         return false;
-    m_rt_log.post(Log_Level::INF, "[XELO_Framework_ex][post_sem_data_semaphore] actually posting on sem_data_group[%d][%d]",
-                  sem_id, app_id);
+    m_rt_log.post(Log_Level::INF,
+                  "[XELO_Framework_ex][post_sem_data_semaphore] actually posting on sem_data_group[%d][%d]", sem_id,
+                  app_id);
     if (sem_post(&row.sem) == -1)
-        throw std::runtime_error("Failed to sem post, sem id :: " + std::to_string(sem_id) + ", app id :: " +
-                                 std::to_string(app_id) + " -- erno :: " + std::strerror(errno));
+        throw std::runtime_error("Failed to sem post, sem id :: " + std::to_string(sem_id) +
+                                 ", app id :: " + std::to_string(app_id) + " -- erno :: " + std::strerror(errno));
     if (m_enable_sem_data_logging) {
         try {
             m_xeno_logging_queue_writer.send_queue_sem_post_ex(QUEUE_SERVER_APPLICATION_ID, sem_id,

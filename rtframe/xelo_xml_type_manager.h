@@ -56,12 +56,10 @@ void log_section_adding(const std::string& reader, const std::string& label);
 template <typename T, typename E>
 class Xml_Type_Manager {
 public:
-    Xml_Type_Manager(XELO_XML::XML_IO* xml_reader, std::string root_node_type, std::string node_type,
-                     E type_descriptor, std::vector<T*>* all_type_vector)
-        : m_xml_reader_ptr(xml_reader),
-          m_root_node_type_string(std::move(root_node_type)),
-          m_node_type_string(std::move(node_type)),
-          m_type_descriptor(type_descriptor),
+    Xml_Type_Manager(XELO_XML::XML_IO* xml_reader, std::string root_node_type, std::string node_type, E type_descriptor,
+                     std::vector<T*>* all_type_vector)
+        : m_xml_reader_ptr(xml_reader), m_root_node_type_string(std::move(root_node_type)),
+          m_node_type_string(std::move(node_type)), m_type_descriptor(type_descriptor),
           m_all_type_vector_ptr(all_type_vector)
     {
     }
@@ -91,7 +89,8 @@ public:
         log_section_adding(Traits::reader, label);
         const int first_index = static_cast<int>(m_all_type_vector_ptr->size());
         for (xmlpp::Node* node : m_nodes) {
-            std::unique_ptr<T> record = Traits::build(*m_xml_reader_ptr, node, m_type_descriptor, first_index + n_elements);
+            std::unique_ptr<T> record =
+                Traits::build(*m_xml_reader_ptr, node, m_type_descriptor, first_index + n_elements);
             m_all_type_vector_ptr->push_back(record.get());
             this_type_vector.push_back(std::move(record));
             m_used_nodes_ptr.push_back(node);

@@ -339,8 +339,7 @@ std::string XML_IO::get_element_value_ex<std::string>(const std::string& path, M
 
 // An element without text gives the value of empty text (0, or "").
 template <typename T>
-std::list<T> XML_IO::get_elements_values_ex(const std::string& path, Manipulator manip,
-                                            const xmlpp::Node* node) const
+std::list<T> XML_IO::get_elements_values_ex(const std::string& path, Manipulator manip, const xmlpp::Node* node) const
 {
     std::list<T> values;
     for (const xmlpp::Node* found : find_ex(path, node)) {
@@ -361,8 +360,7 @@ void XML_IO::set_element_value_ex(const T& value, xmlpp::Element* element, Manip
         element->add_child_text(text);
 }
 
-std::vector<unsigned char> XML_IO::get_element_hex_byte_array_value_ex(const std::string& path,
-                                                                       const xmlpp::Node* node,
+std::vector<unsigned char> XML_IO::get_element_hex_byte_array_value_ex(const std::string& path, const xmlpp::Node* node,
                                                                        Endianess endianess) const
 {
     const xmlpp::Element* element = as_element(get_node_ex(path, node));
@@ -457,8 +455,7 @@ template unsigned long long XML_IO::get_element_value_ex<unsigned long long>(con
                                                                              const xmlpp::Node*) const;
 template bool XML_IO::get_element_value_ex<bool>(const std::string&, Manipulator, const xmlpp::Node*) const;
 
-template std::list<int> XML_IO::get_elements_values_ex<int>(const std::string&, Manipulator,
-                                                            const xmlpp::Node*) const;
+template std::list<int> XML_IO::get_elements_values_ex<int>(const std::string&, Manipulator, const xmlpp::Node*) const;
 template std::list<unsigned int> XML_IO::get_elements_values_ex<unsigned int>(const std::string&, Manipulator,
                                                                               const xmlpp::Node*) const;
 template std::list<std::string> XML_IO::get_elements_values_ex<std::string>(const std::string&, Manipulator,

@@ -289,11 +289,8 @@ int32_t Framework_Cmd_Channel::init_ptcl_ex(const std::string& prefix_ptcl, bool
 // ---- Framework_Cmd_Server ---------------------------------------------------------------------------
 
 Framework_Cmd_Server::Framework_Cmd_Server(std::string channel_name)
-    : Framework_Cmd_Channel(std::move(channel_name), true),
-      n_cmd_data(m_n_data_to_recv),
-      n_answ_data(m_n_data_to_send),
-      has_cmd_protocol(m_has_recv_ptcl),
-      has_answ_protocol(m_has_send_ptcl)
+    : Framework_Cmd_Channel(std::move(channel_name), true), n_cmd_data(m_n_data_to_recv), n_answ_data(m_n_data_to_send),
+      has_cmd_protocol(m_has_recv_ptcl), has_answ_protocol(m_has_send_ptcl)
 {
 }
 
@@ -392,8 +389,7 @@ void Framework_Cmd_Server::set_answ_data_ex(const std::string& data_label, const
     set_cmd_data_to_send_value_ex<T>(data_label, value, write_whole, offset);
 }
 
-std::map<int8_t, std::string> Framework_Cmd_Server::init_cmd_ptcl_ex(int32_t n_cmds,
-                                                                     const std::string& cmd_ptcl_prefix)
+std::map<int8_t, std::string> Framework_Cmd_Server::init_cmd_ptcl_ex(int32_t n_cmds, const std::string& cmd_ptcl_prefix)
 {
     init_recv_protocol_ex(n_cmds, cmd_ptcl_prefix);
     return m_map_to_recv;
@@ -441,19 +437,16 @@ void Framework_Cmd_Server::send_answer_ex(const std::string& answ)
     const std::string head = "[Framework_Cmd_Server][send_answer_ex] ";
     if (!m_has_send_ptcl)
         throw std::runtime_error(head + "server command channel does not have answer protocol! label :: " + m_label);
-    send_answer_ex(find_in_protocol_ex(m_map_to_send, answ,
-                                       head + "Cmd_Server " + m_label + " --> " + answ +
-                                           " not present in answer protocol map!"));
+    send_answer_ex(
+        find_in_protocol_ex(m_map_to_send, answ,
+                            head + "Cmd_Server " + m_label + " --> " + answ + " not present in answer protocol map!"));
 }
 
 // ---- Framework_Cmd_Client ---------------------------------------------------------------------------
 
 Framework_Cmd_Client::Framework_Cmd_Client(std::string channel_name)
-    : Framework_Cmd_Channel(std::move(channel_name), false),
-      n_cmd_data(m_n_data_to_send),
-      n_answ_data(m_n_data_to_recv),
-      has_cmd_protocol(m_has_send_ptcl),
-      has_answ_protocol(m_has_recv_ptcl)
+    : Framework_Cmd_Channel(std::move(channel_name), false), n_cmd_data(m_n_data_to_send),
+      n_answ_data(m_n_data_to_recv), has_cmd_protocol(m_has_send_ptcl), has_answ_protocol(m_has_recv_ptcl)
 {
 }
 
@@ -559,8 +552,7 @@ std::map<int8_t, std::string> Framework_Cmd_Client::init_answ_ptcl_ex(int32_t n_
     return m_map_to_recv;
 }
 
-std::map<std::string, int8_t> Framework_Cmd_Client::init_cmd_ptcl_ex(int32_t n_cmds,
-                                                                     const std::string& cmd_ptcl_prefix)
+std::map<std::string, int8_t> Framework_Cmd_Client::init_cmd_ptcl_ex(int32_t n_cmds, const std::string& cmd_ptcl_prefix)
 {
     init_send_protocol_ex(n_cmds, cmd_ptcl_prefix);
     return m_map_to_send;
@@ -592,9 +584,10 @@ void Framework_Cmd_Client::wait_for_server_ex(int32_t timeout_ms)
     while (!m_frmk_ptr->is_server_waiting_for_command_ex(m_id)) {
         ++current_retry;
         if (timeout_ms > 0 && current_retry > n_retry)
-            throw std::runtime_error("[Framework_Cmd_Client][send_command_ex] No server is waiting for command "
-                                     "(client :: " +
-                                     m_label + ", timeout [ms] :: " + num2str(timeout_ms) + ")");
+            throw std::runtime_error(
+                "[Framework_Cmd_Client][send_command_ex] No server is waiting for command "
+                "(client :: " +
+                m_label + ", timeout [ms] :: " + num2str(timeout_ms) + ")");
         const timespec pause = {0, CLIENT_POLL_PERIOD_NS};
         clock_nanosleep(CLOCK_REALTIME, 0, &pause, nullptr);
     }
@@ -637,40 +630,33 @@ std::string Framework_Cmd_Client::get_last_received_answer_label_ex()
 
 // ---- template instances ------------------------------------------------------------------------------
 
-#define FRAMEWORK_CMD_CHANNEL_VALUE(T)                                                                       \
-    template T Framework_Cmd_Channel::get_cmd_data_to_recv_value_ex<T>(const std::string&);                 \
-    template T Framework_Cmd_Channel::get_cmd_data_to_send_value_ex<T>(const std::string&);                 \
-    template void Framework_Cmd_Channel::set_cmd_data_to_send_value_ex<T>(const std::string&, T);           \
-    template T Framework_Cmd_Server::get_cmd_data_ex<T>(const std::string&);                                \
-    template T Framework_Cmd_Server::get_answ_data_ex<T>(const std::string&);                               \
-    template void Framework_Cmd_Server::set_answ_data_ex<T>(const std::string&, T);                         \
-    template T Framework_Cmd_Client::get_cmd_data_ex<T>(const std::string&);                                \
-    template T Framework_Cmd_Client::get_answ_data_ex<T>(const std::string&);                               \
+#define FRAMEWORK_CMD_CHANNEL_VALUE(T)                                                            \
+    template T Framework_Cmd_Channel::get_cmd_data_to_recv_value_ex<T>(const std::string&);       \
+    template T Framework_Cmd_Channel::get_cmd_data_to_send_value_ex<T>(const std::string&);       \
+    template void Framework_Cmd_Channel::set_cmd_data_to_send_value_ex<T>(const std::string&, T); \
+    template T Framework_Cmd_Server::get_cmd_data_ex<T>(const std::string&);                      \
+    template T Framework_Cmd_Server::get_answ_data_ex<T>(const std::string&);                     \
+    template void Framework_Cmd_Server::set_answ_data_ex<T>(const std::string&, T);               \
+    template T Framework_Cmd_Client::get_cmd_data_ex<T>(const std::string&);                      \
+    template T Framework_Cmd_Client::get_answ_data_ex<T>(const std::string&);                     \
     template void Framework_Cmd_Client::set_cmd_data_ex<T>(const std::string&, T);
 
-#define FRAMEWORK_CMD_CHANNEL_SLICE(T)                                                                       \
-    FRAMEWORK_CMD_CHANNEL_VALUE(T)                                                                           \
+#define FRAMEWORK_CMD_CHANNEL_SLICE(T)                                                                          \
+    FRAMEWORK_CMD_CHANNEL_VALUE(T)                                                                              \
     template T Framework_Cmd_Channel::get_cmd_data_to_recv_value_ex<T>(const std::string&, uint32_t, uint32_t); \
     template T Framework_Cmd_Channel::get_cmd_data_to_send_value_ex<T>(const std::string&, uint32_t, uint32_t); \
     template void Framework_Cmd_Channel::set_cmd_data_to_send_value_ex<T>(const std::string&, const T&, bool,   \
-                                                                          uint32_t);                           \
-    template T Framework_Cmd_Server::get_cmd_data_ex<T>(const std::string&, uint32_t, uint32_t);               \
-    template T Framework_Cmd_Server::get_answ_data_ex<T>(const std::string&, uint32_t, uint32_t);              \
-    template void Framework_Cmd_Server::set_answ_data_ex<T>(const std::string&, const T&, bool, uint32_t);     \
-    template T Framework_Cmd_Client::get_cmd_data_ex<T>(const std::string&, uint32_t, uint32_t);               \
-    template T Framework_Cmd_Client::get_answ_data_ex<T>(const std::string&, uint32_t, uint32_t);              \
+                                                                          uint32_t);                            \
+    template T Framework_Cmd_Server::get_cmd_data_ex<T>(const std::string&, uint32_t, uint32_t);                \
+    template T Framework_Cmd_Server::get_answ_data_ex<T>(const std::string&, uint32_t, uint32_t);               \
+    template void Framework_Cmd_Server::set_answ_data_ex<T>(const std::string&, const T&, bool, uint32_t);      \
+    template T Framework_Cmd_Client::get_cmd_data_ex<T>(const std::string&, uint32_t, uint32_t);                \
+    template T Framework_Cmd_Client::get_answ_data_ex<T>(const std::string&, uint32_t, uint32_t);               \
     template void Framework_Cmd_Client::set_cmd_data_ex<T>(const std::string&, const T&, bool, uint32_t);
 
-FRAMEWORK_CMD_CHANNEL_VALUE(unsigned char)
-FRAMEWORK_CMD_CHANNEL_VALUE(unsigned short)
-FRAMEWORK_CMD_CHANNEL_VALUE(unsigned int)
-FRAMEWORK_CMD_CHANNEL_VALUE(unsigned long long)
-FRAMEWORK_CMD_CHANNEL_VALUE(signed char)
-FRAMEWORK_CMD_CHANNEL_VALUE(short)
-FRAMEWORK_CMD_CHANNEL_VALUE(int)
-FRAMEWORK_CMD_CHANNEL_VALUE(long long)
-FRAMEWORK_CMD_CHANNEL_VALUE(float)
-FRAMEWORK_CMD_CHANNEL_VALUE(double)
+#define FRAMEWORK_CMD_CHANNEL_VALUE_ROW(manager_type, fixed_type, ...) FRAMEWORK_CMD_CHANNEL_VALUE(manager_type)
+FRAMEWORK_DATA_VALUE_TYPES(FRAMEWORK_CMD_CHANNEL_VALUE_ROW)
+#undef FRAMEWORK_CMD_CHANNEL_VALUE_ROW
 FRAMEWORK_CMD_CHANNEL_SLICE(std::vector<uint8_t>)
 FRAMEWORK_CMD_CHANNEL_SLICE(std::string)
 #undef FRAMEWORK_CMD_CHANNEL_SLICE

@@ -44,9 +44,7 @@ T Framework_Sem_Variable::read_slice_ex(Byte_Array_Reader reader, uint32_t dim_g
 Framework_Cmd_Data_To_Recv::Framework_Cmd_Data_To_Recv(bool is_cmd_channel_server, int32_t channel_id,
                                                        std::string channel_label, std::string data_label)
     : Framework_Sem_Variable(channel_id, std::move(channel_label), std::move(data_label)),
-      m_is_cmd_channel_server(is_cmd_channel_server),
-      cmd_channel_id(m_parent_id),
-      cmd_channel_label(m_parent_label)
+      m_is_cmd_channel_server(is_cmd_channel_server), cmd_channel_id(m_parent_id), cmd_channel_label(m_parent_label)
 {
 }
 
@@ -92,9 +90,7 @@ T Framework_Cmd_Data_To_Recv::get_value_ex(uint32_t dim_given, uint32_t offset)
 Framework_Cmd_Data_To_Send::Framework_Cmd_Data_To_Send(bool is_cmd_channel_server, int32_t channel_id,
                                                        std::string channel_label, std::string data_label)
     : Framework_Sem_Variable(channel_id, std::move(channel_label), std::move(data_label)),
-      m_is_cmd_channel_server(is_cmd_channel_server),
-      cmd_channel_id(m_parent_id),
-      cmd_channel_label(m_parent_label)
+      m_is_cmd_channel_server(is_cmd_channel_server), cmd_channel_id(m_parent_id), cmd_channel_label(m_parent_label)
 {
 }
 
@@ -183,27 +179,20 @@ void Framework_Cmd_Data_To_Send::write_zeros_ex(uint32_t count, uint32_t offset)
 
 // ---- template instances --------------------------------------------------------------------------
 
-#define FRAMEWORK_CMD_DATA_VALUE(T)                                  \
-    template T Framework_Cmd_Data_To_Recv::get_value_ex<T>();        \
-    template T Framework_Cmd_Data_To_Send::get_value_ex<T>();        \
+#define FRAMEWORK_CMD_DATA_VALUE(T)                           \
+    template T Framework_Cmd_Data_To_Recv::get_value_ex<T>(); \
+    template T Framework_Cmd_Data_To_Send::get_value_ex<T>(); \
     template void Framework_Cmd_Data_To_Send::set_value_ex<T>(T);
 
-#define FRAMEWORK_CMD_DATA_SLICE(T)                                                    \
-    FRAMEWORK_CMD_DATA_VALUE(T)                                                        \
-    template T Framework_Cmd_Data_To_Recv::get_value_ex<T>(uint32_t, uint32_t);        \
-    template T Framework_Cmd_Data_To_Send::get_value_ex<T>(uint32_t, uint32_t);        \
+#define FRAMEWORK_CMD_DATA_SLICE(T)                                             \
+    FRAMEWORK_CMD_DATA_VALUE(T)                                                 \
+    template T Framework_Cmd_Data_To_Recv::get_value_ex<T>(uint32_t, uint32_t); \
+    template T Framework_Cmd_Data_To_Send::get_value_ex<T>(uint32_t, uint32_t); \
     template void Framework_Cmd_Data_To_Send::set_value_ex<T>(const T&, bool, uint32_t);
 
-FRAMEWORK_CMD_DATA_VALUE(unsigned char)
-FRAMEWORK_CMD_DATA_VALUE(unsigned short)
-FRAMEWORK_CMD_DATA_VALUE(unsigned int)
-FRAMEWORK_CMD_DATA_VALUE(unsigned long long)
-FRAMEWORK_CMD_DATA_VALUE(signed char)
-FRAMEWORK_CMD_DATA_VALUE(short)
-FRAMEWORK_CMD_DATA_VALUE(int)
-FRAMEWORK_CMD_DATA_VALUE(long long)
-FRAMEWORK_CMD_DATA_VALUE(float)
-FRAMEWORK_CMD_DATA_VALUE(double)
+#define FRAMEWORK_CMD_DATA_VALUE_ROW(manager_type, fixed_type, ...) FRAMEWORK_CMD_DATA_VALUE(manager_type)
+FRAMEWORK_DATA_VALUE_TYPES(FRAMEWORK_CMD_DATA_VALUE_ROW)
+#undef FRAMEWORK_CMD_DATA_VALUE_ROW
 FRAMEWORK_CMD_DATA_SLICE(std::vector<uint8_t>)
 FRAMEWORK_CMD_DATA_SLICE(std::string)
 #undef FRAMEWORK_CMD_DATA_SLICE

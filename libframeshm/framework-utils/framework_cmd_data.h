@@ -33,7 +33,7 @@ protected:
     template <typename T>
     using Value_Reader = T (Framework_Shared_Memory_Manager::*)(int parent_id, int data_id);
     using Byte_Array_Reader = void (Framework_Shared_Memory_Manager::*)(int parent_id, int data_id, uint8_t* bytes,
-                                                                         int byte_dim, int byte_offset);
+                                                                        int byte_dim, int byte_offset);
 
     // The value that reader gives; throws uninitialized_text + object_tag()
     // unless the object is bound.

@@ -90,19 +90,13 @@ Framework_Input* Framework_Input_Group::get_group_input_ptr(const std::string& s
 // ---- Framework_Output_Group ----------------------------------------------------------------
 
 Framework_Output_Group::Framework_Output_Group(std::string prefix_text)
-    : m_prefix(std::move(prefix_text)),
-      group_id(m_group_id),
-      group_size(m_group_size),
-      is_acquired(m_is_acquired),
+    : m_prefix(std::move(prefix_text)), group_id(m_group_id), group_size(m_group_size), is_acquired(m_is_acquired),
       prefix(m_prefix)
 {
 }
 
 Framework_Output_Group::Framework_Output_Group(int output_group_id)
-    : m_group_id(output_group_id),
-      group_id(m_group_id),
-      group_size(m_group_size),
-      is_acquired(m_is_acquired),
+    : m_group_id(output_group_id), group_id(m_group_id), group_size(m_group_size), is_acquired(m_is_acquired),
       prefix(m_prefix)
 {
 }
@@ -151,9 +145,9 @@ bool Framework_Output_Group::joins_ex(const std::string& output_label, int outpu
     if (m_prefix.empty())
         return output_group == m_group_id;
     if (output_group == -1 || (m_group_id != -1 && output_group != m_group_id))
-        throw std::runtime_error("[Framework_Output_Group][setup_ex] " + output_label + " invalid group :: " +
-                                 num2str(output_group) + "! Current Framework_Output_Group id :: " +
-                                 num2str(m_group_id));
+        throw std::runtime_error("[Framework_Output_Group][setup_ex] " + output_label +
+                                 " invalid group :: " + num2str(output_group) +
+                                 "! Current Framework_Output_Group id :: " + num2str(m_group_id));
     m_group_id = output_group;
     return true;
 }
@@ -238,6 +232,6 @@ Framework_Output* Framework_Output_Group::get_group_output_ptr(const std::string
         if (member->label == full_label)
             return member.get();
     throw std::runtime_error("[Framework_Output_Group][get_group_output_ptr] " + full_label +
-                             " does not belong to group id :: " + num2str(m_group_id) + ",  prefix :: '" +
-                             m_prefix + "'");
+                             " does not belong to group id :: " + num2str(m_group_id) + ",  prefix :: '" + m_prefix +
+                             "'");
 }

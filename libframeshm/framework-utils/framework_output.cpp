@@ -66,8 +66,7 @@ void Framework_Output::refresh_ex()
 void Framework_Output::set_current_value_as_default_ex()
 {
     if (!m_initialized)
-        throw std::runtime_error("[Framework_Output][set_current_value_as_default_ex] not initalized" +
-                                 object_tag());
+        throw std::runtime_error("[Framework_Output][set_current_value_as_default_ex] not initalized" + object_tag());
     check_acquired_ex("set_current_value_as_default_ex");
     write_value_to_shm_ex();
     m_frmk_ptr->set_current_value_as_default_ex(m_id);
@@ -152,27 +151,19 @@ T Framework_Output::get_value_to_set_ex(uint32_t dim_given, uint32_t offset) con
     return read_slice_ex<T>(m_value_to_set, dim_given, offset);
 }
 
-#define FRAMEWORK_OUTPUT_VALUE(T)                                \
-    template void Framework_Output::set_value_ex<T>(T);          \
+#define FRAMEWORK_OUTPUT_VALUE(T)                       \
+    template void Framework_Output::set_value_ex<T>(T); \
     template T Framework_Output::get_value_to_set_ex<T>() const;
 
-FRAMEWORK_OUTPUT_VALUE(bool)
-FRAMEWORK_OUTPUT_VALUE(int8_t)
-FRAMEWORK_OUTPUT_VALUE(uint8_t)
-FRAMEWORK_OUTPUT_VALUE(int16_t)
-FRAMEWORK_OUTPUT_VALUE(uint16_t)
-FRAMEWORK_OUTPUT_VALUE(int32_t)
-FRAMEWORK_OUTPUT_VALUE(uint32_t)
-FRAMEWORK_OUTPUT_VALUE(double)
-FRAMEWORK_OUTPUT_VALUE(int64_t)
-FRAMEWORK_OUTPUT_VALUE(uint64_t)
-FRAMEWORK_OUTPUT_VALUE(float)
+#define FRAMEWORK_OUTPUT_VALUE_ROW(manager_type, fixed_type, ...) FRAMEWORK_OUTPUT_VALUE(fixed_type)
+FRAMEWORK_VALUE_TYPES(FRAMEWORK_OUTPUT_VALUE_ROW)
+#undef FRAMEWORK_OUTPUT_VALUE_ROW
 FRAMEWORK_OUTPUT_VALUE(std::vector<uint8_t>)
 FRAMEWORK_OUTPUT_VALUE(std::string)
 #undef FRAMEWORK_OUTPUT_VALUE
 
-#define FRAMEWORK_OUTPUT_SLICE(T)                                                  \
-    template void Framework_Output::set_value_ex<T>(const T&, bool, uint32_t);     \
+#define FRAMEWORK_OUTPUT_SLICE(T)                                              \
+    template void Framework_Output::set_value_ex<T>(const T&, bool, uint32_t); \
     template T Framework_Output::get_value_to_set_ex<T>(uint32_t, uint32_t) const;
 
 FRAMEWORK_OUTPUT_SLICE(std::vector<uint8_t>)

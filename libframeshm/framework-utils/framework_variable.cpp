@@ -79,15 +79,14 @@ void Framework_Variable::check_dim_internal_ex(uint32_t dim_given, uint32_t offs
                                  ", required >= 0 && <= " + num2str(m_dimension - 1));
     // dimension <= m_dimension and offset < m_dimension: the sum cannot wrap
     if (dim_given + offset > m_dimension)
-        throw std::runtime_error(method + " byte array invalid dimension & offset combination! given dim :: " +
-                                 num2str(dim_given) + ", given offset :: " + num2str(offset) +
-                                 ". required dim + offset <= " + num2str(m_dimension));
+        throw std::runtime_error(
+            method + " byte array invalid dimension & offset combination! given dim :: " + num2str(dim_given) +
+            ", given offset :: " + num2str(offset) + ". required dim + offset <= " + num2str(m_dimension));
 }
 
 // ---- Framework_Cyclic_Variable -----------------------------------------------------------
 
-Framework_Cyclic_Variable::Framework_Cyclic_Variable(std::string label_text)
-    : Framework_Variable(std::move(label_text))
+Framework_Cyclic_Variable::Framework_Cyclic_Variable(std::string label_text) : Framework_Variable(std::move(label_text))
 {
 }
 
@@ -130,8 +129,7 @@ bool Framework_Cyclic_Variable::is_changed() const
 }
 
 template <typename T>
-T Framework_Cyclic_Variable::read_slice_ex(const std::vector<uint8_t>& bytes, uint32_t dim_given,
-                                           uint32_t offset) const
+T Framework_Cyclic_Variable::read_slice_ex(const std::vector<uint8_t>& bytes, uint32_t dim_given, uint32_t offset) const
 {
     const uint32_t length = dim_given == 0 ? m_dimension : dim_given;
     check_type_ok_ex<T>(length, offset);
@@ -168,21 +166,13 @@ T Framework_Cyclic_Variable::get_previous_value_ex(uint32_t dim_given, uint32_t 
     return read_slice_ex<T>(m_previous_shm_value, dim_given, offset);
 }
 
-#define FRAMEWORK_CYCLIC_READ(T)                                         \
-    template T Framework_Cyclic_Variable::get_value_ex<T>() const;       \
+#define FRAMEWORK_CYCLIC_READ(T)                                   \
+    template T Framework_Cyclic_Variable::get_value_ex<T>() const; \
     template T Framework_Cyclic_Variable::get_previous_value_ex<T>() const;
 
-FRAMEWORK_CYCLIC_READ(bool)
-FRAMEWORK_CYCLIC_READ(int8_t)
-FRAMEWORK_CYCLIC_READ(uint8_t)
-FRAMEWORK_CYCLIC_READ(int16_t)
-FRAMEWORK_CYCLIC_READ(uint16_t)
-FRAMEWORK_CYCLIC_READ(int32_t)
-FRAMEWORK_CYCLIC_READ(uint32_t)
-FRAMEWORK_CYCLIC_READ(double)
-FRAMEWORK_CYCLIC_READ(int64_t)
-FRAMEWORK_CYCLIC_READ(uint64_t)
-FRAMEWORK_CYCLIC_READ(float)
+#define FRAMEWORK_CYCLIC_READ_ROW(manager_type, fixed_type, ...) FRAMEWORK_CYCLIC_READ(fixed_type)
+FRAMEWORK_VALUE_TYPES(FRAMEWORK_CYCLIC_READ_ROW)
+#undef FRAMEWORK_CYCLIC_READ_ROW
 FRAMEWORK_CYCLIC_READ(std::vector<uint8_t>)
 FRAMEWORK_CYCLIC_READ(std::string)
 #undef FRAMEWORK_CYCLIC_READ
@@ -191,8 +181,7 @@ template std::vector<uint8_t> Framework_Cyclic_Variable::read_slice_ex<std::vect
     const std::vector<uint8_t>&, uint32_t, uint32_t) const;
 template std::string Framework_Cyclic_Variable::read_slice_ex<std::string>(const std::vector<uint8_t>&, uint32_t,
                                                                            uint32_t) const;
-template std::vector<uint8_t> Framework_Cyclic_Variable::get_value_ex<std::vector<uint8_t>>(uint32_t,
-                                                                                            uint32_t) const;
+template std::vector<uint8_t> Framework_Cyclic_Variable::get_value_ex<std::vector<uint8_t>>(uint32_t, uint32_t) const;
 template std::string Framework_Cyclic_Variable::get_value_ex<std::string>(uint32_t, uint32_t) const;
 template std::vector<uint8_t> Framework_Cyclic_Variable::get_previous_value_ex<std::vector<uint8_t>>(uint32_t,
                                                                                                      uint32_t) const;

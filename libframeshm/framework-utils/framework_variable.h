@@ -31,27 +31,38 @@ struct Framework_Scalar_Value_Type {
     static constexpr bool is_slice = false;
 };
 template <>
-struct Framework_Value_Type<bool> : Framework_Scalar_Value_Type<BIT_FSM> {};
+struct Framework_Value_Type<bool> : Framework_Scalar_Value_Type<BIT_FSM> {
+};
 template <>
-struct Framework_Value_Type<int8_t> : Framework_Scalar_Value_Type<INT8_FSM> {};
+struct Framework_Value_Type<int8_t> : Framework_Scalar_Value_Type<INT8_FSM> {
+};
 template <>
-struct Framework_Value_Type<uint8_t> : Framework_Scalar_Value_Type<UINT8_FSM> {};
+struct Framework_Value_Type<uint8_t> : Framework_Scalar_Value_Type<UINT8_FSM> {
+};
 template <>
-struct Framework_Value_Type<int16_t> : Framework_Scalar_Value_Type<INT16_FSM> {};
+struct Framework_Value_Type<int16_t> : Framework_Scalar_Value_Type<INT16_FSM> {
+};
 template <>
-struct Framework_Value_Type<uint16_t> : Framework_Scalar_Value_Type<UINT16_FSM> {};
+struct Framework_Value_Type<uint16_t> : Framework_Scalar_Value_Type<UINT16_FSM> {
+};
 template <>
-struct Framework_Value_Type<int32_t> : Framework_Scalar_Value_Type<INT32_FSM> {};
+struct Framework_Value_Type<int32_t> : Framework_Scalar_Value_Type<INT32_FSM> {
+};
 template <>
-struct Framework_Value_Type<uint32_t> : Framework_Scalar_Value_Type<UINT32_FSM> {};
+struct Framework_Value_Type<uint32_t> : Framework_Scalar_Value_Type<UINT32_FSM> {
+};
 template <>
-struct Framework_Value_Type<double> : Framework_Scalar_Value_Type<DOUBLE_FSM> {};
+struct Framework_Value_Type<double> : Framework_Scalar_Value_Type<DOUBLE_FSM> {
+};
 template <>
-struct Framework_Value_Type<int64_t> : Framework_Scalar_Value_Type<INT64_FSM> {};
+struct Framework_Value_Type<int64_t> : Framework_Scalar_Value_Type<INT64_FSM> {
+};
 template <>
-struct Framework_Value_Type<uint64_t> : Framework_Scalar_Value_Type<UINT64_FSM> {};
+struct Framework_Value_Type<uint64_t> : Framework_Scalar_Value_Type<UINT64_FSM> {
+};
 template <>
-struct Framework_Value_Type<float> : Framework_Scalar_Value_Type<FLOAT_FSM> {};
+struct Framework_Value_Type<float> : Framework_Scalar_Value_Type<FLOAT_FSM> {
+};
 
 // Where int64_t is long (64-bit hosts), long long and unsigned long long, the
 // manager's 64-bit value types, are distinct types of the same width.
@@ -62,13 +73,15 @@ template <typename Wide, typename Fixed, typename Placeholder>
 using Distinct_Or = std::conditional_t<std::is_same_v<Wide, Fixed>, Placeholder, Wide>;
 }  // namespace framework_value_type_detail
 template <>
-struct Framework_Value_Type<framework_value_type_detail::Distinct_Or<long long, int64_t,
-                                                                     framework_value_type_detail::Not_Long_Long>>
-    : Framework_Scalar_Value_Type<INT64_FSM> {};
+struct Framework_Value_Type<
+    framework_value_type_detail::Distinct_Or<long long, int64_t, framework_value_type_detail::Not_Long_Long>>
+    : Framework_Scalar_Value_Type<INT64_FSM> {
+};
 template <>
 struct Framework_Value_Type<framework_value_type_detail::Distinct_Or<
     unsigned long long, uint64_t, framework_value_type_detail::Not_Unsigned_Long_Long>>
-    : Framework_Scalar_Value_Type<UINT64_FSM> {};
+    : Framework_Scalar_Value_Type<UINT64_FSM> {
+};
 
 // Byte arrays are read and written as slices: a dimension and an offset.
 template <>

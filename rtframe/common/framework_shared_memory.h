@@ -39,14 +39,59 @@ inline timespec from_shared_timespec(const Shared_Timespec& ts)
 }
 
 constexpr int FRAMEWORK_APPLICATION_ID_OFFSET = 100;  // application n is named n + 100
-constexpr int FRAMEWORK_MAX_APPLICATIONS = 100;        // rows of app_names
+constexpr int FRAMEWORK_MAX_APPLICATIONS = 100;       // rows of app_names
 constexpr int FRAMEWORK_APP_NAME_SIZE = 50;
 constexpr int FRAMEWORK_NAME_ID_SIZE = 500;
 constexpr int FRAMEWORK_DEFAULT_VALUE_SIZE = 100;
 constexpr int FRAMEWORK_GROUP_NAME_SIZE = 100;
 constexpr int FRAMEWORK_ASYNC_VALUE_SIZE = 8;
 
-// One per system, "/linux_framework_info". Padding-free on the target.
+// ---- segment and queue names ------------------------------------------------
+// Every framework segment is "/linux_framework" plus a suffix, created by the
+// server with mode 0600; the three segments of a data group append the
+// group's name to their prefix. The one place these names are written.
+namespace framework_names {
+constexpr char INFO[] = "/linux_framework_info";
+constexpr char CYCLIC_MUTEX[] = "/linux_framework_cyclic_mutex";
+constexpr char CYCLIC_INPUTS[] = "/linux_framework_cyclic_inputs";
+constexpr char CYCLIC_OUTPUTS[] = "/linux_framework_cyclic_outputs";
+constexpr char CYCLIC_SEMS[] = "/linux_framework_cyclic_sems";
+constexpr char APP_INPUT_MUTEX[] = "/linux_framework_app_input_mutex";
+constexpr char APP_INPUT_DATA[] = "/linux_framework_app_input_data";
+constexpr char APP_OUTPUT_MUTEX[] = "/linux_framework_app_output_mutex";
+constexpr char APP_OUTPUT_DATA[] = "/linux_framework_app_output_data";
+constexpr char ASYNC_MUTEX[] = "/linux_framework_async_mutex";
+constexpr char ASYNC_INPUT_FROM_FRAMEWORK[] = "/linux_framework_async_input_from_framework_data";
+constexpr char ASYNC_INPUT_TO_FRAMEWORK[] = "/linux_framework_async_input_to_framework_data";
+constexpr char ASYNC_OUTPUT_FROM_FRAMEWORK[] = "/linux_framework_async_output_from_framework_data";
+constexpr char ASYNC_OUTPUT_TO_FRAMEWORK[] = "/linux_framework_async_output_to_framework_data";
+constexpr char SEM_DATA_GROUP_STRUCT[] = "/linux_framework_sem_data_group_struct";
+// Prefixes of the three segments of each data group.
+constexpr char SEM_DATA_GROUP_SEM[] = "/linux_framework_sem_data_group_sem";
+constexpr char SEM_DATA_GROUP_DATA_INFO[] = "/linux_framework_sem_data_group_data_info";
+constexpr char SEM_DATA_GROUP_DATA[] = "/linux_framework_sem_data_group_data";
+// The logging queue.
+constexpr char QUEUE[] = "/linux_framework_queue";
+
+// The segments of fixed name, in the order the server creates them.
+constexpr const char* FIXED_SEGMENTS[] = {INFO,
+                                          CYCLIC_MUTEX,
+                                          CYCLIC_INPUTS,
+                                          CYCLIC_OUTPUTS,
+                                          CYCLIC_SEMS,
+                                          APP_INPUT_MUTEX,
+                                          APP_INPUT_DATA,
+                                          APP_OUTPUT_MUTEX,
+                                          APP_OUTPUT_DATA,
+                                          ASYNC_MUTEX,
+                                          ASYNC_INPUT_FROM_FRAMEWORK,
+                                          ASYNC_INPUT_TO_FRAMEWORK,
+                                          ASYNC_OUTPUT_FROM_FRAMEWORK,
+                                          ASYNC_OUTPUT_TO_FRAMEWORK,
+                                          SEM_DATA_GROUP_STRUCT};
+}  // namespace framework_names
+
+// One per system, framework_names::INFO. Padding-free on the target.
 struct Shared_Info_Struct {
     pthread_mutex_t mutex;
     uint32_t master_cycle_time;
@@ -67,7 +112,7 @@ struct Shared_Info_Struct {
     char app_names[FRAMEWORK_MAX_APPLICATIONS][FRAMEWORK_APP_NAME_SIZE];
 };
 
-// One slot per application number, "/linux_framework_cyclic_sems".
+// One slot per application number, framework_names::CYCLIC_SEMS.
 struct Shared_Sem_Struct {
     sem_t sem;
     uint32_t start_value;
@@ -128,7 +173,7 @@ struct __attribute__((packed)) Shared_Async_Output_Data_To_Framework {
     int32_t application_number_take_rw;
 };
 
-// One per data group, "/linux_framework_sem_data_group_struct".
+// One per data group, framework_names::SEM_DATA_GROUP_STRUCT.
 struct Shared_Sem_Data_Group_Struct {
     char group_name[FRAMEWORK_GROUP_NAME_SIZE];
     uint32_t data_num;

@@ -21,8 +21,8 @@ namespace {
 }
 }  // namespace
 
-void* open_and_connect_memory_bytes_ex(Shared_Memory_Info* shm_info, const std::string& rt_name,
-                                       int memory_mult_size, std::size_t record_size)
+void* open_and_connect_memory_bytes_ex(Shared_Memory_Info* shm_info, const std::string& rt_name, int memory_mult_size,
+                                       std::size_t record_size)
 {
     shm_info->fd = -1;
     log_inf("\t " + rt_name);

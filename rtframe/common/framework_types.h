@@ -53,16 +53,35 @@ struct Container_Traits<bool> {
     static bool create_new() { return false; }
 };
 
-template <> struct Container_Traits<signed char> : container_traits_detail::Scalar<signed char, INT8_FSM> {};
-template <> struct Container_Traits<unsigned char> : container_traits_detail::Scalar<unsigned char, UINT8_FSM> {};
-template <> struct Container_Traits<short> : container_traits_detail::Scalar<short, INT16_FSM> {};
-template <> struct Container_Traits<unsigned short> : container_traits_detail::Scalar<unsigned short, UINT16_FSM> {};
-template <> struct Container_Traits<int> : container_traits_detail::Scalar<int, INT32_FSM> {};
-template <> struct Container_Traits<unsigned int> : container_traits_detail::Scalar<unsigned int, UINT32_FSM> {};
-template <> struct Container_Traits<double> : container_traits_detail::Scalar<double, DOUBLE_FSM> {};
-template <> struct Container_Traits<long long> : container_traits_detail::Scalar<long long, INT64_FSM> {};
-template <> struct Container_Traits<unsigned long long> : container_traits_detail::Scalar<unsigned long long, UINT64_FSM> {};
-template <> struct Container_Traits<float> : container_traits_detail::Scalar<float, FLOAT_FSM> {};
+// The eleven scalar value types of the typed accesses, the one list from
+// which every per-type set of functions is generated. A row:
+// X(manager type, fixed-width type, type id, script type, cyclic script
+//   suffix, data script suffix)
+// FRAMEWORK_SMALL_INTEGER_VALUE_TYPES: the integers of at most 32 bits;
+// FRAMEWORK_DATA_VALUE_TYPES: every type but the bit.
+#define FRAMEWORK_SMALL_INTEGER_VALUE_TYPES(X)                          \
+    X(signed char, int8_t, INT8_FSM, int8_t, int8_t, int8)              \
+    X(unsigned char, uint8_t, UINT8_FSM, uint8_t, uint8_t, uint8)       \
+    X(short, int16_t, INT16_FSM, int16_t, int16_t, int16)               \
+    X(unsigned short, uint16_t, UINT16_FSM, uint16_t, uint16_t, uint16) \
+    X(int, int32_t, INT32_FSM, int32_t, int32_t, int32)                 \
+    X(unsigned int, uint32_t, UINT32_FSM, uint32_t, uint32_t, uint32)
+#define FRAMEWORK_DATA_VALUE_TYPES(X)                                       \
+    FRAMEWORK_SMALL_INTEGER_VALUE_TYPES(X)                                  \
+    X(long long, int64_t, INT64_FSM, int64_t, int64_t, int64)               \
+    X(unsigned long long, uint64_t, UINT64_FSM, uint64_t, uint64_t, uint64) \
+    X(float, float, FLOAT_FSM, float, float_t, float)                       \
+    X(double, double, DOUBLE_FSM, double, double_t, double)
+#define FRAMEWORK_VALUE_TYPES(X)                \
+    X(bool, bool, BIT_FSM, uint8_t, bit_t, bit) \
+    FRAMEWORK_DATA_VALUE_TYPES(X)
+
+#define FRAMEWORK_SCALAR_TRAITS(manager_type, fixed_type, type_id, ...)                              \
+    template <>                                                                                      \
+    struct Container_Traits<manager_type> : container_traits_detail::Scalar<manager_type, type_id> { \
+    };
+FRAMEWORK_DATA_VALUE_TYPES(FRAMEWORK_SCALAR_TRAITS)
+#undef FRAMEWORK_SCALAR_TRAITS
 
 template <>
 struct Container_Traits<std::vector<unsigned char>> {

@@ -21,6 +21,15 @@ std::string format_log_line(Log_Level level, const std::string& text, const time
 // Writes one line stamped with the current real-time clock and flushes it.
 void log_line(Log_Level level, const std::string& text);
 
-inline void log_inf(const std::string& text) { log_line(Log_Level::INF, text); }
-inline void log_war(const std::string& text) { log_line(Log_Level::WAR, text); }
-inline void log_err(const std::string& text) { log_line(Log_Level::ERR, text); }
+inline void log_inf(const std::string& text)
+{
+    log_line(Log_Level::INF, text);
+}
+inline void log_war(const std::string& text)
+{
+    log_line(Log_Level::WAR, text);
+}
+inline void log_err(const std::string& text)
+{
+    log_line(Log_Level::ERR, text);
+}

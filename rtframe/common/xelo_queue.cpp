@@ -101,8 +101,7 @@ void Posix_Queue_Message_Writer::open_ex(bool is_blocking)
     if (mq_getattr(queue, &m_queue_attribute) != 0) {
         const int err = errno;
         mq_close(queue);
-        throw std::runtime_error("cannot read queue attribute, name :: " + m_queue_name + " --> " +
-                                 std::strerror(err));
+        throw std::runtime_error("cannot read queue attribute, name :: " + m_queue_name + " --> " + std::strerror(err));
     }
     close_descriptor();
     m_queue = queue;
@@ -125,8 +124,7 @@ bool Posix_Queue_Message_Writer::send_queue_msg_ex(Message_Type type, int applic
         return true;
     if (errno == EAGAIN || errno == ETIMEDOUT)
         return false;
-    throw std::runtime_error("cannot send message on queue, name :: " + m_queue_name + " --> " +
-                             std::strerror(errno));
+    throw std::runtime_error("cannot send message on queue, name :: " + m_queue_name + " --> " + std::strerror(errno));
 }
 
 bool Posix_Queue_Message_Writer::send_queue_cyclic_wait_ex(int application_id, float timeout_ms)
@@ -176,8 +174,9 @@ std::string queue_limit_hint(int err, int max_message_number)
     if (msg_max < 0 || max_message_number <= msg_max)
         return "";
     return " (the system admits at most " + std::to_string(msg_max) + " messages per queue, fs.mqueue.msg_max, and " +
-           std::to_string(max_message_number) + " were asked for: raise it as root with 'sysctl -w fs.mqueue.msg_max=" +
-           std::to_string(max_message_number) + "')";
+           std::to_string(max_message_number) +
+           " were asked for: raise it as root with 'sysctl -w fs.mqueue.msg_max=" + std::to_string(max_message_number) +
+           "')";
 }
 }  // namespace
 
@@ -225,8 +224,7 @@ bool Posix_Queue_Message_Reader::recv_queue_msg_ex(Posix_Queue_Msg* msg, float t
     }
     if (received != static_cast<ssize_t>(sizeof(Posix_Queue_Msg)))
         throw std::runtime_error("reader queue size mismatch, name :: " + m_queue_name + ", recived size :: " +
-                                 std::to_string(received) + ", expected :: " +
-                                 std::to_string(sizeof(Posix_Queue_Msg)));
+                                 std::to_string(received) + ", expected :: " + std::to_string(sizeof(Posix_Queue_Msg)));
     std::memcpy(msg, m_receive_buffer.data(), sizeof(Posix_Queue_Msg));
     return true;
 }

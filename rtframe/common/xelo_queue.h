@@ -21,7 +21,7 @@ enum Message_Type : int32_t {
 };
 
 constexpr int32_t QUEUE_SERVER_APPLICATION_ID = -2;
-constexpr const char* FRAMEWORK_QUEUE_NAME = "/linux_framework_queue";
+constexpr const char* FRAMEWORK_QUEUE_NAME = framework_names::QUEUE;
 
 struct Posix_Queue_Msg {
     Message_Type message_type;

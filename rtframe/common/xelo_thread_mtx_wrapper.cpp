@@ -32,14 +32,43 @@ void init_sem_ex(sem_t* semaphore, int pshared, unsigned int value, std::string 
     }
 }
 
+namespace {
+// A new thread starts its routine only once its creator has named it: a
+// routine that ends at once would leave no thread to name.
+struct Named_Start {
+    void* (*routine)(void*);
+    void* arg;
+    sem_t named;
+};
+
+void* start_when_named(void* raw)
+{
+    auto* start = static_cast<Named_Start*>(raw);
+    while (sem_wait(&start->named) != 0) {
+    }
+    void* (*routine)(void*) = start->routine;
+    void* arg = start->arg;
+    sem_destroy(&start->named);
+    delete start;
+    return routine(arg);
+}
+}  // namespace
+
 void pthread_create_and_set_name_ex(pthread_t* __newthread, const pthread_attr_t* __attr,
                                     void* (*__start_routine)(void*), void* __arg, const char* __name)
 {
-    const int thread_rc = pthread_create(__newthread, __attr, __start_routine, __arg);
-    if (thread_rc != 0)
+    auto* start = new Named_Start{__start_routine, __arg, {}};
+    sem_init(&start->named, 0, 0);
+    const int thread_rc = pthread_create(__newthread, __attr, start_when_named, start);
+    if (thread_rc != 0) {
+        sem_destroy(&start->named);
+        delete start;
         throw std::runtime_error(std::string("Failed to create operational Framework Thread: ") + __name +
                                  std::strerror(thread_rc));
-    if (pthread_setname_np(*__newthread, __name) != 0)
+    }
+    const int name_rc = pthread_setname_np(*__newthread, __name);
+    sem_post(&start->named);  // the thread runs from here on, named or not
+    if (name_rc != 0)
         throw std::runtime_error("-- FrameworkTask -> pthread_set_name_np error!!! ");
 }
 
@@ -53,17 +82,17 @@ void set_pthread_mutex_attr_ex(pthread_mutexattr_t* attr, bool pshared, bool pri
     };
     check(pthread_mutexattr_init(attr), "pthread_mutexattr_init error = ", "Failed to pthread_mutexattr_init ->");
     if (pshared) {
-        check(pthread_mutexattr_setpshared(attr, PTHREAD_PROCESS_SHARED), "pthread_mutexattr_setpshared error = ",
-              "Failed to pthread_mutexattr_setpshared ->");
-        check(pthread_mutexattr_setrobust(attr, PTHREAD_MUTEX_ROBUST), "pthread_mutexattr_setrobust error = ",
-              "Failed to pthread_mutexattr_setrobust ->");
+        check(pthread_mutexattr_setpshared(attr, PTHREAD_PROCESS_SHARED),
+              "pthread_mutexattr_setpshared error = ", "Failed to pthread_mutexattr_setpshared ->");
+        check(pthread_mutexattr_setrobust(attr, PTHREAD_MUTEX_ROBUST),
+              "pthread_mutexattr_setrobust error = ", "Failed to pthread_mutexattr_setrobust ->");
     }
     if (prio_inherit)
-        check(pthread_mutexattr_setprotocol(attr, PTHREAD_PRIO_INHERIT), "pthread_mutexattr_setprotocol error = ",
-              "Failed to pthread_mutexattr_setprotocol ->");
+        check(pthread_mutexattr_setprotocol(attr, PTHREAD_PRIO_INHERIT),
+              "pthread_mutexattr_setprotocol error = ", "Failed to pthread_mutexattr_setprotocol ->");
     if (error_check)
-        check(pthread_mutexattr_settype(attr, PTHREAD_MUTEX_ERRORCHECK), "pthread_mutexattr_settype error = ",
-              "Failed pthread_mutexattr_settype error ");
+        check(pthread_mutexattr_settype(attr, PTHREAD_MUTEX_ERRORCHECK),
+              "pthread_mutexattr_settype error = ", "Failed pthread_mutexattr_settype error ");
 }
 
 void init_pthread_mutex_ex(pthread_mutex_t* mutex, bool pshared, bool prio_inherit, bool error_check)

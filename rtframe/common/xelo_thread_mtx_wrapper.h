@@ -11,7 +11,8 @@
 // Initialises the semaphore and leaves its count at 0, whatever value says.
 void init_sem_ex(sem_t* semaphore, int pshared, unsigned int value, std::string sem_name);
 
-// Starts a thread and names it (at most 15 characters).
+// Starts a thread and names it (at most 15 characters); the routine runs
+// once the name is set (or refused, which throws after the thread started).
 void pthread_create_and_set_name_ex(pthread_t* __newthread, const pthread_attr_t* __attr,
                                     void* (*__start_routine)(void*), void* __arg, const char* __name);
 

@@ -36,8 +36,8 @@
 // bit 12 speed 0), 6 homing (rising bit 4 runs method 0x6098: 35/37 set the
 // position at once, others search a home switch at `home_switch_position`
 // with 0x6099/0x609A; bits 13 12 10 as CiA 402-2; afterwards the position
-// is 0x607C), 7 interpolated position (bit 4 enables, follows 0x607A), 8
-// cyclic synchronous position (follows 0x607A). Speeds are limited by
+// is 0x607C), 7 interpolated position (bit 4 enables, follows 0x60C1:1), 8
+// cyclic synchronous position (follows 0x607A; a Festo drive 0x60C1:1). Speeds are limited by
 // 0x607F, targets clipped to 0x607D (bit 11 while clipped). Profile moves
 // are trapezoidal from 0x6081/0x6083/0x6084.
 //
@@ -46,8 +46,11 @@
 // TxPDO in place of 0x603F), quick stop by halt (Omron, Yaskawa: bit 2 clear
 // in Operation enabled halts the motion and stays enabled), Yaskawa status
 // bit 15 (safety / base block: power stage off), Festo limit inputs (0x60FD
-// bits 0/1 with warning and internal limit bits), Ingenia extra objects
-// (digital outputs 0x60FE, currents 0x6075/0x6073/0x6078, torque 0x6077).
+// bits 0/1 and 0x2FF2:1/2 in the TxPDO, with warning and internal limit
+// bits; 0x60C1:1 in the RxPDO; maximum velocity 0x2FF3 REAL32, resolutions
+// and user unit 0x2FF4:1..4), Ingenia extra objects (digital outputs 0x60FE:1
+// in both PDOs, currents 0x6075/0x6073/0x6078 and maximum current 0x2110
+// REAL32, torque 0x6077).
 //
 // Switches for tests (`Drive_Options` and the setters below): a fault at
 // power-up, a warning with internal limit active, an ignored controlword, a
@@ -85,14 +88,14 @@ struct Drive_Options {
     uint16_t fault_at_power_up = 0;    // non-zero: starts faulted with this code, cause present
     bool ignore_control_word = false;  // never leaves Switch on disabled
     bool disagreeing_mode_display = false;
-    bool instant_homing = false;       // homed from power-up; a homing ends in the step it starts
-    bool homing_error = false;         // every homing ends in homing error at standstill
+    bool instant_homing = false;  // homed from power-up; a homing ends in the step it starts
+    bool homing_error = false;    // every homing ends in homing error at standstill
     Leaving_Op leaving_op = Leaving_Op::FAULT;
     uint16_t leaving_op_fault_code = 0xA000;
     // SDO service
     std::chrono::milliseconds sdo_delay{0};
-    uint32_t sdo_abort = 0;  // non-zero: every SDO is refused with this code
-    bool sdo_silent = false; // SDOs are taken but never answered
+    uint32_t sdo_abort = 0;   // non-zero: every SDO is refused with this code
+    bool sdo_silent = false;  // SDOs are taken but never answered
 };
 
 struct Emergency {
@@ -132,9 +135,9 @@ public:
     // Faults and inputs of the simulated machine.
     void inject_fault(uint16_t code);  // cause stays until clear_fault_cause
     void clear_fault_cause();
-    void set_warning_limit(bool active);                 // status bits 7 and 11, motion halted
-    void set_limit_inputs(bool positive, bool negative); // Festo: 0x60FD, bits 7 and 11
-    void set_safety_active(bool active);                 // Yaskawa: bit 15, power stage off
+    void set_warning_limit(bool active);                  // status bits 7 and 11, motion halted
+    void set_limit_inputs(bool positive, bool negative);  // Festo: 0x60FD, bits 7 and 11
+    void set_safety_active(bool active);                  // Yaskawa: bit 15, power stage off
     void set_ignore_control_word(bool ignore) { m_options.ignore_control_word = ignore; }
     void set_disagreeing_mode_display(bool on) { m_options.disagreeing_mode_display = on; }
     void set_homing_error(bool on) { m_options.homing_error = on; }
@@ -166,7 +169,7 @@ private:
     void profile_position(uint16_t cw, double dt);
     void profile_velocity(uint16_t cw, double dt);
     void homing(uint16_t cw, double dt);
-    void follow_target(double dt);
+    void follow_target(double dt, double requested);
     void stop_motion(double dt, double deceleration);
     void move_towards(double target, double v_max, double acc, double dec, double dt);
     double clip_target(double target);

@@ -87,16 +87,16 @@ constexpr uint32_t DEVICE_STATE = 0x08000022;
 struct Entry {
     std::string name;
     Data_Type type = Data_Type::UNSIGNED8;
-    uint16_t bit_size = 8;           // strings: capacity in bits
+    uint16_t bit_size = 8;  // strings: capacity in bits
     Access access = Access::ro;
     uint8_t write_states = ALL_STATES;  // states in which a remote write is allowed
     bool pdo_mappable = false;
-    std::vector<uint8_t> value;      // little-endian
+    std::vector<uint8_t> value;  // little-endian
 };
 
 // One entry of a process image, as a PDO mapping resolves it.
 struct Pdo_Entry {
-    uint16_t index = 0;   // 0: padding
+    uint16_t index = 0;  // 0: padding
     uint8_t subindex = 0;
     uint16_t bit_size = 0;
     uint32_t bit_offset = 0;  // in the process image of the assignment
@@ -156,7 +156,10 @@ public:
     template <typename T>
     void set(uint16_t index, uint8_t subindex, T value);
     template <typename T>
-    void set(uint16_t index, T value) { set<T>(index, 0, value); }
+    void set(uint16_t index, T value)
+    {
+        set<T>(index, 0, value);
+    }
     std::vector<uint8_t> get_bytes(uint16_t index, uint8_t subindex) const;
     void set_bytes(uint16_t index, uint8_t subindex, const std::vector<uint8_t>& value);
 
@@ -194,7 +197,8 @@ bool is_tx_mapping(uint16_t index);
 
 // Little-endian bytes of a value and back.
 template <typename T>
-std::vector<uint8_t> to_bytes(T value) {
+std::vector<uint8_t> to_bytes(T value)
+{
     static_assert(std::is_trivially_copyable<T>::value, "plain values only");
     std::vector<uint8_t> bytes(sizeof(T));
     std::memcpy(bytes.data(), &value, sizeof(T));  // the simulated hosts are little-endian
@@ -202,9 +206,11 @@ std::vector<uint8_t> to_bytes(T value) {
 }
 
 template <typename T>
-T from_bytes(const std::vector<uint8_t>& bytes) {
+T from_bytes(const std::vector<uint8_t>& bytes)
+{
     static_assert(std::is_trivially_copyable<T>::value, "plain values only");
-    if (bytes.size() != sizeof(T)) throw std::invalid_argument("[Object_Dictionary][from_bytes] size mismatch");
+    if (bytes.size() != sizeof(T))
+        throw std::invalid_argument("[Object_Dictionary][from_bytes] size mismatch");
     T value;
     std::memcpy(&value, bytes.data(), sizeof(T));
     return value;
@@ -212,25 +218,29 @@ T from_bytes(const std::vector<uint8_t>& bytes) {
 
 template <typename T>
 void Object_Dictionary::add_var(uint16_t index, const std::string& name, Data_Type type, Access access, T value,
-                                bool pdo_mappable, uint8_t write_states) {
+                                bool pdo_mappable, uint8_t write_states)
+{
     add_object(index, Object_Code::VAR, name);
     add_entry(index, 0, Entry{name, type, bit_size_of(type), access, write_states, pdo_mappable, to_bytes(value)});
 }
 
 template <typename T>
 void Object_Dictionary::add_sub(uint16_t index, uint8_t subindex, const std::string& name, Data_Type type,
-                                Access access, T value, bool pdo_mappable, uint8_t write_states) {
+                                Access access, T value, bool pdo_mappable, uint8_t write_states)
+{
     add_entry(index, subindex,
               Entry{name, type, bit_size_of(type), access, write_states, pdo_mappable, to_bytes(value)});
 }
 
 template <typename T>
-T Object_Dictionary::get(uint16_t index, uint8_t subindex) const {
+T Object_Dictionary::get(uint16_t index, uint8_t subindex) const
+{
     return from_bytes<T>(entry_ref(index, subindex).value);
 }
 
 template <typename T>
-void Object_Dictionary::set(uint16_t index, uint8_t subindex, T value) {
+void Object_Dictionary::set(uint16_t index, uint8_t subindex, T value)
+{
     Entry& entry = entry_ref(index, subindex);
     if (entry.value.size() != sizeof(T))
         throw std::invalid_argument("[Object_Dictionary][set] size mismatch at " + std::to_string(index) + ":" +

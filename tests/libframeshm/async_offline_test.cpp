@@ -65,8 +65,9 @@ TEST_F(Async_Offline, PollsAreDoneAtOnceWhileTheMasterIsOffline)
 TEST_F(Async_Offline, APollWithoutRequest)
 {
     refresh_with_master(1);
-    EXPECT_NE(thrown_text([&] { app.is_async_input_refresh_ex(input, nullptr); })
-                  .find("Error, async_input_id request expired"),
+    EXPECT_NE(thrown_text([&] {
+                  app.is_async_input_refresh_ex(input, nullptr);
+              }).find("Error, async_input_id request expired"),
               std::string::npos);
     framework.async().input_data_from_framework_ptr[0].ts = Shared_Timespec{1, 0};
     EXPECT_EQ(app.is_async_input_refresh_ex(input, nullptr), 1);

@@ -134,8 +134,8 @@ TEST_P(Async_Failure, ThrowsWithTheVariableInTheText)
               0u)
         << text;
     // flags as digits
-    EXPECT_NE(text.find("\n\t\t\t async_" + kind + "_to_update :: 0\n\t\t\t async_" + kind + "_error_flag :: " +
-                        (c.never_answer ? "0" : "1")),
+    EXPECT_NE(text.find("\n\t\t\t async_" + kind + "_to_update :: 0\n\t\t\t async_" + kind +
+                        "_error_flag :: " + (c.never_answer ? "0" : "1")),
               std::string::npos)
         << text;
     if (c.never_answer) {
@@ -148,21 +148,20 @@ TEST_P(Async_Failure, ThrowsWithTheVariableInTheText)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Requests, Async_Failure,
-    testing::Values(Failed_Request{true, false, "Error, on async_input_id request"},
-                    Failed_Request{false, false, "Error on async_output_id request"},
-                    Failed_Request{true, true, "Error, async_input_id request expired"},
-                    Failed_Request{false, true, "Error, async_output_id request expired"}),
-    [](const testing::TestParamInfo<Failed_Request>& param) {
-        return std::string(param.param.input ? "Input" : "Output") + (param.param.never_answer ? "Expires" : "Fails");
-    });
+INSTANTIATE_TEST_SUITE_P(Requests, Async_Failure,
+                         testing::Values(Failed_Request{true, false, "Error, on async_input_id request"},
+                                         Failed_Request{false, false, "Error on async_output_id request"},
+                                         Failed_Request{true, true, "Error, async_input_id request expired"},
+                                         Failed_Request{false, true, "Error, async_output_id request expired"}),
+                         [](const testing::TestParamInfo<Failed_Request>& param) {
+                             return std::string(param.param.input ? "Input" : "Output") +
+                                    (param.param.never_answer ? "Expires" : "Fails");
+                         });
 
 TEST_F(Async, AnOutputIsClaimedOnce)
 {
     const int output = app->get_async_output_id_ex("max_torque");
-    const std::string refused =
-        METHOD + "get_async_output_id_ex] async output name is not valid: max_torque";
+    const std::string refused = METHOD + "get_async_output_id_ex] async output name is not valid: max_torque";
     EXPECT_EQ(thrown_text([&] { app->get_async_output_id_ex("max_torque"); }), refused);
     auto other = attach("other");
     EXPECT_EQ(thrown_text([&] { other->get_async_output_id_ex("max_torque"); }), refused);
@@ -188,11 +187,13 @@ TEST_F(Async, ChecksOfIdAndSize)
               0u)
         << size;
     EXPECT_EQ(without_source_line(thrown_text([&] { app->refresh_async_input_ex(-1); })),
-              METHOD + "refresh_async_input_ex] Sorry, async input id not valid!\n\t\t\t given async_input_id :: "
-                       "-1\n\t\t\t ");
+              METHOD +
+                  "refresh_async_input_ex] Sorry, async input id not valid!\n\t\t\t given async_input_id :: "
+                  "-1\n\t\t\t ");
     EXPECT_EQ(without_source_line(thrown_text([&] { app->get_async_input_label_ex(1, false); })),
-              METHOD + "get_async_input_label_ex] Sorry, async input id not valid!\n\t\t\t given async_input_id :: "
-                       "1\n\t\t\t Additional info..\n\t\t\t max available input id :: 0\n\t\t\t ");
+              METHOD +
+                  "get_async_input_label_ex] Sorry, async input id not valid!\n\t\t\t given async_input_id :: "
+                  "1\n\t\t\t Additional info..\n\t\t\t max available input id :: 0\n\t\t\t ");
     auto other = attach("other");  // never looked the input up
     EXPECT_EQ(other->get_async_input_label_ex(input, false), "error_code");
     const std::string not_taken = thrown_text([&] { other->is_async_input_refresh_ex(input, nullptr); });

@@ -51,16 +51,17 @@ TEST_F(Attach, PublishesItsNameAndDetachUnmapsButKeepsTheSlot)
 
 TEST_F(Attach, HeaderVersionMustBeFourWithMinorUpToOne)
 {
-    const std::string refused = "[Framework_Shared_Memory_Manager][check_h_compatibility_version_ex] "
-                                "xelo_framework_shm_manager not compatible with this library version!";
+    const std::string refused =
+        "[Framework_Shared_Memory_Manager][check_h_compatibility_version_ex] "
+        "xelo_framework_shm_manager not compatible with this library version!";
     struct Case {
         int major;
         int minor;
         bool attaches;
     };
     std::vector<std::unique_ptr<Framework_Shared_Memory_Manager>> attached;
-    for (const Case c : {Case{4, 1, true}, Case{3, 1, false}, Case{4, 2, false}, Case{4, 0, true},
-                         Case{5, 0, false}, Case{4, -1, true}}) {
+    for (const Case c : {Case{4, 1, true}, Case{3, 1, false}, Case{4, 2, false}, Case{4, 0, true}, Case{5, 0, false},
+                         Case{4, -1, true}}) {
         auto manager = std::make_unique<Framework_Shared_Memory_Manager>();
         const std::string text =
             thrown_text([&] { manager->init_with_h_compatibility_check_ex("app", c.major, c.minor); });

@@ -250,8 +250,9 @@ TEST_F(Channels, ALateAnswerIsDrainedByTheClear)
     testing::internal::CaptureStdout();
     client->clear_cmd_from_client_ex(id);
     const std::string log = testing::internal::GetCapturedStdout();
-    EXPECT_NE(log.find("Framework_Shared_Memory_Manager::clear_cmd_from_client -> rw_app_id =-1 app_num_with_offset = " +
-                       std::to_string(100 + client->get_application_number()) + ", nothing to do"),
+    EXPECT_NE(log.find(
+                  "Framework_Shared_Memory_Manager::clear_cmd_from_client -> rw_app_id =-1 app_num_with_offset = " +
+                  std::to_string(100 + client->get_application_number()) + ", nothing to do"),
               std::string::npos)
         << log;
 }
@@ -273,7 +274,8 @@ TEST_F(Channels, TheChannelTableAndItsChecks)
     };
     const Case cases[] = {
         {[&] { client->send_cmd_ex(2); }, "send_cmd_ex] invalid cmd channel id, required :: 2, max available :: 1"},
-        {[&] { client->wait_cmd_ex(-1, 1); }, "wait_cmd_ex] invalid cmd channel id, required :: -1, max available :: 1"},
+        {[&] { client->wait_cmd_ex(-1, 1); },
+         "wait_cmd_ex] invalid cmd channel id, required :: -1, max available :: 1"},
         {[&] { client->get_cmd_data_ex<int>(id, CODE); },
          "get_cmd_data_ex] cmd_channel id not taken as server!, cmd_channel id  :: " + std::to_string(id)},
         {[&] { client->send_cmd_ex(served); },

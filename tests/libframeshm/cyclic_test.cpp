@@ -90,8 +90,9 @@ TEST_F(Cyclic, TimedOutRefreshKeepsThePendingWrites)
     EXPECT_EQ(timed_out, -2);
     EXPECT_GE(waited, 1900ms);
     EXPECT_LT(waited, 10s);
-    EXPECT_EQ(occurrences(log, "[Framework_Shared_Memory_Manager][refresh_data_ex] application refresh sem post "
-                               "timeout"),
+    EXPECT_EQ(occurrences(log,
+                          "[Framework_Shared_Memory_Manager][refresh_data_ex] application refresh sem post "
+                          "timeout"),
               1)
         << log;
     for (int i = 0; i < 5; ++i)
@@ -114,9 +115,8 @@ TEST_F(Cyclic, TypedValuesRoundTripThroughTheServer)
         writer->set_output_ex<T>(output, default_value);
         writer->set_output_ex<T>(output, value);  // only the last write goes out
         const int input = reader->get_input_id_ex(label);
-        checks.push_back([&reader, input, value, label] {
-            EXPECT_EQ(reader->get_input_ex<T>(input, true), value) << label;
-        });
+        checks.push_back(
+            [&reader, input, value, label] { EXPECT_EQ(reader->get_input_ex<T>(input, true), value) << label; });
     };
     write("v_bool", true, false);
     write("v_i8", static_cast<signed char>(-100), static_cast<signed char>(-8));
@@ -189,15 +189,17 @@ TEST_F(Cyclic, ByteArraySlicesGoOutWholeAndNegativeOffsetsAreRefused)
               "[Framework_Shared_Memory_Manager][get_input_byte_array_ex] given byte_offset :: -1");
     EXPECT_EQ(untouched, std::vector<uint8_t>(10, 0xEE));
     const uint8_t whole[10] = {};
-    EXPECT_NE(thrown_text([&] { writer->set_output_byte_array_ex(output, whole, 10, -1); })
-                  .find("Sorry, offset is not correct!!"),
+    EXPECT_NE(thrown_text([&] {
+                  writer->set_output_byte_array_ex(output, whole, 10, -1);
+              }).find("Sorry, offset is not correct!!"),
               std::string::npos);
     EXPECT_NE(thrown_text([&] {
                   writer->set_output_byte_array_ex(output, whole, 10, -1);
               }).find("\n\t\t\t given output_size :: 10\n\t\t\t given output_offset :: -1\n"),
               std::string::npos);
-    EXPECT_NE(thrown_text([&] { writer->get_output_byte_array_ex(output, untouched.data(), 10, -1); })
-                  .find("Sorry, offset is not correct!!"),
+    EXPECT_NE(thrown_text([&] {
+                  writer->get_output_byte_array_ex(output, untouched.data(), 10, -1);
+              }).find("Sorry, offset is not correct!!"),
               std::string::npos);
     EXPECT_EQ(untouched, std::vector<uint8_t>(10, 0xEE));
     writer->get_output_byte_array_ex(output, read.data(), 10, 0);
@@ -212,7 +214,7 @@ TEST_F(Cyclic, TheOverflowIsTakenUnderTheCyclicMutex)
     ASSERT_TRUE(eventually([&] { return sem_value(&slot.sem) == 1; }));  // a wake-up is pending
 
     ASSERT_EQ(pthread_mutex_lock(view->cyclic_mutex()), 0);  // stalls the server's exchange too
-    std::this_thread::sleep_for(20ms);                        // a tick under way ends
+    std::this_thread::sleep_for(20ms);                       // a tick under way ends
     slot.overflow = 5;
     std::atomic<int> result{-100};
     std::thread refresh([&] { result = manager->refresh_data_ex(nullptr); });

@@ -46,7 +46,8 @@ TEST_F(Directory, LabelsFindTheirRecordsExactly)
     for (const char* label : {"nope", "V_I32", "v_i3", "v_i32 "}) {
         EXPECT_FALSE(manager->has_input_ex(label)) << label;
         EXPECT_EQ(thrown_text([&] { manager->get_input_id_ex(label); }),
-                  std::string("[Framework_Shared_Memory_Manager][get_input_id_ex] input name is not valid :: ") + label);
+                  std::string("[Framework_Shared_Memory_Manager][get_input_id_ex] input name is not valid :: ") +
+                      label);
         EXPECT_EQ(thrown_text([&] { manager->get_output_ro_id_ex(label); }),
                   std::string("[Framework_Shared_Memory_Manager][get_output_ro_id_ex] output name is not valid: ") +
                       label);
@@ -99,14 +100,17 @@ TEST_F(Directory, RefusedAccessesExplainThemselves)
     ASSERT_NE(record, nullptr);
     EXPECT_EQ(without_location(thrown_text([&] { manager->get_input_ex<short>(alias, true); })),
               "[Framework_Shared_Memory_Manager][get_input_ex] Sorry, size is not correct!!"
-              "\n\t\t\t given input_id :: " + std::to_string(alias) +
+              "\n\t\t\t given input_id :: " +
+                  std::to_string(alias) +
                   "\n\t\t\t given input is an alias :: alias_i32 --> v_i32"
-                  "\n\t\t\t actual input_id :: " + std::to_string(v_i32) +
+                  "\n\t\t\t actual input_id :: " +
+                  std::to_string(v_i32) +
                   "\n\t\t\t given input_size :: 2"
                   "\n\t\t\t Additional input info.."
                   "\n\t\t\t input_label :: v_i32"
                   "\n\t\t\t input_size :: 4"
-                  "\n\t\t\t input_byte_offset :: " + std::to_string(record->byte_offs) +
+                  "\n\t\t\t input_byte_offset :: " +
+                  std::to_string(record->byte_offs) +
                   "\n\t\t\t input_bit_offset :: 0"
                   "\n\t\t\t input_is_taken :: 1");
     const float as_float = manager->get_input_ex<float>(alias, true);  // only the sizes are compared
@@ -117,7 +121,8 @@ TEST_F(Directory, RefusedAccessesExplainThemselves)
     // an input id used as output id is an index below 0
     EXPECT_EQ(without_location(thrown_text([&] { manager->get_output_ex<int>(v_i32, false); })),
               "[Framework_Shared_Memory_Manager][get_output_ex] Sorry, output_id not valid!"
-              "\n\t\t\t given output_id :: " + std::to_string(v_i32 - 10000));
+              "\n\t\t\t given output_id :: " +
+                  std::to_string(v_i32 - 10000));
 
     const int solo = manager->get_output_rw_id_ex("solo", false);
     Framework_Shared_Memory_Manager other;
@@ -155,13 +160,15 @@ TEST_F(Directory, ByteArrayAccessesAreChecked)
         {v_i32, 4, -1, "Sorry, offset is not correct!!"},
     };
     for (const Case& c : cases) {
-        const std::string text = thrown_text([&] { manager->get_output_byte_array_ex(c.id, buffer, c.size, c.offset); });
+        const std::string text =
+            thrown_text([&] { manager->get_output_byte_array_ex(c.id, buffer, c.size, c.offset); });
         const std::string prefix = "[Framework_Shared_Memory_Manager][get_output_byte_array_ex] ";
         if (c.message.empty())
             EXPECT_EQ(text, "<nothing thrown>") << c.size << " " << c.offset;
         else
             EXPECT_TRUE(starts_with(text, prefix + c.message + "\n\t\t\t given output_id :: "))
-                << c.size << " " << c.offset << "\n" << text;
+                << c.size << " " << c.offset << "\n"
+                << text;
     }
     // The offset that means -1 is shown after the size, as every offset is.
     const std::string text = thrown_text([&] { manager->get_output_byte_array_ex(bytes, buffer, 10, -1); });

@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
@@ -59,7 +59,7 @@ Fake_Framework::Fake_Framework(const Layout& layout)
 {
     open_queue();
 
-    m_info.ptr = create<Shared_Info_Struct>("/linux_framework_info", 1);
+    m_info.ptr = create<Shared_Info_Struct>(framework_names::INFO, 1);
     Shared_Info_Struct& info = *m_info.ptr;
     Robust_Mutex::init_shared(&info.mutex);
     info.master_cycle_time = layout.cycle_time_ns;
@@ -73,12 +73,12 @@ Fake_Framework::Fake_Framework(const Layout& layout)
     info.project_version_major = layout.version_major;
     info.project_version_minor = layout.version_minor;
 
-    m_cyclic.mutex_ptr = create<pthread_mutex_t>("/linux_framework_cyclic_mutex", 1);
+    m_cyclic.mutex_ptr = create<pthread_mutex_t>(framework_names::CYCLIC_MUTEX, 1);
     Robust_Mutex::init_shared(m_cyclic.mutex_ptr);
-    m_cyclic.inputs_ptr = create<uint8_t>("/linux_framework_cyclic_inputs", input_bytes);
+    m_cyclic.inputs_ptr = create<uint8_t>(framework_names::CYCLIC_INPUTS, input_bytes);
     if (layout.output_bytes != 0)
-        m_cyclic.outputs_ptr = create<uint8_t>("/linux_framework_cyclic_outputs", layout.output_bytes);
-    m_cyclic.sems_ptr = create<Shared_Sem_Struct>("/linux_framework_cyclic_sems", static_cast<std::size_t>(layout.slots));
+        m_cyclic.outputs_ptr = create<uint8_t>(framework_names::CYCLIC_OUTPUTS, layout.output_bytes);
+    m_cyclic.sems_ptr = create<Shared_Sem_Struct>(framework_names::CYCLIC_SEMS, static_cast<std::size_t>(layout.slots));
     for (int i = 0; i < layout.slots; ++i) {
         Shared_Sem_Struct& slot = m_cyclic.sems_ptr[i];
         init_sem_ex(&slot.sem, 1, 0, "fake slot");
@@ -87,18 +87,18 @@ Fake_Framework::Fake_Framework(const Layout& layout)
         slot.watchdog_max_value = 1000;
     }
 
-    m_inputs.mutex_ptr = create<pthread_mutex_t>("/linux_framework_app_input_mutex", 1);
+    m_inputs.mutex_ptr = create<pthread_mutex_t>(framework_names::APP_INPUT_MUTEX, 1);
     Robust_Mutex::init_shared(m_inputs.mutex_ptr);
-    m_inputs.app_data_ptr = create<Shared_Application_Data_Struct>("/linux_framework_app_input_data",
-                                                                   RESERVED_INPUTS.size());
+    m_inputs.app_data_ptr =
+        create<Shared_Application_Data_Struct>(framework_names::APP_INPUT_DATA, RESERVED_INPUTS.size());
     for (std::size_t i = 0; i < RESERVED_INPUTS.size(); ++i)
         fill_record(m_inputs.app_data_ptr[i], RESERVED_INPUTS[i], static_cast<int>(i));
 
-    m_outputs.mutex_ptr = create<pthread_mutex_t>("/linux_framework_app_output_mutex", 1);
+    m_outputs.mutex_ptr = create<pthread_mutex_t>(framework_names::APP_OUTPUT_MUTEX, 1);
     Robust_Mutex::init_shared(m_outputs.mutex_ptr);
     if (!layout.outputs.empty()) {
         m_outputs.app_data_ptr =
-            create<Shared_Application_Data_Struct>("/linux_framework_app_output_data", layout.outputs.size());
+            create<Shared_Application_Data_Struct>(framework_names::APP_OUTPUT_DATA, layout.outputs.size());
         for (std::size_t i = 0; i < layout.outputs.size(); ++i)
             fill_record(m_outputs.app_data_ptr[i], layout.outputs[i], static_cast<int>(i));
     }
@@ -114,14 +114,14 @@ void Fake_Framework::create_async(const Layout& layout)
     info.async_data_timeout_ns = 100000000;
     if (layout.async_inputs.empty() && layout.async_outputs.empty())
         return;
-    m_async.mutex_ptr = create<pthread_mutex_t>("/linux_framework_async_mutex", 1);
+    m_async.mutex_ptr = create<pthread_mutex_t>(framework_names::ASYNC_MUTEX, 1);
     Robust_Mutex::init_shared(m_async.mutex_ptr);
     if (!layout.async_inputs.empty()) {
         const std::size_t count = layout.async_inputs.size();
         m_async.input_data_from_framework_ptr =
-            create<Shared_Async_Input_Data_From_Framework>("/linux_framework_async_input_from_framework_data", count);
+            create<Shared_Async_Input_Data_From_Framework>(framework_names::ASYNC_INPUT_FROM_FRAMEWORK, count);
         m_async.input_data_to_framework_ptr =
-            create<Shared_Async_Input_Data_To_Framework>("/linux_framework_async_input_to_framework_data", count);
+            create<Shared_Async_Input_Data_To_Framework>(framework_names::ASYNC_INPUT_TO_FRAMEWORK, count);
         for (std::size_t i = 0; i < count; ++i) {
             Shared_Async_Input_Data_From_Framework& record = m_async.input_data_from_framework_ptr[i];
             std::strncpy(record.name_id, layout.async_inputs[i].label.c_str(), FRAMEWORK_NAME_ID_SIZE - 1);
@@ -132,9 +132,9 @@ void Fake_Framework::create_async(const Layout& layout)
     if (!layout.async_outputs.empty()) {
         const std::size_t count = layout.async_outputs.size();
         m_async.output_data_from_framework_ptr =
-            create<Shared_Async_Output_Data_From_Framework>("/linux_framework_async_output_from_framework_data", count);
+            create<Shared_Async_Output_Data_From_Framework>(framework_names::ASYNC_OUTPUT_FROM_FRAMEWORK, count);
         m_async.output_data_to_framework_ptr =
-            create<Shared_Async_Output_Data_To_Framework>("/linux_framework_async_output_to_framework_data", count);
+            create<Shared_Async_Output_Data_To_Framework>(framework_names::ASYNC_OUTPUT_TO_FRAMEWORK, count);
         for (std::size_t i = 0; i < count; ++i) {
             Shared_Async_Output_Data_From_Framework& record = m_async.output_data_from_framework_ptr[i];
             std::strncpy(record.name_id, layout.async_outputs[i].label.c_str(), FRAMEWORK_NAME_ID_SIZE - 1);

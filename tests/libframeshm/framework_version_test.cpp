@@ -7,8 +7,9 @@
 // rtframe always publishes version 4.0; other versions need a fake server.
 TEST(Framework_Version, OnlyMajorFourAttachesAndARefusalLeavesNothingBehind)
 {
-    const std::string refused = "[Framework_Shared_Memory_Manager][check_framework_version_ex] Framework shm "
-                                "manager NOT COMPATIBLE with running framework!!!!!!";
+    const std::string refused =
+        "[Framework_Shared_Memory_Manager][check_framework_version_ex] Framework shm "
+        "manager NOT COMPATIBLE with running framework!!!!!!";
     struct Case {
         uint32_t major;
         uint32_t minor;
@@ -23,8 +24,7 @@ TEST(Framework_Version, OnlyMajorFourAttachesAndARefusalLeavesNothingBehind)
         const int descriptors = open_descriptor_count();
         {
             Framework_Shared_Memory_Manager manager;
-            const std::string text =
-                thrown_text([&] { manager.init_with_h_compatibility_check_ex("app", 4, 1); });
+            const std::string text = thrown_text([&] { manager.init_with_h_compatibility_check_ex("app", 4, 1); });
             if (c.attaches) {
                 EXPECT_EQ(text, "<nothing thrown>") << c.major << "." << c.minor;
                 EXPECT_EQ(manager.get_application_number(), 0);

@@ -9,19 +9,18 @@
 
 Framework_View::Framework_View()
 {
-    open_and_connect_memory_ex(&m_info.shm_info, &m_info.ptr, "/linux_framework_info", 1);
+    open_and_connect_memory_ex(&m_info.shm_info, &m_info.ptr, framework_names::INFO, 1);
     const Shared_Info_Struct& info = *m_info.ptr;
     m_slots = info.cyclic_linux_sem_dim != -1 ? info.cyclic_linux_sem_dim : info.cyclic_xeno_sem_dim;
-    open_and_connect_memory_ex(&m_cyclic.mutex_shm_info, &m_cyclic.mutex_ptr, "/linux_framework_cyclic_mutex", 1);
-    open_and_connect_memory_ex(&m_cyclic.inputs_shm_info, &m_cyclic.inputs_ptr, "/linux_framework_cyclic_inputs",
+    open_and_connect_memory_ex(&m_cyclic.mutex_shm_info, &m_cyclic.mutex_ptr, framework_names::CYCLIC_MUTEX, 1);
+    open_and_connect_memory_ex(&m_cyclic.inputs_shm_info, &m_cyclic.inputs_ptr, framework_names::CYCLIC_INPUTS,
                                static_cast<int>(info.cyclic_input_byte_dim));
-    open_and_connect_memory_ex(&m_cyclic.outputs_shm_info, &m_cyclic.outputs_ptr, "/linux_framework_cyclic_outputs",
+    open_and_connect_memory_ex(&m_cyclic.outputs_shm_info, &m_cyclic.outputs_ptr, framework_names::CYCLIC_OUTPUTS,
                                static_cast<int>(info.cyclic_output_byte_dim));
-    open_and_connect_memory_ex(&m_cyclic.sems_shm_info, &m_cyclic.sems_ptr, "/linux_framework_cyclic_sems", m_slots);
-    open_and_connect_memory_ex(&m_inputs.app_data_shm_info, &m_inputs.app_data_ptr, "/linux_framework_app_input_data",
+    open_and_connect_memory_ex(&m_cyclic.sems_shm_info, &m_cyclic.sems_ptr, framework_names::CYCLIC_SEMS, m_slots);
+    open_and_connect_memory_ex(&m_inputs.app_data_shm_info, &m_inputs.app_data_ptr, framework_names::APP_INPUT_DATA,
                                static_cast<int>(info.application_data_inputs_num));
-    open_and_connect_memory_ex(&m_outputs.app_data_shm_info, &m_outputs.app_data_ptr,
-                               "/linux_framework_app_output_data",
+    open_and_connect_memory_ex(&m_outputs.app_data_shm_info, &m_outputs.app_data_ptr, framework_names::APP_OUTPUT_DATA,
                                static_cast<int>(info.application_data_outputs_num));
 }
 

@@ -252,8 +252,7 @@ TEST_F(Posting, PostsAndWaitsAreLoggedByTheServerWhenAsked)
         text << file.rdbuf();
         log = text.str();
         return std::regex_search(log, post) && std::regex_search(log, wait);
-    }))
-        << log;
+    })) << log;
 }
 
 // Once the framework watchdog freed its slot, an application neither posts
@@ -309,9 +308,8 @@ TEST_P(Lost_Writer, WakesItsReadersOnce)
     EXPECT_EQ(command.is_posted_from_watchdog, 1);
 
     testing::internal::CaptureStdout();
-    const std::string text = thrown_text([&] {
-        EXPECT_FALSE(first->wait_sem_data_group_ex(COMMAND, 100, ack_on_poster_release, nullptr));
-    });
+    const std::string text =
+        thrown_text([&] { EXPECT_FALSE(first->wait_sem_data_group_ex(COMMAND, 100, ack_on_poster_release, nullptr)); });
     const std::string log = testing::internal::GetCapturedStdout();
     EXPECT_NE(log.find("[Framework_Shared_Memory_Manager][wait_sem_data_group] semdata group 1 is is posted from "
                        "watchdog"),

@@ -7,12 +7,12 @@
 
 Group_View::Group_View()
 {
-    open_and_connect_memory_ex(&m_info.shm_info, &m_info.ptr, "/linux_framework_info", 1);
+    open_and_connect_memory_ex(&m_info.shm_info, &m_info.ptr, framework_names::INFO, 1);
     const Shared_Info_Struct& info = *m_info.ptr;
     m_slots = info.cyclic_linux_sem_dim != -1 ? info.cyclic_linux_sem_dim : info.cyclic_xeno_sem_dim;
     m_count = static_cast<int>(info.num_data_sem_group);
     open_and_connect_memory_ex(&m_groups.sem_data_group_struct_shm_info, &m_groups.share_sem_group_struct,
-                               "/linux_framework_sem_data_group_struct", m_count);
+                               framework_names::SEM_DATA_GROUP_STRUCT, m_count);
     const auto count = static_cast<std::size_t>(m_count);
     m_groups.semaphores.assign(count, nullptr);
     m_groups.sem_data_group_struct_sem_shm_info.assign(count, Shared_Memory_Info());
@@ -22,9 +22,9 @@ Group_View::Group_View()
         const Shared_Sem_Data_Group_Struct& record = m_groups.share_sem_group_struct[g];
         const std::string name(record.group_name, strnlen(record.group_name, FRAMEWORK_GROUP_NAME_SIZE));
         open_and_connect_memory_ex(&m_groups.sem_data_group_struct_sem_shm_info[g], &m_groups.semaphores[g],
-                                   "/linux_framework_sem_data_group_sem" + name, m_slots);
+                                   framework_names::SEM_DATA_GROUP_SEM + name, m_slots);
         open_and_connect_memory_ex(&m_groups.sem_data_group_struct_data_shm_info[g], &m_groups.data[g],
-                                   "/linux_framework_sem_data_group_data" + name, static_cast<int>(data_bytes(g)));
+                                   framework_names::SEM_DATA_GROUP_DATA + name, static_cast<int>(data_bytes(g)));
     }
 }
 

@@ -53,13 +53,15 @@ TEST_F(Groups, GroupsAndDataAreFoundByTheirExactNames)
                       name);
     }
     EXPECT_EQ(thrown_text([&] { app->get_label_sem_data_group_data_from_id_ex("nope", 0); }),
-              method + "get_label_sem_data_group_data_from_id_ex] Error semaphorize group data label is incorrect "
-                       "... nope");
+              method +
+                  "get_label_sem_data_group_data_from_id_ex] Error semaphorize group data label is incorrect "
+                  "... nope");
     EXPECT_EQ(thrown_text([&] { app->get_label_sem_data_group_data_from_id_ex("command", 4); }),
               method + "get_label_sem_data_group_data_from_id_ex] Error semaphorize data_found is incorrect ... 4");
     EXPECT_EQ(thrown_text([&] { app->get_sem_data_group_data_id_ex(COMMAND, "Count"); }),
-              method + "get_sem_data_group_data_id] Error : semaphore data label 'Count' does not belong to "
-                       "sem_data group 'command");
+              method +
+                  "get_sem_data_group_data_id] Error : semaphore data label 'Count' does not belong to "
+                  "sem_data group 'command");
 }
 
 // The first datum of a ring slot is the writer's tick, filled by the insert.
@@ -124,12 +126,14 @@ TEST_F(Groups, TypedDataNeedTheWriterAndTheDatumSize)
               0u)
         << wrong_size;
     EXPECT_NE(wrong_size.find("\n\t\t\t given data_size :: 4"), std::string::npos) << wrong_size;
-    EXPECT_NE(thrown_text([&] { writer->get_sem_data_group_data_ex<short>(COMMAND, RATIO); })
-                  .find("Sorry, size is not correct!!"),
+    EXPECT_NE(thrown_text([&] {
+                  writer->get_sem_data_group_data_ex<short>(COMMAND, RATIO);
+              }).find("Sorry, size is not correct!!"),
               std::string::npos);
 
-    EXPECT_NE(thrown_text([&] { other->set_sem_data_group_data_ex<signed char>(COMMAND, CODE, 1); })
-                  .find(NOT_THE_WRITER),
+    EXPECT_NE(thrown_text([&] {
+                  other->set_sem_data_group_data_ex<signed char>(COMMAND, CODE, 1);
+              }).find(NOT_THE_WRITER),
               std::string::npos);
 
     // -1 names no datum: refused, never used as a position in the image.
@@ -195,8 +199,9 @@ TEST_F(Groups, ByteArrayRangesAreChecked)
     EXPECT_EQ(std::memcmp(back, hello, 5), 0);
 
     auto stranger = attach("stranger");  // reads no group
-    EXPECT_NE(thrown_text([&] { stranger->get_sem_data_group_data_byte_array_ex(COMMAND, TEXT, back, 5, 0); })
-                  .find("Sorry, sem_id is not my sem_group_id"),
+    EXPECT_NE(thrown_text([&] {
+                  stranger->get_sem_data_group_data_byte_array_ex(COMMAND, TEXT, back, 5, 0);
+              }).find("Sorry, sem_id is not my sem_group_id"),
               std::string::npos);
 }
 
@@ -222,16 +227,18 @@ TEST_F(Groups, ADetachedManagerRefusesGroupsAndAsynchronousVariables)
     ASSERT_EQ(app->get_sem_data_group_read_id_ex("command"), COMMAND);
     const int input = app->get_async_input_id_ex("error_code");
     app->unlink();
-    EXPECT_EQ(thrown_text([&] { app->get_sem_data_group_data_ex<double>(COMMAND, RATIO); })
-                  .rfind("[Framework_Shared_Memory_Manager][get_sem_data_group_data_ex] Sorry, sem group_id not valid!",
-                         0),
+    EXPECT_EQ(
+        thrown_text([&] {
+            app->get_sem_data_group_data_ex<double>(COMMAND, RATIO);
+        }).rfind("[Framework_Shared_Memory_Manager][get_sem_data_group_data_ex] Sorry, sem group_id not valid!", 0),
+        0u);
+    EXPECT_EQ(thrown_text([&] {
+                  app->wait_sem_data_group_ex(COMMAND, 1, 0, nullptr);
+              }).rfind("[Framework_Shared_Memory_Manager][wait_sem_data_group_ex] Sorry, sem group_id not valid!", 0),
               0u);
-    EXPECT_EQ(thrown_text([&] { app->wait_sem_data_group_ex(COMMAND, 1, 0, nullptr); })
-                  .rfind("[Framework_Shared_Memory_Manager][wait_sem_data_group_ex] Sorry, sem group_id not valid!", 0),
-              0u);
-    EXPECT_EQ(thrown_text([&] { app->refresh_async_input_ex(input); })
-                  .rfind("[Framework_Shared_Memory_Manager][refresh_async_input_ex] Sorry, async input id not valid!",
-                         0),
+    EXPECT_EQ(thrown_text([&] {
+                  app->refresh_async_input_ex(input);
+              }).rfind("[Framework_Shared_Memory_Manager][refresh_async_input_ex] Sorry, async input id not valid!", 0),
               0u);
     EXPECT_TRUE(app->get_list_sem_data_group_name().empty());
 }
@@ -262,9 +269,10 @@ TEST_F(Groups, OneWriterPerGroup)
     EXPECT_EQ(first->get_sem_data_group_write_id_ex("command", false), COMMAND);
     EXPECT_TRUE(first->try_acquire_sem_data_group_ex(COMMAND));
     const std::string log = testing::internal::GetCapturedStdout();
-    EXPECT_NE(log.find("[Framework_Shared_Memory_Manager][get_sem_data_group_write_id_ex] sema_data_groupcommandalready "
-                       "taken by application " +
-                       std::to_string(first_id)),
+    EXPECT_NE(log.find(
+                  "[Framework_Shared_Memory_Manager][get_sem_data_group_write_id_ex] sema_data_groupcommandalready "
+                  "taken by application " +
+                  std::to_string(first_id)),
               std::string::npos)
         << log;
 
@@ -289,8 +297,8 @@ TEST_F(Groups, TryAcquireThatLosesTheRaceReturnsFalse)
     std::thread attempt([&] { error = thrown_text([&] { acquired = app->try_acquire_sem_data_group_ex(COMMAND); }); });
     // a waiter on a priority-inheriting mutex sets the futex's waiters bit
     const bool blocked = holds_within([&] {
-        return (static_cast<unsigned>(__atomic_load_n(&command.mutex.__data.__lock, __ATOMIC_ACQUIRE)) &
-                0x80000000u) != 0;
+        return (static_cast<unsigned>(__atomic_load_n(&command.mutex.__data.__lock, __ATOMIC_ACQUIRE)) & 0x80000000u) !=
+               0;
     });
     command.rw_app_id = 199;
     pthread_mutex_unlock(&command.mutex);

@@ -7,18 +7,18 @@ using No_Allocation = Rtframe_Test;
 TEST_F(No_Allocation, TypedAccessAndRefreshBetweenCycles)
 {
     auto app = attach("realtime");
-    const int outputs[] = {
-        app->get_output_rw_id_ex("v_bool", false),  app->get_output_rw_id_ex("v_i8", false),
-        app->get_output_rw_id_ex("v_u8", false),    app->get_output_rw_id_ex("v_i16", false),
-        app->get_output_rw_id_ex("v_u16", false),   app->get_output_rw_id_ex("v_i32", false),
-        app->get_output_rw_id_ex("v_u32", false),   app->get_output_rw_id_ex("v_i64", false),
-        app->get_output_rw_id_ex("v_u64", false),   app->get_output_rw_id_ex("v_float", false),
-        app->get_output_rw_id_ex("v_double", false), app->get_output_rw_id_ex("v_bytes", false)};
-    const int inputs[] = {app->get_input_id_ex("v_bool"), app->get_input_id_ex("v_i8"), app->get_input_id_ex("v_u8"),
-                          app->get_input_id_ex("v_i16"),  app->get_input_id_ex("v_u16"), app->get_input_id_ex("v_i32"),
-                          app->get_input_id_ex("v_u32"),  app->get_input_id_ex("v_i64"), app->get_input_id_ex("v_u64"),
-                          app->get_input_id_ex("v_float"), app->get_input_id_ex("v_double"),
-                          app->get_input_id_ex("v_bytes")};
+    const int outputs[] = {app->get_output_rw_id_ex("v_bool", false),   app->get_output_rw_id_ex("v_i8", false),
+                           app->get_output_rw_id_ex("v_u8", false),     app->get_output_rw_id_ex("v_i16", false),
+                           app->get_output_rw_id_ex("v_u16", false),    app->get_output_rw_id_ex("v_i32", false),
+                           app->get_output_rw_id_ex("v_u32", false),    app->get_output_rw_id_ex("v_i64", false),
+                           app->get_output_rw_id_ex("v_u64", false),    app->get_output_rw_id_ex("v_float", false),
+                           app->get_output_rw_id_ex("v_double", false), app->get_output_rw_id_ex("v_bytes", false)};
+    const int inputs[] = {app->get_input_id_ex("v_bool"),   app->get_input_id_ex("v_i8"),
+                          app->get_input_id_ex("v_u8"),     app->get_input_id_ex("v_i16"),
+                          app->get_input_id_ex("v_u16"),    app->get_input_id_ex("v_i32"),
+                          app->get_input_id_ex("v_u32"),    app->get_input_id_ex("v_i64"),
+                          app->get_input_id_ex("v_u64"),    app->get_input_id_ex("v_float"),
+                          app->get_input_id_ex("v_double"), app->get_input_id_ex("v_bytes")};
     ASSERT_GE(app->refresh_data_ex(nullptr), 0);
 
     uint8_t bytes[10] = {};

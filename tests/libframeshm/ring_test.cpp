@@ -145,8 +145,9 @@ TEST_F(Ring, AGroupWithoutRing)
               "Sorry, sem_group is not a ring buffer");
     EXPECT_EQ(thrown_text([&] { reader->clear_ring_buffer_ex(COMMAND); }),
               "[Framework_Shared_Memory_Manager][clear_ring_buffer] semaphorized data not ringbuffered :: 'command'");
-    EXPECT_NE(thrown_text([&] { reader->insert_ring_buffer_slot_ex(COMMAND); })
-                  .find("Sem data group not taken by this application"),
+    EXPECT_NE(thrown_text([&] {
+                  reader->insert_ring_buffer_slot_ex(COMMAND);
+              }).find("Sem data group not taken by this application"),
               std::string::npos);
 
     // the writer's insert goes straight to the shared data, without a post

@@ -41,9 +41,8 @@ std::string value_types_group(const std::string& name)
 {
     return "    <sem sem_name=\"" + name + "\" ring_buffer=\"0\" flag_only_not_rt=\"1\">\n" + sem_data("i8", "int8") +
            sem_data("u8", "uint8") + sem_data("i16", "int16") + sem_data("u16", "uint16") + sem_data("i32", "int32") +
-           sem_data("u32", "uint32") + sem_data("i64", "int64") + sem_data("u64", "uint64") +
-           sem_data("f32", "float") + sem_data("f64", "double") + sem_data("bytes", "uint8_array[0..n]", 12) +
-           "    </sem>\n";
+           sem_data("u32", "uint32") + sem_data("i64", "int64") + sem_data("u64", "uint64") + sem_data("f32", "float") +
+           sem_data("f64", "double") + sem_data("bytes", "uint8_array[0..n]", 12) + "    </sem>\n";
 }
 
 // One asynchronous variable of each integer type: ai_i8 ... or ao_i8 ...
@@ -53,7 +52,7 @@ std::string async_value_types(const std::string& kind, const std::string& prefix
         const char* suffix;
         const char* type;
         int dimension;
-    } TYPES[] = {{"i8", "int8", 1},   {"u8", "uint8", 1},   {"i16", "int16", 2},
+    } TYPES[] = {{"i8", "int8", 1},    {"u8", "uint8", 1},  {"i16", "int16", 2},
                  {"u16", "uint16", 2}, {"i32", "int32", 4}, {"u32", "uint32", 4}};
     std::string xml;
     int subindex = 1;
@@ -98,13 +97,12 @@ std::string Test_Descriptor::write() const
         << virtual_io("last_ethercat_master_error_code", "int16", -1, true, "0")
         << virtual_io("last_ethercat_master_error_msg", "uint8_array[0..n]", -1, true, "", 100)
         << virtual_io("enable_refresh_logging", "uint8", -1, false, "0")
-        << virtual_io("enable_sem_data_logging", "uint8", -1, false, "0")
-        << virtual_io("v_bool", "bit", -1, false, "0") << virtual_io("v_i8", "int8", -1, false, "-8")
-        << virtual_io("v_u8", "uint8", -1, false, "8") << virtual_io("v_i16", "int16", -1, false, "-16")
-        << virtual_io("v_u16", "uint16", -1, false, "16") << virtual_io("v_i32", "int32", -1, false, "-32")
-        << virtual_io("v_u32", "uint32", -1, false, "32") << virtual_io("v_i64", "int64", -1, false, "-64")
-        << virtual_io("v_u64", "uint64", -1, false, "64") << virtual_io("v_float", "float", -1, false, "1.5")
-        << virtual_io("v_double", "double", -1, false, "2.25")
+        << virtual_io("enable_sem_data_logging", "uint8", -1, false, "0") << virtual_io("v_bool", "bit", -1, false, "0")
+        << virtual_io("v_i8", "int8", -1, false, "-8") << virtual_io("v_u8", "uint8", -1, false, "8")
+        << virtual_io("v_i16", "int16", -1, false, "-16") << virtual_io("v_u16", "uint16", -1, false, "16")
+        << virtual_io("v_i32", "int32", -1, false, "-32") << virtual_io("v_u32", "uint32", -1, false, "32")
+        << virtual_io("v_i64", "int64", -1, false, "-64") << virtual_io("v_u64", "uint64", -1, false, "64")
+        << virtual_io("v_float", "float", -1, false, "1.5") << virtual_io("v_double", "double", -1, false, "2.25")
         << virtual_io("v_bytes", "uint8_array[0..n]", -1, false, "0x0102", 10)
         << virtual_io("g7_a", "uint8", 7, false, "0") << virtual_io("g7_b", "uint8", 7, false, "0")
         << virtual_io("g7_c", "uint8", 7, false, "0") << virtual_io("solo", "uint8", -1, false, "0")

@@ -6,8 +6,8 @@
 #include <sstream>
 #include <thread>
 
-#include "rtframe_test.h"
 #include "eventually.h"
+#include "rtframe_test.h"
 #include "test_helpers.h"
 
 using namespace std::chrono_literals;
@@ -84,7 +84,7 @@ TEST_F(Watchdog, RefreshTimeoutFollowsTheWatchdogAndNeverWraps)
     auto start = Clock::now();
     EXPECT_EQ(app->refresh_data_ex(nullptr), -2);
     EXPECT_LT(Clock::now() - start, 1s);  // far below the 2 s default
-    app->turn_off_watchdog_ex();  // back to 2 s
+    app->turn_off_watchdog_ex();          // back to 2 s
     ASSERT_TRUE(align_with_period(*app));
     app->turn_on_watchdog_ex();  // the time-out of the watchdog value again
     start = Clock::now();
@@ -143,7 +143,7 @@ TEST_P(Watchdog_Expiry, TheOldApplicationNeitherWritesNorWaitsOnTheSlotAnyMore)
     std::unique_ptr<Framework_Shared_Memory_Manager> next;
     if (next_first)
         next = attach("next");
-    old_app->set_output_ex<unsigned char>(solo, 9);  // still taken locally
+    old_app->set_output_ex<unsigned char>(solo, 9);    // still taken locally
     EXPECT_EQ(old_app->refresh_data_ex(nullptr), -1);  // the wake-up pending from before the expiry
     EXPECT_EQ(*solo_byte, 0);
     if (!next_first)

@@ -25,10 +25,8 @@ TEST_P(Tokenize, SplitsWithoutEmptyTokens)
 INSTANTIATE_TEST_SUITE_P(
     Cases, Tokenize,
     ::testing::Values(Tokenize_Case{"12#get_slaves_number", "#", {"12", "get_slaves_number"}},
-                      Tokenize_Case{"  a  b ", " ", {"a", "b"}},
-                      Tokenize_Case{"", " ", {}},
-                      Tokenize_Case{"####", "#", {}},
-                      Tokenize_Case{"a", "#", {"a"}},
+                      Tokenize_Case{"  a  b ", " ", {"a", "b"}}, Tokenize_Case{"", " ", {}},
+                      Tokenize_Case{"####", "#", {}}, Tokenize_Case{"a", "#", {"a"}},
                       Tokenize_Case{"7#sdo_read 1 0x6041 0", "# ", {"7", "sdo_read", "1", "0x6041", "0"}},
                       Tokenize_Case{"x,,y;z", ",;", {"x", "y", "z"}}));
 

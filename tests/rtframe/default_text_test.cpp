@@ -65,8 +65,7 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, Default_Text,
     testing::Values(
         Text_Case{"uint16_1000", UINT16_FSM, {0xE8, 0x03}, false, "1000"},
-        Text_Case{"int8_minus_2", INT8_FSM, {0xFE}, false, "-2"},
-        Text_Case{"bit_1", BIT_FSM, {1}, false, "1"},
+        Text_Case{"int8_minus_2", INT8_FSM, {0xFE}, false, "-2"}, Text_Case{"bit_1", BIT_FSM, {1}, false, "1"},
         Text_Case{"int64_min", INT64_FSM, bytes_of(std::numeric_limits<int64_t>::min()), false, nullptr},
         Text_Case{"uint64_max", UINT64_FSM, bytes_of(std::numeric_limits<uint64_t>::max()), false, nullptr},
         Text_Case{"float_tenth", FLOAT_FSM, bytes_of(0.1f), false, "0.1"},

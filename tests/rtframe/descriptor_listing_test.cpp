@@ -75,16 +75,15 @@ TEST_F(Descriptor_Listing_Test, SettingsAndSectionHeadings)
 TEST_F(Descriptor_Listing_Test, SlaveVariableRow)
 {
     const std::vector<std::string> lines = listing();
-    EXPECT_THAT(lines, Contains(P + "  id :: 3     " + col("virtual_id", "door_closed", 50) +
-                                col("phisic_id", "IO.In0", 25) + col("slave_addr", "1002", 25) + col("type", "bit", 20) +
-                                col("byte_dim", "1", 18) + col("byte_offs", "0", 20) + col("bit_offs", "0", 15) +
-                                col("group_id", "-1", 15) + col("is_negated", "0", 16) + col("is_ro", "0", 15) +
-                                col("default", "", 25)));
+    EXPECT_THAT(lines,
+                Contains(P + "  id :: 3     " + col("virtual_id", "door_closed", 50) + col("phisic_id", "IO.In0", 25) +
+                         col("slave_addr", "1002", 25) + col("type", "bit", 20) + col("byte_dim", "1", 18) +
+                         col("byte_offs", "0", 20) + col("bit_offs", "0", 15) + col("group_id", "-1", 15) +
+                         col("is_negated", "0", 16) + col("is_ro", "0", 15) + col("default", "", 25)));
     EXPECT_THAT(lines, Contains(P + "  id :: 11    " + col("virtual_id", "cell_name", 50) + col("phisic_id", "", 25) +
-                                col("slave_addr", "0", 25) + "type :: uint8_arr..  " +
-                                col("byte_dim", "16", 18) + col("byte_offs", "12", 20) + col("bit_offs", "0", 15) +
-                                col("group_id", "-1", 15) + col("is_negated", "0", 16) + col("is_ro", "0", 15) +
-                                col("default", "robot_cell", 25)));
+                                col("slave_addr", "0", 25) + "type :: uint8_arr..  " + col("byte_dim", "16", 18) +
+                                col("byte_offs", "12", 20) + col("bit_offs", "0", 15) + col("group_id", "-1", 15) +
+                                col("is_negated", "0", 16) + col("is_ro", "0", 15) + col("default", "robot_cell", 25)));
 }
 
 TEST_F(Descriptor_Listing_Test, AliasRowShowsOnlyItsTarget)
@@ -101,8 +100,12 @@ TEST_F(Descriptor_Listing_Test, DefaultValueTexts)
         const char* name;
         const char* text;
     } defaults[] = {
-        {"firmware_version", "0x01020304"},   {"cell_speed_override", "1"}, {"cell_temperature_limit", "45.5"},
-        {"cell_serial_number", "-123456789"}, {"analog_out_0", "-2"},      {"lamp_red", "1"},
+        {"firmware_version", "0x01020304"},
+        {"cell_speed_override", "1"},
+        {"cell_temperature_limit", "45.5"},
+        {"cell_serial_number", "-123456789"},
+        {"analog_out_0", "-2"},
+        {"lamp_red", "1"},
         {"recipe_id", "7"},
         // No default: nothing is read, the column is empty.
         {"last_ethercat_master_error_msg", ""},
@@ -123,8 +126,7 @@ TEST_F(Descriptor_Listing_Test, AsynchronousAndDataGroupRows)
     EXPECT_THAT(row_with(lines, "axmngr_0_ax_0__emcy_last"), HasSubstr(col("sdo_code", "ff", 25)));
     EXPECT_THAT(lines, Contains(P + "  id :: 2     " + col("name", "axmngr_0_receiver", 45) + col("sem_id", "2", 20)));
     EXPECT_THAT(lines, Contains(P + "        id :: 2     " + col("name", "ax_0_info_last_error", 45) +
-                                col("byte_offs", "3", 20) + col("byte_dim", "32", 20) +
-                                "type :: uint8_a..  "));
+                                col("byte_offs", "3", 20) + col("byte_dim", "32", 20) + "type :: uint8_a..  "));
 }
 
 // Rows 7 and 123 have their columns at the same place; row 1234 is one

@@ -70,7 +70,8 @@ TEST_F(Descriptor_Load_Test, DevelopModeTakesTheLocalPath)
 // slash it glues onto the last directory name.
 TEST_F(Descriptor_Load_Test, RootPathIsAPlainPrefix)
 {
-    m_driver.write_example({{MAIN, "target_path=\"" + m_driver.dir() + "/\"", "target_path=\"" + m_driver.dir() + "/app_\""}});
+    m_driver.write_example(
+        {{MAIN, "target_path=\"" + m_driver.dir() + "/\"", "target_path=\"" + m_driver.dir() + "/app_\""}});
     m_driver.write_file("app_application_descriptor_virtuals.xml",
                         "<application_descriptor><virtual_ios/></application_descriptor>");
     m_driver.load();
@@ -115,7 +116,8 @@ TEST_F(Descriptor_Load_Test, RepeatedSectionIsSkippedWithAWarning)
 // Without a bridge the bridge flag is an ordinary variable.
 TEST_F(Descriptor_Load_Test, BridgeFlagUncheckedWithoutBridge)
 {
-    load({{MAIN, "name_virtual=\"is_bridge_running\" type=\"uint8\"", "name_virtual=\"is_bridge_running\" type=\"int16\""}});
+    load({{MAIN, "name_virtual=\"is_bridge_running\" type=\"uint8\"",
+           "name_virtual=\"is_bridge_running\" type=\"int16\""}});
     EXPECT_EQ(io_named(m_driver.inputs, "is_bridge_running").m_type, INT16_FSM);
 }
 
@@ -174,8 +176,8 @@ TEST_F(Descriptor_File_Test, SecondaryPathIsADirectory)
 TEST_F(Descriptor_File_Test, MalformedSecondaryFile)
 {
     m_driver.write_example({{SECONDARY, "</application_descriptor>", ""}});
-    EXPECT_THAT(m_driver.load_error(),
-                StartsWith("Could not parse file : " + m_driver.dir() + "/application_descriptor_virtuals.xml desc = "));
+    EXPECT_THAT(m_driver.load_error(), StartsWith("Could not parse file : " + m_driver.dir() +
+                                                  "/application_descriptor_virtuals.xml desc = "));
 }
 
 }  // namespace

@@ -54,9 +54,10 @@ protected:
 
 TEST_F(Entry_Test, MinimalVirtualVariable)
 {
-    const IO_Descriptor v = io("<virtual_io name_virtual=\"v\" type=\"uint16\" group_id=\"3\" is_ro=\"1\" is_negated=\"2\""
-                               " slave_address=\"5\" name_physic=\"p\"/>",
-                               IO_Descriptor::VIRTUAL);
+    const IO_Descriptor v =
+        io("<virtual_io name_virtual=\"v\" type=\"uint16\" group_id=\"3\" is_ro=\"1\" is_negated=\"2\""
+           " slave_address=\"5\" name_physic=\"p\"/>",
+           IO_Descriptor::VIRTUAL);
     EXPECT_EQ(v.m_name_virtual_id, "v");
     EXPECT_EQ(v.m_name_physic_id, "");
     EXPECT_EQ(v.m_slave_addr, 0);
@@ -74,10 +75,11 @@ TEST_F(Entry_Test, MinimalVirtualVariable)
 
 TEST_F(Entry_Test, SlaveVariableReadsItsPlace)
 {
-    const IO_Descriptor in = io("<input name_physic=\"IO.In\" name_virtual=\"i\" slave_address=\"1002\" byte_offset=\"7\""
-                                " bit_offset=\"3\" byte_dimension=\"1\" type=\"bit\" group_id=\"-1\" is_ro=\"0\""
-                                " is_negated=\"0\"/>",
-                                IO_Descriptor::INPUT);
+    const IO_Descriptor in =
+        io("<input name_physic=\"IO.In\" name_virtual=\"i\" slave_address=\"1002\" byte_offset=\"7\""
+           " bit_offset=\"3\" byte_dimension=\"1\" type=\"bit\" group_id=\"-1\" is_ro=\"0\""
+           " is_negated=\"0\"/>",
+           IO_Descriptor::INPUT);
     EXPECT_EQ(in.m_name_physic_id, "IO.In");
     EXPECT_EQ(in.m_slave_addr, 1002);
     EXPECT_EQ(in.m_byte_offs, 7u);
@@ -88,17 +90,18 @@ TEST_F(Entry_Test, SlaveVariableReadsItsPlace)
 
 TEST_F(Entry_Test, InputOfSlaveZeroReadsNoPlace)
 {
-    const IO_Descriptor in = io("<input name_physic=\"p\" name_virtual=\"i\" slave_address=\"0\" type=\"int32\""
-                                " group_id=\"-1\" is_ro=\"0\" is_negated=\"0\"/>",
-                                IO_Descriptor::INPUT);
+    const IO_Descriptor in =
+        io("<input name_physic=\"p\" name_virtual=\"i\" slave_address=\"0\" type=\"int32\""
+           " group_id=\"-1\" is_ro=\"0\" is_negated=\"0\"/>",
+           IO_Descriptor::INPUT);
     EXPECT_EQ(in.m_slave_addr, 0);
     EXPECT_EQ(in.m_byte_dim, 0u);
 }
 
 TEST_F(Entry_Test, AliasReadsOnlyItsNameAndTarget)
 {
-    const IO_Descriptor alias = io("<virtual_io name_virtual=\"a\" alias_of=\"target\" default_value=\"7\"/>",
-                                   IO_Descriptor::VIRTUAL);
+    const IO_Descriptor alias =
+        io("<virtual_io name_virtual=\"a\" alias_of=\"target\" default_value=\"7\"/>", IO_Descriptor::VIRTUAL);
     EXPECT_TRUE(alias.m_is_alias);
     EXPECT_EQ(alias.m_pointed_io_descriptor, "target");
     EXPECT_EQ(alias.m_group_id, -1);
@@ -117,7 +120,9 @@ TEST_F(Entry_Test, UnknownTypeWordWithoutDefaultIsKept)
 // One report lists every field of the entry, then one exception.
 TEST_F(Entry_Test, MissingAttributesAreReportedTogether)
 {
-    EXPECT_EQ(error_of([&] { io("<virtual_io name_virtual=\"v\" type=\"uint8\" is_negated=\"0\"/>", IO_Descriptor::VIRTUAL); }),
+    EXPECT_EQ(error_of([&] {
+                  io("<virtual_io name_virtual=\"v\" type=\"uint8\" is_negated=\"0\"/>", IO_Descriptor::VIRTUAL);
+              }),
               "Bad element xml definition");
     EXPECT_EQ(log_texts(m_output, "ERR"),
               std::vector<std::string>{"[fab_descriptors][IO_Descriptor] Bad element xml definition :"
@@ -131,12 +136,13 @@ TEST_F(Entry_Test, MissingAttributesAreReportedTogether)
 
 TEST_F(Entry_Test, AliasOfSlaveWithoutSizeStopsAtOnce)
 {
-    EXPECT_EQ(error_of([&] {
-                  io("<input name_physic=\"p\" name_virtual=\"a\" slave_address=\"3\" byte_offset=\"1\" bit_offset=\"0\""
-                     " alias_of=\"x\"/>",
-                     IO_Descriptor::INPUT);
-              }),
-              "Bad element xml definition");
+    EXPECT_EQ(
+        error_of([&] {
+            io("<input name_physic=\"p\" name_virtual=\"a\" slave_address=\"3\" byte_offset=\"1\" bit_offset=\"0\""
+               " alias_of=\"x\"/>",
+               IO_Descriptor::INPUT);
+        }),
+        "Bad element xml definition");
     EXPECT_EQ(log_texts(m_output, "ERR").size(), 1u);
 }
 
@@ -153,10 +159,10 @@ class Default_Value_Test : public Entry_Test, public ::testing::WithParamInterfa
 TEST_P(Default_Value_Test, ConvertedToMemoryLayout)
 {
     const Default_Case& c = GetParam();
-    std::string xml = std::string("<output name_physic=\"p\" name_virtual=\"v\" slave_address=\"1\" byte_offset=\"0\"") +
-                      " bit_offset=\"0\" type=\"" + c.type + "\" group_id=\"-1\" is_ro=\"0\" is_negated=\"0\"" +
-                      " default_value=\"" + c.text + "\" byte_dimension=\"" +
-                      (c.byte_dimension != nullptr ? c.byte_dimension : "0") + "\"/>";
+    std::string xml =
+        std::string("<output name_physic=\"p\" name_virtual=\"v\" slave_address=\"1\" byte_offset=\"0\"") +
+        " bit_offset=\"0\" type=\"" + c.type + "\" group_id=\"-1\" is_ro=\"0\" is_negated=\"0\"" + " default_value=\"" +
+        c.text + "\" byte_dimension=\"" + (c.byte_dimension != nullptr ? c.byte_dimension : "0") + "\"/>";
     const IO_Descriptor out = io(xml, IO_Descriptor::OUTPUT);
     EXPECT_TRUE(out.m_has_default_value);
     EXPECT_THAT(out.m_default_value, ElementsAreArray(c.bytes));
@@ -165,8 +171,7 @@ TEST_P(Default_Value_Test, ConvertedToMemoryLayout)
 
 INSTANTIATE_TEST_SUITE_P(
     Types, Default_Value_Test,
-    ::testing::Values(Default_Case{"uint8", "1", "300", {0x2C}, false},
-                      Default_Case{"bit", "1", "1", {0x01}, false},
+    ::testing::Values(Default_Case{"uint8", "1", "300", {0x2C}, false}, Default_Case{"bit", "1", "1", {0x01}, false},
                       Default_Case{"int8", "1", "-1", {0xFF}, false},
                       Default_Case{"int16", "2", "-2", {0xFE, 0xFF}, false},
                       Default_Case{"uint16", "2", "4660", {0x34, 0x12}, false},
@@ -299,12 +304,13 @@ TEST_F(Entry_Test, AsyncWithoutSizeIsReported)
 
 TEST_F(Entry_Test, GroupWithMembers)
 {
-    const Data_Semaphore_Group g(m_xml,
-                                 entry("<sem sem_name=\"g1\" ring_buffer=\"0\" flag_only_not_rt=\"1\">"
-                                       "<sem_data data_name=\"framework_abs_tick\" type=\"uint32\" byte_dimension=\"9\"/>"
-                                       "<sem_data data_name=\"payload\" type=\"uint8_array[0..n]\" byte_dimension=\"16\"/>"
-                                       "<other data_name=\"ignored\" type=\"uint8\"/></sem>"),
-                                 7);
+    const Data_Semaphore_Group g(
+        m_xml,
+        entry("<sem sem_name=\"g1\" ring_buffer=\"0\" flag_only_not_rt=\"1\">"
+              "<sem_data data_name=\"framework_abs_tick\" type=\"uint32\" byte_dimension=\"9\"/>"
+              "<sem_data data_name=\"payload\" type=\"uint8_array[0..n]\" byte_dimension=\"16\"/>"
+              "<other data_name=\"ignored\" type=\"uint8\"/></sem>"),
+        7);
     EXPECT_EQ(g.sem_name, "g1");
     EXPECT_EQ(g.ring_buffer_dimension, 0);
     EXPECT_EQ(g.flag_only_not_rt, 1);
@@ -321,7 +327,8 @@ TEST_F(Entry_Test, GroupWithoutFlagIsReportedAndItsMembersNotRead)
 {
     EXPECT_EQ(error_of([&] {
                   Data_Semaphore_Group(m_xml,
-                                       entry("<sem sem_name=\"g\" ring_buffer=\"2\"><sem_data data_name=\"d\"/></sem>"), 0);
+                                       entry("<sem sem_name=\"g\" ring_buffer=\"2\"><sem_data data_name=\"d\"/></sem>"),
+                                       0);
               }),
               "Bad element xml definition");
     EXPECT_EQ(log_texts(m_output, "ERR"),

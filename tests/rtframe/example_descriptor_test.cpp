@@ -120,8 +120,8 @@ TEST_F(Example_Descriptor_Test, CyclicListsWithAMaster)
         {"analog_in_0", 1002, 1, 2},
     };
     inputs.insert(inputs.end(), VIRTUAL_INPUTS.begin(), VIRTUAL_INPUTS.end());
-    inputs.insert(inputs.end(), {{"door_is_closed", 0, 162, 0}, {"speed_override", 0, 162, 0},
-                                 {"speed_override_alias", 0, 162, 0}});
+    inputs.insert(inputs.end(),
+                  {{"door_is_closed", 0, 162, 0}, {"speed_override", 0, 162, 0}, {"speed_override_alias", 0, 162, 0}});
     EXPECT_THAT(placement(m_driver.inputs), ElementsAreArray(inputs));
 
     EXPECT_THAT(names(m_driver.outputs),
@@ -153,20 +153,28 @@ TEST_F(Example_Descriptor_Test, MasterOfflineTurnsSlaveVariablesVirtual)
     // Slave inputs from the last one, then slave outputs, then the virtual
     // area as with a master, shifted behind them.
     const std::vector<Placed> slave_variables = {
-        {"axmngr_0_ax_0_status_word", 0, 9, 2},   {"axmngr_0_ax_0_op_mode_display", 0, 8, 1},
-        {"axmngr_0_ax_0_actual_position", 0, 4, 4}, {"door_closed", 0, 3, 1},
-        {"emergency_stop_ok", 0, 2, 1},           {"analog_in_0", 0, 0, 2},
-        {"axmngr_0_ax_0_control_word", 0, 11, 2}, {"axmngr_0_ax_0_op_mode", 0, 13, 1},
-        {"axmngr_0_ax_0_target_position", 0, 14, 4}, {"lamp_green", 0, 18, 1},
-        {"lamp_red", 0, 19, 1},                   {"analog_out_0", 0, 20, 2},
+        {"axmngr_0_ax_0_status_word", 0, 9, 2},
+        {"axmngr_0_ax_0_op_mode_display", 0, 8, 1},
+        {"axmngr_0_ax_0_actual_position", 0, 4, 4},
+        {"door_closed", 0, 3, 1},
+        {"emergency_stop_ok", 0, 2, 1},
+        {"analog_in_0", 0, 0, 2},
+        {"axmngr_0_ax_0_control_word", 0, 11, 2},
+        {"axmngr_0_ax_0_op_mode", 0, 13, 1},
+        {"axmngr_0_ax_0_target_position", 0, 14, 4},
+        {"lamp_green", 0, 18, 1},
+        {"lamp_red", 0, 19, 1},
+        {"analog_out_0", 0, 20, 2},
     };
     std::vector<Placed> inputs = slave_variables;
     for (Placed p : VIRTUAL_INPUTS) {
         p.byte_offs += 22;
         inputs.push_back(p);
     }
-    inputs.insert(inputs.end(), {{"door_is_closed", 0, 184, 0}, {"lamp_green_cmd", 0, 184, 0},
-                                 {"speed_override", 0, 184, 0}, {"speed_override_alias", 0, 184, 0}});
+    inputs.insert(inputs.end(), {{"door_is_closed", 0, 184, 0},
+                                 {"lamp_green_cmd", 0, 184, 0},
+                                 {"speed_override", 0, 184, 0},
+                                 {"speed_override_alias", 0, 184, 0}});
     EXPECT_THAT(placement(m_driver.inputs), ElementsAreArray(inputs));
 
     std::vector<std::string> outputs;
@@ -229,11 +237,21 @@ TEST_F(Example_Descriptor_Test, DataGroupsAcrossFiles)
         std::vector<Member> members;
     };
     const Group expected[] = {
-        {"axis_trace", 0, 16, {{"framework_abs_tick", 0, 4}, {"position", 4, 8}, {"velocity", 12, 4}, {"status_word", 16, 2}}},
-        {"axmngr_0_sender", 1, 0,
-         {{"cmd_value", 0, 1}, {"ax_0_op_mode", 1, 1}, {"ax_0_profile_pos_target_position", 2, 8},
+        {"axis_trace",
+         0,
+         16,
+         {{"framework_abs_tick", 0, 4}, {"position", 4, 8}, {"velocity", 12, 4}, {"status_word", 16, 2}}},
+        {"axmngr_0_sender",
+         1,
+         0,
+         {{"cmd_value", 0, 1},
+          {"ax_0_op_mode", 1, 1},
+          {"ax_0_profile_pos_target_position", 2, 8},
           {"ax_0_profile_pos_velocity", 10, 8}}},
-        {"axmngr_0_receiver", 2, 0, {{"resp_value", 0, 1}, {"ax_0_info_status_word", 1, 2}, {"ax_0_info_last_error", 3, 32}}},
+        {"axmngr_0_receiver",
+         2,
+         0,
+         {{"resp_value", 0, 1}, {"ax_0_info_status_word", 1, 2}, {"ax_0_info_last_error", 3, 32}}},
     };
     for (std::size_t g = 0; g < 3; ++g) {
         const Data_Semaphore_Group& group = *m_driver.groups[g];

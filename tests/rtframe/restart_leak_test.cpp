@@ -6,8 +6,8 @@
 #include <fstream>
 #include <string>
 
-#include "in_process_framework.h"
 #include "descriptor_templates.h"
+#include "in_process_framework.h"
 #include "thin_client.h"
 
 namespace {

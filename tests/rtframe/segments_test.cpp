@@ -132,7 +132,8 @@ TEST_F(Rtframe_Segments, StopLowersReadyAndRemovesAllButTheDataGroupSegments)
     EXPECT_EQ(count_of(log, "WAR] XELO_Framework_ex:: stop requested"), 1);
     EXPECT_EQ(count_of(log, "\t release_all_sems() "), 1);
     EXPECT_EQ(count_of(log, "\t release_all_shms() "), 1);
-    for (const char* not_done : {"Try to Close Master Connection", "close_connection_with_master", "Master Unhook Done"})
+    for (const char* not_done :
+         {"Try to Close Master Connection", "close_connection_with_master", "Master Unhook Done"})
         EXPECT_EQ(count_of(log, not_done), 0) << "no master connection was made: " << not_done;
     rtframe.reset();
 }
@@ -154,9 +155,10 @@ TEST_F(Rtframe_Segments, EmptyTablesAreMappedAndPublishedAsZero)
     expect_segment({"/linux_framework_sem_data_group_dataempty", 1});
     EXPECT_EQ(client.groups().share_sem_group_struct[0].data_byte, 0u);
     EXPECT_EQ(client.groups().share_sem_group_struct[0].rw_app_id, -1) << "a group without members is initialised too";
-    for (const char* absent : {"/linux_framework_cyclic_outputs", "/linux_framework_cyclic_sems",
-                               "/linux_framework_async_input_from_framework_data",
-                               "/linux_framework_sem_data_group_data_infoempty", "/linux_framework_sem_data_group_semempty"})
+    for (const char* absent :
+         {"/linux_framework_cyclic_outputs", "/linux_framework_cyclic_sems",
+          "/linux_framework_async_input_from_framework_data", "/linux_framework_sem_data_group_data_infoempty",
+          "/linux_framework_sem_data_group_semempty"})
         EXPECT_FALSE(exists(absent)) << absent;
     EXPECT_EQ(client.get_input_text("last_ethercat_master_error_msg"), "Ethercat master simulation");
 }
@@ -194,10 +196,10 @@ TEST_P(Rtframe_Long_Names, AreRefusedAtLoad)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Rtframe_Long_Names,
-    testing::Values(
-        Long_Name_Case{"variable_of_500", "name_virtual=\"counter\"", "name_virtual=\"" + std::string(500, 'v') + "\""},
-        Long_Name_Case{"group_of_100", "sem_name=\"g1\"", "sem_name=\"" + std::string(100, 'g') + "\""},
-        Long_Name_Case{"member_of_500", "data_name=\"a\"", "data_name=\"" + std::string(500, 'm') + "\""}),
+    testing::Values(Long_Name_Case{"variable_of_500", "name_virtual=\"counter\"",
+                                   "name_virtual=\"" + std::string(500, 'v') + "\""},
+                    Long_Name_Case{"group_of_100", "sem_name=\"g1\"", "sem_name=\"" + std::string(100, 'g') + "\""},
+                    Long_Name_Case{"member_of_500", "data_name=\"a\"", "data_name=\"" + std::string(500, 'm') + "\""}),
     [](const testing::TestParamInfo<Long_Name_Case>& case_info) { return std::string(case_info.param.what); });
 
 TEST(Rtframe_Long_Names_Limit, ANameOf499CharactersFits)

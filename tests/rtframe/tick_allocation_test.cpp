@@ -8,8 +8,8 @@
 #include <string>
 
 #include "allocation_hooks.h"
-#include "in_process_framework.h"
 #include "descriptor_templates.h"
+#include "in_process_framework.h"
 #include "thin_client.h"
 
 namespace {

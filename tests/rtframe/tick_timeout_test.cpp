@@ -22,10 +22,10 @@ TEST_P(Tick_Timeout, CoversTheWholeWindowInWholeMilliseconds)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Tick_Timeout,
-                         testing::Values(Timeout_Case{1000000, 10, 11},     // whole milliseconds as they are
-                                         Timeout_Case{100000, 0, 1},        // 100 us: never 0 ms
-                                         Timeout_Case{250000, 3, 1},        // 4 x 250 us = exactly 1 ms
-                                         Timeout_Case{250000, 4, 2},        // 1.25 ms rounded up
-                                         Timeout_Case{2500000, 4, 13},      // 12.5 ms, not 2 x 5
+                         testing::Values(Timeout_Case{1000000, 10, 11},  // whole milliseconds as they are
+                                         Timeout_Case{100000, 0, 1},     // 100 us: never 0 ms
+                                         Timeout_Case{250000, 3, 1},     // 4 x 250 us = exactly 1 ms
+                                         Timeout_Case{250000, 4, 2},     // 1.25 ms rounded up
+                                         Timeout_Case{2500000, 4, 13},   // 12.5 ms, not 2 x 5
                                          Timeout_Case{2000000000, 0xFFFFFFFFu, 0xFFFFFFFFu}));  // saturates
 }  // namespace

@@ -15,9 +15,9 @@ struct Type_Row {
 
 // Every word the descriptor files use, its code and its size in the images.
 const Type_Row ROWS[] = {
-    {"bit", BIT_FSM, 1},      {"int8", INT8_FSM, 1},     {"uint8", UINT8_FSM, 1},   {"int16", INT16_FSM, 2},
+    {"bit", BIT_FSM, 1},       {"int8", INT8_FSM, 1},     {"uint8", UINT8_FSM, 1},   {"int16", INT16_FSM, 2},
     {"uint16", UINT16_FSM, 2}, {"int32", INT32_FSM, 4},   {"uint32", UINT32_FSM, 4}, {"double", DOUBLE_FSM, 8},
-    {"int64", INT64_FSM, 8},  {"uint64", UINT64_FSM, 8}, {"float", FLOAT_FSM, 4},
+    {"int64", INT64_FSM, 8},   {"uint64", UINT64_FSM, 8}, {"float", FLOAT_FSM, 4},
 };
 
 TEST(Value_Types, WordsCodesAndSizes)

@@ -164,11 +164,17 @@ TEST_P(Virtual_Slave_Coupling, RefusesOutputsWithoutTheirInputTwin)
 INSTANTIATE_TEST_SUITE_P(
     Cases, Virtual_Slave_Coupling,
     testing::Values(
-        Coupling_Case{"order_differs", {A, C}, {C, A},
+        Coupling_Case{"order_differs",
+                      {A, C},
+                      {C, A},
                       "[Virtual_Slave][map_and_initialize_cyclic_data] Output-Input coupling failed: c"},
-        Coupling_Case{"type_differs", {A}, {Variable{"a", INT8_FSM, 0, 1, false, false, {}}},
+        Coupling_Case{"type_differs",
+                      {A},
+                      {Variable{"a", INT8_FSM, 0, 1, false, false, {}}},
                       "[Virtual_Slave][map_and_initialize_cyclic_data] Output-Input coupling failed: a"},
-        Coupling_Case{"more_outputs", {A, C}, {A, C, D},
+        Coupling_Case{"more_outputs",
+                      {A, C},
+                      {A, C, D},
                       "[Virtual_Slave][map_and_initialize_cyclic_data] Output-Input coupling failed: input size (2) "
                       "!= output size (3)"}),
     [](const testing::TestParamInfo<Coupling_Case>& case_info) { return std::string(case_info.param.what); });

@@ -45,7 +45,7 @@ TEST_F(Rtframe_Watchdog, ASilentApplicationIsExpiredAndEverythingItHeldIsRelease
     {
         Robust_Mutex guard_mutex(&g1.mutex, "g1", "test");
         std::lock_guard<Robust_Mutex> guard(guard_mutex);
-        g1.rw_app_id = dead_id;                                               // the victim writes g1
+        g1.rw_app_id = dead_id;                                                   // the victim writes g1
         g1_rows[alive].application_id = alive + FRAMEWORK_APPLICATION_ID_OFFSET;  // the reader reads it
     }
     {
@@ -55,8 +55,7 @@ TEST_F(Rtframe_Watchdog, ASilentApplicationIsExpiredAndEverythingItHeldIsRelease
     }
     victim.set_watchdog(3, true);
 
-    ASSERT_TRUE(wait_until([&] { return victim.slot_record(dead).is_assigned == 0; }, seconds(10)))
-        << rtframe->log();
+    ASSERT_TRUE(wait_until([&] { return victim.slot_record(dead).is_assigned == 0; }, seconds(10))) << rtframe->log();
     // Another application goes on being woken.
     ASSERT_TRUE(reader.wait_wakeup(milliseconds(500)));
     ASSERT_TRUE(rtframe->wait_for_log("\t semaphorized data release", seconds(5)));
@@ -87,7 +86,8 @@ TEST_F(Rtframe_Watchdog, ASilentApplicationIsExpiredAndEverythingItHeldIsRelease
     EXPECT_EQ(sem_trywait(&trace_rows[dead].sem), 0) << "the victim's own wait in trace is released";
 
     const std::string log = rtframe->log();
-    const std::string expired = "WAR] Application " + std::to_string(dead) + " (victim) watchdog (3 cycles) realtime expired!";
+    const std::string expired =
+        "WAR] Application " + std::to_string(dead) + " (victim) watchdog (3 cycles) realtime expired!";
     EXPECT_EQ(count_of(log, expired), 1) << log;
     EXPECT_EQ(count_of(log, "WAR] \toutputs release"), 1);
     EXPECT_EQ(count_of(log, "WAR] \t\t output name: counter\n"), 1);

@@ -128,12 +128,9 @@ Child_Process::Readiness Child_Process::wait_ready(const Probe& ready, std::chro
 void Child_Process::wait_ready_ex(const Probe& ready, std::chrono::milliseconds timeout) const
 {
     switch (wait_ready(ready, timeout)) {
-    case Readiness::READY:
-        return;
-    case Readiness::ENDED:
-        throw std::runtime_error(m_program + " ended before it was ready:\n" + log());
-    case Readiness::TIMED_OUT:
-        break;
+    case Readiness::READY: return;
+    case Readiness::ENDED: throw std::runtime_error(m_program + " ended before it was ready:\n" + log());
+    case Readiness::TIMED_OUT: break;
     }
     throw std::runtime_error(m_program + " not ready in time:\n" + log());
 }

@@ -7,7 +7,7 @@
 namespace {
 Child_Process::Probe framework_ready()
 {
-    return probe::segment("/linux_framework_info", sizeof(Shared_Info_Struct), [](const void* info) {
+    return probe::segment(framework_names::INFO, sizeof(Shared_Info_Struct), [](const void* info) {
         return __atomic_load_n(&static_cast<const Shared_Info_Struct*>(info)->ready_to_start, __ATOMIC_ACQUIRE) == 1;
     });
 }

@@ -12,10 +12,10 @@
 
 #include "xelo_xml_parser.h"
 
-using XELO_XML::XML_IO;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
+using XELO_XML::XML_IO;
 
 namespace {
 
@@ -107,8 +107,9 @@ TEST_F(Xml_Io_Test, RelativePathsSearchBelowTheContextNode)
 
 TEST_F(Xml_Io_Test, ElementTextFollowsTheOneChildRule)
 {
-    load("<root><empty/><spaced>  a b  </spaced><commented><!--c-->12</commented>"
-         "<nested><x/></nested><only_comment><!--note--></only_comment><cdata><![CDATA[<raw>]]></cdata></root>");
+    load(
+        "<root><empty/><spaced>  a b  </spaced><commented><!--c-->12</commented>"
+        "<nested><x/></nested><only_comment><!--note--></only_comment><cdata><![CDATA[<raw>]]></cdata></root>");
     EXPECT_EQ(m_xml.get_element_value_ex<std::string>("empty"), "");
     EXPECT_EQ(m_xml.get_element_value_ex<std::string>("spaced"), "  a b  ");
     EXPECT_EQ(m_xml.get_element_value_ch_ex("only_comment", std::dec), "note");
@@ -126,8 +127,9 @@ TEST_F(Xml_Io_Test, AttributePathGivesTheAttributeValue)
 
 TEST_F(Xml_Io_Test, TypedElementValuesUseStreamExtraction)
 {
-    load("<root><unit>100 mm</unit><hex>0x1A</hex><plain_hex>ff</plain_hex><word>abc</word>"
-         "<zero>0</zero><one>1</one><seven>7</seven><true>true</true><big>18446744073709551615</big></root>");
+    load(
+        "<root><unit>100 mm</unit><hex>0x1A</hex><plain_hex>ff</plain_hex><word>abc</word>"
+        "<zero>0</zero><one>1</one><seven>7</seven><true>true</true><big>18446744073709551615</big></root>");
     EXPECT_EQ(m_xml.get_element_value_ex<unsigned int>("unit"), 100u);
     EXPECT_EQ(m_xml.get_element_value_ex<unsigned int>("hex", std::hex), 26u);
     EXPECT_EQ(m_xml.get_element_value_ex<int>("plain_hex", std::hex), 255);
@@ -205,7 +207,8 @@ TEST_F(Xml_Io_Test, TypedAttributesOfTheContextNode)
     EXPECT_EQ(error_of([&] { m_xml.get_element_property_ex<std::string>("missing", input); }),
               "Property :missing not present in node : input");
     // No context node: the root element itself.
-    EXPECT_EQ(error_of([&] { m_xml.get_element_property_ex<int>("type"); }), "Property :type not present in node : root");
+    EXPECT_EQ(error_of([&] { m_xml.get_element_property_ex<int>("type"); }),
+              "Property :type not present in node : root");
 }
 
 TEST_F(Xml_Io_Test, PropertyPresenceChecks)
@@ -237,7 +240,7 @@ TEST_F(Xml_Io_Test, SettingAttributesChangesOnlyExistingOnes)
     m_xml.set_attribute_value_ex<std::string>("s", "two words", e);
     m_xml.set_attribute_value_ex<long long>("i", -9000000000LL, e);
     m_xml.set_attribute_value_ex<int>("absent", 1, e);
-    const std::map<std::string, std::string> expected{{"f", "2.5"}, {"c", "-3"},          {"u", "200"},
+    const std::map<std::string, std::string> expected{{"f", "2.5"},         {"c", "-3"},        {"u", "200"},
                                                       {"d", "1.23457e+06"}, {"s", "two words"}, {"i", "-9000000000"}};
     EXPECT_EQ(m_xml.get_element_properties(e), expected);
 }
@@ -250,7 +253,8 @@ TEST_F(Xml_Io_Test, CreatedDocumentIsWrittenAndReadBack)
     xmlpp::Element* cfg = m_xml.add_node("cfg");
     xmlpp::Element* port = m_xml.add_node("port", cfg);
     m_xml.set_element_value_ex<std::string>("500", port, std::dec);
-    EXPECT_EQ(m_xml.write_to_string(""), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config><cfg><port>500</port></cfg></config>\n");
+    EXPECT_EQ(m_xml.write_to_string(""),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config><cfg><port>500</port></cfg></config>\n");
     EXPECT_THAT(m_xml.write_to_string_formatted(""), HasSubstr("\n  <cfg>\n    <port>500</port>\n  </cfg>\n"));
     std::ostringstream stream;
     m_xml.write_to_stream(stream, "UTF-8");

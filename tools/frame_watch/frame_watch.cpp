@@ -64,7 +64,11 @@ std::string value_text(const std::vector<uint8_t>& image, const Shared_Applicati
     case UINT64_FSM: return std::to_string(scalar(uint64_t{}));
     case FLOAT_FSM: std::snprintf(text, sizeof(text), "%g", static_cast<double>(scalar(float{}))); return text;
     case DOUBLE_FSM: std::snprintf(text, sizeof(text), "%g", scalar(double{})); return text;
-    default: return "\"" + std::string(reinterpret_cast<const char*>(at), strnlen(reinterpret_cast<const char*>(at), record.byte_dim)) + "\"";
+    default:
+        return "\"" +
+               std::string(reinterpret_cast<const char*>(at),
+                           strnlen(reinterpret_cast<const char*>(at), record.byte_dim)) +
+               "\"";
     }
 }
 
@@ -91,7 +95,8 @@ int main(int argc, char** argv)
 {
     Options options;
     if (!parse(argc, argv, options)) {
-        std::fprintf(stderr, "usage: frame_watch [--seconds N] [--period-ms P] [--count OUTPUT]... [--show INPUT]...\n");
+        std::fprintf(stderr,
+                     "usage: frame_watch [--seconds N] [--period-ms P] [--count OUTPUT]... [--show INPUT]...\n");
         return EXIT_FAILURE;
     }
     try {

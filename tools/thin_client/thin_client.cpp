@@ -38,7 +38,7 @@ bool Thin_Client::wait_until_ready(std::chrono::milliseconds timeout)
 {
     const auto end = std::chrono::steady_clock::now() + timeout;
     do {
-        const int fd = shm_open("/linux_framework_info", O_RDONLY, 0600);
+        const int fd = shm_open(framework_names::INFO, O_RDONLY, 0600);
         if (fd != -1) {
             struct stat st {};
             bool ready = false;
@@ -68,25 +68,25 @@ void Thin_Client::attach(Shared_Memory_Info* info, T** ptr, const std::string& n
 Thin_Client::Thin_Client()
 {
     try {
-        attach(&m_info.shm_info, &m_info.ptr, "/linux_framework_info", 1);
+        attach(&m_info.shm_info, &m_info.ptr, framework_names::INFO, 1);
         const Shared_Info_Struct& info = *m_info.ptr;
-        attach(&m_cyclic.mutex_shm_info, &m_cyclic.mutex_ptr, "/linux_framework_cyclic_mutex", 1);
+        attach(&m_cyclic.mutex_shm_info, &m_cyclic.mutex_ptr, framework_names::CYCLIC_MUTEX, 1);
         if (info.cyclic_input_byte_dim != 0)
-            attach(&m_cyclic.inputs_shm_info, &m_cyclic.inputs_ptr, "/linux_framework_cyclic_inputs",
+            attach(&m_cyclic.inputs_shm_info, &m_cyclic.inputs_ptr, framework_names::CYCLIC_INPUTS,
                    info.cyclic_input_byte_dim);
         if (info.cyclic_output_byte_dim != 0)
-            attach(&m_cyclic.outputs_shm_info, &m_cyclic.outputs_ptr, "/linux_framework_cyclic_outputs",
+            attach(&m_cyclic.outputs_shm_info, &m_cyclic.outputs_ptr, framework_names::CYCLIC_OUTPUTS,
                    info.cyclic_output_byte_dim);
         if (slot_count() > 0)
-            attach(&m_cyclic.sems_shm_info, &m_cyclic.sems_ptr, "/linux_framework_cyclic_sems",
+            attach(&m_cyclic.sems_shm_info, &m_cyclic.sems_ptr, framework_names::CYCLIC_SEMS,
                    static_cast<uint32_t>(slot_count()));
-        attach(&m_inputs.mutex_shm_info, &m_inputs.mutex_ptr, "/linux_framework_app_input_mutex", 1);
+        attach(&m_inputs.mutex_shm_info, &m_inputs.mutex_ptr, framework_names::APP_INPUT_MUTEX, 1);
         if (info.application_data_inputs_num != 0)
-            attach(&m_inputs.app_data_shm_info, &m_inputs.app_data_ptr, "/linux_framework_app_input_data",
+            attach(&m_inputs.app_data_shm_info, &m_inputs.app_data_ptr, framework_names::APP_INPUT_DATA,
                    info.application_data_inputs_num);
-        attach(&m_outputs.mutex_shm_info, &m_outputs.mutex_ptr, "/linux_framework_app_output_mutex", 1);
+        attach(&m_outputs.mutex_shm_info, &m_outputs.mutex_ptr, framework_names::APP_OUTPUT_MUTEX, 1);
         if (info.application_data_outputs_num != 0)
-            attach(&m_outputs.app_data_shm_info, &m_outputs.app_data_ptr, "/linux_framework_app_output_data",
+            attach(&m_outputs.app_data_shm_info, &m_outputs.app_data_ptr, framework_names::APP_OUTPUT_DATA,
                    info.application_data_outputs_num);
         attach_groups();
     } catch (...) {
@@ -102,13 +102,13 @@ void Thin_Client::attach_groups()
     if (groups == 0)
         return;
     attach(&m_groups.sem_data_group_struct_shm_info, &m_groups.share_sem_group_struct,
-           "/linux_framework_sem_data_group_struct", groups);
+           framework_names::SEM_DATA_GROUP_STRUCT, groups);
     m_groups.semaphores.assign(groups, nullptr);
     m_groups.sem_data_group_struct_sem_shm_info.assign(groups, Shared_Memory_Info{});
     for (uint32_t g = 0; g < groups; ++g)
         if (slot_count() > 0)
             attach(&m_groups.sem_data_group_struct_sem_shm_info[g], &m_groups.semaphores[g],
-                   "/linux_framework_sem_data_group_sem" + group_name(g), static_cast<uint32_t>(slot_count()));
+                   framework_names::SEM_DATA_GROUP_SEM + group_name(g), static_cast<uint32_t>(slot_count()));
 }
 
 Thin_Client::~Thin_Client()
@@ -147,7 +147,8 @@ int Thin_Client::take_slot(const std::string& name, uint32_t period_ticks)
     Robust_Mutex guard_mutex(&m_info.ptr->mutex, "m_shm_info.ptr->mutex", CLIENT);
     std::lock_guard<Robust_Mutex> guard(guard_mutex);
     std::memset(m_info.ptr->app_names[m_slot], 0, FRAMEWORK_APP_NAME_SIZE);
-    std::memcpy(m_info.ptr->app_names[m_slot], name.data(), std::min<std::size_t>(name.size(), FRAMEWORK_APP_NAME_SIZE));
+    std::memcpy(m_info.ptr->app_names[m_slot], name.data(),
+                std::min<std::size_t>(name.size(), FRAMEWORK_APP_NAME_SIZE));
     return m_slot;
 }
 

@@ -71,8 +71,7 @@ TEST_F(Framework_Byte_Arrays, SlicesMustLieInsideTheArray)
     for (const auto& c : cases) {
         EXPECT_EQ(thrown_text([&] { reader.get_value_ex<std::string>(c.dimension, c.offset); }), c.read_refusal)
             << c.dimension << " at " << c.offset;
-        EXPECT_EQ(thrown_text([&] { writer.set_value_ex(Bytes(c.dimension, 0xEE), false, c.offset); }),
-                  c.write_refusal)
+        EXPECT_EQ(thrown_text([&] { writer.set_value_ex(Bytes(c.dimension, 0xEE), false, c.offset); }), c.write_refusal)
             << c.dimension << " at " << c.offset;
     }
     EXPECT_EQ(thrown_text([&] { writer.set_value_ex<std::string>(""); }), rule_1 + "0, required >= 1 && <= 8");

@@ -49,21 +49,17 @@ std::string write_channel_descriptor()
         << virtual_io("last_ethercat_master_error_code", "int16", "0", true)
         << virtual_io("last_ethercat_master_error_msg", "uint8_array[0..n]", "", true, 100)
         << virtual_io("enable_refresh_logging", "uint8", "0", true)
-        << virtual_io("enable_sem_data_logging", "uint8", "0", true)
-        << virtual_io("cmd_ptcl_reset", "int8", "1") << virtual_io("cmd_ptcl_get_info", "int8", "2")
-        << virtual_io("x_cmd_ptcl_fake", "int8", "9") << virtual_io("cmd_ptcl_halt", "int8", "3")
-        << virtual_io("answ_ptcl_done", "int8", "1") << virtual_io("answ_ptcl_refused", "int8", "-1")
-        << virtual_io("dup_ptcl_a", "int8", "5") << virtual_io("dup_ptcl_b", "int8", "5")
-        << virtual_io("wide_ptcl_a", "int16", "4")
-        << "  </virtual_ios>\n"
+        << virtual_io("enable_sem_data_logging", "uint8", "0", true) << virtual_io("cmd_ptcl_reset", "int8", "1")
+        << virtual_io("cmd_ptcl_get_info", "int8", "2") << virtual_io("x_cmd_ptcl_fake", "int8", "9")
+        << virtual_io("cmd_ptcl_halt", "int8", "3") << virtual_io("answ_ptcl_done", "int8", "1")
+        << virtual_io("answ_ptcl_refused", "int8", "-1") << virtual_io("dup_ptcl_a", "int8", "5")
+        << virtual_io("dup_ptcl_b", "int8", "5") << virtual_io("wide_ptcl_a", "int16", "4") << "  </virtual_ios>\n"
         << "  <sem_data_group>\n"
         << group("tool_sender", datum("cmd_value", "int8") + datum("speed", "int32") + datum("gain", "float") +
-                                    datum("ratio", "double") + datum("counter", "uint64") +
-                                    datum("offset", "int64") + datum("small", "uint16") +
-                                    datum("name", "uint8_array[0..n]", 10))
-        << group("tool_receiver", datum("resp_value", "int8") + datum("position", "double") +
-                                      datum("status", "int16") + datum("total", "uint32") +
-                                      datum("echo", "int64") + datum("scale", "float") +
+                                    datum("ratio", "double") + datum("counter", "uint64") + datum("offset", "int64") +
+                                    datum("small", "uint16") + datum("name", "uint8_array[0..n]", 10))
+        << group("tool_receiver", datum("resp_value", "int8") + datum("position", "double") + datum("status", "int16") +
+                                      datum("total", "uint32") + datum("echo", "int64") + datum("scale", "float") +
                                       datum("note", "uint8_array[0..n]", 8))
         << group("bare_sender", datum("cmd_value", "int8")) << group("bare_receiver", datum("resp_value", "int8"))
         << group("nocode_sender", datum("value", "int32")) << group("nocode_receiver", datum("result", "int32"))

@@ -26,12 +26,9 @@ TEST_F(Cmd_Data, BindingLogsTheChannelAndEveryDatum)
     const std::string tag = "[Framework_Cmd_Channel][setup_ex] ";
     const std::string id = std::to_string(server.id);
     const auto datum = [&](const std::string& header, const std::string& label) {
-        return std::vector<std::string>{tag + "\t\t" + header + " info -->",
-                                        tag + "\t\t\tid          :: 0",
-                                        tag + "\t\t\tlabel       :: " + label,
-                                        tag + "\t\t\ttype        :: int8",
-                                        tag + "\t\t\tdim         :: 1",
-                                        tag + "\t\t\tcmd_ch_id   :: " + id,
+        return std::vector<std::string>{tag + "\t\t" + header + " info -->",   tag + "\t\t\tid          :: 0",
+                                        tag + "\t\t\tlabel       :: " + label, tag + "\t\t\ttype        :: int8",
+                                        tag + "\t\t\tdim         :: 1",        tag + "\t\t\tcmd_ch_id   :: " + id,
                                         tag + "\t\t\tcmd_ch_name :: bare"};
     };
     std::vector<std::string> expected = {tag + "Framework_Cmd_Server info -->", tag + "\tchannel label :: bare",
@@ -54,7 +51,7 @@ TEST_F(Cmd_Data, EachSideNamesTheDataOfBothGroups)
 {
     auto server = bound<Framework_Cmd_Server>("tool", manager.get());
     auto client = bound<Framework_Cmd_Client>("tool", manager.get());
-    const std::vector<std::string> command = {"cmd_value", "speed", "gain", "ratio",
+    const std::vector<std::string> command = {"cmd_value", "speed",  "gain",  "ratio",
                                               "counter",   "offset", "small", "name"};
     const std::vector<std::string> answer = {"resp_value", "position", "status", "total", "echo", "scale", "note"};
     EXPECT_EQ(server->get_cmd_data_labels_ex(), command);
@@ -73,9 +70,9 @@ TEST_F(Cmd_Data, EachSideNamesTheDataOfBothGroups)
         Type_Definition type;
         uint32_t dimension;
     } data[] = {
-        {"cmd_value", true, INT8_FSM, 1},    {"gain", true, FLOAT_FSM, 4},       {"counter", true, UINT64_FSM, 8},
-        {"offset", true, INT64_FSM, 8},      {"small", true, UINT16_FSM, 2},     {"name", true, BYTE_ARRAY_FSM, 10},
-        {"status", false, INT16_FSM, 2},     {"total", false, UINT32_FSM, 4},    {"note", false, BYTE_ARRAY_FSM, 8},
+        {"cmd_value", true, INT8_FSM, 1}, {"gain", true, FLOAT_FSM, 4},    {"counter", true, UINT64_FSM, 8},
+        {"offset", true, INT64_FSM, 8},   {"small", true, UINT16_FSM, 2},  {"name", true, BYTE_ARRAY_FSM, 10},
+        {"status", false, INT16_FSM, 2},  {"total", false, UINT32_FSM, 4}, {"note", false, BYTE_ARRAY_FSM, 8},
     };
     for (const auto& d : data) {
         const auto type = [&](auto& side) {
@@ -139,7 +136,10 @@ TEST_F(Cmd_Data, ValueTypesMustMatchExactly)
         {[&] { client->get_answ_data_ex<unsigned long long>("echo"); }, "echo", "int64"},
         {[&] { client->get_answ_data_ex<std::string>("status"); }, "status", "int16"},
         {[&] { server->get_cmd_data_ex<int>("small"); }, "small", "uint16"},
-        {[&] { server->set_answ_data_ex<Bytes>("total", Bytes{1, 2, 3, 4}, true, 0); }, "total", "uint32"},
+        {[&] {
+             server->set_answ_data_ex<Bytes>("total", Bytes{1, 2, 3, 4}, true, 0);
+         },
+         "total", "uint32"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(thrown_text(c.call), TYPE_CHECK + c.label + " need type :: " + c.type_text);
@@ -172,8 +172,9 @@ TEST_F(Cmd_Data, EachSideReadsBackWhatItIsAboutToSend)
     // typed writes need the group held, as the manager rules
     auto other = attach_application("other");
     auto late = bound<Framework_Cmd_Client>("tool", other.get());
-    EXPECT_NE(thrown_text([&] { late->set_cmd_data_ex<int>("speed", 1); })
-                  .find("Sem data group not taken by this application"),
+    EXPECT_NE(thrown_text([&] {
+                  late->set_cmd_data_ex<int>("speed", 1);
+              }).find("Sem data group not taken by this application"),
               std::string::npos);
 }
 

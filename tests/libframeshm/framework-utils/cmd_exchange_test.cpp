@@ -31,9 +31,9 @@ void answer_tool_command(Framework_Cmd_Server& server)
 {
     server.set_answ_data_ex<double>("position", server.get_cmd_data_ex<double>("ratio") * 2);
     server.set_answ_data_ex<short>("status", static_cast<short>(-server.get_cmd_data_ex<int>("speed")));
-    server.set_answ_data_ex<unsigned int>(
-        "total", static_cast<unsigned int>(server.get_cmd_data_ex<unsigned long long>("counter")) +
-                     server.get_cmd_data_ex<unsigned short>("small"));
+    server.set_answ_data_ex<unsigned int>("total", static_cast<unsigned int>(
+                                                       server.get_cmd_data_ex<unsigned long long>("counter")) +
+                                                       server.get_cmd_data_ex<unsigned short>("small"));
     server.set_answ_data_ex<long long>("echo", server.get_cmd_data_ex<long long>("offset"));
     server.set_answ_data_ex<float>("scale", server.get_cmd_data_ex<float>("gain") * 2);
     server.set_answ_data_ex<std::vector<uint8_t>>("note", server.get_cmd_data_ex<std::vector<uint8_t>>("name", 8, 2));
@@ -138,9 +138,10 @@ TEST_F(Cmd_Exchange, ACommandWithArgumentsIsServedInAnotherProcessAndAnswered)
     ASSERT_TRUE(client->wait_answer_ex(5000));
     EXPECT_EQ(server.receive_ex(), "got 3 halt");
     EXPECT_EQ(client->get_last_received_answer_ex(), 7);
-    EXPECT_EQ(thrown_text([&] { client->get_last_received_answer_label_ex(); }),
-              "[Framework_Cmd_Client][get_last_received_answer_label_ex] Cmd_Servertool --> recived value 7 not present "
-              "in answer protocol map!");
+    EXPECT_EQ(
+        thrown_text([&] { client->get_last_received_answer_label_ex(); }),
+        "[Framework_Cmd_Client][get_last_received_answer_label_ex] Cmd_Servertool --> recived value 7 not present "
+        "in answer protocol map!");
 
     // a command that the command protocol lacks; while the server holds it,
     // no server waits and the answer does not come
@@ -156,8 +157,9 @@ TEST_F(Cmd_Exchange, ACommandWithArgumentsIsServedInAnotherProcessAndAnswered)
 
     client->send_command_ex(int8_t{0}, 5000);
     ASSERT_TRUE(client->wait_answer_ex(5000));
-    EXPECT_EQ(server.receive_ex(), "got 0 error: [Framework_Cmd_Server][get_last_received_command_label_ex] Cmd_Server "
-                                   "tool --> recived value 0 not present in command protocol map!");
+    EXPECT_EQ(server.receive_ex(),
+              "got 0 error: [Framework_Cmd_Server][get_last_received_command_label_ex] Cmd_Server "
+              "tool --> recived value 0 not present in command protocol map!");
     server.send("end");
     EXPECT_TRUE(exited_with(server.wait_exit_ex(), 0));
 }
@@ -177,7 +179,8 @@ TEST_F(Cmd_Exchange, WithNoServerWaitingTheSendTimesOut)
     };
     for (const auto& c : cases) {
         std::string text;
-        const auto took = duration_of([&] { text = thrown_text([&] { client->send_command_ex(c.code, c.timeout_ms); }); });
+        const auto took =
+            duration_of([&] { text = thrown_text([&] { client->send_command_ex(c.code, c.timeout_ms); }); });
         EXPECT_EQ(text, c.text);
         // 2 x timeout_ms sleeps of at least 0.5 ms each
         EXPECT_GE(took.count(), c.timeout_ms);

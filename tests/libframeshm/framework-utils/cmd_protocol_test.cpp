@@ -41,8 +41,9 @@ TEST_F(Cmd_Protocol, ACountMismatchIsLoggedAndKeepsWhatWasFound)
     const std::vector<std::string> log = log_texts(testing::internal::GetCapturedStdout());
     EXPECT_EQ(refused, "Framework_Cmd_Channel tool send protocol size mismatch!");
     ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0], "\033[31m[Framework_Cmd_Channel][init_send_protocol_ex] Framework_Cmd_Channel tool send_ptcl size "
-                      "mismatch! required :: 4, found :: 3\033[0m");
+    EXPECT_EQ(log[0],
+              "\033[31m[Framework_Cmd_Channel][init_send_protocol_ex] Framework_Cmd_Channel tool send_ptcl size "
+              "mismatch! required :: 4, found :: 3\033[0m");
     EXPECT_TRUE(client->has_cmd_protocol);
 
     // "halt" is in the partial map: the send gets as far as waiting for a server

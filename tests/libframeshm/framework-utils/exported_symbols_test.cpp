@@ -20,7 +20,7 @@ std::set<std::string> defined_symbols()
         std::string text(line);
         if (!text.empty() && text.back() == '\n')
             text.pop_back();
-        const std::size_t type_at = text.find(' ');           // after the address
+        const std::size_t type_at = text.find(' ');               // after the address
         const std::size_t name_at = text.find(' ', type_at + 1);  // after the type letter
         if (name_at != std::string::npos)
             symbols.insert(text.substr(name_at + 1));

@@ -211,7 +211,8 @@ TEST_F(Framework_Groups, BuildingAGroupOpensNoOtherOutput)
     for (int id = Framework_Shared_Memory_Manager::OUTPUT_ID_OFFSET; t_u8_id == -1; ++id)
         if (manager->get_output_label_ex(id, false) == "t_u8")
             t_u8_id = id;
-    EXPECT_NE(thrown_text([&] { manager->set_output_ex<unsigned char>(t_u8_id, 1); })
-                  .find("[Framework_Shared_Memory_Manager][set_output_ex] Sorry, output_id not taken!"),
+    EXPECT_NE(thrown_text([&] {
+                  manager->set_output_ex<unsigned char>(t_u8_id, 1);
+              }).find("[Framework_Shared_Memory_Manager][set_output_ex] Sorry, output_id not taken!"),
               std::string::npos);
 }

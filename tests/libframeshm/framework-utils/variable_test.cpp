@@ -117,12 +117,14 @@ struct Typed_Value {
 
 TEST_F(Framework_Variables, EveryValueTypeTravelsFromOutputToInput)
 {
-    const auto values = std::make_tuple(
-        Typed_Value<bool>{"t_bool", true}, Typed_Value<int8_t>{"t_i8", -100}, Typed_Value<uint8_t>{"t_u8", 200},
-        Typed_Value<int16_t>{"t_i16", -30000}, Typed_Value<uint16_t>{"t_u16", 60000},
-        Typed_Value<int32_t>{"t_i32", -2000000000}, Typed_Value<uint32_t>{"t_u32", 4000000000u},
-        Typed_Value<int64_t>{"t_i64", -9000000000000000000LL}, Typed_Value<uint64_t>{"t_u64", 18000000000000000000ULL},
-        Typed_Value<float>{"t_float", -1.25f}, Typed_Value<double>{"t_double", 1e300});
+    const auto values =
+        std::make_tuple(Typed_Value<bool>{"t_bool", true}, Typed_Value<int8_t>{"t_i8", -100},
+                        Typed_Value<uint8_t>{"t_u8", 200}, Typed_Value<int16_t>{"t_i16", -30000},
+                        Typed_Value<uint16_t>{"t_u16", 60000}, Typed_Value<int32_t>{"t_i32", -2000000000},
+                        Typed_Value<uint32_t>{"t_u32", 4000000000u},
+                        Typed_Value<int64_t>{"t_i64", -9000000000000000000LL},
+                        Typed_Value<uint64_t>{"t_u64", 18000000000000000000ULL}, Typed_Value<float>{"t_float", -1.25f},
+                        Typed_Value<double>{"t_double", 1e300});
     // action(i, typed value) for each value in order
     const auto for_each_value = [&](auto&& action) {
         std::apply(

@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <mqueue.h>
 
 #include <chrono>
@@ -211,7 +211,9 @@ TEST(Posix_Queue, ReaderReopenReplacesAStaleQueue)
 TEST(Posix_Queue, SystemLimitBelowTheCapacityIsNamedInTheError)
 {
     // Only this case's IPC namespace sees the lowered limit.
-    { std::ofstream("/proc/sys/fs/mqueue/msg_max") << 10; }
+    {
+        std::ofstream("/proc/sys/fs/mqueue/msg_max") << 10;
+    }
     Posix_Queue_Message_Reader reader;
     const std::string text = thrown_text([&] { reader.open_ex(true, 20, 1000); });
     EXPECT_NE(text.find("cannot open reader queue, name :: /linux_framework_queue --> "), std::string::npos) << text;
@@ -229,6 +231,8 @@ TEST(Posix_Queue, LinuxQueueStubsDoNothing)
     Posix_Queue_Message_Reader reader;
     Posix_Queue_Msg msg;
     EXPECT_FALSE(reader.recv_linux_queue_msg_ex(&msg, 0));
-    EXPECT_NE(thrown_text([&] { reader.open_linux_ex(true, 20, 10); }).find("cannot open reader linux queue, name :: NotAvailable --> "),
+    EXPECT_NE(thrown_text([&] {
+                  reader.open_linux_ex(true, 20, 10);
+              }).find("cannot open reader linux queue, name :: NotAvailable --> "),
               std::string::npos);
 }

@@ -68,9 +68,8 @@ TEST(Thread_Helpers, TooLongThreadNameIsReportedButTheThreadRuns)
 {
     g_thread_ran = false;
     pthread_t thread;
-    EXPECT_EQ(thrown_text([&] {
-                  pthread_create_and_set_name_ex(&thread, nullptr, mark_ran, nullptr, "a_name_of_16_chr");
-              }),
+    EXPECT_EQ(thrown_text(
+                  [&] { pthread_create_and_set_name_ex(&thread, nullptr, mark_ran, nullptr, "a_name_of_16_chr"); }),
               "-- FrameworkTask -> pthread_set_name_np error!!! ");
     pthread_join(thread, nullptr);
     EXPECT_TRUE(g_thread_ran);
@@ -82,7 +81,8 @@ TEST(Thread_Helpers, RelockAndForeignUnlockAreReportedWithTheMutexName)
     mutex_lock_ex(shared.mutex, "m_shm_info.ptr->mutex", "fm_realtimetask");
 
     testing::internal::CaptureStdout();
-    const std::string relock = thrown_text([&] { mutex_lock_ex(shared.mutex, "m_shm_info.ptr->mutex", "fm_realtimetask"); });
+    const std::string relock =
+        thrown_text([&] { mutex_lock_ex(shared.mutex, "m_shm_info.ptr->mutex", "fm_realtimetask"); });
     const std::string relock_log = testing::internal::GetCapturedStdout();
     EXPECT_EQ(relock, std::string("Failed to mutex_lock_ex -> m_shm_info.ptr->mutex ") + std::strerror(EDEADLK));
     EXPECT_NE(relock_log.find("[fm_realtimetask] mutex_lock_ex m_shm_info.ptr->mutex ret_val = " +
@@ -131,8 +131,10 @@ TEST(Thread_Helpers, AttributeSwitches)
         int expect_pshared, expect_protocol, expect_type, expect_robust;
     } cases[] = {
         {false, false, false, PTHREAD_PROCESS_PRIVATE, PTHREAD_PRIO_NONE, PTHREAD_MUTEX_DEFAULT, PTHREAD_MUTEX_STALLED},
-        {true, true, true, PTHREAD_PROCESS_SHARED, PTHREAD_PRIO_INHERIT, PTHREAD_MUTEX_ERRORCHECK, PTHREAD_MUTEX_ROBUST},
-        {false, true, true, PTHREAD_PROCESS_PRIVATE, PTHREAD_PRIO_INHERIT, PTHREAD_MUTEX_ERRORCHECK, PTHREAD_MUTEX_STALLED},
+        {true, true, true, PTHREAD_PROCESS_SHARED, PTHREAD_PRIO_INHERIT, PTHREAD_MUTEX_ERRORCHECK,
+         PTHREAD_MUTEX_ROBUST},
+        {false, true, true, PTHREAD_PROCESS_PRIVATE, PTHREAD_PRIO_INHERIT, PTHREAD_MUTEX_ERRORCHECK,
+         PTHREAD_MUTEX_STALLED},
     };
     for (const auto& c : cases) {
         pthread_mutexattr_t attr;

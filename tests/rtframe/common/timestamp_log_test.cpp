@@ -34,8 +34,7 @@ TEST_P(Timestamp, IsUtcCalendarTextToTheMillisecond)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Timestamp,
-    ::testing::Values(Stamp_Case{0, 0, "1970-01-01 00:00:00.000"},
-                      Stamp_Case{0, 999999999, "1970-01-01 00:00:00.999"},
+    ::testing::Values(Stamp_Case{0, 0, "1970-01-01 00:00:00.000"}, Stamp_Case{0, 999999999, "1970-01-01 00:00:00.999"},
                       Stamp_Case{0, 5000000, "1970-01-01 00:00:00.005"},
                       Stamp_Case{0, 42000000, "1970-01-01 00:00:00.042"},
                       Stamp_Case{0, 999999, "1970-01-01 00:00:00.000"},
@@ -51,7 +50,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Log_Line, FormatOfEachLevel)
 {
     const timespec ts = make_ts(0, 42000000);
-    EXPECT_EQ(format_log_line(Log_Level::INF, "[x] hello", ts), "[\033[32m1970-01-01 00:00:00.042 INF\033[0m] [x] hello");
+    EXPECT_EQ(format_log_line(Log_Level::INF, "[x] hello", ts),
+              "[\033[32m1970-01-01 00:00:00.042 INF\033[0m] [x] hello");
     EXPECT_EQ(format_log_line(Log_Level::WAR, "careful", ts),
               "[\033[33m1970-01-01 00:00:00.042 WAR\033[0m] \033[33mcareful\033[0m");
     EXPECT_EQ(format_log_line(Log_Level::ERR, "broken", ts),

@@ -7,10 +7,9 @@
 TEST(Type_Definition, NamesOfEveryType)
 {
     const std::pair<int, const char*> names[] = {
-        {-1, "undefined_type"}, {0, "bit"},     {1, "int8"},   {2, "uint8"},
-        {3, "int16"},           {4, "uint16"},  {5, "int32"},  {6, "uint32"},
-        {7, "double"},          {8, "uint8_array[0..n]"},      {9, "int64"},
-        {10, "uint64"},         {11, "float"},
+        {-1, "undefined_type"}, {0, "bit"},     {1, "int8"},   {2, "uint8"},  {3, "int16"},
+        {4, "uint16"},          {5, "int32"},   {6, "uint32"}, {7, "double"}, {8, "uint8_array[0..n]"},
+        {9, "int64"},           {10, "uint64"}, {11, "float"},
     };
     for (const auto& [id, name] : names)
         EXPECT_EQ(get_type_name_from_type_id_ex(id), name) << id;

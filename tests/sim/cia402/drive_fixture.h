@@ -11,26 +11,34 @@ protected:
 
     explicit Drive_Fixture(sim::Drive_Options options = sim::Drive_Options{}) : drive(options) {}
 
-    void cycle(uint16_t cw, int steps = 1) {
+    void cycle(uint16_t cw, int steps = 1)
+    {
         drive.set_control_word(cw);
-        for (int i = 0; i < steps; ++i) drive.step(DT);
+        for (int i = 0; i < steps; ++i)
+            drive.step(DT);
     }
     // 0x00, 0x80, 0x06, 0x07, 0x0F: ends in Operation enabled.
-    void power_up() {
-        for (uint16_t cw : {0x00, 0x80, 0x06, 0x07, 0x0F}) cycle(static_cast<uint16_t>(cw));
+    void power_up()
+    {
+        for (uint16_t cw : {0x00, 0x80, 0x06, 0x07, 0x0F})
+            cycle(static_cast<uint16_t>(cw));
     }
-    void set_mode(int8_t mode) {
+    void set_mode(int8_t mode)
+    {
         ASSERT_EQ(drive.sdo_write(0x6060, 0, sim::to_bytes<int8_t>(mode)), 0u);
         cycle(drive.control_word());
     }
     template <typename T>
-    void sdo_set(uint16_t index, uint8_t sub, T value) {
+    void sdo_set(uint16_t index, uint8_t sub, T value)
+    {
         ASSERT_EQ(drive.sdo_write(index, sub, sim::to_bytes<T>(value)), 0u) << std::hex << index;
     }
     // Steps with the controlword unchanged until the statusword matches or the limit passes.
-    bool step_until(uint16_t mask, uint16_t value, int limit = 100000) {
+    bool step_until(uint16_t mask, uint16_t value, int limit = 100000)
+    {
         for (int i = 0; i < limit; ++i) {
-            if ((drive.status_word() & mask) == value) return true;
+            if ((drive.status_word() & mask) == value)
+                return true;
             drive.step(DT);
         }
         return (drive.status_word() & mask) == value;

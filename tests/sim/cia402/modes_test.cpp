@@ -8,14 +8,16 @@ namespace {
 
 class Mode_Test : public Drive_Fixture {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         power_up();
         sdo_set<uint32_t>(0x6081, 0, 100000);  // 100 increments per ms
         sdo_set<uint32_t>(0x6083, 0, 1000000);
         sdo_set<uint32_t>(0x6084, 0, 1000000);
     }
     // New set-point handshake: bit 4 up until acknowledged, then down.
-    void set_point(int32_t target, uint16_t extra_bits = 0) {
+    void set_point(int32_t target, uint16_t extra_bits = 0)
+    {
         sdo_set<int32_t>(0x607A, 0, target);
         cycle(static_cast<uint16_t>(0x1F | extra_bits));
         ASSERT_TRUE(drive.status_word() & 0x1000) << "set-point acknowledge";
@@ -24,17 +26,20 @@ protected:
     }
 };
 
-TEST_F(Mode_Test, ModeDisplayFollowsAfterOneStepAndUnsupportedModesAreRefused) {
+TEST_F(Mode_Test, ModeDisplayFollowsAfterOneStepAndUnsupportedModesAreRefused)
+{
     ASSERT_EQ(drive.sdo_write(0x6060, 0, to_bytes<int8_t>(1)), 0u);
     EXPECT_EQ(drive.mode_display(), 0);
     cycle(0x0F);
     EXPECT_EQ(drive.mode_display(), 1);
     for (int8_t bad : {2, 4, 9, 10, 11, -1})
         EXPECT_EQ(drive.sdo_write(0x6060, 0, to_bytes<int8_t>(bad)), abort_code::VALUE_RANGE) << int(bad);
-    for (int8_t good : {0, 3, 6, 7, 8}) EXPECT_EQ(drive.sdo_write(0x6060, 0, to_bytes<int8_t>(good)), 0u);
+    for (int8_t good : {0, 3, 6, 7, 8})
+        EXPECT_EQ(drive.sdo_write(0x6060, 0, to_bytes<int8_t>(good)), 0u);
 }
 
-TEST_F(Mode_Test, ProfilePositionAbsoluteMoveReachesItsTarget) {
+TEST_F(Mode_Test, ProfilePositionAbsoluteMoveReachesItsTarget)
+{
     set_mode(1);
     EXPECT_TRUE(drive.status_word() & 0x400) << "standing axis is at its target";
     set_point(5000);
@@ -46,7 +51,8 @@ TEST_F(Mode_Test, ProfilePositionAbsoluteMoveReachesItsTarget) {
     EXPECT_EQ(drive.velocity(), 0);
 }
 
-TEST_F(Mode_Test, ProfilePositionSpeedFollowsTheProfile) {
+TEST_F(Mode_Test, ProfilePositionSpeedFollowsTheProfile)
+{
     set_mode(1);
     set_point(1000000);
     cycle(0x0F, 200);  // accelerated for 0.2 s at 1e6/s^2 but capped at 1e5/s
@@ -61,7 +67,8 @@ TEST_F(Mode_Test, ProfilePositionSpeedFollowsTheProfile) {
     EXPECT_FALSE(drive.status_word() & 0x400);
 }
 
-TEST_F(Mode_Test, ProfilePositionRelativeMovesAddToThePreviousTarget) {
+TEST_F(Mode_Test, ProfilePositionRelativeMovesAddToThePreviousTarget)
+{
     set_mode(1);
     set_point(1000);
     ASSERT_TRUE(step_until(0x400, 0x400));
@@ -70,7 +77,8 @@ TEST_F(Mode_Test, ProfilePositionRelativeMovesAddToThePreviousTarget) {
     EXPECT_EQ(drive.position(), 700);
 }
 
-TEST_F(Mode_Test, SetPointDuringAMoveIsBufferedUnlessChangeImmediately) {
+TEST_F(Mode_Test, SetPointDuringAMoveIsBufferedUnlessChangeImmediately)
+{
     set_mode(1);
     set_point(20000);
     cycle(0x0F, 20);
@@ -95,7 +103,8 @@ TEST_F(Mode_Test, SetPointDuringAMoveIsBufferedUnlessChangeImmediately) {
     EXPECT_EQ(drive.position(), -1000);
 }
 
-TEST_F(Mode_Test, HaltStopsShortOfTheTargetAndReportsStandstill) {
+TEST_F(Mode_Test, HaltStopsShortOfTheTargetAndReportsStandstill)
+{
     set_mode(1);
     set_point(1000000);
     cycle(0x0F, 100);
@@ -108,19 +117,22 @@ TEST_F(Mode_Test, HaltStopsShortOfTheTargetAndReportsStandstill) {
     EXPECT_FALSE(drive.status_word() & 0x400);
 }
 
-TEST_F(Mode_Test, TargetReachedWaitsForTheWindowTime) {
+TEST_F(Mode_Test, TargetReachedWaitsForTheWindowTime)
+{
     sdo_set<uint16_t>(0x6068, 0, 5);
     set_mode(1);
     set_point(100);
     int steps_in_position = 0;
     for (int i = 0; i < 1000 && !(drive.status_word() & 0x400); ++i) {
         drive.step(DT);
-        if (drive.position() == 100) ++steps_in_position;
+        if (drive.position() == 100)
+            ++steps_in_position;
     }
     EXPECT_EQ(steps_in_position, 5);
 }
 
-TEST_F(Mode_Test, TargetsOutsideTheSoftwareLimitsAreClipped) {
+TEST_F(Mode_Test, TargetsOutsideTheSoftwareLimitsAreClipped)
+{
     sdo_set<int32_t>(0x607D, 2, 3000);
     set_mode(1);
     set_point(5000);
@@ -131,7 +143,8 @@ TEST_F(Mode_Test, TargetsOutsideTheSoftwareLimitsAreClipped) {
     EXPECT_FALSE(drive.status_word() & 0x800);
 }
 
-TEST_F(Mode_Test, ProfileVelocityRampsToTheTargetAndHaltsToZero) {
+TEST_F(Mode_Test, ProfileVelocityRampsToTheTargetAndHaltsToZero)
+{
     set_mode(3);
     EXPECT_TRUE(drive.status_word() & 0x1000) << "speed 0";
     sdo_set<int32_t>(0x60FF, 0, -50000);
@@ -146,7 +159,8 @@ TEST_F(Mode_Test, ProfileVelocityRampsToTheTargetAndHaltsToZero) {
     EXPECT_EQ(drive.velocity(), 0);
 }
 
-TEST_F(Mode_Test, HomingCurrentPositionSetsTheHomeOffsetAtOnce) {
+TEST_F(Mode_Test, HomingCurrentPositionSetsTheHomeOffsetAtOnce)
+{
     set_mode(1);
     set_point(4321);
     ASSERT_TRUE(step_until(0x400, 0x400));
@@ -158,7 +172,8 @@ TEST_F(Mode_Test, HomingCurrentPositionSetsTheHomeOffsetAtOnce) {
     EXPECT_EQ(drive.position(), 0);
 }
 
-TEST_F(Mode_Test, SearchHomingRunsToTheSwitchThenReportsAttained) {
+TEST_F(Mode_Test, SearchHomingRunsToTheSwitchThenReportsAttained)
+{
     sdo_set<int8_t>(0x6098, 0, 1);
     sdo_set<int32_t>(0x607C, 0, 250);
     set_mode(1);
@@ -171,7 +186,8 @@ TEST_F(Mode_Test, SearchHomingRunsToTheSwitchThenReportsAttained) {
     EXPECT_EQ(drive.position(), 250);
 }
 
-TEST_F(Mode_Test, HomingInterruptedByBitFourFalling) {
+TEST_F(Mode_Test, HomingInterruptedByBitFourFalling)
+{
     sdo_set<int8_t>(0x6098, 0, 1);
     set_mode(1);
     set_point(-30000);
@@ -183,7 +199,8 @@ TEST_F(Mode_Test, HomingInterruptedByBitFourFalling) {
     EXPECT_NE(drive.position(), 0);
 }
 
-TEST_F(Mode_Test, CyclicSynchronousPositionFollowsWithinMaxVelocity) {
+TEST_F(Mode_Test, CyclicSynchronousPositionFollowsWithinMaxVelocity)
+{
     sdo_set<uint32_t>(0x607F, 0, 200000);  // 200 per step
     set_mode(8);
     sdo_set<int32_t>(0x607A, 0, 150);
@@ -196,9 +213,10 @@ TEST_F(Mode_Test, CyclicSynchronousPositionFollowsWithinMaxVelocity) {
     EXPECT_EQ(drive.velocity(), 200000);
 }
 
-TEST_F(Mode_Test, InterpolatedFollowsOnlyWhileEnabled) {
+TEST_F(Mode_Test, InterpolatedFollowsOnlyWhileEnabled)
+{
     set_mode(7);
-    sdo_set<int32_t>(0x607A, 0, 100);
+    sdo_set<int32_t>(0x60C1, 1, 100);
     cycle(0x0F, 5);
     EXPECT_EQ(drive.position(), 0);
     EXPECT_FALSE(drive.status_word() & 0x1000);
@@ -207,7 +225,8 @@ TEST_F(Mode_Test, InterpolatedFollowsOnlyWhileEnabled) {
     EXPECT_TRUE(drive.status_word() & 0x1000);
 }
 
-Drive_Options with(bool instant, bool error, bool disagree) {
+Drive_Options with(bool instant, bool error, bool disagree)
+{
     Drive_Options o;
     o.instant_homing = instant;
     o.homing_error = error;
@@ -219,7 +238,8 @@ struct Instant_Homing : Drive_Fixture {
     Instant_Homing() : Drive_Fixture(with(true, false, false)) {}
 };
 
-TEST_F(Instant_Homing, AttainedFromPowerUpAndAfterEveryStart) {
+TEST_F(Instant_Homing, AttainedFromPowerUpAndAfterEveryStart)
+{
     power_up();
     set_mode(6);
     EXPECT_EQ(drive.status_word() & 0x3400, 0x1400);
@@ -233,7 +253,8 @@ struct Homing_Error : Drive_Fixture {
     Homing_Error() : Drive_Fixture(with(false, true, false)) {}
 };
 
-TEST_F(Homing_Error, EndsInErrorAtStandstill) {
+TEST_F(Homing_Error, EndsInErrorAtStandstill)
+{
     power_up();
     set_mode(6);
     cycle(0x1F);
@@ -244,7 +265,8 @@ struct Disagreeing_Display : Drive_Fixture {
     Disagreeing_Display() : Drive_Fixture(with(false, false, true)) {}
 };
 
-TEST_F(Disagreeing_Display, NeverShowsTheRequestedMode) {
+TEST_F(Disagreeing_Display, NeverShowsTheRequestedMode)
+{
     power_up();
     for (int8_t mode : {1, 3, 6, 0}) {
         set_mode(mode);

@@ -8,17 +8,16 @@ namespace {
 
 using Power_State_Test = Drive_Fixture;
 
-TEST_F(Power_State_Test, PowerUpSequenceReachesOperationEnabled) {
+TEST_F(Power_State_Test, PowerUpSequenceReachesOperationEnabled)
+{
     EXPECT_EQ(drive.power_state(), Power_State::NOT_READY_TO_SWITCH_ON);
     const struct {
         uint16_t cw;
         uint16_t mask, value;
         Power_State state;
     } steps[] = {
-        {0x00, 0x4F, 0x40, Power_State::SWITCH_ON_DISABLED},
-        {0x80, 0x4F, 0x40, Power_State::SWITCH_ON_DISABLED},
-        {0x06, 0x6F, 0x21, Power_State::READY_TO_SWITCH_ON},
-        {0x07, 0x6F, 0x23, Power_State::SWITCHED_ON},
+        {0x00, 0x4F, 0x40, Power_State::SWITCH_ON_DISABLED}, {0x80, 0x4F, 0x40, Power_State::SWITCH_ON_DISABLED},
+        {0x06, 0x6F, 0x21, Power_State::READY_TO_SWITCH_ON}, {0x07, 0x6F, 0x23, Power_State::SWITCHED_ON},
         {0x0F, 0x6F, 0x27, Power_State::OPERATION_ENABLED},
     };
     for (const auto& s : steps) {
@@ -30,12 +29,13 @@ TEST_F(Power_State_Test, PowerUpSequenceReachesOperationEnabled) {
     EXPECT_EQ(drive.control_word_history(), (std::vector<uint16_t>{0x00, 0x80, 0x06, 0x07, 0x0F}));
 }
 
-TEST_F(Power_State_Test, ControlwordCommandsFromOperationEnabled) {
+TEST_F(Power_State_Test, ControlwordCommandsFromOperationEnabled)
+{
     const struct {
         uint16_t cw;
         Power_State state;
     } cases[] = {
-        {0x07, Power_State::SWITCHED_ON},       {0x06, Power_State::READY_TO_SWITCH_ON},
+        {0x07, Power_State::SWITCHED_ON},        {0x06, Power_State::READY_TO_SWITCH_ON},
         {0x00, Power_State::SWITCH_ON_DISABLED}, {0x0D, Power_State::SWITCH_ON_DISABLED},
         {0x0B, Power_State::QUICK_STOP_ACTIVE},  {0x02, Power_State::QUICK_STOP_ACTIVE},
         {0x0F, Power_State::OPERATION_ENABLED},  {0x8F, Power_State::OPERATION_ENABLED},
@@ -51,13 +51,15 @@ TEST_F(Power_State_Test, ControlwordCommandsFromOperationEnabled) {
     }
 }
 
-TEST_F(Power_State_Test, SwitchOnAndEnableAtOnceFromReady) {
+TEST_F(Power_State_Test, SwitchOnAndEnableAtOnceFromReady)
+{
     cycle(0x06, 2);
     cycle(0x0F);
     EXPECT_EQ(state_bits(), 0x27);
 }
 
-TEST_F(Power_State_Test, QuickStopStopsTheAxisAndStaysUntilEnabledAgain) {
+TEST_F(Power_State_Test, QuickStopStopsTheAxisAndStaysUntilEnabledAgain)
+{
     power_up();
     set_mode(3);
     sdo_set<int32_t>(0x60FF, 0, 20000);
@@ -76,7 +78,8 @@ TEST_F(Power_State_Test, QuickStopStopsTheAxisAndStaysUntilEnabledAgain) {
     EXPECT_EQ(state_bits(), 0x27);
 }
 
-TEST_F(Power_State_Test, QuickStopOptionTwoEndsInSwitchOnDisabled) {
+TEST_F(Power_State_Test, QuickStopOptionTwoEndsInSwitchOnDisabled)
+{
     power_up();
     sdo_set<int16_t>(0x605A, 0, 2);
     set_mode(3);
@@ -90,7 +93,8 @@ TEST_F(Power_State_Test, QuickStopOptionTwoEndsInSwitchOnDisabled) {
     EXPECT_EQ(drive.power_state(), Power_State::SWITCH_ON_DISABLED) << "needs shutdown first";
 }
 
-TEST_F(Power_State_Test, InjectedFaultShowsReactionThenFaultAndNeedsCauseGoneAndEdge) {
+TEST_F(Power_State_Test, InjectedFaultShowsReactionThenFaultAndNeedsCauseGoneAndEdge)
+{
     power_up();
     drive.take_emergencies();
     drive.inject_fault(0x7121);
@@ -123,7 +127,8 @@ TEST_F(Power_State_Test, InjectedFaultShowsReactionThenFaultAndNeedsCauseGoneAnd
     EXPECT_EQ(state_bits(), 0x27);
 }
 
-TEST_F(Power_State_Test, FaultTakesTheTorqueAway) {
+TEST_F(Power_State_Test, FaultTakesTheTorqueAway)
+{
     power_up();
     set_mode(3);
     sdo_set<int32_t>(0x60FF, 0, 5000);
@@ -138,7 +143,8 @@ TEST_F(Power_State_Test, FaultTakesTheTorqueAway) {
 
 class Power_Up_Fault_Test : public Drive_Fixture {
 protected:
-    static Drive_Options options() {
+    static Drive_Options options()
+    {
         Drive_Options o;
         o.fault_at_power_up = 0x5530;
         return o;
@@ -146,7 +152,8 @@ protected:
     Power_Up_Fault_Test() : Drive_Fixture(options()) {}
 };
 
-TEST_F(Power_Up_Fault_Test, DriveStartsFaultedWithItsCode) {
+TEST_F(Power_Up_Fault_Test, DriveStartsFaultedWithItsCode)
+{
     cycle(0x00, 2);
     EXPECT_EQ(drive.power_state(), Power_State::FAULT);
     EXPECT_EQ(drive.error_code(), 0x5530u);
@@ -159,7 +166,8 @@ TEST_F(Power_Up_Fault_Test, DriveStartsFaultedWithItsCode) {
 
 class Ignoring_Drive_Test : public Drive_Fixture {
 protected:
-    static Drive_Options options() {
+    static Drive_Options options()
+    {
         Drive_Options o;
         o.ignore_control_word = true;
         return o;
@@ -167,14 +175,16 @@ protected:
     Ignoring_Drive_Test() : Drive_Fixture(options()) {}
 };
 
-TEST_F(Ignoring_Drive_Test, StaysSwitchOnDisabledWhateverItIsSent) {
+TEST_F(Ignoring_Drive_Test, StaysSwitchOnDisabledWhateverItIsSent)
+{
     power_up();
     cycle(0x0F, 10);
     EXPECT_EQ(drive.status_word() & 0x4F, 0x40);
     EXPECT_EQ(drive.control_word_history(), (std::vector<uint16_t>{0x00, 0x80, 0x06, 0x07, 0x0F}));
 }
 
-TEST_F(Power_State_Test, LeavingOpWhileEnabledFaults) {
+TEST_F(Power_State_Test, LeavingOpWhileEnabledFaults)
+{
     drive.set_device_state(STATE_OP);
     power_up();
     drive.set_device_state(STATE_SAFE_OP);

@@ -7,7 +7,8 @@ using namespace sim;
 
 namespace {
 
-Drive_Options of(Drive_Vendor vendor) {
+Drive_Options of(Drive_Vendor vendor)
+{
     Drive_Options o;
     o.vendor = vendor;
     return o;
@@ -28,15 +29,19 @@ const Vendor_Case vendor_cases[] = {
     {Drive_Vendor::OMRON, 0x00000083, 1, 0x603F, 16, 15, 13, true},
     {Drive_Vendor::INFRANOR, 130, 768, 0x603F, 16, 15, 13, false},
     {Drive_Vendor::YASKAWA, 1337, 35652609, 0x603F, 16, 15, 13, true},
-    {Drive_Vendor::FESTO, 29, 8067733, 0x2FF1, 32, 21, 13, false},
-    {Drive_Vendor::INGENIA, 0x0000029C, 1, 0x2E00, 32, 19, 17, false},
+    {Drive_Vendor::FESTO, 29, 8067733, 0x2FF1, 32, 19, 17, false},
+    {Drive_Vendor::INGENIA, 0x0000029C, 1, 0x2E00, 32, 23, 17, false},
 };
 
-void PrintTo(const Vendor_Case& c, std::ostream* os) { *os << vendor_name(c.vendor); }
+void PrintTo(const Vendor_Case& c, std::ostream* os)
+{
+    *os << vendor_name(c.vendor);
+}
 
 class Vendor_Test : public ::testing::TestWithParam<Vendor_Case> {};
 
-TEST_P(Vendor_Test, IdentityErrorWidthAndDefaultProcessData) {
+TEST_P(Vendor_Test, IdentityErrorWidthAndDefaultProcessData)
+{
     const Vendor_Case& c = GetParam();
     Cia402_Drive drive(of(c.vendor));
     const Object_Dictionary& od = drive.dictionary();
@@ -49,11 +54,13 @@ TEST_P(Vendor_Test, IdentityErrorWidthAndDefaultProcessData) {
     EXPECT_EQ(Object_Dictionary::image_bytes(od.pdo_layout(0x1C12)), c.rx_bytes);
     EXPECT_EQ(od.pdo_layout(0x1C12)[0].index, 0x6040);
     EXPECT_EQ(od.pdo_layout(0x1C13)[0].index, 0x6041);
-    for (uint16_t sync : {0x1C32, 0x1C33}) EXPECT_EQ(od.get<uint8_t>(sync, 0), 6);
+    for (uint16_t sync : {0x1C32, 0x1C33})
+        EXPECT_EQ(od.get<uint8_t>(sync, 0), 6);
     EXPECT_EQ(vendor_from_name(vendor_name(c.vendor)), c.vendor);
 }
 
-TEST_P(Vendor_Test, FaultCodeInTheVendorsErrorObject) {
+TEST_P(Vendor_Test, FaultCodeInTheVendorsErrorObject)
+{
     const Vendor_Case& c = GetParam();
     Cia402_Drive drive(of(c.vendor));
     drive.inject_fault(0x7500);
@@ -66,7 +73,8 @@ TEST_P(Vendor_Test, FaultCodeInTheVendorsErrorObject) {
     EXPECT_EQ(drive.error_code(), 0x7500u);
 }
 
-TEST_P(Vendor_Test, QuickStopBitEitherQuickStopsOrHalts) {
+TEST_P(Vendor_Test, QuickStopBitEitherQuickStopsOrHalts)
+{
     const Vendor_Case& c = GetParam();
     Cia402_Drive drive(of(c.vendor));
     for (uint16_t cw : {0x00, 0x06, 0x07, 0x0F}) {
@@ -75,10 +83,12 @@ TEST_P(Vendor_Test, QuickStopBitEitherQuickStopsOrHalts) {
     }
     ASSERT_EQ(drive.sdo_write(0x6060, 0, {3}), 0u);
     ASSERT_EQ(drive.sdo_write(0x60FF, 0, to_bytes<int32_t>(10000)), 0u);
-    for (int i = 0; i < 100; ++i) drive.step(0.001);
+    for (int i = 0; i < 100; ++i)
+        drive.step(0.001);
     ASSERT_EQ(drive.velocity(), 10000);
     drive.set_control_word(0x0B);
-    for (int i = 0; i < 100; ++i) drive.step(0.001);
+    for (int i = 0; i < 100; ++i)
+        drive.step(0.001);
     EXPECT_EQ(drive.velocity(), 0);
     EXPECT_EQ(drive.power_state(),
               c.halts_on_quick_stop ? Power_State::OPERATION_ENABLED : Power_State::QUICK_STOP_ACTIVE);
@@ -93,7 +103,8 @@ struct Yaskawa_Test : Drive_Fixture {
     Yaskawa_Test() : Drive_Fixture(of(Drive_Vendor::YASKAWA)) {}
 };
 
-TEST_F(Yaskawa_Test, SafetyInputShowsBitFifteenAndTakesThePowerStage) {
+TEST_F(Yaskawa_Test, SafetyInputShowsBitFifteenAndTakesThePowerStage)
+{
     power_up();
     drive.set_safety_active(true);
     cycle(0x0F);
@@ -111,7 +122,8 @@ struct Festo_Test : Drive_Fixture {
     Festo_Test() : Drive_Fixture(of(Drive_Vendor::FESTO)) {}
 };
 
-TEST_F(Festo_Test, LimitInputsWarnAndBlockMotionTowardsThem) {
+TEST_F(Festo_Test, LimitInputsWarnAndBlockMotionTowardsThem)
+{
     power_up();
     set_mode(3);
     sdo_set<int32_t>(0x60FF, 0, 10000);
@@ -122,6 +134,8 @@ TEST_F(Festo_Test, LimitInputsWarnAndBlockMotionTowardsThem) {
     EXPECT_EQ(drive.position(), at);
     EXPECT_EQ(drive.status_word() & 0x880, 0x880);
     EXPECT_EQ(drive.dictionary().get<uint32_t>(0x60FD) & 0x3, 0x2u);
+    EXPECT_EQ(drive.dictionary().get<uint8_t>(0x2FF2, 1), 1);
+    EXPECT_EQ(drive.dictionary().get<uint8_t>(0x2FF2, 2), 0);
     sdo_set<int32_t>(0x60FF, 0, -10000);
     cycle(0x0F, 30);
     EXPECT_LT(drive.position(), at) << "away from the positive limit is free";
@@ -132,7 +146,8 @@ TEST_F(Festo_Test, LimitInputsWarnAndBlockMotionTowardsThem) {
 
 using Warning_Test = Drive_Fixture;
 
-TEST_F(Warning_Test, WarningWithLimitHoldsTheAxisWhileActive) {
+TEST_F(Warning_Test, WarningWithLimitHoldsTheAxisWhileActive)
+{
     power_up();
     set_mode(3);
     sdo_set<int32_t>(0x60FF, 0, -10000);
@@ -147,7 +162,8 @@ TEST_F(Warning_Test, WarningWithLimitHoldsTheAxisWhileActive) {
     EXPECT_EQ(drive.status_word() & 0x880, 0);
 }
 
-TEST_F(Warning_Test, SdoErrorSwitchRefusesEveryTransfer) {
+TEST_F(Warning_Test, SdoErrorSwitchRefusesEveryTransfer)
+{
     std::vector<uint8_t> out;
     drive.set_sdo_behaviour(std::chrono::milliseconds(0), 0x08000020, false);
     EXPECT_EQ(drive.sdo_read(0x6041, 0, out), 0x08000020u);

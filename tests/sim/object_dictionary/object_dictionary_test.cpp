@@ -11,7 +11,8 @@ namespace {
 // A small device: a few variables, a record, one RxPDO mapping and its assignment.
 class Object_Dictionary_Test : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         od.add_var<uint16_t>(0x6040, "controlword", Data_Type::UNSIGNED16, Access::rw, 0, true);
         od.add_var<uint16_t>(0x6041, "statusword", Data_Type::UNSIGNED16, Access::ro, 0x0250, true);
         od.add_var<int32_t>(0x607A, "target position", Data_Type::INTEGER32, Access::rw, -5, true);
@@ -43,7 +44,8 @@ struct Access_Case {
     uint32_t abort;
 };
 
-TEST_F(Object_Dictionary_Test, RemoteAccessAnswersTheAbortCodeOfEachFault) {
+TEST_F(Object_Dictionary_Test, RemoteAccessAnswersTheAbortCodeOfEachFault)
+{
     const Access_Case cases[] = {
         {"read of a missing object", false, 0x6099, 0, {}, STATE_PRE_OP, abort_code::NO_OBJECT},
         {"read of a missing subindex", false, 0x1018, 3, {}, STATE_PRE_OP, abort_code::NO_SUBINDEX},
@@ -56,13 +58,27 @@ TEST_F(Object_Dictionary_Test, RemoteAccessAnswersTheAbortCodeOfEachFault) {
         {"mapping written in OP", true, 0x1600, 0, {0}, STATE_OP, abort_code::DEVICE_STATE},
         {"assignment written in SAFE-OP", true, 0x1C12, 0, {0}, STATE_SAFE_OP, abort_code::DEVICE_STATE},
         {"count above the entries", true, 0x1600, 0, {5}, STATE_PRE_OP, abort_code::VALUE_RANGE},
-        {"mapping of a missing object", true, 0x1600, 3, {0x10, 0x00, 0x99, 0x60}, STATE_PRE_OP,
-         abort_code::NO_OBJECT},
-        {"mapping of a non-mappable object", true, 0x1600, 3, {0x10, 0x00, 0x5A, 0x60}, STATE_PRE_OP,
+        {"mapping of a missing object", true, 0x1600, 3, {0x10, 0x00, 0x99, 0x60}, STATE_PRE_OP, abort_code::NO_OBJECT},
+        {"mapping of a non-mappable object",
+         true,
+         0x1600,
+         3,
+         {0x10, 0x00, 0x5A, 0x60},
+         STATE_PRE_OP,
          abort_code::NOT_MAPPABLE},
-        {"read-only object in an RxPDO", true, 0x1600, 3, {0x10, 0x00, 0x41, 0x60}, STATE_PRE_OP,
+        {"read-only object in an RxPDO",
+         true,
+         0x1600,
+         3,
+         {0x10, 0x00, 0x41, 0x60},
+         STATE_PRE_OP,
          abort_code::NOT_MAPPABLE},
-        {"mapping with a wrong length", true, 0x1600, 3, {0x20, 0x00, 0x40, 0x60}, STATE_PRE_OP,
+        {"mapping with a wrong length",
+         true,
+         0x1600,
+         3,
+         {0x20, 0x00, 0x40, 0x60},
+         STATE_PRE_OP,
          abort_code::LENGTH_MISMATCH},
         {"count over unset entries", true, 0x1600, 0, {3}, STATE_PRE_OP, abort_code::NONE},
         {"assignment of a TxPDO as RxPDO", true, 0x1C12, 1, {0x00, 0x1A}, STATE_PRE_OP, abort_code::VALUE_RANGE},
@@ -79,7 +95,8 @@ TEST_F(Object_Dictionary_Test, RemoteAccessAnswersTheAbortCodeOfEachFault) {
     }
 }
 
-TEST_F(Object_Dictionary_Test, RefusedWriteLeavesTheValueAndAcceptedOneStoresIt) {
+TEST_F(Object_Dictionary_Test, RefusedWriteLeavesTheValueAndAcceptedOneStoresIt)
+{
     EXPECT_EQ(od.write(0x607A, 0, {1, 2}), abort_code::LENGTH_MISMATCH);
     EXPECT_EQ(od.get<int32_t>(0x607A), -5);
     EXPECT_EQ(od.write(0x607A, 0, to_bytes<int32_t>(-123456)), abort_code::NONE);
@@ -88,7 +105,8 @@ TEST_F(Object_Dictionary_Test, RefusedWriteLeavesTheValueAndAcceptedOneStoresIt)
     EXPECT_EQ(from_bytes<int32_t>(out), -123456);
 }
 
-TEST_F(Object_Dictionary_Test, WriteCheckMayRefuseAndHookSeesOnlyStoredWrites) {
+TEST_F(Object_Dictionary_Test, WriteCheckMayRefuseAndHookSeesOnlyStoredWrites)
+{
     std::vector<uint8_t> seen;
     od.set_write_check(0x605A, [](uint8_t, const std::vector<uint8_t>& value) {
         return from_bytes<int16_t>(value) > 8 ? abort_code::VALUE_RANGE : abort_code::NONE;
@@ -102,7 +120,8 @@ TEST_F(Object_Dictionary_Test, WriteCheckMayRefuseAndHookSeesOnlyStoredWrites) {
     EXPECT_EQ(od.get<int16_t>(0x605A), 2);
 }
 
-TEST_F(Object_Dictionary_Test, CompleteReadFromSubZeroPadsTheCountAndFromSubOneOmitsIt) {
+TEST_F(Object_Dictionary_Test, CompleteReadFromSubZeroPadsTheCountAndFromSubOneOmitsIt)
+{
     std::vector<uint8_t> out;
     ASSERT_EQ(od.read_complete(0x1018, 0, out), abort_code::NONE);
     EXPECT_EQ(out, (std::vector<uint8_t>{2, 0, 0x44, 0x33, 0x22, 0x11, 0x88, 0x77, 0x66, 0x55}));
@@ -112,7 +131,8 @@ TEST_F(Object_Dictionary_Test, CompleteReadFromSubZeroPadsTheCountAndFromSubOneO
     EXPECT_EQ(od.read_complete(0x6099, 0, out), abort_code::NO_OBJECT);
 }
 
-TEST_F(Object_Dictionary_Test, CompleteWriteIsAllOrNothing) {
+TEST_F(Object_Dictionary_Test, CompleteWriteIsAllOrNothing)
+{
     // count 1, pad, entry 1 = controlword: accepted
     const std::vector<uint8_t> good = {1, 0, 0x10, 0x00, 0x40, 0x60};
     // count 2 with a second entry that is not mappable: refused, nothing changes
@@ -129,14 +149,16 @@ TEST_F(Object_Dictionary_Test, CompleteWriteIsAllOrNothing) {
     EXPECT_EQ(od.write_complete(0x1018, 1, std::vector<uint8_t>(8, 0)), abort_code::READ_ONLY);
 }
 
-TEST_F(Object_Dictionary_Test, MappingLongerThanTheLimitIsRefused) {
+TEST_F(Object_Dictionary_Test, MappingLongerThanTheLimitIsRefused)
+{
     od.max_pdo_bits = 40;
     EXPECT_EQ(od.write(0x1600, 3, {0x10, 0x00, 0x40, 0x60}), abort_code::NONE);
     EXPECT_EQ(od.write(0x1600, 0, {3}), abort_code::MAPPING_TOO_LONG);
     EXPECT_EQ(od.get<uint8_t>(0x1600, 0), 2);
 }
 
-TEST_F(Object_Dictionary_Test, ProcessImageFollowsTheAssignedMapping) {
+TEST_F(Object_Dictionary_Test, ProcessImageFollowsTheAssignedMapping)
+{
     const auto layout = od.pdo_layout(0x1C12);
     ASSERT_EQ(layout.size(), 2u);
     EXPECT_EQ(layout[1].bit_offset, 16u);
@@ -163,7 +185,8 @@ TEST_F(Object_Dictionary_Test, ProcessImageFollowsTheAssignedMapping) {
     EXPECT_EQ(Object_Dictionary::image_bytes(padded), 7u);
 }
 
-TEST_F(Object_Dictionary_Test, LocalAccessChecksSizesAndNames) {
+TEST_F(Object_Dictionary_Test, LocalAccessChecksSizesAndNames)
+{
     EXPECT_THROW(od.get<uint32_t>(0x6040), std::invalid_argument);
     EXPECT_THROW(od.set<uint8_t>(0x6040, 0, 1), std::invalid_argument);
     EXPECT_THROW(od.get<uint16_t>(0x6099), std::out_of_range);
