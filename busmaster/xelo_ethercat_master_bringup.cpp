@@ -125,6 +125,11 @@ void ECM_Master::fill_slave_list_ex()
 void ECM_Master::fill_cycle_frame()
 {
     ecm_log_inf("ECM_Master::fill_cycle_frame( ... )");
+    reset_cyclic_configuration();
+    const std::size_t frames = m_xml_system_cfg->cyclic_el.frame_m_el.size();
+    if (frames > 1)
+        throw std::runtime_error("Attention: the ENI holds " + std::to_string(frames) +
+                                 " cyclic frames; the master sends one");
     for (const EtherCATConfig_Config_Cyclic_Frame& frame : m_xml_system_cfg->cyclic_el.frame_m_el) {
         m_cycle_cmd_array.clear();
         m_cycle_cmd_array.reserve(frame.cmd_m_el.size());
@@ -160,6 +165,9 @@ void ECM_Master::fill_cycle_frame()
         m_has_cycle_cmd_list = true;
     }
     find_control_status_cmd();
+    if (!m_wrk_cycle_ctrl_status_is_active)
+        ecm_log_war("ECM_Master::fill_cycle_frame: no AL status read in the cyclic frame: the cycle checks no slave state");
+    find_Ref_Clock_cycle_cmd();
 }
 
 void ECM_Master::find_control_status_cmd()
@@ -171,6 +179,7 @@ void ECM_Master::find_control_status_cmd()
         const int pos = get_data_frame_pos(record.in_or_out_offset);
         if (pos < 0 || pos + 4 > ecm_shm::PROCESS_DATA_BYTES)
             continue;
+        m_ctrl_status_image_pos = pos;
         m_cycle_ctrl_status = reinterpret_cast<uint16_t*>(&m_process_data_exchange_shmem->shm_buf_in[pos]);
         m_wrk_cycle_ctrl_status = reinterpret_cast<uint16_t*>(&m_process_data_exchange_shmem->shm_buf_in[pos + 2]);
         m_wrk_cycle_ctrl_status_is_active = true;
@@ -523,6 +532,11 @@ bool is_state(int value)
 void ECM_Master::go_to_next_state_ex(State_Enum requested)
 {
     ECM_Mutex_Guard guard(*this, &m_mutex_change_state, "m_mutex_change_state");
+    go_to_next_state_locked_ex(requested);
+}
+
+void ECM_Master::go_to_next_state_locked_ex(State_Enum requested)
+{
     ecm_log_inf("ECM_Master::go_to_next_state( " + std::to_string(static_cast<int>(requested)) + " )");
     try {
         // Refused before anything is stopped or sent.
@@ -639,11 +653,14 @@ void ECM_Master::from_init_state_to_preop_state_ex()
 
 void ECM_Master::from_preop_state_to_safeop_state_ex()
 {
-    ecm_log_inf("\tECM_Master::from_preop_state_to_safeop_state_ex( ... )");
-    // The step ends by configuring the distributed clocks and starting the
-    // cyclic thread; without them the slaves would sit in SAFE-OP with no
-    // process data, so the step is refused before anything is sent.
-    throw std::runtime_error("Attention: the cyclic exchange is not available: SAFEOP refused");
+    run_transition_step_ex("\tECM_Master::from_preop_state_to_safeop_state_ex( ... )", m_initCmd_PS_transition, PS);
+    config_dc_slave_option();
+    start_cyclic_frame_thread_ex(this);
+    sleep_for(timespec{2, 0});
+    // A cycle that could not start (distributed clocks, frame) leaves the
+    // slaves without process data: not SAFE-OP.
+    if (!m_thread_is_running)
+        throw std::runtime_error("Attention: the cyclic thread has stopped: SAFEOP refused");
 }
 
 void ECM_Master::from_preop_state_to_init_state_ex()
@@ -687,7 +704,10 @@ void ECM_Master::from_op_state_to_init_state_ex()
 void ECM_Master::from_init_state_to_safeop_state_ex()
 {
     ecm_log_inf("ECM_Master::from_init_state_to_safeop_state( ... )");
+    // The state follows each finished single step, so that it always
+    // names where the slaves are.
     from_init_state_to_preop_state_ex();
+    m_actual_ethercat_state = PREOP_STATE;
     from_preop_state_to_safeop_state_ex();
 }
 
@@ -695,7 +715,9 @@ void ECM_Master::from_init_state_to_op_state_ex()
 {
     ecm_log_inf("ECM_Master::from_init_state_to_op_state( ... )");
     from_init_state_to_preop_state_ex();
+    m_actual_ethercat_state = PREOP_STATE;
     from_preop_state_to_safeop_state_ex();
+    m_actual_ethercat_state = SAFEOP_STATE;
     from_safeop_state_to_op_state_ex();
 }
 
@@ -703,19 +725,8 @@ void ECM_Master::from_preop_state_to_op_state_ex()
 {
     ecm_log_inf("ECM_Master::preop_state_to_op_state( ... )");
     from_preop_state_to_safeop_state_ex();
+    m_actual_ethercat_state = SAFEOP_STATE;
     from_safeop_state_to_op_state_ex();
-}
-
-void ECM_Master::shutdown_cyclic_frame_ex()
-{
-    if (!m_cyclic_thread_exists)
-        return;
-    m_thread_is_external_stop = true;
-    const int rc = pthread_join(m_thread_id_operational_state, nullptr);
-    m_cyclic_thread_exists = false;
-    m_thread_is_running = false;
-    if (rc != 0)
-        throw std::runtime_error(std::string("Failed to pthread_join the cyclic thread: ") + std::strerror(rc));
 }
 
 int ECM_Master::check_slave_active()

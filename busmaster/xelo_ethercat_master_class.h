@@ -1,6 +1,7 @@
 #pragma once
 
 #include <pthread.h>
+#include <semaphore.h>
 #include <sys/time.h>
 
 #include <atomic>
@@ -192,6 +193,44 @@ public:
     void set_command_server_endpoint(const std::string& address, int port);
     void send_close_connection_to_command_server() const;
 
+    // ---- cyclic operation: thread, frame, tick, watchdog, timing, clocks ----
+    // Starts the cyclic thread (SCHED_FIFO, highest priority minus 3) and
+    // waits 1.2 s. Throws std::runtime_error when it cannot be created.
+    void start_cyclic_frame_thread_ex(ECM_Master* obj_threaded);
+    // Refused with "Attention: m_thread_is_running " while the cycle runs.
+    void set_op_cycle_time_ex(int time_desired);
+    void set_watchdog_on_ex(int watchdog_desired);
+    void set_watchdog_off_ex();
+    bool get_master_watchdog_is_active() const { return m_master_watchdog_is_active; }
+    int32_t get_watchdog_num_cycles() const { return m_watchdog_num_cycles; }
+    bool is_cyclic_thread_running() const { return m_thread_is_running; }
+    void set_wait_shutdown_thread(bool value) { m_wait_shutdown_thread = value; }
+    int32_t get_counter_cycle() const { return m_counter_cycle.load(std::memory_order_relaxed); }
+    int32_t get_wait_frame_time_out_us() const { return m_wait_frame_time_out_us; }
+    // One tick: tick_count + 1 (or -1 on a fault), and the semaphore posted
+    // in OP or when has_todo_post, never above 1.
+    void manage_process_tick_exchange_shmem(bool has_todo_post, bool has_to_set_tick_error);
+    void check_and_post_sem_ex(sem_t* sem);
+    void reset_info_timer(bool reset_first_frame_info);
+    void update_dc_time_statistics();
+    void print_save_record_time_array();
+    // Distributed clocks: set-up at PRE-OP to SAFE-OP, SYNC start and the
+    // first frame's timing in the cyclic thread.
+    void config_dc_slave_option();
+    void calc_master_frame_offset_time_ex();
+    void read_SM_dc_parameters(std::vector<ECM_Slave>::iterator slave_iterator);
+    void find_Ref_Clock_cycle_cmd();
+    bool set_dc0_start_ex(uint16_t slave_addr, uint32_t cycle_time_sync0, int32_t shift_time, bool use_shifttime);
+    bool set_dc01_start_ex(uint16_t slave_addr, uint32_t cycle_time_sync0, uint32_t cycle_time_sync1,
+                           int32_t shift_time, bool use_shifttime);
+    void calc_and_set_dc_times();
+    bool has_DC() const { return m_system_has_DC; }
+    int32_t get_time_offset_master_frame() const { return m_time_offset_master_frame; }
+    // Byte of the input image where the reference clock's time lands; -1 without one.
+    int get_ref_clock_image_pos() const { return m_ref_clock_image_pos; }
+    // Byte of the input image of the AL status word; -1 without the command.
+    int get_ctrl_status_image_pos() const { return m_ctrl_status_image_pos; }
+
 protected:
     // Lost replies tolerated per init command beyond its Retries.
     static constexpr int LOST_FRAME_MARGIN = 100;
@@ -276,10 +315,10 @@ protected:
     int32_t m_watchdog_num_cycles = 10;
 
     State_Enum m_actual_ethercat_state = NO_STATE;
-    bool m_thread_is_running = false;
+    std::atomic<bool> m_thread_is_running{false};
     uint32_t m_frame_faults = 0;
     uint32_t m_max_consecutive_frame_resend = 0;
-    bool m_request_timer_info_reset = false;
+    std::atomic<bool> m_request_timer_info_reset{false};
 
     // Written by the cyclic thread, read by the queries without a lock.
     timeval m_master_time_slot_actual{};
@@ -314,6 +353,67 @@ protected:
 
     std::string m_command_server_address;
     int m_command_server_port = ecm_protocol::PORT;
+
+    // ---- cyclic operation ------------------------------------------------------
+    static void* CyclicFrameThreadStartup(void* _tgtObject);
+    int run_cyclic_frame_manager_ex();
+    void possible_resend_ex();
+    void update_consecutive_faults_ex();
+    // The set-up of the loop: tick drained, figures cleared, DC started.
+    void prepare_cyclic_loop_ex();
+    // Reads AL status and code of slave i into the state arrays (no gate:
+    // the cyclic thread must not wait for its own frame).
+    void read_slave_state_in_cycle(std::size_t i);
+    // The thread's request for INIT after a fault: the state-change mutex
+    // is waited for only while nobody is stopping this thread.
+    void cyclic_thread_request_init();
+    void go_to_next_state_locked_ex(State_Enum requested);
+    // Releases the process-data mutex when the loop holds it.
+    void release_process_data_mutex();
+    // Records the error unless a type 1 or 30 error is kept.
+    void record_cyclic_error(Ec_Master_Error_Type type, EC_Master_Error_Code code, int slave);
+    void reset_cyclic_configuration();
+
+    int32_t m_thread_rc_operational_state = 0;
+    unsigned long m_thread_overruns_return = 0;
+    std::atomic<bool> m_wait_shutdown_thread{false};
+    int32_t m_consecutive_faults = 0;
+    bool m_resend_frame = false;
+    bool m_first_resend = false;
+    bool m_single_send_receive = true;
+    bool m_prev_sync_fault = false;
+    int32_t m_wait_frame_time_out_us = 500;
+    std::atomic<int32_t> m_counter_cycle{0};
+    bool m_process_data_exchange_shmem_shm_mutex_unlock_todo = false;
+    int m_periodic_timer_fd = -1;
+    uint64_t m_wakeups_missed = 0;
+    std::size_t m_slave_state_read_index = 0;
+    int m_al_repeat_counter = 0;
+    // The frame's commands with the output data re-pointed into
+    // m_cycle_out_image, which is refreshed from shm_buf_out only under the
+    // lock: a cycle whose try-lock fails sends the last outputs taken whole.
+    std::vector<Cycle_Command_Struct> m_cycle_frame_cmds;
+    uint8_t m_cycle_out_image[ecm_shm::PROCESS_DATA_BYTES] = {};
+    // The exchange's receive image: the last frame received.
+    uint8_t tmp_in_out[ecm_shm::PROCESS_DATA_BYTES] = {};
+    int m_cycle_image_bytes = 0;
+    int m_ctrl_status_image_pos = -1;
+
+    // Distributed clocks.
+    bool m_system_has_DC = false;
+    uint16_t m_ref_clock_address = 0;
+    uint32_t* m_ref_clock_cycle_ptr = nullptr;
+    int m_ref_clock_image_pos = -1;
+    int32_t m_slave_ref_clock_from_frame = 0;
+    int32_t m_slave_ref_clock_from_frame_old = 0;
+    int32_t m_dc_next_sync_time_ref = 0;
+    int32_t m_dc_next_frame_send_time = 0;
+    int32_t m_dc_resto = 0;
+    timespec m_dc_sync_wait_time{};
+    uint64_t m_t_sync0_ref_clock = 0;
+    uint64_t m_t_actual_ref_clock = 0;
+    int64_t m_dc_reference_read_ns = 0;  // monotonic time at which m_t_actual_ref_clock was read
+    int32_t m_time_offset_master_frame = 0;
 };
 
 // Scope guard over ECM_Master::mutex_lock_ex / mutex_unlock_ex. An unlock
