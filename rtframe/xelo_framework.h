@@ -149,7 +149,6 @@ public:
     static std::string get_master_error_message(int error_type, int error_code, Lock_Log_Sink* sink = nullptr);
 
 private:
-
     // ---- save thread --------------------------------------------------------
     void save_run_ex();
 

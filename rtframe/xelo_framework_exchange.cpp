@@ -137,7 +137,8 @@ void XELO_Framework_ex::exchange_with_master_ex()
     for (uint32_t k = 0; k < m_input_slaves_size; ++k) {
         const Slave_Ethercat& block = m_input_slaves[k];
         if (block.m_addr != 0)
-            (void)get_slave_inputs_values_warning_use(static_cast<int>(block.m_addr), static_cast<int>(block.m_byte_dim),
+            (void)get_slave_inputs_values_warning_use(static_cast<int>(block.m_addr),
+                                                      static_cast<int>(block.m_byte_dim),
                                                       m_shm_xeno_cyclic_data.inputs_ptr + block.m_data_offset);
     }
     for (uint32_t k = 0; k < m_output_slaves_size; ++k) {

@@ -362,3 +362,33 @@ TEST_F(Master_Mode, AMasterStartedAgainIsConnectedAgain)
     EXPECT_TRUE(eventually([&] { return client.get_input<uint16_t>("drive_status") == 0x4321; }));
     EXPECT_TRUE(eventually([&] { return memories->pdo().shm_buf_out[0] == 6; }));
 }
+
+// Requests queued before a loss get no reply: the count of replies still
+// expected starts again from 0 once the connection is open again.
+TEST_F(Master_Mode, RepliesExpectedBeforeALossAreNotAskedForAfterIt)
+{
+    std::vector<Master_Step> steps = hook_start_to_op();
+    steps.push_back({"push_sdo_into_queue 1001 24639 0 75 2 0 0\n", "reply_ok"});
+    steps.push_back({"pop_sdo_from_queue\n", "0", true, 0, true});
+    steps.push_back({"get_last_system_error\n", "4 1 0 0"});
+    steps.push_back({"go_into_next_state 1\n", "reply_ok"});
+    for (Master_Step& step : restart_to_op())
+        steps.push_back(step);
+    const std::size_t total = steps.size();
+    start(false, steps);
+    Framework_Shared_Memory_Manager app;
+    app.init_with_h_compatibility_check_ex("async", XELO_FRAMEWORK_SHM_MANAGER_VERSION_MAJOR,
+                                           XELO_FRAMEWORK_SHM_MANAGER_VERSION_MINOR);
+    app.refresh_async_input_ex(app.get_async_input_id_ex("error_code"));
+    ASSERT_TRUE(eventually([&] { return master->served() >= 10; }, seconds(5))) << rtframe->log();
+    ticker->pause();
+    ASSERT_TRUE(rtframe->wait_for_log("Try to restart.. ", seconds(5))) << rtframe->log();
+    ticker->resume();
+    ASSERT_TRUE(eventually([&] { return master->served() == total; }, seconds(10))) << rtframe->log();
+    // A few hundred ticks in OP again: no request of the old one.
+    Thin_Client client;
+    client.take_slot("watcher");
+    ASSERT_TRUE(eventually([&] { return online(client); }, seconds(5)));
+    for (int k = 0; k < 200; ++k)
+        ASSERT_TRUE(client.wait_wakeup(milliseconds(500)));
+}

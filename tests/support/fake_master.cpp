@@ -195,7 +195,13 @@ void Scripted_Master::serve()
         {
             std::lock_guard<std::mutex> guard(m_mutex);
             m_datagrams.push_back(datagram);
-            const std::size_t index = m_served.load();
+            std::size_t index = m_served.load();
+            const std::size_t separator = datagram.find('#');
+            const std::string request = separator == std::string::npos ? datagram : datagram.substr(separator + 1);
+            // A repeated step that was served stays current while its
+            // request comes again.
+            if (index > 0 && m_steps[index - 1].repeat && m_steps[index - 1].request == request)
+                index = --m_served;
             if (index >= m_steps.size()) {
                 m_problems.push_back("request beyond the script: \"" + datagram + "\"");
                 continue;

@@ -57,6 +57,7 @@ struct Master_Step {
     std::string reply;     // sent as "<id>#" + reply + "\n"
     bool answer = true;    // false: the request gets no reply
     int stale_before = 0;  // replies with other ids sent ahead of the right one
+    bool repeat = false;   // served again for every further request of the same text
 };
 
 // The command server: one thread serving the steps in order on 127.0.0.1,
