@@ -37,8 +37,7 @@ int seconds()
     return value > 0 ? value : 60;
 }
 
-void print(const char* what, const char* unit, double scale, std::vector<int64_t> measured,
-           std::vector<int64_t> bare)
+void print(const char* what, const char* unit, double scale, std::vector<int64_t> measured, std::vector<int64_t> bare)
 {
     if (measured.empty() || bare.empty()) {
         std::printf("%s: no samples\n", what);
@@ -116,9 +115,9 @@ int run()
     const int cycles = duration * 1000;
     ecat_sim::Sim_Options options = ecat_sim::Veth_Segment::default_options();
     options.priority = 60;
-    ecat_sim::Veth_Segment segment(
-        ecat_sim::parse_segment_config("slave dio device=dio dc=0\nslave drive device=cia402 profile=infranor\n"),
-        options);
+    ecat_sim::Veth_Segment segment(ecat_sim::parse_segment_config(
+                                       "slave dio device=dio dc=0\nslave drive device=cia402 profile=infranor\n"),
+                                   options);
 
     std::printf("%d s at 1 ms: bare loop first, then busmaster in OP\n", duration);
     std::vector<int64_t> bare_lateness, bare_round_trips;
@@ -174,12 +173,12 @@ int run()
             round_trips.erase(round_trips.begin(), round_trips.end() - static_cast<std::ptrdiff_t>(keep));
         if (jitters.size() > keep)
             jitters.erase(jitters.begin(), jitters.end() - static_cast<std::ptrdiff_t>(keep));
-        print("cyclic frame send-to-reply (cyclic thread vs bare raw socket, same veth pair)", "us", 1e3,
-              round_trips, bare_round_trips);
-        print("frame jitter |m_dc_resto| per cycle vs bare timerfd wake-up lateness, same priority", "us", 1e3,
-              jitters, bare_lateness);
-        std::printf("  samples: %zu frames, %zu jitter values, %zu bare cycles\n", round_trips.size(),
-                    jitters.size(), bare_lateness.size());
+        print("cyclic frame send-to-reply (cyclic thread vs bare raw socket, same veth pair)", "us", 1e3, round_trips,
+              bare_round_trips);
+        print("frame jitter |m_dc_resto| per cycle vs bare timerfd wake-up lateness, same priority", "us", 1e3, jitters,
+              bare_lateness);
+        std::printf("  samples: %zu frames, %zu jitter values, %zu bare cycles\n", round_trips.size(), jitters.size(),
+                    bare_lateness.size());
         ask(client, "stop_ethercat_master");
         client << "0#close_connection";
         std::string reply;

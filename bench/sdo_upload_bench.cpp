@@ -52,9 +52,9 @@ int run()
     pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
     ecat_sim::Sim_Options options = ecat_sim::Veth_Segment::default_options();
     options.priority = 60;
-    ecat_sim::Veth_Segment segment(
-        ecat_sim::parse_segment_config("slave dio device=dio dc=0\nslave drive device=cia402 profile=infranor\n"),
-        options);
+    ecat_sim::Veth_Segment segment(ecat_sim::parse_segment_config(
+                                       "slave dio device=dio dc=0\nslave drive device=cia402 profile=infranor\n"),
+                                   options);
     write_file("/tmp/ecm_bench_cfg.xml",
                "<EcmSystem><SystemConfig><Cfg><EtherCATNetInterface>" + segment.master_interface() +
                    "</EtherCATNetInterface><EtheCATUserSocketIpAddr>127.0.0.1</EtheCATUserSocketIpAddr>"

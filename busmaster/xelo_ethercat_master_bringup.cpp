@@ -18,8 +18,8 @@
 namespace {
 constexpr int DATAGRAM_TIMEOUT_US = 1000;
 constexpr char THROUGH_GATE = 0;
-constexpr long RETRY_PAUSE_NS = 10000000;        // 10 ms
-constexpr long RETRY_PAUSE_EXTRA_NS = 100000000; // 100 ms, once the Retries are used up
+constexpr long RETRY_PAUSE_NS = 10000000;         // 10 ms
+constexpr long RETRY_PAUSE_EXTRA_NS = 100000000;  // 100 ms, once the Retries are used up
 
 void sleep_for(const timespec& pause)
 {
@@ -166,7 +166,8 @@ void ECM_Master::fill_cycle_frame()
     }
     find_control_status_cmd();
     if (!m_wrk_cycle_ctrl_status_is_active)
-        ecm_log_war("ECM_Master::fill_cycle_frame: no AL status read in the cyclic frame: the cycle checks no slave state");
+        ecm_log_war(
+            "ECM_Master::fill_cycle_frame: no AL status read in the cyclic frame: the cycle checks no slave state");
     find_Ref_Clock_cycle_cmd();
 }
 
@@ -373,10 +374,8 @@ int ECM_Master::send_init_cmd_datagram_ex(ECatCmdType& cmd)
         return ec_LRW(cmd.addr_oxor_el, length, cmd.data_oxor_el.data(), DATAGRAM_TIMEOUT_US, THROUGH_GATE);
     case EC_CMD_NOP:
     case EC_CMD_FPRW:
-    case EC_CMD_BRW:
-        throw std::runtime_error("Attention: No command implemented ");
-    case EC_CMD_APRW:
-        throw std::runtime_error("Attention: No command implemented in base layer ");
+    case EC_CMD_BRW: throw std::runtime_error("Attention: No command implemented ");
+    case EC_CMD_APRW: throw std::runtime_error("Attention: No command implemented in base layer ");
     case EC_CMD_ARMW:
         throw std::runtime_error("Attention: EC_CMD_ARMW command not implemented yet -> TODO by base layer");
     case EC_CMD_FRMW:
@@ -424,8 +423,9 @@ bool ECM_Master::manage_and_send_initCmd_ex(ECatCmdType cmd_to_send)
                 ecm_log_inf("\ttime_compare ms->  " + std::to_string(elapsed));
                 bool repeat = m_retries <= cmd_to_send.retries_o_el;
                 if (!repeat) {
-                    ecm_log_inf("m_retries > cmd_to_send.retries_o_el -> m_timeOut_wait_initcmd_retry.tv_nsec = "
-                                "INITCMD_WAIT_TIME_RETRY_EXTRA");
+                    ecm_log_inf(
+                        "m_retries > cmd_to_send.retries_o_el -> m_timeOut_wait_initcmd_retry.tv_nsec = "
+                        "INITCMD_WAIT_TIME_RETRY_EXTRA");
                     m_timeOut_wait_initcmd_retry = timespec{0, RETRY_PAUSE_EXTRA_NS};
                     repeat = elapsed <= 3u * static_cast<unsigned>(validate.timeout_m_el);
                 }
@@ -483,10 +483,10 @@ void ECM_Master::take_slave_into_next_state_ex(TransitionType transition)
                 if (coe)
                     for (const CoE_InitCmd& cmd : *coe) {
                         coe_cmd = &cmd;
-                        slave.set_mailbox_counter(manage_and_send_CoE_cmd_ex(
-                            &cmd, slave.get_config_address(), slave.get_mailbox_length(),
-                            slave.get_mailbox_writeoffset(), slave.get_mailbox_readoffset(),
-                            slave.get_mailbox_counter()));
+                        slave.set_mailbox_counter(
+                            manage_and_send_CoE_cmd_ex(&cmd, slave.get_config_address(), slave.get_mailbox_length(),
+                                                       slave.get_mailbox_writeoffset(), slave.get_mailbox_readoffset(),
+                                                       slave.get_mailbox_counter()));
                     }
                 coe_cmd = nullptr;
                 ecm_log_inf("ECM_Master::Slave addr -> " + address + " END send SDO ");

@@ -37,8 +37,8 @@ public:
 
     // Called once, after the shared memories exist: stores them, creates the
     // master's mutexes and clears both process-data images.
-    void init_ex(const std::string& net_interface_name, Shared_Pdo_Mem_Region* pdo,
-                 Shared_Slave_Info_Mem_Region* info, Shared_Tick_Mem_Region* tick);
+    void init_ex(const std::string& net_interface_name, Shared_Pdo_Mem_Region* pdo, Shared_Slave_Info_Mem_Region* info,
+                 Shared_Tick_Mem_Region* tick);
 
     // Back to the state without configuration; only when one is held:
     // empties the init-command lists, the slaves and the cyclic command list.
@@ -111,8 +111,8 @@ public:
     // 1 when not busy, 0 when still busy at the time-out.
     int eeprom_waitnotbusy_ex(int configadr, uint16_t* estat, bool is_config_addr, long timeout_us);
     uint32_t read_slave_data_from_eeprom_ex(int slave_incr_num, uint16_t eeprom_addr, bool is_config_addr);
-    void set_slave_fisrt_seven_eeprom_words(uint16_t salve_addr_from_xml, uint16_t slave_incr_num,
-                                            bool is_config_addr, bool check);
+    void set_slave_fisrt_seven_eeprom_words(uint16_t salve_addr_from_xml, uint16_t slave_incr_num, bool is_config_addr,
+                                            bool check);
     // Vendor id, product code, serial number and alias of every slave; a
     // slave that cannot be read keeps all-ones values.
     void slave_eeprom_information_reading_ex();
@@ -435,8 +435,8 @@ protected:
     uint8_t tmp_in_out[ecm_shm::PROCESS_DATA_BYTES] = {};
     int m_cycle_image_bytes = 0;
     int m_ctrl_status_image_pos = -1;
-    std::unique_ptr<std::atomic<int32_t>[]> m_round_trip_records{new std::atomic<int32_t>[CYCLE_RECORDS]()};
-    std::unique_ptr<std::atomic<int32_t>[]> m_jitter_records{new std::atomic<int32_t>[CYCLE_RECORDS]()};
+    std::unique_ptr<std::atomic<int32_t>[]> m_round_trip_records { new std::atomic<int32_t>[ CYCLE_RECORDS ]() };
+    std::unique_ptr<std::atomic<int32_t>[]> m_jitter_records { new std::atomic<int32_t>[ CYCLE_RECORDS ]() };
     std::atomic<uint32_t> m_round_trip_count{0};
     std::atomic<uint32_t> m_jitter_count{0};
 
@@ -462,8 +462,7 @@ public:
     // on failure, on an unknown slave address and on sizes above
     // ecm_sdo::BUFFER_SIZE. The upload resizes *data to the bytes received.
     void get_data_via_sdo_ex(uint16_t conf_addr, int index, int subindex, int size, std::vector<uint8_t>* data);
-    void set_data_via_sdo_ex(uint16_t conf_addr, int index, int subindex, unsigned int size,
-                             std::vector<uint8_t> data);
+    void set_data_via_sdo_ex(uint16_t conf_addr, int index, int subindex, unsigned int size, std::vector<uint8_t> data);
     // As above with the reported code: 0x80 on an abort, whose code then is
     // the 4 data bytes (returned, not raised); downloads report 0x60.
     void get_data_via_sdo_and_get_code_ex(uint16_t conf_addr, int index, int subindex, int size,

@@ -82,7 +82,8 @@ long wait_period(int timer_fd, uint64_t* wakeups_missed)
 // and only when it was taken.
 class Cycle_Lock {
 public:
-    Cycle_Lock(pthread_mutex_t* mutex, bool* flag) : m_mutex(mutex, PDO_MUTEX_NAME, nullptr, &ecm_lock_log()), m_flag(flag)
+    Cycle_Lock(pthread_mutex_t* mutex, bool* flag)
+        : m_mutex(mutex, PDO_MUTEX_NAME, nullptr, &ecm_lock_log()), m_flag(flag)
     {
         *m_flag = m_mutex.try_lock();
     }
@@ -156,7 +157,8 @@ void ECM_Master::shutdown_cyclic_frame_ex()
         m_thread_is_running = false;
         m_thread_is_external_stop = true;
     }
-    ecm_log_inf("ECM_Master::shutdown_cyclic_frame_ex ( ... ) ... pthread_join ( m_thread_id_operational_state, NULL ); ");
+    ecm_log_inf(
+        "ECM_Master::shutdown_cyclic_frame_ex ( ... ) ... pthread_join ( m_thread_id_operational_state, NULL ); ");
     const int rc = pthread_join(m_thread_id_operational_state, nullptr);
     m_cyclic_thread_exists = false;
     if (rc != 0)
@@ -231,7 +233,8 @@ void ECM_Master::cyclic_thread_request_init()
         if (rc == 0)
             break;
         if (rc != ETIMEDOUT)
-            throw std::runtime_error(std::string("Failed to mutex_lock_ex -> m_mutex_change_state ") + std::strerror(rc));
+            throw std::runtime_error(std::string("Failed to mutex_lock_ex -> m_mutex_change_state ") +
+                                     std::strerror(rc));
     }
     struct Unlock {
         pthread_mutex_t* mutex;
@@ -363,8 +366,9 @@ void ECM_Master::prepare_cyclic_loop_ex()
 
     ecm_log_inf("system has DC sync  ");
     if (m_ref_clock_cycle_ptr == nullptr) {
-        ecm_log_err("ERROR: m_ref_clock_cycle_ptr == NULL -> No ref clock found into frame !!! ( Reference Clock "
-                    "Slave Missing ? ) ");
+        ecm_log_err(
+            "ERROR: m_ref_clock_cycle_ptr == NULL -> No ref clock found into frame !!! ( Reference Clock "
+            "Slave Missing ? ) ");
         throw std::runtime_error("Attention:  No ref clock found into frame");
     }
     bool started = false;
@@ -378,14 +382,14 @@ void ECM_Master::prepare_cyclic_loop_ex()
                 m_ref_clock_address = slave.get_config_address();
                 reference_found = true;
             }
-            const bool ok =
-                slave.get_dc_cycle_time_sync1() == 0
-                    ? set_dc0_start_ex(slave.get_config_address(), static_cast<uint32_t>(slave.get_dc_cycle_time_sync0()),
-                                       slave.get_dc_shift_time(), true)
-                    : set_dc01_start_ex(slave.get_config_address(),
-                                        static_cast<uint32_t>(slave.get_dc_cycle_time_sync0()),
-                                        static_cast<uint32_t>(slave.get_dc_cycle_time_sync1()),
-                                        slave.get_dc_shift_time(), true);
+            const bool ok = slave.get_dc_cycle_time_sync1() == 0
+                                ? set_dc0_start_ex(slave.get_config_address(),
+                                                   static_cast<uint32_t>(slave.get_dc_cycle_time_sync0()),
+                                                   slave.get_dc_shift_time(), true)
+                                : set_dc01_start_ex(slave.get_config_address(),
+                                                    static_cast<uint32_t>(slave.get_dc_cycle_time_sync0()),
+                                                    static_cast<uint32_t>(slave.get_dc_cycle_time_sync1()),
+                                                    slave.get_dc_shift_time(), true);
             if (!ok) {
                 ecm_log_inf(" .xml DC Shift Time not used !");
                 started = false;
@@ -500,7 +504,8 @@ int ECM_Master::run_cyclic_frame_manager_ex()
 
         timeval slot_start{};
         gettimeofday_xenomai(&slot_start, nullptr);
-        Cycle_Lock lock(&m_process_data_exchange_shmem->shm_mutex, &m_process_data_exchange_shmem_shm_mutex_unlock_todo);
+        Cycle_Lock lock(&m_process_data_exchange_shmem->shm_mutex,
+                        &m_process_data_exchange_shmem_shm_mutex_unlock_todo);
         const bool held = m_process_data_exchange_shmem_shm_mutex_unlock_todo;
         if (held) {
             std::memcpy(m_cycle_out_image, m_process_data_exchange_shmem->shm_buf_out,
@@ -620,16 +625,17 @@ int ECM_Master::run_cyclic_frame_manager_ex()
             m_dc_resto = static_cast<int32_t>(static_cast<uint32_t>(m_slave_ref_clock_from_frame) -
                                               static_cast<uint32_t>(m_dc_next_frame_send_time));
             if (first_frame) {
-                g_cyclic_log.push(Ecm_Log_Level::INF,
-                                  "1a Frame -> m_dc_resto %d m_slave_ref_clock_from_frame %d m_dc_next_sync_time_ref %d",
-                                  m_dc_resto, m_slave_ref_clock_from_frame, m_dc_next_sync_time_ref);
+                g_cyclic_log.push(
+                    Ecm_Log_Level::INF,
+                    "1a Frame -> m_dc_resto %d m_slave_ref_clock_from_frame %d m_dc_next_sync_time_ref %d", m_dc_resto,
+                    m_slave_ref_clock_from_frame, m_dc_next_sync_time_ref);
                 m_first_frame_dc_resto = static_cast<uint32_t>(m_dc_resto);
                 m_first_frame_dc_slave_ref_clock = static_cast<uint32_t>(m_slave_ref_clock_from_frame);
                 m_first_frame_dc_frame_send_time = static_cast<uint32_t>(m_dc_next_frame_send_time);
                 m_first_frame_dc_next_sync_time = static_cast<uint32_t>(m_dc_next_sync_time_ref);
             }
-            m_dc_next_sync_time_ref = static_cast<int32_t>(static_cast<uint32_t>(m_dc_next_sync_time_ref) +
-                                                           static_cast<uint32_t>(period));
+            m_dc_next_sync_time_ref =
+                static_cast<int32_t>(static_cast<uint32_t>(m_dc_next_sync_time_ref) + static_cast<uint32_t>(period));
             m_dc_next_frame_send_time =
                 static_cast<int32_t>(static_cast<uint32_t>(m_dc_next_sync_time_ref) +
                                      static_cast<uint32_t>(m_time_offset_master_frame) + FRAME_JITTER_NS);

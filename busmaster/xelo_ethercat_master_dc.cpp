@@ -279,9 +279,9 @@ void ECM_Master::calc_and_set_dc_times()
     ec_FPRD(m_ref_clock_address, 0x0910, 8, &m_t_actual_ref_clock, DATAGRAM_TIMEOUT_US, gate_flag());
     m_dc_reference_read_ns = monotonic_ns();
     m_dc_next_sync_time_ref = static_cast<int32_t>(static_cast<uint32_t>(m_t_sync0_ref_clock));
-    m_dc_next_frame_send_time =
-        static_cast<int32_t>(static_cast<uint32_t>(m_dc_next_sync_time_ref) +
-                             static_cast<uint32_t>(m_time_offset_master_frame) + static_cast<uint32_t>(FRAME_JITTER_NS));
+    m_dc_next_frame_send_time = static_cast<int32_t>(static_cast<uint32_t>(m_dc_next_sync_time_ref) +
+                                                     static_cast<uint32_t>(m_time_offset_master_frame) +
+                                                     static_cast<uint32_t>(FRAME_JITTER_NS));
     const uint32_t wait =
         static_cast<uint32_t>(m_dc_next_frame_send_time) - static_cast<uint32_t>(m_t_actual_ref_clock);
     if (!ecm_in_cyclic_thread() || m_counter_cycle == 0)

@@ -286,9 +286,7 @@ void ECM_Master::check_slave_link_consistency_ex()
             ecm_log_war("PHYSICAL_LINK_ON_PORT_0_1_2_3 -> not implemented ");
             recognised = false;
             break;
-        default:
-            recognised = false;
-            break;
+        default: recognised = false; break;
         }
         if (!recognised) {
             ecm_log_err("ON SLAVE " + std::to_string(find_slave_counter));

@@ -89,8 +89,8 @@ ECM_Slave& ECM_Master::sdo_slave_ex(uint16_t conf_addr, const char* caller)
         throw std::runtime_error(std::string("Attention: ") + caller + " -> no slave with address " +
                                  std::to_string(conf_addr));
     if (!slave->has_mailbox())
-        throw std::runtime_error(std::string("Attention: ") + caller + " -> not mailbox at slave: " +
-                                 std::to_string(conf_addr));
+        throw std::runtime_error(std::string("Attention: ") + caller +
+                                 " -> not mailbox at slave: " + std::to_string(conf_addr));
     return *slave;
 }
 
@@ -121,10 +121,10 @@ void ECM_Master::set_data_via_sdo_ex(uint16_t conf_addr, int index, int subindex
     ECM_Mutex_Guard mailbox(*this, &m_mailbox_mutex, MAILBOX_MUTEX);
     ECM_Slave& slave = sdo_slave_ex(conf_addr, "set_data_via_sdo_ex");
     uint8_t counter = slave.get_mailbox_counter();
-    const int wkc = ec_SDOwrite_ecm(conf_addr, slave.get_mailbox_length(), slave.get_mailbox_writeoffset(),
-                                    slave.get_mailbox_readoffset(), &counter, static_cast<uint16_t>(index),
-                                    static_cast<uint8_t>(subindex), false, static_cast<int>(size), data.data(),
-                                    SDO_TIMEOUT_US);
+    const int wkc =
+        ec_SDOwrite_ecm(conf_addr, slave.get_mailbox_length(), slave.get_mailbox_writeoffset(),
+                        slave.get_mailbox_readoffset(), &counter, static_cast<uint16_t>(index),
+                        static_cast<uint8_t>(subindex), false, static_cast<int>(size), data.data(), SDO_TIMEOUT_US);
     slave.set_mailbox_counter(counter);
     if (wkc <= 0)
         throw std::runtime_error("Attention: Frame read workcounter is zero");
@@ -180,9 +180,8 @@ void ECM_Master::get_emcy_data_via_sdo(uint16_t conf_addr, int index, int subind
     ECM_Mutex_Guard mailbox(*this, &m_mailbox_mutex, MAILBOX_MUTEX);
     ECM_Slave& slave = sdo_slave_ex(conf_addr, "get_emcy_data_via_sdo");
     uint8_t counter = slave.get_mailbox_counter();
-    const int wkc = ec_emcy_SDOread_get_code_ecm(conf_addr, slave.get_mailbox_length(),
-                                                 slave.get_mailbox_writeoffset(), slave.get_mailbox_readoffset(),
-                                                 &counter, static_cast<uint16_t>(index),
+    const int wkc = ec_emcy_SDOread_get_code_ecm(conf_addr, slave.get_mailbox_length(), slave.get_mailbox_writeoffset(),
+                                                 slave.get_mailbox_readoffset(), &counter, static_cast<uint16_t>(index),
                                                  static_cast<uint8_t>(subindex), false, &size, data->data(),
                                                  SDO_CODE_READ_TIMEOUT_US, code);
     if (wkc <= 0)
@@ -294,8 +293,8 @@ void ECM_Master::execute_sdo_request(SDOTypemanage& request)
     if (request.sdo_code == ecm_sdo::EMERGENCY_POLL) {
         int size = request.dim_data_el;
         ec_emcy_SDOread_get_code_ecm(request.conf_addr, slave->get_mailbox_length(), slave->get_mailbox_writeoffset(),
-                                     slave->get_mailbox_readoffset(), &counter, index, subindex, false, &size,
-                                     nullptr, SDO_CODE_READ_TIMEOUT_US, &request.sdo_code);
+                                     slave->get_mailbox_readoffset(), &counter, index, subindex, false, &size, nullptr,
+                                     SDO_CODE_READ_TIMEOUT_US, &request.sdo_code);
         ecm_log_inf(std::string("get_emcy_data_via_sdo ") + (request.sdo_code ? "DATA PRESENT" : "NO DATA") +
                     " code:" + code_char(request.sdo_code));
     }
@@ -310,16 +309,16 @@ void ECM_Master::execute_sdo_request(SDOTypemanage& request)
         std::copy(request.data_el.begin(), request.data_el.end(), buffer.bytes);
         uint8_t abort_code[4] = {0, 0, 0, 0};
         ec_SDOwrite_get_code_ecm(request.conf_addr, slave->get_mailbox_length(), slave->get_mailbox_writeoffset(),
-                                 slave->get_mailbox_readoffset(), &counter, index, subindex, false,
-                                 request.dim_data_el, buffer.bytes, SDO_TIMEOUT_US, &request.sdo_code, abort_code);
+                                 slave->get_mailbox_readoffset(), &counter, index, subindex, false, request.dim_data_el,
+                                 buffer.bytes, SDO_TIMEOUT_US, &request.sdo_code, abort_code);
         if (request.sdo_code == ecm_sdo::RESULT_FAILED)
             failed(abort_code);
     } else if (request.sdo_code & ecm_sdo::UPLOAD_BIT) {
         int size = request.dim_data_el;
-        const int wkc = ec_SDOread_get_code_ecm(request.conf_addr, slave->get_mailbox_length(),
-                                                slave->get_mailbox_writeoffset(), slave->get_mailbox_readoffset(),
-                                                &counter, index, subindex, false, &size, buffer.bytes,
-                                                SDO_CODE_READ_TIMEOUT_US, &request.sdo_code);
+        const int wkc =
+            ec_SDOread_get_code_ecm(request.conf_addr, slave->get_mailbox_length(), slave->get_mailbox_writeoffset(),
+                                    slave->get_mailbox_readoffset(), &counter, index, subindex, false, &size,
+                                    buffer.bytes, SDO_CODE_READ_TIMEOUT_US, &request.sdo_code);
         if (wkc > 0) {
             // A shorter object keeps the request's size; its missing high bytes are 0.
             std::fill(buffer.bytes + size, buffer.bytes + ecm_sdo::BUFFER_SIZE, 0);

@@ -93,8 +93,8 @@ ECM_Master_Socket::ECM_Master_Socket(const std::string& xml_base_cfg_file, bool 
         create_and_map_pdo_shared_memory();
         create_and_map_info_slave_shared_memory();
         create_and_map_tick_shared_memory();
-        m_ecm_socket_real_udp_server = std::make_unique<ServerSocket_Udp_ex>(
-            m_ecm_user_socket_real_udp_ip_addr.c_str(), m_ecm_user_socket_real_udp_port);
+        m_ecm_socket_real_udp_server = std::make_unique<ServerSocket_Udp_ex>(m_ecm_user_socket_real_udp_ip_addr.c_str(),
+                                                                             m_ecm_user_socket_real_udp_port);
         set_command_server_endpoint(m_ecm_user_socket_real_udp_ip_addr, m_ecm_user_socket_real_udp_port);
         init_ex(m_ecm_net_interface_name, m_shmem_pdo_ptr, m_shmem_info_slave_ptr, m_shmem_tick_ptr);
         if (soft_reatime_on)
@@ -157,8 +157,9 @@ void ECM_Master_Socket::load_xml_info(const std::string& xml_cfg_file)
 
 void ECM_Master_Socket::create_and_map_pdo_shared_memory()
 {
-    m_shmem_pdo_ptr = static_cast<Shared_Pdo_Mem_Region*>(create_and_map(
-        ecm_shm::PDO_NAME, sizeof(Shared_Pdo_Mem_Region), PDO_TEXTS, &m_shmem_pdo_fd, &m_shmem_pdo_status));
+    m_shmem_pdo_ptr =
+        static_cast<Shared_Pdo_Mem_Region*>(create_and_map(ecm_shm::PDO_NAME, sizeof(Shared_Pdo_Mem_Region), PDO_TEXTS,
+                                                           &m_shmem_pdo_fd, &m_shmem_pdo_status));
     init_pthread_mutex_ex(&m_shmem_pdo_ptr->shm_mutex, true, true, true);
     ecm_log_inf(PDO_TEXTS.mapped);
 }
@@ -174,8 +175,9 @@ void ECM_Master_Socket::create_and_map_info_slave_shared_memory()
 
 void ECM_Master_Socket::create_and_map_tick_shared_memory()
 {
-    m_shmem_tick_ptr = static_cast<Shared_Tick_Mem_Region*>(create_and_map(
-        ecm_shm::TICK_NAME, sizeof(Shared_Tick_Mem_Region), TICK_TEXTS, &m_shmem_tick_fd, &m_shmem_tick_status));
+    m_shmem_tick_ptr =
+        static_cast<Shared_Tick_Mem_Region*>(create_and_map(ecm_shm::TICK_NAME, sizeof(Shared_Tick_Mem_Region),
+                                                            TICK_TEXTS, &m_shmem_tick_fd, &m_shmem_tick_status));
     if (sem_init(&m_shmem_tick_ptr->shm_sem_tick_ready, 1, 0) != 0) {
         ecm_log_inf("\t Failed to shm_sem_tick_ready...try to destroy and re-init ");
         if (sem_destroy(&m_shmem_tick_ptr->shm_sem_tick_ready) != 0)
@@ -220,8 +222,8 @@ void ECM_Master_Socket::execute_request_and_reply_real_udp()
 {
     m_reply_real_udp = ecm_protocol::REPLY_ERROR;
 
-    const std::vector<std::string> pieces = XELO_String_Functions::tokenize(
-        m_ecm_socket_request_read_real_udp, std::string(1, ecm_protocol::ID_SEPARATOR));
+    const std::vector<std::string> pieces =
+        XELO_String_Functions::tokenize(m_ecm_socket_request_read_real_udp, std::string(1, ecm_protocol::ID_SEPARATOR));
     long request_id = 0;
     if (pieces.size() >= 2) {
         request_id = std::strtol(pieces[0].c_str(), nullptr, 10);

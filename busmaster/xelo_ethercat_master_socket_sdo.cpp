@@ -106,8 +106,8 @@ std::string ECM_Master_Socket::pop_sdo_exec(std::istream& /*args*/)
         if (waiting == 0)
             return "0";
         std::string reply = std::to_string(waiting) + " " + std::to_string(address) + " " + std::to_string(index) +
-                            " " + std::to_string(subindex) + " " + std::to_string(code) + " " +
-                            std::to_string(size) + " ";
+                            " " + std::to_string(subindex) + " " + std::to_string(code) + " " + std::to_string(size) +
+                            " ";
         if (size > 0)
             reply += bytes_text(data, size);
         return reply;

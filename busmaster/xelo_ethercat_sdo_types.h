@@ -39,10 +39,14 @@ constexpr unsigned char RESULT_FAILED = 0x80;
 constexpr int size_of_code(unsigned char code)
 {
     switch (code) {
-    case DOWNLOAD_1: case UPLOAD_1: return 1;
-    case DOWNLOAD_2: case UPLOAD_2: return 2;
-    case DOWNLOAD_3: case UPLOAD_3: return 3;
-    case DOWNLOAD_4: case UPLOAD_4: return 4;
+    case DOWNLOAD_1:
+    case UPLOAD_1: return 1;
+    case DOWNLOAD_2:
+    case UPLOAD_2: return 2;
+    case DOWNLOAD_3:
+    case UPLOAD_3: return 3;
+    case DOWNLOAD_4:
+    case UPLOAD_4: return 4;
     default: return -1;
     }
 }

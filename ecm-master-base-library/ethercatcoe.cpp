@@ -140,7 +140,7 @@ bool is_sdo_response(const ec_mbxbuft& m)
 
 // What a failed transfer reports beside its result.
 struct Sdo_Outcome {
-    bool write_lines = false;   // the plain download writes its error lines
+    bool write_lines = false;  // the plain download writes its error lines
     bool aborted = false;
     uint32_t abort_code = 0;
 };

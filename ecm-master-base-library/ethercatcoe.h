@@ -12,9 +12,9 @@
 
 #include <cstdint>
 
-constexpr int EC_MAXMBX = 1024;                  // mailbox buffer
-constexpr int EC_MBX_HEADER = 6;                 // mailbox header
-constexpr int EC_SDO_HEADER = EC_MBX_HEADER + 6; // + CANopen word, command, index, subindex
+constexpr int EC_MAXMBX = 1024;                           // mailbox buffer
+constexpr int EC_MBX_HEADER = 6;                          // mailbox header
+constexpr int EC_SDO_HEADER = EC_MBX_HEADER + 6;          // + CANopen word, command, index, subindex
 constexpr int EC_SDO_SEGMENT_HEADER = EC_MBX_HEADER + 3;  // + CANopen word, command
 constexpr uint32_t EC_MBX_REGISTER_TIMEOUT_US = 1000;
 constexpr long EC_MBX_POLL_SLEEP_NS = 400000;
@@ -121,9 +121,9 @@ int ec_SDOread_get_code_ecm(uint16_t configadr, uint16_t mbx_l, uint16_t mbx_wo,
                             uint8_t* code);
 // Sends nothing: one mailbox receive (so a waiting emergency is printed and
 // pushed); *code is 1 when a message was read, else 0. The receive's result.
-int ec_emcy_SDOread_get_code_ecm(uint16_t configadr, uint16_t mbx_l, uint16_t mbx_wo, uint16_t mbx_ro,
-                                 uint8_t* mbx_cnt, uint16_t index, uint8_t subindex, bool CA, int* psize, void* p,
-                                 uint32_t timeout_us, uint8_t* code);
+int ec_emcy_SDOread_get_code_ecm(uint16_t configadr, uint16_t mbx_l, uint16_t mbx_wo, uint16_t mbx_ro, uint8_t* mbx_cnt,
+                                 uint16_t index, uint8_t subindex, bool CA, int* psize, void* p, uint32_t timeout_us,
+                                 uint8_t* code);
 
 // The error list: a ring of 64 usable entries; when full the oldest is
 // dropped. Pushes and pops are serialised.

@@ -97,9 +97,8 @@ protected:
     int upload(uint16_t index, uint8_t sub, std::vector<uint8_t>& data, bool complete = false)
     {
         int size = static_cast<int>(data.size());
-        const int wkc =
-            ec_SDOread_ecm(DRIVE, mbx_l(), WRITE_MBX, READ_MBX, &m_counter, index, sub, complete, &size, data.data(),
-                           TIMEOUT_US);
+        const int wkc = ec_SDOread_ecm(DRIVE, mbx_l(), WRITE_MBX, READ_MBX, &m_counter, index, sub, complete, &size,
+                                       data.data(), TIMEOUT_US);
         if (wkc > 0)
             data.resize(static_cast<std::size_t>(size));
         return wkc;
@@ -260,8 +259,8 @@ TEST_P(Coe_Mailbox, AnEmergencyIsPushedAndReturnedAsTheMessage)
     ASSERT_EQ(sim("emergency 0 0x8611 0x01 1 2 3 4 5").substr(0, 2), "OK");
     uint8_t code = 7;
     int size = 0;
-    EXPECT_GT(ec_emcy_SDOread_get_code_ecm(DRIVE, mbx_l(), WRITE_MBX, READ_MBX, &m_counter, 0, 0, false, &size,
-                                           nullptr, 50000, &code),
+    EXPECT_GT(ec_emcy_SDOread_get_code_ecm(DRIVE, mbx_l(), WRITE_MBX, READ_MBX, &m_counter, 0, 0, false, &size, nullptr,
+                                           50000, &code),
               0);
     EXPECT_EQ(code, 1);
     const std::vector<ec_errort> entries = error_list();
@@ -275,8 +274,8 @@ TEST_P(Coe_Mailbox, AnEmergencyIsPushedAndReturnedAsTheMessage)
     EXPECT_EQ(entries[0].w2, 0x0504);
 
     // Nothing more waiting: code 0 after the time-out.
-    EXPECT_EQ(ec_emcy_SDOread_get_code_ecm(DRIVE, mbx_l(), WRITE_MBX, READ_MBX, &m_counter, 0, 0, false, &size,
-                                           nullptr, 5000, &code),
+    EXPECT_EQ(ec_emcy_SDOread_get_code_ecm(DRIVE, mbx_l(), WRITE_MBX, READ_MBX, &m_counter, 0, 0, false, &size, nullptr,
+                                           5000, &code),
               0);
     EXPECT_EQ(code, 0);
 }

@@ -184,9 +184,11 @@ protected:
     }
     void SetUp() override
     {
-        m_master = std::make_unique<Child_Process>(
-            BUSMASTER_BINARY,
-            std::vector<std::string>{"-c", CONFIG, "-s", "5", "--max_consecutive_frame_faults", m_max_faults}, LOG);
+        m_master =
+            std::make_unique<Child_Process>(BUSMASTER_BINARY,
+                                            std::vector<std::string>{"-c", CONFIG, "-s", "5",
+                                                                     "--max_consecutive_frame_faults", m_max_faults},
+                                            LOG);
         m_master->wait_ready_ex(probe::udp_port(ecm_protocol::PORT), 10s);
     }
     void TearDown() override { EXPECT_EQ(m_master->stop(), 128 + SIGTERM) << m_master->log(); }
@@ -201,6 +203,7 @@ protected:
             ASSERT_EQ(ask("get_master_ethercat_state"), "8");
         }
     }
+
 public:
     std::string sim(const std::string& command) { return m_segment.simulator().execute(command); }
 
@@ -321,9 +324,10 @@ TEST_F(Cyclic, OperationMovesProcessDataEveryPeriodAndTicksOncePerCycle)
 
 TEST_F(Cyclic, WithoutClocksTheCycleRunsOnThePeriodTimer)
 {
-    const std::string dc = "      <DC>\n        <ReferenceClock>true</ReferenceClock>\n        "
-                           "<CycleTime0>1000000</CycleTime0>\n        <CycleTime1>0</CycleTime1>\n        "
-                           "<ShiftTime>0</ShiftTime>\n      </DC>\n";
+    const std::string dc =
+        "      <DC>\n        <ReferenceClock>true</ReferenceClock>\n        "
+        "<CycleTime0>1000000</CycleTime0>\n        <CycleTime1>0</CycleTime1>\n        "
+        "<ShiftTime>0</ShiftTime>\n      </DC>\n";
     write_eni({{dc, ""}});
     ASSERT_EQ(ask("set_watchdog_off"), "reply_ok");
     ASSERT_EQ(ask("set_op_cycle_time 2000000"), "reply_ok");
@@ -402,12 +406,10 @@ TEST_F(CyclicFaults, FaultsStopTheCycleWithTheirErrorAndTakeTheSlavesToInit)
              client.take_ticks(5);  // the client has started, then takes no more
          },
          "4 30 8 0", " Attention: Watchdog error !!!", 0},
-        {"lost frames",
-         [](Cyclic& t, Client&) { ASSERT_TRUE(contains(t.sim("drop 150"), "OK")); },
-         "4 30 4 ", " Attention: No Cyclic frame read !!! -> consecutive_faults > MAX_CONSECUTIVE_DC_FAULTS ", 1},
-        {"AL status",
-         [](Cyclic& t, Client&) { ASSERT_TRUE(contains(t.sim("state 1 4 0x001b"), "OK")); },
-         "4 30 2 1002", "Error on cycle frame: slave state no check !!!", 1},
+        {"lost frames", [](Cyclic& t, Client&) { ASSERT_TRUE(contains(t.sim("drop 150"), "OK")); }, "4 30 4 ",
+         " Attention: No Cyclic frame read !!! -> consecutive_faults > MAX_CONSECUTIVE_DC_FAULTS ", 1},
+        {"AL status", [](Cyclic& t, Client&) { ASSERT_TRUE(contains(t.sim("state 1 4 0x001b"), "OK")); }, "4 30 2 1002",
+         "Error on cycle frame: slave state no check !!!", 1},
     };
     write_eni();
     for (const auto& c : cases) {

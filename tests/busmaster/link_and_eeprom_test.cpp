@@ -50,7 +50,8 @@ std::string eni_of(int count)
     std::string master =
         init_cmd("<Transition>IP</Transition>",
                  "<Comment>clear error counters</Comment><Cmd>8</Cmd><Adp>0</Adp><Ado>#x0300</Ado>"
-                 "<DataLength>12</DataLength><Cnt>" + n + "</Cnt>") +
+                 "<DataLength>12</DataLength><Cnt>" +
+                     n + "</Cnt>") +
         init_cmd("<Transition>PI</Transition>",
                  "<Comment>request INIT</Comment><Cmd>8</Cmd><Adp>0</Adp><Ado>#x0120</Ado><Data>0100</Data><Cnt>" + n +
                      "</Cnt>");
@@ -76,8 +77,9 @@ std::string eni_of(int count)
            master + "</InitCmds></Master>" + slaves +
            "<Cyclic><CycleTime>1000</CycleTime><Frame><Cmd><State>PREOP</State><Comment>AL status</Comment>"
            "<Cmd>7</Cmd><Adp>0</Adp><Ado>#x0130</Ado><DataLength>2</DataLength><Cnt>" +
-           n + "</Cnt><InputOffs>26</InputOffs><OutputOffs>26</OutputOffs></Cmd></Frame></Cyclic>"
-               "<ProcessImage/></Config></EtherCATConfig>\n";
+           n +
+           "</Cnt><InputOffs>26</InputOffs><OutputOffs>26</OutputOffs></Cmd></Frame></Cyclic>"
+           "<ProcessImage/></Config></EtherCATConfig>\n";
 }
 
 // One request and its reply text without the id; "<none>" when none came.
@@ -149,13 +151,15 @@ public:
 
     std::string sim(const std::string& command) { return m_segment.simulator().execute(command); }
     // Two bytes of a slave's register as the simulator shows them ("OK lo hi").
-    std::string reg(int pos, unsigned address) { return sim("read " + std::to_string(pos) + " " +
-                                                            std::to_string(address) + " 2"); }
+    std::string reg(int pos, unsigned address)
+    {
+        return sim("read " + std::to_string(pos) + " " + std::to_string(address) + " 2");
+    }
     // count EEPROM words of the slave at pos from word first.
     std::vector<uint16_t> eeprom(int pos, int first, int count)
     {
-        std::istringstream text(sim("eeprom " + std::to_string(pos) + " " + std::to_string(first) + " " +
-                                    std::to_string(count)));
+        std::istringstream text(
+            sim("eeprom " + std::to_string(pos) + " " + std::to_string(first) + " " + std::to_string(count)));
         std::string ok;
         text >> ok;
         std::vector<uint16_t> words;
@@ -187,10 +191,10 @@ const char* const BRANCH = "slave s0\nslave coupler ports=3\nslave s2\nslave s3 
 struct Broken_Link {
     const char* name;
     const char* segment;
-    const char* link;                 // "<pos> <port>"
-    int reached;                      // slaves the walk reaches
-    std::vector<int> unreached;       // simulator positions beyond the break
-    const char* row;                  // the DL status the walk met on the way
+    const char* link;            // "<pos> <port>"
+    int reached;                 // slaves the walk reaches
+    std::vector<int> unreached;  // simulator positions beyond the break
+    const char* row;             // the DL status the walk met on the way
 };
 
 void PrintTo(const Broken_Link& c, std::ostream* os)
@@ -295,9 +299,10 @@ TEST(LinkCheck, WalksBothBranchesOfAThreePortSlave)
 
 TEST(LinkCheck, AFourPortSlaveEndsTheWalkAsNotRecognised)
 {
-    Master_On_Segment m("slave s0\nslave cross ports=4\nslave a previous=cross:3\nslave b previous=cross:1\n"
-                        "slave c previous=cross:2\n",
-                        5);
+    Master_On_Segment m(
+        "slave s0\nslave cross ports=4\nslave a previous=cross:3\nslave b previous=cross:1\n"
+        "slave c previous=cross:2\n",
+        5);
     ASSERT_EQ(ask("start_ethercat_master " + ENI, 60s), "started") << m.log();
     EXPECT_EQ(ask("check_slaves_link", 60s), "reply_error") << m.log();
     const std::string text = m.log();
@@ -310,8 +315,9 @@ TEST(LinkCheck, AFourPortSlaveEndsTheWalkAsNotRecognised)
 }
 
 namespace {
-const char* const ALIASED = "slave s0 alias=5 vendor=0x80000001 product=0x1234 serial=77\n"
-                            "slave s1 alias=6 vendor=0x22 product=0x33 serial=44\n";
+const char* const ALIASED =
+    "slave s0 alias=5 vendor=0x80000001 product=0x1234 serial=77\n"
+    "slave s1 alias=6 vendor=0x22 product=0x33 serial=44\n";
 }  // namespace
 
 TEST(EepromAlias, TheNewAliasAndTheChecksumOfWordsZeroToSixAreWritten)
@@ -362,8 +368,9 @@ TEST(EepromAlias, AFailedWriteIsReportedAndTheOldAliasStays)
     EXPECT_EQ(ask("write_into_eeprom_config_alias 1001 300", 60s), "reply_error") << m.log();
     const std::string text = m.log();
     EXPECT_EQ(count_of(text, "ECM_Master::write_slave_alias_into_eeprom_ex retry on slave:1001"), 5) << text;
-    EXPECT_TRUE(contains(text, "Error on write_config_alias_into ec_writeeeprom_ex EEPROM_CONFIG_ALIAS error -> "
-                               "set old alias"))
+    EXPECT_TRUE(contains(text,
+                         "Error on write_config_alias_into ec_writeeeprom_ex EEPROM_CONFIG_ALIAS error -> "
+                         "set old alias"))
         << text;
     EXPECT_EQ(m.eeprom(0, 0, 8), before);
     EXPECT_EQ(ask("get_slave_eeprom_info 1001"), "5 -2147483647 4660 77 5");
@@ -458,29 +465,31 @@ TEST(ErrorCounters, TheDumpShowsTheCountersOfSlavesThatAnswerAndNothingOfOthers)
     ASSERT_EQ(m.sim("link 0 1 down"), "OK");
     EXPECT_EQ(ask("go_into_next_state 1", 60s), "reply_error") << m.log();
     const std::string text = m.log();
-    EXPECT_TRUE(contains(text, "---\n SLAVE add: 1001\n"
-                               "2 byte data_read at 0x0300: 5 9\n"
-                               "2 byte data_read at 0x0302: 0 0\n"
-                               "2 byte data_read at 0x0304: 0 0\n"
-                               "2 byte data_read at 0x0306: 0 0\n"
-                               "1 byte data_read at 0x0308: 0\n"
-                               "1 byte data_read at 0x0309: 0\n"
-                               "1 byte data_read at 0x030A: 0\n"
-                               "1 byte data_read at 0x030B: 0\n"
-                               "1 byte data_read at 0x030C: 6\n"
-                               "1 byte data_read at 0x030D: 0\n"
-                               "1 byte data_read at 0x0310: 0\n"
-                               "1 byte data_read at 0x0311: 1\n"
-                               "1 byte data_read at 0x0312: 0\n"
-                               "1 byte data_read at 0x0313: 1\n"
-                               "---\n---\n SLAVE add: 1001\n"
-                               "2 byte data_read at 0x120: 1 0\n"
-                               "2 byte data_read at 0x130: 1 0\n"
-                               "2 byte data_read at 0x134 0 0\n---\n"))
+    EXPECT_TRUE(contains(text,
+                         "---\n SLAVE add: 1001\n"
+                         "2 byte data_read at 0x0300: 5 9\n"
+                         "2 byte data_read at 0x0302: 0 0\n"
+                         "2 byte data_read at 0x0304: 0 0\n"
+                         "2 byte data_read at 0x0306: 0 0\n"
+                         "1 byte data_read at 0x0308: 0\n"
+                         "1 byte data_read at 0x0309: 0\n"
+                         "1 byte data_read at 0x030A: 0\n"
+                         "1 byte data_read at 0x030B: 0\n"
+                         "1 byte data_read at 0x030C: 6\n"
+                         "1 byte data_read at 0x030D: 0\n"
+                         "1 byte data_read at 0x0310: 0\n"
+                         "1 byte data_read at 0x0311: 1\n"
+                         "1 byte data_read at 0x0312: 0\n"
+                         "1 byte data_read at 0x0313: 1\n"
+                         "---\n---\n SLAVE add: 1001\n"
+                         "2 byte data_read at 0x120: 1 0\n"
+                         "2 byte data_read at 0x130: 1 0\n"
+                         "2 byte data_read at 0x134 0 0\n---\n"))
         << text;
-    EXPECT_TRUE(contains(text, "---\n SLAVE add: 1002\n---\n---\n SLAVE add: 1002\n"
-                               "2 byte data_read at 0x120: 0 0\n"
-                               "2 byte data_read at 0x130: 0 0\n"
-                               "2 byte data_read at 0x134 0 0\n---\n"))
+    EXPECT_TRUE(contains(text,
+                         "---\n SLAVE add: 1002\n---\n---\n SLAVE add: 1002\n"
+                         "2 byte data_read at 0x120: 0 0\n"
+                         "2 byte data_read at 0x130: 0 0\n"
+                         "2 byte data_read at 0x134 0 0\n---\n"))
         << text;
 }

@@ -53,9 +53,8 @@ TEST(PortFunctions, PreviousPortIsTheFirstActiveCandidateInProcessingOrder)
         uint8_t previous;
     } cases[] = {
         {0x0F, 0, 2}, {0x03, 0, 1}, {0x09, 0, 0},  // port 3 is no candidate of port 0
-        {0x01, 0, 0}, {0x0F, 1, 3}, {0x07, 1, 0},  {0x06, 1, 2}, {0x02, 1, 1},
-        {0x0F, 2, 1}, {0x0D, 2, 3}, {0x05, 2, 0},  {0x0F, 3, 0}, {0x0E, 3, 2},
-        {0x0A, 3, 1}, {0x08, 3, 3}, {0x0F, 4, 4},  {0x0F, 200, 200},
+        {0x01, 0, 0}, {0x0F, 1, 3}, {0x07, 1, 0}, {0x06, 1, 2}, {0x02, 1, 1}, {0x0F, 2, 1}, {0x0D, 2, 3},
+        {0x05, 2, 0}, {0x0F, 3, 0}, {0x0E, 3, 2}, {0x0A, 3, 1}, {0x08, 3, 3}, {0x0F, 4, 4}, {0x0F, 200, 200},
     };
     Port_Master master(2);
     for (const auto& c : cases) {

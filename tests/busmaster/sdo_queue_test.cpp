@@ -84,7 +84,8 @@ ecat_sim::Sim_Options segment_options()
 class Sdo_Queue : public ::testing::Test {
 protected:
     Sdo_Queue()
-        : m_segment(ecat_sim::parse_segment_config("slave dio device=dio\nslave drive device=cia402 profile=infranor\n"),
+        : m_segment(ecat_sim::parse_segment_config(
+                        "slave dio device=dio\nslave drive device=cia402 profile=infranor\n"),
                     segment_options()),
           m_master(m_segment.master_interface())
     {
@@ -149,9 +150,9 @@ TEST_F(Sdo_Queue, ResultsComeInPushOrderWithTheirCodes)
 TEST_F(Sdo_Queue, FailedTransfersGiveCodeEightyWithTheAbortCodeAndTheThreadGoesOn)
 {
     ASSERT_EQ(sim("sdo_abort 1 0x6060 * 0x06090011").substr(0, 2), "OK");
-    m_master.push_sdo_ex(DRIVE, 0x6060, 0, 1, {0}, 0x4F);        // aborted upload
-    m_master.push_sdo_ex(DRIVE, 0x6060, 0, 1, {3}, 0x2F);        // aborted download
-    m_master.push_sdo_ex(1500, 0x6060, 0, 1, {3}, 0x2F);         // no such slave
+    m_master.push_sdo_ex(DRIVE, 0x6060, 0, 1, {0}, 0x4F);           // aborted upload
+    m_master.push_sdo_ex(DRIVE, 0x6060, 0, 1, {3}, 0x2F);           // aborted download
+    m_master.push_sdo_ex(1500, 0x6060, 0, 1, {3}, 0x2F);            // no such slave
     m_master.push_sdo_ex(DRIVE, 0x6066, 0, 4, {0, 0, 0, 0}, 0x43);  // a 2-byte object read as 4
     m_master.push_sdo_ex(DRIVE, 0x1018, 1, 4, {0, 0, 0, 0}, 0x43);  // still served
     ASSERT_TRUE(m_master.wait_results(5));
@@ -160,11 +161,8 @@ TEST_F(Sdo_Queue, FailedTransfersGiveCodeEightyWithTheAbortCodeAndTheThreadGoesO
         unsigned char code;
         std::vector<uint8_t> data;
     } expected[] = {
-        {DRIVE, 0x80, {0x11, 0x00, 0x09, 0x06}},
-        {DRIVE, 0x80, {0x11, 0x00, 0x09, 0x06}},
-        {1500, 0x80, {0, 0, 0, 0}},
-        {DRIVE, 0x43, {100, 0, 0, 0}},
-        {DRIVE, 0x43, {130, 0, 0, 0}},
+        {DRIVE, 0x80, {0x11, 0x00, 0x09, 0x06}}, {DRIVE, 0x80, {0x11, 0x00, 0x09, 0x06}}, {1500, 0x80, {0, 0, 0, 0}},
+        {DRIVE, 0x43, {100, 0, 0, 0}},           {DRIVE, 0x43, {130, 0, 0, 0}},
     };
     for (const auto& e : expected) {
         const Result r = m_master.pop();
@@ -197,13 +195,17 @@ TEST_F(Sdo_Queue, CodesAndSizesThatDoNotMatchAreRefusedAndTheRefusalStays)
     m_master.get_last_error(&type, &code, &slave);
     EXPECT_EQ(type, NOT_ERROR_PRESENT);
 
-    EXPECT_EQ(thrown_text([&] { m_master.push_sdo_ex(DRIVE, 0x6066, 0, 4, {0, 0, 0, 0}, 0x2B); }),
+    EXPECT_EQ(thrown_text([&] {
+                  m_master.push_sdo_ex(DRIVE, 0x6066, 0, 4, {0, 0, 0, 0}, 0x2B);
+              }),
               "Attention: Push sdo code or dim not correct");
     m_master.get_last_error(&type, &code, &slave);
     EXPECT_EQ(type, PUSH_SDO_FAILED);
     EXPECT_EQ(code, DIM_NOT_CORRECT);
     // The recorded error keeps the queue closed.
-    EXPECT_EQ(thrown_text([&] { m_master.push_sdo_ex(DRIVE, 0x6066, 0, 2, {0, 0}, 0x2B); }),
+    EXPECT_EQ(thrown_text([&] {
+                  m_master.push_sdo_ex(DRIVE, 0x6066, 0, 2, {0, 0}, 0x2B);
+              }),
               "Attention: Push Sdo not permitted in this state !");
     EXPECT_EQ(thrown_text([&] { m_master.pop(); }), "Attention: Pop Sdo not permitted in this state");
 }

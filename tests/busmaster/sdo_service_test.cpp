@@ -52,8 +52,7 @@ std::string move_coe_commands(std::string text, const std::string& from, const s
 std::string without_master_commands(std::string text, const std::string& transition)
 {
     const std::size_t slaves = text.find("<Slave>");
-    return replace_all(text.substr(0, slaves), "<Transition>" + transition + "</Transition>", "") +
-           text.substr(slaves);
+    return replace_all(text.substr(0, slaves), "<Transition>" + transition + "</Transition>", "") + text.substr(slaves);
 }
 
 // The drive's CoE init commands of the step to SAFE-OP sent on the step from
@@ -109,8 +108,8 @@ ecat_sim::Sim_Options segment_options()
 std::string segment_text(int mailbox)
 {
     const std::string size = std::to_string(mailbox);
-    return "slave dio device=dio\nslave drive device=cia402 profile=infranor mailbox=0x1000:" + size + ",0x1080:" +
-           size + "\n";
+    return "slave dio device=dio\nslave drive device=cia402 profile=infranor mailbox=0x1000:" + size +
+           ",0x1080:" + size + "\n";
 }
 
 class Sdo_Service : public ::testing::TestWithParam<Mailbox_Case> {
@@ -133,8 +132,8 @@ protected:
         if (GetParam().length != 128) {
             char hex[5];
             std::snprintf(hex, sizeof hex, "%02x%02x", GetParam().length & 0xFF, GetParam().length >> 8);
-            text = replace_all(text, "<Length>128</Length>", "<Length>" + std::to_string(GetParam().length) +
-                                                                 "</Length>");
+            text =
+                replace_all(text, "<Length>128</Length>", "<Length>" + std::to_string(GetParam().length) + "</Length>");
             text = replace_all(text, "0010800026000100", std::string("0010") + hex + "26000100");
             text = replace_all(text, "8010800022000100", std::string("8010") + hex + "22000100");
         }
@@ -159,26 +158,26 @@ TEST_P(Sdo_Service, BlockingTransfersThroughTheCommandServer)
         std::string request;
         std::string reply;
     } steps[] = {
-        {"get_data_via_sdo 1002 4120 1 4", "130 0 0 0"},                // 0x1018:1, expedited
-        {"get_data_via_sdo 1002 4104 0 32", bytes_of(DEVICE_NAME)},     // 0x1008, normal or segmented
-        {"set_data_via_sdo 1002 24698 0 4 120 86 52 18", "reply_ok"},   // 0x607A, 4 bytes
+        {"get_data_via_sdo 1002 4120 1 4", "130 0 0 0"},               // 0x1018:1, expedited
+        {"get_data_via_sdo 1002 4104 0 32", bytes_of(DEVICE_NAME)},    // 0x1008, normal or segmented
+        {"set_data_via_sdo 1002 24698 0 4 120 86 52 18", "reply_ok"},  // 0x607A, 4 bytes
         {"get_data_via_sdo 1002 24698 0 4", "120 86 52 18"},
-        {"set_data_via_sdo 1002 24678 0 2 52 18", "reply_ok"},          // 0x6066, 2 bytes
+        {"set_data_via_sdo 1002 24678 0 2 52 18", "reply_ok"},  // 0x6066, 2 bytes
         {"get_data_via_sdo 1002 24678 0 2", "52 18"},
-        {"set_data_via_sdo 1002 24672 0 1 264", "reply_ok"},            // 0x6060: 264 sends 8
+        {"set_data_via_sdo 1002 24672 0 1 264", "reply_ok"},  // 0x6060: 264 sends 8
         {"get_data_via_sdo 1002 24672 0 1", "8"},
-        {"get_data_via_sdo 1002 24678 0 4", "reply_error"},             // 2-byte object, 4 asked
-        {"get_data_via_sdo 1002 24678 0 1", "reply_error"},             // 2-byte object, room for 1
-        {"get_data_via_sdo 1002 4104 0 51", "reply_error"},             // above one transfer's 50 bytes
+        {"get_data_via_sdo 1002 24678 0 4", "reply_error"},  // 2-byte object, 4 asked
+        {"get_data_via_sdo 1002 24678 0 1", "reply_error"},  // 2-byte object, room for 1
+        {"get_data_via_sdo 1002 4104 0 51", "reply_error"},  // above one transfer's 50 bytes
         {"get_data_via_sdo 1002 4120 1 -1", "reply_error"},
         {"set_data_via_sdo 1002 24698 0 -1", "reply_error"},
-        {"set_data_via_sdo 1002 24698 0 4 1 2", "reply_error"},         // bytes missing
-        {"get_data_via_sdo 1002 4120", "reply_error"},                  // size missing
-        {"get_data_via_sdo 1500 4120 1 4", "reply_error"},              // no such slave
-        {"get_data_via_sdo 1001 4120 1 4", "reply_error"},              // the I/O module has no mailbox
+        {"set_data_via_sdo 1002 24698 0 4 1 2", "reply_error"},  // bytes missing
+        {"get_data_via_sdo 1002 4120", "reply_error"},           // size missing
+        {"get_data_via_sdo 1500 4120 1 4", "reply_error"},       // no such slave
+        {"get_data_via_sdo 1001 4120 1 4", "reply_error"},       // the I/O module has no mailbox
         {"set_data_via_sdo 1001 24672 0 1 8", "reply_error"},
-        {"get_data_via_sdo 1002 8192 0 4", "reply_error"},              // no such object: aborted
-        {"get_data_via_sdo 1002 4120 2 4", "0 3 0 0"},                  // still answering
+        {"get_data_via_sdo 1002 8192 0 4", "reply_error"},  // no such object: aborted
+        {"get_data_via_sdo 1002 4120 2 4", "0 3 0 0"},      // still answering
     };
     for (const auto& step : steps)
         EXPECT_EQ(ask(step.request), step.reply) << step.request << "\n" << log();
@@ -257,6 +256,8 @@ TEST_P(Sdo_Service, AnUnexpectedValueOfACoeUploadFailsTheTransition)
 
 INSTANTIATE_TEST_SUITE_P(DriveMailbox, Sdo_Service,
                          ::testing::Values(Mailbox_Case{128, "Roomy"}, Mailbox_Case{24, "Tight"}),
-                         [](const ::testing::TestParamInfo<Mailbox_Case>& param_info) { return param_info.param.name; });
+                         [](const ::testing::TestParamInfo<Mailbox_Case>& param_info) {
+                             return param_info.param.name;
+                         });
 
 }  // namespace
