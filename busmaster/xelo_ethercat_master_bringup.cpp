@@ -11,6 +11,7 @@
 
 #include "ecm_log.h"
 #include "ethercatbase.h"
+#include "init_cmd_lists.h"
 #include "nicdrv.h"
 #include "xelo_ethercat_master_class.h"
 #include "xelo_string_functions.h"
@@ -95,19 +96,8 @@ void ECM_Master::fill_initCmd_structs()
     if (master.has_init_cmds_o_el && master.init_cmds_o_el.has_init_cmd_o_el)
         for (const ECatCmdType& cmd : master.init_cmds_o_el.init_cmd_o_el)
             if (cmd.has_transition_o_el)
-                for (TransitionType t : cmd.transition_o_el)
-                    if (t >= IP && t <= OI)
-                        lists[t]->push_back(cmd);
-    ecm_log_inf("\t--- Number InitCmd found ---");
-    ecm_log_inf("\tm_initCmd_IP_transition " + std::to_string(m_initCmd_IP_transition.size()));
-    ecm_log_inf("\tm_initCmd_PS_transition " + std::to_string(m_initCmd_PS_transition.size()));
-    ecm_log_inf("\tm_initCmd_SO_transition " + std::to_string(m_initCmd_SO_transition.size()));
-    ecm_log_inf("\tm_initCmd_OS_transition " + std::to_string(m_initCmd_OS_transition.size()));
-    ecm_log_inf("\tm_initCmd_OP_transition " + std::to_string(m_initCmd_OP_transition.size()));
-    ecm_log_inf("\tm_initCmd_OI_transition " + std::to_string(m_initCmd_OI_transition.size()));
-    ecm_log_inf("\tm_initCmd_SP_transition " + std::to_string(m_initCmd_SP_transition.size()));
-    ecm_log_inf("\tm_initCmd_SI_transition " + std::to_string(m_initCmd_SI_transition.size()));
-    ecm_log_inf("\tm_initCmd_PI_transition " + std::to_string(m_initCmd_PI_transition.size()));
+                sort_by_transition(cmd, cmd.transition_o_el, lists);
+    log_init_cmd_counts("\t--- Number InitCmd found ---", lists);
 }
 
 void ECM_Master::fill_slave_list_ex()
