@@ -266,14 +266,14 @@ class Bus_Identification(unittest.TestCase):
                     cellapp = cell.start_cellapp()
                     rpc = proxy()
                     if index is not None:
-                        self.assertTrue(cellapp.wait_for("ethercat_master_preliminary_info_exchange terminated", 20),
+                        self.assertTrue(cellapp.wait_for("ethercat_master_preliminary_info_exchange terminated", 60),
                                         cellapp.log())
                         self.assertIn("[ondara][main] :: starting with %d axes" % (slaves - 1), cellapp.log())
                         self.assertEqual(rpc.get_ethercat_xml_idx(), index)
                         self.assertTrue(wait_until(lambda: rpc.get_ondara_program_status() == 2, 5))
                     else:
                         line = "[ondara][main] :: %d slaves on network" % slaves
-                        self.assertTrue(cellapp.wait_for(line, 20, count=2), cellapp.log())
+                        self.assertTrue(cellapp.wait_for(line, 60, count=2), cellapp.log())
                         self.assertNotIn("starting with", cellapp.log())
                         self.assertEqual(rpc.get_ethercat_xml_idx(), -1)
                         self.assertEqual(rpc.get_ondara_program_status(), 1)
