@@ -19,8 +19,12 @@ Axes_Cell::Options schneider(const std::string& switches = "")
 }
 
 // Axis states of one procedure, with the retries of a mode change folded.
+// A retry can begin with the setting logged just before the command's mark
+// (a slow drive): its change and second setting fold the same way.
 std::vector<std::string> folded(std::vector<std::string> states)
 {
+    if (states.size() >= 2 && states[0] == "CHANGING_OP_MODE" && states[1] == "SETTING_OP_MODE")
+        states.erase(states.begin());
     for (size_t i = 0; i + 3 < states.size();) {
         if (states[i] == "SETTING_OP_MODE" && states[i + 1] == "CHANGING_OP_MODE" && states[i + 2] == "SETTING_OP_MODE")
             states.erase(states.begin() + static_cast<long>(i), states.begin() + static_cast<long>(i) + 2);
