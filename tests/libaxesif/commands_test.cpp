@@ -4,15 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <thread>
 
 #include "axesif_cell.h"
+#include "eventually.h"
 #include "global_define.h"
 
 namespace {
+using namespace std::chrono_literals;
 
 constexpr int SLAVE = 1001;
 
@@ -154,14 +157,27 @@ TEST(Axesif_Commands, CompletionHasOneConsumer)
     cell.power_up();
     Axes_Manager_Interface& iface = cell.iface();
     for (int round = 0; round < 20; ++round) {
-        iface.perform_quickstop_for_all_axes_ex();
-        ASSERT_EQ(iface.get_last_send_error(), "");
+        // The manager takes the next command once its command thread waits
+        // again, a moment after the last answer.
+        ASSERT_TRUE(eventually(
+            [&] {
+                iface.perform_quickstop_for_all_axes_ex();
+                return iface.get_last_send_error().empty();
+            },
+            5000ms, 10ms))
+            << iface.get_last_send_error();
         std::atomic<int> completions{0};
+        // Each thread polls until the completion came and 100 ms more, in
+        // which a second completion would show.
         auto poll = [&] {
-            const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
-            while (std::chrono::steady_clock::now() < end)
+            const auto limit = std::chrono::steady_clock::now() + 10s;
+            auto end = limit;
+            while (std::chrono::steady_clock::now() < end) {
                 if (iface.is_last_command_completed())
                     ++completions;
+                if (completions > 0 && end == limit)
+                    end = std::chrono::steady_clock::now() + 100ms;
+            }
         };
         std::thread first(poll), second(poll);
         first.join();
