@@ -275,7 +275,8 @@ TEST_F(Cyclic, OperationMovesProcessDataEveryPeriodAndTicksOncePerCycle)
     const auto window = std::chrono::steady_clock::now() - begin;
     const long long resent = numbers(ask("get_frame_resend_info"))[1] - resent_before;
     expect_one_frame_per_period(frames - resent, window, 1ms);
-    EXPECT_GE(ticks, frames - resent - 5) << resent << " frames resent";
+    // A cycle whose frame was sent again can end without its tick as well.
+    EXPECT_GE(ticks, frames - 2 * resent - 5) << resent << " frames resent";
     EXPECT_LE(ticks, frames - resent + 5) << resent << " frames resent";
 
     // A pattern written into the output memory is on the slave two cycles later.
