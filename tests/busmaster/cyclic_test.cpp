@@ -275,8 +275,12 @@ TEST_F(Cyclic, OperationMovesProcessDataEveryPeriodAndTicksOncePerCycle)
     const auto window = std::chrono::steady_clock::now() - begin;
     const long long resent = numbers(ask("get_frame_resend_info"))[1] - resent_before;
     expect_one_frame_per_period(frames - resent, window, 1ms);
-    // A cycle whose frame was sent again can end without its tick as well.
-    EXPECT_GE(ticks, frames - 2 * resent - 5) << resent << " frames resent";
+    // A frame sent again upsets the clock plan, and the cycles that set it
+    // right end without a tick: the count is exact only in a window without.
+    if (resent == 0)
+        EXPECT_GE(ticks, frames - 5);
+    else
+        expect_one_frame_per_period(ticks, window, 1ms);
     EXPECT_LE(ticks, frames - resent + 5) << resent << " frames resent";
 
     // A pattern written into the output memory is on the slave two cycles later.
