@@ -116,6 +116,9 @@ void Socket::close_connection(int fd)
     throw std::runtime_error("Trying to close connection of file descriptor not open in this socket.");
 }
 
+// The listening socket goes first: a peer that connects while the
+// connections close is refused, never queued on a socket about to close
+// (which would reset it after its connect succeeded).
 void Socket::close_socket()
 {
     std::vector<int> listed;
@@ -124,12 +127,14 @@ void Socket::close_socket()
         std::lock_guard<Robust_Mutex> lock(held);
         listed = m_connections;
     }
-    for (int fd : listed)
-        close_connection(fd);
-    if (m_root_connection_fd != 0) {
+    // A client's root descriptor is its connection, closed with the others.
+    const bool listening = std::find(listed.begin(), listed.end(), m_root_connection_fd) == listed.end();
+    if (m_root_connection_fd != 0 && listening) {
         safe_close(m_root_connection_fd);
         m_root_connection_fd = 0;
     }
+    for (int fd : listed)
+        close_connection(fd);
 }
 
 void Socket::close_socket_at_once()

@@ -183,7 +183,7 @@ TEST(Bridge_Fake_Peer_Test, BadPeersAreRefusedAndTheNextPeerRuns)
         SCOPED_TRACE(c.what);
         Bridge_Fake_Peer peer;
         ASSERT_TRUE(peer.connect("127.0.0.1", bridge_wire::CYCLIC_PORT, 30s)) << rtframe->log();
-        c.play(peer);
+        EXPECT_NO_THROW(c.play(peer)) << c.what;
         EXPECT_TRUE(peer.wait_closed());
         EXPECT_TRUE(rtframe->wait_for_log(c.error_line, 5s)) << rtframe->log();
     }
