@@ -58,31 +58,33 @@ uint64_t RTDEUtility::getUInt64(const std::vector<uint8_t>& data, uint32_t& offs
     return value;
 }
 
+namespace {
+// count values of one type, read in order after a length check.
+template <typename T>
+std::vector<T> unpack_values(const std::vector<uint8_t>& data, uint32_t& offset, int count, const char* caller,
+                             T (*get)(const std::vector<uint8_t>&, uint32_t&))
+{
+    require(data, offset, static_cast<std::size_t>(count) * sizeof(T), caller);
+    std::vector<T> values;
+    for (int i = 0; i < count; ++i)
+        values.push_back(get(data, offset));
+    return values;
+}
+}  // namespace
+
 std::vector<double> RTDEUtility::unpackVector3d(const std::vector<uint8_t>& data, uint32_t& offset)
 {
-    require(data, offset, 24, "unpackVector3d");
-    std::vector<double> values;
-    for (int i = 0; i < 3; ++i)
-        values.push_back(getDouble(data, offset));
-    return values;
+    return unpack_values(data, offset, 3, "unpackVector3d", &RTDEUtility::getDouble);
 }
 
 std::vector<double> RTDEUtility::unpackVector6d(const std::vector<uint8_t>& data, uint32_t& offset)
 {
-    require(data, offset, 48, "unpackVector6d");
-    std::vector<double> values;
-    for (int i = 0; i < 6; ++i)
-        values.push_back(getDouble(data, offset));
-    return values;
+    return unpack_values(data, offset, 6, "unpackVector6d", &RTDEUtility::getDouble);
 }
 
 std::vector<int32_t> RTDEUtility::unpackVector6Int32(const std::vector<uint8_t>& data, uint32_t& offset)
 {
-    require(data, offset, 24, "unpackVector6Int32");
-    std::vector<int32_t> values;
-    for (int i = 0; i < 6; ++i)
-        values.push_back(getInt32(data, offset));
-    return values;
+    return unpack_values(data, offset, 6, "unpackVector6Int32", &RTDEUtility::getInt32);
 }
 
 }  // namespace rtde_client

@@ -169,7 +169,7 @@ uint32_t Table_Dictionary::check_write(const Entry& entry) const
         return abort_code::READ_ONLY;
     }
     if (entry.access == Access::RW_PREOP && m_state != AL_PREOP) {
-        return abort_code::WRONG_STATE;
+        return abort_code::DEVICE_STATE;
     }
     return 0;
 }

@@ -205,17 +205,23 @@ void Coe_Server::handle(const uint8_t* message, size_t size, Mailbox_Queue& out)
     sdo_abort(out, get16(message + coe::SDO_INDEX), message[coe::SDO_SUBINDEX], abort_code::BAD_COMMAND);
 }
 
+// A new transfer from an initiate request; the last one, if any, is dropped.
+void Coe_Server::begin_transfer(const uint8_t* m, bool upload)
+{
+    m_transfer = Transfer{};
+    m_transfer.upload = upload;
+    m_transfer.index = get16(m + coe::SDO_INDEX);
+    m_transfer.sub = m[coe::SDO_SUBINDEX];
+    m_transfer.complete = (m[coe::SDO_COMMAND] & coe::COMPLETE_ACCESS) != 0;
+}
+
 void Coe_Server::download_initiate(const uint8_t* m, size_t length, Mailbox_Queue& out)
 {
+    begin_transfer(m, false);
     const uint8_t command = m[coe::SDO_COMMAND];
-    const uint16_t index = get16(m + coe::SDO_INDEX);
-    const uint8_t sub = m[coe::SDO_SUBINDEX];
-    const bool complete = (command & coe::COMPLETE_ACCESS) != 0;
-    m_transfer = Transfer{};
-    m_transfer.upload = false;
-    m_transfer.index = index;
-    m_transfer.sub = sub;
-    m_transfer.complete = complete;
+    const uint16_t index = m_transfer.index;
+    const uint8_t sub = m_transfer.sub;
+    const bool complete = m_transfer.complete;
     if (complete && sub > 1) {
         log(false, index, sub, complete, 0, abort_code::UNSUPPORTED_ACCESS);
         sdo_abort(out, index, sub, abort_code::UNSUPPORTED_ACCESS);
@@ -343,15 +349,10 @@ void Coe_Server::finish_download(Mailbox_Queue& out)
 
 void Coe_Server::upload_initiate(const uint8_t* m, Mailbox_Queue& out)
 {
-    const uint8_t command = m[coe::SDO_COMMAND];
-    const uint16_t index = get16(m + coe::SDO_INDEX);
-    const uint8_t sub = m[coe::SDO_SUBINDEX];
-    const bool complete = (command & coe::COMPLETE_ACCESS) != 0;
-    m_transfer = Transfer{};
-    m_transfer.upload = true;
-    m_transfer.index = index;
-    m_transfer.sub = sub;
-    m_transfer.complete = complete;
+    begin_transfer(m, true);
+    const uint16_t index = m_transfer.index;
+    const uint8_t sub = m_transfer.sub;
+    const bool complete = m_transfer.complete;
     size_t size = 0;
     uint32_t abort = scripted_abort(index, sub);
     if (abort == 0) {

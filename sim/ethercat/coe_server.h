@@ -72,6 +72,7 @@ private:
     uint32_t scripted_abort(uint16_t index, uint8_t sub) const;
     void log(bool upload, uint16_t index, uint8_t sub, bool complete, uint32_t size, uint32_t abort);
 
+    void begin_transfer(const uint8_t* m, bool upload);
     void download_initiate(const uint8_t* m, size_t length, Mailbox_Queue& out);
     void download_segment(const uint8_t* m, size_t length, Mailbox_Queue& out);
     void upload_initiate(const uint8_t* m, Mailbox_Queue& out);

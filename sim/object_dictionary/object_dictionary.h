@@ -68,6 +68,7 @@ namespace abort_code {
 constexpr uint32_t NONE = 0;
 constexpr uint32_t TOGGLE = 0x05030000;
 constexpr uint32_t TIMEOUT = 0x05040000;
+constexpr uint32_t BAD_COMMAND = 0x05040001;
 constexpr uint32_t UNSUPPORTED_ACCESS = 0x06010000;
 constexpr uint32_t WRITE_ONLY = 0x06010001;
 constexpr uint32_t READ_ONLY = 0x06010002;

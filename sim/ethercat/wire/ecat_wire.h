@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "object_dictionary.h"
+
 namespace ecat_sim {
 
 constexpr uint16_t ETHERTYPE_ECAT = 0x88A4;
@@ -271,25 +273,8 @@ constexpr uint8_t LAST_SEGMENT = 0x01;
 constexpr uint8_t ABORT = 0x80;
 }  // namespace coe
 
-namespace abort_code {
-constexpr uint32_t TOGGLE = 0x05030000;
-constexpr uint32_t TIMEOUT = 0x05040000;
-constexpr uint32_t BAD_COMMAND = 0x05040001;
-constexpr uint32_t UNSUPPORTED_ACCESS = 0x06010000;
-constexpr uint32_t WRITE_ONLY = 0x06010001;
-constexpr uint32_t READ_ONLY = 0x06010002;
-constexpr uint32_t NO_OBJECT = 0x06020000;
-constexpr uint32_t NOT_MAPPABLE = 0x06040041;
-constexpr uint32_t MAPPING_TOO_LONG = 0x06040042;
-constexpr uint32_t LENGTH_MISMATCH = 0x06070010;
-constexpr uint32_t TOO_LONG = 0x06070012;
-constexpr uint32_t TOO_SHORT = 0x06070013;
-constexpr uint32_t NO_SUBINDEX = 0x06090011;
-constexpr uint32_t VALUE_RANGE = 0x06090030;
-constexpr uint32_t GENERAL = 0x08000000;
-constexpr uint32_t CANNOT_STORE = 0x08000020;
-constexpr uint32_t WRONG_STATE = 0x08000022;
-}  // namespace abort_code
+// CoE SDO abort codes: the object dictionary's own.
+namespace abort_code = sim::abort_code;
 
 // The layouts above, checked where they are declared.
 static_assert(DG_DATA == DATAGRAM_HEADER_SIZE, "datagram data follow the 10-byte header");
