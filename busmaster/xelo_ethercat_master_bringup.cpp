@@ -307,6 +307,16 @@ void ECM_Master::begin_init_cmd()
     m_initCmd_send_time = monotonic_now();
 }
 
+// A lost reply is recorded while its command is sent again; once that
+// command is done, the record of a loss it recovered from goes, as it would
+// otherwise stand as a pending error (refusing every SDO push in OP) for a
+// bus that works.
+void ECM_Master::forget_recovered_lost_frames()
+{
+    if (m_lost_frames > 0 && m_last_error_type == ECAT_XML_INIT_CMD && m_last_error_code == NO_FRAME_READ)
+        set_last_master_error(NOT_ERROR_PRESENT, NULL_CODE, 0);
+}
+
 int ECM_Master::send_init_cmd_datagram_ex(ECatCmdType& cmd)
 {
     const bool has_length = cmd.has_data_length_oxor_el;
@@ -443,8 +453,10 @@ bool ECM_Master::manage_and_send_initCmd_ex(ECatCmdType cmd_to_send)
         }
 
         m_workcounter = wkc;
-        if (!cmd_to_send.has_cnt_o_el || wkc == cmd_to_send.cnt_o_el)
+        if (!cmd_to_send.has_cnt_o_el || wkc == cmd_to_send.cnt_o_el) {
+            forget_recovered_lost_frames();
             return true;
+        }
         if (m_retries <= cmd_to_send.retries_o_el + 100) {
             m_timeOut_wait_initcmd_retry = timespec{0, RETRY_PAUSE_NS};
             sleep_for(m_timeOut_wait_initcmd_retry);

@@ -294,6 +294,8 @@ protected:
     void from_preop_state_to_op_state_ex();
     // Resets the per-command counters and stamps the first send.
     void begin_init_cmd();
+    // Clears the record of lost replies that the done command recovered from.
+    void forget_recovered_lost_frames();
     // Sends one register init command's datagram; its working counter or -1.
     int send_init_cmd_datagram_ex(ECatCmdType& cmd);
     int read_register_byte_ex(int configadr, uint16_t reg, const char* error_text);
