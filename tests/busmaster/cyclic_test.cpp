@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <iostream>
 #include <memory>
 #include <mutex>
 #include <regex>
@@ -184,11 +185,12 @@ protected:
     }
     void SetUp() override
     {
-        m_master =
-            std::make_unique<Child_Process>(BUSMASTER_BINARY,
-                                            std::vector<std::string>{"-c", CONFIG, "-s", "5",
-                                                                     "--max_consecutive_frame_faults", m_max_faults},
-                                            LOG);
+        std::vector<std::string> arguments{"-c", CONFIG, "--max_consecutive_frame_faults", m_max_faults};
+        if (m_soft_realtime) {
+            arguments.push_back("-s");
+            arguments.push_back("5");
+        }
+        m_master = std::make_unique<Child_Process>(BUSMASTER_BINARY, arguments, LOG);
         m_master->wait_ready_ex(probe::udp_port(ecm_protocol::PORT), 10s);
     }
     void TearDown() override { EXPECT_EQ(m_master->stop(), 128 + SIGTERM) << m_master->log(); }
@@ -215,11 +217,18 @@ protected:
     // A loaded machine answers late now and then: only the test of the
     // fault limit keeps it low.
     std::string m_max_faults = "1000";
+    bool m_soft_realtime = true;
 };
 
+// The fatal path as on the target: no soft real-time, so a missed period
+// ends the cycle as well.
 class CyclicFaults : public Cyclic {
 protected:
-    CyclicFaults() { m_max_faults = "40"; }
+    CyclicFaults()
+    {
+        m_max_faults = "40";
+        m_soft_realtime = false;
+    }
 };
 }  // namespace
 
@@ -412,24 +421,46 @@ TEST_F(CyclicFaults, FaultsStopTheCycleWithTheirErrorAndTakeTheSlavesToInit)
          "Error on cycle frame: slave state no check !!!", 1},
     };
     write_eni();
+    // Without soft real-time a period missed on this shared machine ends the
+    // cycle with a timing error (type 1) before or instead of the injected
+    // fault: that attempt says nothing about the fault and is made again.
+    const auto timing_error = [&] {
+        const std::vector<long long> error = numbers(ask("get_last_system_error"));
+        return error.size() > 1 && error[1] == XENOMAI_WAIT_PERIOD_TIMEOUT_EXCEEDED;
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        // Only the watchdog case watches the client, which stops taking ticks.
-        ASSERT_EQ(ask(c.error == "4 30 8 0" ? "set_watchdog_on 30" : "set_watchdog_off"), "reply_ok");
-        start_to(8);
-        Client client;
-        client.take_ticks(2);
-        c.fault(*this, client);
-        EXPECT_TRUE(eventually([&] { return ask("get_master_ethercat_state") == std::to_string(c.state_after); },
-                               20000ms, 100ms))
-            << log();
-        EXPECT_EQ(ask("get_last_system_error").rfind(c.error, 0), 0u) << ask("get_last_system_error");
-        EXPECT_TRUE(contains(log(), c.log_text)) << log();
-        EXPECT_EQ(client.tick().tick_count, -1);
-        EXPECT_TRUE(contains(log(), "... cyclic end ... OK ")) << log();
-        EXPECT_TRUE(eventually([&] { return contains(sim("read 1 0x130 2"), "01 00"); }, 10000ms, 50ms))
-            << sim("read 1 0x130 2");
-        ASSERT_TRUE(contains(sim("drop 0"), "OK"));
-        ASSERT_EQ(ask("stop_ethercat_master", 30s), "stopped") << log();
+        for (int attempt = 1;; ++attempt) {
+            SCOPED_TRACE("attempt " + std::to_string(attempt));
+            // Only the watchdog case watches the client, which stops taking ticks.
+            ASSERT_EQ(ask(c.error == "4 30 8 0" ? "set_watchdog_on 30" : "set_watchdog_off"), "reply_ok");
+            start_to(8);
+            Client client;
+            const bool running = client.take_tick() > 0 && client.take_tick() > 0;
+            if (running)
+                c.fault(*this, client);
+            EXPECT_TRUE(eventually([&] { return ask("get_master_ethercat_state") != "8"; }, 20000ms, 100ms)) << log();
+            if (timing_error() && attempt < 5) {
+                std::cout << c.name << ": a missed period ended attempt " << attempt << ": "
+                          << ask("get_last_system_error") << std::endl;
+                ASSERT_TRUE(contains(sim("drop 0"), "OK"));
+                ASSERT_EQ(ask("stop_ethercat_master", 30s), "stopped") << log();
+                continue;
+            }
+            ASSERT_TRUE(running) << log();
+            EXPECT_TRUE(
+                eventually([&] { return ask("get_master_ethercat_state") == std::to_string(c.state_after); }, 20000ms,
+                           100ms))
+                << log();
+            EXPECT_EQ(ask("get_last_system_error").rfind(c.error, 0), 0u) << ask("get_last_system_error");
+            EXPECT_TRUE(contains(log(), c.log_text)) << log();
+            EXPECT_EQ(client.tick().tick_count, -1);
+            EXPECT_TRUE(contains(log(), "... cyclic end ... OK ")) << log();
+            EXPECT_TRUE(eventually([&] { return contains(sim("read 1 0x130 2"), "01 00"); }, 10000ms, 50ms))
+                << sim("read 1 0x130 2");
+            ASSERT_TRUE(contains(sim("drop 0"), "OK"));
+            ASSERT_EQ(ask("stop_ethercat_master", 30s), "stopped") << log();
+            break;
+        }
     }
 }
