@@ -2,7 +2,8 @@
 // cell on a veth pair: one process-data frame per period, outputs and inputs
 // through the process-data memory, the tick, the distributed-clock set-up
 // and first frame, a CiA 402 drive brought to operation by a client, and the
-// faults that stop the cycle (master watchdog, lost frames, AL status).
+// faults that stop the cycle (master watchdog, lost frames, AL status);
+// blocking SDO transfers and the SDO queue in OP beside the cycle.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -399,6 +400,79 @@ TEST_F(Cyclic, AClientBringsTheDriveToOperationEnabledThroughTheOutputMemory)
     std::smatch m;
     ASSERT_TRUE(std::regex_search(drive, m, std::regex("(-?[0-9]+)$"))) << drive;
     EXPECT_EQ(std::stoi(m[1]) & 0x6F, 0x27) << drive;
+}
+
+TEST_F(Cyclic, SdoTransfersInOpPassTheGateAndTheQueueBesideTheCycle)
+{
+    write_eni();
+    ASSERT_EQ(ask("set_watchdog_off"), "reply_ok");
+    start_to(8);
+    Client client;
+    client.take_ticks(3);
+    const long long frames_before = frames_received(sim("stats"));
+
+    // Blocking transfers from the command server wait their turn at the
+    // gate, in the window after each cyclic frame.
+    const struct {
+        std::string request;
+        std::string reply;
+    } blocking[] = {
+        {"get_data_via_sdo 1002 4120 1 4", "130 0 0 0"},                  // 0x1018:1
+        {"set_data_via_sdo 1002 24678 0 2 52 18", "reply_ok"},            // 0x6066
+        {"get_data_via_sdo 1002 24678 0 2", "52 18"},                     //
+        {"set_data_via_sdo 1002 24677 0 4 120 86 52 18", "reply_ok"},     // 0x6065
+        {"get_data_via_sdo 1002 24677 0 4", "120 86 52 18"},              //
+        {"get_data_via_sdo 1002 8192 0 4", "reply_error"},                // no such object
+        {"get_data_via_sdo 1500 4120 1 4", "reply_error"},                // no such slave
+    };
+    for (const auto& step : blocking)
+        EXPECT_EQ(ask(step.request, 10s), step.reply) << step.request << "\n" << log();
+    client.take_ticks(2);
+    EXPECT_EQ(ask("get_master_ethercat_state"), "8");
+    EXPECT_GT(frames_received(sim("stats")) - frames_before, 10);
+
+    // The queue: pushes answered at once, results popped in push order with
+    // their codes (0x60 download done, the upload code with the data, 0x80
+    // with the abort code for a failed transfer), "0" when none is left.
+    ASSERT_TRUE(contains(sim("sdo_abort 1 0x6067 * 0x06010002"), "OK"));
+    const char* const pushes[] = {
+        "push_sdo_into_queue 1002 24677 0 35 4 1 2 3 4",  // 0x6065 download of 4 (0x23)
+        "push_sdo_into_queue 1002 24677 0 67 4 0 0 0 0",  // its upload (0x43)
+        "push_sdo_into_queue 1002 24678 0 43 2 7 1",      // 0x6066 download of 2 (0x2B)
+        "push_sdo_into_queue 1002 24679 0 67 4 0 0 0 0",  // 0x6067: aborted
+        "push_sdo_into_queue 1500 24678 0 75 2 0 0",      // no such slave
+        "push_sdo_into_queue 1002 4120 1 67 4 0 0 0 0",   // served after the failures
+    };
+    for (const char* push : pushes)
+        EXPECT_EQ(ask(push), "reply_ok") << push << "\n" << log();
+    const char* const results[] = {
+        "6 1002 24677 0 96 4 1 2 3 4", "5 1002 24677 0 67 4 1 2 3 4", "4 1002 24678 0 96 2 7 1",
+        "3 1002 24679 0 128 4 2 0 1 6", "2 1500 24678 0 128 4 0 0 0 0", "1 1002 4120 1 67 4 130 0 0 0",
+    };
+    // The SDO thread works beside the cycle: results are popped as they come.
+    std::vector<std::string> popped;
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (popped.size() < 6 && std::chrono::steady_clock::now() < deadline) {
+        const std::string next = ask("pop_sdo_from_queue");
+        if (next != "0")
+            popped.push_back(next);
+        else
+            std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_EQ(popped.size(), 6u) << log();
+    for (std::size_t i = 0; i < popped.size(); ++i) {
+        const std::string expected = results[i];
+        // The count of waiting results is the first number; the rest is exact.
+        const std::string tail = expected.substr(expected.find(' '));
+        EXPECT_EQ(popped[i].substr(popped[i].find(' ')), tail) << i;
+    }
+    EXPECT_EQ(ask("pop_sdo_from_queue"), "0");
+    EXPECT_EQ(sim("get 1 0x6066 0").substr(sim("get 1 0x6066 0").rfind(' ') + 1), "263");
+    // A push that does not fit its code is refused and records the error.
+    EXPECT_EQ(ask("push_sdo_into_queue 1002 24678 0 35 2 0 0"), "reply_error");
+    EXPECT_EQ(ask("get_master_ethercat_state"), "8");
+    client.take_ticks(2);
+    ASSERT_EQ(ask("stop_ethercat_master", 30s), "stopped") << log();
 }
 
 TEST_F(CyclicFaults, FaultsStopTheCycleWithTheirErrorAndTakeTheSlavesToInit)
