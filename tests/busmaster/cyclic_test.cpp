@@ -486,7 +486,10 @@ TEST_F(CyclicFaults, FaultsStopTheCycleWithTheirErrorAndTakeTheSlavesToInit)
     } cases[] = {
         {"watchdog",
          [](Cyclic&, Client& client) {
-             client.take_ticks(5);  // the client has started, then takes no more
+             // The client has started, then takes no more. (A tick of -1 here
+             // is a missed period, which the attempt loop handles.)
+             for (int i = 0; i < 5; ++i)
+                 (void)client.take_tick();
          },
          "4 30 8 0", " Attention: Watchdog error !!!", 0},
         {"lost frames", [](Cyclic& t, Client&) { ASSERT_TRUE(contains(t.sim("drop 150"), "OK")); }, "4 30 4 ",
@@ -514,7 +517,7 @@ TEST_F(CyclicFaults, FaultsStopTheCycleWithTheirErrorAndTakeTheSlavesToInit)
             if (running)
                 c.fault(*this, client);
             EXPECT_TRUE(eventually([&] { return ask("get_master_ethercat_state") != "8"; }, 20000ms, 100ms)) << log();
-            if (timing_error() && attempt < 5) {
+            if (timing_error() && attempt < 8) {
                 std::cout << c.name << ": a missed period ended attempt " << attempt << ": "
                           << ask("get_last_system_error") << std::endl;
                 ASSERT_TRUE(contains(sim("drop 0"), "OK"));
