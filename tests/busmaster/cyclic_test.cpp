@@ -406,7 +406,16 @@ TEST_F(Cyclic, SdoTransfersInOpPassTheGateAndTheQueueBesideTheCycle)
 {
     write_eni();
     ASSERT_EQ(ask("set_watchdog_off"), "reply_ok");
-    start_to(8);
+    // The queue stays closed while an error of the start is recorded (a
+    // reply lost to this loaded machine and resent): start again then.
+    for (int attempt = 1;; ++attempt) {
+        start_to(8);
+        if (numbers(ask("get_last_system_error")).at(1) == NOT_ERROR_PRESENT || attempt == 5)
+            break;
+        std::cout << "start " << attempt << " left " << ask("get_last_system_error") << std::endl;
+        ASSERT_EQ(ask("stop_ethercat_master", 30s), "stopped") << log();
+    }
+    ASSERT_EQ(ask("get_last_system_error"), "4 0 0 0");
     Client client;
     client.take_ticks(3);
     const long long frames_before = frames_received(sim("stats"));
@@ -417,13 +426,13 @@ TEST_F(Cyclic, SdoTransfersInOpPassTheGateAndTheQueueBesideTheCycle)
         std::string request;
         std::string reply;
     } blocking[] = {
-        {"get_data_via_sdo 1002 4120 1 4", "130 0 0 0"},                  // 0x1018:1
-        {"set_data_via_sdo 1002 24678 0 2 52 18", "reply_ok"},            // 0x6066
-        {"get_data_via_sdo 1002 24678 0 2", "52 18"},                     //
-        {"set_data_via_sdo 1002 24677 0 4 120 86 52 18", "reply_ok"},     // 0x6065
-        {"get_data_via_sdo 1002 24677 0 4", "120 86 52 18"},              //
-        {"get_data_via_sdo 1002 8192 0 4", "reply_error"},                // no such object
-        {"get_data_via_sdo 1500 4120 1 4", "reply_error"},                // no such slave
+        {"get_data_via_sdo 1002 4120 1 4", "130 0 0 0"},        // 0x1018:1
+        {"set_data_via_sdo 1002 24678 0 2 52 18", "reply_ok"},  // 0x6066
+        {"get_data_via_sdo 1002 24678 0 2", "52 18"},
+        {"set_data_via_sdo 1002 24677 0 4 120 86 52 18", "reply_ok"},  // 0x6065
+        {"get_data_via_sdo 1002 24677 0 4", "120 86 52 18"},
+        {"get_data_via_sdo 1002 8192 0 4", "reply_error"},  // no such object
+        {"get_data_via_sdo 1500 4120 1 4", "reply_error"},  // no such slave
     };
     for (const auto& step : blocking)
         EXPECT_EQ(ask(step.request, 10s), step.reply) << step.request << "\n" << log();
@@ -445,9 +454,10 @@ TEST_F(Cyclic, SdoTransfersInOpPassTheGateAndTheQueueBesideTheCycle)
     };
     for (const char* push : pushes)
         EXPECT_EQ(ask(push), "reply_ok") << push << "\n" << log();
+    // Each result after the count of results waiting.
     const char* const results[] = {
-        "6 1002 24677 0 96 4 1 2 3 4", "5 1002 24677 0 67 4 1 2 3 4", "4 1002 24678 0 96 2 7 1",
-        "3 1002 24679 0 128 4 2 0 1 6", "2 1500 24678 0 128 4 0 0 0 0", "1 1002 4120 1 67 4 130 0 0 0",
+        "1002 24677 0 96 4 1 2 3 4",  "1002 24677 0 67 4 1 2 3 4",  "1002 24678 0 96 2 7 1",
+        "1002 24679 0 128 4 2 0 1 6", "1500 24678 0 128 4 0 0 0 0", "1002 4120 1 67 4 130 0 0 0",
     };
     // The SDO thread works beside the cycle: results are popped as they come.
     std::vector<std::string> popped;
@@ -460,12 +470,9 @@ TEST_F(Cyclic, SdoTransfersInOpPassTheGateAndTheQueueBesideTheCycle)
             std::this_thread::sleep_for(10ms);
     }
     ASSERT_EQ(popped.size(), 6u) << log();
-    for (std::size_t i = 0; i < popped.size(); ++i) {
-        const std::string expected = results[i];
-        // The count of waiting results is the first number; the rest is exact.
-        const std::string tail = expected.substr(expected.find(' '));
-        EXPECT_EQ(popped[i].substr(popped[i].find(' ')), tail) << i;
-    }
+    for (std::size_t i = 0; i < popped.size(); ++i)
+        EXPECT_EQ(popped[i].substr(popped[i].find(' ') + 1), results[i]) << i;
+    EXPECT_EQ(popped.back().rfind("1 ", 0), 0u) << popped.back();  // the last one waiting
     EXPECT_EQ(ask("pop_sdo_from_queue"), "0");
     EXPECT_EQ(sim("get 1 0x6066 0").substr(sim("get 1 0x6066 0").rfind(' ') + 1), "263");
     // A push that does not fit its code is refused and records the error.
@@ -525,9 +532,8 @@ TEST_F(CyclicFaults, FaultsStopTheCycleWithTheirErrorAndTakeTheSlavesToInit)
                 continue;
             }
             ASSERT_TRUE(running) << log();
-            EXPECT_TRUE(
-                eventually([&] { return ask("get_master_ethercat_state") == std::to_string(c.state_after); }, 20000ms,
-                           100ms))
+            EXPECT_TRUE(eventually([&] { return ask("get_master_ethercat_state") == std::to_string(c.state_after); },
+                                   20000ms, 100ms))
                 << log();
             EXPECT_EQ(ask("get_last_system_error").rfind(c.error, 0), 0u) << ask("get_last_system_error");
             EXPECT_TRUE(contains(log(), c.log_text)) << log();

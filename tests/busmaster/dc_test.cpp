@@ -59,9 +59,10 @@ std::string eni_with_two_clocks()
 {
     std::string text = read_file(DEMO_ENI);
     const std::size_t end_of_dio = text.find("</Slave>");
-    text.insert(end_of_dio, "      <DC>\n        <ReferenceClock>false</ReferenceClock>\n"
-                            "        <CycleTime0>1000000</CycleTime0>\n        <CycleTime1>0</CycleTime1>\n"
-                            "        <ShiftTime>0</ShiftTime>\n      </DC>\n");
+    text.insert(end_of_dio,
+                "      <DC>\n        <ReferenceClock>false</ReferenceClock>\n"
+                "        <CycleTime0>1000000</CycleTime0>\n        <CycleTime1>0</CycleTime1>\n"
+                "        <ShiftTime>0</ShiftTime>\n      </DC>\n");
     return text;
 }
 
@@ -88,8 +89,8 @@ protected:
     // A register of slave pos as the simulator holds it, little-endian.
     int64_t reg(int pos, int address, int length)
     {
-        const std::string reply = sim("read " + std::to_string(pos) + " " + std::to_string(address) + " " +
-                                      std::to_string(length));
+        const std::string reply =
+            sim("read " + std::to_string(pos) + " " + std::to_string(address) + " " + std::to_string(length));
         EXPECT_EQ(reply.substr(0, 2), "OK") << reply;
         std::istringstream in(reply.substr(2));
         uint64_t value = 0;

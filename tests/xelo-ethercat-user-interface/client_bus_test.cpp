@@ -225,7 +225,7 @@ TEST_F(Client_In_Op, TicksAndBitShiftedProcessDataOfAnAttachedClient)
         },
         std::chrono::seconds(10), std::chrono::milliseconds(0)))
         << static_cast<int>(inputs);
-    EXPECT_EQ(image.in(SHIFTED_BYTE) & 0xF8, 0x28);
+    EXPECT_EQ(image.in(SHIFTED_BYTE)&0xF8, 0x28);
     EXPECT_EQ(image.in(SHIFTED_BYTE + 1) & 0x07, 0x05);
 
     // Another client takes the master back to SAFE-OP: no more ticks, and
