@@ -172,11 +172,10 @@ TEST_F(Rtframe_With_Busmaster, AsynchronousVariablesReadAndWriteTheDrivesObjects
     const int window_set = app.get_async_output_id_ex("following_error_window_set");
 
     // Polls a request once per cycle until it is done. Should the bus of this
-    // loaded machine drop out of OP meanwhile, the poll answers at once with
-    // the master offline; a reply lost during a start leaves an error
-    // recorded in the master, which refuses pushes (an error without an abort
-    // code) until rtframe has restarted it. The request is then made again
-    // once the bus is back.
+    // loaded machine drop out of OP meanwhile (a late tick makes rtframe
+    // restart it), the poll answers at once with the master offline, or the
+    // master refuses pushes (an error without an abort code) while it holds
+    // the error of that. The request is then made again once the bus is back.
     const auto complete = [&](auto request, auto done, auto error_code) {
         for (int attempt = 0; attempt < 10; ++attempt) {
             ASSERT_TRUE(eventually([&] { return online(watcher); }, 30s)) << logs();
