@@ -6,12 +6,15 @@
 // watchdog and the save request, asynchronous (SDO) variables, data groups
 // with their ring buffers, and command channels between applications.
 //
-// One manager per process, used by one thread. Every operation whose name
-// ends in _ex may throw std::runtime_error.
+// One manager per process. It is used by one thread, or by several that
+// each keep to their own data groups and command channels while one of them
+// refreshes (the socket bridge of rtframe). Every operation whose name ends
+// in _ex may throw std::runtime_error.
 
 #include <pthread.h>
 #include <semaphore.h>
 
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <mutex>
@@ -490,14 +493,15 @@ private:
     int32_t m_refresh_logging_offset = 0;
     int32_t m_sem_data_logging_offset = 0;
     bool m_refresh_logging_enabled = false;
-    bool m_sem_data_logging_enabled = false;
+    // Read by threads that use groups and channels while another refreshes.
+    std::atomic<bool> m_sem_data_logging_enabled{false};
 
     // Output indices written since the last refresh, in the order written;
     // capacity reserved at attach so that writes never allocate.
     std::vector<uint32_t> m_output_modified_list;
     // The framework watchdog freed this application's slot: the slot and the
     // shared output image are not touched any more.
-    bool m_cyclic_sem_released = false;
+    std::atomic<bool> m_cyclic_sem_released{false};
     // This application turned its watchdog on: only the framework's expiry
     // turns it off behind its back.
     bool m_watchdog_turned_on = false;

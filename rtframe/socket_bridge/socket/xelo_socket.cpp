@@ -315,6 +315,25 @@ unsigned Socket_Tcp::receive_message_ex(void* buffer, unsigned int length, int c
                          [this, fd](char* bytes, int count) { return receive_single_pack_ex(fd, bytes, count); });
 }
 
+bool Socket_Tcp::try_receive_message_ex(void* buffer, unsigned int length, int connection)
+{
+    const int fd = connection_for(connection, "Trying to recive message on socket connection which does not exists");
+    if (length == 0)
+        return true;
+    char first = 0;
+    ssize_t result;
+    do {
+        result = recv(fd, &first, 1, MSG_PEEK);
+    } while (result < 0 && errno == EINTR);
+    if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return false;
+    if (result <= 0)
+        throw std::runtime_error("error while receiving socket message: " +
+                                 errno_text(result == 0 ? ECONNRESET : errno));
+    receive_message_ex(buffer, length, connection);
+    return true;
+}
+
 int Socket_Tcp::send_single_pack_ex(int fd, char* buffer, int length)
 {
     if (length < 1)

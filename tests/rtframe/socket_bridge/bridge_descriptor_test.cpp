@@ -136,7 +136,11 @@ INSTANTIATE_TEST_SUITE_P(
                    "io_update_time_ms '10ms' is not a period of 1 to 65535 ms", ""},
         Fault_Case{"bad_address", with([](Bridge_File& f) { f.slave_address = "10.0.0.300"; }),
                    "slave_socket_address '10.0.0.300' is not an IPv4 address", ""},
-        Fault_Case{"group_entries_not_built", with([](Bridge_File& f) { f.sem_data_in = "<sem sem_name=\"g\"/>"; }),
-                   "entries of \"sem_data_in\": data-group and command channels of the socket bridge are not built yet",
-                   ""}),
+        Fault_Case{"unknown_group", with([](Bridge_File& f) { f.sem_data_in = {"no_such_group"}; }), "",
+                   "ERR] [Bridge_Framework_Interface][add_input_sem_var] sem group var name  no_such_group not found "
+                   "in framework :: [Framework_Shared_Memory_Manager][get_sem_data_group_write_id_ex] Error "
+                   "semaphorized group data not found... no_such_group\n"},
+        Fault_Case{"unknown_command", with([](Bridge_File& f) { f.cmd_out = {"no_such_command"}; }), "",
+                   "ERR] [Bridge_Framework_Interface][add_output_command] cmd name  no_such_command not found in "
+                   "framework :: "}),
     [](const testing::TestParamInfo<Fault_Case>& param_info) { return std::string(param_info.param.what); });

@@ -295,7 +295,7 @@ TEST_F(Two_Boards_Test, ASlaveKilledAndRestartedIsBridgedAgain)
 
     EXPECT_EQ(slave->stop(10s, SIGKILL), 128 + SIGKILL);
     slave.reset();
-    EXPECT_TRUE(master->wait_for_log("Thread cyclics_server [0] is stopped", 5s)) << master->log();
+    EXPECT_TRUE(master->wait_for_log("Thread cyclics_server [6] is stopped", 5s)) << master->log();
     EXPECT_TRUE(master->wait_for_log(RUNNING_0, 5s)) << master->log();
     {
         Framework_Shared_Memory_Manager& m = master_client();
@@ -327,8 +327,8 @@ TEST_F(Two_Boards_Test, ALinkDownAndUpStopsAndRecoversBothBoards)
     ASSERT_TRUE(slave_ready(20s)) << slave->log();
     ASSERT_EQ(std::system("ip link set cell_a down"), 0);
     const auto down = std::chrono::steady_clock::now();
-    EXPECT_TRUE(master->wait_for_log("Thread cyclics_server [0] is stopped", 4s)) << master->log();
-    EXPECT_TRUE(slave->wait_for_log("Thread cyclics_client [0] is stopped", 4s)) << slave->log();
+    EXPECT_TRUE(master->wait_for_log("Thread cyclics_server [6] is stopped", 4s)) << master->log();
+    EXPECT_TRUE(slave->wait_for_log("Thread cyclics_client [6] is stopped", 4s)) << slave->log();
     EXPECT_LT(std::chrono::steady_clock::now() - down, 3500ms);
     EXPECT_TRUE(master->wait_for_log(RUNNING_0, 2s));
     ASSERT_EQ(std::system("ip link set cell_a up"), 0);
