@@ -1,5 +1,6 @@
 #include "async_responder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <mutex>
@@ -120,6 +121,36 @@ void Async_Responder::set_input_value(const std::string& label, const std::vecto
     m_values[label] = bytes;
 }
 
+void Async_Responder::set_input_source(const std::string& label, Input_Source source)
+{
+    index_of(true, label);
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_sources[label] = std::move(source);
+}
+
+void Async_Responder::set_output_sink(const std::string& label, Output_Sink sink)
+{
+    index_of(false, label);
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_sinks[label] = std::move(sink);
+}
+
+std::vector<std::string> Async_Responder::input_labels() const
+{
+    std::vector<std::string> labels;
+    for (uint32_t i = 0; i < m_inputs; ++i)
+        labels.push_back(label_of(m_in_from[i].name_id));
+    return labels;
+}
+
+std::vector<std::string> Async_Responder::output_labels() const
+{
+    std::vector<std::string> labels;
+    for (uint32_t i = 0; i < m_outputs; ++i)
+        labels.push_back(label_of(m_out_from[i].name_id));
+    return labels;
+}
+
 int Async_Responder::index_of(bool input, const std::string& label) const
 {
     const uint32_t count = input ? m_inputs : m_outputs;
@@ -212,14 +243,29 @@ void Async_Responder::answer_due(std::chrono::steady_clock::time_point now)
         p.active = false;
         Shared_Async_Input_Data_From_Framework& record = m_in_from[i];
         const Behaviour& b = p.behaviour;
-        if (!b.fail) {
-            const auto value = m_values.find(label_of(record.name_id));
-            std::memset(record.value, 0, sizeof(record.value));
-            if (value != m_values.end())
-                std::memcpy(record.value, value->second.data(), value->second.size());
+        const std::string label = label_of(record.name_id);
+        uint32_t abort = b.fail ? b.error_code : 0;
+        bool failed = b.fail;
+        if (!failed) {
+            std::vector<uint8_t> bytes;
+            const auto source = m_sources.find(label);
+            if (source != m_sources.end()) {
+                Read_Result result = source->second();
+                failed = result.abort_code != 0;
+                abort = result.abort_code;
+                bytes = std::move(result.bytes);
+            } else {
+                const auto value = m_values.find(label);
+                if (value != m_values.end())
+                    bytes = value->second;
+            }
+            if (!failed) {
+                std::memset(record.value, 0, sizeof(record.value));
+                std::memcpy(record.value, bytes.data(), std::min(bytes.size(), sizeof(record.value)));
+            }
         }
-        record.error_flag = b.fail ? 1 : 0;
-        record.error_code = b.fail ? b.error_code : 0;
+        record.error_flag = failed ? 1 : 0;
+        record.error_code = failed ? abort : 0;
         record.ts = later_stamp(record.ts);
         ++m_reads_served[i];
     }
@@ -230,10 +276,20 @@ void Async_Responder::answer_due(std::chrono::steady_clock::time_point now)
         p.active = false;
         Shared_Async_Output_Data_From_Framework& record = m_out_from[i];
         const Behaviour& b = p.behaviour;
-        record.error_flag = b.fail ? 1 : 0;
-        record.error_code = b.fail ? b.error_code : 0;
+        bool failed = b.fail;
+        uint32_t abort = b.fail ? b.error_code : 0;
+        if (!failed) {
+            const auto sink = m_sinks.find(label_of(record.name_id));
+            if (sink != m_sinks.end()) {
+                const size_t size = std::min<size_t>(record.byte_dimension, p.written.size());
+                abort = sink->second(std::vector<uint8_t>(p.written.begin(), p.written.begin() + size));
+                failed = abort != 0;
+            }
+        }
+        record.error_flag = failed ? 1 : 0;
+        record.error_code = failed ? abort : 0;
         record.ts = later_stamp(record.ts);
-        if (!b.fail)
+        if (!failed)
             m_last_written[i] = p.written;
         ++m_writes_served[i];
     }

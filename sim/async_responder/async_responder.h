@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -14,10 +15,13 @@
 #include "framework_shared_memory.h"
 
 // Plays the server's asynchronous (SDO) service directly in the framework's
-// asynchronous segments, for tests against a server that runs without a
-// master: raised `to_update` flags are taken under the asynchronous mutex and
-// answered with a value, a time stamp and the error fields, as a master's SDO
-// transfer would be. Behaviour is switchable per variable.
+// asynchronous segments, for tests and simulators against a server that runs
+// without a master: raised `to_update` flags are taken under the asynchronous
+// mutex and answered with a value, a time stamp and the error fields, as a
+// master's SDO transfer would be. Behaviour is switchable per variable; a
+// source per input label supplies the value read, a sink per output label
+// takes the value written (a simulated device's SDO server), either of them
+// may refuse with an abort code.
 class Async_Responder {
 public:
     struct Behaviour {
@@ -26,6 +30,17 @@ public:
         uint32_t error_code = 0;             // abort code of a failed answer
         bool never_answer = false;           // take the request, never answer
     };
+
+    // What a source answers: an abort code (0 = done) and the value's bytes.
+    struct Read_Result {
+        uint32_t abort_code = 0;
+        std::vector<uint8_t> bytes;
+    };
+    // Called when a read of the input is answered.
+    using Input_Source = std::function<Read_Result()>;
+    // Called when a write of the output is answered, with the value's
+    // byte_dimension bytes; returns an abort code, 0 = done.
+    using Output_Sink = std::function<uint32_t(const std::vector<uint8_t>& value)>;
 
     // Attaches to the asynchronous segments of the running framework.
     Async_Responder();
@@ -37,6 +52,14 @@ public:
     void set_behaviour(const std::string& label, const Behaviour& behaviour);
     // The bytes the next reads of an asynchronous input return (at most 8).
     void set_input_value(const std::string& label, const std::vector<uint8_t>& bytes);
+    // Sources and sinks are called on the responder's thread, under its lock
+    // and the framework's asynchronous mutex: they must not call back into
+    // the responder. A source takes precedence over set_input_value.
+    void set_input_source(const std::string& label, Input_Source source);
+    void set_output_sink(const std::string& label, Output_Sink sink);
+    // Labels of the framework's asynchronous inputs and outputs, by id.
+    std::vector<std::string> input_labels() const;
+    std::vector<std::string> output_labels() const;
 
     // Bytes of new_value of the last write served for an output.
     std::vector<uint8_t> last_written(const std::string& label) const;
@@ -78,6 +101,8 @@ private:
     Behaviour m_default;
     std::map<std::string, Behaviour> m_behaviours;
     std::map<std::string, std::vector<uint8_t>> m_values;
+    std::map<std::string, Input_Source> m_sources;
+    std::map<std::string, Output_Sink> m_sinks;
     std::vector<Pending> m_pending_inputs, m_pending_outputs;
     std::vector<std::vector<uint8_t>> m_last_written;
     std::vector<int> m_reads_served, m_writes_served;

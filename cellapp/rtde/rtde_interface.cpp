@@ -1,0 +1,118 @@
+#include "rtde_interface.h"
+
+#include <chrono>
+#include <exception>
+#include <stdexcept>
+#include <thread>
+
+#include "xelo_log.h"
+
+namespace {
+const char* const THREAD_NAME = "RTDE_THREAD";
+
+uint32_t be32(const std::vector<uint8_t>& data, std::size_t at)
+{
+    return (static_cast<uint32_t>(data[at]) << 24) | (static_cast<uint32_t>(data[at + 1]) << 16) |
+           (static_cast<uint32_t>(data[at + 2]) << 8) | data[at + 3];
+}
+
+// Recipe id and three unsigned 32-bit values.
+constexpr std::size_t PAYLOAD_SIZE = 13;
+}  // namespace
+
+RtdeInterface::RtdeInterface(const std::string& address, int port, int frequency, bool verbose)
+    : _frequency(frequency), m_con(address, port, verbose)
+{
+}
+
+RtdeInterface::~RtdeInterface()
+{
+    if (m_thread_started) {
+        m_stopping = true;
+        m_con.interrupt();
+        pthread_join(new_thread_rtde, nullptr);
+    }
+}
+
+void RtdeInterface::set_function_pointer(ptrf function) { m_ptrf = function; }
+
+bool RtdeInterface::create_recipe_in(const std::vector<std::string>& variables)
+{
+    return m_con.sendOutputSetup(variables, static_cast<double>(_frequency));
+}
+
+void RtdeInterface::create_recipe_out(const std::vector<std::string>& variables) { m_con.sendInputSetup(variables); }
+
+void RtdeInterface::init()
+{
+    if (m_thread_started)
+        throw std::runtime_error("[rtde_interface][init] : already running");
+    m_con.connect();
+    if (!m_con.negotiateProtocolVersion())
+        throw std::runtime_error("[rtde_interface][init] : the controller refused RTDE protocol version 2");
+    create_recipe_out({"input_int_register_0"});
+    create_recipe_in({});
+    m_con.sendStart();
+    while (!m_con.isStarted()) {
+        m_con.sendStart();
+        log_inf("[rtde_interface][start_rtde] : waiting for start...");
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    log_inf("[rtde_interface][start_rtde] : RTDE started!");
+    if (pthread_create(&new_thread_rtde, nullptr, &RtdeInterface::rtde_thread, this) != 0)
+        throw std::runtime_error(std::string("Failed to create operational thread: ") + THREAD_NAME);
+    pthread_setname_np(new_thread_rtde, THREAD_NAME);
+    m_thread_started = true;
+}
+
+void* RtdeInterface::rtde_thread(void* self)
+{
+    static_cast<RtdeInterface*>(self)->run();
+    return nullptr;
+}
+
+void RtdeInterface::run()
+{
+    try {
+        if (!create_recipe_in({"runtime_state", "safety_status_bits", "robot_status_bits"})) {
+            std::string unknown;
+            const auto& names = m_con.getOutputNames();
+            const auto& types = m_con.getOutputTypes();
+            for (std::size_t i = 0; i < names.size() && i < types.size(); ++i)
+                if (types[i] == "NOT_FOUND")
+                    unknown += (unknown.empty() ? "" : ", ") + names[i];
+            log_err("[rtde_interface][rtde_thread] : output recipe refused, variable not found: " +
+                    (unknown.empty() ? std::string("(no types in the reply)") : unknown) + "; reading stopped");
+            return;
+        }
+        for (;;)
+            cyclic_rtde_thread_fun();
+    } catch (const std::exception& e) {
+        if (!m_stopping)
+            log_err(std::string("[rtde_interface][rtde_thread] : ") + e.what() + "; reading stopped");
+    } catch (...) {
+        if (!m_stopping)
+            log_err("[rtde_interface][rtde_thread] : unknown exception; reading stopped");
+    }
+}
+
+void RtdeInterface::cyclic_rtde_thread_fun()
+{
+    std::vector<uint8_t> payload = m_con.receiveData();
+    if (payload.size() < PAYLOAD_SIZE) {
+        log_err("[rtde_interface][cyclic_rtde_thread_fun] : data package of " + std::to_string(payload.size()) +
+                " bytes, " + std::to_string(PAYLOAD_SIZE) + " expected: skipped");
+        return;
+    }
+    m_robot_program_status_pre = m_robot_program_status.load();
+    const auto status = static_cast<Robot_Program_Status>(static_cast<int32_t>(be32(payload, 1)));
+    m_robot_program_status = status;
+    const bool running = (be32(payload, 9) & 0x2U) != 0;
+    m_is_program_running = running;
+    if (status != m_robot_program_status_pre)
+        log_inf("[rtde_interface][cyclic_rtde_thread_fun] : Robot program status is: " +
+                std::to_string(static_cast<int32_t>(status)) + " (is_running = " + (running ? "1" : "0") + ")");
+    m_is_safeguard_active = (be32(payload, 5) & 0x10U) != 0;
+    if (const ptrf function = m_ptrf.load())
+        function();
+}

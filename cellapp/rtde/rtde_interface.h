@@ -1,0 +1,71 @@
+#pragma once
+
+#include <pthread.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "rtde.h"
+
+// The robot program's runtime state as the controller reports it.
+enum Robot_Program_Status : int32_t {
+    ROBOT_STATE_NULL = -1,
+    ROBOT_STOPPING = 0,
+    ROBOT_STOPPED = 1,
+    ROBOT_PLAYING = 2,
+    ROBOT_PAUSING = 3,
+    ROBOT_PAUSED = 4,
+    ROBOT_RESUMING = 5,
+};
+
+// The per-package callback.
+typedef void (*ptrf)();
+
+// Follows the robot controller over RTDE: subscribes to runtime_state,
+// safety_status_bits and robot_status_bits and, on "RTDE_THREAD", updates
+// the three values of every data package and then calls the callback.
+//
+// A connection loss, a refused output recipe or an exception of the client
+// or the callback ends the reading with one ERR line; no callback follows.
+// The destructor wakes "RTDE_THREAD" and joins it.
+class RtdeInterface {
+public:
+    RtdeInterface(const std::string& address, int port, int frequency, bool verbose);
+    ~RtdeInterface();
+    RtdeInterface(const RtdeInterface&) = delete;
+    RtdeInterface& operator=(const RtdeInterface&) = delete;
+
+    void set_function_pointer(ptrf function);
+    // Connects, sets up the recipes, starts the stream (retrying a refused
+    // start every second) and starts "RTDE_THREAD". Throws on failure.
+    void init();
+
+    Robot_Program_Status get_robot_program_status() const { return m_robot_program_status.load(); }
+    bool is_safeguard_active() const { return m_is_safeguard_active.load(); }
+    bool is_program_running() const { return m_is_program_running.load(); }
+
+    // Output setup of the robot's variables at the frequency; false when the
+    // controller does not know one of them.
+    bool create_recipe_in(const std::vector<std::string>& variables);
+    // Input setup of the client's variables.
+    void create_recipe_out(const std::vector<std::string>& variables);
+    // Reads and handles one data package.
+    void cyclic_rtde_thread_fun();
+    static void* rtde_thread(void* self);
+
+private:
+    void run();
+
+    pthread_t new_thread_rtde{};
+    bool m_thread_started = false;
+    int _frequency;
+    rtde_client::RTDE m_con;
+    std::atomic<ptrf> m_ptrf{nullptr};
+    std::atomic<Robot_Program_Status> m_robot_program_status{ROBOT_STATE_NULL};
+    Robot_Program_Status m_robot_program_status_pre = ROBOT_STATE_NULL;
+    std::atomic<bool> m_is_safeguard_active{false};
+    std::atomic<bool> m_is_program_running{false};
+    std::atomic<bool> m_stopping{false};
+};
