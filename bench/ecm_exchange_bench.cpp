@@ -58,8 +58,8 @@ std::vector<int64_t> time_each(F&& once)
 
 int frame_exchange()
 {
-    ecat_sim::Veth_Segment segment(ecat_sim::parse_segment_config(
-        "slave io1 device=dio\nslave io2 device=dio\nslave io3 device=dio\n"));
+    ecat_sim::Veth_Segment segment(
+        ecat_sim::parse_segment_config("slave io1 device=dio\nslave io2 device=dio\nslave io3 device=dio\n"));
     if (ec_setupnic(segment.master_interface().c_str()) != 0) {
         std::printf("cannot open %s\n", segment.master_interface().c_str());
         return EXIT_FAILURE;

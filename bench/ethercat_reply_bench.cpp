@@ -33,7 +33,8 @@ constexpr int RESPONDER_CPU = 2;
 
 // The CPU first: a thread lowered below a spinning one on its old CPU would
 // never get to move.
-void realtime(int priority, int cpu) {
+void realtime(int priority, int cpu)
+{
     cpu_set_t set;
     CPU_ZERO(&set);
     CPU_SET(cpu, &set);
@@ -48,7 +49,8 @@ public:
     explicit Master(const std::string& interface) : m_socket(interface) {}
 
     // One datagram, one frame; the working counter (-1: no reply).
-    int single(uint8_t command, uint16_t adp, uint16_t ado, std::vector<uint8_t> data) {
+    int single(uint8_t command, uint16_t adp, uint16_t ado, std::vector<uint8_t> data)
+    {
         std::vector<uint8_t> frame = header();
         add(frame, command, adp, ado, data, false);
         std::vector<uint8_t> reply(1600);
@@ -59,13 +61,18 @@ public:
         }
         return reply[frame.size() - 2] | (reply[frame.size() - 1] << 8);
     }
-    int fpwr(uint16_t station, uint16_t ado, std::vector<uint8_t> data) { return single(5, station, ado, std::move(data)); }
+    int fpwr(uint16_t station, uint16_t ado, std::vector<uint8_t> data)
+    {
+        return single(5, station, ado, std::move(data));
+    }
 
-    static std::vector<uint8_t> header() {
+    static std::vector<uint8_t> header()
+    {
         return {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x88, 0xA4, 0x00, 0x10};
     }
     static void add(std::vector<uint8_t>& frame, uint8_t command, uint16_t adp, uint16_t ado,
-                    const std::vector<uint8_t>& data, bool more_follows) {
+                    const std::vector<uint8_t>& data, bool more_follows)
+    {
         if (frame.size() > 16) {
             // the previous datagram gets its "more" bit
             size_t pos = 16;
@@ -94,7 +101,8 @@ public:
     }
 
     // Round trips of one frame, ns.
-    std::vector<int64_t> measure(const std::vector<uint8_t>& frame) {
+    std::vector<int64_t> measure(const std::vector<uint8_t>& frame)
+    {
         std::vector<int64_t> samples;
         samples.reserve(SAMPLES);
         std::vector<uint8_t> reply(1600);
@@ -128,7 +136,8 @@ struct Figures {
     int64_t p50 = 0, p99 = 0;
 };
 
-Figures figures(std::vector<int64_t> samples) {
+Figures figures(std::vector<int64_t> samples)
+{
     std::sort(samples.begin(), samples.end());
     if (samples.empty()) {
         return {};
@@ -137,7 +146,8 @@ Figures figures(std::vector<int64_t> samples) {
 }
 
 // The bare baseline: receive, mark the reply, send back.
-void echo(const std::string& interface, std::atomic<bool>& running, std::atomic<bool>& ready) {
+void echo(const std::string& interface, std::atomic<bool>& running, std::atomic<bool>& ready)
+{
     realtime(80, RESPONDER_CPU);
     ecat_sim::Raw_Ethernet_Socket socket(interface);
     uint8_t frame[1600];
@@ -151,7 +161,8 @@ void echo(const std::string& interface, std::atomic<bool>& running, std::atomic<
     }
 }
 
-int run() {
+int run()
+{
     ecat_sim::Veth_Pair veth;
     realtime(81, MASTER_CPU);
     Master master(veth.master_end());
@@ -195,9 +206,10 @@ int run() {
     };
     auto fmmu = [&master](uint16_t station, int n, uint32_t logical, uint16_t length, uint16_t physical, uint8_t type) {
         master.fpwr(station, static_cast<uint16_t>(0x0600 + 16 * n),
-                    {static_cast<uint8_t>(logical), static_cast<uint8_t>(logical >> 8), static_cast<uint8_t>(logical >> 16),
-                     static_cast<uint8_t>(logical >> 24), static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8), 0,
-                     7, static_cast<uint8_t>(physical), static_cast<uint8_t>(physical >> 8), 0, type, 1, 0, 0, 0});
+                    {static_cast<uint8_t>(logical), static_cast<uint8_t>(logical >> 8),
+                     static_cast<uint8_t>(logical >> 16), static_cast<uint8_t>(logical >> 24),
+                     static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8), 0, 7,
+                     static_cast<uint8_t>(physical), static_cast<uint8_t>(physical >> 8), 0, type, 1, 0, 0, 0});
     };
     sm(0x1001, 0, 0x1000, 128, 0x26);
     sm(0x1001, 1, 0x1080, 128, 0x22);
@@ -224,9 +236,10 @@ int run() {
     std::vector<uint8_t> reply(1600);
     const Figures sim = figures(master.measure(cyclic));
 
-    std::printf("EtherCAT reply on a veth pair, %d frames of %zu bytes (LRW 32 + FRMW 4 + BRD 2), 3 slaves in OP "
-                "(AL status wkc %d)\n",
-                SAMPLES, cyclic.size(), wkc);
+    std::printf(
+        "EtherCAT reply on a veth pair, %d frames of %zu bytes (LRW 32 + FRMW 4 + BRD 2), 3 slaves in OP "
+        "(AL status wkc %d)\n",
+        SAMPLES, cyclic.size(), wkc);
     std::printf("  bare raw-socket echo: median %7.2f us  p99 %7.2f us\n", bare.p50 / 1e3, bare.p99 / 1e3);
     std::printf("  simulated segment   : median %7.2f us  p99 %7.2f us\n", sim.p50 / 1e3, sim.p99 / 1e3);
     std::printf("  ratio               : median %7.2f     p99 %7.2f\n", static_cast<double>(sim.p50) / bare.p50,
@@ -236,7 +249,8 @@ int run() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc > 2) {
         SAMPLES = std::max(100, std::atoi(argv[2]));
     }

@@ -48,7 +48,10 @@ int64_t now_ns()
     return ts.tv_sec * 1000000000LL + ts.tv_nsec;
 }
 
-double now_seconds() { return static_cast<double>(now_ns()) * 1e-9; }
+double now_seconds()
+{
+    return static_cast<double>(now_ns()) * 1e-9;
+}
 
 struct Figures {
     int64_t p50, p99, max;
@@ -57,7 +60,9 @@ struct Figures {
 Figures figures_of(std::vector<int64_t> samples)
 {
     std::sort(samples.begin(), samples.end());
-    const auto at = [&](double q) { return samples[static_cast<std::size_t>(q * static_cast<double>(samples.size() - 1))]; };
+    const auto at = [&](double q) {
+        return samples[static_cast<std::size_t>(q * static_cast<double>(samples.size() - 1))];
+    };
     return {at(0.50), at(0.99), samples.back()};
 }
 
@@ -197,7 +202,8 @@ int main()
         const Figures r = figures_of(rtde), b = figures_of(bare);
         print("send stamp -> receiveData", r);
         print("bare TCP stream", b);
-        std::printf("ratio of medians: %.2f (goal: within 1.5)\n", static_cast<double>(r.p50) / static_cast<double>(b.p50));
+        std::printf("ratio of medians: %.2f (goal: within 1.5)\n",
+                    static_cast<double>(r.p50) / static_cast<double>(b.p50));
     } catch (const std::exception& e) {
         std::printf("%s\n", e.what());
         return EXIT_FAILURE;

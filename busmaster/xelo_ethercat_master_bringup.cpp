@@ -11,6 +11,7 @@
 
 #include "ecm_log.h"
 #include "ethercatbase.h"
+#include "init_cmd_lists.h"
 #include "nicdrv.h"
 #include "xelo_ethercat_master_class.h"
 #include "xelo_string_functions.h"
@@ -18,8 +19,8 @@
 namespace {
 constexpr int DATAGRAM_TIMEOUT_US = 1000;
 constexpr char THROUGH_GATE = 0;
-constexpr long RETRY_PAUSE_NS = 10000000;        // 10 ms
-constexpr long RETRY_PAUSE_EXTRA_NS = 100000000; // 100 ms, once the Retries are used up
+constexpr long RETRY_PAUSE_NS = 10000000;         // 10 ms
+constexpr long RETRY_PAUSE_EXTRA_NS = 100000000;  // 100 ms, once the Retries are used up
 
 void sleep_for(const timespec& pause)
 {
@@ -95,19 +96,8 @@ void ECM_Master::fill_initCmd_structs()
     if (master.has_init_cmds_o_el && master.init_cmds_o_el.has_init_cmd_o_el)
         for (const ECatCmdType& cmd : master.init_cmds_o_el.init_cmd_o_el)
             if (cmd.has_transition_o_el)
-                for (TransitionType t : cmd.transition_o_el)
-                    if (t >= IP && t <= OI)
-                        lists[t]->push_back(cmd);
-    ecm_log_inf("\t--- Number InitCmd found ---");
-    ecm_log_inf("\tm_initCmd_IP_transition " + std::to_string(m_initCmd_IP_transition.size()));
-    ecm_log_inf("\tm_initCmd_PS_transition " + std::to_string(m_initCmd_PS_transition.size()));
-    ecm_log_inf("\tm_initCmd_SO_transition " + std::to_string(m_initCmd_SO_transition.size()));
-    ecm_log_inf("\tm_initCmd_OS_transition " + std::to_string(m_initCmd_OS_transition.size()));
-    ecm_log_inf("\tm_initCmd_OP_transition " + std::to_string(m_initCmd_OP_transition.size()));
-    ecm_log_inf("\tm_initCmd_OI_transition " + std::to_string(m_initCmd_OI_transition.size()));
-    ecm_log_inf("\tm_initCmd_SP_transition " + std::to_string(m_initCmd_SP_transition.size()));
-    ecm_log_inf("\tm_initCmd_SI_transition " + std::to_string(m_initCmd_SI_transition.size()));
-    ecm_log_inf("\tm_initCmd_PI_transition " + std::to_string(m_initCmd_PI_transition.size()));
+                sort_by_transition(cmd, cmd.transition_o_el, lists);
+    log_init_cmd_counts("\t--- Number InitCmd found ---", lists);
 }
 
 void ECM_Master::fill_slave_list_ex()
@@ -125,6 +115,11 @@ void ECM_Master::fill_slave_list_ex()
 void ECM_Master::fill_cycle_frame()
 {
     ecm_log_inf("ECM_Master::fill_cycle_frame( ... )");
+    reset_cyclic_configuration();
+    const std::size_t frames = m_xml_system_cfg->cyclic_el.frame_m_el.size();
+    if (frames > 1)
+        throw std::runtime_error("Attention: the ENI holds " + std::to_string(frames) +
+                                 " cyclic frames; the master sends one");
     for (const EtherCATConfig_Config_Cyclic_Frame& frame : m_xml_system_cfg->cyclic_el.frame_m_el) {
         m_cycle_cmd_array.clear();
         m_cycle_cmd_array.reserve(frame.cmd_m_el.size());
@@ -160,6 +155,10 @@ void ECM_Master::fill_cycle_frame()
         m_has_cycle_cmd_list = true;
     }
     find_control_status_cmd();
+    if (!m_wrk_cycle_ctrl_status_is_active)
+        ecm_log_war(
+            "ECM_Master::fill_cycle_frame: no AL status read in the cyclic frame: the cycle checks no slave state");
+    find_Ref_Clock_cycle_cmd();
 }
 
 void ECM_Master::find_control_status_cmd()
@@ -171,6 +170,7 @@ void ECM_Master::find_control_status_cmd()
         const int pos = get_data_frame_pos(record.in_or_out_offset);
         if (pos < 0 || pos + 4 > ecm_shm::PROCESS_DATA_BYTES)
             continue;
+        m_ctrl_status_image_pos = pos;
         m_cycle_ctrl_status = reinterpret_cast<uint16_t*>(&m_process_data_exchange_shmem->shm_buf_in[pos]);
         m_wrk_cycle_ctrl_status = reinterpret_cast<uint16_t*>(&m_process_data_exchange_shmem->shm_buf_in[pos + 2]);
         m_wrk_cycle_ctrl_status_is_active = true;
@@ -247,6 +247,8 @@ void ECM_Master::set_xml_file_and_leave_no_state_ex(std::string path)
         fill_cycle_frame();
         fill_info_slave_shmem();
         m_is_xml_data_ok = true;
+        if (!m_sdomanager_run)
+            start_extra_sdo_manager_ex();
         start_slave_comunication_ex();
     } catch (const std::exception& e) {
         ecm_log_err(std::string("ECM_Master::set_xml_file_and_leave_no_state_ex: ") + e.what());
@@ -278,10 +280,20 @@ void ECM_Master::start_slave_comunication_ex()
         m_process_tick_exchange_shmem->client_started_cyclic_op = 0;
         return;
     }
+    const auto log_counts = [&] {
+        ecm_log_err("check_slave_active() " + std::to_string(active));
+        ecm_log_err("m_slave.size() " + std::to_string(m_slave.size()));
+    };
+    try {
+        check_slave_link_consistency_ex();
+    } catch (const std::exception&) {
+        // The walk has recorded its count; the answering count goes to the log too.
+        log_counts();
+        throw;
+    }
     slave_eeprom_information_reading_ex();
     set_last_master_error(ECAT_XML_FILE, SLAVE_NUM_NOT_AGREE, 0);
-    ecm_log_err("check_slave_active() " + std::to_string(active));
-    ecm_log_err("m_slave.size() " + std::to_string(m_slave.size()));
+    log_counts();
     throw std::runtime_error("Sorry, xml slave number and real number not agree  :(");
 }
 
@@ -352,10 +364,8 @@ int ECM_Master::send_init_cmd_datagram_ex(ECatCmdType& cmd)
         return ec_LRW(cmd.addr_oxor_el, length, cmd.data_oxor_el.data(), DATAGRAM_TIMEOUT_US, THROUGH_GATE);
     case EC_CMD_NOP:
     case EC_CMD_FPRW:
-    case EC_CMD_BRW:
-        throw std::runtime_error("Attention: No command implemented ");
-    case EC_CMD_APRW:
-        throw std::runtime_error("Attention: No command implemented in base layer ");
+    case EC_CMD_BRW: throw std::runtime_error("Attention: No command implemented ");
+    case EC_CMD_APRW: throw std::runtime_error("Attention: No command implemented in base layer ");
     case EC_CMD_ARMW:
         throw std::runtime_error("Attention: EC_CMD_ARMW command not implemented yet -> TODO by base layer");
     case EC_CMD_FRMW:
@@ -403,8 +413,9 @@ bool ECM_Master::manage_and_send_initCmd_ex(ECatCmdType cmd_to_send)
                 ecm_log_inf("\ttime_compare ms->  " + std::to_string(elapsed));
                 bool repeat = m_retries <= cmd_to_send.retries_o_el;
                 if (!repeat) {
-                    ecm_log_inf("m_retries > cmd_to_send.retries_o_el -> m_timeOut_wait_initcmd_retry.tv_nsec = "
-                                "INITCMD_WAIT_TIME_RETRY_EXTRA");
+                    ecm_log_inf(
+                        "m_retries > cmd_to_send.retries_o_el -> m_timeOut_wait_initcmd_retry.tv_nsec = "
+                        "INITCMD_WAIT_TIME_RETRY_EXTRA");
                     m_timeOut_wait_initcmd_retry = timespec{0, RETRY_PAUSE_EXTRA_NS};
                     repeat = elapsed <= 3u * static_cast<unsigned>(validate.timeout_m_el);
                 }
@@ -446,16 +457,6 @@ bool ECM_Master::manage_and_send_initCmd_ex(ECatCmdType cmd_to_send)
     }
 }
 
-uint8_t ECM_Master::manage_and_send_CoE_cmd_ex(const CoE_InitCmd* /*cmd*/, uint16_t /*configadr*/,
-                                               uint16_t /*mbx_l*/, uint16_t /*mbx_wo*/, uint16_t /*mbx_ro*/,
-                                               uint8_t /*mbx_cnt*/)
-{
-    ecm_log_inf("ECM_Master::manage_and_send_CoE_cmd_ex( ... )");
-    // The mailbox and SDO services of the base layer do not exist yet: a
-    // CoE init command is refused, never skipped.
-    throw std::runtime_error("Attention: CoE init commands need the SDO services, which this master lacks");
-}
-
 void ECM_Master::take_slave_into_next_state_ex(TransitionType transition)
 {
     ecm_log_inf("ECM_Master::take_slave_into_next_state_ex( ... )");
@@ -472,10 +473,10 @@ void ECM_Master::take_slave_into_next_state_ex(TransitionType transition)
                 if (coe)
                     for (const CoE_InitCmd& cmd : *coe) {
                         coe_cmd = &cmd;
-                        slave.set_mailbox_counter(manage_and_send_CoE_cmd_ex(
-                            &cmd, slave.get_config_address(), slave.get_mailbox_length(),
-                            slave.get_mailbox_writeoffset(), slave.get_mailbox_readoffset(),
-                            slave.get_mailbox_counter()));
+                        slave.set_mailbox_counter(
+                            manage_and_send_CoE_cmd_ex(&cmd, slave.get_config_address(), slave.get_mailbox_length(),
+                                                       slave.get_mailbox_writeoffset(), slave.get_mailbox_readoffset(),
+                                                       slave.get_mailbox_counter()));
                     }
                 coe_cmd = nullptr;
                 ecm_log_inf("ECM_Master::Slave addr -> " + address + " END send SDO ");
@@ -523,6 +524,11 @@ bool is_state(int value)
 void ECM_Master::go_to_next_state_ex(State_Enum requested)
 {
     ECM_Mutex_Guard guard(*this, &m_mutex_change_state, "m_mutex_change_state");
+    go_to_next_state_locked_ex(requested);
+}
+
+void ECM_Master::go_to_next_state_locked_ex(State_Enum requested)
+{
     ecm_log_inf("ECM_Master::go_to_next_state( " + std::to_string(static_cast<int>(requested)) + " )");
     try {
         // Refused before anything is stopped or sent.
@@ -639,11 +645,14 @@ void ECM_Master::from_init_state_to_preop_state_ex()
 
 void ECM_Master::from_preop_state_to_safeop_state_ex()
 {
-    ecm_log_inf("\tECM_Master::from_preop_state_to_safeop_state_ex( ... )");
-    // The step ends by configuring the distributed clocks and starting the
-    // cyclic thread; without them the slaves would sit in SAFE-OP with no
-    // process data, so the step is refused before anything is sent.
-    throw std::runtime_error("Attention: the cyclic exchange is not available: SAFEOP refused");
+    run_transition_step_ex("\tECM_Master::from_preop_state_to_safeop_state_ex( ... )", m_initCmd_PS_transition, PS);
+    config_dc_slave_option();
+    start_cyclic_frame_thread_ex(this);
+    sleep_for(timespec{2, 0});
+    // A cycle that could not start (distributed clocks, frame) leaves the
+    // slaves without process data: not SAFE-OP.
+    if (!m_thread_is_running)
+        throw std::runtime_error("Attention: the cyclic thread has stopped: SAFEOP refused");
 }
 
 void ECM_Master::from_preop_state_to_init_state_ex()
@@ -687,7 +696,10 @@ void ECM_Master::from_op_state_to_init_state_ex()
 void ECM_Master::from_init_state_to_safeop_state_ex()
 {
     ecm_log_inf("ECM_Master::from_init_state_to_safeop_state( ... )");
+    // The state follows each finished single step, so that it always
+    // names where the slaves are.
     from_init_state_to_preop_state_ex();
+    m_actual_ethercat_state = PREOP_STATE;
     from_preop_state_to_safeop_state_ex();
 }
 
@@ -695,7 +707,9 @@ void ECM_Master::from_init_state_to_op_state_ex()
 {
     ecm_log_inf("ECM_Master::from_init_state_to_op_state( ... )");
     from_init_state_to_preop_state_ex();
+    m_actual_ethercat_state = PREOP_STATE;
     from_preop_state_to_safeop_state_ex();
+    m_actual_ethercat_state = SAFEOP_STATE;
     from_safeop_state_to_op_state_ex();
 }
 
@@ -703,19 +717,8 @@ void ECM_Master::from_preop_state_to_op_state_ex()
 {
     ecm_log_inf("ECM_Master::preop_state_to_op_state( ... )");
     from_preop_state_to_safeop_state_ex();
+    m_actual_ethercat_state = SAFEOP_STATE;
     from_safeop_state_to_op_state_ex();
-}
-
-void ECM_Master::shutdown_cyclic_frame_ex()
-{
-    if (!m_cyclic_thread_exists)
-        return;
-    m_thread_is_external_stop = true;
-    const int rc = pthread_join(m_thread_id_operational_state, nullptr);
-    m_cyclic_thread_exists = false;
-    m_thread_is_running = false;
-    if (rc != 0)
-        throw std::runtime_error(std::string("Failed to pthread_join the cyclic thread: ") + std::strerror(rc));
 }
 
 int ECM_Master::check_slave_active()

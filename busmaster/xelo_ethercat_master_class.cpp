@@ -67,16 +67,15 @@ void ECM_Master::init_ex(const std::string& net_interface_name, Shared_Pdo_Mem_R
         ECM_Mutex_Guard guard(*this, &m_process_data_exchange_shmem->shm_mutex,
                               "m_process_data_exchange_shmem->shm_mutex");
         std::memset(m_process_data_exchange_shmem->shm_buf_in, 0, sizeof(m_process_data_exchange_shmem->shm_buf_in));
-        std::memset(m_process_data_exchange_shmem->shm_buf_out, 0,
-                    sizeof(m_process_data_exchange_shmem->shm_buf_out));
+        std::memset(m_process_data_exchange_shmem->shm_buf_out, 0, sizeof(m_process_data_exchange_shmem->shm_buf_out));
     }
     ecm_log_inf("\t m_sdo_list_mutex ...");
     init_pthread_mutex_ex(&m_sdo_list_mutex, false, true, true);
     ecm_log_inf("\t m_sdo_list_mutex ok");
+    init_pthread_mutex_ex(&m_mailbox_mutex, false, true, true);
 }
 
-void ECM_Master::set_pthread_mutex_attr_ex(pthread_mutexattr_t* attr, bool pshared, bool prio_inherit,
-                                           bool error_check)
+void ECM_Master::set_pthread_mutex_attr_ex(pthread_mutexattr_t* attr, bool pshared, bool prio_inherit, bool error_check)
 {
     int rc = pthread_mutexattr_init(attr);
     if (rc != 0)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <pthread.h>
+#include <semaphore.h>
 #include <sys/time.h>
 
 #include <atomic>
@@ -13,6 +14,7 @@
 #include "ethercatmain.h"
 #include "robust_mutex.h"
 #include "xelo_ethercat_cfg.h"
+#include "xelo_ethercat_sdo_types.h"
 #include "xelo_ethercat_slave_class.h"
 #include "xelo_ethercat_system_types.h"
 
@@ -35,8 +37,8 @@ public:
 
     // Called once, after the shared memories exist: stores them, creates the
     // master's mutexes and clears both process-data images.
-    void init_ex(const std::string& net_interface_name, Shared_Pdo_Mem_Region* pdo,
-                 Shared_Slave_Info_Mem_Region* info, Shared_Tick_Mem_Region* tick);
+    void init_ex(const std::string& net_interface_name, Shared_Pdo_Mem_Region* pdo, Shared_Slave_Info_Mem_Region* info,
+                 Shared_Tick_Mem_Region* tick);
 
     // Back to the state without configuration; only when one is held:
     // empties the init-command lists, the slaves and the cyclic command list.
@@ -109,8 +111,8 @@ public:
     // 1 when not busy, 0 when still busy at the time-out.
     int eeprom_waitnotbusy_ex(int configadr, uint16_t* estat, bool is_config_addr, long timeout_us);
     uint32_t read_slave_data_from_eeprom_ex(int slave_incr_num, uint16_t eeprom_addr, bool is_config_addr);
-    void set_slave_fisrt_seven_eeprom_words(uint16_t salve_addr_from_xml, uint16_t slave_incr_num,
-                                            bool is_config_addr, bool check);
+    void set_slave_fisrt_seven_eeprom_words(uint16_t salve_addr_from_xml, uint16_t slave_incr_num, bool is_config_addr,
+                                            bool check);
     // Vendor id, product code, serial number and alias of every slave; a
     // slave that cannot be read keeps all-ones values.
     void slave_eeprom_information_reading_ex();
@@ -127,6 +129,36 @@ public:
     uint16_t incr_read_16_bit_ex(uint16_t slave_pos, uint16_t reg_addr);
     // Error counters and AL registers of every slave as plain lines.
     void print_slaves_error_code();
+
+    // ---- link walk, port functions and EEPROM writing ---------------------------
+    // Slave numbers of the port functions are 1-based positions in the slave
+    // list; a position outside it throws std::out_of_range.
+    // The next free port of slave parent for a child (order 3, 1, 2, 0);
+    // 0 when none is left.
+    uint8_t ec_parentport(uint16_t parent);
+    // Receive time latched on port (0-3) of slave; 0 for any other port.
+    int32_t ec_porttime(uint16_t slave, uint8_t port);
+    // The active port that precedes port in the slave's processing order;
+    // port itself when none does.
+    uint8_t ec_prevport(uint16_t slave, uint8_t port);
+    // Walks the segment slave by slave through the DL control loop settings,
+    // giving every slave reached a temporary station address from 0x1001,
+    // and publishes the number reached. Throws std::runtime_error when it
+    // differs from the ENI, after reading the identities and recording
+    // (ECAT_XML_FILE, SLAVE_NUM_NOT_AGREE, reached + 1001).
+    void check_slave_link_consistency_ex();
+    // The walk, only with slaves from a valid ENI.
+    void start_check_slaves_link_ex();
+    // Writes one SII word by configured address; throws on any failure,
+    // also when the EEPROM never acknowledges the write.
+    void ec_writeeeprom_ex(int slave, uint16_t eeproma, uint16_t data, bool is_config_addr, long timeout_wait_us);
+    // Word 7: the CRC-8 of the first seven words stored for the slave.
+    void ec_eeprom_write_checksum_ex(int slave);
+    // A new station alias into word 4 and the checksum after it; on failure
+    // the old alias goes back into word 4.
+    void write_slave_alias_into_eeprom_ex(int slave, uint16_t data);
+    void save_slave_config_alias_change(int conf_addr, int conf_alias);
+    void save_slave_serial_number_change(int conf_addr, int ser_num);
 
     // ---- mutex helpers ---------------------------------------------------
     // A process-shared mutex is also made robust: a client that dies holding
@@ -191,6 +223,50 @@ public:
     // sends itself goes there.
     void set_command_server_endpoint(const std::string& address, int port);
     void send_close_connection_to_command_server() const;
+
+    // ---- cyclic operation: thread, frame, tick, watchdog, timing, clocks ----
+    // Starts the cyclic thread (SCHED_FIFO, highest priority minus 3) and
+    // waits 1.2 s. Throws std::runtime_error when it cannot be created.
+    void start_cyclic_frame_thread_ex(ECM_Master* obj_threaded);
+    // Refused with "Attention: m_thread_is_running " while the cycle runs.
+    void set_op_cycle_time_ex(int time_desired);
+    void set_watchdog_on_ex(int watchdog_desired);
+    void set_watchdog_off_ex();
+    bool get_master_watchdog_is_active() const { return m_master_watchdog_is_active; }
+    int32_t get_watchdog_num_cycles() const { return m_watchdog_num_cycles; }
+    bool is_cyclic_thread_running() const { return m_thread_is_running; }
+    void set_wait_shutdown_thread(bool value) { m_wait_shutdown_thread = value; }
+    int32_t get_counter_cycle() const { return m_counter_cycle.load(std::memory_order_relaxed); }
+    int32_t get_wait_frame_time_out_us() const { return m_wait_frame_time_out_us; }
+    // One tick: tick_count + 1 (or -1 on a fault), and the semaphore posted
+    // in OP or when has_todo_post, never above 1.
+    void manage_process_tick_exchange_shmem(bool has_todo_post, bool has_to_set_tick_error);
+    void check_and_post_sem_ex(sem_t* sem);
+    void reset_info_timer(bool reset_first_frame_info);
+    void update_dc_time_statistics();
+    void print_save_record_time_array();
+    // Distributed clocks: set-up at PRE-OP to SAFE-OP, SYNC start and the
+    // first frame's timing in the cyclic thread.
+    void config_dc_slave_option();
+    void calc_master_frame_offset_time_ex();
+    void read_SM_dc_parameters(std::vector<ECM_Slave>::iterator slave_iterator);
+    void find_Ref_Clock_cycle_cmd();
+    bool set_dc0_start_ex(uint16_t slave_addr, uint32_t cycle_time_sync0, int32_t shift_time, bool use_shifttime);
+    bool set_dc01_start_ex(uint16_t slave_addr, uint32_t cycle_time_sync0, uint32_t cycle_time_sync1,
+                           int32_t shift_time, bool use_shifttime);
+    void calc_and_set_dc_times();
+    bool has_DC() const { return m_system_has_DC; }
+    int32_t get_time_offset_master_frame() const { return m_time_offset_master_frame; }
+    // Byte of the input image where the reference clock's time lands; -1 without one.
+    int get_ref_clock_image_pos() const { return m_ref_clock_image_pos; }
+    // Byte of the input image of the AL status word; -1 without the command.
+    int get_ctrl_status_image_pos() const { return m_ctrl_status_image_pos; }
+    // Per-cycle records of the last CYCLE_RECORDS cycles, oldest first: the
+    // cyclic frame's send-to-reply time (ns) and, with distributed clocks,
+    // the frame jitter (m_dc_resto, ns). For measurements; copied without a lock.
+    static constexpr std::size_t CYCLE_RECORDS = 1u << 16;
+    std::vector<int32_t> cycle_round_trips() const;
+    std::vector<int32_t> cycle_jitters() const;
 
 protected:
     // Lost replies tolerated per init command beyond its Retries.
@@ -276,10 +352,10 @@ protected:
     int32_t m_watchdog_num_cycles = 10;
 
     State_Enum m_actual_ethercat_state = NO_STATE;
-    bool m_thread_is_running = false;
+    std::atomic<bool> m_thread_is_running{false};
     uint32_t m_frame_faults = 0;
     uint32_t m_max_consecutive_frame_resend = 0;
-    bool m_request_timer_info_reset = false;
+    std::atomic<bool> m_request_timer_info_reset{false};
 
     // Written by the cyclic thread, read by the queries without a lock.
     timeval m_master_time_slot_actual{};
@@ -314,6 +390,140 @@ protected:
 
     std::string m_command_server_address;
     int m_command_server_port = ecm_protocol::PORT;
+
+    // ---- cyclic operation ------------------------------------------------------
+    static void* CyclicFrameThreadStartup(void* _tgtObject);
+    int run_cyclic_frame_manager_ex();
+    void possible_resend_ex();
+    void update_consecutive_faults_ex();
+    // The set-up of the loop: tick drained, figures cleared, DC started.
+    void prepare_cyclic_loop_ex();
+    // Reads AL status and code of slave i into the state arrays (no gate:
+    // the cyclic thread must not wait for its own frame).
+    void read_slave_state_in_cycle(std::size_t i);
+    // The thread's request for INIT after a fault: the state-change mutex
+    // is waited for only while nobody is stopping this thread.
+    void cyclic_thread_request_init();
+    void go_to_next_state_locked_ex(State_Enum requested);
+    // Releases the process-data mutex when the loop holds it.
+    void release_process_data_mutex();
+    // Records the error unless a type 1 or 30 error is kept.
+    void record_cyclic_error(Ec_Master_Error_Type type, EC_Master_Error_Code code, int slave);
+    void reset_cyclic_configuration();
+
+    int32_t m_thread_rc_operational_state = 0;
+    unsigned long m_thread_overruns_return = 0;
+    std::atomic<bool> m_wait_shutdown_thread{false};
+    int32_t m_consecutive_faults = 0;
+    bool m_resend_frame = false;
+    bool m_first_resend = false;
+    bool m_single_send_receive = true;
+    bool m_prev_sync_fault = false;
+    int32_t m_wait_frame_time_out_us = 500;
+    std::atomic<int32_t> m_counter_cycle{0};
+    bool m_process_data_exchange_shmem_shm_mutex_unlock_todo = false;
+    int m_periodic_timer_fd = -1;
+    uint64_t m_wakeups_missed = 0;
+    std::size_t m_slave_state_read_index = 0;
+    int m_al_repeat_counter = 0;
+    // The frame's commands with the output data re-pointed into
+    // m_cycle_out_image, which is refreshed from shm_buf_out only under the
+    // lock: a cycle whose try-lock fails sends the last outputs taken whole.
+    std::vector<Cycle_Command_Struct> m_cycle_frame_cmds;
+    uint8_t m_cycle_out_image[ecm_shm::PROCESS_DATA_BYTES] = {};
+    // The exchange's receive image: the last frame received.
+    uint8_t tmp_in_out[ecm_shm::PROCESS_DATA_BYTES] = {};
+    int m_cycle_image_bytes = 0;
+    int m_ctrl_status_image_pos = -1;
+    std::unique_ptr<std::atomic<int32_t>[]> m_round_trip_records { new std::atomic<int32_t>[ CYCLE_RECORDS ]() };
+    std::unique_ptr<std::atomic<int32_t>[]> m_jitter_records { new std::atomic<int32_t>[ CYCLE_RECORDS ]() };
+    std::atomic<uint32_t> m_round_trip_count{0};
+    std::atomic<uint32_t> m_jitter_count{0};
+
+    // Distributed clocks.
+    bool m_system_has_DC = false;
+    uint16_t m_ref_clock_address = 0;
+    uint32_t* m_ref_clock_cycle_ptr = nullptr;
+    int m_ref_clock_image_pos = -1;
+    int32_t m_slave_ref_clock_from_frame = 0;
+    int32_t m_slave_ref_clock_from_frame_old = 0;
+    int32_t m_dc_next_sync_time_ref = 0;
+    int32_t m_dc_next_frame_send_time = 0;
+    int32_t m_dc_resto = 0;
+    timespec m_dc_sync_wait_time{};
+    uint64_t m_t_sync0_ref_clock = 0;
+    uint64_t m_t_actual_ref_clock = 0;
+    int64_t m_dc_reference_read_ns = 0;  // monotonic time at which m_t_actual_ref_clock was read
+    int32_t m_time_offset_master_frame = 0;
+
+    // ---- SDO services and the SDO manager thread --------------------------------
+public:
+    // Blocking transfers on the caller's thread; they raise std::runtime_error
+    // on failure, on an unknown slave address and on sizes above
+    // ecm_sdo::BUFFER_SIZE. The upload resizes *data to the bytes received.
+    void get_data_via_sdo_ex(uint16_t conf_addr, int index, int subindex, int size, std::vector<uint8_t>* data);
+    void set_data_via_sdo_ex(uint16_t conf_addr, int index, int subindex, unsigned int size, std::vector<uint8_t> data);
+    // As above with the reported code: 0x80 on an abort, whose code then is
+    // the 4 data bytes (returned, not raised); downloads report 0x60.
+    void get_data_via_sdo_and_get_code_ex(uint16_t conf_addr, int index, int subindex, int size,
+                                          std::vector<uint8_t>* data, unsigned char* code);
+    void set_data_via_sdo_and_get_code_ex(uint16_t conf_addr, int index, int subindex, unsigned int size,
+                                          std::vector<uint8_t>* data, unsigned char* code);
+    // One read of the slave's mailbox: code 1 when a message was waiting
+    // (an emergency is printed and pushed to the error list), else 0.
+    void get_emcy_data_via_sdo(uint16_t conf_addr, int index, int subindex, int size, std::vector<uint8_t>* data,
+                               unsigned char* code);
+    // The object as T (unsigned char, short or int), little-endian; bytes
+    // not received stay 0.
+    template <typename T>
+    T read_reg_with_mbx_ex(uint16_t slave_addr, int index, int subindex);
+
+    // The queue, in OP only: push appends a request for the SDO manager
+    // thread; pop hands out the oldest result and returns the number of
+    // results waiting before the call.
+    void push_sdo_ex(uint16_t conf_addr, int index, int subindex, int size, std::vector<uint8_t> data,
+                     unsigned char code);
+    int pop_sdo_ex(uint16_t* conf_addr, int* index, int* subindex, int* size, std::vector<uint8_t>* data,
+                   unsigned char* code);
+    // Starts the one SDO manager thread; later calls find it running.
+    void start_extra_sdo_manager_ex();
+    // The thread's loop: serves requests until stop_sdo_manager.
+    void run_sdo_manager_ex();
+    static void* SDOmanagerThreadStartup(void* master);
+    // Asks the SDO manager thread to end and joins it.
+    void stop_sdo_manager();
+    void set_sdo_code_control(bool active) { m_control_sdo_code_is_active = active ? 1 : 0; }
+    bool is_sdo_manager_running() const { return m_sdomanager_run; }
+
+protected:
+    // Empties both SDO lists; requests taken but not finished are dropped.
+    void clear_sdo_lists();
+    // Carries out one queued request in place; never throws.
+    void execute_sdo_request(SDOTypemanage& request);
+    // The slave with this address or a runtime_error naming the caller.
+    ECM_Slave& sdo_slave_ex(uint16_t conf_addr, const char* caller);
+
+    std::list<SDOTypemanage> m_list_sdo_out;
+    std::list<SDOTypemanage> m_list_sdo_in;
+    // Bumped by clear_sdo_lists: a request taken before it is dropped.
+    uint64_t m_sdo_list_generation = 0;
+    sem_t m_sem_list_no_empty{};
+    bool m_sem_list_no_empty_ready = false;
+    std::atomic<bool> m_sdomanager_run{false};
+    std::atomic<bool> m_sdo_manager_stop{false};
+    pthread_t m_thread_id_sdo_manager{};
+    int m_thread_rc_sdo_manager = -1;
+    int32_t m_control_sdo_code_is_active = 1;
+    // One mailbox transfer at a time, whichever thread runs it; also held
+    // while the slave list is cleared.
+    pthread_mutex_t m_mailbox_mutex;
+
+    // Declared last, so destroyed first: stops the SDO manager thread
+    // before the members it uses go.
+    struct Sdo_Manager_Stopper {
+        ECM_Master& master;
+        ~Sdo_Manager_Stopper() { master.stop_sdo_manager(); }
+    } m_sdo_manager_stopper{*this};
 };
 
 // Scope guard over ECM_Master::mutex_lock_ex / mutex_unlock_ex. An unlock

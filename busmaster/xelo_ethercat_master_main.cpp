@@ -46,8 +46,9 @@ void print_help()
 {
     ecm_log_inf("\t XELO EtherCAT Master Help ");
     ecm_log_inf("\t <-- Option not necessary -->");
-    ecm_log_inf("\t\t --config_file [c] filename : configuration file [ default = "
-                "/usr/local/etc/busmaster/ecm_system_cfg.xml ]");
+    ecm_log_inf(
+        "\t\t --config_file [c] filename : configuration file [ default = "
+        "/usr/local/etc/busmaster/ecm_system_cfg.xml ]");
     ecm_log_inf("\t\t --soft_realtime_enable [s] maxjittercycle: [ default = 0 / OFF ]");
     ecm_log_inf("\t\t --max_consecutive_frame_faults [f] max_consecutive_frame_faults: [ default = 20 ]");
     ecm_log_inf("\t\t --gap_minimo_ns [g] gap_minimo_ns: [ default = 100000 ]");
@@ -108,8 +109,8 @@ std::string error_text(int code)
 
 int main(int argc, char* argv[])
 {
-    ecm_log_inf("XELO EtherCAT Master Version: " + std::to_string(VERSION_MAJOR) + "." +
-                std::to_string(VERSION_MINOR) + "." + std::to_string(VERSION_PATCH));
+    ecm_log_inf("XELO EtherCAT Master Version: " + std::to_string(VERSION_MAJOR) + "." + std::to_string(VERSION_MINOR) +
+                "." + std::to_string(VERSION_PATCH));
     ecm_log_inf(std::string("build date&time: ") + __DATE__ + " " + __TIME__);
     try {
         opterr = 0;
@@ -123,24 +124,19 @@ int main(int argc, char* argv[])
             case 's':
                 soft_realtime_max_jitter_cycle = decimal(optarg);
                 soft_realtime_on = true;
-                ecm_log_war("Arg -> Soft Realtime On [cycles: " + std::to_string(soft_realtime_max_jitter_cycle) +
-                            "]");
+                ecm_log_war("Arg -> Soft Realtime On [cycles: " + std::to_string(soft_realtime_max_jitter_cycle) + "]");
                 break;
             case 'f':
                 max_consecutive_frame_faults = decimal(optarg);
-                ecm_log_war("Arg -> max_consecutive_frame_faults [--: " +
-                            std::to_string(max_consecutive_frame_faults) + "]");
+                ecm_log_war("Arg -> max_consecutive_frame_faults [--: " + std::to_string(max_consecutive_frame_faults) +
+                            "]");
                 break;
             case 'g':
                 min_gap_frame_ns = decimal(optarg);
                 ecm_log_war("Arg -> min_gap_frame_ns [--: " + std::to_string(min_gap_frame_ns) + "]");
                 break;
-            case 'h':
-                print_help();
-                std::exit(0);
-            default:
-                print_help();
-                throw std::runtime_error("Option not recognized!");
+            case 'h': print_help(); std::exit(0);
+            default: print_help(); throw std::runtime_error("Option not recognized!");
             }
         }
         ecm_log_inf("XELO EtherCAT master use :");

@@ -74,6 +74,9 @@ void ECM_Master::clear_system()
     if (m_is_cleaned)
         return;
     ecm_log_inf("ECM_Master:: clear_system ( ... ) !m_is_cleaned");
+    // No SDO transfer runs while the slaves go; queued requests go with them.
+    ECM_Mutex_Guard mailbox(*this, &m_mailbox_mutex, "m_mailbox_mutex");
+    clear_sdo_lists();
     m_is_cleaned = true;
     m_is_xml_data_ok = false;
     m_actual_ethercat_state = NO_STATE;
@@ -82,10 +85,9 @@ void ECM_Master::clear_system()
     m_cycle_cmd_list_number = 0;
     m_has_cycle_cmd_list = false;
     m_wrk_cycle_ctrl_status_is_active = false;
-    for (std::list<ECatCmdType>* list :
-         {&m_initCmd_IP_transition, &m_initCmd_PS_transition, &m_initCmd_SO_transition, &m_initCmd_OS_transition,
-          &m_initCmd_OP_transition, &m_initCmd_OI_transition, &m_initCmd_SP_transition, &m_initCmd_SI_transition,
-          &m_initCmd_PI_transition})
+    for (std::list<ECatCmdType>* list : {&m_initCmd_IP_transition, &m_initCmd_PS_transition, &m_initCmd_SO_transition,
+                                         &m_initCmd_OS_transition, &m_initCmd_OP_transition, &m_initCmd_OI_transition,
+                                         &m_initCmd_SP_transition, &m_initCmd_SI_transition, &m_initCmd_PI_transition})
         list->clear();
     for (ECM_Slave& slave : m_slave)
         slave.clear_mem();
@@ -373,8 +375,8 @@ uint32_t ECM_Master::read_slave_data_from_eeprom_ex(int slave_incr_num, uint16_t
     long pause_us = 200;
     for (int pass = 0; pass < 3; ++pass) {
         const int wkc = with_attempts([&] {
-            uint8_t command[6] = {0x00, 0x01, static_cast<uint8_t>(eeprom_addr & 0xFF),
-                                  static_cast<uint8_t>(eeprom_addr >> 8), 0, 0};
+            uint8_t command[6] = {
+                0x00, 0x01, static_cast<uint8_t>(eeprom_addr & 0xFF), static_cast<uint8_t>(eeprom_addr >> 8), 0, 0};
             return write_reg(is_config_addr, address, REG_EEPCTL, 6, command);
         });
         if (wkc != 1)
@@ -389,9 +391,8 @@ uint32_t ECM_Master::read_slave_data_from_eeprom_ex(int slave_incr_num, uint16_t
         }
         const bool eight = (estat & EEPROM_READ_8) != 0;
         uint8_t data[8] = {};
-        const int read = with_attempts([&] {
-            return read_reg(is_config_addr, address, REG_EEPDAT, static_cast<uint16_t>(eight ? 8 : 4), data);
-        });
+        const int read = with_attempts(
+            [&] { return read_reg(is_config_addr, address, REG_EEPDAT, static_cast<uint16_t>(eight ? 8 : 4), data); });
         if (read != 1)
             throw std::runtime_error(eight ? "read_slave_data_from_eeprom_ex error:  ( ECT_REG_EEPDAT, edat64 )"
                                            : "read_slave_data_from_eeprom_ex error:  ( ECT_REG_EEPDAT, edat32 )");
@@ -433,9 +434,9 @@ void ECM_Master::slave_eeprom_information_reading_ex()
             slave.set_config_alias(static_cast<uint16_t>(read_slave_data_from_eeprom_ex(position, 0x0004, false)));
             set_slave_fisrt_seven_eeprom_words(slave.get_config_address(), position, false, false);
         } catch (const std::exception&) {
-            ecm_log_war("--- Error reading eeprom on slave at pos: " +
-                        std::to_string(1 - static_cast<int16_t>(position)) + "; incr number: " +
-                        std::to_string(position));
+            ecm_log_war(
+                "--- Error reading eeprom on slave at pos: " + std::to_string(1 - static_cast<int16_t>(position)) +
+                "; incr number: " + std::to_string(position));
             slave.set_vendor_id(0xFFFFFFFF);
             slave.set_product_code(0xFFFFFFFF);
             slave.set_serial_number(0xFFFFFFFF);
@@ -466,8 +467,7 @@ uint32_t ECM_Master::get_slave_serial_number(int conf_addr) const
 {
     const ECM_Slave* slave = find_slave(conf_addr);
     if (slave == nullptr)
-        throw std::runtime_error("ECM_Master::get_slave_serial_number -> slave not found:" +
-                                 std::to_string(conf_addr));
+        throw std::runtime_error("ECM_Master::get_slave_serial_number -> slave not found:" + std::to_string(conf_addr));
     return slave->get_serial_number();
 }
 

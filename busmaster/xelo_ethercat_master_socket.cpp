@@ -77,6 +77,8 @@ void* create_and_map(const char* name, std::size_t size, const Shm_Texts& texts,
     return ptr;
 }
 
+bool table_misses(const std::string& word);
+
 std::string number_text(long long value)
 {
     return XELO_String_Functions::num2str(value);
@@ -91,8 +93,8 @@ ECM_Master_Socket::ECM_Master_Socket(const std::string& xml_base_cfg_file, bool 
         create_and_map_pdo_shared_memory();
         create_and_map_info_slave_shared_memory();
         create_and_map_tick_shared_memory();
-        m_ecm_socket_real_udp_server = std::make_unique<ServerSocket_Udp_ex>(
-            m_ecm_user_socket_real_udp_ip_addr.c_str(), m_ecm_user_socket_real_udp_port);
+        m_ecm_socket_real_udp_server = std::make_unique<ServerSocket_Udp_ex>(m_ecm_user_socket_real_udp_ip_addr.c_str(),
+                                                                             m_ecm_user_socket_real_udp_port);
         set_command_server_endpoint(m_ecm_user_socket_real_udp_ip_addr, m_ecm_user_socket_real_udp_port);
         init_ex(m_ecm_net_interface_name, m_shmem_pdo_ptr, m_shmem_info_slave_ptr, m_shmem_tick_ptr);
         if (soft_reatime_on)
@@ -110,6 +112,12 @@ ECM_Master_Socket::ECM_Master_Socket(const std::string& xml_base_cfg_file, bool 
 // mappings and descriptors go.
 ECM_Master_Socket::~ECM_Master_Socket()
 {
+    // The cyclic thread uses the memories: it ends before they are unmapped.
+    try {
+        shutdown_cyclic_frame_ex();
+    } catch (const std::exception& e) {
+        ecm_log_err(e.what());
+    }
     if (m_shmem_pdo_ptr != nullptr)
         munmap(m_shmem_pdo_ptr, sizeof(Shared_Pdo_Mem_Region));
     if (m_shmem_info_slave_ptr != nullptr)
@@ -149,8 +157,9 @@ void ECM_Master_Socket::load_xml_info(const std::string& xml_cfg_file)
 
 void ECM_Master_Socket::create_and_map_pdo_shared_memory()
 {
-    m_shmem_pdo_ptr = static_cast<Shared_Pdo_Mem_Region*>(create_and_map(
-        ecm_shm::PDO_NAME, sizeof(Shared_Pdo_Mem_Region), PDO_TEXTS, &m_shmem_pdo_fd, &m_shmem_pdo_status));
+    m_shmem_pdo_ptr =
+        static_cast<Shared_Pdo_Mem_Region*>(create_and_map(ecm_shm::PDO_NAME, sizeof(Shared_Pdo_Mem_Region), PDO_TEXTS,
+                                                           &m_shmem_pdo_fd, &m_shmem_pdo_status));
     init_pthread_mutex_ex(&m_shmem_pdo_ptr->shm_mutex, true, true, true);
     ecm_log_inf(PDO_TEXTS.mapped);
 }
@@ -166,8 +175,9 @@ void ECM_Master_Socket::create_and_map_info_slave_shared_memory()
 
 void ECM_Master_Socket::create_and_map_tick_shared_memory()
 {
-    m_shmem_tick_ptr = static_cast<Shared_Tick_Mem_Region*>(create_and_map(
-        ecm_shm::TICK_NAME, sizeof(Shared_Tick_Mem_Region), TICK_TEXTS, &m_shmem_tick_fd, &m_shmem_tick_status));
+    m_shmem_tick_ptr =
+        static_cast<Shared_Tick_Mem_Region*>(create_and_map(ecm_shm::TICK_NAME, sizeof(Shared_Tick_Mem_Region),
+                                                            TICK_TEXTS, &m_shmem_tick_fd, &m_shmem_tick_status));
     if (sem_init(&m_shmem_tick_ptr->shm_sem_tick_ready, 1, 0) != 0) {
         ecm_log_inf("\t Failed to shm_sem_tick_ready...try to destroy and re-init ");
         if (sem_destroy(&m_shmem_tick_ptr->shm_sem_tick_ready) != 0)
@@ -212,8 +222,8 @@ void ECM_Master_Socket::execute_request_and_reply_real_udp()
 {
     m_reply_real_udp = ecm_protocol::REPLY_ERROR;
 
-    const std::vector<std::string> pieces = XELO_String_Functions::tokenize(
-        m_ecm_socket_request_read_real_udp, std::string(1, ecm_protocol::ID_SEPARATOR));
+    const std::vector<std::string> pieces =
+        XELO_String_Functions::tokenize(m_ecm_socket_request_read_real_udp, std::string(1, ecm_protocol::ID_SEPARATOR));
     long request_id = 0;
     if (pieces.size() >= 2) {
         request_id = std::strtol(pieces[0].c_str(), nullptr, 10);
@@ -232,12 +242,19 @@ void ECM_Master_Socket::execute_request_and_reply_real_udp()
         try {
             const auto& table = command_table();
             const auto handler = table.find(word);
-            if (handler == table.end())
+            if (handler == table.end()) {
+                // While the cycle runs a malformed word is only refused: ending
+                // the connection would take the slaves down for a typo.
+                if (get_master_ethercat_state() == SAFEOP_STATE || get_master_ethercat_state() == OP_STATE)
+                    m_is_critical_request_real_udp = false;
                 throw std::runtime_error("Request not found in EtherCAT Master Socket API! [ " + word);
+            }
             m_reply_real_udp = (this->*(handler->second))(stream);
         } catch (const std::exception& e) {
             if (m_is_critical_request_real_udp)
                 throw std::runtime_error(std::string("Attention: execution request not possible -> ") + e.what());
+            if (table_misses(word))
+                ecm_log_war(std::string("ECM_Master_Socket: ") + e.what() + " -> reply_error");
         }
     }
     *m_ecm_socket_real_udp_server << number_text(request_id) + ecm_protocol::ID_SEPARATOR + m_reply_real_udp;
@@ -296,8 +313,65 @@ const std::map<std::string, ECM_Master_Socket::Handler>& ECM_Master_Socket::comm
         {p::GET_SLAVE_OUTPUT_INDEX, &ECM_Master_Socket::get_slave_output_index_exec},
         {p::GET_SLAVE_OUTPUT_SUBINDEX, &ECM_Master_Socket::get_slave_output_subindex_exec},
         {p::GET_SLAVE_OUTPUT_BITLENGTH, &ECM_Master_Socket::get_slave_output_bitlength_exec},
+        {p::GET_DATA_VIA_SDO, &ECM_Master_Socket::get_data_via_sdo_exec},
+        {p::SET_DATA_VIA_SDO, &ECM_Master_Socket::set_data_via_sdo_exec},
+        {p::PUSH_SDO_INTO_QUEUE, &ECM_Master_Socket::push_sdo_exec},
+        {p::POP_SDO_FROM_QUEUE, &ECM_Master_Socket::pop_sdo_exec},
+        {p::WRITE_INTO_EEPROM_CONFIG_ALIAS, &ECM_Master_Socket::write_config_alias_into_eeprom_slave_exec},
+        {p::AUTO_INCR_SLAVE_INFO, &ECM_Master_Socket::auto_incr_slave_info_exec},
+        {p::CHECK_SLAVES_LINK, &ECM_Master_Socket::check_slaves_link_exec},
+        {p::SET_OP_CYCLE_TIME, &ECM_Master_Socket::set_op_cycle_time_exec},
+        {p::SET_WATCHDOG_ON, &ECM_Master_Socket::set_watchdog_on_exec},
+        {p::SET_WATCHDOG_OFF, &ECM_Master_Socket::set_watchdog_off_exec},
     };
     return table;
+}
+
+namespace {
+bool table_misses(const std::string& word)
+{
+    return ECM_Master_Socket::has_command(word) == false;
+}
+}  // namespace
+
+bool ECM_Master_Socket::has_command(const std::string& word)
+{
+    return command_table().count(word) != 0;
+}
+
+// ---- cycle settings ----------------------------------------------------------------
+
+std::string ECM_Master_Socket::set_op_cycle_time_exec(std::istream& args)
+{
+    try {
+        set_op_cycle_time_ex(read_int_argument_ex(args, "cycle_time"));
+        return ecm_protocol::REPLY_OK;
+    } catch (const std::exception& e) {
+        ecm_log_err(std::string("Error on set_op_cycle_time_exec ") + e.what());
+        return ecm_protocol::REPLY_ERROR;
+    }
+}
+
+std::string ECM_Master_Socket::set_watchdog_on_exec(std::istream& args)
+{
+    try {
+        set_watchdog_on_ex(read_int_argument_ex(args, "cycles"));
+        return ecm_protocol::REPLY_OK;
+    } catch (const std::exception& e) {
+        ecm_log_err(std::string("Error on set_watchdog_on_exec ") + e.what());
+        return ecm_protocol::REPLY_ERROR;
+    }
+}
+
+std::string ECM_Master_Socket::set_watchdog_off_exec(std::istream& /*args*/)
+{
+    try {
+        set_watchdog_off_ex();
+        return ecm_protocol::REPLY_OK;
+    } catch (const std::exception& e) {
+        ecm_log_err(std::string("Error on set_watchdog_off_exec ") + e.what());
+        return ecm_protocol::REPLY_ERROR;
+    }
 }
 
 std::string ECM_Master_Socket::get_system_version(std::istream& /*args*/)

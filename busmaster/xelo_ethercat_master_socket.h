@@ -42,6 +42,8 @@ public:
     int command_server_port() const { return m_ecm_user_socket_real_udp_port; }
 
     void get_master_last_error(ECM_Error_Struct* error) const;
+    // Whether the command table has this word.
+    static bool has_command(const std::string& word);
 
 private:
     using Handler = std::string (ECM_Master_Socket::*)(std::istream& args);
@@ -84,6 +86,20 @@ private:
     std::string get_slave_output_index_exec(std::istream& args);
     std::string get_slave_output_subindex_exec(std::istream& args);
     std::string get_slave_output_bitlength_exec(std::istream& args);
+    // SDO handlers: blocking transfers and the two ends of the queue; each
+    // answers "reply_error" on any failure or malformed argument.
+    std::string get_data_via_sdo_exec(std::istream& args);
+    std::string set_data_via_sdo_exec(std::istream& args);
+    std::string push_sdo_exec(std::istream& args);
+    std::string pop_sdo_exec(std::istream& args);
+    // EEPROM alias, identity by ring position and link walk.
+    std::string write_config_alias_into_eeprom_slave_exec(std::istream& args);
+    std::string auto_incr_slave_info_exec(std::istream& args);
+    std::string check_slaves_link_exec(std::istream& args);
+    // Cycle settings, refused while the cyclic thread runs.
+    std::string set_op_cycle_time_exec(std::istream& args);
+    std::string set_watchdog_on_exec(std::istream& args);
+    std::string set_watchdog_off_exec(std::istream& args);
     // The reply of a failed start or restart.
     std::string start_failure_reply();
     // Marks the request not critical and refuses unless the master is in OP.

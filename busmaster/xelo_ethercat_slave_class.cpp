@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "ecm_log.h"
+#include "init_cmd_lists.h"
 
 namespace {
 // Byte count of a window of bits: 1 for 1..7 bits, whole bytes above.
@@ -25,18 +26,9 @@ void check_window_ex(const char* direction, int start_bit, int bytes)
     const int start_byte = start_bit / 8 - 16;
     if (start_bit < 128 || start_byte + bytes > ecm_shm::PROCESS_DATA_BYTES)
         throw std::runtime_error(std::string("Attention: slave ") + direction +
-                                 " process data outside the shared image (BitStart " + std::to_string(start_bit) +
-                                 ")");
+                                 " process data outside the shared image (BitStart " + std::to_string(start_bit) + ")");
 }
 
-template <typename Command>
-void sort_by_transition(const Command& cmd, const std::list<TransitionType>& transitions,
-                        std::list<Command>* const lists[9])
-{
-    for (TransitionType t : transitions)
-        if (t >= IP && t <= OI)
-            lists[t]->push_back(cmd);
-}
 }  // namespace
 
 ECM_Slave::ECM_Slave(EtherCATConfig_Config_Slave slave, Shared_Pdo_Mem_Region* pdo, uint16_t num)
@@ -56,11 +48,12 @@ ECM_Slave::ECM_Slave(EtherCATConfig_Config_Slave slave, Shared_Pdo_Mem_Region* p
 
 void ECM_Slave::get_initcmds(const InitCmds* init_cmds)
 {
+    std::list<ECatCmdType>* const lists[9] = {&m_initCmd_IP_transition, &m_initCmd_PS_transition,
+                                              &m_initCmd_PI_transition, &m_initCmd_SP_transition,
+                                              &m_initCmd_SO_transition, &m_initCmd_SI_transition,
+                                              &m_initCmd_OS_transition, &m_initCmd_OP_transition,
+                                              &m_initCmd_OI_transition};
     if (init_cmds->has_init_cmd_o_el) {
-        std::list<ECatCmdType>* const lists[9] = {
-            &m_initCmd_IP_transition, &m_initCmd_PS_transition, &m_initCmd_PI_transition,
-            &m_initCmd_SP_transition, &m_initCmd_SO_transition, &m_initCmd_SI_transition,
-            &m_initCmd_OS_transition, &m_initCmd_OP_transition, &m_initCmd_OI_transition};
         for (const ECatCmdType& cmd : init_cmds->init_cmd_o_el) {
             if (cmd.cmd_m_el == EC_CMD_FPWR && cmd.has_adp_oxor_el && m_configadr == 0xFFFF)
                 m_configadr = cmd.adp_oxor_el;
@@ -68,16 +61,7 @@ void ECM_Slave::get_initcmds(const InitCmds* init_cmds)
                 sort_by_transition(cmd, cmd.transition_o_el, lists);
         }
     }
-    ecm_log_inf("\t--- Single Slave Number InitCmd found ---");
-    ecm_log_inf("\tm_initCmd_IP_transition " + std::to_string(m_initCmd_IP_transition.size()));
-    ecm_log_inf("\tm_initCmd_PS_transition " + std::to_string(m_initCmd_PS_transition.size()));
-    ecm_log_inf("\tm_initCmd_SO_transition " + std::to_string(m_initCmd_SO_transition.size()));
-    ecm_log_inf("\tm_initCmd_OS_transition " + std::to_string(m_initCmd_OS_transition.size()));
-    ecm_log_inf("\tm_initCmd_OP_transition " + std::to_string(m_initCmd_OP_transition.size()));
-    ecm_log_inf("\tm_initCmd_OI_transition " + std::to_string(m_initCmd_OI_transition.size()));
-    ecm_log_inf("\tm_initCmd_SP_transition " + std::to_string(m_initCmd_SP_transition.size()));
-    ecm_log_inf("\tm_initCmd_SI_transition " + std::to_string(m_initCmd_SI_transition.size()));
-    ecm_log_inf("\tm_initCmd_PI_transition " + std::to_string(m_initCmd_PI_transition.size()));
+    log_init_cmd_counts("\t--- Single Slave Number InitCmd found ---", lists);
 }
 
 void ECM_Slave::get_mailbox_info(const EtherCATConfig_Config_Slave_Mailbox* mailbox)
@@ -101,10 +85,11 @@ void ECM_Slave::manage_CoE_mailbox_protocol(const EtherCATConfig_Config_Slave_Ma
     if (!coe->has_init_cmds_o_el)
         return;
     CoE_InitCmds_Struct& c = m_CoE_initCmds;
-    std::list<CoE_InitCmd>* const lists[9] = {
-        &c.m_CoE_initCmd_IP_transition, &c.m_CoE_initCmd_PS_transition, &c.m_CoE_initCmd_PI_transition,
-        &c.m_CoE_initCmd_SP_transition, &c.m_CoE_initCmd_SO_transition, &c.m_CoE_initCmd_SI_transition,
-        &c.m_CoE_initCmd_OS_transition, &c.m_CoE_initCmd_OP_transition, &c.m_CoE_initCmd_OI_transition};
+    std::list<CoE_InitCmd>* const lists[9] = {&c.m_CoE_initCmd_IP_transition, &c.m_CoE_initCmd_PS_transition,
+                                              &c.m_CoE_initCmd_PI_transition, &c.m_CoE_initCmd_SP_transition,
+                                              &c.m_CoE_initCmd_SO_transition, &c.m_CoE_initCmd_SI_transition,
+                                              &c.m_CoE_initCmd_OS_transition, &c.m_CoE_initCmd_OP_transition,
+                                              &c.m_CoE_initCmd_OI_transition};
     for (const CoE_InitCmd& cmd : coe->init_cmds_o_el.init_cmd_o_el)
         sort_by_transition(cmd, cmd.transition_m_el, lists);
     ecm_log_inf("\t--- number and type CoE SDO commands --- ");
@@ -189,8 +174,8 @@ void ECM_Slave::manage_processdata_info(const EtherCATConfig_Config_Slave_Proces
             if (!pdo.has_entry_o_el || !pdo.has_sm_o_att)
                 continue;
             for (const EntryType& entry : pdo.entry_o_el)
-                rows->push_back({entry.index_m_el, entry.has_subindex_o_el ? entry.subindex_o_el : 0u,
-                                 entry.bit_len_m_el});
+                rows->push_back(
+                    {entry.index_m_el, entry.has_subindex_o_el ? entry.subindex_o_el : 0u, entry.bit_len_m_el});
         }
         return static_cast<int>(rows->size());
     };
@@ -216,9 +201,7 @@ std::list<ECatCmdType>* ECM_Slave::get_initCmd_list(TransitionType transition)
     case OS: return &m_initCmd_OS_transition;
     case OP: return &m_initCmd_OP_transition;
     case OI: return &m_initCmd_OI_transition;
-    default:
-        ecm_log_err("ECM_Slave::get_initCmd_list ( ... ) Transition type TODO");
-        return nullptr;
+    default: ecm_log_err("ECM_Slave::get_initCmd_list ( ... ) Transition type TODO"); return nullptr;
     }
 }
 

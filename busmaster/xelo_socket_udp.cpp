@@ -10,7 +10,6 @@
 #include <iostream>
 #include <stdexcept>
 
-
 Socket_Udp::Socket_Udp() = default;
 
 Socket_Udp::~Socket_Udp()

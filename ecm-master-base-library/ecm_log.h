@@ -14,9 +14,18 @@ std::string ecm_format_log_line(Ecm_Log_Level level, const std::string& text, ti
 
 void ecm_log(Ecm_Log_Level level, const std::string& text);
 
-inline void ecm_log_inf(const std::string& text) { ecm_log(Ecm_Log_Level::INF, text); }
-inline void ecm_log_war(const std::string& text) { ecm_log(Ecm_Log_Level::WAR, text); }
-inline void ecm_log_err(const std::string& text) { ecm_log(Ecm_Log_Level::ERR, text); }
+inline void ecm_log_inf(const std::string& text)
+{
+    ecm_log(Ecm_Log_Level::INF, text);
+}
+inline void ecm_log_war(const std::string& text)
+{
+    ecm_log(Ecm_Log_Level::WAR, text);
+}
+inline void ecm_log_err(const std::string& text)
+{
+    ecm_log(Ecm_Log_Level::ERR, text);
+}
 
 // A plain line (no time stamp, no colour), flushed.
 void ecm_log_plain(const std::string& text);

@@ -7,14 +7,14 @@
 
 // One cyclic command, packed.
 struct __attribute__((packed)) Cycle_Command_Struct {
-    uint8_t com;              // EtherCAT command code
-    uint16_t ADP;             // address; low 16 bits of a logical address
-    uint16_t ADO;             // register offset; high 16 bits of a logical address
-    uint16_t length;          // data bytes
-    int ptr_data_use;         // 0: data held by the command; 1: data in the process-data output image
-    uint8_t* data;            // the length bytes sent
-    int in_or_out_offset;     // the command's data offset from the configuration
-    int wrk_expected;         // working counter the reply must carry
+    uint8_t com;           // EtherCAT command code
+    uint16_t ADP;          // address; low 16 bits of a logical address
+    uint16_t ADO;          // register offset; high 16 bits of a logical address
+    uint16_t length;       // data bytes
+    int ptr_data_use;      // 0: data held by the command; 1: data in the process-data output image
+    uint8_t* data;         // the length bytes sent
+    int in_or_out_offset;  // the command's data offset from the configuration
+    int wrk_expected;      // working counter the reply must carry
 };
 
 // Sum of (length + 12) over the list, 0 for num_cmds < 1; the frame is 16

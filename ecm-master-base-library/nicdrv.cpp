@@ -1,8 +1,8 @@
 #include "nicdrv.h"
 
+#include <linux/if_packet.h>
 #include <net/if.h>
 #include <netinet/in.h>
-#include <linux/if_packet.h>
 #include <pthread.h>
 #include <semaphore.h>
 #include <sys/ioctl.h>
@@ -301,9 +301,10 @@ int ec_send_receive_frame(ec_bufT* ec_txbuf, int ec_txbuflength, ec_bufT* ec_rxb
     }
     int rc = pthread_mutex_timedlock(&nic_frame_data_protection_mutex, &lock_deadline);
     if (rc != 0) {
-        ecm_log_err("ec_send_receive_frame: Failed to pthread_mutex_timedlock nic_frame_data_protection_mutex "
-                    "MUTEX_TIMEOUT_EXPIRED ret: " +
-                    std::to_string(rc) + " " + error_text(rc));
+        ecm_log_err(
+            "ec_send_receive_frame: Failed to pthread_mutex_timedlock nic_frame_data_protection_mutex "
+            "MUTEX_TIMEOUT_EXPIRED ret: " +
+            std::to_string(rc) + " " + error_text(rc));
         return EC_NO_FRAME;
     }
     ec_outframe(ec_txbuf, ec_txbuflength);
@@ -385,7 +386,19 @@ void ec_stop_cyclic_frame()
     post_if_empty("ec_stop_cyclic_frame: Failed to sem post");
 }
 
-int ec_get_incnt() { return ec_incnt; }
-int ec_get_errcnt() { return ec_errcnt; }
-int ec_get_dropcnt() { return ec_dropcnt; }
-bool ec_cyclic_is_running() { return nic_frame_cyclic_is_running; }
+int ec_get_incnt()
+{
+    return ec_incnt;
+}
+int ec_get_errcnt()
+{
+    return ec_errcnt;
+}
+int ec_get_dropcnt()
+{
+    return ec_dropcnt;
+}
+bool ec_cyclic_is_running()
+{
+    return nic_frame_cyclic_is_running;
+}

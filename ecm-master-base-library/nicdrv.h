@@ -9,18 +9,18 @@
 #include <cstdint>
 #include <ctime>
 
-constexpr int EC_MAXFRAME = 1518;           // largest Ethernet frame without its check sequence
+constexpr int EC_MAXFRAME = 1518;  // largest Ethernet frame without its check sequence
 constexpr int EC_ETHERNET_HEADER = 14;
-constexpr int EC_FRAME_HEADER = 16;         // Ethernet header + EtherCAT header
-constexpr int EC_DATAGRAM_OVERHEAD = 12;    // datagram header (10) + working counter (2)
+constexpr int EC_FRAME_HEADER = 16;       // Ethernet header + EtherCAT header
+constexpr int EC_DATAGRAM_OVERHEAD = 12;  // datagram header (10) + working counter (2)
 constexpr int EC_MAX_ACYCLIC_DATA = EC_MAXFRAME - EC_FRAME_HEADER - EC_DATAGRAM_OVERHEAD;  // 1490
 constexpr uint16_t ETH_P_ECAT = 0x88A4;
 constexpr int EC_MIN_ACYCLIC_TIMEOUT_US = 50;
 
 // Results of the exchange besides a working counter (>= 0).
-constexpr int EC_NO_FRAME = -1;        // nothing within the time-out, or the frame mutex not had
-constexpr int EC_OTHER_ETHERTYPE = -2; // the last frame read had another EtherType
-constexpr int EC_FRAME_TOO_LONG = -3;  // refused before sending: it would not fit a frame
+constexpr int EC_NO_FRAME = -1;         // nothing within the time-out, or the frame mutex not had
+constexpr int EC_OTHER_ETHERTYPE = -2;  // the last frame read had another EtherType
+constexpr int EC_FRAME_TOO_LONG = -3;   // refused before sending: it would not fit a frame
 
 using ec_bufT = uint8_t[EC_MAXFRAME];
 
@@ -71,7 +71,7 @@ timespec ec_acyclic_window_end(timespec start, unsigned int cycle_frame_time_ns)
 unsigned int ec_acyclic_timeout_us(bool cyclic_running, uint32_t cycle_time_us, unsigned int requested_us);
 
 // Counters since the last opening, and the gate's state.
-int ec_get_incnt();           // EtherCAT frames received
-int ec_get_errcnt();          // frames of another EtherType received
-int ec_get_dropcnt();         // EtherCAT frames received that were not the reply awaited
+int ec_get_incnt();    // EtherCAT frames received
+int ec_get_errcnt();   // frames of another EtherType received
+int ec_get_dropcnt();  // EtherCAT frames received that were not the reply awaited
 bool ec_cyclic_is_running();

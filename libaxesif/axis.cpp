@@ -82,7 +82,8 @@ Axis::Axis(int axes_manager_id, int axis_id, Framework_Shared_Memory_Manager* fw
     if (m_has_outputs) {
         m_outputs_group.setup_ex(fw_ptr);
         if (!m_outputs_group.try_acquire_control_ex())
-            log_war("[Axes_Manager_Interface][Axis][" + std::to_string(m_id) + "] :: the axis outputs are owned by another application");
+            log_war("[Axes_Manager_Interface][Axis][" + std::to_string(m_id) +
+                    "] :: the axis outputs are owned by another application");
     }
 
     const std::string tag = "[Axes_Manager_Interface][Axis][" + std::to_string(m_id) + "] :: ";

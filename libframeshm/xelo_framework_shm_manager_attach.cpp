@@ -96,9 +96,7 @@ void Framework_Shared_Memory_Manager::connect_info_memory_ex()
     log_inf("\t connect_info_memory_ex ... ");
     open_and_connect_memory_ex(&m_shm_info.shm_info, &m_shm_info.ptr, framework_names::INFO, 1);
     Shared_Info_Struct& info = *m_shm_info.ptr;
-    {
-        Robust_Mutex held(&info.mutex, INFO_MUTEX);
-        std::unique_lock<Robust_Mutex> lock(held);
+    with_lock(Robust_Mutex(&info.mutex, INFO_MUTEX), [&] {
         m_input_app_size = info.application_data_inputs_num;
         m_output_app_size = info.application_data_outputs_num;
         m_input_cycle_size = info.cyclic_input_byte_dim;
@@ -112,8 +110,7 @@ void Framework_Shared_Memory_Manager::connect_info_memory_ex()
         log_inf("tmp_linux_app_number :: " + num2str(info.cyclic_linux_sem_dim));
         m_sems_size = info.cyclic_linux_sem_dim != -1 ? info.cyclic_linux_sem_dim : info.cyclic_xeno_sem_dim;
         m_rt_app_number = m_sems_size;
-        lock.unlock();
-    }
+    });
     size_process_vectors();
     log_inf("\t m_input_app_size: " + num2str(m_input_app_size));
     log_inf("\t m_output_app_size: " + num2str(m_output_app_size));
@@ -376,14 +373,11 @@ void Framework_Shared_Memory_Manager::set_application_name_ex(const std::string&
             "[Framework_Shared_Memory_Manager][set_application_name_ex] application name length "
             "is greater than maximum size, which is  " +
             num2str(FRAMEWORK_APP_NAME_SIZE));
-    {
-        Robust_Mutex held(info_mutex(), INFO_MUTEX);
-        std::unique_lock<Robust_Mutex> lock(held);
+    with_lock(Robust_Mutex(info_mutex(), INFO_MUTEX), [&] {
         char* row = m_shm_info.ptr->app_names[n];
         std::memset(row, 0, FRAMEWORK_APP_NAME_SIZE);
         std::memcpy(row, application_name.data(), application_name.size());
-        lock.unlock();
-    }
+    });
     m_my_application_name = application_name;
 }
 

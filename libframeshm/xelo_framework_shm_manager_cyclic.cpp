@@ -294,9 +294,7 @@ void Framework_Shared_Memory_Manager::set_current_value_as_default_ex(int output
     const int actual =
         check_output_input_param_and_get_actual_id_ex("set_current_value_as_default_ex", SOURCE_FILE, __LINE__,
                                                       output_index_of(output_id), true, -1, -1);
-    {
-        Robust_Mutex held(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
-        std::unique_lock<Robust_Mutex> lock(held);
+    with_lock(Robust_Mutex(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX), [&] {
         Shared_Application_Data_Struct& record = output_record(actual);
         if (record.type == BIT_FSM) {
             const bool addressable = record.bit_offs <= 7;
@@ -305,7 +303,6 @@ void Framework_Shared_Memory_Manager::set_current_value_as_default_ex(int output
             const uint32_t bytes = std::min<uint32_t>(record.byte_dim, FRAMEWORK_DEFAULT_VALUE_SIZE);
             std::memcpy(record.default_value, m_output.data() + record.byte_offs, bytes);
         }
-        lock.unlock();
-    }
+    });
     m_output_has_to_save[actual] = 1;
 }

@@ -153,14 +153,11 @@ int Framework_Shared_Memory_Manager::find_output_index(const std::string& label)
 int Framework_Shared_Memory_Manager::get_input_id_ex(std::string label)
 {
     int index;
-    {
-        Robust_Mutex held(m_shm_application_input_data.mutex_ptr, INPUT_MUTEX);
-        std::unique_lock<Robust_Mutex> lock(held);
+    with_lock(Robust_Mutex(m_shm_application_input_data.mutex_ptr, INPUT_MUTEX), [&] {
         index = find_input_index(label);
         if (index != -1)
             m_input_is_taken[m_actual_input_id[index]] = 1;
-        lock.unlock();
-    }
+    });
     if (index == -1)
         throw std::runtime_error("[Framework_Shared_Memory_Manager][get_input_id_ex] input name is not valid :: " +
                                  label);
@@ -170,14 +167,11 @@ int Framework_Shared_Memory_Manager::get_input_id_ex(std::string label)
 int Framework_Shared_Memory_Manager::get_output_ro_id_ex(std::string label)
 {
     int index;
-    {
-        Robust_Mutex held(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
-        std::unique_lock<Robust_Mutex> lock(held);
+    with_lock(Robust_Mutex(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX), [&] {
         index = find_output_index(label);
         if (index != -1)
             m_output_is_taken[m_actual_output_id[index]] = 1;
-        lock.unlock();
-    }
+    });
     if (index == -1)
         throw std::runtime_error("[Framework_Shared_Memory_Manager][get_output_ro_id_ex] output name is not valid: " +
                                  label);

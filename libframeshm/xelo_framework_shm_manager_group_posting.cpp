@@ -47,16 +47,13 @@ int Framework_Shared_Memory_Manager::get_sem_data_group_write_id_ex(std::string 
     Shared_Sem_Data_Group_Struct& group = group_record(g);
     const int32_t me = my_application_id();
     int32_t writer;
-    {
-        Robust_Mutex held(&group.mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(g)]);
-        std::unique_lock<Robust_Mutex> lock(held);
+    with_lock(Robust_Mutex(&group.mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(g)]), [&] {
         writer = group.rw_app_id;
         if (writer == -1) {
             group.rw_app_id = me;
             group.is_posted_from_watchdog = 0;
         }
-        lock.unlock();
-    }
+    });
     if (writer == me)
         log_inf("[Framework_Shared_Memory_Manager][get_sem_data_group_write_id_ex] sema_data_group" + semaphore_name +
                 "already taken by application " + num2str(me));
@@ -83,16 +80,13 @@ int Framework_Shared_Memory_Manager::get_sem_data_group_read_id_ex(std::string s
     Shared_Sem_Data_Group_Sem_Struct& row = own_group_row_ex(g, caller);
     const int32_t me = my_application_id();
     bool claimed;
-    {
-        Robust_Mutex held(&group_record(g).mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(g)]);
-        std::unique_lock<Robust_Mutex> lock(held);
+    with_lock(Robust_Mutex(&group_record(g).mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(g)]), [&] {
         claimed = row.application_id == -1 || row.application_id == me;
         if (claimed) {
             row.application_id = me;
             row.application_has_been_released = 0;
         }
-        lock.unlock();
-    }
+    });
     if (!claimed)
         throw std::runtime_error(get_sem_data_additional_info(caller, SOURCE_FILE, __LINE__,
                                                               "Error semaphorize group data reading mode already taken",
@@ -117,16 +111,14 @@ bool Framework_Shared_Memory_Manager::try_acquire_sem_data_group_ex(int sem_data
     if (seen != -1)
         return false;
     int32_t writer;
-    {
-        Robust_Mutex held(&group.mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(sem_data_group_id)]);
-        std::unique_lock<Robust_Mutex> lock(held);
-        writer = group.rw_app_id;
-        if (writer == -1) {
-            group.is_posted_from_watchdog = 0;
-            group.rw_app_id = me;
-        }
-        lock.unlock();
-    }
+    with_lock(Robust_Mutex(&group.mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(sem_data_group_id)]),
+              [&] {
+                  writer = group.rw_app_id;
+                  if (writer == -1) {
+                      group.is_posted_from_watchdog = 0;
+                      group.rw_app_id = me;
+                  }
+              });
     if (writer == me)
         log_inf("[Framework_Shared_Memory_Manager][acquire_sem_data_group_rw] sem_data_group_id " +
                 num2str(sem_data_group_id) + " already taken by application " + num2str(me));
@@ -143,9 +135,7 @@ void Framework_Shared_Memory_Manager::release_sem_data_group_ex(int semaphore_id
     Shared_Sem_Data_Group_Struct& group = group_record(semaphore_id);
     bool still_writer;
     bool flag_raised = false;
-    {
-        Robust_Mutex held(&group.mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(semaphore_id)]);
-        std::unique_lock<Robust_Mutex> lock(held);
+    with_lock(Robust_Mutex(&group.mutex, m_sem_data_group_mutex_names[static_cast<std::size_t>(semaphore_id)]), [&] {
         still_writer = group.rw_app_id == my_application_id();
         if (still_writer) {
             group.rw_app_id = -1;
@@ -155,8 +145,7 @@ void Framework_Shared_Memory_Manager::release_sem_data_group_ex(int semaphore_id
                 group.sem_posted = 1;
             }
         }
-        lock.unlock();
-    }
+    });
     if (!still_writer)
         throw std::runtime_error(get_sem_data_additional_info("release_sem_data_group_ex", SOURCE_FILE, __LINE__,
                                                               "Sem data group not taken by this application",
@@ -191,23 +180,21 @@ void Framework_Shared_Memory_Manager::post_sem_data_group_ex(int sem_group_id, b
     Shared_Sem_Data_Group_Struct& group = group_record(sem_group_id);
     const int32_t me = my_application_id();
     bool still_writer;
-    {
-        Robust_Mutex held(&group.mutex, m_sem_data_group_post_mutex_names[static_cast<std::size_t>(sem_group_id)]);
-        std::unique_lock<Robust_Mutex> lock(held);
-        still_writer = group.rw_app_id == me;
-        if (still_writer) {
-            group.last_post_cmd_app_id = is_exclusive_cmd ? me : -1;
-            publish_local_data(sem_group_id);
-            group.sem_posted = 1;
-            group.ring_buffer_post_id =
-                ring_slots(sem_group_id) > 0
-                    ? m_sem_data_group_ring_buffer_writing_id[static_cast<std::size_t>(sem_group_id)]
-                    : 0;
-            if (app_id_to_reply != -1)
-                group.last_post_app_id_to_answ = app_id_to_reply;
-        }
-        lock.unlock();
-    }
+    with_lock(Robust_Mutex(&group.mutex, m_sem_data_group_post_mutex_names[static_cast<std::size_t>(sem_group_id)]),
+              [&] {
+                  still_writer = group.rw_app_id == me;
+                  if (still_writer) {
+                      group.last_post_cmd_app_id = is_exclusive_cmd ? me : -1;
+                      publish_local_data(sem_group_id);
+                      group.sem_posted = 1;
+                      group.ring_buffer_post_id =
+                          ring_slots(sem_group_id) > 0
+                              ? m_sem_data_group_ring_buffer_writing_id[static_cast<std::size_t>(sem_group_id)]
+                              : 0;
+                      if (app_id_to_reply != -1)
+                          group.last_post_app_id_to_answ = app_id_to_reply;
+                  }
+              });
     if (!still_writer)
         throw std::runtime_error(get_sem_data_additional_info("post_sem_data_group_ex", SOURCE_FILE, __LINE__,
                                                               "Sem data group not taken by this application",

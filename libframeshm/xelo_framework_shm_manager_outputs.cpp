@@ -46,9 +46,7 @@ int Framework_Shared_Memory_Manager::get_output_rw_id_ex(std::string label, bool
     bool owned_by_me = false;
     int group_id = -1;
     int index;
-    {
-        Robust_Mutex held(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX);
-        std::unique_lock<Robust_Mutex> lock(held);
+    with_lock(Robust_Mutex(m_shm_application_output_data.mutex_ptr, OUTPUT_MUTEX), [&] {
         index = find_output_index(label);
         if (index != -1) {
             const int actual = m_actual_output_id[index];
@@ -65,8 +63,7 @@ int Framework_Shared_Memory_Manager::get_output_rw_id_ex(std::string label, bool
                 owned_by_other = true;
             }
         }
-        lock.unlock();
-    }
+    });
     const std::string method = "[Framework_Shared_Memory_Manager][get_output_rw_id_ex] ";
     if (owned_by_me)
         log_inf(method + "Output '" + label + "' already taken by application " + num2str(my_id));

@@ -120,13 +120,10 @@ void Framework_Shared_Memory_Manager::clear_ring_buffer_ex(int sem_data_group_id
     Shared_Sem_Data_Group_Struct& group = group_record(sem_data_group_id);
     std::vector<uint8_t>& ring = m_sem_data_group_ring_buffer_data[g];
     uint32_t post_id;
-    {
-        Robust_Mutex held(&group.mutex, m_sem_data_group_mutex_names[g]);
-        std::unique_lock<Robust_Mutex> lock(held);
+    with_lock(Robust_Mutex(&group.mutex, m_sem_data_group_mutex_names[g]), [&] {
         std::memcpy(ring.data(), m_shm_sem_group_data.data[g], ring.size());
         post_id = group.ring_buffer_post_id;
-        lock.unlock();
-    }
+    });
     const uint32_t position = ring_position(sem_data_group_id, post_id);
     const uint32_t before = position == 0 ? ring_slots(sem_data_group_id) - 1 : position - 1;
     m_sem_data_group_ring_buffer_reading_id[g] = position;

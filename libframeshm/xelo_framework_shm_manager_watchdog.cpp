@@ -68,14 +68,11 @@ void Framework_Shared_Memory_Manager::set_watchdog_value_ex(int num_cycle)
     check_not_released_ex("set_watchdog_value_ex");
     Shared_Sem_Struct& slot = my_cyclic_sem_ex("set_watchdog_value_ex");
     uint32_t period;
-    {
-        Robust_Mutex held(m_shm_cyclic_data.mutex_ptr, CYCLIC_MUTEX);
-        std::unique_lock<Robust_Mutex> lock(held);
+    with_lock(Robust_Mutex(m_shm_cyclic_data.mutex_ptr, CYCLIC_MUTEX), [&] {
         slot.overflow = 0;
         slot.watchdog_max_value = num_cycle;
         period = slot.start_value;
-        lock.unlock();
-    }
+    });
     const uint64_t window = saturating_product(m_master_cycle_time_ns, 2ULL * static_cast<uint64_t>(num_cycle));
     const uint64_t timeout = saturating_product(window, period);
     m_requested_refresh_timeout_ns = timeout;
@@ -86,14 +83,11 @@ void Framework_Shared_Memory_Manager::turn_on_watchdog_ex()
 {
     check_not_released_ex("turn_on_watchdog_ex");
     Shared_Sem_Struct& slot = my_cyclic_sem_ex("turn_on_watchdog_ex");
-    {
-        Robust_Mutex held(m_shm_cyclic_data.mutex_ptr, CYCLIC_MUTEX);
-        std::unique_lock<Robust_Mutex> lock(held);
+    with_lock(Robust_Mutex(m_shm_cyclic_data.mutex_ptr, CYCLIC_MUTEX), [&] {
         slot.watchdog_is_active = 1;
         slot.overflow = 0;
         m_watchdog_turned_on = true;
-        lock.unlock();
-    }
+    });
     m_refresh_timeout_ns = m_requested_refresh_timeout_ns;
     log_inf("\t watchdog activated");
 }
@@ -102,13 +96,10 @@ void Framework_Shared_Memory_Manager::turn_off_watchdog_ex()
 {
     check_not_released_ex("turn_off_watchdog_ex");
     Shared_Sem_Struct& slot = my_cyclic_sem_ex("turn_off_watchdog_ex");
-    {
-        Robust_Mutex held(m_shm_cyclic_data.mutex_ptr, CYCLIC_MUTEX);
-        std::unique_lock<Robust_Mutex> lock(held);
+    with_lock(Robust_Mutex(m_shm_cyclic_data.mutex_ptr, CYCLIC_MUTEX), [&] {
         slot.watchdog_is_active = 0;
         m_watchdog_turned_on = false;
-        lock.unlock();
-    }
+    });
     m_refresh_timeout_ns = DEFAULT_REFRESH_TIMEOUT_NS;
     log_inf("\t watchdog deactivated");
 }

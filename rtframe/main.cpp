@@ -92,9 +92,6 @@ std::string option_error()
 {
     if (is_bridge_master && !is_bridge_enabled)
         return "Bridge master enabled but no bridge descriptor loaded!";
-    if (!master_simulation)
-        return "### rtframe needs the EtherCAT master connection, which is not built yet: run it with "
-               "--master-offline (-o) ###";
     return "";
 }
 

@@ -69,10 +69,6 @@ XELO_Framework_ex::XELO_Framework_ex(std::string application_descriptor_file, bo
                  {"enable_refresh_logging", "m_enable_refresh_logging_id", 1, -1, 0},
                  {"enable_sem_data_logging", "m_enable_sem_data_logging_id", 1, -1, 0}}
 {
-    if (!master_simulation)
-        throw std::runtime_error(
-            "XELO_Framework_ex:: this build has no EtherCAT master connection: "
-            "run rtframe with --master-offline (-o)");
     lower_stale_ready_to_start();
     log_version();
     clear_last_ethercat_master_error();
@@ -142,38 +138,4 @@ bool XELO_Framework_ex::wait_until_ready(const std::atomic<bool>& ready, long ti
             return false;
     }
     return ready.load(std::memory_order_acquire);
-}
-
-void XELO_Framework_ex::clear_last_ethercat_master_error()
-{
-    m_last_ethercat_master_error_type = 0;
-    m_last_ethercat_master_error_code = 0;
-    std::fill(std::begin(m_last_ethercat_master_error_msg), std::end(m_last_ethercat_master_error_msg), '\0');
-    if (m_master_simulation) {
-        static const char SIMULATION[] = "Ethercat master simulation";
-        std::copy(std::begin(SIMULATION), std::end(SIMULATION), m_last_ethercat_master_error_msg);
-    }
-}
-
-void XELO_Framework_ex::open_master_comunication_ex()
-{
-    log_inf("XELO_Framework_ex::open_master_comunication_channel ( ... )");
-    if (m_master_simulation) {
-        log_inf("\t only simulation ");
-        return;
-    }
-    throw std::runtime_error("XELO_Framework_ex::open_master_comunication_channel ... Failed");
-}
-
-void* MasterManagerThreadStartup(void* framework)
-{
-    auto* self = static_cast<XELO_Framework_ex*>(framework);
-    set_own_fifo_priority_or_exit(90, "Failed to set Master Manager Thread Priority");
-    try {
-        self->open_master_comunication_ex();
-    } catch (const std::exception& error) {
-        log_err(error.what());
-    }
-    self->m_master_manager_done.store(true, std::memory_order_release);
-    return nullptr;
 }

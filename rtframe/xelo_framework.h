@@ -19,6 +19,7 @@
 #include "stop_flag.h"
 #include "virtual_slave.h"
 #include "xelo_app_desc_manager.h"
+#include "xelo_ethercat_user_interface.h"
 #include "xelo_queue.h"
 
 constexpr uint32_t FRAMEWORK_VERSION_MAJOR = 4;
@@ -44,11 +45,12 @@ private:
 // when the real-time thread has ended (its exit path has released the
 // segments). The destructor stops and joins the other threads.
 //
-// This build serves the master-offline mode only: a periodic timer stands in
-// for the EtherCAT master's tick. A pass also ends when process_stop_flag()
-// is raised (SIGINT, SIGTERM). With a bridge descriptor, the socket bridge
-// raises ready_to_start once it runs; a fault of its descriptor ends the pass
-// with Framework_Fatal.
+// With a master, the master-manager thread brings busmaster to OP and back
+// after a loss, and the tick loop follows the master's tick; in
+// master-offline mode a periodic timer stands in for it. A pass also ends
+// when process_stop_flag() is raised (SIGINT, SIGTERM). With a bridge
+// descriptor, the socket bridge raises ready_to_start once it runs; a fault
+// of its descriptor ends the pass with Framework_Fatal.
 class XELO_Framework_ex {
 public:
     XELO_Framework_ex(std::string application_descriptor_file, bool master_simulation, bool single_connection,
@@ -90,6 +92,7 @@ private:
     void set_outputs_default_value();
     void update_slave_ex();
     void find_reserved_variables_ex();
+    void exchange_with_master_ex();
     void write_status_variables();
     void read_logging_switches();
 
@@ -110,10 +113,42 @@ private:
     bool post_sem_data_semaphore_ex(bool is_post_rt, int sem_id, int app_id, bool is_from_watchdog,
                                     bool bypass_app_id_check);
 
-    // ---- master manager (offline branch) -----------------------------------
+    // ---- master manager (xelo_framework_master.cpp) ------------------------
     void open_master_comunication_ex();
+    void hook_master_ex();
+    // One pass of the master-manager loop: true when the next pass begins
+    // at once, false after a pause.
+    bool master_pass_ex(ECM_Error_Struct& tmp_error);
+    void wait_master_manager_wake_up_ex();
+    void master_pause(long milliseconds);
+    void reactivate_master_manager_thread();
+    // Tick loop, master mode: the wait for the master's tick, a lost tick
+    // handed to the master-manager thread, the unhook of the exit path.
+    int64_t wait_master_syncro_tick();
+    void master_tick_lost(int64_t ticks);
+    void close_master_on_exit();
     void clear_last_ethercat_master_error();
+    void get_last_ethercat_master_error(void* ecm_error);
+    // The same, its ERR lines written through sink (the real-time thread's
+    // queue) when one is given.
+    void fetch_last_ethercat_master_error(ECM_Error_Struct* ecm_error, Lock_Log_Sink* sink);
 
+    // ---- asynchronous SDO variables (xelo_framework_async.cpp) ---------------
+    void manage_async_data_ex();
+    void push_async_requests(bool inputs);
+    void collect_async_reply();
+
+public:
+    // Texts of the master's error type and code; both throw for a value
+    // outside their tables.
+    static std::string master_errortype2string(int error_type);
+    static std::string master_errorcode2string(int error_code);
+    // The display text of an error pair, at most 100 characters; a pair
+    // outside the table gets a text composed of the two texts (ERR lines
+    // through sink, or at once without one).
+    static std::string get_master_error_message(int error_type, int error_code, Lock_Log_Sink* sink = nullptr);
+
+private:
     // ---- save thread --------------------------------------------------------
     void save_run_ex();
 
@@ -183,9 +218,21 @@ private:
     uint32_t m_input_slaves_size = 0;
     uint32_t m_output_slaves_size = 0;
 
+    // Written by the master-manager thread, copied by the real-time thread
+    // into the status variables (which skips a tick's copy while it is busy).
+    std::mutex m_last_error_mutex;
     int16_t m_last_ethercat_master_error_type = 0;
     int16_t m_last_ethercat_master_error_code = 0;
     char m_last_ethercat_master_error_msg[100] = {};
+
+    // Master connection (master mode).
+    std::atomic<bool> m_master_hook_ok{false};
+    unsigned m_master_connection_error = 0;
+    Local_Semaphore m_sem_master_manager{"m_sem_master_manager"};
+    // Requests queued with the master whose reply is not collected yet; reset
+    // when the connection opens again (the real-time thread sees it closed).
+    int m_sdo_counter = 0;
+    bool m_async_connection_seen_open = false;
 
     uint32_t m_absolute_tick = 0;
     bool m_enable_refresh_logging = false;

@@ -15,6 +15,7 @@ const char* const RT_THREAD = "fm_realtimetask";
 
 // Lays one image out as whole slave blocks in the order in which each slave
 // address first occurs; in master-offline mode only the virtual slave.
+// A real slave's block is its whole area as the master reports its size.
 void map_image_ex(const IO_Descriptor_List& variables, Slave_Ethercat::Slave_Type type, uint32_t virtual_dim,
                   bool master_simulation, const char* missing_text, std::vector<Slave_Ethercat>& slaves,
                   uint32_t& image_dim)
@@ -28,14 +29,19 @@ void map_image_ex(const IO_Descriptor_List& variables, Slave_Ethercat::Slave_Typ
             continue;
         if (address != 0 && master_simulation)
             continue;
-        if (address != 0)  // no master connection in this build: no slave is known
-            throw std::runtime_error(" XELO_Framework_ex:: No Slave with address: " + std::to_string(address));
-        if (virtual_dim == 0)
+        int dim = static_cast<int>(virtual_dim);
+        if (address != 0) {
+            dim = type == Slave_Ethercat::INPUT ? get_slave_input_byte_dim(static_cast<int>(address))
+                                                : get_slave_output_byte_dim(static_cast<int>(address));
+            if (dim < 0)
+                throw std::runtime_error(" XELO_Framework_ex:: No Slave with address: " + std::to_string(address));
+        }
+        if (dim == 0)
             throw std::runtime_error(missing_text + std::to_string(address));
-        if (static_cast<uint64_t>(image_dim) + virtual_dim > 0x7fffffffu)
+        if (static_cast<uint64_t>(image_dim) + static_cast<uint32_t>(dim) > 0x7fffffffu)
             throw std::runtime_error(" XELO_Framework_ex:: cyclic image too large");
-        slaves.emplace_back(type, address, virtual_dim, image_dim);
-        image_dim += virtual_dim;
+        slaves.emplace_back(type, address, static_cast<uint32_t>(dim), image_dim);
+        image_dim += static_cast<uint32_t>(dim);
     }
 }
 }  // namespace
@@ -112,9 +118,37 @@ void XELO_Framework_ex::update_slave_ex()
     Robust_Mutex guard_mutex(m_shm_xeno_cyclic_data.mutex_ptr, "m_shm_xeno_cyclic_data.mutex_ptr", RT_THREAD,
                              &m_rt_log);
     std::lock_guard<Robust_Mutex> guard(guard_mutex);
+    if (!m_master_simulation && m_master_connect_is_open.load(std::memory_order_relaxed))
+        exchange_with_master_ex();
     m_virtual_slave.update_io();
     write_status_variables();
     read_logging_switches();
+}
+
+// Every real slave's block in and out under the master's two mutexes, held
+// once around all blocks; a block whose copy fails keeps its bytes.
+void XELO_Framework_ex::exchange_with_master_ex()
+{
+    if (lock_ecm_master_mutex_warning_use() != 0) {
+        static const char TEXT[] = "[framework] [update_slave_ex] lock_ecm_master_mutex_warning_use() != 0 ";
+        m_rt_log.post(Log_Level::ERR, "%s", TEXT);
+        throw std::runtime_error(TEXT);
+    }
+    for (uint32_t k = 0; k < m_input_slaves_size; ++k) {
+        const Slave_Ethercat& block = m_input_slaves[k];
+        if (block.m_addr != 0)
+            (void)get_slave_inputs_values_warning_use(static_cast<int>(block.m_addr),
+                                                      static_cast<int>(block.m_byte_dim),
+                                                      m_shm_xeno_cyclic_data.inputs_ptr + block.m_data_offset);
+    }
+    for (uint32_t k = 0; k < m_output_slaves_size; ++k) {
+        const Slave_Ethercat& block = m_output_slaves[k];
+        if (block.m_addr != 0)
+            (void)set_slave_outputs_value_warning_use(static_cast<int>(block.m_addr),
+                                                      static_cast<int>(block.m_byte_dim),
+                                                      m_shm_xeno_cyclic_data.outputs_ptr + block.m_data_offset);
+    }
+    (void)unlock_ecm_master_mutex_warning_use();
 }
 
 void XELO_Framework_ex::write_status_variables()
@@ -123,6 +157,9 @@ void XELO_Framework_ex::write_status_variables()
     const uint8_t online = m_master_connect_is_open.load(std::memory_order_relaxed) ? 1 : 0;
     const Reserved_Variable& online_var = m_reserved[ONLINE];
     std::memcpy(image + online_var.byte_offset, &online, online_var.width);
+    std::unique_lock<std::mutex> last_error(m_last_error_mutex, std::try_to_lock);
+    if (!last_error.owns_lock())
+        return;  // the master-manager thread is writing it: next tick
     const Reserved_Variable& type_var = m_reserved[ERROR_TYPE];
     std::memcpy(image + type_var.byte_offset, &m_last_ethercat_master_error_type, type_var.width);
     const Reserved_Variable& code_var = m_reserved[ERROR_CODE];

@@ -66,11 +66,13 @@ void XELO_Framework_ex::run_ex()
 {
     log_inf("[framework] [run_ex] in progress ... ");
     m_is_running = true;
-    // The pause comes before the timer is armed: expirations piled up during
-    // it would be counted as ticks and reported as lost.
-    if (m_stop.sleep_for(OFFLINE_START_PAUSE_MS, &process_stop_flag()))
-        throw Framework_Stopped();
-    m_periodic_timer.make_periodic_ex(appl_desc_mngr.master_cycle_time_ns);
+    if (m_master_simulation) {
+        // The pause comes before the timer is armed: expirations piled up
+        // during it would be counted as ticks and reported as lost.
+        if (m_stop.sleep_for(OFFLINE_START_PAUSE_MS, &process_stop_flag()))
+            throw Framework_Stopped();
+        m_periodic_timer.make_periodic_ex(appl_desc_mngr.master_cycle_time_ns);
+    }
 
     m_absolute_tick = 0;
     bool ready_pending = m_is_bridge_enabled;
@@ -84,15 +86,17 @@ void XELO_Framework_ex::run_ex()
         if (stop_requested())
             throw Framework_Stopped();
         const int64_t ticks = wait_syncro_tick();
-        if (ticks < 0) {
+        if (ticks < 0 && m_master_simulation) {
             const int err = errno;
             throw std::runtime_error("make periodic error :: -1 errno :: " + std::to_string(err) +
                                      " strerror :: " + std::strerror(err));
         }
-        m_absolute_tick += static_cast<uint32_t>(ticks);
+        if (ticks >= 0)
+            m_absolute_tick += static_cast<uint32_t>(ticks);
         if (ticks != 1)
             m_rt_log.post(Log_Level::WAR, "[framework] [run_ex] master tick lost = %lld",
                           static_cast<long long>(ticks));
+        master_tick_lost(ticks);
         run_tick_work();
         if (m_is_bridge_enabled) {
             if (m_framework_socket_bridge.has_fatal_error())
@@ -108,6 +112,8 @@ void XELO_Framework_ex::run_ex()
 // Master-offline mode: the timer is the master, always online.
 int64_t XELO_Framework_ex::wait_syncro_tick()
 {
+    if (!m_master_simulation)
+        return wait_master_syncro_tick();
     m_master_connect_is_open.store(true, std::memory_order_relaxed);
     return m_periodic_timer.wait_period();
 }
@@ -116,6 +122,7 @@ void XELO_Framework_ex::run_tick_work()
 {
     try {
         update_slave_ex();
+        manage_async_data_ex();
         check_and_post_sems_ex();
     } catch (const std::exception& error) {
         m_rt_log.post(Log_Level::ERR, "%s", error.what());
@@ -148,4 +155,5 @@ void XELO_Framework_ex::exit_path(const char* reason, bool is_error)
     }
     if (!m_segments.empty())
         release_all_shms();
+    close_master_on_exit();
 }

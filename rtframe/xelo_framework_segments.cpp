@@ -200,6 +200,21 @@ void XELO_Framework_ex::open_application_data_memory_ex()
     log_inf("\t shared application output data mapped and initialized");
 }
 
+namespace {
+// The fields an asynchronous input and output record share: as described,
+// no reply yet.
+template <typename Record>
+void describe_async_variable_ex(Record& record, const Async_IO_Descriptor& d)
+{
+    record.type = d.m_type;
+    record.ts = Shared_Timespec{0, 0};
+    record.error_flag = 0;
+    record.error_code = 0;
+    record.byte_dimension = static_cast<uint32_t>(d.m_dim_data_el);
+    copy_name_ex(record.name_id, sizeof(record.name_id), d.m_name_virtual_id, "asynchronous variable name");
+}
+}  // namespace
+
 void XELO_Framework_ex::open_async_data_memory_ex()
 {
     Shared_Async_Data_Ptrs& async = m_shm_xeno_async_data;
@@ -215,15 +230,9 @@ void XELO_Framework_ex::open_async_data_memory_ex()
                                              &async.input_data_to_framework_ptr,
                                              framework_names::ASYNC_INPUT_TO_FRAMEWORK, inputs);
         for (int i = 0; i < inputs; ++i) {
-            const Async_IO_Descriptor& d = *m_async_inputs_vector[static_cast<std::size_t>(i)];
             Shared_Async_Input_Data_From_Framework& from = async.input_data_from_framework_ptr[i];
-            from.type = d.m_type;
-            from.ts = Shared_Timespec{0, 0};
-            from.error_flag = 0;
-            from.error_code = 0;
-            from.byte_dimension = static_cast<uint32_t>(d.m_dim_data_el);
+            describe_async_variable_ex(from, *m_async_inputs_vector[static_cast<std::size_t>(i)]);
             std::memset(from.value, 0, sizeof(from.value));
-            copy_name_ex(from.name_id, sizeof(from.name_id), d.m_name_virtual_id, "asynchronous variable name");
             async.input_data_to_framework_ptr[i].to_update = 0;
         }
     }
@@ -236,14 +245,8 @@ void XELO_Framework_ex::open_async_data_memory_ex()
                                              &async.output_data_to_framework_ptr,
                                              framework_names::ASYNC_OUTPUT_TO_FRAMEWORK, outputs);
         for (int i = 0; i < outputs; ++i) {
-            const Async_IO_Descriptor& d = *m_async_outputs_vector[static_cast<std::size_t>(i)];
-            Shared_Async_Output_Data_From_Framework& from = async.output_data_from_framework_ptr[i];
-            from.type = d.m_type;
-            from.ts = Shared_Timespec{0, 0};
-            from.error_flag = 0;
-            from.error_code = 0;
-            from.byte_dimension = static_cast<uint32_t>(d.m_dim_data_el);
-            copy_name_ex(from.name_id, sizeof(from.name_id), d.m_name_virtual_id, "asynchronous variable name");
+            describe_async_variable_ex(async.output_data_from_framework_ptr[i],
+                                       *m_async_outputs_vector[static_cast<std::size_t>(i)]);
             Shared_Async_Output_Data_To_Framework& to = async.output_data_to_framework_ptr[i];
             to.to_update = 0;
             std::memset(to.new_value, 0, sizeof(to.new_value));

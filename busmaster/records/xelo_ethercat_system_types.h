@@ -120,11 +120,11 @@ struct Shared_Slave_Info_Mem_Region {
 
 // "/shmem_tick_ethercat": the semaphore first and the mutex last.
 struct Shared_Tick_Mem_Region {
-    sem_t shm_sem_tick_ready;           // posted once per OP cycle when its value is 0
-    int32_t tick_count;                 // cycles since the client last took it; -1: cycle stopped on a fault
-    int32_t client_started_cyclic_op;   // 1 once the client took its first tick
+    sem_t shm_sem_tick_ready;          // posted once per OP cycle when its value is 0
+    int32_t tick_count;                // cycles since the client last took it; -1: cycle stopped on a fault
+    int32_t client_started_cyclic_op;  // 1 once the client took its first tick
     Master_Alerts previus_tick_alert;
-    pthread_mutex_t shm_mutex;          // guards the three fields above
+    pthread_mutex_t shm_mutex;  // guards the three fields above
 };
 
 // ---- layout checks --------------------------------------------------------
@@ -152,8 +152,7 @@ static_assert(offsetof(Shared_Slave_Info_Mem_Region, num_of_xml_slaves) == ecm_l
 static_assert(offsetof(Shared_Slave_Info_Mem_Region, configaddress) == ecm_layout::MUTEX + 8, "info layout");
 static_assert(offsetof(Shared_Slave_Info_Mem_Region, has_output) == ecm_layout::MUTEX + 208, "info layout");
 static_assert(offsetof(Shared_Slave_Info_Mem_Region, has_input) == ecm_layout::MUTEX + 2608, "info layout");
-static_assert(offsetof(Shared_Slave_Info_Mem_Region, in_shm_start_offs_bit) == ecm_layout::MUTEX + 4608,
-              "info layout");
+static_assert(offsetof(Shared_Slave_Info_Mem_Region, in_shm_start_offs_bit) == ecm_layout::MUTEX + 4608, "info layout");
 static_assert(sizeof(Shared_Slave_Info_Mem_Region) ==
                   ecm_layout::round_up(ecm_layout::MUTEX + 5008, alignof(pthread_mutex_t)),
               "info size");
@@ -171,10 +170,10 @@ static_assert(sizeof(Shared_Tick_Mem_Region) ==
 namespace ecm_protocol {
 constexpr const char* CLIENT_ADDRESS = "127.0.0.1";  // where clients reach the master
 constexpr int PORT = 500;
-constexpr int SYSTEM_VERSION = 32;                   // clients refuse any other
+constexpr int SYSTEM_VERSION = 32;  // clients refuse any other
 constexpr char ID_SEPARATOR = '#';
 constexpr char LINE_END = '\n';
-constexpr int DATAGRAM_BYTES = 500;                  // longest request or reply datagram
+constexpr int DATAGRAM_BYTES = 500;  // longest request or reply datagram
 
 constexpr const char* REPLY_OK = "reply_ok";
 constexpr const char* REPLY_ERROR = "reply_error";

@@ -13,7 +13,10 @@
 namespace rtde_client {
 
 namespace {
-void put_u8(std::string& out, uint8_t value) { out.push_back(static_cast<char>(value)); }
+void put_u8(std::string& out, uint8_t value)
+{
+    out.push_back(static_cast<char>(value));
+}
 
 void put_be(std::string& out, uint64_t value, int width)
 {
@@ -21,8 +24,14 @@ void put_be(std::string& out, uint64_t value, int width)
         out.push_back(static_cast<char>((value >> shift) & 0xFF));
 }
 
-void put_u32(std::string& out, uint32_t value) { put_be(out, value, 4); }
-void put_i32(std::string& out, int32_t value) { put_be(out, static_cast<uint32_t>(value), 4); }
+void put_u32(std::string& out, uint32_t value)
+{
+    put_be(out, value, 4);
+}
+void put_i32(std::string& out, int32_t value)
+{
+    put_be(out, static_cast<uint32_t>(value), 4);
+}
 
 void put_double(std::string& out, double value)
 {
@@ -51,13 +60,15 @@ void report_empty_reply(uint8_t type)
 }
 }  // namespace
 
-RTDE::RTDE(const std::string& hostname, int port, bool verbose)
-    : hostname_(hostname), port_(port), verbose_(verbose)
+RTDE::RTDE(const std::string& hostname, int port, bool verbose) : hostname_(hostname), port_(port), verbose_(verbose)
 {
     setupCallbacks();
 }
 
-RTDE::~RTDE() { closeSocket(); }
+RTDE::~RTDE()
+{
+    closeSocket();
+}
 
 void RTDE::closeSocket()
 {
@@ -97,9 +108,15 @@ void RTDE::disconnect()
         std::cout << "RTDE - Socket disconnected" << std::endl;
 }
 
-bool RTDE::isConnected() const { return conn_state_ == CONNECTED || conn_state_ == STARTED; }
+bool RTDE::isConnected() const
+{
+    return conn_state_ == CONNECTED || conn_state_ == STARTED;
+}
 
-bool RTDE::isStarted() const { return conn_state_ == STARTED; }
+bool RTDE::isStarted() const
+{
+    return conn_state_ == STARTED;
+}
 
 void RTDE::interrupt()
 {
@@ -286,7 +303,10 @@ void RTDE::handle(const Package& package)
     }
 }
 
-void RTDE::receive() { handle(readPackage()); }
+void RTDE::receive()
+{
+    handle(readPackage());
+}
 
 RTDE::Package RTDE::awaitReply(uint8_t type)
 {
@@ -316,22 +336,15 @@ void RTDE::send(const RobotCommand& command)
     put_u8(payload, command.recipe_id_);
     put_u32(payload, type == RobotCommand::WATCHDOG ? static_cast<uint32_t>(RobotCommand::NO_CMD) : type);
     switch (type) {
-    case RobotCommand::SET_INPUT_INT_REGISTER:
-        put_i32(payload, command.reg_int_val_);
-        break;
-    case RobotCommand::SET_INPUT_DOUBLE_REGISTER:
-        put_double(payload, command.reg_double_val_);
-        break;
+    case RobotCommand::SET_INPUT_INT_REGISTER: put_i32(payload, command.reg_int_val_); break;
+    case RobotCommand::SET_INPUT_DOUBLE_REGISTER: put_double(payload, command.reg_double_val_); break;
     case RobotCommand::FORCE_MODE:
         put_i32(payload, command.force_mode_type_);
         for (int32_t selected : command.selection_vector_)
             put_i32(payload, selected);
         break;
-    case RobotCommand::GET_ACTUAL_JOINT_POSITIONS_HISTORY:
-        put_u32(payload, command.steps_);
-        break;
-    default:
-        break;
+    case RobotCommand::GET_ACTUAL_JOINT_POSITIONS_HISTORY: put_u32(payload, command.steps_); break;
+    default: break;
     }
     for (double value : command.val_)
         put_double(payload, value);
@@ -340,12 +353,8 @@ void RTDE::send(const RobotCommand& command)
     case RobotCommand::MOVEJ_IK:
     case RobotCommand::MOVEL:
     case RobotCommand::MOVEL_FK:
-    case RobotCommand::MOVE_PATH:
-        put_i32(payload, command.async_);
-        break;
-    case RobotCommand::MOVEC:
-        put_i32(payload, command.movec_mode_);
-        break;
+    case RobotCommand::MOVE_PATH: put_i32(payload, command.async_); break;
+    case RobotCommand::MOVEC: put_i32(payload, command.movec_mode_); break;
     case RobotCommand::SET_STD_DIGITAL_OUT:
         put_u8(payload, command.std_digital_out_mask_);
         put_u8(payload, command.std_digital_out_);
@@ -368,8 +377,7 @@ void RTDE::send(const RobotCommand& command)
         put_double(payload, command.std_analog_output_0_);
         put_double(payload, command.std_analog_output_1_);
         break;
-    default:
-        break;
+    default: break;
     }
     sendAll(RTDE_DATA_PACKAGE, payload);
 }
@@ -424,13 +432,15 @@ void RTDE::setupCallbacks()
     setupCallback(m, "actual_tool_accelerometer", &S::setActual_tool_accelerometer, &U::unpackVector3d);
     setupCallback(m, "joint_mode", &S::setJoint_mode, &U::unpackVector6Int32);
 
-#define RTDE_REGISTER_PAIR(n)                                                                             \
-    setupCallback(m, "output_int_register_" #n, &S::setOutput_int_register_##n, &U::getInt32);           \
+    // clang-format off
+#define RTDE_REGISTER_PAIR(n)                                                                  \
+    setupCallback(m, "output_int_register_" #n, &S::setOutput_int_register_##n, &U::getInt32); \
     setupCallback(m, "output_double_register_" #n, &S::setOutput_double_register_##n, &U::getDouble);
-#define RTDE_REGISTER_TEN(t)                                                                              \
-    RTDE_REGISTER_PAIR(t##0) RTDE_REGISTER_PAIR(t##1) RTDE_REGISTER_PAIR(t##2) RTDE_REGISTER_PAIR(t##3) \
-    RTDE_REGISTER_PAIR(t##4) RTDE_REGISTER_PAIR(t##5) RTDE_REGISTER_PAIR(t##6) RTDE_REGISTER_PAIR(t##7) \
-    RTDE_REGISTER_PAIR(t##8) RTDE_REGISTER_PAIR(t##9)
+#define RTDE_REGISTER_TEN(t)                                                          \
+    RTDE_REGISTER_PAIR(t##0) RTDE_REGISTER_PAIR(t##1) RTDE_REGISTER_PAIR(t##2)        \
+    RTDE_REGISTER_PAIR(t##3) RTDE_REGISTER_PAIR(t##4) RTDE_REGISTER_PAIR(t##5)        \
+    RTDE_REGISTER_PAIR(t##6) RTDE_REGISTER_PAIR(t##7) RTDE_REGISTER_PAIR(t##8)        \
+    RTDE_REGISTER_PAIR(t##9)
     RTDE_REGISTER_PAIR(0) RTDE_REGISTER_PAIR(1) RTDE_REGISTER_PAIR(2) RTDE_REGISTER_PAIR(3)
     RTDE_REGISTER_PAIR(4) RTDE_REGISTER_PAIR(5) RTDE_REGISTER_PAIR(6) RTDE_REGISTER_PAIR(7)
     RTDE_REGISTER_PAIR(8) RTDE_REGISTER_PAIR(9)
@@ -439,6 +449,7 @@ void RTDE::setupCallbacks()
     RTDE_REGISTER_PAIR(44) RTDE_REGISTER_PAIR(45) RTDE_REGISTER_PAIR(46) RTDE_REGISTER_PAIR(47)
 #undef RTDE_REGISTER_TEN
 #undef RTDE_REGISTER_PAIR
+    // clang-format on
 }
 
 }  // namespace rtde_client

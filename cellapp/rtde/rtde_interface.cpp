@@ -34,14 +34,20 @@ RtdeInterface::~RtdeInterface()
     }
 }
 
-void RtdeInterface::set_function_pointer(ptrf function) { m_ptrf = function; }
+void RtdeInterface::set_function_pointer(ptrf function)
+{
+    m_ptrf = function;
+}
 
 bool RtdeInterface::create_recipe_in(const std::vector<std::string>& variables)
 {
     return m_con.sendOutputSetup(variables, static_cast<double>(_frequency));
 }
 
-void RtdeInterface::create_recipe_out(const std::vector<std::string>& variables) { m_con.sendInputSetup(variables); }
+void RtdeInterface::create_recipe_out(const std::vector<std::string>& variables)
+{
+    m_con.sendInputSetup(variables);
+}
 
 void RtdeInterface::init()
 {

@@ -6,11 +6,15 @@ namespace ecat_sim {
 
 namespace {
 
-uint8_t byte_size(uint16_t bits) { return static_cast<uint8_t>((bits + 7) / 8); }
+uint8_t byte_size(uint16_t bits)
+{
+    return static_cast<uint8_t>((bits + 7) / 8);
+}
 
 }  // namespace
 
-void Table_Dictionary::add(uint16_t index, uint8_t sub, uint16_t bits, Access access, uint64_t value) {
+void Table_Dictionary::add(uint16_t index, uint8_t sub, uint16_t bits, Access access, uint64_t value)
+{
     if (bits == 0 || bits > 64) {
         throw std::runtime_error("[Table_Dictionary][add] bit length out of range");
     }
@@ -22,7 +26,8 @@ void Table_Dictionary::add(uint16_t index, uint8_t sub, uint16_t bits, Access ac
     m_entries[key(index, sub)] = entry;
 }
 
-void Table_Dictionary::add_string(uint16_t index, uint8_t sub, Access access, const std::string& text) {
+void Table_Dictionary::add_string(uint16_t index, uint8_t sub, Access access, const std::string& text)
+{
     if (text.size() > MAX_VALUE) {
         throw std::runtime_error("[Table_Dictionary][add_string] text too long");
     }
@@ -37,7 +42,8 @@ void Table_Dictionary::add_string(uint16_t index, uint8_t sub, Access access, co
 }
 
 void Table_Dictionary::add_array(uint16_t index, uint16_t bits, Access access, const std::vector<uint64_t>& values,
-                                 uint8_t capacity, Access count_access) {
+                                 uint8_t capacity, Access count_access)
+{
     const size_t subs = capacity > values.size() ? capacity : values.size();
     add(index, 0, 8, count_access, values.size());
     for (size_t i = 0; i < subs; ++i) {
@@ -45,27 +51,35 @@ void Table_Dictionary::add_array(uint16_t index, uint16_t bits, Access access, c
     }
 }
 
-const Table_Dictionary::Entry* Table_Dictionary::find(uint16_t index, uint8_t sub) const {
+const Table_Dictionary::Entry* Table_Dictionary::find(uint16_t index, uint8_t sub) const
+{
     auto it = m_entries.find(key(index, sub));
     return it == m_entries.end() ? nullptr : &it->second;
 }
 
-Table_Dictionary::Entry* Table_Dictionary::find(uint16_t index, uint8_t sub) {
+Table_Dictionary::Entry* Table_Dictionary::find(uint16_t index, uint8_t sub)
+{
     auto it = m_entries.find(key(index, sub));
     return it == m_entries.end() ? nullptr : &it->second;
 }
 
-bool Table_Dictionary::object_exists(uint16_t index) const {
+bool Table_Dictionary::object_exists(uint16_t index) const
+{
     auto it = m_entries.lower_bound(key(index, 0));
     return it != m_entries.end() && (it->first >> 8) == index;
 }
 
-bool Table_Dictionary::has(uint16_t index, uint8_t sub) const { return find(index, sub) != nullptr; }
+bool Table_Dictionary::has(uint16_t index, uint8_t sub) const
+{
+    return find(index, sub) != nullptr;
+}
 
-uint64_t Table_Dictionary::get(uint16_t index, uint8_t sub) const {
+uint64_t Table_Dictionary::get(uint16_t index, uint8_t sub) const
+{
     const Entry* entry = find(index, sub);
     if (entry == nullptr) {
-        throw std::runtime_error("[Table_Dictionary][get] no entry " + std::to_string(index) + ":" + std::to_string(sub));
+        throw std::runtime_error("[Table_Dictionary][get] no entry " + std::to_string(index) + ":" +
+                                 std::to_string(sub));
     }
     uint8_t bytes[8] = {};
     for (size_t i = 0; i < entry->size && i < 8; ++i) {
@@ -74,10 +88,12 @@ uint64_t Table_Dictionary::get(uint16_t index, uint8_t sub) const {
     return get64(bytes);
 }
 
-void Table_Dictionary::set(uint16_t index, uint8_t sub, uint64_t value) {
+void Table_Dictionary::set(uint16_t index, uint8_t sub, uint64_t value)
+{
     Entry* entry = find(index, sub);
     if (entry == nullptr) {
-        throw std::runtime_error("[Table_Dictionary][set] no entry " + std::to_string(index) + ":" + std::to_string(sub));
+        throw std::runtime_error("[Table_Dictionary][set] no entry " + std::to_string(index) + ":" +
+                                 std::to_string(sub));
     }
     uint8_t bytes[8];
     put64(bytes, entry->bits < 64 ? value & ((uint64_t{1} << entry->bits) - 1) : value);
@@ -86,13 +102,14 @@ void Table_Dictionary::set(uint16_t index, uint8_t sub, uint64_t value) {
     }
 }
 
-uint16_t Table_Dictionary::bits(uint16_t index, uint8_t sub) const {
+uint16_t Table_Dictionary::bits(uint16_t index, uint8_t sub) const
+{
     const Entry* entry = find(index, sub);
     return entry == nullptr ? 0 : entry->bits;
 }
 
-uint32_t Table_Dictionary::upload(uint16_t index, uint8_t sub, bool complete, uint8_t* out, size_t room,
-                                  size_t& size) {
+uint32_t Table_Dictionary::upload(uint16_t index, uint8_t sub, bool complete, uint8_t* out, size_t room, size_t& size)
+{
     size = 0;
     if (!object_exists(index)) {
         return abort_code::NO_OBJECT;
@@ -146,7 +163,8 @@ uint32_t Table_Dictionary::upload(uint16_t index, uint8_t sub, bool complete, ui
     return 0;
 }
 
-uint32_t Table_Dictionary::check_write(const Entry& entry) const {
+uint32_t Table_Dictionary::check_write(const Entry& entry) const
+{
     if (entry.access == Access::RO) {
         return abort_code::READ_ONLY;
     }
@@ -156,7 +174,8 @@ uint32_t Table_Dictionary::check_write(const Entry& entry) const {
     return 0;
 }
 
-uint32_t Table_Dictionary::write_entry(uint16_t index, uint8_t sub, Entry& entry, const uint8_t* data, size_t size) {
+uint32_t Table_Dictionary::write_entry(uint16_t index, uint8_t sub, Entry& entry, const uint8_t* data, size_t size)
+{
     // The count of an array may not exceed the entries that exist.
     if (sub == 0 && entry.bits == 8 && object_exists(index) && find(index, 1) != nullptr) {
         size_t capacity = 0;
@@ -176,7 +195,8 @@ uint32_t Table_Dictionary::write_entry(uint16_t index, uint8_t sub, Entry& entry
     return 0;
 }
 
-uint32_t Table_Dictionary::download(uint16_t index, uint8_t sub, bool complete, const uint8_t* data, size_t size) {
+uint32_t Table_Dictionary::download(uint16_t index, uint8_t sub, bool complete, const uint8_t* data, size_t size)
+{
     if (!object_exists(index)) {
         return abort_code::NO_OBJECT;
     }
@@ -236,7 +256,8 @@ uint32_t Table_Dictionary::download(uint16_t index, uint8_t sub, bool complete, 
     return 0;
 }
 
-Pdo_Layout read_pdo_layout(Coe_Dictionary& dictionary, uint16_t assignment_index) {
+Pdo_Layout read_pdo_layout(Coe_Dictionary& dictionary, uint16_t assignment_index)
+{
     Pdo_Layout layout;
     uint8_t buffer[8] = {};
     size_t size = 0;

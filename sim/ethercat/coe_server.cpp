@@ -5,7 +5,8 @@
 
 namespace ecat_sim {
 
-uint8_t* Mailbox_Queue::push_slot() {
+uint8_t* Mailbox_Queue::push_slot()
+{
     if (m_count == CAPACITY) {
         ++m_dropped;
         return nullptr;
@@ -13,12 +14,14 @@ uint8_t* Mailbox_Queue::push_slot() {
     return m_data[(m_head + m_count) % CAPACITY];
 }
 
-void Mailbox_Queue::commit(size_t size) {
+void Mailbox_Queue::commit(size_t size)
+{
     m_size[(m_head + m_count) % CAPACITY] = size;
     ++m_count;
 }
 
-const uint8_t* Mailbox_Queue::front(size_t& size) const {
+const uint8_t* Mailbox_Queue::front(size_t& size) const
+{
     if (m_count == 0) {
         size = 0;
         return nullptr;
@@ -27,7 +30,8 @@ const uint8_t* Mailbox_Queue::front(size_t& size) const {
     return m_data[m_head];
 }
 
-void Mailbox_Queue::pop() {
+void Mailbox_Queue::pop()
+{
     if (m_count != 0) {
         m_head = (m_head + 1) % CAPACITY;
         --m_count;
@@ -35,26 +39,33 @@ void Mailbox_Queue::pop() {
 }
 
 Coe_Server::Coe_Server(Coe_Dictionary& dictionary, uint16_t read_mailbox_size)
-    : m_dictionary(dictionary), m_room(read_mailbox_size > mbx::HEADER_SIZE ? read_mailbox_size - mbx::HEADER_SIZE : 0) {
+    : m_dictionary(dictionary), m_room(read_mailbox_size > mbx::HEADER_SIZE ? read_mailbox_size - mbx::HEADER_SIZE : 0)
+{
     if (m_room < coe::SDO_FRAME_SIZE) {
         throw std::runtime_error("[Coe_Server][Coe_Server] read mailbox too small for CoE");
     }
 }
 
-const Sdo_Log_Entry& Coe_Server::log_entry(size_t i) const {
+const Sdo_Log_Entry& Coe_Server::log_entry(size_t i) const
+{
     const size_t first = m_log_total < LOG_SIZE ? 0 : m_log_total % LOG_SIZE;
     return m_log[(first + i) % LOG_SIZE];
 }
 
-void Coe_Server::log(bool upload, uint16_t index, uint8_t sub, bool complete, uint32_t size, uint32_t abort) {
+void Coe_Server::log(bool upload, uint16_t index, uint8_t sub, bool complete, uint32_t size, uint32_t abort)
+{
     Sdo_Log_Entry& entry = m_log[m_log_total % LOG_SIZE];
     entry = Sdo_Log_Entry{upload, index, sub, complete, size, abort};
     ++m_log_total;
 }
 
-void Coe_Server::reset_transfers() { m_transfer.active = false; }
+void Coe_Server::reset_transfers()
+{
+    m_transfer.active = false;
+}
 
-void Coe_Server::abort_object(uint16_t index, int sub, uint32_t code) {
+void Coe_Server::abort_object(uint16_t index, int sub, uint32_t code)
+{
     for (size_t i = 0; i < m_abort_count; ++i) {
         if (m_aborts[i].index == index && m_aborts[i].sub == sub) {
             m_aborts[i].code = code;
@@ -67,7 +78,8 @@ void Coe_Server::abort_object(uint16_t index, int sub, uint32_t code) {
     m_aborts[m_abort_count++] = Scripted_Abort{index, sub, code};
 }
 
-uint32_t Coe_Server::scripted_abort(uint16_t index, uint8_t sub) const {
+uint32_t Coe_Server::scripted_abort(uint16_t index, uint8_t sub) const
+{
     for (size_t i = 0; i < m_abort_count; ++i) {
         if (m_aborts[i].index == index && (m_aborts[i].sub < 0 || m_aborts[i].sub == sub)) {
             return m_aborts[i].code;
@@ -76,7 +88,8 @@ uint32_t Coe_Server::scripted_abort(uint16_t index, uint8_t sub) const {
     return 0;
 }
 
-uint8_t* Coe_Server::begin_reply(Mailbox_Queue& out, uint8_t type) {
+uint8_t* Coe_Server::begin_reply(Mailbox_Queue& out, uint8_t type)
+{
     uint8_t* reply = out.push_slot();
     if (reply == nullptr) {
         return nullptr;
@@ -87,12 +100,14 @@ uint8_t* Coe_Server::begin_reply(Mailbox_Queue& out, uint8_t type) {
     return reply;
 }
 
-void Coe_Server::finish_reply(Mailbox_Queue& out, uint8_t* reply, size_t length) {
+void Coe_Server::finish_reply(Mailbox_Queue& out, uint8_t* reply, size_t length)
+{
     put16(reply + mbx::LENGTH, static_cast<uint16_t>(length));
     out.commit(mbx::HEADER_SIZE + length);
 }
 
-void Coe_Server::mailbox_error(Mailbox_Queue& out, uint16_t detail) {
+void Coe_Server::mailbox_error(Mailbox_Queue& out, uint16_t detail)
+{
     uint8_t* reply = begin_reply(out, mbx::TYPE_ERROR);
     if (reply == nullptr) {
         return;
@@ -102,7 +117,8 @@ void Coe_Server::mailbox_error(Mailbox_Queue& out, uint16_t detail) {
     finish_reply(out, reply, 4);
 }
 
-void Coe_Server::sdo_abort(Mailbox_Queue& out, uint16_t index, uint8_t sub, uint32_t code) {
+void Coe_Server::sdo_abort(Mailbox_Queue& out, uint16_t index, uint8_t sub, uint32_t code)
+{
     m_transfer.active = false;
     uint8_t* reply = begin_reply(out, mbx::TYPE_COE);
     if (reply == nullptr) {
@@ -117,7 +133,8 @@ void Coe_Server::sdo_abort(Mailbox_Queue& out, uint16_t index, uint8_t sub, uint
     finish_reply(out, reply, coe::SDO_FRAME_SIZE);
 }
 
-void Coe_Server::emergency(const Emergency& emergency, Mailbox_Queue& out) {
+void Coe_Server::emergency(const Emergency& emergency, Mailbox_Queue& out)
+{
     uint8_t* reply = begin_reply(out, mbx::TYPE_COE);
     if (reply == nullptr) {
         return;
@@ -129,7 +146,8 @@ void Coe_Server::emergency(const Emergency& emergency, Mailbox_Queue& out) {
     finish_reply(out, reply, 10);
 }
 
-void Coe_Server::handle(const uint8_t* message, size_t size, Mailbox_Queue& out) {
+void Coe_Server::handle(const uint8_t* message, size_t size, Mailbox_Queue& out)
+{
     if (size < mbx::HEADER_SIZE) {
         mailbox_error(out, mbx::ERROR_SIZE_TOO_SHORT);
         return;
@@ -187,7 +205,8 @@ void Coe_Server::handle(const uint8_t* message, size_t size, Mailbox_Queue& out)
     sdo_abort(out, get16(message + coe::SDO_INDEX), message[coe::SDO_SUBINDEX], abort_code::BAD_COMMAND);
 }
 
-void Coe_Server::download_initiate(const uint8_t* m, size_t length, Mailbox_Queue& out) {
+void Coe_Server::download_initiate(const uint8_t* m, size_t length, Mailbox_Queue& out)
+{
     const uint8_t command = m[coe::SDO_COMMAND];
     const uint16_t index = get16(m + coe::SDO_INDEX);
     const uint8_t sub = m[coe::SDO_SUBINDEX];
@@ -243,7 +262,8 @@ void Coe_Server::download_initiate(const uint8_t* m, size_t length, Mailbox_Queu
     finish_reply(out, reply, coe::SDO_FRAME_SIZE);
 }
 
-void Coe_Server::download_segment(const uint8_t* m, size_t length, Mailbox_Queue& out) {
+void Coe_Server::download_segment(const uint8_t* m, size_t length, Mailbox_Queue& out)
+{
     const uint8_t command = m[coe::SDO_COMMAND];
     if (!m_transfer.active || m_transfer.upload) {
         sdo_abort(out, m_transfer.index, m_transfer.sub, abort_code::BAD_COMMAND);
@@ -279,7 +299,8 @@ void Coe_Server::download_segment(const uint8_t* m, size_t length, Mailbox_Queue
         }
         const uint32_t abort = m_dictionary.download(m_transfer.index, m_transfer.sub, m_transfer.complete,
                                                      m_transfer.data, m_transfer.size);
-        log(false, m_transfer.index, m_transfer.sub, m_transfer.complete, static_cast<uint32_t>(m_transfer.size), abort);
+        log(false, m_transfer.index, m_transfer.sub, m_transfer.complete, static_cast<uint32_t>(m_transfer.size),
+            abort);
         if (abort != 0) {
             sdo_abort(out, m_transfer.index, m_transfer.sub, abort);
             return;
@@ -295,7 +316,8 @@ void Coe_Server::download_segment(const uint8_t* m, size_t length, Mailbox_Queue
     finish_reply(out, reply, coe::SDO_FRAME_SIZE);
 }
 
-void Coe_Server::finish_download(Mailbox_Queue& out) {
+void Coe_Server::finish_download(Mailbox_Queue& out)
+{
     const uint16_t index = m_transfer.index;
     const uint8_t sub = m_transfer.sub;
     uint32_t abort = scripted_abort(index, sub);
@@ -319,7 +341,8 @@ void Coe_Server::finish_download(Mailbox_Queue& out) {
     finish_reply(out, reply, coe::SDO_FRAME_SIZE);
 }
 
-void Coe_Server::upload_initiate(const uint8_t* m, Mailbox_Queue& out) {
+void Coe_Server::upload_initiate(const uint8_t* m, Mailbox_Queue& out)
+{
     const uint8_t command = m[coe::SDO_COMMAND];
     const uint16_t index = get16(m + coe::SDO_INDEX);
     const uint8_t sub = m[coe::SDO_SUBINDEX];
@@ -365,7 +388,8 @@ void Coe_Server::upload_initiate(const uint8_t* m, Mailbox_Queue& out) {
     m_transfer.active = carried < size;  // the rest follows in segments
 }
 
-void Coe_Server::upload_segment(const uint8_t* m, Mailbox_Queue& out) {
+void Coe_Server::upload_segment(const uint8_t* m, Mailbox_Queue& out)
+{
     const uint8_t command = m[coe::SDO_COMMAND];
     if (!m_transfer.active || !m_transfer.upload) {
         sdo_abort(out, m_transfer.index, m_transfer.sub, abort_code::BAD_COMMAND);

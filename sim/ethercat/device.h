@@ -29,7 +29,8 @@ public:
     virtual void cycle(const Pdo_Layout& rx, const uint8_t* outputs, bool outputs_valid, const Pdo_Layout& tx,
                        uint8_t* inputs, int64_t now_ns) = 0;
     // An emergency the device wants sent; false when none is waiting.
-    virtual bool take_emergency(Emergency& emergency) {
+    virtual bool take_emergency(Emergency& emergency)
+    {
         (void)emergency;
         return false;
     }
@@ -38,7 +39,8 @@ public:
     virtual bool set_value(uint16_t index, uint8_t sub, int64_t value) = 0;
     virtual bool get_value(uint16_t index, uint8_t sub, int64_t& value) = 0;
     // A fault with its error code; false when the device has no faults.
-    virtual bool inject_fault(uint16_t code) {
+    virtual bool inject_fault(uint16_t code)
+    {
         (void)code;
         return false;
     }

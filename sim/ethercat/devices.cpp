@@ -6,7 +6,8 @@
 
 namespace ecat_sim {
 
-uint64_t extract_bits(const uint8_t* buffer, uint32_t bit_offset, uint8_t bits) {
+uint64_t extract_bits(const uint8_t* buffer, uint32_t bit_offset, uint8_t bits)
+{
     uint64_t value = 0;
     for (uint8_t i = 0; i < bits; ++i) {
         const uint32_t b = bit_offset + i;
@@ -17,7 +18,8 @@ uint64_t extract_bits(const uint8_t* buffer, uint32_t bit_offset, uint8_t bits) 
     return value;
 }
 
-void insert_bits(uint8_t* buffer, uint32_t bit_offset, uint8_t bits, uint64_t value) {
+void insert_bits(uint8_t* buffer, uint32_t bit_offset, uint8_t bits, uint64_t value)
+{
     for (uint8_t i = 0; i < bits; ++i) {
         const uint32_t b = bit_offset + i;
         const uint8_t mask = static_cast<uint8_t>(1u << (b % 8));
@@ -25,10 +27,12 @@ void insert_bits(uint8_t* buffer, uint32_t bit_offset, uint8_t bits, uint64_t va
     }
 }
 
-void add_standard_objects(Table_Dictionary& d, const Slave_Config& config, uint32_t device_type) {
+void add_standard_objects(Table_Dictionary& d, const Slave_Config& config, uint32_t device_type)
+{
     d.add(0x1000, 0, 32, Access::RO, device_type);
     d.add_string(0x1008, 0, Access::RO, config.name.substr(0, Table_Dictionary::MAX_VALUE));
-    d.add_array(0x1018, 32, Access::RO, {config.vendor, config.product, config.revision, config.serial});  // dio: the file's
+    d.add_array(0x1018, 32, Access::RO,
+                {config.vendor, config.product, config.revision, config.serial});  // dio: the file's
     if (config.has_mailbox()) {
         d.add_array(0x1C00, 8, Access::RO, {1, 2, 3, 4});
     } else {
@@ -45,7 +49,8 @@ void add_standard_objects(Table_Dictionary& d, const Slave_Config& config, uint3
     }
 }
 
-void add_mapping(Table_Dictionary& d, uint16_t index, std::vector<uint64_t> entries, uint8_t capacity) {
+void add_mapping(Table_Dictionary& d, uint16_t index, std::vector<uint64_t> entries, uint8_t capacity)
+{
     uint32_t bits = 0;
     for (uint64_t entry : entries) {
         bits += static_cast<uint32_t>(entry & 0xFF);
@@ -56,12 +61,14 @@ void add_mapping(Table_Dictionary& d, uint16_t index, std::vector<uint64_t> entr
     d.add_array(index, 32, Access::RW_PREOP, entries, capacity, Access::RW_PREOP);
 }
 
-void add_assignment(Table_Dictionary& d, uint16_t index, const std::vector<uint64_t>& mappings, uint8_t capacity) {
+void add_assignment(Table_Dictionary& d, uint16_t index, const std::vector<uint64_t>& mappings, uint8_t capacity)
+{
     d.add_array(index, 16, Access::RW_PREOP, mappings, capacity, Access::RW_PREOP);
 }
 
 void Table_Device::cycle(const Pdo_Layout& rx, const uint8_t* outputs, bool outputs_valid, const Pdo_Layout& tx,
-                         uint8_t* inputs, int64_t now_ns) {
+                         uint8_t* inputs, int64_t now_ns)
+{
     if (outputs_valid) {
         for (size_t i = 0; i < rx.count; ++i) {
             const Pdo_Entry& entry = rx.entries[i];
@@ -79,7 +86,8 @@ void Table_Device::cycle(const Pdo_Layout& rx, const uint8_t* outputs, bool outp
     }
 }
 
-bool Table_Device::set_value(uint16_t index, uint8_t sub, int64_t value) {
+bool Table_Device::set_value(uint16_t index, uint8_t sub, int64_t value)
+{
     if (!m_dictionary.has(index, sub)) {
         return false;
     }
@@ -87,7 +95,8 @@ bool Table_Device::set_value(uint16_t index, uint8_t sub, int64_t value) {
     return true;
 }
 
-bool Table_Device::get_value(uint16_t index, uint8_t sub, int64_t& value) {
+bool Table_Device::get_value(uint16_t index, uint8_t sub, int64_t& value)
+{
     if (!m_dictionary.has(index, sub)) {
         return false;
     }
@@ -95,7 +104,8 @@ bool Table_Device::get_value(uint16_t index, uint8_t sub, int64_t& value) {
     return true;
 }
 
-Digital_Io::Digital_Io(const Slave_Config& config) : m_outputs(config.dio_outputs) {
+Digital_Io::Digital_Io(const Slave_Config& config) : m_outputs(config.dio_outputs)
+{
     add_standard_objects(m_dictionary, config, 0x00001389);
     std::vector<uint64_t> rx, tx;
     for (int i = 1; i <= config.dio_outputs; ++i) {
@@ -118,7 +128,8 @@ Digital_Io::Digital_Io(const Slave_Config& config) : m_outputs(config.dio_output
     add_assignment(m_dictionary, 0x1C13, tx.empty() ? std::vector<uint64_t>{} : std::vector<uint64_t>{0x1A00}, 1);
 }
 
-void Digital_Io::update(bool outputs_valid, int64_t now_ns) {
+void Digital_Io::update(bool outputs_valid, int64_t now_ns)
+{
     (void)now_ns;
     if (!outputs_valid) {
         for (int i = 1; i <= m_outputs; ++i) {
@@ -127,14 +138,12 @@ void Digital_Io::update(bool outputs_valid, int64_t now_ns) {
     }
 }
 
-std::unique_ptr<Device> make_device(const Slave_Config& config) {
+std::unique_ptr<Device> make_device(const Slave_Config& config)
+{
     switch (config.device) {
-    case Device_Kind::NONE:
-        return nullptr;
-    case Device_Kind::DIO:
-        return std::make_unique<Digital_Io>(config);
-    case Device_Kind::CIA402:
-        return std::make_unique<Drive_Device>(config);
+    case Device_Kind::NONE: return nullptr;
+    case Device_Kind::DIO: return std::make_unique<Digital_Io>(config);
+    case Device_Kind::CIA402: return std::make_unique<Drive_Device>(config);
     }
     return nullptr;
 }

@@ -29,8 +29,8 @@ class Table_Device : public Device {
 public:
     Coe_Dictionary& dictionary() override { return m_dictionary; }
     void state_changed(Al_State state) override { (void)state; }
-    void cycle(const Pdo_Layout& rx, const uint8_t* outputs, bool outputs_valid, const Pdo_Layout& tx,
-               uint8_t* inputs, int64_t now_ns) override;
+    void cycle(const Pdo_Layout& rx, const uint8_t* outputs, bool outputs_valid, const Pdo_Layout& tx, uint8_t* inputs,
+               int64_t now_ns) override;
     bool set_value(uint16_t index, uint8_t sub, int64_t value) override;
     bool get_value(uint16_t index, uint8_t sub, int64_t& value) override;
 

@@ -7,32 +7,30 @@ namespace ecat_sim {
 
 namespace {
 
-sim::Device_State device_state(Al_State state) {
+sim::Device_State device_state(Al_State state)
+{
     switch (state) {
-    case AL_PREOP:
-        return sim::STATE_PRE_OP;
-    case AL_SAFEOP:
-        return sim::STATE_SAFE_OP;
-    case AL_OP:
-        return sim::STATE_OP;
-    default:
-        return sim::STATE_INIT;
+    case AL_PREOP: return sim::STATE_PRE_OP;
+    case AL_SAFEOP: return sim::STATE_SAFE_OP;
+    case AL_OP: return sim::STATE_OP;
+    default: return sim::STATE_INIT;
     }
 }
 
-bool is_signed(sim::Data_Type type) {
-    return type == sim::Data_Type::INTEGER8 || type == sim::Data_Type::INTEGER16 ||
-           type == sim::Data_Type::INTEGER32 || type == sim::Data_Type::INTEGER64;
+bool is_signed(sim::Data_Type type)
+{
+    return type == sim::Data_Type::INTEGER8 || type == sim::Data_Type::INTEGER16 || type == sim::Data_Type::INTEGER32 ||
+           type == sim::Data_Type::INTEGER64;
 }
 
 }  // namespace
 
-uint32_t Drive_Dictionary::upload(uint16_t index, uint8_t sub, bool complete, uint8_t* out, size_t room,
-                                  size_t& size) {
+uint32_t Drive_Dictionary::upload(uint16_t index, uint8_t sub, bool complete, uint8_t* out, size_t room, size_t& size)
+{
     size = 0;
     m_buffer.clear();
-    const uint32_t abort = complete ? m_drive.dictionary().read_complete(index, sub, m_buffer)
-                                    : m_drive.sdo_read(index, sub, m_buffer);
+    const uint32_t abort =
+        complete ? m_drive.dictionary().read_complete(index, sub, m_buffer) : m_drive.sdo_read(index, sub, m_buffer);
     if (abort != 0) {
         return abort;
     }
@@ -44,12 +42,17 @@ uint32_t Drive_Dictionary::upload(uint16_t index, uint8_t sub, bool complete, ui
     return 0;
 }
 
-uint32_t Drive_Dictionary::download(uint16_t index, uint8_t sub, bool complete, const uint8_t* data, size_t size) {
+uint32_t Drive_Dictionary::download(uint16_t index, uint8_t sub, bool complete, const uint8_t* data, size_t size)
+{
     m_buffer.assign(data, data + size);
-    return complete ? m_drive.dictionary().write_complete(index, sub, m_buffer) : m_drive.sdo_write(index, sub, m_buffer);
+    return complete ? m_drive.dictionary().write_complete(index, sub, m_buffer)
+                    : m_drive.sdo_write(index, sub, m_buffer);
 }
 
-void Drive_Dictionary::set_al_state(Al_State state) { m_drive.dictionary().set_state(device_state(state)); }
+void Drive_Dictionary::set_al_state(Al_State state)
+{
+    m_drive.dictionary().set_state(device_state(state));
+}
 
 Drive_Device::Drive_Device(const Slave_Config& config)
     : m_drive([&config] {
@@ -60,7 +63,8 @@ Drive_Device::Drive_Device(const Slave_Config& config)
                                                                            : sim::Leaving_Op::FAULT;
           return std::make_unique<sim::Cia402_Drive>(options);
       }()),
-      m_dictionary(*m_drive) {
+      m_dictionary(*m_drive)
+{
     for (size_t size = 0; size < 9; ++size) {
         m_value[size].assign(size, 0);
     }
@@ -73,10 +77,14 @@ Drive_Device::Drive_Device(const Slave_Config& config)
     m_drive->dictionary().set_state(sim::STATE_INIT);
 }
 
-void Drive_Device::state_changed(Al_State state) { m_drive->set_device_state(device_state(state)); }
+void Drive_Device::state_changed(Al_State state)
+{
+    m_drive->set_device_state(device_state(state));
+}
 
 void Drive_Device::cycle(const Pdo_Layout& rx, const uint8_t* outputs, bool outputs_valid, const Pdo_Layout& tx,
-                         uint8_t* inputs, int64_t now_ns) {
+                         uint8_t* inputs, int64_t now_ns)
+{
     sim::Object_Dictionary& od = m_drive->dictionary();
     if (outputs_valid) {
         for (size_t i = 0; i < rx.count; ++i) {
@@ -106,7 +114,8 @@ void Drive_Device::cycle(const Pdo_Layout& rx, const uint8_t* outputs, bool outp
     }
 }
 
-bool Drive_Device::take_emergency(Emergency& emergency) {
+bool Drive_Device::take_emergency(Emergency& emergency)
+{
     if (m_next_emergency == m_emergencies.size()) {
         m_emergencies = m_drive->take_emergencies();
         m_next_emergency = 0;
@@ -121,7 +130,8 @@ bool Drive_Device::take_emergency(Emergency& emergency) {
     return true;
 }
 
-bool Drive_Device::set_value(uint16_t index, uint8_t sub, int64_t value) {
+bool Drive_Device::set_value(uint16_t index, uint8_t sub, int64_t value)
+{
     const sim::Entry* object = m_drive->dictionary().find(index, sub);
     if (object == nullptr || object->value.size() > 8) {
         return false;
@@ -132,7 +142,8 @@ bool Drive_Device::set_value(uint16_t index, uint8_t sub, int64_t value) {
     return true;
 }
 
-bool Drive_Device::get_value(uint16_t index, uint8_t sub, int64_t& value) {
+bool Drive_Device::get_value(uint16_t index, uint8_t sub, int64_t& value)
+{
     const sim::Entry* object = m_drive->dictionary().find(index, sub);
     if (object == nullptr || object->value.size() > 8 || object->value.empty()) {
         return false;
@@ -148,7 +159,8 @@ bool Drive_Device::get_value(uint16_t index, uint8_t sub, int64_t& value) {
     return true;
 }
 
-bool Drive_Device::inject_fault(uint16_t code) {
+bool Drive_Device::inject_fault(uint16_t code)
+{
     if (code == 0) {
         m_drive->clear_fault_cause();
     } else {

@@ -31,8 +31,8 @@ public:
     explicit Drive_Device(const Slave_Config& config);
     Coe_Dictionary& dictionary() override { return m_dictionary; }
     void state_changed(Al_State state) override;
-    void cycle(const Pdo_Layout& rx, const uint8_t* outputs, bool outputs_valid, const Pdo_Layout& tx,
-               uint8_t* inputs, int64_t now_ns) override;
+    void cycle(const Pdo_Layout& rx, const uint8_t* outputs, bool outputs_valid, const Pdo_Layout& tx, uint8_t* inputs,
+               int64_t now_ns) override;
     bool take_emergency(Emergency& emergency) override;
     bool set_value(uint16_t index, uint8_t sub, int64_t value) override;
     bool get_value(uint16_t index, uint8_t sub, int64_t& value) override;

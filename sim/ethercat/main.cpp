@@ -13,9 +13,13 @@
 namespace {
 
 volatile sig_atomic_t g_stop = 0;
-void on_signal(int) { g_stop = 1; }
+void on_signal(int)
+{
+    g_stop = 1;
+}
 
-void usage() {
+void usage()
+{
     std::fprintf(stderr,
                  "usage: ecatsim <interface> <segment-config-file> [--blocking] [--priority N] [--cpu N]\n"
                  "               [--control-port N] [--log datagrams|transitions|all] [--log-file PATH]\n");
@@ -23,7 +27,8 @@ void usage() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc < 3) {
         usage();
         return 2;

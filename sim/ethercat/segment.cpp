@@ -4,7 +4,8 @@
 
 namespace ecat_sim {
 
-Segment::Segment(const Segment_Config& config, uint64_t seed) : m_config(config) {
+Segment::Segment(const Segment_Config& config, uint64_t seed) : m_config(config)
+{
     if (seed == 0) {
         seed = std::random_device{}();
     }
@@ -36,7 +37,8 @@ Segment::Segment(const Segment_Config& config, uint64_t seed) : m_config(config)
     }
 }
 
-bool Segment::set_link(size_t position, int port, bool up) {
+bool Segment::set_link(size_t position, int port, bool up)
+{
     if (position >= m_slaves.size() || port < 0 || port >= MAX_PORTS) {
         return false;
     }
@@ -64,7 +66,8 @@ bool Segment::set_link(size_t position, int port, bool up) {
     return true;
 }
 
-int64_t Segment::traverse(int s, int64_t t) {
+int64_t Segment::traverse(int s, int64_t t)
+{
     Frame_Times& times = m_times[static_cast<size_t>(s)];
     times = Frame_Times{};
     times.port[0] = t;
@@ -94,7 +97,8 @@ int64_t Segment::traverse(int s, int64_t t) {
     return t;
 }
 
-void Segment::datagram(Slave_Controller& slave, uint8_t* dg) {
+void Segment::datagram(Slave_Controller& slave, uint8_t* dg)
+{
     const uint8_t command = dg[DG_CMD];
     const uint16_t adp = get16(dg + DG_ADP);
     const uint16_t ado = get16(dg + DG_ADO);
@@ -125,18 +129,13 @@ void Segment::datagram(Slave_Controller& slave, uint8_t* dg) {
         break;
     case CMD_LRD:
     case CMD_LWR:
-    case CMD_LRW:
-        wkc = slave.logical(command, get32(dg + DG_ADP), data, length);
-        break;
+    case CMD_LRW: wkc = slave.logical(command, get32(dg + DG_ADP), data, length); break;
     case CMD_ARMW:
         wkc = slave.physical(command, ado, data, length, adp == 0);
         put16(dg + DG_ADP, static_cast<uint16_t>(adp + 1));
         break;
-    case CMD_FRMW:
-        wkc = slave.physical(command, ado, data, length, slave.matches_station(adp));
-        break;
-    default:
-        break;
+    case CMD_FRMW: wkc = slave.physical(command, ado, data, length, slave.matches_station(adp)); break;
+    default: break;
     }
     if (wkc != 0) {
         uint8_t* counter = data + length;
@@ -145,7 +144,8 @@ void Segment::datagram(Slave_Controller& slave, uint8_t* dg) {
     put16(dg + DG_IRQ, static_cast<uint16_t>(get16(dg + DG_IRQ) | slave.irq()));
 }
 
-bool Segment::process(uint8_t* frame, size_t size, int64_t now) {
+bool Segment::process(uint8_t* frame, size_t size, int64_t now)
+{
     if (size < ETH_HEADER_SIZE + ECAT_HEADER_SIZE || get16(frame + 12) != 0xA488) {
         return false;  // not EtherCAT (the type is big-endian on the wire)
     }
@@ -239,7 +239,8 @@ bool Segment::process(uint8_t* frame, size_t size, int64_t now) {
     return true;
 }
 
-void Segment::housekeeping(int64_t now) {
+void Segment::housekeeping(int64_t now)
+{
     for (auto& slave : m_slaves) {
         slave->housekeeping(now);
     }

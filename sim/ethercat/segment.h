@@ -49,7 +49,7 @@ private:
 
     Segment_Config m_config;
     std::vector<std::unique_ptr<Slave_Controller>> m_slaves;
-    std::vector<int> m_child;  // [slave * 4 + port]: the slave on that port, -1 none
+    std::vector<int> m_child;   // [slave * 4 + port]: the slave on that port, -1 none
     std::vector<bool> m_cable;  // [slave * 4 + port]: link up (not broken)
     std::vector<int> m_visit;
     std::vector<Frame_Times> m_times;

@@ -8,11 +8,13 @@ namespace ecat_sim {
 
 namespace {
 
-[[noreturn]] void fail(int line, const std::string& text) {
+[[noreturn]] void fail(int line, const std::string& text)
+{
     throw std::runtime_error("[Segment_Config][parse] line " + std::to_string(line) + ": " + text);
 }
 
-uint64_t number(int line, const std::string& key, const std::string& text) {
+uint64_t number(int line, const std::string& key, const std::string& text)
+{
     try {
         size_t used = 0;
         const uint64_t value = std::stoull(text, &used, 0);
@@ -25,7 +27,8 @@ uint64_t number(int line, const std::string& key, const std::string& text) {
     }
 }
 
-double real(int line, const std::string& key, const std::string& text) {
+double real(int line, const std::string& key, const std::string& text)
+{
     try {
         size_t used = 0;
         const double value = std::stod(text, &used);
@@ -38,7 +41,8 @@ double real(int line, const std::string& key, const std::string& text) {
     }
 }
 
-void mailbox(int line, const std::string& text, Slave_Config& slave) {
+void mailbox(int line, const std::string& text, Slave_Config& slave)
+{
     uint64_t out_start = 0, out_size = 0, in_start = 0, in_size = 0;
     const auto comma = text.find(',');
     if (comma == std::string::npos) {
@@ -65,7 +69,8 @@ void mailbox(int line, const std::string& text, Slave_Config& slave) {
 }
 
 void apply(int line, const std::string& key, const std::string& value, Slave_Config& slave,
-           const std::vector<Slave_Config>& earlier, bool& mailbox_given) {
+           const std::vector<Slave_Config>& earlier, bool& mailbox_given)
+{
     if (key == "device") {
         if (value == "none") {
             slave.device = Device_Kind::NONE;
@@ -89,7 +94,8 @@ void apply(int line, const std::string& key, const std::string& value, Slave_Con
         slave.serial = static_cast<uint32_t>(number(line, key, value));
         slave.identity_given[3] = true;
     } else if (key == "profile") {
-        static const char* const profiles[] = {"generic", "schneider", "omron", "infranor", "yaskawa", "festo", "ingenia"};
+        static const char* const profiles[] = {"generic", "schneider", "omron",  "infranor",
+                                               "yaskawa", "festo",     "ingenia"};
         bool known = false;
         for (const char* profile : profiles) {
             known = known || value == profile;
@@ -122,7 +128,8 @@ void apply(int line, const std::string& key, const std::string& value, Slave_Con
         if (slave.previous < 0) {
             fail(line, "previous names no earlier slave: " + name);
         }
-        slave.previous_port = colon == std::string::npos ? 1 : static_cast<int>(number(line, key, value.substr(colon + 1)));
+        slave.previous_port =
+            colon == std::string::npos ? 1 : static_cast<int>(number(line, key, value.substr(colon + 1)));
         if (slave.previous_port < 1 || slave.previous_port > 3) {
             fail(line, "previous port must be 1..3");
         }
@@ -162,7 +169,8 @@ void apply(int line, const std::string& key, const std::string& value, Slave_Con
 
 }  // namespace
 
-Segment_Config parse_segment_config(const std::string& text) {
+Segment_Config parse_segment_config(const std::string& text)
+{
     Segment_Config config;
     std::istringstream lines(text);
     std::string raw;
@@ -226,7 +234,8 @@ Segment_Config parse_segment_config(const std::string& text) {
         if (slave.previous >= 0) {
             const Slave_Config& parent = config.slaves[static_cast<size_t>(slave.previous)];
             if (slave.previous_port >= parent.ports) {
-                fail(line, "port " + std::to_string(slave.previous_port) + " of " + parent.name + " is not implemented");
+                fail(line,
+                     "port " + std::to_string(slave.previous_port) + " of " + parent.name + " is not implemented");
             }
             for (const auto& other : config.slaves) {
                 if (other.previous == slave.previous && other.previous_port == slave.previous_port) {
@@ -255,7 +264,8 @@ Segment_Config parse_segment_config(const std::string& text) {
     return config;
 }
 
-Segment_Config load_segment_config(const std::string& path) {
+Segment_Config load_segment_config(const std::string& path)
+{
     std::ifstream file(path);
     if (!file) {
         throw std::runtime_error("[Segment_Config][load] cannot open " + path);
@@ -267,7 +277,8 @@ Segment_Config load_segment_config(const std::string& path) {
 
 namespace {
 
-void visit(const Segment_Config& config, int slave, std::vector<int>& order) {
+void visit(const Segment_Config& config, int slave, std::vector<int>& order)
+{
     order.push_back(slave);
     static const int two[] = {1};
     static const int three[] = {1, 2};
@@ -286,7 +297,8 @@ void visit(const Segment_Config& config, int slave, std::vector<int>& order) {
 
 }  // namespace
 
-std::vector<int> processing_order(const Segment_Config& config) {
+std::vector<int> processing_order(const Segment_Config& config)
+{
     std::vector<int> order;
     if (!config.slaves.empty()) {
         visit(config, 0, order);

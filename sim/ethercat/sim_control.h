@@ -15,6 +15,7 @@
 //   emergency <pos> <code> [<register> [<b0> .. <b4>]]
 //   eeprom_busy <pos> <us>            keep the EEPROM busy for that long
 //   eeprom_nack <pos> <n>             next n EEPROM commands end without acknowledge
+//   eeprom_word <pos> <word> <value>  change one word of the EEPROM image (seen at the next load)
 //   clock_jump <pos> <ns>             clock_drift <pos> <ppm>
 //   error_counter <pos> <register> <value>
 //   set <pos> <index> <sub> <value>   get <pos> <index> <sub>   device objects (inputs, drive values)

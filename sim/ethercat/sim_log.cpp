@@ -4,7 +4,8 @@
 
 namespace ecat_sim {
 
-bool Sim_Log::push(const Log_Record& record) {
+bool Sim_Log::push(const Log_Record& record)
+{
     const size_t head = m_head.load(std::memory_order_relaxed);
     const size_t tail = m_tail.load(std::memory_order_acquire);
     if (head - tail == CAPACITY) {
@@ -16,7 +17,8 @@ bool Sim_Log::push(const Log_Record& record) {
     return true;
 }
 
-bool Sim_Log::pop(Log_Record& record) {
+bool Sim_Log::pop(Log_Record& record)
+{
     const size_t tail = m_tail.load(std::memory_order_relaxed);
     if (tail == m_head.load(std::memory_order_acquire)) {
         return false;
@@ -26,7 +28,8 @@ bool Sim_Log::pop(Log_Record& record) {
     return true;
 }
 
-std::string Sim_Log::format(const Log_Record& r) {
+std::string Sim_Log::format(const Log_Record& r)
+{
     static const char* const names[] = {"NOP", "APRD", "APWR", "APRW", "FPRD", "FPWR", "FPRW", "BRD",
                                         "BWR", "BRW",  "LRD",  "LWR",  "LRW",  "ARMW", "FRMW"};
     char line[160];
@@ -40,9 +43,7 @@ std::string Sim_Log::format(const Log_Record& r) {
         std::snprintf(line, sizeof line, "%.6f slave %u AL %u -> %u code 0x%04X", seconds, r.slave, r.from, r.to,
                       r.code);
         break;
-    case Log_Record::FRAME_DROPPED:
-        std::snprintf(line, sizeof line, "%.6f frame not answered", seconds);
-        break;
+    case Log_Record::FRAME_DROPPED: std::snprintf(line, sizeof line, "%.6f frame not answered", seconds); break;
     }
     return line;
 }

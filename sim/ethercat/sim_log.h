@@ -33,7 +33,8 @@ struct Log_Record {
 class Sim_Log {
 public:
     static constexpr size_t CAPACITY = 4096;
-    void set_enabled(bool datagrams, bool transitions) {
+    void set_enabled(bool datagrams, bool transitions)
+    {
         m_datagrams.store(datagrams, std::memory_order_relaxed);
         m_transitions.store(transitions, std::memory_order_relaxed);
     }

@@ -20,7 +20,8 @@
 
 namespace ecat_sim {
 
-int64_t monotonic_ns() {
+int64_t monotonic_ns()
+{
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
@@ -28,7 +29,8 @@ int64_t monotonic_ns() {
 
 namespace {
 
-std::runtime_error os_error(const std::string& method, const std::string& call) {
+std::runtime_error os_error(const std::string& method, const std::string& call)
+{
     return std::runtime_error("[Ecat_Simulator][" + method + "] " + call + ": " + std::strerror(errno));
 }
 
@@ -37,7 +39,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-int64_t parse_number(const std::string& text) {
+int64_t parse_number(const std::string& text)
+{
     try {
         size_t used = 0;
         const long long value = std::stoll(text, &used, 0);
@@ -49,7 +52,8 @@ int64_t parse_number(const std::string& text) {
     throw Command_Error("bad number " + text);
 }
 
-double parse_real(const std::string& text) {
+double parse_real(const std::string& text)
+{
     try {
         size_t used = 0;
         const double value = std::stod(text, &used);
@@ -61,7 +65,8 @@ double parse_real(const std::string& text) {
     throw Command_Error("bad number " + text);
 }
 
-std::string hex_bytes(const uint8_t* data, size_t length) {
+std::string hex_bytes(const uint8_t* data, size_t length)
+{
     std::string text;
     char byte[4];
     for (size_t i = 0; i < length; ++i) {
@@ -71,19 +76,26 @@ std::string hex_bytes(const uint8_t* data, size_t length) {
     return text;
 }
 
-uint8_t parse_state(const std::string& text) {
-    if (text == "INIT") return AL_INIT;
-    if (text == "PREOP") return AL_PREOP;
-    if (text == "BOOT") return AL_BOOT;
-    if (text == "SAFEOP") return AL_SAFEOP;
-    if (text == "OP") return AL_OP;
+uint8_t parse_state(const std::string& text)
+{
+    if (text == "INIT")
+        return AL_INIT;
+    if (text == "PREOP")
+        return AL_PREOP;
+    if (text == "BOOT")
+        return AL_BOOT;
+    if (text == "SAFEOP")
+        return AL_SAFEOP;
+    if (text == "OP")
+        return AL_OP;
     return static_cast<uint8_t>(parse_number(text));
 }
 
 }  // namespace
 
 Ecat_Simulator::Ecat_Simulator(const Segment_Config& config, const Sim_Options& options)
-    : m_segment(config, options.seed), m_options(options) {
+    : m_segment(config, options.seed), m_options(options)
+{
     m_segment.log().set_enabled(options.log_datagrams, options.log_transitions);
     if (!options.log_path.empty()) {
         m_log_file = std::fopen(options.log_path.c_str(), "a");
@@ -108,7 +120,7 @@ Ecat_Simulator::Ecat_Simulator(const Segment_Config& config, const Sim_Options& 
             throw os_error("Ecat_Simulator", "bind " + options.interface);
         }
         if (options.control) {
-            m_control_port = options.control_port != 0   ? options.control_port
+            m_control_port = options.control_port != 0  ? options.control_port
                              : config.control_port != 0 ? config.control_port
                                                         : DEFAULT_CONTROL_PORT;
             m_control_fd = socket(AF_INET, SOCK_DGRAM, 0);
@@ -169,7 +181,8 @@ Ecat_Simulator::Ecat_Simulator(const Segment_Config& config, const Sim_Options& 
     }
 }
 
-Ecat_Simulator::~Ecat_Simulator() {
+Ecat_Simulator::~Ecat_Simulator()
+{
     m_running = false;
     for (std::thread* thread : {&m_frames, &m_control, &m_logger}) {
         if (thread->joinable()) {
@@ -185,7 +198,8 @@ Ecat_Simulator::~Ecat_Simulator() {
     }
 }
 
-bool Ecat_Simulator::drop_this_frame() {
+bool Ecat_Simulator::drop_this_frame()
+{
     uint32_t next = m_drop_next.load();
     while (next > 0) {
         if (m_drop_next.compare_exchange_weak(next, next - 1)) {
@@ -196,7 +210,8 @@ bool Ecat_Simulator::drop_this_frame() {
     return per_million != 0 && m_random() % 1000000 < per_million;
 }
 
-void Ecat_Simulator::frame_thread() {
+void Ecat_Simulator::frame_thread()
+{
     pthread_setname_np(pthread_self(), "ecatsim_frames");
     uint8_t frame[MAX_FRAME_SIZE + 64];
     int64_t last_housekeeping = 0;
@@ -241,7 +256,8 @@ void Ecat_Simulator::frame_thread() {
     }
 }
 
-void Ecat_Simulator::control_thread() {
+void Ecat_Simulator::control_thread()
+{
     pthread_setname_np(pthread_self(), "ecatsim_control");
     char buffer[2048];
     while (m_running.load()) {
@@ -251,8 +267,8 @@ void Ecat_Simulator::control_thread() {
         }
         sockaddr_in peer{};
         socklen_t peer_size = sizeof peer;
-        const ssize_t size = recvfrom(m_control_fd, buffer, sizeof buffer - 1, 0, reinterpret_cast<sockaddr*>(&peer),
-                                      &peer_size);
+        const ssize_t size =
+            recvfrom(m_control_fd, buffer, sizeof buffer - 1, 0, reinterpret_cast<sockaddr*>(&peer), &peer_size);
         if (size < 0) {
             continue;
         }
@@ -265,7 +281,8 @@ void Ecat_Simulator::control_thread() {
     }
 }
 
-void Ecat_Simulator::logger_thread() {
+void Ecat_Simulator::logger_thread()
+{
     pthread_setname_np(pthread_self(), "ecatsim_log");
     FILE* out = m_log_file != nullptr ? m_log_file : stdout;
     Log_Record record;
@@ -287,7 +304,8 @@ void Ecat_Simulator::logger_thread() {
     }
 }
 
-std::string Ecat_Simulator::execute(const std::string& command) {
+std::string Ecat_Simulator::execute(const std::string& command)
+{
     std::istringstream words(command);
     std::vector<std::string> w;
     std::string word;
@@ -334,8 +352,8 @@ std::string Ecat_Simulator::execute(const std::string& command) {
         }
         if (verb == "stats") {
             std::lock_guard<std::mutex> lock(m_segment.mutex());
-            return "OK received " + std::to_string(m_received.load()) + " answered " + std::to_string(m_answered.load()) +
-                   " dropped " + std::to_string(m_dropped.load()) + " invalid " +
+            return "OK received " + std::to_string(m_received.load()) + " answered " +
+                   std::to_string(m_answered.load()) + " dropped " + std::to_string(m_dropped.load()) + " invalid " +
                    std::to_string(m_segment.invalid_frames()) + " log_lost " + std::to_string(m_segment.log().lost());
         }
         std::lock_guard<std::mutex> lock(m_segment.mutex());
@@ -377,7 +395,8 @@ std::string Ecat_Simulator::execute(const std::string& command) {
             if (w[3] != "up" && w[3] != "down") {
                 throw Command_Error("link <pos> <port> up|down");
             }
-            if (!m_segment.set_link(static_cast<size_t>(position), static_cast<int>(parse_number(w[2])), w[3] == "up")) {
+            if (!m_segment.set_link(static_cast<size_t>(position), static_cast<int>(parse_number(w[2])),
+                                    w[3] == "up")) {
                 throw Command_Error("no link on that port");
             }
             return "OK";
@@ -414,6 +433,16 @@ std::string Ecat_Simulator::execute(const std::string& command) {
         if (verb == "eeprom_busy") {
             want(3);
             slave.set_eeprom_busy(now + parse_number(w[2]) * 1000);
+            return "OK";
+        }
+        if (verb == "eeprom_word") {
+            want(4);
+            const int64_t address = parse_number(w[2]);
+            const int64_t value = parse_number(w[3]);
+            if (address < 0 || static_cast<size_t>(address) >= SII_WORDS || value < 0 || value > 0xFFFF) {
+                throw Command_Error("eeprom_word <pos> <word> <value 0..0xFFFF>");
+            }
+            slave.set_sii_word(static_cast<size_t>(address), static_cast<uint16_t>(value));
             return "OK";
         }
         if (verb == "eeprom_nack") {
@@ -533,16 +562,22 @@ std::string Ecat_Simulator::execute(const std::string& command) {
     }
 }
 
-Sim_Control_Client::Sim_Control_Client(uint16_t port) : m_port(port) {
+Sim_Control_Client::Sim_Control_Client(uint16_t port) : m_port(port)
+{
     m_fd = socket(AF_INET, SOCK_DGRAM, 0);
     if (m_fd < 0) {
-        throw std::runtime_error(std::string("[Sim_Control_Client][Sim_Control_Client] socket: ") + std::strerror(errno));
+        throw std::runtime_error(std::string("[Sim_Control_Client][Sim_Control_Client] socket: ") +
+                                 std::strerror(errno));
     }
 }
 
-Sim_Control_Client::~Sim_Control_Client() { close(m_fd); }
+Sim_Control_Client::~Sim_Control_Client()
+{
+    close(m_fd);
+}
 
-std::string Sim_Control_Client::request(const std::string& command, std::chrono::milliseconds timeout) {
+std::string Sim_Control_Client::request(const std::string& command, std::chrono::milliseconds timeout)
+{
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(m_port);

@@ -18,15 +18,15 @@ namespace ecat_sim {
 
 struct Sim_Options {
     std::string interface;
-    bool busy_poll = true;     // false: sleep in poll() between frames
-    int priority = 0;          // SCHED_FIFO priority of the frame thread, 0 = inherit
-    int cpu = -1;              // pin the frame thread to this CPU, -1 = anywhere
-    uint16_t control_port = 0; // 0: the configuration's, else DEFAULT_CONTROL_PORT
-    bool control = true;       // open the control socket
+    bool busy_poll = true;      // false: sleep in poll() between frames
+    int priority = 0;           // SCHED_FIFO priority of the frame thread, 0 = inherit
+    int cpu = -1;               // pin the frame thread to this CPU, -1 = anywhere
+    uint16_t control_port = 0;  // 0: the configuration's, else DEFAULT_CONTROL_PORT
+    bool control = true;        // open the control socket
     bool log_datagrams = false;
     bool log_transitions = false;
-    std::string log_path;      // empty: standard output
-    uint64_t seed = 0;         // clock offsets; 0 = random
+    std::string log_path;  // empty: standard output
+    uint64_t seed = 0;     // clock offsets; 0 = random
 };
 
 class Ecat_Simulator {

@@ -14,11 +14,13 @@ namespace {
 constexpr size_t MEMORY_SIZE = 0x10000;
 constexpr uint16_t RAM_END = reg::RAM + RAM_KIB * 1024;
 
-bool overlaps(uint32_t a, size_t alen, uint32_t b, size_t blen) {
+bool overlaps(uint32_t a, size_t alen, uint32_t b, size_t blen)
+{
     return alen != 0 && blen != 0 && a < b + blen && b < a + alen;
 }
 
-uint8_t crc8(const uint16_t* words, size_t count) {
+uint8_t crc8(const uint16_t* words, size_t count)
+{
     uint8_t crc = 0xFF;
     for (size_t i = 0; i < count; ++i) {
         for (int half = 0; half < 2; ++half) {
@@ -31,8 +33,12 @@ uint8_t crc8(const uint16_t* words, size_t count) {
     return crc;
 }
 
-bool get_bit(const uint8_t* buffer, uint64_t bit) { return (buffer[bit / 8] >> (bit % 8)) & 1; }
-void put_bit(uint8_t* buffer, uint64_t bit, bool value) {
+bool get_bit(const uint8_t* buffer, uint64_t bit)
+{
+    return (buffer[bit / 8] >> (bit % 8)) & 1;
+}
+void put_bit(uint8_t* buffer, uint64_t bit, bool value)
+{
     if (value) {
         buffer[bit / 8] = static_cast<uint8_t>(buffer[bit / 8] | (1u << (bit % 8)));
     } else {
@@ -40,14 +46,16 @@ void put_bit(uint8_t* buffer, uint64_t bit, bool value) {
     }
 }
 
-bool is_state(uint8_t state) {
+bool is_state(uint8_t state)
+{
     return state == AL_INIT || state == AL_PREOP || state == AL_BOOT || state == AL_SAFEOP || state == AL_OP;
 }
 
 }  // namespace
 
 Slave_Controller::Slave_Controller(const Slave_Config& config, int position, uint64_t seed, Sim_Log* log)
-    : m_config(config), m_position(position), m_log(log), m_mem(MEMORY_SIZE, 0), m_sii(SII_WORDS, 0xFFFF) {
+    : m_config(config), m_position(position), m_log(log), m_mem(MEMORY_SIZE, 0), m_sii(SII_WORDS, 0xFFFF)
+{
     std::mt19937_64 random(seed);
     m_clock_offset = config.clock_offset_set ? config.clock_offset_ns
                                              : static_cast<int64_t>(random() % 1000000000000ULL);  // up to 1000 s
@@ -131,7 +139,8 @@ Slave_Controller::Slave_Controller(const Slave_Config& config, int position, uin
     m_sii[w++] = 0xFFFF;
 }
 
-void Slave_Controller::power_up(int64_t now) {
+void Slave_Controller::power_up(int64_t now)
+{
     std::fill(m_mem.begin(), m_mem.end(), 0);
     m_now = now;
     m_mem[reg::TYPE] = m_config.esc_type;
@@ -189,7 +198,8 @@ void Slave_Controller::power_up(int64_t now) {
     }
 }
 
-void Slave_Controller::sii_load() {
+void Slave_Controller::sii_load()
+{
     uint16_t status = static_cast<uint16_t>(m_config.eeprom_read_bytes == 8 ? sii::READ_SIZE_8 : 0);
     const uint16_t stored = m_sii[sii::WORD_CHECKSUM];
     if (stored != sii::CHECKSUM_DISABLED && (stored & 0xFF) != crc8(m_sii.data(), 7)) {
@@ -201,7 +211,8 @@ void Slave_Controller::sii_load() {
     put16(&m_mem[reg::SII_CONTROL], status);
 }
 
-void Slave_Controller::set_link(int port, bool up) {
+void Slave_Controller::set_link(int port, bool up)
+{
     if (m_link[port] && !up) {
         m_auto_closed[port] = true;
         uint8_t& lost = m_mem[reg::LOST_LINK + port];
@@ -210,24 +221,22 @@ void Slave_Controller::set_link(int port, bool up) {
     m_link[port] = up;
 }
 
-bool Slave_Controller::port_open(int port) const {
+bool Slave_Controller::port_open(int port) const
+{
     if (port >= m_config.ports) {
         return false;
     }
     const uint8_t mode = static_cast<uint8_t>((get32(&m_mem[reg::DL_CONTROL]) >> (8 + 2 * port)) & 3);
     switch (mode) {
-    case 0:
-        return m_link[port];
-    case 1:
-        return m_link[port] && !m_auto_closed[port];
-    case 2:
-        return true;  // forced open: without a link the frame is lost
-    default:
-        return false;
+    case 0: return m_link[port];
+    case 1: return m_link[port] && !m_auto_closed[port];
+    case 2: return true;  // forced open: without a link the frame is lost
+    default: return false;
     }
 }
 
-bool Slave_Controller::matches_station(uint16_t adp) const {
+bool Slave_Controller::matches_station(uint16_t adp) const
+{
     if (get16(&m_mem[reg::STATION_ADDRESS]) == adp) {
         return true;
     }
@@ -235,11 +244,13 @@ bool Slave_Controller::matches_station(uint16_t adp) const {
     return alias_enabled && get16(&m_mem[reg::STATION_ALIAS]) == adp;
 }
 
-uint16_t Slave_Controller::irq() const {
+uint16_t Slave_Controller::irq() const
+{
     return static_cast<uint16_t>(get16(&m_mem[reg::EVENT_REQUEST]) & get16(&m_mem[reg::EVENT_MASK]));
 }
 
-void Slave_Controller::begin_frame(const Frame_Times& times) {
+void Slave_Controller::begin_frame(const Frame_Times& times)
+{
     m_times = times;
     m_now = times.unit;
     m_latch = false;
@@ -251,11 +262,13 @@ void Slave_Controller::begin_frame(const Frame_Times& times) {
 // DC registers exist only in a slave with a distributed clock. A slave without
 // one does not count an access that lies wholly in 0x0900-0x09FF (chosen: the
 // sources do not say how such a slave answers FRMW/ARMW on the system time).
-bool Slave_Controller::dc_only(uint16_t address, size_t length) const {
+bool Slave_Controller::dc_only(uint16_t address, size_t length) const
+{
     return address >= 0x0900 && address + length <= 0x0A00;
 }
 
-Slave_Controller::Access_Result Slave_Controller::check_sm_access(uint16_t address, size_t length, bool write) const {
+Slave_Controller::Access_Result Slave_Controller::check_sm_access(uint16_t address, size_t length, bool write) const
+{
     for (int n = 0; n < SM_COUNT; ++n) {
         if (!sm_enabled(n) || !overlaps(address, length, sm_start(n), sm_length(n))) {
             continue;
@@ -278,15 +291,15 @@ Slave_Controller::Access_Result Slave_Controller::check_sm_access(uint16_t addre
     return Access_Result::OK;
 }
 
-bool Slave_Controller::writable(uint16_t a) const {
+bool Slave_Controller::writable(uint16_t a) const
+{
     if (a >= reg::RAM) {
         return a < RAM_END;
     }
     auto in = [a](uint16_t first, uint16_t last) { return a >= first && a <= last; };
-    if (in(0x0010, 0x0011) || in(0x0100, 0x0103) || in(0x0120, 0x0121) || in(0x0200, 0x0201) ||
-        in(0x0400, 0x0401) || in(0x0410, 0x0411) || in(0x0420, 0x0421) || in(0x0500, 0x0500) ||
-        in(0x0502, 0x050F) || in(0x0600, reg::FMMU_BASE + reg::FMMU_SIZE * FMMU_COUNT - 1) ||
-        in(0x0F00, 0x0F03)) {
+    if (in(0x0010, 0x0011) || in(0x0100, 0x0103) || in(0x0120, 0x0121) || in(0x0200, 0x0201) || in(0x0400, 0x0401) ||
+        in(0x0410, 0x0411) || in(0x0420, 0x0421) || in(0x0500, 0x0500) || in(0x0502, 0x050F) ||
+        in(0x0600, reg::FMMU_BASE + reg::FMMU_SIZE * FMMU_COUNT - 1) || in(0x0F00, 0x0F03)) {
         return true;
     }
     if (in(reg::SM_BASE, reg::SM_BASE + reg::SM_SIZE * SM_COUNT - 1)) {
@@ -300,7 +313,8 @@ bool Slave_Controller::writable(uint16_t a) const {
     return false;
 }
 
-void Slave_Controller::refresh(uint16_t address, size_t length) {
+void Slave_Controller::refresh(uint16_t address, size_t length)
+{
     if (overlaps(address, length, reg::DL_STATUS, 2)) {
         uint16_t status = (get16(&m_mem[reg::SII_CONTROL]) & sii::ERROR_NOT_LOADED) ? 0 : 0x0001;
         for (int p = 0; p < MAX_PORTS; ++p) {
@@ -340,7 +354,8 @@ void Slave_Controller::refresh(uint16_t address, size_t length) {
             const uint64_t cycle1 = get32(&m_mem[reg::DC_SYNC1_CYCLE]);
             const uint64_t sync0 = next_sync0(system);
             next = sync0 + cycle1;
-            if (cycle0 != 0 && sync0 >= cycle0 + m_dc_start && sync0 - cycle0 + cycle1 > static_cast<uint64_t>(system)) {
+            if (cycle0 != 0 && sync0 >= cycle0 + m_dc_start &&
+                sync0 - cycle0 + cycle1 > static_cast<uint64_t>(system)) {
                 next = sync0 - cycle0 + cycle1;  // the SYNC1 of the SYNC0 just passed is still ahead
             }
         }
@@ -352,7 +367,8 @@ void Slave_Controller::refresh(uint16_t address, size_t length) {
     }
 }
 
-void Slave_Controller::read_bytes(uint16_t address, uint8_t* out, size_t length) {
+void Slave_Controller::read_bytes(uint16_t address, uint8_t* out, size_t length)
+{
     refresh(address, length);
     const size_t inside = std::min(length, MEMORY_SIZE - address);
     std::memcpy(out, &m_mem[address], inside);
@@ -363,7 +379,8 @@ void Slave_Controller::read_bytes(uint16_t address, uint8_t* out, size_t length)
     after_read(address, length);
 }
 
-void Slave_Controller::write_bytes(uint16_t address, const uint8_t* in, size_t length) {
+void Slave_Controller::write_bytes(uint16_t address, const uint8_t* in, size_t length)
+{
     const bool sii_busy = m_sii_pending != 0 || m_now < m_sii_busy_until;
     bool al = false, dl = false, sii = false, latch = false, steer = false;
     for (size_t i = 0; i < length && address + i < MEMORY_SIZE; ++i) {
@@ -456,7 +473,8 @@ void Slave_Controller::write_bytes(uint16_t address, const uint8_t* in, size_t l
     after_write(address, length);
 }
 
-void Slave_Controller::after_write(uint16_t address, size_t length) {
+void Slave_Controller::after_write(uint16_t address, size_t length)
+{
     for (int n = 0; n < SM_COUNT; ++n) {
         if (!sm_enabled(n) || !overlaps(address, length, sm_start(n), sm_length(n))) {
             continue;
@@ -478,7 +496,8 @@ void Slave_Controller::after_write(uint16_t address, size_t length) {
     }
 }
 
-void Slave_Controller::after_read(uint16_t address, size_t length) {
+void Slave_Controller::after_read(uint16_t address, size_t length)
+{
     for (int n = 0; n < SM_COUNT; ++n) {
         if (!sm_enabled(n) || !overlaps(address, length, sm_start(n), sm_length(n))) {
             continue;
@@ -496,7 +515,8 @@ void Slave_Controller::after_read(uint16_t address, size_t length) {
     }
 }
 
-int Slave_Controller::physical(uint8_t command, uint16_t ado, uint8_t* data, size_t length, bool reader) {
+int Slave_Controller::physical(uint8_t command, uint16_t ado, uint8_t* data, size_t length, bool reader)
+{
     if (!m_config.dc && dc_only(ado, length)) {
         return 0;
     }
@@ -504,26 +524,19 @@ int Slave_Controller::physical(uint8_t command, uint16_t ado, uint8_t* data, siz
     switch (command) {
     case CMD_APRD:
     case CMD_FPRD:
-    case CMD_BRD:
-        read = true;
-        break;
+    case CMD_BRD: read = true; break;
     case CMD_APWR:
     case CMD_FPWR:
-    case CMD_BWR:
-        write = true;
-        break;
+    case CMD_BWR: write = true; break;
     case CMD_APRW:
     case CMD_FPRW:
-    case CMD_BRW:
-        read = write = true;
-        break;
+    case CMD_BRW: read = write = true; break;
     case CMD_ARMW:
     case CMD_FRMW:
         read = reader;
         write = !reader;
         break;
-    default:
-        return 0;
+    default: return 0;
     }
     if ((read && check_sm_access(ado, length, false) == Access_Result::BLOCKED) ||
         (write && check_sm_access(ado, length, true) == Access_Result::BLOCKED)) {
@@ -550,7 +563,8 @@ int Slave_Controller::physical(uint8_t command, uint16_t ado, uint8_t* data, siz
     return (read ? 1 : 0) + (write ? (read ? 2 : 1) : 0);
 }
 
-int Slave_Controller::logical(uint8_t command, uint32_t address, uint8_t* data, size_t length) {
+int Slave_Controller::logical(uint8_t command, uint32_t address, uint8_t* data, size_t length)
+{
     const bool want_read = command == CMD_LRD || command == CMD_LRW;
     const bool want_write = command == CMD_LWR || command == CMD_LRW;
     uint8_t original[MAX_DATAGRAM_DATA];
@@ -572,7 +586,8 @@ int Slave_Controller::logical(uint8_t command, uint32_t address, uint8_t* data, 
             if (flen == 0) {
                 continue;
             }
-            const uint64_t f0 = static_cast<uint64_t>(get32(r + fmmu::LOGICAL_START)) * 8 + (r[fmmu::LOGICAL_START_BIT] & 7);
+            const uint64_t f0 =
+                static_cast<uint64_t>(get32(r + fmmu::LOGICAL_START)) * 8 + (r[fmmu::LOGICAL_START_BIT] & 7);
             const uint64_t f1 = (static_cast<uint64_t>(get32(r + fmmu::LOGICAL_START)) + flen - 1) * 8 +
                                 (r[fmmu::LOGICAL_STOP_BIT] & 7);
             const uint64_t o0 = std::max(f0, d0);
@@ -580,7 +595,8 @@ int Slave_Controller::logical(uint8_t command, uint32_t address, uint8_t* data, 
             if (f1 < f0 || o0 > o1) {
                 continue;
             }
-            const uint64_t p_base = static_cast<uint64_t>(get16(r + fmmu::PHYSICAL_START)) * 8 + (r[fmmu::PHYSICAL_START_BIT] & 7);
+            const uint64_t p_base =
+                static_cast<uint64_t>(get16(r + fmmu::PHYSICAL_START)) * 8 + (r[fmmu::PHYSICAL_START_BIT] & 7);
             const uint64_t p0 = p_base + (o0 - f0);
             const uint64_t p1 = p_base + (o1 - f0);
             if (p1 / 8 >= MEMORY_SIZE) {
@@ -612,11 +628,13 @@ int Slave_Controller::logical(uint8_t command, uint32_t address, uint8_t* data, 
                 const uint64_t w0 = bitwise ? p0 : (p0 / 8) * 8;
                 const uint64_t w1 = bitwise ? p1 : (p1 / 8) * 8 + 7;
                 for (uint64_t pb = w0; pb <= w1; ++pb) {
-                    const int64_t lb = static_cast<int64_t>(f0) + static_cast<int64_t>(pb) - static_cast<int64_t>(p_base);
+                    const int64_t lb =
+                        static_cast<int64_t>(f0) + static_cast<int64_t>(pb) - static_cast<int64_t>(p_base);
                     if (lb < static_cast<int64_t>(d0) || lb > static_cast<int64_t>(d1)) {
                         continue;
                     }
-                    put_bit(staged, pb - static_cast<uint64_t>(first) * 8, get_bit(original, static_cast<uint64_t>(lb) - d0));
+                    put_bit(staged, pb - static_cast<uint64_t>(first) * 8,
+                            get_bit(original, static_cast<uint64_t>(lb) - d0));
                 }
                 write_bytes(first, staged, bytes);
                 did_write = true;
@@ -626,7 +644,8 @@ int Slave_Controller::logical(uint8_t command, uint32_t address, uint8_t* data, 
     return (did_read ? 1 : 0) + (did_write ? (command == CMD_LRW ? 2 : 1) : 0);
 }
 
-void Slave_Controller::sii_command(uint16_t value) {
+void Slave_Controller::sii_command(uint16_t value)
+{
     uint16_t control = get16(&m_mem[reg::SII_CONTROL]);
     const uint16_t command = value & sii::COMMAND_MASK;
     control = static_cast<uint16_t>(control & ~(sii::WRITE_ENABLE | sii::COMMAND_MASK));
@@ -649,7 +668,8 @@ void Slave_Controller::sii_command(uint16_t value) {
     m_sii_done = m_now + static_cast<int64_t>(us) * 1000;
 }
 
-void Slave_Controller::sii_complete(int64_t now) {
+void Slave_Controller::sii_complete(int64_t now)
+{
     if (m_sii_pending == 0 || now < m_sii_done) {
         return;
     }
@@ -682,11 +702,15 @@ void Slave_Controller::sii_complete(int64_t now) {
     put16(&m_mem[reg::SII_CONTROL], control);
 }
 
-void Slave_Controller::set_eeprom_busy(int64_t until) { m_sii_busy_until = until; }
+void Slave_Controller::set_eeprom_busy(int64_t until)
+{
+    m_sii_busy_until = until;
+}
 
 // A change of the AL status raises the AL status event (0x0210 bit 3) until
 // the master reads the AL status.
-void Slave_Controller::publish_al() {
+void Slave_Controller::publish_al()
+{
     const uint16_t status = static_cast<uint16_t>(m_state | (m_error ? AL_ERROR : 0));
     if (status != get16(&m_mem[reg::AL_STATUS])) {
         m_mem[reg::EVENT_REQUEST] |= 0x08;
@@ -695,7 +719,8 @@ void Slave_Controller::publish_al() {
     put16(&m_mem[reg::AL_STATUS_CODE], m_code);
 }
 
-void Slave_Controller::enter(uint8_t state, uint16_t code, bool error) {
+void Slave_Controller::enter(uint8_t state, uint16_t code, bool error)
+{
     const uint8_t from = m_state;
     m_state = state;
     m_error = error;
@@ -728,7 +753,8 @@ void Slave_Controller::enter(uint8_t state, uint16_t code, bool error) {
     }
 }
 
-uint16_t Slave_Controller::check_mailbox_sms() const {
+uint16_t Slave_Controller::check_mailbox_sms() const
+{
     if (!m_config.has_mailbox()) {
         return 0;
     }
@@ -745,7 +771,8 @@ uint16_t Slave_Controller::check_mailbox_sms() const {
 
 // The slave checks its sync managers, not the FMMUs: the sources agree that
 // an ESC does not look at the FMMU set-up on this step.
-uint16_t Slave_Controller::check_process_sms() {
+uint16_t Slave_Controller::check_process_sms()
+{
     m_rx = Pdo_Layout{};
     m_tx = Pdo_Layout{};
     if (m_device) {
@@ -760,7 +787,8 @@ uint16_t Slave_Controller::check_process_sms() {
             return !sm_enabled(n) || sm_length(n) == 0;
         }
         return sm_enabled(n) && sm_length(n) == layout.bytes() &&
-               (sm_control(n) & sm::MODE_MASK) == sm::MODE_BUFFERED && (sm_control(n) & sm::DIRECTION_MASK) == direction;
+               (sm_control(n) & sm::MODE_MASK) == sm::MODE_BUFFERED &&
+               (sm_control(n) & sm::DIRECTION_MASK) == direction;
     };
     if (!check(m_out_sm, m_rx, sm::DIRECTION_MASTER_WRITES)) {
         return al_code::INVALID_OUTPUT_CONFIG;
@@ -772,7 +800,8 @@ uint16_t Slave_Controller::check_process_sms() {
     return 0;
 }
 
-uint16_t Slave_Controller::check_transition(uint8_t from, uint8_t to) {
+uint16_t Slave_Controller::check_transition(uint8_t from, uint8_t to)
+{
     if (!is_state(to)) {
         return al_code::UNKNOWN_STATE;
     }
@@ -800,7 +829,8 @@ uint16_t Slave_Controller::check_transition(uint8_t from, uint8_t to) {
     return al_code::INVALID_TRANSITION;
 }
 
-void Slave_Controller::al_request(uint16_t control) {
+void Slave_Controller::al_request(uint16_t control)
+{
     const uint8_t requested = static_cast<uint8_t>(control & AL_STATE_MASK);
     const bool acknowledge = (control & AL_ERROR) != 0;
     if (m_config.device == Device_Kind::NONE) {
@@ -837,13 +867,18 @@ void Slave_Controller::al_request(uint16_t control) {
     enter(requested, 0, false);
 }
 
-void Slave_Controller::force_state(uint8_t state, uint16_t code) { enter(state, code, code != 0); }
+void Slave_Controller::force_state(uint8_t state, uint16_t code)
+{
+    enter(state, code, code != 0);
+}
 
-void Slave_Controller::refuse(uint8_t target_state, uint16_t code) {
+void Slave_Controller::refuse(uint8_t target_state, uint16_t code)
+{
     m_refuse_code[target_state & 0x0F] = code;
 }
 
-bool Slave_Controller::set_error_counter(uint16_t address, uint8_t value) {
+bool Slave_Controller::set_error_counter(uint16_t address, uint8_t value)
+{
     if (address < reg::RX_ERROR || address > 0x0313 || address == 0x030E || address == 0x030F) {
         return false;
     }
@@ -851,7 +886,8 @@ bool Slave_Controller::set_error_counter(uint16_t address, uint8_t value) {
     return true;
 }
 
-bool Slave_Controller::send_emergency(const Emergency& emergency) {
+bool Slave_Controller::send_emergency(const Emergency& emergency)
+{
     if (!m_coe) {
         return false;
     }
@@ -860,7 +896,8 @@ bool Slave_Controller::send_emergency(const Emergency& emergency) {
     return true;
 }
 
-void Slave_Controller::read_memory(uint16_t address, uint8_t* out, size_t length, int64_t now) {
+void Slave_Controller::read_memory(uint16_t address, uint8_t* out, size_t length, int64_t now)
+{
     m_now = now;
     refresh(address, length);
     const size_t inside = std::min(length, MEMORY_SIZE - address);
@@ -868,7 +905,8 @@ void Slave_Controller::read_memory(uint16_t address, uint8_t* out, size_t length
     std::memset(out + inside, 0, length - inside);
 }
 
-void Slave_Controller::load_read_mailbox() {
+void Slave_Controller::load_read_mailbox()
+{
     if (!m_config.has_mailbox() || !sm_enabled(1) || !sm_fits(1) || (sm(1)[sm::STATUS] & sm::STATUS_MAILBOX_FULL) ||
         m_queue.empty()) {
         return;
@@ -885,14 +923,16 @@ void Slave_Controller::load_read_mailbox() {
     sm(1)[sm::STATUS] |= sm::STATUS_MAILBOX_FULL;
 }
 
-void Slave_Controller::mailbox_end_frame() {
+void Slave_Controller::mailbox_end_frame()
+{
     if (!m_config.has_mailbox()) {
         return;
     }
     if (m_state >= AL_PREOP && m_state != AL_BOOT && sm_enabled(0) && sm_fits(0) &&
         (sm(0)[sm::STATUS] & sm::STATUS_MAILBOX_FULL)) {
         const uint8_t* message = &m_mem[sm_start(0)];
-        const uint8_t counter = static_cast<uint8_t>((message[mbx::TYPE_COUNTER] >> mbx::COUNTER_SHIFT) & mbx::COUNTER_MASK);
+        const uint8_t counter =
+            static_cast<uint8_t>((message[mbx::TYPE_COUNTER] >> mbx::COUNTER_SHIFT) & mbx::COUNTER_MASK);
         if (counter == 0 || counter != m_last_counter) {
             m_last_counter = counter;
             if (m_coe) {
@@ -933,23 +973,27 @@ void Slave_Controller::mailbox_end_frame() {
     load_read_mailbox();
 }
 
-int64_t Slave_Controller::local_time(int64_t host_ns) const {
+int64_t Slave_Controller::local_time(int64_t host_ns) const
+{
     const double drift = m_drift_ppm * 1e-6 * static_cast<double>(host_ns - m_drift_origin);
     return host_ns + m_clock_offset + m_clock_correction + static_cast<int64_t>(drift);
 }
 
-void Slave_Controller::clock_drift(double ppm, int64_t now) {
+void Slave_Controller::clock_drift(double ppm, int64_t now)
+{
     m_clock_correction = local_time(now) - now - m_clock_offset;
     m_drift_origin = now;
     m_drift_ppm = ppm;
 }
 
-int64_t Slave_Controller::system_time(int64_t host_ns) const {
+int64_t Slave_Controller::system_time(int64_t host_ns) const
+{
     return local_time(host_ns) + static_cast<int64_t>(get64(&m_mem[reg::DC_SYSTEM_OFFSET])) -
            static_cast<int64_t>(get32(&m_mem[reg::DC_SYSTEM_DELAY]));
 }
 
-void Slave_Controller::dc_latch() {
+void Slave_Controller::dc_latch()
+{
     for (int p = 0; p < MAX_PORTS; ++p) {
         if (m_times.port[p] >= 0) {
             put32(&m_mem[reg::DC_RECEIVE_TIME + 4 * p], static_cast<uint32_t>(local_time(m_times.port[p])));
@@ -960,7 +1004,8 @@ void Slave_Controller::dc_latch() {
 
 // A write of the system time steers the clock toward the written value; the
 // value itself is not loaded.
-void Slave_Controller::dc_steer(const uint8_t* data, size_t length) {
+void Slave_Controller::dc_steer(const uint8_t* data, size_t length)
+{
     const int64_t own = system_time(m_times.unit);
     int64_t difference = 0;
     if (length >= 8) {
@@ -976,7 +1021,8 @@ void Slave_Controller::dc_steer(const uint8_t* data, size_t length) {
           static_cast<uint32_t>(std::min<uint64_t>(magnitude, 0x7FFFFFFF)) | (difference < 0 ? 0x80000000u : 0));
 }
 
-uint64_t Slave_Controller::next_sync0(int64_t system) const {
+uint64_t Slave_Controller::next_sync0(int64_t system) const
+{
     const uint64_t start = m_dc_start;
     const uint32_t cycle = get32(&m_mem[reg::DC_SYNC0_CYCLE]);
     if (system < static_cast<int64_t>(start) || cycle == 0) {
@@ -985,7 +1031,8 @@ uint64_t Slave_Controller::next_sync0(int64_t system) const {
     return start + (static_cast<uint64_t>(system - static_cast<int64_t>(start)) / cycle + 1) * cycle;
 }
 
-void Slave_Controller::record_phase() {
+void Slave_Controller::record_phase()
+{
     if (!m_config.dc || (m_mem[reg::DC_ACTIVATION] & 0x03) != 0x03) {
         return;
     }
@@ -1005,7 +1052,8 @@ void Slave_Controller::record_phase() {
     ++m_phase.count;
 }
 
-void Slave_Controller::end_frame(bool frame_ok, int64_t now) {
+void Slave_Controller::end_frame(bool frame_ok, int64_t now)
+{
     m_now = now;
     if (!frame_ok) {
         return;
@@ -1026,16 +1074,18 @@ void Slave_Controller::end_frame(bool frame_ok, int64_t now) {
     }
     mailbox_end_frame();
     if (m_state >= AL_SAFEOP && m_state != AL_BOOT) {
-        if (m_out_sm >= 0 && m_sm_last_written[m_out_sm] && m_outputs.size() == sm_length(m_out_sm) && sm_fits(m_out_sm)) {
+        if (m_out_sm >= 0 && m_sm_last_written[m_out_sm] && m_outputs.size() == sm_length(m_out_sm) &&
+            sm_fits(m_out_sm)) {
             std::memcpy(m_outputs.data(), &m_mem[sm_start(m_out_sm)], m_outputs.size());
             m_outputs_received = true;
         }
         m_outputs_valid = m_state == AL_OP && m_outputs_received;
         if (m_device) {
             // Inputs go to the input buffer only while it has the layout's size.
-            uint8_t* inputs = m_tx.bytes() != 0 && sm_enabled(m_in_sm) && sm_length(m_in_sm) == m_tx.bytes() && sm_fits(m_in_sm)
-                                  ? &m_mem[sm_start(m_in_sm)]
-                                  : nullptr;
+            uint8_t* inputs =
+                m_tx.bytes() != 0 && sm_enabled(m_in_sm) && sm_length(m_in_sm) == m_tx.bytes() && sm_fits(m_in_sm)
+                    ? &m_mem[sm_start(m_in_sm)]
+                    : nullptr;
             uint8_t none = 0;
             m_device->cycle(m_rx, m_outputs.empty() ? &none : m_outputs.data(), m_outputs_valid, m_tx,
                             inputs != nullptr ? inputs : &none, now);
@@ -1043,7 +1093,8 @@ void Slave_Controller::end_frame(bool frame_ok, int64_t now) {
     }
 }
 
-void Slave_Controller::housekeeping(int64_t now) {
+void Slave_Controller::housekeeping(int64_t now)
+{
     m_now = now;
     if (!m_wd_armed) {
         return;

@@ -84,6 +84,9 @@ public:
     bool send_emergency(const Emergency& emergency);
     void read_memory(uint16_t address, uint8_t* out, size_t length, int64_t now);
     uint16_t sii_word(size_t word) const { return m_sii[word]; }
+    // Changes the EEPROM image itself, as a programming tool outside the bus
+    // would; the ESC sees it at its next load.
+    void set_sii_word(size_t word, uint16_t value) { m_sii[word] = value; }
     const Phase_Record& phase() const { return m_phase; }
     const Pdo_Layout& rx_layout() const { return m_rx; }
     const Pdo_Layout& tx_layout() const { return m_tx; }

@@ -21,7 +21,8 @@ namespace ecat_sim {
 namespace {
 // Whether the interface is operationally up (IFF_RUNNING): only then does
 // the kernel pass frames through it; before, they are dropped silently.
-bool is_running(const std::string& name) {
+bool is_running(const std::string& name)
+{
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
     if (fd < 0) {
         throw std::runtime_error(std::string("[Veth_Pair] socket: ") + std::strerror(errno));
@@ -37,7 +38,8 @@ bool is_running(const std::string& name) {
     return (request.ifr_flags & IFF_RUNNING) != 0;
 }
 
-void wait_running(const std::string& name) {
+void wait_running(const std::string& name)
+{
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!is_running(name)) {
         if (std::chrono::steady_clock::now() > deadline) {
@@ -48,7 +50,8 @@ void wait_running(const std::string& name) {
 }
 }  // namespace
 
-void run_command(const std::vector<std::string>& arguments) {
+void run_command(const std::vector<std::string>& arguments)
+{
     std::vector<char*> argv;
     for (const auto& argument : arguments) {
         argv.push_back(const_cast<char*>(argument.c_str()));
@@ -79,7 +82,8 @@ void run_command(const std::vector<std::string>& arguments) {
 }
 
 Veth_Pair::Veth_Pair(const std::string& master_end, const std::string& segment_end)
-    : m_master(master_end), m_segment(segment_end) {
+    : m_master(master_end), m_segment(segment_end)
+{
     run_command({"ip", "link", "add", m_master, "type", "veth", "peer", "name", m_segment});
     try {
         run_command({"ip", "link", "set", m_master, "up"});
@@ -95,7 +99,8 @@ Veth_Pair::Veth_Pair(const std::string& master_end, const std::string& segment_e
     }
 }
 
-Veth_Pair::~Veth_Pair() {
+Veth_Pair::~Veth_Pair()
+{
     try {
         run_command({"ip", "link", "del", m_master});
     } catch (...) {
@@ -104,18 +109,21 @@ Veth_Pair::~Veth_Pair() {
     }
 }
 
-Sim_Options Veth_Segment::default_options() {
+Sim_Options Veth_Segment::default_options()
+{
     Sim_Options options;
     options.busy_poll = false;
     return options;
 }
 
-Veth_Segment::Veth_Segment(const Segment_Config& config, Sim_Options options) {
+Veth_Segment::Veth_Segment(const Segment_Config& config, Sim_Options options)
+{
     options.interface = m_veth.segment_end();
     m_simulator = std::make_unique<Ecat_Simulator>(config, options);
 }
 
-Raw_Ethernet_Socket::Raw_Ethernet_Socket(const std::string& interface) {
+Raw_Ethernet_Socket::Raw_Ethernet_Socket(const std::string& interface)
+{
     m_fd = socket(AF_PACKET, SOCK_RAW, htons(ETHERTYPE_ECAT));
     if (m_fd < 0) {
         throw std::runtime_error(std::string("[Raw_Ethernet_Socket][Raw_Ethernet_Socket] socket: ") +
@@ -132,15 +140,20 @@ Raw_Ethernet_Socket::Raw_Ethernet_Socket(const std::string& interface) {
     }
 }
 
-Raw_Ethernet_Socket::~Raw_Ethernet_Socket() { close(m_fd); }
+Raw_Ethernet_Socket::~Raw_Ethernet_Socket()
+{
+    close(m_fd);
+}
 
-void Raw_Ethernet_Socket::send(const uint8_t* frame, size_t size) {
+void Raw_Ethernet_Socket::send(const uint8_t* frame, size_t size)
+{
     if (::send(m_fd, frame, size, 0) != static_cast<ssize_t>(size)) {
         throw std::runtime_error(std::string("[Raw_Ethernet_Socket][send] send: ") + std::strerror(errno));
     }
 }
 
-size_t Raw_Ethernet_Socket::receive(uint8_t* frame, size_t room, std::chrono::microseconds timeout, bool busy) {
+size_t Raw_Ethernet_Socket::receive(uint8_t* frame, size_t room, std::chrono::microseconds timeout, bool busy)
+{
     const int64_t deadline = monotonic_ns() + timeout.count() * 1000;
     while (true) {
         const ssize_t size = recv(m_fd, frame, room, MSG_DONTWAIT);

@@ -178,8 +178,7 @@ Robot_Controller_Sim::Robot_Controller_Sim(const Config& config)
     if (!config.dump_path.empty()) {
         m_dump.open(config.dump_path, std::ios::trunc);
         if (!m_dump)
-            throw std::runtime_error("[Robot_Controller_Sim][Robot_Controller_Sim] cannot write " +
-                                     config.dump_path);
+            throw std::runtime_error("[Robot_Controller_Sim][Robot_Controller_Sim] cannot write " + config.dump_path);
     }
     m_listen_fd = listen_on(config.address, config.port, m_port);
     if (config.control_port >= 0) {
@@ -374,12 +373,8 @@ std::vector<std::string> Robot_Controller_Sim::handle(Session& session, uint8_t 
         reply = wire::package(type, body);
         break;
     }
-    case wire::SETUP_OUTPUTS:
-        reply = setup_outputs(session, payload, frames);
-        break;
-    case wire::SETUP_INPUTS:
-        reply = setup_inputs(session, payload);
-        break;
+    case wire::SETUP_OUTPUTS: reply = setup_outputs(session, payload, frames); break;
+    case wire::SETUP_INPUTS: reply = setup_inputs(session, payload); break;
     case wire::START: {
         bool accepted = session.output_valid;
         if (accepted && m_refuse_starts > 0) {
@@ -399,11 +394,8 @@ std::vector<std::string> Robot_Controller_Sim::handle(Session& session, uint8_t 
         session.wake.notify_all();
         reply = wire::package(type, std::string(1, '\x01'));
         break;
-    case wire::DATA_PACKAGE:
-        take_input(session, payload, frames);
-        break;
-    case wire::TEXT_MESSAGE:
-        break;
+    case wire::DATA_PACKAGE: take_input(session, payload, frames); break;
+    case wire::TEXT_MESSAGE: break;
     default:
         frames.push_back(wire::text_message("unknown package type " + std::to_string(type) + " ignored", SOURCE,
                                             wire::LEVEL_WARNING));
@@ -496,8 +488,8 @@ void Robot_Controller_Sim::take_input(Session& session, const std::string& paylo
 {
     const std::size_t id = payload.empty() ? 0 : static_cast<uint8_t>(payload[0]);
     if (id == 0 || id > session.inputs.size()) {
-        extra.push_back(wire::text_message("data package with unknown input recipe id " + std::to_string(id),
-                                           SOURCE, wire::LEVEL_WARNING));
+        extra.push_back(wire::text_message("data package with unknown input recipe id " + std::to_string(id), SOURCE,
+                                           wire::LEVEL_WARNING));
         return;
     }
     const auto& recipe = session.inputs[id - 1];
@@ -562,7 +554,8 @@ void Robot_Controller_Sim::streamer(Session& session)
         if (!timing || session.generation != generation) {
             timing = true;
             generation = session.generation;
-            period = std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(1.0 / session.frequency));
+            period =
+                std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(1.0 / session.frequency));
             deadline = clock::now() + period;
         }
         if (session.wake.wait_until(lock, deadline) == std::cv_status::no_timeout)
@@ -809,9 +802,8 @@ std::string Robot_Controller_Sim::command(const std::string& line)
             std::string bytes;
             if (kind == "short") {
                 std::lock_guard<std::mutex> lock(m_mutex);
-                bytes = wire::package(wire::DATA_PACKAGE,
-                                      std::string(1, static_cast<char>(session->output_recipe_id)) +
-                                          std::string(4, '\0'));
+                bytes = wire::package(wire::DATA_PACKAGE, std::string(1, static_cast<char>(session->output_recipe_id)) +
+                                                              std::string(4, '\0'));
             } else if (kind == "tiny") {
                 bytes = std::string("\x00\x02", 2) + static_cast<char>(wire::DATA_PACKAGE);
             } else if (kind == "oversized") {

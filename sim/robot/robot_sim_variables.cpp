@@ -16,18 +16,18 @@ std::vector<Variable> build()
         for (const char* name : names)
             table.push_back({name, type, false});
     };
-    out(Value_Type::DOUBLE, {"timestamp", "actual_execution_time", "speed_scaling", "target_speed_fraction",
-                             "actual_momentum", "actual_main_voltage", "actual_robot_voltage", "actual_robot_current",
-                             "standard_analog_input0", "standard_analog_input1", "standard_analog_output0",
-                             "standard_analog_output1"});
-    out(Value_Type::VECTOR6D, {"target_q", "target_qd", "target_qdd", "target_current", "target_moment", "actual_q",
-                               "actual_qd", "actual_current", "joint_control_output", "actual_TCP_pose",
-                               "actual_TCP_speed", "actual_TCP_force", "target_TCP_pose", "target_TCP_speed",
-                               "joint_temperatures", "actual_joint_voltage"});
+    out(Value_Type::DOUBLE,
+        {"timestamp", "actual_execution_time", "speed_scaling", "target_speed_fraction", "actual_momentum",
+         "actual_main_voltage", "actual_robot_voltage", "actual_robot_current", "standard_analog_input0",
+         "standard_analog_input1", "standard_analog_output0", "standard_analog_output1"});
+    out(Value_Type::VECTOR6D,
+        {"target_q", "target_qd", "target_qdd", "target_current", "target_moment", "actual_q", "actual_qd",
+         "actual_current", "joint_control_output", "actual_TCP_pose", "actual_TCP_speed", "actual_TCP_force",
+         "target_TCP_pose", "target_TCP_speed", "joint_temperatures", "actual_joint_voltage"});
     out(Value_Type::UINT64, {"actual_digital_input_bits", "actual_digital_output_bits"});
     out(Value_Type::INT32, {"robot_mode", "safety_mode"});
-    out(Value_Type::UINT32, {"runtime_state", "robot_status_bits", "safety_status_bits",
-                             "output_bit_registers0_to_31", "output_bit_registers32_to_63"});
+    out(Value_Type::UINT32, {"runtime_state", "robot_status_bits", "safety_status_bits", "output_bit_registers0_to_31",
+                             "output_bit_registers32_to_63"});
     out(Value_Type::VECTOR6INT32, {"joint_mode"});
     out(Value_Type::VECTOR3D, {"actual_tool_accelerometer"});
     for (int i = 0; i < 48; ++i)
@@ -37,9 +37,9 @@ std::vector<Variable> build()
 
     in(Value_Type::UINT32, {"speed_slider_mask", "input_bit_registers0_to_31", "input_bit_registers32_to_63"});
     in(Value_Type::DOUBLE, {"speed_slider_fraction", "standard_analog_output_0", "standard_analog_output_1"});
-    in(Value_Type::UINT8, {"standard_digital_output_mask", "standard_digital_output",
-                           "configurable_digital_output_mask", "configurable_digital_output",
-                           "standard_analog_output_mask", "standard_analog_output_type"});
+    in(Value_Type::UINT8,
+       {"standard_digital_output_mask", "standard_digital_output", "configurable_digital_output_mask",
+        "configurable_digital_output", "standard_analog_output_mask", "standard_analog_output_type"});
     for (int i = 0; i < 48; ++i)
         table.push_back({"input_int_register_" + std::to_string(i), Value_Type::INT32, false});
     for (int i = 0; i < 48; ++i)

@@ -73,9 +73,7 @@ int main(int argc, char** argv)
     for (int c; (c = getopt_long(argc, argv, "a:p:c:v:d:lh", options, nullptr)) != -1;) {
         int port = 0;
         switch (c) {
-        case 'a':
-            config.address = optarg;
-            break;
+        case 'a': config.address = optarg; break;
         case 'p':
             if (!parse_port(optarg, 0, port)) {
                 std::fprintf(stderr, "robotsim: bad port %s\n", optarg);
@@ -96,18 +94,10 @@ int main(int argc, char** argv)
                 return 2;
             }
             break;
-        case 'd':
-            config.dump_path = optarg;
-            break;
-        case 'l':
-            config.log_traffic = true;
-            break;
-        case 'h':
-            usage(argv[0]);
-            return 0;
-        default:
-            usage(argv[0]);
-            return 2;
+        case 'd': config.dump_path = optarg; break;
+        case 'l': config.log_traffic = true; break;
+        case 'h': usage(argv[0]); return 0;
+        default: usage(argv[0]); return 2;
         }
     }
     if (optind < argc) {

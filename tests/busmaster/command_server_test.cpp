@@ -102,16 +102,11 @@ TEST_F(CommandServer, RequestsAreFramedIdHashCommandAndAnsweredIdHashReply)
         std::string datagram;
         std::string reply;
     } cases[] = {
-        {"12#get_system_version\n", "12#32"},
-        {"get_system_state\n", "0#2"},  // no id: 0
-        {"5##get_op_cycle_time#zz\n", "5#1000000"},
-        {" -7#get_system_version\n", "-7#32"},
-        {"abc#get_system_version\n", "0#32"},
-        {"3#get_last_system_error\n", "3#4 0 0 0"},
-        {"9#get_frame_resend_info\n", "9#3 0 0"},
-        {"4#get_master_ethercat_state\n", "4#0"},
-        {"8#request_timer_info_reset\n", "8#reply_ok"},
-        {"11#get_system_version and more words\n", "11#32"},
+        {"12#get_system_version\n", "12#32"},           {"get_system_state\n", "0#2"},  // no id: 0
+        {"5##get_op_cycle_time#zz\n", "5#1000000"},     {" -7#get_system_version\n", "-7#32"},
+        {"abc#get_system_version\n", "0#32"},           {"3#get_last_system_error\n", "3#4 0 0 0"},
+        {"9#get_frame_resend_info\n", "9#3 0 0"},       {"4#get_master_ethercat_state\n", "4#0"},
+        {"8#request_timer_info_reset\n", "8#reply_ok"}, {"11#get_system_version and more words\n", "11#32"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(request(c.datagram), c.reply) << c.datagram;

@@ -16,8 +16,7 @@
 namespace {
 const std::string ENI = "/tmp/slave_object_eni.xml";
 
-std::string eni_document(const std::string& slaves, const std::string& master_cmds = "",
-                         const std::string& cyclic = "")
+std::string eni_document(const std::string& slaves, const std::string& master_cmds = "", const std::string& cyclic = "")
 {
     return "<?xml version=\"1.0\"?>\n<EtherCATConfig><Config><Master><Info><Name>m</Name>"
            "<Destination>ffffffffffff</Destination><Source>000000000000</Source></Info>" +
@@ -85,11 +84,11 @@ public:
 TEST(SlaveObject, StationAddressComesFromTheFirstConfiguredWrite)
 {
     Test_Master master;
-    master.take_in(eni_document(
-        slave("a", "<InitCmds>" + init_cmd("<Transition>IP</Transition>", 2, 0) +
-                       init_cmd("<Transition>IP</Transition>", 5, 0x1001) +
-                       init_cmd("<Transition>IP</Transition>", 5, 0x2000) + "</InitCmds>") +
-        slave("b", "<InitCmds>" + init_cmd("<Transition>IP</Transition>", 2, 0xFFFF) + "</InitCmds>")));
+    master.take_in(
+        eni_document(slave("a", "<InitCmds>" + init_cmd("<Transition>IP</Transition>", 2, 0) +
+                                    init_cmd("<Transition>IP</Transition>", 5, 0x1001) +
+                                    init_cmd("<Transition>IP</Transition>", 5, 0x2000) + "</InitCmds>") +
+                     slave("b", "<InitCmds>" + init_cmd("<Transition>IP</Transition>", 2, 0xFFFF) + "</InitCmds>")));
     EXPECT_EQ(master.at(0).get_config_address(), 0x1001);
     EXPECT_EQ(master.at(1).get_config_address(), 0xFFFF);
     EXPECT_EQ(master.at(0).get_num_order(), 0);
@@ -121,11 +120,7 @@ TEST(SlaveObject, ProcessDataLiesInTheSharedImageFromByteSixteenOfTheEnisImage)
         int offset;
         int bytes;
     } cases[] = {
-        {128, 16, 0, 0, 2},
-        {131, 4, 0, 3, 1},
-        {336, 8, 26, 0, 1},
-        {344, 104, 27, 0, 13},
-        {200, 0, 9, 0, 0},
+        {128, 16, 0, 0, 2}, {131, 4, 0, 3, 1}, {336, 8, 26, 0, 1}, {344, 104, 27, 0, 13}, {200, 0, 9, 0, 0},
     };
     for (const auto& c : cases) {
         Test_Master master;
@@ -149,8 +144,9 @@ TEST(SlaveObject, ProcessDataOutsideTheSharedImageIsRefused)
 {
     for (int start : {0, 120, 8 * (16 + 4095)}) {
         Test_Master master;
-        EXPECT_EQ(thrown_text([&] { master.take_in(eni_document(slave("a", process_data(start, 16)))); })
-                      .rfind("Attention: slave input process data outside the shared image", 0),
+        EXPECT_EQ(thrown_text([&] {
+                      master.take_in(eni_document(slave("a", process_data(start, 16))));
+                  }).rfind("Attention: slave input process data outside the shared image", 0),
                   0u)
             << start;
     }
@@ -201,8 +197,8 @@ TEST(SlaveObject, MailboxesOfDifferentSizesStopTheSlave)
 TEST(SlaveObject, IdentityIsUnreadUntilTheEepromIsRead)
 {
     Test_Master master;
-    master.take_in(eni_document(slave("a", "<InitCmds>" + init_cmd("<Transition>IP</Transition>", 5, 1003) +
-                                               "</InitCmds>")));
+    master.take_in(
+        eni_document(slave("a", "<InitCmds>" + init_cmd("<Transition>IP</Transition>", 5, 1003) + "</InitCmds>")));
     ECM_Slave& s = master.at(0);
     EXPECT_EQ(thrown_text([&] { s.get_vendor_id(); }), "get_vendor_id: eeprom data is not valid on slave: 1003");
     EXPECT_EQ(thrown_text([&] { s.get_product_code(); }), "get_product_code: data is not valid ");

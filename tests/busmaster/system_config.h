@@ -5,8 +5,8 @@
 
 // Writes a system configuration of busmaster to path; an element whose
 // value is empty is left out.
-inline void write_system_config(const std::string& path, const std::string& interface_name,
-                                const std::string& address, const std::string& port)
+inline void write_system_config(const std::string& path, const std::string& interface_name, const std::string& address,
+                                const std::string& port)
 {
     std::ofstream file(path);
     file << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<EcmSystem>\n  <SystemConfig>\n    <Cfg>\n";

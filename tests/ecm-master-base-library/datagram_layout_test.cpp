@@ -84,8 +84,7 @@ TEST(DatagramLayout, DataThatCannotFitOneFrameIsRefusedWithoutWriting)
     ec_bufT frame;
     std::memset(frame, 0xEE, sizeof(frame));
     int length = 7;
-    EXPECT_EQ(ec_setupdatagram(frame, &length, EC_CMD_LWR, 0, 0, static_cast<uint16_t>(data.size()), data.data()),
-              -1);
+    EXPECT_EQ(ec_setupdatagram(frame, &length, EC_CMD_LWR, 0, 0, static_cast<uint16_t>(data.size()), data.data()), -1);
     EXPECT_EQ(length, 7);
     EXPECT_EQ(frame[0], 0xEE);
 

@@ -36,12 +36,10 @@ struct Command_Case {
 };
 
 const Command_Case COMMANDS[] = {
-    {"APRD", 1, ec_APRD, nullptr, true},   {"APWR", 2, ec_APWR, nullptr, false},
-    {"FPRD", 4, ec_FPRD, nullptr, true},   {"FPWR", 5, ec_FPWR, nullptr, false},
-    {"BRD", 7, ec_BRD, nullptr, true},     {"BWR", 8, ec_BWR, nullptr, false},
-    {"LRD", 10, nullptr, ec_LRD, true},    {"LWR", 11, nullptr, ec_LWR, false},
-    {"LRW", 12, nullptr, ec_LRW, true},    {"ARMW", 13, ec_ARMW, nullptr, true},
-    {"FRMW", 14, ec_FRMW, nullptr, true},
+    {"APRD", 1, ec_APRD, nullptr, true},  {"APWR", 2, ec_APWR, nullptr, false}, {"FPRD", 4, ec_FPRD, nullptr, true},
+    {"FPWR", 5, ec_FPWR, nullptr, false}, {"BRD", 7, ec_BRD, nullptr, true},    {"BWR", 8, ec_BWR, nullptr, false},
+    {"LRD", 10, nullptr, ec_LRD, true},   {"LWR", 11, nullptr, ec_LWR, false},  {"LRW", 12, nullptr, ec_LRW, true},
+    {"ARMW", 13, ec_ARMW, nullptr, true}, {"FRMW", 14, ec_FRMW, nullptr, true},
 };
 
 uint16_t word_at(const std::vector<uint8_t>& frame, std::size_t offset)
@@ -178,12 +176,12 @@ TEST_F(FrameExchange, CyclicFrameFillsTheImageWithTheReturnedDatagrams)
     const std::vector<uint8_t> sent = peer.frames().back().bytes;
     ASSERT_EQ(sent.size(), 64u);
     EXPECT_EQ(image[0], EC_CMD_LWR);  // the returned frame from its first datagram on
-    EXPECT_EQ(image[10], 1);  // LWR data come back as written
-    EXPECT_EQ(image[12], 2);  // first datagram's working counter
+    EXPECT_EQ(image[10], 1);          // LWR data come back as written
+    EXPECT_EQ(image[12], 2);          // first datagram's working counter
     EXPECT_EQ(image[14 + 10], 0x3C);  // FPRD data read
     EXPECT_EQ(image[30 + 10 + 5], 0x3C);
     EXPECT_EQ(image[30 + 16], 2);  // last working counter
-    EXPECT_EQ(image[48], 0xEE);  // nothing beyond the frame
+    EXPECT_EQ(image[48], 0xEE);    // nothing beyond the frame
     EXPECT_TRUE(ec_cyclic_is_running());
 }
 

@@ -36,11 +36,8 @@ TEST(FrameGateRules, AcyclicTimeOutIsHalfTheCycleButAtLeastFiftyMicroseconds)
     };
     const Case cases[] = {
         {false, 1000, 1000, 1000},  // no cyclic exchange: the caller's own
-        {false, 60, 70000, 70000},
-        {true, 1000, 1000, 500},
-        {true, 60, 1000, 50},  // 30 is raised to 50
-        {true, 0, 1000, 50},
-        {true, 4000, 70000, 2000},
+        {false, 60, 70000, 70000}, {true, 1000, 1000, 500},   {true, 60, 1000, 50},  // 30 is raised to 50
+        {true, 0, 1000, 50},       {true, 4000, 70000, 2000},
     };
     for (const Case& c : cases)
         EXPECT_EQ(ec_acyclic_timeout_us(c.running, c.cycle_us, c.requested), c.expected)

@@ -2,8 +2,7 @@
 
 #include <cstring>
 
-Raw_Peer::Raw_Peer(const std::string& ifname, Responder responder)
-    : m_socket(ifname), m_responder(std::move(responder))
+Raw_Peer::Raw_Peer(const std::string& ifname, Responder responder) : m_socket(ifname), m_responder(std::move(responder))
 {
     m_thread = std::thread([this] { run(); });
 }

@@ -12,8 +12,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <regex>
+#include <sstream>
 #include <stdexcept>
 
 #include "eventually.h"
@@ -34,8 +34,13 @@ Robotsim_Child::Robotsim_Child(int port, int control_port, const std::vector<std
                                const std::string& log_path)
     : m_control_port(control_port), m_log_path(log_path)
 {
-    std::vector<std::string> words{ROBOTSIM_BINARY, "--address", "127.0.0.1", "--port", std::to_string(port),
-                                   "--control-port", std::to_string(control_port)};
+    std::vector<std::string> words{ROBOTSIM_BINARY,
+                                   "--address",
+                                   "127.0.0.1",
+                                   "--port",
+                                   std::to_string(port),
+                                   "--control-port",
+                                   std::to_string(control_port)};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (std::string& word : words)
@@ -130,8 +135,8 @@ int Robotsim_Child::wait_exit(std::chrono::milliseconds timeout)
     if (m_pid <= 0)
         return -1;
     int status = 0;
-    const bool ended = eventually([&] { return waitpid(m_pid, &status, WNOHANG) == m_pid; }, timeout,
-                                  std::chrono::milliseconds(2));
+    const bool ended =
+        eventually([&] { return waitpid(m_pid, &status, WNOHANG) == m_pid; }, timeout, std::chrono::milliseconds(2));
     if (!ended)
         return -1;
     m_pid = -1;

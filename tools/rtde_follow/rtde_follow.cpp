@@ -16,7 +16,10 @@
 
 namespace {
 std::atomic<long> g_packages{0};
-void count_package() { ++g_packages; }
+void count_package()
+{
+    ++g_packages;
+}
 }  // namespace
 
 int main(int argc, char** argv)

@@ -301,21 +301,31 @@ static_assert(coe::SDO_COMMAND == 8 && coe::SDO_INDEX == 9 && coe::SDO_SUBINDEX 
 static_assert(coe::SDO_SEGMENT_DATA == 9, "segment data follow the command byte");
 
 // Little-endian access to byte buffers.
-inline uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t get32(const uint8_t* p) {
+inline uint16_t get16(const uint8_t* p)
+{
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+inline uint32_t get32(const uint8_t* p)
+{
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
            (static_cast<uint32_t>(p[3]) << 24);
 }
-inline uint64_t get64(const uint8_t* p) { return get32(p) | (static_cast<uint64_t>(get32(p + 4)) << 32); }
-inline void put16(uint8_t* p, uint16_t v) {
+inline uint64_t get64(const uint8_t* p)
+{
+    return get32(p) | (static_cast<uint64_t>(get32(p + 4)) << 32);
+}
+inline void put16(uint8_t* p, uint16_t v)
+{
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);
 }
-inline void put32(uint8_t* p, uint32_t v) {
+inline void put32(uint8_t* p, uint32_t v)
+{
     put16(p, static_cast<uint16_t>(v));
     put16(p + 2, static_cast<uint16_t>(v >> 16));
 }
-inline void put64(uint8_t* p, uint64_t v) {
+inline void put64(uint8_t* p, uint64_t v)
+{
     put32(p, static_cast<uint32_t>(v));
     put32(p + 4, static_cast<uint32_t>(v >> 32));
 }

@@ -34,10 +34,13 @@ std::vector<double> as_doubles(const T& value)
         return std::vector<double>(value.begin(), value.end());
 }
 
-#define FIELD(name, kind, count, Getter) \
-    Field { name, Kind::kind, count, [](const RobotState& s) { return as_doubles(s.get##Getter()); } }
-#define REGISTERS(n)                                                                     \
-    FIELD("output_int_register_" #n, I, 1, Output_int_register_##n),                     \
+#define FIELD(name, kind, count, Getter)                                                         \
+    Field                                                                                        \
+    {                                                                                            \
+        name, Kind::kind, count, [](const RobotState& s) { return as_doubles(s.get##Getter()); } \
+    }
+#define REGISTERS(n)                                                 \
+    FIELD("output_int_register_" #n, I, 1, Output_int_register_##n), \
         FIELD("output_double_register_" #n, D, 1, Output_double_register_##n)
 
 // Every name of the parser table and the getter of the field it feeds.
@@ -79,13 +82,54 @@ const std::vector<Field> FIELDS = {
     FIELD("standard_analog_input1", D, 1, Standard_analog_input_1),
     FIELD("standard_analog_output0", D, 1, Standard_analog_output_0),
     FIELD("standard_analog_output1", D, 1, Standard_analog_output_1),
-    REGISTERS(0), REGISTERS(1), REGISTERS(2), REGISTERS(3), REGISTERS(4), REGISTERS(5), REGISTERS(6),
-    REGISTERS(7), REGISTERS(8), REGISTERS(9), REGISTERS(10), REGISTERS(11), REGISTERS(12), REGISTERS(13),
-    REGISTERS(14), REGISTERS(15), REGISTERS(16), REGISTERS(17), REGISTERS(18), REGISTERS(19), REGISTERS(20),
-    REGISTERS(21), REGISTERS(22), REGISTERS(23), REGISTERS(24), REGISTERS(25), REGISTERS(26), REGISTERS(27),
-    REGISTERS(28), REGISTERS(29), REGISTERS(30), REGISTERS(31), REGISTERS(32), REGISTERS(33), REGISTERS(34),
-    REGISTERS(35), REGISTERS(36), REGISTERS(37), REGISTERS(38), REGISTERS(39), REGISTERS(40), REGISTERS(41),
-    REGISTERS(42), REGISTERS(43), REGISTERS(44), REGISTERS(45), REGISTERS(46), REGISTERS(47),
+    REGISTERS(0),
+    REGISTERS(1),
+    REGISTERS(2),
+    REGISTERS(3),
+    REGISTERS(4),
+    REGISTERS(5),
+    REGISTERS(6),
+    REGISTERS(7),
+    REGISTERS(8),
+    REGISTERS(9),
+    REGISTERS(10),
+    REGISTERS(11),
+    REGISTERS(12),
+    REGISTERS(13),
+    REGISTERS(14),
+    REGISTERS(15),
+    REGISTERS(16),
+    REGISTERS(17),
+    REGISTERS(18),
+    REGISTERS(19),
+    REGISTERS(20),
+    REGISTERS(21),
+    REGISTERS(22),
+    REGISTERS(23),
+    REGISTERS(24),
+    REGISTERS(25),
+    REGISTERS(26),
+    REGISTERS(27),
+    REGISTERS(28),
+    REGISTERS(29),
+    REGISTERS(30),
+    REGISTERS(31),
+    REGISTERS(32),
+    REGISTERS(33),
+    REGISTERS(34),
+    REGISTERS(35),
+    REGISTERS(36),
+    REGISTERS(37),
+    REGISTERS(38),
+    REGISTERS(39),
+    REGISTERS(40),
+    REGISTERS(41),
+    REGISTERS(42),
+    REGISTERS(43),
+    REGISTERS(44),
+    REGISTERS(45),
+    REGISTERS(46),
+    REGISTERS(47),
 };
 
 // A value of its own for every element of every field.
@@ -173,8 +217,8 @@ TEST(Robot_State, EntriesReadTheirWidthAndRefuseShortPayloads)
     const struct {
         const char* name;
         uint32_t width;
-    } cases[] = {{"joint_mode", 24}, {"actual_tool_accelerometer", 24}, {"target_q", 48},
-                 {"timestamp", 8},   {"runtime_state", 4},              {"actual_digital_input_bits", 8}};
+    } cases[] = {{"joint_mode", 24},   {"actual_tool_accelerometer", 24}, {"target_q", 48}, {"timestamp", 8},
+                 {"runtime_state", 4}, {"actual_digital_input_bits", 8}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         auto state = std::make_shared<RobotState>();

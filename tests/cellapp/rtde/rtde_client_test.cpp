@@ -141,8 +141,9 @@ TEST_F(Client, InputInUseThrowsTheControllersText)
     EXPECT_TRUE(first.sendInputSetup({"input_int_register_0", "input_double_register_3"}));
     RTDE second("127.0.0.1", m_port, false);
     second.connect();
-    EXPECT_EQ(thrown_text([&] { second.sendInputSetup({"input_double_register_3"}); }).rfind(
-                  "One of the RTDE input registers are already in use!", 0),
+    EXPECT_EQ(thrown_text([&] {
+                  second.sendInputSetup({"input_double_register_3"});
+              }).rfind("One of the RTDE input registers are already in use!", 0),
               0u);
     EXPECT_TRUE(second.sendInputSetup({"input_int_register_1"}));
     first.disconnect();  // its inputs are free again
@@ -202,7 +203,7 @@ TEST_F(Client, SocketIsClosedOnFailedConnectDisconnectAndReconnect)
         EXPECT_EQ(open_descriptors(), before);
         RTDE client("127.0.0.1", m_port, false);
         for (int i = 0; i < 10; ++i)
-            client.connect();  // a connected socket is replaced, not leaked
+            client.connect();                 // a connected socket is replaced, not leaked
         EXPECT_TRUE(settles_at(before + 2));  // the client's and the simulator's end
         client.disconnect();
         EXPECT_TRUE(settles_at(before));
@@ -240,9 +241,8 @@ TEST_F(Client, StreamRunsAtTheRecipeFrequency)
 
 TEST(Utility, ReadersDecodeBigEndianAndRefuseShortPayloads)
 {
-    const std::vector<uint8_t> bytes{0x40, 0x5F, 0x40, 0,    0,    0,    0,    0,    0xFF, 0xFF, 0xFF, 0xFE,
-                                     0,    0,    0,    1,    0,    0,    0,    2,    0,    0,    0,    3,
-                                     0,    0,    0,    4,    0,    0,    0,    5,    0,    0,    0,    6};
+    const std::vector<uint8_t> bytes{0x40, 0x5F, 0x40, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFE, 0, 0, 0, 1, 0, 0,
+                                     0,    2,    0,    0, 0, 3, 0, 0, 0,    4,    0,    0,    0, 5, 0, 0, 0, 6};
     uint32_t offset = 0;
     EXPECT_EQ(RTDEUtility::getDouble(bytes, offset), 125.0);
     EXPECT_EQ(RTDEUtility::getInt32(bytes, offset), -2);

@@ -51,9 +51,15 @@ std::vector<Seen> seen()
     return g_seen;
 }
 
-std::size_t calls() { return seen().size(); }
+std::size_t calls()
+{
+    return seen().size();
+}
 
-uint64_t sent(const Robotsim_Child& sim) { return std::stoull(sim.control_ok_ex("count").substr(3)); }
+uint64_t sent(const Robotsim_Child& sim)
+{
+    return std::stoull(sim.control_ok_ex("count").substr(3));
+}
 
 double cpu_seconds()
 {
@@ -79,7 +85,10 @@ std::string read_whole_file(const std::string& path)
     return text.str();
 }
 
-int err_lines(const std::string& log) { return count_of(log, " ERR] "); }
+int err_lines(const std::string& log)
+{
+    return count_of(log, " ERR] ");
+}
 
 // Seconds of the day of the log line that holds text (-1 when absent); the
 // n-th such line when count is given.
@@ -178,9 +187,12 @@ TEST_F(Follower, StatusLinesFlagsAndOneCallbackPerPackageAfterTheUpdate)
 
     const std::string log = out.text();
     EXPECT_EQ(count_of(log, "Robot program status is: "), 3) << log;
-    EXPECT_EQ(count_of(log, "[rtde_interface][cyclic_rtde_thread_fun] : Robot program status is: 1 (is_running = 0)"), 1);
-    EXPECT_EQ(count_of(log, "[rtde_interface][cyclic_rtde_thread_fun] : Robot program status is: 2 (is_running = 1)"), 1);
-    EXPECT_EQ(count_of(log, "[rtde_interface][cyclic_rtde_thread_fun] : Robot program status is: 4 (is_running = 0)"), 1);
+    EXPECT_EQ(count_of(log, "[rtde_interface][cyclic_rtde_thread_fun] : Robot program status is: 1 (is_running = 0)"),
+              1);
+    EXPECT_EQ(count_of(log, "[rtde_interface][cyclic_rtde_thread_fun] : Robot program status is: 2 (is_running = 1)"),
+              1);
+    EXPECT_EQ(count_of(log, "[rtde_interface][cyclic_rtde_thread_fun] : Robot program status is: 4 (is_running = 0)"),
+              1);
     EXPECT_EQ(err_lines(log), 0) << log;
 }
 
@@ -235,11 +247,11 @@ TEST_F(Follower, ControllerVersionReadsBack)
 
 struct Refusal {
     const char* name;
-    const char* command;       // to the simulator before init; "" none
-    bool first_follower;       // another follower holds the inputs already
-    const char* address;       // of the follower
-    const char* init_error;    // thrown by init; "" none
-    const char* log_error;     // ERR line of the follower; "" none
+    const char* command;     // to the simulator before init; "" none
+    bool first_follower;     // another follower holds the inputs already
+    const char* address;     // of the follower
+    const char* init_error;  // thrown by init; "" none
+    const char* log_error;   // ERR line of the follower; "" none
 };
 
 const Refusal REFUSALS[] = {
@@ -253,11 +265,13 @@ const Refusal REFUSALS[] = {
      "One of the RTDE input registers are already in use!", ""},
     {"UnknownOutputName", "unknown safety_status_bits", false, "127.0.0.1", "",
      "[rtde_interface][rtde_thread] : output recipe refused, variable not found: safety_status_bits"},
-    {"NobodyListening", "", false, "127.0.0.2",
-     "Error: Could not connect to: 127.0.0.2 at 30004, verify the IP", ""},
+    {"NobodyListening", "", false, "127.0.0.2", "Error: Could not connect to: 127.0.0.2 at 30004, verify the IP", ""},
 };
 
-void PrintTo(const Refusal& r, std::ostream* os) { *os << r.name; }
+void PrintTo(const Refusal& r, std::ostream* os)
+{
+    *os << r.name;
+}
 
 class Refusals : public Follower, public ::testing::WithParamInterface<Refusal> {};
 
@@ -319,7 +333,10 @@ const Loss LOSSES[] = {
     {"SizeBelowThree", "send tiny", "[RTDE][receive] package size 2 below 3: framing lost"},
 };
 
-void PrintTo(const Loss& l, std::ostream* os) { *os << l.name; }
+void PrintTo(const Loss& l, std::ostream* os)
+{
+    *os << l.name;
+}
 
 class Losses : public Follower, public ::testing::WithParamInterface<Loss> {};
 

@@ -52,8 +52,7 @@ void step(RTDE& client, const std::string& word)
         std::printf("version %d\n", client.negotiateProtocolVersion() ? 1 : 0);
     } else if (verb == "controller_version") {
         const auto v = client.getControllerVersion();
-        std::printf("controller_version %u.%u.%u.%u\n", std::get<0>(v), std::get<1>(v), std::get<2>(v),
-                    std::get<3>(v));
+        std::printf("controller_version %u.%u.%u.%u\n", std::get<0>(v), std::get<1>(v), std::get<2>(v), std::get<3>(v));
     } else if (verb == "inputs") {
         client.sendInputSetup(split(part.size() > 1 ? part[1] : "", ','));
         std::printf("inputs ok\n");

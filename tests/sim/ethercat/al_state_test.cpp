@@ -15,12 +15,14 @@ constexpr uint16_t COUPLER = 0x1002;
 
 class Al_States : public Segment_Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         start(IO_WITH_MAILBOX);
         master().assign_stations(2);
     }
     uint16_t code() { return master().fprd16(IO, 0x0134); }
-    void process_data_sms(uint16_t out_length = 1, uint16_t in_length = 1) {
+    void process_data_sms(uint16_t out_length = 1, uint16_t in_length = 1)
+    {
         master().set_sm(IO, 2, 0x1100, out_length, 0x64, true);
         master().set_sm(IO, 3, 0x1180, in_length, 0x20, true);
     }
@@ -28,7 +30,8 @@ protected:
 
 }  // namespace
 
-TEST_F(Al_States, refusals_keep_the_state_and_set_their_codes) {
+TEST_F(Al_States, refusals_keep_the_state_and_set_their_codes)
+{
     const struct {
         uint16_t control;
         uint16_t status;
@@ -48,7 +51,8 @@ TEST_F(Al_States, refusals_keep_the_state_and_set_their_codes) {
     }
 }
 
-TEST_F(Al_States, an_error_holds_until_acknowledged_but_init_passes) {
+TEST_F(Al_States, an_error_holds_until_acknowledged_but_init_passes)
+{
     EXPECT_EQ(master().request_state(IO, 0x0002), 0x0011);
     master().set_sm(IO, 0, 0x1000, 128, 0x26, true);
     master().set_sm(IO, 1, 0x1080, 128, 0x22, true);
@@ -63,7 +67,8 @@ TEST_F(Al_States, an_error_holds_until_acknowledged_but_init_passes) {
     EXPECT_EQ(code(), 0x0000);
 }
 
-TEST_F(Al_States, process_data_sync_managers_are_checked_on_the_way_to_safe_op) {
+TEST_F(Al_States, process_data_sync_managers_are_checked_on_the_way_to_safe_op)
+{
     ASSERT_EQ(master().to_preop(IO), 0x0002);
     const struct {
         uint16_t out_length;
@@ -92,7 +97,8 @@ TEST_F(Al_States, process_data_sync_managers_are_checked_on_the_way_to_safe_op) 
     EXPECT_EQ(master().request_state(IO, 0x0002), 0x0002) << "every step down is allowed";
 }
 
-TEST_F(Al_States, scripted_refusal_and_forced_state) {
+TEST_F(Al_States, scripted_refusal_and_forced_state)
+{
     ASSERT_EQ(master().to_preop(IO), 0x0002);
     EXPECT_EQ(control("refuse 0 SAFEOP 0x0030"), "OK");
     process_data_sms();
@@ -109,7 +115,8 @@ TEST_F(Al_States, scripted_refusal_and_forced_state) {
 
 // With the AL status event enabled in the mask 0x0200, every datagram's IRQ
 // field shows it until the AL status is read.
-TEST_F(Al_States, al_status_event_in_the_irq_field) {
+TEST_F(Al_States, al_status_event_in_the_irq_field)
+{
     master().fpwr(IO, 0x0200, le16(0x0008));
     EXPECT_EQ(master().read(4, IO, 0x0010, 2).irq, 0);
     master().fpwr(IO, 0x0120, le16(0x0002));  // refused: an error status
@@ -120,13 +127,15 @@ TEST_F(Al_States, al_status_event_in_the_irq_field) {
     EXPECT_EQ(master().read(4, IO, 0x0210, 2).data, le16(0));
 }
 
-TEST_F(Al_States, an_esc_without_application_copies_the_control_register) {
+TEST_F(Al_States, an_esc_without_application_copies_the_control_register)
+{
     EXPECT_EQ(master().request_state(COUPLER, 0x0008), 0x0008);
     EXPECT_EQ(master().request_state(COUPLER, 0x0002), 0x0002);
     EXPECT_EQ(master().fprd16(COUPLER, 0x0134), 0x0000);
 }
 
-TEST_F(Al_States, the_sync_manager_watchdog_drops_op_when_outputs_stop) {
+TEST_F(Al_States, the_sync_manager_watchdog_drops_op_when_outputs_stop)
+{
     ASSERT_EQ(master().to_preop(IO), 0x0002);
     process_data_sms();
     master().fpwr(IO, 0x0420, le16(500));  // 500 ticks of 100 us

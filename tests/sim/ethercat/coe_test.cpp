@@ -13,7 +13,8 @@ const char* const SEGMENT =
 
 class Coe : public Segment_Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         start(SEGMENT);
         master().assign_stations(2);
         ASSERT_EQ(master().to_preop(0x1001), 0x0002);
@@ -27,10 +28,14 @@ protected:
     std::unique_ptr<Sdo_Client> m_small;
 };
 
-std::vector<uint8_t> bytes_of(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
+std::vector<uint8_t> bytes_of(const std::string& text)
+{
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
 
 // 0x1600 as complete access: count, padding byte, eight 1-bit entries of 0x7000.
-std::vector<uint8_t> mapping_image(uint8_t first_sub) {
+std::vector<uint8_t> mapping_image(uint8_t first_sub)
+{
     std::vector<uint8_t> image = {8, 0};
     for (uint8_t i = 0; i < 8; ++i) {
         const auto entry = le32(0x70000001u | (static_cast<uint32_t>(first_sub + i) << 8));
@@ -41,7 +46,8 @@ std::vector<uint8_t> mapping_image(uint8_t first_sub) {
 
 }  // namespace
 
-TEST_F(Coe, expedited_both_ways) {
+TEST_F(Coe, expedited_both_ways)
+{
     const Sdo_Reply vendor = big().upload(0x1018, 1);
     ASSERT_TRUE(vendor.answered);
     EXPECT_EQ(vendor.abort, 0u);
@@ -52,7 +58,8 @@ TEST_F(Coe, expedited_both_ways) {
     EXPECT_EQ(big().upload(0x1C32, 1).data, le16(2));
 }
 
-TEST_F(Coe, normal_transfers_both_ways) {
+TEST_F(Coe, normal_transfers_both_ways)
+{
     const Sdo_Reply name = big().upload(0x1008, 0);
     EXPECT_EQ(name.data, bytes_of("io-module-with-a-long-name"));
     EXPECT_EQ(name.frames, 1);
@@ -70,7 +77,8 @@ TEST_F(Coe, normal_transfers_both_ways) {
     EXPECT_EQ(big().upload(0x1600, 1).data, le32(0x70000801));
 }
 
-TEST_F(Coe, segmented_transfers_both_ways) {
+TEST_F(Coe, segmented_transfers_both_ways)
+{
     const Sdo_Reply name = small().upload(0x1008, 0);
     EXPECT_EQ(name.data, bytes_of("small-mailbox-io-module-name"));
     EXPECT_GT(name.frames, 1) << "a 32-byte mailbox needs segments";
@@ -84,7 +92,8 @@ TEST_F(Coe, segmented_transfers_both_ways) {
     EXPECT_GT(back.frames, 1);
 }
 
-TEST_F(Coe, aborts_carry_their_codes) {
+TEST_F(Coe, aborts_carry_their_codes)
+{
     const struct {
         const char* what;
         bool upload;
@@ -119,7 +128,8 @@ TEST_F(Coe, aborts_carry_their_codes) {
     EXPECT_NE(log.find("upload 2000:00 size 0 abort 0x06020000"), std::string::npos) << log;
 }
 
-TEST_F(Coe, mapping_is_writable_in_pre_op_only) {
+TEST_F(Coe, mapping_is_writable_in_pre_op_only)
+{
     master().set_sm(0x1001, 2, 0x1100, 1, 0x64, true);
     master().set_sm(0x1001, 3, 0x1180, 1, 0x20, true);
     ASSERT_EQ(master().request_state(0x1001, 0x0004), 0x0004);
@@ -128,7 +138,8 @@ TEST_F(Coe, mapping_is_writable_in_pre_op_only) {
     EXPECT_EQ(big().upload(0x1600, 1).abort, 0u) << "reading is fine";
 }
 
-TEST_F(Coe, emergency_on_demand) {
+TEST_F(Coe, emergency_on_demand)
+{
     EXPECT_EQ(control("emergency 0 0x2310 0x03 1 2 3 4 5"), "OK");
     const std::vector<uint8_t> message = master().mailbox_receive(0x1001);
     ASSERT_FALSE(message.empty());
@@ -142,7 +153,8 @@ TEST_F(Coe, emergency_on_demand) {
         << "the read mailbox is empty once read";
 }
 
-TEST_F(Coe, unsupported_protocol_gets_a_mailbox_error_reply) {
+TEST_F(Coe, unsupported_protocol_gets_a_mailbox_error_reply)
+{
     master().mailbox_send(0x1001, big().message(0x05, {0x01, 0x00, 0x00, 0x00}));  // SoE
     const std::vector<uint8_t> reply = master().mailbox_receive(0x1001);
     ASSERT_GE(reply.size(), 10u);
@@ -151,7 +163,8 @@ TEST_F(Coe, unsupported_protocol_gets_a_mailbox_error_reply) {
     EXPECT_EQ(get_le16(reply, 8), 2) << "unsupported protocol";
 }
 
-TEST_F(Coe, blocked_mailboxes_do_not_count) {
+TEST_F(Coe, blocked_mailboxes_do_not_count)
+{
     // Reading an empty read mailbox, and writing a full write mailbox, are refused.
     EXPECT_EQ(master().read(4, 0x1001, 0x1080, 128).wkc, 0);
     EXPECT_EQ(control("emergency 0 0x1000"), "OK");
@@ -160,7 +173,8 @@ TEST_F(Coe, blocked_mailboxes_do_not_count) {
     EXPECT_EQ(master().read(4, 0x1001, 0x1080, 128).wkc, 0) << "emptied by the complete read";
 }
 
-TEST_F(Coe, repeat_request_puts_the_last_message_back) {
+TEST_F(Coe, repeat_request_puts_the_last_message_back)
+{
     master().mailbox_send(0x1001, big().message(3, {0x00, 0x20, 0x40, 0x18, 0x10, 0x02, 0, 0, 0, 0}));
     const std::vector<uint8_t> first = master().mailbox_receive(0x1001);
     ASSERT_FALSE(first.empty());
@@ -177,7 +191,8 @@ TEST_F(Coe, repeat_request_puts_the_last_message_back) {
 
 // A master may move a sync manager anywhere once it is disabled; a read
 // mailbox that would reach past the memory is left empty.
-TEST_F(Coe, a_mailbox_moved_past_the_memory_stays_empty) {
+TEST_F(Coe, a_mailbox_moved_past_the_memory_stays_empty)
+{
     master().set_sm(0x1001, 1, 0xFFF0, 128, 0x22, true);
     EXPECT_EQ(control("emergency 0 0x1000"), "OK");
     EXPECT_EQ(master().read(4, 0x1001, 0x080D, 1).data[0] & 0x08, 0);

@@ -6,7 +6,8 @@
 
 using ecat_sim::parse_segment_config;
 
-TEST(Segment_Config, defaults_and_keys) {
+TEST(Segment_Config, defaults_and_keys)
+{
     const auto config = parse_segment_config(
         "# a comment\n"
         "control_port 7001\n"
@@ -26,7 +27,8 @@ TEST(Segment_Config, defaults_and_keys) {
     EXPECT_EQ(config.slaves[1].serial, 2u);
 }
 
-TEST(Segment_Config, faults_name_their_line) {
+TEST(Segment_Config, faults_name_their_line)
+{
     const struct {
         const char* text;
         const char* message;
@@ -56,7 +58,8 @@ TEST(Segment_Config, faults_name_their_line) {
 
 // Frames pass a junction's ports in the order 1, 2 (three ports) or 3, 1, 2
 // (four); the file must list the slaves in that order.
-TEST(Segment_Config, processing_order_of_junctions) {
+TEST(Segment_Config, processing_order_of_junctions)
+{
     const auto three = parse_segment_config(
         "slave j ports=3\n"
         "slave a\n"

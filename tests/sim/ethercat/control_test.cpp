@@ -18,7 +18,8 @@ const char* const TWO = "slave io1 device=dio\nslave io2 device=dio\n";
 
 class Control : public Segment_Test {
 protected:
-    bool answered() {
+    bool answered()
+    {
         std::vector<Datagram> frame(1);
         frame[0].command = 7;
         frame[0].ado = 0x0130;
@@ -27,14 +28,16 @@ protected:
     }
 };
 
-std::string read_text(const std::string& path) {
+std::string read_text(const std::string& path)
+{
     std::ifstream file(path);
     std::stringstream text;
     text << file.rdbuf();
     return text.str();
 }
 
-bool wait_for_text(const std::string& path, const std::string& text, std::chrono::milliseconds timeout) {
+bool wait_for_text(const std::string& path, const std::string& text, std::chrono::milliseconds timeout)
+{
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
         if (read_text(path).find(text) != std::string::npos) {
@@ -47,7 +50,8 @@ bool wait_for_text(const std::string& path, const std::string& text, std::chrono
 
 }  // namespace
 
-TEST_F(Control, dropped_delayed_and_corrupted_replies) {
+TEST_F(Control, dropped_delayed_and_corrupted_replies)
+{
     start(TWO);
     EXPECT_EQ(control("drop 2"), "OK");
     EXPECT_FALSE(answered());
@@ -78,17 +82,28 @@ TEST_F(Control, dropped_delayed_and_corrupted_replies) {
     EXPECT_EQ(dropped, 3u);
 }
 
-TEST_F(Control, faulty_commands_are_refused) {
+TEST_F(Control, faulty_commands_are_refused)
+{
     start(TWO);
-    const char* const refused[] = {"", "fly", "drop", "drop x", "drop_fraction 2", "state 2 OP 0", "set 0 0x9999 1 1",
-                                   "read 0 0x20000 2", "link 0 0 down", "sdo_log 0", "log everything"};
+    const char* const refused[] = {"",
+                                   "fly",
+                                   "drop",
+                                   "drop x",
+                                   "drop_fraction 2",
+                                   "state 2 OP 0",
+                                   "set 0 0x9999 1 1",
+                                   "read 0 0x20000 2",
+                                   "link 0 0 down",
+                                   "sdo_log 0",
+                                   "log everything"};
     for (const char* command : refused) {
         EXPECT_EQ(control(command).rfind("ERR ", 0), 0u) << command;
     }
     EXPECT_EQ(control("read 0 0x0000 2"), "OK 98 01") << "ESC type and revision";
 }
 
-TEST_F(Control, datagrams_and_transitions_are_logged_when_asked) {
+TEST_F(Control, datagrams_and_transitions_are_logged_when_asked)
+{
     ecat_sim::Sim_Options options = ecat_sim::Veth_Segment::default_options();
     options.log_path = "/tmp/ecatsim_test.log";
     start(TWO, options);
@@ -102,7 +117,8 @@ TEST_F(Control, datagrams_and_transitions_are_logged_when_asked) {
     EXPECT_TRUE(wait_for_text(options.log_path, "slave 1 AL 1 -> 2 code 0x0000", std::chrono::seconds(2)));
 }
 
-TEST(Ecatsim_Program, prints_one_ready_line_answers_and_stops_cleanly) {
+TEST(Ecatsim_Program, prints_one_ready_line_answers_and_stops_cleanly)
+{
     ecat_sim::Veth_Pair veth;
     const std::string config = "/tmp/ecatsim_segment.conf";
     std::ofstream(config) << "control_port 6123\nslave io1 device=dio\nslave drive device=cia402\n";
@@ -120,8 +136,8 @@ TEST(Ecatsim_Program, prints_one_ready_line_answers_and_stops_cleanly) {
     ASSERT_TRUE(wait_for_text(out, "ecatsim ready on ecat1: 2 slaves, control port 6123\n", std::chrono::seconds(10)))
         << read_text(out);
     ecat_sim::Raw_Ethernet_Socket socket(veth.master_end());
-    std::vector<uint8_t> frame = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 1, 1, 1, 1, 1, 1, 0x88, 0xA4, 0x0E, 0x10,
-                                  7,    0,    0,    0,    0x30, 0x01, 2, 0, 0, 0, 0, 0, 0,    0};
+    std::vector<uint8_t> frame = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 1,    1, 1, 1, 1, 1, 0x88, 0xA4, 0x0E,
+                                  0x10, 7,    0,    0,    0,    0x30, 0x01, 2, 0, 0, 0, 0, 0,    0,    0};
     socket.send(frame.data(), frame.size());
     std::vector<uint8_t> reply(1600);
     const size_t size = socket.receive(reply.data(), reply.size(), std::chrono::seconds(1));
@@ -137,7 +153,8 @@ TEST(Ecatsim_Program, prints_one_ready_line_answers_and_stops_cleanly) {
     EXPECT_EQ(read_text(out), "ecatsim ready on ecat1: 2 slaves, control port 6123\n") << "one line only";
 }
 
-TEST(Ecatsim_Program, a_faulty_description_ends_with_status_1) {
+TEST(Ecatsim_Program, a_faulty_description_ends_with_status_1)
+{
     ecat_sim::Veth_Pair veth;
     const std::string config = "/tmp/ecatsim_bad.conf";
     std::ofstream(config) << "slave io1 device=toaster\n";

@@ -14,7 +14,8 @@ class Frames {
 public:
     explicit Frames(ecat_sim::Segment& segment) : m_segment(segment) {}
     // One frame of datagrams {command, adp, ado, data}; the working counters.
-    std::vector<uint16_t> run(std::vector<std::tuple<uint8_t, uint16_t, uint16_t, std::vector<uint8_t>>> datagrams) {
+    std::vector<uint16_t> run(std::vector<std::tuple<uint8_t, uint16_t, uint16_t, std::vector<uint8_t>>> datagrams)
+    {
         std::vector<uint8_t> frame = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 1, 1, 1, 1, 1, 1, 0x88, 0xA4, 0, 0};
         for (size_t i = 0; i < datagrams.size(); ++i) {
             const auto& [command, adp, ado, data] = datagrams[i];
@@ -43,7 +44,8 @@ public:
         }
         return counters;
     }
-    uint16_t one(uint8_t command, uint16_t adp, uint16_t ado, std::vector<uint8_t> data) {
+    uint16_t one(uint8_t command, uint16_t adp, uint16_t ado, std::vector<uint8_t> data)
+    {
         return run({{command, adp, ado, std::move(data)}})[0];
     }
     int64_t time() const { return m_time; }
@@ -53,24 +55,46 @@ private:
     int64_t m_time = 1000000000;
 };
 
-std::vector<uint8_t> sm(uint16_t start, uint16_t length, uint8_t control) {
-    return {static_cast<uint8_t>(start), static_cast<uint8_t>(start >> 8), static_cast<uint8_t>(length),
-            static_cast<uint8_t>(length >> 8), control, 0, 1, 0};
+std::vector<uint8_t> sm(uint16_t start, uint16_t length, uint8_t control)
+{
+    return {static_cast<uint8_t>(start),
+            static_cast<uint8_t>(start >> 8),
+            static_cast<uint8_t>(length),
+            static_cast<uint8_t>(length >> 8),
+            control,
+            0,
+            1,
+            0};
 }
 
-std::vector<uint8_t> fmmu(uint32_t logical, uint16_t length, uint16_t physical, uint8_t type) {
-    return {static_cast<uint8_t>(logical), static_cast<uint8_t>(logical >> 8), static_cast<uint8_t>(logical >> 16),
-            static_cast<uint8_t>(logical >> 24), static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8), 0, 7,
-            static_cast<uint8_t>(physical), static_cast<uint8_t>(physical >> 8), 0, type, 1, 0, 0, 0};
+std::vector<uint8_t> fmmu(uint32_t logical, uint16_t length, uint16_t physical, uint8_t type)
+{
+    return {static_cast<uint8_t>(logical),
+            static_cast<uint8_t>(logical >> 8),
+            static_cast<uint8_t>(logical >> 16),
+            static_cast<uint8_t>(logical >> 24),
+            static_cast<uint8_t>(length),
+            static_cast<uint8_t>(length >> 8),
+            0,
+            7,
+            static_cast<uint8_t>(physical),
+            static_cast<uint8_t>(physical >> 8),
+            0,
+            type,
+            1,
+            0,
+            0,
+            0};
 }
 
 }  // namespace
 
-TEST(Segment_Frames, a_cyclic_frame_in_op_allocates_nothing) {
-    ecat_sim::Segment segment(
-        ecat_sim::parse_segment_config("slave wide device=dio inputs=64 outputs=64 mailbox=0x1000:128,0x1080:128\n"
-                                       "slave io device=dio\n"),
-        1);
+TEST(Segment_Frames, a_cyclic_frame_in_op_allocates_nothing)
+{
+    ecat_sim::Segment segment(ecat_sim::parse_segment_config(
+                                  "slave wide device=dio inputs=64 outputs=64 mailbox=0x1000:128,0x1080:128\n"
+                                  "slave io device=dio\n"),
+                              1);
     Frames frames(segment);
     frames.one(2, 0x0000, 0x0010, {0x01, 0x10});
     frames.one(2, 0xFFFF, 0x0010, {0x02, 0x10});
@@ -138,15 +162,16 @@ TEST(Segment_Frames, a_cyclic_frame_in_op_allocates_nothing) {
 
 // A datagram longer than the 1486 bytes a frame can carry is a broken frame:
 // nothing is processed and nothing goes back, whatever the buffer holds.
-TEST(Segment_Frames, an_over_long_datagram_is_refused) {
+TEST(Segment_Frames, an_over_long_datagram_is_refused)
+{
     ecat_sim::Segment segment(ecat_sim::parse_segment_config("slave io device=dio\n"), 1);
     for (const size_t length : {size_t{1486}, size_t{1487}}) {
         std::vector<uint8_t> frame = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 1, 1, 1, 1, 1, 1, 0x88, 0xA4};
         const size_t total = 12 + length;
         frame.push_back(static_cast<uint8_t>(total));
         frame.push_back(static_cast<uint8_t>(0x10 | (total >> 8)));
-        const std::vector<uint8_t> header = {8, 0, 0, 0, 0x00, 0x10, static_cast<uint8_t>(length),
-                                             static_cast<uint8_t>(length >> 8), 0, 0};
+        const std::vector<uint8_t> header = {
+            8, 0, 0, 0, 0x00, 0x10, static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8), 0, 0};
         frame.insert(frame.end(), header.begin(), header.end());
         frame.resize(frame.size() + length + 2, 0xAB);
         frame[frame.size() - 2] = 0;

@@ -14,15 +14,15 @@ class Datagrams : public Segment_Test {};
 
 }  // namespace
 
-TEST_F(Datagrams, broadcast_read_counts_the_slaves_and_the_reply_is_marked) {
+TEST_F(Datagrams, broadcast_read_counts_the_slaves_and_the_reply_is_marked)
+{
     start(LINE_OF_THREE);
-    const std::vector<uint8_t> frame = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01,
-                                        0x88, 0xA4, 0x0E, 0x10,  // 14 bytes of datagrams, type 1
-                                        7,    0x5A, 0x00, 0x00, 0x30, 0x01, 0x02, 0x00, 0x00, 0x00,  // BRD 0x0130
+    const std::vector<uint8_t> frame = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x88,
+                                        0xA4, 0x0E, 0x10,  // 14 bytes of datagrams, type 1
+                                        7, 0x5A, 0x00, 0x00, 0x30, 0x01, 0x02, 0x00, 0x00, 0x00,  // BRD 0x0130
                                         0x00, 0x00, 0x00, 0x00,
                                         // padding up to the Ethernet minimum
-                                        0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
-                                        0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0};
+                                        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     const std::vector<uint8_t> reply = master().exchange_raw(frame);
     ASSERT_EQ(reply.size(), frame.size());
     EXPECT_EQ(reply[6], 0x03) << "bit 1 of the first source byte marks a reply";
@@ -34,7 +34,8 @@ TEST_F(Datagrams, broadcast_read_counts_the_slaves_and_the_reply_is_marked) {
     EXPECT_TRUE(std::equal(reply.begin() + 30, reply.end(), frame.begin() + 30)) << "padding untouched";
 }
 
-TEST_F(Datagrams, position_and_station_addressing) {
+TEST_F(Datagrams, position_and_station_addressing)
+{
     start(LINE_OF_THREE);
     master().assign_stations(3);
     const Datagram by_position = master().read(1, 0xFFFE, 0x0010, 2);  // third slave
@@ -66,13 +67,17 @@ struct Command_Case {
     uint16_t wkc;  // three slaves on the line
 };
 
-void PrintTo(const Command_Case& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const Command_Case& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class Working_Counters : public Segment_Test, public ::testing::WithParamInterface<Command_Case> {};
 
 }  // namespace
 
-TEST_P(Working_Counters, count_as_the_standard_says) {
+TEST_P(Working_Counters, count_as_the_standard_says)
+{
     start(LINE_OF_THREE);
     master().assign_stations(3);
     const Command_Case& c = GetParam();
@@ -92,9 +97,12 @@ INSTANTIATE_TEST_SUITE_P(Commands, Working_Counters,
                                            Command_Case{"FPRW", 6, 0x1001, 3}, Command_Case{"BRD", 7, 0, 3},
                                            Command_Case{"BWR", 8, 0, 3}, Command_Case{"BRW", 9, 0, 9},
                                            Command_Case{"ARMW", 13, 0, 3}, Command_Case{"FRMW", 14, 0x1002, 3}),
-                         [](const ::testing::TestParamInfo<Command_Case>& param_info) { return param_info.param.name; });
+                         [](const ::testing::TestParamInfo<Command_Case>& param_info) {
+                             return param_info.param.name;
+                         });
 
-TEST_F(Datagrams, data_effects_of_read_write_commands) {
+TEST_F(Datagrams, data_effects_of_read_write_commands)
+{
     start(LINE_OF_THREE);
     master().assign_stations(3);
     for (uint16_t station : {0x1001, 0x1002, 0x1003}) {
@@ -133,7 +141,8 @@ TEST_F(Datagrams, data_effects_of_read_write_commands) {
     EXPECT_EQ(master().fprd16(0x1001, 0x1800), 0x0000) << "a slave before the reader takes the master's data";
 }
 
-TEST_F(Datagrams, several_datagrams_in_one_frame) {
+TEST_F(Datagrams, several_datagrams_in_one_frame)
+{
     start(LINE_OF_THREE);
     master().assign_stations(3);
     std::vector<Datagram> frame(3);
@@ -155,12 +164,13 @@ TEST_F(Datagrams, several_datagrams_in_one_frame) {
     EXPECT_EQ(frame[2].wkc, 3);
 }
 
-TEST_F(Datagrams, a_malformed_frame_is_not_answered_and_counted) {
+TEST_F(Datagrams, a_malformed_frame_is_not_answered_and_counted)
+{
     start(LINE_OF_THREE);
     // The datagram claims 40 data bytes in a frame of 14 datagram bytes.
-    const std::vector<uint8_t> frame = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01,
-                                        0x88, 0xA4, 0x0E, 0x10, 7,    0,    0,    0,    0x30, 0x01, 0x28, 0x00,
-                                        0,    0,    0,    0,    0,    0};
+    const std::vector<uint8_t> frame = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x01, 0x01, 0x01,
+                                        0x01, 0x01, 0x88, 0xA4, 0x0E, 0x10, 7,    0,    0,    0,
+                                        0x30, 0x01, 0x28, 0x00, 0,    0,    0,    0,    0,    0};
     EXPECT_TRUE(master().exchange_raw(frame, std::chrono::milliseconds(50)).empty());
     EXPECT_EQ(master().read(1, 0, 0x0300, 1).data[0], 1) << "invalid-frame counter of port 0";
     // A write to the counters clears the whole group.

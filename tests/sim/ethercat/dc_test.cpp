@@ -20,18 +20,21 @@ constexpr uint16_t END = 0x1004;
 
 class Clocks : public Segment_Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         start(CLOCKS);
         master().assign_stations(4);
     }
-    uint32_t port_time(uint16_t station, int port) {
+    uint32_t port_time(uint16_t station, int port)
+    {
         return master().fprd32(station, static_cast<uint16_t>(0x0900 + 4 * port));
     }
 };
 
 }  // namespace
 
-TEST_F(Clocks, latching_gives_round_trips_per_port) {
+TEST_F(Clocks, latching_gives_round_trips_per_port)
+{
     EXPECT_EQ(master().write(8, 0, 0x0900, le32(0)).wkc, 3) << "a slave without DC does not count";
     // Port 1 receives the frame back from everything downstream: 100 ns per hop, twice.
     EXPECT_EQ(port_time(REF, 1) - port_time(REF, 0), 400u) << "two hops there and back";
@@ -45,12 +48,14 @@ TEST_F(Clocks, latching_gives_round_trips_per_port) {
     EXPECT_EQ(master().read(4, NODC, 0x0910, 8).wkc, 0);
 }
 
-TEST_F(Clocks, system_time_offset_delay_and_steering) {
+TEST_F(Clocks, system_time_offset_delay_and_steering)
+{
     master().write(8, 0, 0x0900, le32(0));
     for (uint16_t station : {REF, MID, END}) {
         const uint64_t latched = master().fprd64(station, 0x0918);
         std::vector<uint8_t> offset(8);
-        for (int i = 0; i < 8; ++i) offset[i] = static_cast<uint8_t>((0 - latched) >> (8 * i));
+        for (int i = 0; i < 8; ++i)
+            offset[i] = static_cast<uint8_t>((0 - latched) >> (8 * i));
         master().fpwr(station, 0x0920, offset);
     }
     master().fpwr(MID, 0x0928, le32(100));
@@ -65,7 +70,9 @@ TEST_F(Clocks, system_time_offset_delay_and_steering) {
         frame[i].data.assign(8, 0);
     }
     master().exchange(frame);
-    const auto system = [&frame](int i) { return get_le32(frame[i].data, 0) | (uint64_t{get_le32(frame[i].data, 4)} << 32); };
+    const auto system = [&frame](int i) {
+        return get_le32(frame[i].data, 0) | (uint64_t{get_le32(frame[i].data, 4)} << 32);
+    };
     EXPECT_LT(system(0), 1000000000u) << "counts from about zero at the latch";
     EXPECT_EQ(static_cast<int64_t>(system(1) - system(0)), -100);
     EXPECT_EQ(static_cast<int64_t>(system(2) - system(0)), -200);
@@ -86,13 +93,15 @@ TEST_F(Clocks, system_time_offset_delay_and_steering) {
     EXPECT_LT(master().fprd32(MID, 0x092C) & 0x7FFFFFFF, 100u);
 }
 
-TEST_F(Clocks, sync0_start_read_back_and_frame_phase) {
+TEST_F(Clocks, sync0_start_read_back_and_frame_phase)
+{
     const uint64_t now = master().fprd64(REF, 0x0910);
     const uint64_t start_time = now + 300000000;  // 300 ms ahead
     master().fpwr(REF, 0x0981, {0});
     master().fpwr(REF, 0x09A0, le32(1000000));
     std::vector<uint8_t> start_bytes(8);
-    for (int i = 0; i < 8; ++i) start_bytes[i] = static_cast<uint8_t>(start_time >> (8 * i));
+    for (int i = 0; i < 8; ++i)
+        start_bytes[i] = static_cast<uint8_t>(start_time >> (8 * i));
     master().fpwr(REF, 0x0990, start_bytes);
     master().fpwr(REF, 0x0981, {0x03});
     EXPECT_EQ(master().fprd64(REF, 0x0990), start_time) << "before the start: the start time";
@@ -144,7 +153,8 @@ TEST_F(Clocks, sync0_start_read_back_and_frame_phase) {
 
 // A drifting clock runs fast against the reference by its ppm, from the
 // description or set at run time.
-TEST_F(Segment_Test, a_drifting_clock_gains_its_ppm) {
+TEST_F(Segment_Test, a_drifting_clock_gains_its_ppm)
+{
     start("slave ref device=dio\nslave fast device=dio drift_ppm=100\n");
     master().assign_stations(2);
     auto latch = [this] {

@@ -12,7 +12,8 @@ class Process_Data : public Segment_Test {
 protected:
     // Outputs at logical 0x10000.., inputs at 0x20000.. for a slave without
     // mailbox (process data in SM0 and SM1).
-    void io_to_safe_op(uint16_t station, uint32_t out_logical, uint32_t in_logical) {
+    void io_to_safe_op(uint16_t station, uint32_t out_logical, uint32_t in_logical)
+    {
         master().set_sm(station, 0, 0x1000, 1, 0x64, true);
         master().set_sm(station, 1, 0x1080, 1, 0x20, true);
         master().set_fmmu(station, 0, out_logical, 1, 0, 7, 0x1000, 0, 0x02);
@@ -20,14 +21,16 @@ protected:
         ASSERT_EQ(master().request_state(station, 0x0002), 0x0002);
         ASSERT_EQ(master().request_state(station, 0x0004), 0x0004);
     }
-    Datagram logical(uint8_t command, uint32_t address, std::vector<uint8_t> data) {
+    Datagram logical(uint8_t command, uint32_t address, std::vector<uint8_t> data)
+    {
         return master().exchange(Datagram::logical(command, address, std::move(data)));
     }
 };
 
 }  // namespace
 
-TEST_F(Process_Data, digital_io_both_ways) {
+TEST_F(Process_Data, digital_io_both_ways)
+{
     start("slave io1 device=dio\nslave io2 device=dio\n");
     master().assign_stations(2);
     io_to_safe_op(0x1001, 0x10000, 0x20000);
@@ -63,7 +66,8 @@ TEST_F(Process_Data, digital_io_both_ways) {
     EXPECT_EQ(control("outputs 0").rfind("OK 7000:01=1", 0), 0u) << control("outputs 0");
 }
 
-TEST_F(Process_Data, bit_mapped_inputs_share_a_byte) {
+TEST_F(Process_Data, bit_mapped_inputs_share_a_byte)
+{
     start("slave low device=dio inputs=4 outputs=0\nslave high device=dio inputs=4 outputs=0\n");
     master().assign_stations(2);
     for (uint16_t station : {0x1001, 0x1002}) {
@@ -87,7 +91,8 @@ TEST_F(Process_Data, bit_mapped_inputs_share_a_byte) {
     EXPECT_EQ(partial.data[0], 0xE9);
 }
 
-TEST_F(Process_Data, layout_follows_the_mapping_written_by_sdo) {
+TEST_F(Process_Data, layout_follows_the_mapping_written_by_sdo)
+{
     start("slave io device=dio outputs=8 inputs=8 mailbox=0x1000:128,0x1080:128\n");
     master().assign_stations(1);
     ASSERT_EQ(master().to_preop(0x1001), 0x0002);
@@ -121,11 +126,13 @@ struct Drive_Image {
     uint16_t control = 0;
     int32_t target = 0;
     int8_t mode = 0;
-    std::vector<uint8_t> outputs() const {
+    std::vector<uint8_t> outputs() const
+    {
         std::vector<uint8_t> image(13, 0);
         image[0] = static_cast<uint8_t>(control);
         image[1] = static_cast<uint8_t>(control >> 8);
-        for (int i = 0; i < 4; ++i) image[2 + i] = static_cast<uint8_t>(static_cast<uint32_t>(target) >> (8 * i));
+        for (int i = 0; i < 4; ++i)
+            image[2 + i] = static_cast<uint8_t>(static_cast<uint32_t>(target) >> (8 * i));
         image[12] = static_cast<uint8_t>(mode);
         return image;
     }
@@ -133,7 +140,8 @@ struct Drive_Image {
 
 class Drive_Process_Data : public Process_Data {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         start("slave axis device=cia402 vendor=0x00000099 serial=31\n");
         master().assign_stations(1);
         ASSERT_EQ(master().to_preop(0x1001), 0x0002);
@@ -146,7 +154,8 @@ protected:
         ASSERT_EQ(master().request_state(0x1001, 0x0008), 0x0008);
     }
     // Sends the outputs for a number of cycles of 1 ms; the inputs of the last.
-    std::vector<uint8_t> cycle(int cycles) {
+    std::vector<uint8_t> cycle(int cycles)
+    {
         Datagram d;
         for (int i = 0; i < cycles; ++i) {
             d = logical(12, 0, [this] {
@@ -165,17 +174,16 @@ protected:
 
 }  // namespace
 
-TEST_F(Drive_Process_Data, power_up_sequence_ends_in_operation_enabled) {
+TEST_F(Drive_Process_Data, power_up_sequence_ends_in_operation_enabled)
+{
     const struct {
         uint16_t control;
         uint16_t mask;
         uint16_t state;
         const char* name;
     } steps[] = {
-        {0x0000, 0x4F, 0x40, "switch on disabled"},
-        {0x0080, 0x4F, 0x40, "switch on disabled after a reset"},
-        {0x0006, 0x6F, 0x21, "ready to switch on"},
-        {0x0007, 0x6F, 0x23, "switched on"},
+        {0x0000, 0x4F, 0x40, "switch on disabled"}, {0x0080, 0x4F, 0x40, "switch on disabled after a reset"},
+        {0x0006, 0x6F, 0x21, "ready to switch on"}, {0x0007, 0x6F, 0x23, "switched on"},
         {0x000F, 0x6F, 0x27, "operation enabled"},
     };
     for (const auto& step : steps) {
@@ -195,7 +203,8 @@ TEST_F(Drive_Process_Data, power_up_sequence_ends_in_operation_enabled) {
     EXPECT_EQ(static_cast<int32_t>(get_le32(inputs, 2)), 1500);
 }
 
-TEST_F(Drive_Process_Data, injected_fault_emergency_and_reset) {
+TEST_F(Drive_Process_Data, injected_fault_emergency_and_reset)
+{
     m_image.control = 0x0006;
     status();
     m_image.control = 0x000F;
@@ -218,7 +227,8 @@ TEST_F(Drive_Process_Data, injected_fault_emergency_and_reset) {
     EXPECT_EQ(status() & 0x4F, 0x40);
 }
 
-TEST_F(Drive_Process_Data, leaving_op_while_enabled_faults_the_drive) {
+TEST_F(Drive_Process_Data, leaving_op_while_enabled_faults_the_drive)
+{
     m_image.control = 0x0006;
     status();
     m_image.control = 0x000F;

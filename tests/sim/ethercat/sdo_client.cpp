@@ -2,7 +2,8 @@
 
 #include <stdexcept>
 
-std::vector<uint8_t> Sdo_Client::message(uint8_t type, const std::vector<uint8_t>& body) {
+std::vector<uint8_t> Sdo_Client::message(uint8_t type, const std::vector<uint8_t>& body)
+{
     std::vector<uint8_t> m = le16(static_cast<uint16_t>(body.size()));
     m.push_back(0);
     m.push_back(0);
@@ -12,20 +13,24 @@ std::vector<uint8_t> Sdo_Client::message(uint8_t type, const std::vector<uint8_t
     return m;
 }
 
-std::vector<uint8_t> Sdo_Client::request(const std::vector<uint8_t>& coe_body) {
+std::vector<uint8_t> Sdo_Client::request(const std::vector<uint8_t>& coe_body)
+{
     m_master.mailbox_send(m_station, message(3, coe_body), 0x1000, m_out);
     return m_master.mailbox_receive(m_station, 0x1080, m_in);
 }
 
 namespace {
 
-std::vector<uint8_t> sdo(uint8_t command, uint16_t index, uint8_t sub, const std::vector<uint8_t>& rest) {
-    std::vector<uint8_t> body = {0x00, 0x20, command, static_cast<uint8_t>(index), static_cast<uint8_t>(index >> 8), sub};
+std::vector<uint8_t> sdo(uint8_t command, uint16_t index, uint8_t sub, const std::vector<uint8_t>& rest)
+{
+    std::vector<uint8_t> body = {0x00, 0x20, command, static_cast<uint8_t>(index), static_cast<uint8_t>(index >> 8),
+                                 sub};
     body.insert(body.end(), rest.begin(), rest.end());
     return body;
 }
 
-bool is_abort(const std::vector<uint8_t>& reply, Sdo_Reply& result) {
+bool is_abort(const std::vector<uint8_t>& reply, Sdo_Reply& result)
+{
     if (reply.size() >= 16 && reply[8] == 0x80) {
         result.abort = get_le32(reply, 12);
         return true;
@@ -35,7 +40,8 @@ bool is_abort(const std::vector<uint8_t>& reply, Sdo_Reply& result) {
 
 }  // namespace
 
-Sdo_Reply Sdo_Client::upload(uint16_t index, uint8_t sub, bool complete) {
+Sdo_Reply Sdo_Client::upload(uint16_t index, uint8_t sub, bool complete)
+{
     Sdo_Reply result;
     std::vector<uint8_t> reply = request(sdo(complete ? 0x50 : 0x40, index, sub, {0, 0, 0, 0}));
     if (reply.empty()) {
@@ -85,7 +91,8 @@ Sdo_Reply Sdo_Client::upload(uint16_t index, uint8_t sub, bool complete) {
     return result;
 }
 
-Sdo_Reply Sdo_Client::download(uint16_t index, uint8_t sub, const std::vector<uint8_t>& data, bool complete) {
+Sdo_Reply Sdo_Client::download(uint16_t index, uint8_t sub, const std::vector<uint8_t>& data, bool complete)
+{
     Sdo_Reply result;
     const uint8_t access = complete ? 0x10 : 0x00;
     std::vector<uint8_t> reply;

@@ -14,7 +14,9 @@ struct Sdo_Reply {
 class Sdo_Client {
 public:
     Sdo_Client(Test_Master& master, uint16_t station, uint16_t out_size = 128, uint16_t in_size = 128)
-        : m_master(master), m_station(station), m_out(out_size), m_in(in_size) {}
+        : m_master(master), m_station(station), m_out(out_size), m_in(in_size)
+    {
+    }
 
     Sdo_Reply upload(uint16_t index, uint8_t sub, bool complete = false);
     Sdo_Reply download(uint16_t index, uint8_t sub, const std::vector<uint8_t>& data, bool complete = false);

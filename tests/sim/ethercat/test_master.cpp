@@ -7,17 +7,26 @@
 #include <stdexcept>
 #include <thread>
 
-std::vector<uint8_t> le16(uint16_t value) { return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)}; }
-std::vector<uint8_t> le32(uint32_t value) {
+std::vector<uint8_t> le16(uint16_t value)
+{
+    return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
+}
+std::vector<uint8_t> le32(uint32_t value)
+{
     return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
             static_cast<uint8_t>(value >> 24)};
 }
-uint16_t get_le16(const std::vector<uint8_t>& b, size_t o) { return static_cast<uint16_t>(b.at(o) | (b.at(o + 1) << 8)); }
-uint32_t get_le32(const std::vector<uint8_t>& b, size_t o) {
+uint16_t get_le16(const std::vector<uint8_t>& b, size_t o)
+{
+    return static_cast<uint16_t>(b.at(o) | (b.at(o + 1) << 8));
+}
+uint32_t get_le32(const std::vector<uint8_t>& b, size_t o)
+{
     return static_cast<uint32_t>(get_le16(b, o)) | (static_cast<uint32_t>(get_le16(b, o + 2)) << 16);
 }
 
-Datagram Datagram::logical(uint8_t command, uint32_t address, std::vector<uint8_t> data) {
+Datagram Datagram::logical(uint8_t command, uint32_t address, std::vector<uint8_t> data)
+{
     Datagram d;
     d.command = command;
     d.adp = static_cast<uint16_t>(address);
@@ -26,7 +35,8 @@ Datagram Datagram::logical(uint8_t command, uint32_t address, std::vector<uint8_
     return d;
 }
 
-Pcap_Writer::Pcap_Writer(const std::string& path) : m_path(path) {
+Pcap_Writer::Pcap_Writer(const std::string& path) : m_path(path)
+{
     m_file = std::fopen(path.c_str(), "wb");
     if (m_file == nullptr) {
         throw std::runtime_error("cannot write " + path);
@@ -35,9 +45,13 @@ Pcap_Writer::Pcap_Writer(const std::string& path) : m_path(path) {
     std::fwrite(header, sizeof header, 1, m_file);
 }
 
-Pcap_Writer::~Pcap_Writer() { std::fclose(m_file); }
+Pcap_Writer::~Pcap_Writer()
+{
+    std::fclose(m_file);
+}
 
-void Pcap_Writer::write(const uint8_t* frame, size_t size) {
+void Pcap_Writer::write(const uint8_t* frame, size_t size)
+{
     timeval now{};
     gettimeofday(&now, nullptr);
     const uint32_t record[4] = {static_cast<uint32_t>(now.tv_sec), static_cast<uint32_t>(now.tv_usec),
@@ -48,9 +62,12 @@ void Pcap_Writer::write(const uint8_t* frame, size_t size) {
 }
 
 Test_Master::Test_Master(const std::string& interface, Pcap_Writer* capture)
-    : m_socket(std::make_unique<ecat_sim::Raw_Ethernet_Socket>(interface)), m_capture(capture) {}
+    : m_socket(std::make_unique<ecat_sim::Raw_Ethernet_Socket>(interface)), m_capture(capture)
+{
+}
 
-std::vector<uint8_t> Test_Master::exchange_raw(const std::vector<uint8_t>& frame, std::chrono::milliseconds timeout) {
+std::vector<uint8_t> Test_Master::exchange_raw(const std::vector<uint8_t>& frame, std::chrono::milliseconds timeout)
+{
     m_socket->send(frame.data(), frame.size());
     std::vector<uint8_t> reply(1600);
     const size_t size = m_socket->receive(reply.data(), reply.size(), timeout);
@@ -63,8 +80,10 @@ std::vector<uint8_t> Test_Master::exchange_raw(const std::vector<uint8_t>& frame
     return reply;
 }
 
-bool Test_Master::try_exchange(std::vector<Datagram>& datagrams, std::chrono::milliseconds timeout) {
-    std::vector<uint8_t> frame = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x88, 0xA4, 0, 0};
+bool Test_Master::try_exchange(std::vector<Datagram>& datagrams, std::chrono::milliseconds timeout)
+{
+    std::vector<uint8_t> frame = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x01,
+                                  0x01, 0x01, 0x01, 0x01, 0x88, 0xA4, 0,    0};
     size_t total = 0;
     for (size_t i = 0; i < datagrams.size(); ++i) {
         const Datagram& d = datagrams[i];
@@ -96,27 +115,30 @@ bool Test_Master::try_exchange(std::vector<Datagram>& datagrams, std::chrono::mi
         d.adp = get_le16(reply, pos + 2);
         d.ado = get_le16(reply, pos + 4);
         d.irq = get_le16(reply, pos + 8);
-        std::copy(reply.begin() + static_cast<long>(pos + 10), reply.begin() + static_cast<long>(pos + 10 + d.data.size()),
-                  d.data.begin());
+        std::copy(reply.begin() + static_cast<long>(pos + 10),
+                  reply.begin() + static_cast<long>(pos + 10 + d.data.size()), d.data.begin());
         d.wkc = get_le16(reply, pos + 10 + d.data.size());
         pos += 12 + d.data.size();
     }
     return true;
 }
 
-void Test_Master::exchange(std::vector<Datagram>& datagrams) {
+void Test_Master::exchange(std::vector<Datagram>& datagrams)
+{
     if (!try_exchange(datagrams)) {
         throw std::runtime_error("no reply from the segment");
     }
 }
 
-Datagram Test_Master::exchange(Datagram datagram) {
+Datagram Test_Master::exchange(Datagram datagram)
+{
     std::vector<Datagram> one{std::move(datagram)};
     exchange(one);
     return one[0];
 }
 
-Datagram Test_Master::read(uint8_t command, uint16_t adp, uint16_t ado, size_t length) {
+Datagram Test_Master::read(uint8_t command, uint16_t adp, uint16_t ado, size_t length)
+{
     Datagram d;
     d.command = command;
     d.adp = adp;
@@ -125,7 +147,8 @@ Datagram Test_Master::read(uint8_t command, uint16_t adp, uint16_t ado, size_t l
     return exchange(d);
 }
 
-Datagram Test_Master::write(uint8_t command, uint16_t adp, uint16_t ado, const std::vector<uint8_t>& data) {
+Datagram Test_Master::write(uint8_t command, uint16_t adp, uint16_t ado, const std::vector<uint8_t>& data)
+{
     Datagram d;
     d.command = command;
     d.adp = adp;
@@ -134,17 +157,26 @@ Datagram Test_Master::write(uint8_t command, uint16_t adp, uint16_t ado, const s
     return exchange(d);
 }
 
-uint16_t Test_Master::fprd16(uint16_t station, uint16_t ado) { return get_le16(read(4, station, ado, 2).data, 0); }
-uint32_t Test_Master::fprd32(uint16_t station, uint16_t ado) { return get_le32(read(4, station, ado, 4).data, 0); }
-uint64_t Test_Master::fprd64(uint16_t station, uint16_t ado) {
+uint16_t Test_Master::fprd16(uint16_t station, uint16_t ado)
+{
+    return get_le16(read(4, station, ado, 2).data, 0);
+}
+uint32_t Test_Master::fprd32(uint16_t station, uint16_t ado)
+{
+    return get_le32(read(4, station, ado, 4).data, 0);
+}
+uint64_t Test_Master::fprd64(uint16_t station, uint16_t ado)
+{
     const std::vector<uint8_t> data = read(4, station, ado, 8).data;
     return get_le32(data, 0) | (static_cast<uint64_t>(get_le32(data, 4)) << 32);
 }
-int Test_Master::fpwr(uint16_t station, uint16_t ado, const std::vector<uint8_t>& data) {
+int Test_Master::fpwr(uint16_t station, uint16_t ado, const std::vector<uint8_t>& data)
+{
     return write(5, station, ado, data).wkc;
 }
 
-void Test_Master::assign_stations(size_t count) {
+void Test_Master::assign_stations(size_t count)
+{
     for (size_t i = 0; i < count; ++i) {
         const Datagram d = write(2, static_cast<uint16_t>(0 - i), 0x0010, le16(static_cast<uint16_t>(0x1001 + i)));
         if (d.wkc != 1) {
@@ -153,12 +185,14 @@ void Test_Master::assign_stations(size_t count) {
     }
 }
 
-uint16_t Test_Master::request_state(uint16_t station, uint16_t control) {
+uint16_t Test_Master::request_state(uint16_t station, uint16_t control)
+{
     fpwr(station, 0x0120, le16(control));
     return fprd16(station, 0x0130);
 }
 
-void Test_Master::set_sm(uint16_t station, int n, uint16_t start, uint16_t length, uint8_t control, bool enable) {
+void Test_Master::set_sm(uint16_t station, int n, uint16_t start, uint16_t length, uint8_t control, bool enable)
+{
     const uint16_t base = static_cast<uint16_t>(0x0800 + 8 * n);
     fpwr(station, static_cast<uint16_t>(base + 6), {0});
     std::vector<uint8_t> record = le16(start);
@@ -172,12 +206,15 @@ void Test_Master::set_sm(uint16_t station, int n, uint16_t start, uint16_t lengt
 }
 
 void Test_Master::set_fmmu(uint16_t station, int n, uint32_t logical, uint16_t length, uint8_t start_bit,
-                           uint8_t stop_bit, uint16_t physical, uint8_t physical_bit, uint8_t type) {
+                           uint8_t stop_bit, uint16_t physical, uint8_t physical_bit, uint8_t type)
+{
     std::vector<uint8_t> record = le32(logical);
-    for (uint8_t byte : le16(length)) record.push_back(byte);
+    for (uint8_t byte : le16(length))
+        record.push_back(byte);
     record.push_back(start_bit);
     record.push_back(stop_bit);
-    for (uint8_t byte : le16(physical)) record.push_back(byte);
+    for (uint8_t byte : le16(physical))
+        record.push_back(byte);
     record.push_back(physical_bit);
     record.push_back(type);
     record.push_back(1);
@@ -188,13 +225,15 @@ void Test_Master::set_fmmu(uint16_t station, int n, uint32_t logical, uint16_t l
 }
 
 uint16_t Test_Master::to_preop(uint16_t station, uint16_t out_start, uint16_t out_size, uint16_t in_start,
-                               uint16_t in_size) {
+                               uint16_t in_size)
+{
     set_sm(station, 0, out_start, out_size, 0x26, true);
     set_sm(station, 1, in_start, in_size, 0x22, true);
     return request_state(station, 2);
 }
 
-void Test_Master::mailbox_send(uint16_t station, const std::vector<uint8_t>& message, uint16_t start, uint16_t size) {
+void Test_Master::mailbox_send(uint16_t station, const std::vector<uint8_t>& message, uint16_t start, uint16_t size)
+{
     std::vector<uint8_t> padded = message;
     padded.resize(size, 0);
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -210,7 +249,8 @@ void Test_Master::mailbox_send(uint16_t station, const std::vector<uint8_t>& mes
 }
 
 std::vector<uint8_t> Test_Master::mailbox_receive(uint16_t station, uint16_t start, uint16_t size,
-                                                  std::chrono::milliseconds timeout) {
+                                                  std::chrono::milliseconds timeout)
+{
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
         if (read(4, station, 0x080D, 1).data[0] & 0x08) {
@@ -225,7 +265,8 @@ std::vector<uint8_t> Test_Master::mailbox_receive(uint16_t station, uint16_t sta
     return {};
 }
 
-uint16_t Test_Master::eeprom_wait(uint16_t station) {
+uint16_t Test_Master::eeprom_wait(uint16_t station)
+{
     for (int attempt = 0; attempt < 1000; ++attempt) {
         const uint16_t status = fprd16(station, 0x0502);
         if ((status & 0x8000) == 0) {
@@ -236,27 +277,35 @@ uint16_t Test_Master::eeprom_wait(uint16_t station) {
     throw std::runtime_error("EEPROM stays busy");
 }
 
-std::vector<uint8_t> Test_Master::eeprom_read(uint16_t station, uint16_t word) {
+std::vector<uint8_t> Test_Master::eeprom_read(uint16_t station, uint16_t word)
+{
     eeprom_wait(station);
     std::vector<uint8_t> command = {0x00, 0x01};
-    for (uint8_t byte : le32(word)) command.push_back(byte);
+    for (uint8_t byte : le32(word))
+        command.push_back(byte);
     fpwr(station, 0x0502, command);
     const uint16_t status = eeprom_wait(station);
     return read(4, station, 0x0508, (status & 0x0040) ? 8 : 4).data;
 }
 
-uint16_t Test_Master::eeprom_write(uint16_t station, uint16_t word, uint16_t value, bool enable) {
+uint16_t Test_Master::eeprom_write(uint16_t station, uint16_t word, uint16_t value, bool enable)
+{
     eeprom_wait(station);
     fpwr(station, 0x0508, le16(value));
     std::vector<uint8_t> command = {static_cast<uint8_t>(enable ? 0x01 : 0x00), 0x02};
-    for (uint8_t byte : le32(word)) command.push_back(byte);
+    for (uint8_t byte : le32(word))
+        command.push_back(byte);
     fpwr(station, 0x0502, command);
     return eeprom_wait(station);
 }
 
-bool tshark_available() { return std::system("command -v tshark >/dev/null 2>&1") == 0; }
+bool tshark_available()
+{
+    return std::system("command -v tshark >/dev/null 2>&1") == 0;
+}
 
-std::string tshark_problems(const std::string& path, int& frames_decoded) {
+std::string tshark_problems(const std::string& path, int& frames_decoded)
+{
     frames_decoded = 0;
     const std::string command = "tshark -r '" + path + "' -V 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
@@ -282,11 +331,13 @@ std::string tshark_problems(const std::string& path, int& frames_decoded) {
     return problems;
 }
 
-void Segment_Test::start(const std::string& config_text, ecat_sim::Sim_Options options) {
+void Segment_Test::start(const std::string& config_text, ecat_sim::Sim_Options options)
+{
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(info->test_suite_name()) + "_" + info->name();
     for (char& c : name) {
-        if (c == '/') c = '_';
+        if (c == '/')
+            c = '_';
     }
     m_capture = std::make_unique<Pcap_Writer>("/tmp/" + name + ".pcap");
     m_segment = std::make_unique<ecat_sim::Veth_Segment>(ecat_sim::parse_segment_config(config_text), options);
@@ -294,7 +345,8 @@ void Segment_Test::start(const std::string& config_text, ecat_sim::Sim_Options o
     m_control = std::make_unique<ecat_sim::Sim_Control_Client>(m_segment->simulator().control_port());
 }
 
-void Segment_Test::TearDown() {
+void Segment_Test::TearDown()
+{
     m_control.reset();
     m_master.reset();
     m_segment.reset();

@@ -96,7 +96,8 @@ private:
     uint8_t m_mailbox_counter = 0;
 
 public:
-    uint8_t next_mailbox_counter() {
+    uint8_t next_mailbox_counter()
+    {
         m_mailbox_counter = static_cast<uint8_t>(m_mailbox_counter >= 7 ? 1 : m_mailbox_counter + 1);
         return m_mailbox_counter;
     }
@@ -106,7 +107,8 @@ public:
 // check that tshark decodes every captured frame without a malformed mark.
 class Segment_Test : public ::testing::Test {
 protected:
-    void start(const std::string& config_text, ecat_sim::Sim_Options options = ecat_sim::Veth_Segment::default_options());
+    void start(const std::string& config_text,
+               ecat_sim::Sim_Options options = ecat_sim::Veth_Segment::default_options());
     void TearDown() override;
 
     std::unique_ptr<Pcap_Writer> m_capture;

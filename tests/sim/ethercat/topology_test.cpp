@@ -13,11 +13,13 @@ protected:
 
 }  // namespace
 
-TEST_F(Topology, a_three_port_junction_and_its_branch) {
-    start("slave junction device=none ports=3 hop_delay_ns=100\n"
-          "slave a device=dio hop_delay_ns=100\n"
-          "slave b device=dio ports=1 hop_delay_ns=100\n"
-          "slave c device=dio ports=1 previous=junction:2 hop_delay_ns=100\n");
+TEST_F(Topology, a_three_port_junction_and_its_branch)
+{
+    start(
+        "slave junction device=none ports=3 hop_delay_ns=100\n"
+        "slave a device=dio hop_delay_ns=100\n"
+        "slave b device=dio ports=1 hop_delay_ns=100\n"
+        "slave c device=dio ports=1 previous=junction:2 hop_delay_ns=100\n");
     EXPECT_EQ(count(), 4);
     master().assign_stations(4);
     const struct {
@@ -41,11 +43,13 @@ TEST_F(Topology, a_three_port_junction_and_its_branch) {
     EXPECT_EQ(master().fprd32(0x1001, 0x0908) - t0, 600u);
 }
 
-TEST_F(Topology, a_four_port_junction_sends_the_frame_out_of_port_3_first) {
-    start("slave junction device=none ports=4\n"
-          "slave on3 device=dio ports=1 previous=junction:3\n"
-          "slave on1 device=dio ports=1 previous=junction:1\n"
-          "slave on2 device=dio ports=1 previous=junction:2\n");
+TEST_F(Topology, a_four_port_junction_sends_the_frame_out_of_port_3_first)
+{
+    start(
+        "slave junction device=none ports=4\n"
+        "slave on3 device=dio ports=1 previous=junction:3\n"
+        "slave on1 device=dio ports=1 previous=junction:1\n"
+        "slave on2 device=dio ports=1 previous=junction:2\n");
     master().assign_stations(4);
     EXPECT_EQ(dl_status(0x1001) & 0xFFF0, 0xAAF0) << "four links, all open";
     // Positions follow the frame: the slave on port 3 is the second one
@@ -61,7 +65,8 @@ TEST_F(Topology, a_four_port_junction_sends_the_frame_out_of_port_3_first) {
     EXPECT_EQ(master().fprd32(0x1001, 0x0908) - t0, 900u);
 }
 
-TEST_F(Topology, a_link_broken_at_run_time) {
+TEST_F(Topology, a_link_broken_at_run_time)
+{
     start("slave s1 device=dio\nslave s2 device=dio\nslave s3 device=dio\nslave s4 device=dio\n");
     master().assign_stations(4);
     EXPECT_EQ(control("link 1 1 down"), "OK");
@@ -82,7 +87,8 @@ TEST_F(Topology, a_link_broken_at_run_time) {
     EXPECT_EQ(control("link 3 1 down").rfind("ERR", 0), 0u) << "the last slave has nothing on port 1";
 }
 
-TEST_F(Topology, loop_control_closes_and_forces_ports) {
+TEST_F(Topology, loop_control_closes_and_forces_ports)
+{
     start("slave s1 device=dio\nslave s2 device=dio\nslave s3 device=dio\n");
     master().assign_stations(3);
     master().fpwr(0x1001, 0x0100, le32(0x00000C01));  // port 1 closed

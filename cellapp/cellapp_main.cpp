@@ -1,0 +1,266 @@
+// cellapp: identifies the drives through the master, copies the matching
+// application descriptor for rtframe, attaches to the framework, sets up the
+// axes interface and the RTDE follower, and serves XML-RPC on port 44044.
+#include <pthread.h>
+#include <semaphore.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+#include "axes_manager_interface.h"
+#include "cell_status.h"
+#include "ethercat_info.h"
+#include "program_command_manager.h"
+#include "rtde_interface.h"
+#include "xelo_ethercat_user_interface.h"
+#include "xelo_framework_shm_manager.h"
+#include "xelo_log.h"
+#include "xelo_thread_mtx_wrapper.h"
+#include "xmlrpc_interface.h"
+
+namespace {
+// The robot controller's address, read from the address file.
+class GFG {
+public:
+    GFG() { read_robot_ip_addr(); }
+    void read_robot_ip_addr()
+    {
+        std::string error;
+        robot_ip_address = read_robot_address(robot_address_file_path(), error);
+        if (!error.empty())
+            log_err("[ondara][GFG][read_robot_ip_addr] :: " + error);
+        else
+            log_inf("Robot IP address: " + robot_ip_address);
+    }
+    std::string robot_ip_address;
+};
+
+GFG obj;
+pthread_mutex_t __mutex_thread_info_exchange = PTHREAD_MUTEX_INITIALIZER;
+int32_t watchdog_counter = 0;
+pthread_mutex_t watchdog_mutex = PTHREAD_MUTEX_INITIALIZER;
+Axes_Manager_Interface m_am_iface(0);
+Framework_Shared_Memory_Manager m_framework;
+bool verbosity_rtde = true;
+int32_t frequency = 125;
+RtdeInterface rtde_iface(obj.robot_ip_address, 30004, frequency, verbosity_rtde);
+Program_Command_Manager prg_cmd_manager(&m_am_iface, &rtde_iface);
+sem_t sem_for_fw_from_eth;
+Ethercat_Info eth_info(DRIVE_TYPES_NUM);
+
+constexpr int WATCHDOG_STEP = 4;
+constexpr int WATCHDOG_LIMIT = 99;
+
+void sleep_seconds(unsigned seconds)
+{
+    const timespec t{static_cast<time_t>(seconds), 0};
+    clock_nanosleep(CLOCK_MONOTONIC, 0, &t, nullptr);
+}
+
+// Runs the start-up script when root owns it and nobody else can change it.
+void run_startup_script()
+{
+    const std::string script = startup_script_path();
+    if (access(script.c_str(), F_OK) != 0)
+        return;
+    std::string reason;
+    if (!is_trusted_script(script, reason)) {
+        log_war("[ondara][main] :: start-up script not run: " + reason);
+        return;
+    }
+    FILE* pipe = popen(script.c_str(), "r");
+    if (pipe == nullptr)
+        return;
+    char line[1000];
+    if (std::fgets(line, sizeof(line), pipe) == nullptr)
+        line[0] = '\0';
+    pclose(pipe);
+}
+
+// One scan of the bus; true when a descriptor was chosen and copied.
+bool scan_bus(int& n)
+{
+    mutex_lock_ex(&__mutex_thread_info_exchange, "__mutex_thread_info_exchange", "ETH_PRELIMINARY_THREAD");
+    std::array<int8_t, MAX_N_SLAVES> drive_idxs{};
+    for (int i = 0; i < MAX_N_SLAVES; ++i)
+        drive_idxs[static_cast<size_t>(i)] = eth_info.get_drive_idxs_ith_value(i);
+    n = 0;
+    for (int p = 1;; ++p) {
+        uint32_t vendor = 0, product = 0, serial = 0;
+        uint16_t alias = 0;
+        if (get_slave_information_incr_read(p, &vendor, &product, &serial, &alias) == -1)
+            break;
+        n = p;
+        log_inf(
+            "[ondara][main] ::  ethercat_master_preliminary_info_exchange :: get_slave_information_incr_read -> "
+            "address_slave = " +
+            std::to_string(p) + ", vendor_id = " + std::to_string(vendor) +
+            ", product_code = " + std::to_string(product) + ", serial_number = " + std::to_string(serial) +
+            ", config_alias = " + std::to_string(alias));
+        if (p <= MAX_N_SLAVES) {
+            const int8_t index = drive_index_of(vendor, product);
+            drive_idxs[static_cast<size_t>(p - 1)] = index;
+            eth_info.set_drive_idxs_ith_value(p - 1, index);
+        }
+    }
+    log_inf("[ondara][main] :: " + std::to_string(n) + " slaves on network");
+    const std::string name = descriptor_name(descriptor_directory(), drive_idxs, n);
+    std::printf("[ondara][main] :: xml file name is %s\n", name.c_str());
+    std::fflush(stdout);
+    eth_info.set_xml_idx(-1);
+    bool chosen = false;
+    const int k = xml_index_of(name);
+    if (k >= 0) {
+        log_inf("[ondara][main] :: starting with " + std::to_string(n - 1) + " axes");
+        log_inf("[ondara][main] ::  copy " + xml_file_path(k) + " " + CHOSEN_DESCRIPTOR);
+        std::string error;
+        if (copy_file_atomically(xml_file_path(k), CHOSEN_DESCRIPTOR, error)) {
+            eth_info.set_xml_idx(k);
+            chosen = true;
+        } else {
+            log_err("[ondara][main] :: cannot copy " + xml_file_path(k) + " to " + CHOSEN_DESCRIPTOR + ": " + error);
+        }
+    }
+    eth_info.set_n_slaves_on_ethercat_network(n);
+    mutex_unlock_ex(&__mutex_thread_info_exchange, "__mutex_thread_info_exchange", "ETH_PRELIMINARY_THREAD");
+    return chosen;
+}
+
+void* ethercat_master_preliminary_info_exchange(void*)
+{
+    try {
+        log_inf("[ondara][main] :: Entered in eth_preliminary_info_exchange...");
+        if (preliminary_hook(1081) == -1) {
+            log_err("[ondara][main] :: ethercat_master_preliminary_info_exchange :: preliminary_hook error");
+            end_process(1);
+        }
+        log_inf("[ondara][main] :: Opening connection with master...");
+        (void)open_connection_with_master(scan_eni_path().c_str());
+        int n = 0;
+        while (!scan_bus(n))
+            sleep_seconds(2);
+        sleep_seconds(2);
+        if (close_connection_with_master() == -1)
+            log_err(
+                "[ondara][main] :: ethercat_master_preliminary_info_exchange :: close_connection_with_master() "
+                "error");
+        else if (last_unhook() == -1)
+            log_err("[ondara][main] :: ethercat_master_preliminary_info_exchange :: last_unhook() error");
+        if (sem_post(&sem_for_fw_from_eth) != 0)
+            throw std::runtime_error(std::string("[ondara][main] sem_post: ") + std::strerror(errno));
+        log_inf("[ondara][main] :: ethercat_master_preliminary_info_exchange terminated");
+    } catch (const std::exception& e) {
+        log_err(std::string("[ondara][main] :: ethercat_master_preliminary_info_exchange :: ") + e.what());
+        end_process(1);
+    }
+    return nullptr;
+}
+
+void refresh_no_param()
+{
+    mutex_lock_ex(&watchdog_mutex, "watchdog", "");
+    watchdog_counter = 0;
+    mutex_unlock_ex(&watchdog_mutex, "watchdog", "");
+    prg_cmd_manager.machine_refresh();
+}
+
+[[maybe_unused]] void initialize_rtde()
+{
+    rtde_iface.set_function_pointer(refresh_no_param);
+    rtde_iface.init();
+}
+
+void* fw_thread(void*)
+{
+    try {
+        while (sem_wait(&sem_for_fw_from_eth) == -1 && errno == EINTR) {
+        }
+        raise_ondara_program_status(STARTING);
+        for (;;) {
+            log_inf("[ondara][main] framework_thread :: try m_framework.init_ex()");
+            try {
+                m_framework.init_with_h_compatibility_check_ex("", 4, 1);
+                break;
+            } catch (const std::runtime_error& e) {
+                log_err(std::string("[ondara][main] framework_thread :: m_framework.init_ex() exception -> ") +
+                        e.what());
+                sleep_seconds(2);
+            }
+        }
+        {
+            std::lock_guard<std::mutex> lock(axes_interface_mutex());
+            m_am_iface.setup_ex(&m_framework);
+            m_am_iface.set_command_timeout_ms(100);
+            m_am_iface.acquire_control_ex();
+        }
+        rtde_iface.set_function_pointer(refresh_no_param);
+        rtde_iface.init();
+        raise_ondara_program_status(OP_MODE);
+        for (;;) {
+            mutex_lock_ex(&watchdog_mutex, "watchdog", "");
+            watchdog_counter += WATCHDOG_STEP;
+            mutex_unlock_ex(&watchdog_mutex, "watchdog", "");
+            mutex_lock_ex(&watchdog_mutex, "watchdog", "");
+            const int32_t counter = watchdog_counter;
+            mutex_unlock_ex(&watchdog_mutex, "watchdog", "");
+            if (counter > WATCHDOG_LIMIT) {
+                log_inf("[ondara][main] :: Watchdog scaduto -> Esco dal programma");
+                end_process(1);
+            }
+            (void)m_framework.refresh_data_ex(nullptr);
+            std::lock_guard<std::mutex> lock(axes_interface_mutex());
+            m_am_iface.refresh_ex();
+        }
+    } catch (const std::exception& e) {
+        log_err(std::string("[ondara][main] framework_thread :: ") + e.what());
+        end_process(1);
+    }
+    return nullptr;
+}
+}  // namespace
+
+int main()
+{
+    if (mlockall(MCL_CURRENT | MCL_FUTURE) != 0) {
+        log_err("[ondara][main] :: mlockall failed");
+        return -2;
+    }
+    try {
+        run_startup_script();
+        init_sem_ex(&sem_for_fw_from_eth, 0, 0, "sem_for_fw_from_eth");
+        raise_ondara_program_status(WAIT_NETWORK_CONFIRMATION);
+        pthread_t eth_thread{};
+        int rc = pthread_create(&eth_thread, nullptr, ethercat_master_preliminary_info_exchange, nullptr);
+        if (rc != 0)
+            log_err("[ondara][main] :: main :: ethercat_master_preliminary_info_exchange creation failed: " +
+                    std::to_string(rc));
+        else
+            pthread_setname_np(eth_thread, "ETH_PRELIMINARY");
+        prg_cmd_manager.init_hw_iface_mutex();
+        prg_cmd_manager.init_hw_iface_semaphore();
+        pthread_t framework_thread{};
+        rc = pthread_create(&framework_thread, nullptr, fw_thread, nullptr);
+        if (rc != 0)
+            log_err("[ondara][main] :: main :: fw_thread creation failed: " + std::to_string(rc));
+        else
+            pthread_setname_np(framework_thread, "FW_THREAD");
+
+        XmlRpcInterface server(&m_am_iface, &prg_cmd_manager, &eth_info);
+        if (!server.create_server(PORT_XMLRPC, true, 1)) {
+            log_err("[ondara][main] :: cannot bind the XML-RPC port " + std::to_string(PORT_XMLRPC));
+            end_process(1);
+        }
+        server.start_server(-1.0);
+    } catch (const std::exception& e) {
+        log_err(std::string("[ondara][main] :: ") + e.what());
+        end_process(1);
+    }
+    end_process(0);
+}

@@ -1,0 +1,146 @@
+// rtframe with busmaster on the simulated demo cell (a veth pair in the
+// test's namespace): the master-manager thread brings the bus to OP, a
+// framework client's output reaches the simulated slave and the slave's
+// inputs come back into the framework's input image; a master whose cycle
+// stops is brought back to OP.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "child_process.h"
+#include "eventually.h"
+#include "rtframe_child.h"
+#include "segment_config.h"
+#include "thin_client.h"
+#include "veth_harness.h"
+#include "xelo_ethercat_system_types.h"
+
+namespace {
+using namespace std::chrono_literals;
+
+const std::string DIR = "/tmp/cell";
+const std::string CONFIG = "/tmp/ecm_system_cfg.xml";
+// The demo cell as its ENI describes it: the I/O module without a clock.
+const char* const DEMO_CELL = "slave dio device=dio dc=0\nslave drive device=cia402 profile=infranor\n";
+
+ecat_sim::Sim_Options segment_options()
+{
+    ecat_sim::Sim_Options options = ecat_sim::Veth_Segment::default_options();
+    options.priority = 60;
+    return options;
+}
+
+bool contains(const std::string& haystack, const std::string& text)
+{
+    return haystack.find(text) != std::string::npos;
+}
+
+// The segment, busmaster in soft real-time mode on its master end, and
+// rtframe with the demo cell's descriptor.
+class Rtframe_With_Busmaster : public ::testing::Test {
+protected:
+    Rtframe_With_Busmaster() : m_segment(ecat_sim::parse_segment_config(DEMO_CELL), segment_options()) {}
+
+    void start(bool single_connection)
+    {
+        std::ofstream(CONFIG) << "<EcmSystem><SystemConfig><Cfg><EtherCATNetInterface>" << m_segment.master_interface()
+                              << "</EtherCATNetInterface><EtheCATUserSocketIpAddr>127.0.0.1</"
+                                 "EtheCATUserSocketIpAddr><EtheCATUserSocketPort>500</EtheCATUserSocketPort></Cfg></"
+                                 "SystemConfig></EcmSystem>\n";
+        mkdir_cell();
+        write_file(DIR + "/cell_eni.xml", read_file(DEFAULT_MAPPING_ENI));
+        std::string descriptor = read_file(SYSTEM_TEST_DIR "/demo_cell_descriptor.xml");
+        for (std::size_t at = descriptor.find("@DIR@"); at != std::string::npos; at = descriptor.find("@DIR@"))
+            descriptor.replace(at, 5, DIR);
+        write_file(DIR + "/demo_cell_descriptor.xml", descriptor);
+
+        m_master = std::make_unique<Child_Process>(BUSMASTER_BINARY, std::vector<std::string>{"-c", CONFIG, "-s", "5"},
+                                                   "/tmp/busmaster.log");
+        m_master->wait_ready_ex(probe::udp_port(ecm_protocol::PORT), 10s);
+        std::vector<std::string> arguments = {"-c", DIR + "/demo_cell_descriptor.xml"};
+        if (single_connection)
+            arguments.insert(arguments.begin(), "-s");
+        m_rtframe = std::make_unique<Rtframe_Child>(arguments);
+        ASSERT_TRUE(m_rtframe->wait_until_ready(60s)) << m_rtframe->log() << m_master->log();
+    }
+    void TearDown() override
+    {
+        if (m_rtframe) {
+            EXPECT_EQ(m_rtframe->stop(), 0) << m_rtframe->log();
+        }
+        if (m_master) {
+            EXPECT_EQ(m_master->stop(), 128 + SIGTERM) << m_master->log();
+        }
+    }
+    static void mkdir_cell() { std::system(("mkdir -p " + DIR).c_str()); }
+    std::string sim(const std::string& command) { return m_segment.simulator().execute(command); }
+    std::string logs() const { return m_rtframe->log() + "\n---- busmaster ----\n" + m_master->log(); }
+    static bool online(const Thin_Client& client)
+    {
+        return client.get_input<uint8_t>("is_ethercat_master_online") == 1;
+    }
+
+    ecat_sim::Veth_Segment m_segment;
+    std::unique_ptr<Child_Process> m_master;
+    std::unique_ptr<Rtframe_Child> m_rtframe;
+};
+}  // namespace
+
+// Not single-connection: should the bus of this loaded machine drop out of
+// OP meanwhile, rtframe brings it back and the checks wait for that.
+TEST_F(Rtframe_With_Busmaster, OutputsReachTheSlaveAndInputsComeBack)
+{
+    start(false);
+    Thin_Client client;
+    client.take_slot("demo_client");
+    ASSERT_TRUE(eventually([&] { return online(client); }, 20s)) << logs();
+    // The request sequence to OP, as busmaster saw it.
+    const std::string master_log = m_master->log();
+    EXPECT_TRUE(contains(m_rtframe->log(), "XELO_Framework_ex::open_master_comunication_channel ... DONE")) << logs();
+    EXPECT_TRUE(contains(master_log, "ECM_Master::set_watchdog_on_ex -> 100")) << master_log;
+    EXPECT_TRUE(eventually([&] { return contains(sim("read 0 0x130 2"), "08 00"); }, 20s));
+    EXPECT_TRUE(eventually([&] { return contains(sim("read 1 0x130 2"), "08 00"); }, 20s));
+    EXPECT_TRUE(eventually([&] { return client.get_input_text("last_ethercat_master_error_msg") == "no error"; }, 20s));
+
+    // A client's output on the I/O module's outputs.
+    client.take_output("dio_out");
+    client.set_output<uint8_t>("dio_out", 0xA5);
+    EXPECT_TRUE(eventually([&] { return sim("read 0 0x0f00 1") == "OK A5"; }, 20s)) << sim("read 0 0x0f00 1");
+    // The module's inputs in the framework's input image.
+    ASSERT_TRUE(contains(sim("set 0 0x6000 3 1"), "OK"));
+    EXPECT_TRUE(eventually([&] { return client.get_input<uint8_t>("dio_in") == 0x04; }, 20s));
+    // The drive's status word comes in; a control word goes out to it.
+    EXPECT_TRUE(eventually([&] { return (client.get_input<uint16_t>("drive_status") & 0x0040) != 0; }, 20s))
+        << client.get_input<uint16_t>("drive_status");
+    client.take_output("drive_control");
+    client.set_output<uint16_t>("drive_control", 0x0006);  // shutdown: ready to switch on
+    EXPECT_TRUE(eventually([&] { return (client.get_input<uint16_t>("drive_status") & 0x006F) == 0x0021; }, 20s))
+        << client.get_input<uint16_t>("drive_status");
+    // Woken every tick.
+    client.discard_pending_wakeup();
+    for (int k = 0; k < 100; ++k)
+        ASSERT_TRUE(client.wait_wakeup(500ms));
+}
+
+TEST_F(Rtframe_With_Busmaster, AStoppedCycleIsBroughtBackToOp)
+{
+    start(false);
+    Thin_Client client;
+    client.take_slot("watcher");
+    ASSERT_TRUE(eventually([&] { return online(client); }, 20s)) << logs();
+    // Lost frames stop the master's cycle after its fault limit.
+    sim("drop 30");
+    ASSERT_TRUE(m_rtframe->wait_for_log("[framework] [run_ex] master tick lost = -1", 10s)) << logs();
+    EXPECT_TRUE(m_rtframe->wait_for_log("Try to restart.. ", 10s)) << logs();
+    EXPECT_TRUE(eventually([&] { return !online(client); }, 5s));
+    // Back in OP, the data moves again.
+    ASSERT_TRUE(eventually([&] { return online(client); }, 30s)) << logs();
+    EXPECT_TRUE(m_rtframe->wait_for_log("XELO_Framework_ex::open_master_comunication_channel ... DONE", 1s, 2));
+    client.take_output("dio_out");
+    client.set_output<uint8_t>("dio_out", 0x3C);
+    EXPECT_TRUE(eventually([&] { return sim("read 0 0x0f00 1") == "OK 3C"; }, 5s)) << sim("read 0 0x0f00 1");
+}
