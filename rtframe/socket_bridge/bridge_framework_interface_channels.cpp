@@ -496,6 +496,9 @@ void Bridge_Framework_Interface::send_input_cmd_data(unsigned int index, const u
         throw std::runtime_error("Channel " + name + " NOT ACQUIRABLE after " + std::to_string(ACQUIRE_ATTEMPTS) +
                                  " attempts  ");
     try {
+        // A post left on the answer group (a server that gave its side
+        // back marks its readers) would end the next wait for an answer.
+        m_framework->clear_cmd_from_client_ex(cmd_id);
         log_inf(head + " message read from socket");
         for (const DataDescriptor& data : command.data_send_descriptors) {
             const int id = static_cast<int>(data.framework_id);
