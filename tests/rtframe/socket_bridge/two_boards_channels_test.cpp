@@ -4,7 +4,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -285,7 +287,7 @@ TEST_F(Two_Boards_Channels_Test, ALateSlaveJoinsInLaunchOrderAndGroupsCrossBothW
     EXPECT_LE(std::stoi("0" + read_file("/tmp/status_wakeups")), 49);
     EXPECT_EQ(report_writer->wait(10s), 0) << slave->log();
 
-    // "trace", a ring of 8, master to slave: 3 slots and one post, then 5
+    // "trace", a ring of 8, master to slave: 3 slots and one post, then 4
     // slots each with a post, in a burst.
     auto trace_reader = peer.start([] {
         auto r = attach("trace_reader");
@@ -300,7 +302,7 @@ TEST_F(Two_Boards_Channels_Test, ALateSlaveJoinsInLaunchOrderAndGroupsCrossBothW
         std::ofstream out("/tmp/trace_slots");
         int slots = 0;
         const auto deadline = std::chrono::steady_clock::now() + 60s;
-        while (slots < 8 && std::chrono::steady_clock::now() < deadline) {
+        while (slots < 7 && std::chrono::steady_clock::now() < deadline) {
             if (!r->wait_sem_data_group_ex(g, 500, 0, nullptr))
                 continue;
             while (r->get_ring_buffer_next_slot_ex(g, nullptr)) {
@@ -313,7 +315,7 @@ TEST_F(Two_Boards_Channels_Test, ALateSlaveJoinsInLaunchOrderAndGroupsCrossBothW
         if (r->refresh_data_ex(&after) < 0)
             return 3;
         out << "ticks " << before << " " << after << "\n";
-        return slots == 8 ? 0 : 1;
+        return slots == 7 ? 0 : 1;
     });
     ASSERT_TRUE(wait_file("/tmp/trace_reader_ready")) << slave->log();
     uint32_t master_tick = 0;
@@ -326,7 +328,16 @@ TEST_F(Two_Boards_Channels_Test, ALateSlaveJoinsInLaunchOrderAndGroupsCrossBothW
             m.insert_ring_buffer_slot_ex(g);
         }
         m.post_sem_data_group_ex(g, false, -1);
-        for (int value = 4; value <= 8; ++value) {
+        // A full lap of the ring between two reads would look empty: the
+        // burst waits for the first three.
+        EXPECT_TRUE(eventually(
+            [] {
+                std::ifstream in("/tmp/trace_slots");
+                return std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n') >= 3;
+            },
+            30s, 10ms))
+            << master->log() << slave->log();
+        for (int value = 4; value <= 7; ++value) {
             m.set_sem_data_group_data_ex<int>(g, sample, value * 11);
             m.insert_ring_buffer_slot_ex(g);
             m.post_sem_data_group_ex(g, false, -1);
@@ -346,7 +357,7 @@ TEST_F(Two_Boards_Channels_Test, ALateSlaveJoinsInLaunchOrderAndGroupsCrossBothW
     uint32_t before = 0;
     uint32_t after = 0;
     slots >> before >> after;
-    EXPECT_EQ(samples, (std::vector<int>{11, 22, 33, 44, 55, 66, 77, 88}));
+    EXPECT_EQ(samples, (std::vector<int>{11, 22, 33, 44, 55, 66, 77}));
     for (const uint32_t tick : ticks) {
         EXPECT_GE(tick + 100, before);
         EXPECT_LE(tick, after);
