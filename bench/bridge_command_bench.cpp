@@ -48,8 +48,7 @@ const char* const GROUPS =
 
 std::string board_file(const char* board)
 {
-    std::string app =
-        read_file(std::string(CELL_EXAMPLES_DIR) + "/bridge/application_descriptor_" + board + ".xml");
+    std::string app = read_file(std::string(CELL_EXAMPLES_DIR) + "/bridge/application_descriptor_" + board + ".xml");
     app.replace(app.find("</sem_data_group>"), std::strlen("</sem_data_group>"), GROUPS);
     app.replace(app.find("<linux_application_number>4<"), std::strlen("<linux_application_number>4<"),
                 "<linux_application_number>6<");
@@ -192,10 +191,9 @@ bool slave_ready(const Peer_Board& board)
                 return access("/dev/shm/linux_framework_info", F_OK) == 0 &&
                                probe::segment("/linux_framework_info", sizeof(Shared_Info_Struct),
                                               [](const void* info) {
-                                                  return __atomic_load_n(
-                                                             &static_cast<const Shared_Info_Struct*>(info)
-                                                                  ->ready_to_start,
-                                                             __ATOMIC_ACQUIRE) == 1;
+                                                  return __atomic_load_n(&static_cast<const Shared_Info_Struct*>(info)
+                                                                              ->ready_to_start,
+                                                                         __ATOMIC_ACQUIRE) == 1;
                                               })()
                            ? 0
                            : 1;

@@ -205,6 +205,10 @@ public:
 
     // ---- data groups: roles, posting and waiting ----------------------------
     [[nodiscard]] bool try_acquire_sem_data_group_ex(int sem_data_group_id);
+    // For the group's writer: its local image (for a ring: the ring and the
+    // write position) becomes what was published last, so that a writer
+    // taking the group over posts the published values, not zeros.
+    void load_published_sem_data_group_ex(int sem_group_id);
     void release_sem_data_group_ex(int semaphore_id, bool is_server_released);
     // app_id_to_reply -1 wakes every reader, else only that reader (number + 100).
     void post_sem_data_group_ex(int sem_group_id, bool is_exclusive_cmd, int app_id_to_reply);

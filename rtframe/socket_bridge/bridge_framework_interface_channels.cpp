@@ -128,6 +128,10 @@ void Bridge_Framework_Interface::add_sem_var(const std::string& name, bool input
         throw Registration_Refused();
     }
     group.sem_id = static_cast<unsigned>(sem_id);
+    // Taken over after a restart of the bridge: the posts of the set-up
+    // must carry the values delivered last, and a ring goes on where it was.
+    if (input)
+        m_framework->load_published_sem_data_group_ex(sem_id);
     const int slots = m_framework->get_sem_data_group_ring_buffer_slot_number_ex(sem_id);
     group.ring_buffer_slot_number = slots > 0 ? static_cast<uint32_t>(slots) : 0;
     for (const std::string& datum_name : m_framework->get_list_sem_data_group_data_name_from_id_ex(sem_id)) {

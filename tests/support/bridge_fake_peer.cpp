@@ -132,3 +132,14 @@ std::pair<Bridge_Fake_Peer::Bytes, Bridge_Fake_Peer::Bytes> Bridge_Fake_Peer::cy
     send(items_message(output_items));
     return {first, receive(output_items.size())};
 }
+
+Bridge_Fake_Peer::Bytes Bridge_Fake_Peer::handshake_pair(const std::vector<Item>& items, uint32_t length)
+{
+    send(length_message(length));
+    const uint32_t server = length_of(receive(4));
+    if (server != length)
+        throw std::runtime_error("[Bridge_Fake_Peer] the server's image has " + std::to_string(server) +
+                                 " bytes, not " + std::to_string(length));
+    send(items_message(items));
+    return receive(items.size());
+}

@@ -6,9 +6,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <iterator>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
@@ -142,11 +142,11 @@ Move_Answer move(Framework_Shared_Memory_Manager& m, signed char code, double ta
 }
 
 // The launch order of each board and its thread names.
-const std::vector<std::string> MASTER_THREADS = {"sem_server_0 [0]", "sem_client_0 [1]", "sem_client_1 [2]",
-                                                 "cmd_server_0 [3]", "cmd_client_0 [4]", "cmd_client_1 [5]",
+const std::vector<std::string> MASTER_THREADS = {"sem_server_0 [0]",  "sem_client_0 [1]", "sem_client_1 [2]",
+                                                 "cmd_server_0 [3]",  "cmd_client_0 [4]", "cmd_client_1 [5]",
                                                  "cyclics_server [6]"};
-const std::vector<std::string> SLAVE_THREADS = {"sem_client_0 [0]", "sem_server_0 [1]", "sem_server_1 [2]",
-                                                "cmd_client_0 [3]", "cmd_server_0 [4]", "cmd_server_1 [5]",
+const std::vector<std::string> SLAVE_THREADS = {"sem_client_0 [0]",  "sem_server_0 [1]", "sem_server_1 [2]",
+                                                "cmd_client_0 [3]",  "cmd_server_0 [4]", "cmd_server_1 [5]",
                                                 "cyclics_client [6]"};
 
 // Empty when the log shows the threads running in this order, else what is amiss.
@@ -408,9 +408,7 @@ TEST_F(Two_Boards_Channels_Test, CommandsAreServedOnTheOtherBoardAndAnswered)
         const int cmd = client->get_cmd_channel_id_as_client_ex("query");
         const bool answered = send_command(
             *client, cmd,
-            [&] {
-                client->set_cmd_data_ex<unsigned short>(cmd, client->get_cmd_data_id_to_send_ex(cmd, "what"), 7);
-            },
+            [&] { client->set_cmd_data_ex<unsigned short>(cmd, client->get_cmd_data_id_to_send_ex(cmd, "what"), 7); },
             10000);
         if (!answered)
             return 1;
@@ -578,7 +576,8 @@ TEST_F(Two_Boards_Channels_Test, ASlaveKilledMidCommandStopsTheMasterAndBothFlow
         touch("/tmp/status_reader_ready");
         const auto deadline = std::chrono::steady_clock::now() + 30s;
         while (std::chrono::steady_clock::now() < deadline)
-            if (r->wait_sem_data_group_ex(g, 500, 0, nullptr) && r->get_sem_data_group_data_ex<unsigned>(g, counter) == 77)
+            if (r->wait_sem_data_group_ex(g, 500, 0, nullptr) &&
+                r->get_sem_data_group_data_ex<unsigned>(g, counter) == 77)
                 return 0;
         return 1;
     });
