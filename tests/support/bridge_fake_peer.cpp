@@ -35,8 +35,16 @@ bool Bridge_Fake_Peer::connect(const std::string& address, int port, std::chrono
         setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
         setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit));
         if (::connect(fd, reinterpret_cast<const sockaddr*>(&server), sizeof(server)) == 0) {
-            m_fd = fd;
-            return true;
+            // With no listener, a connect to a port of the ephemeral range
+            // on this host may reach the socket itself: no server, retry.
+            sockaddr_in local{};
+            socklen_t length = sizeof(local);
+            const bool itself = getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0 &&
+                                local.sin_port == server.sin_port && local.sin_addr.s_addr == server.sin_addr.s_addr;
+            if (!itself) {
+                m_fd = fd;
+                return true;
+            }
         }
         ::close(fd);
         if (std::chrono::steady_clock::now() > deadline)

@@ -232,6 +232,14 @@ void Socket_Tcp::set_up_socket_as_client_ex(std::string address, int port, int t
         set_options_ex(fd, timeout_ms);
         if (connect(fd, reinterpret_cast<const sockaddr*>(&m_address), sizeof(m_address)) != 0)
             throw_with_errno("It is not possible to connect to socket: errno = ", errno);
+        // A port of the ephemeral range on this host's own address, with no
+        // listener, can be reached from itself (a simultaneous open): that
+        // is no peer.
+        sockaddr_in local{};
+        socklen_t length = sizeof(local);
+        if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0 &&
+            local.sin_port == m_address.sin_port && local.sin_addr.s_addr == m_address.sin_addr.s_addr)
+            throw_with_errno("It is not possible to connect to socket: errno = ", ECONNREFUSED);
     } catch (const std::exception&) {
         safe_close(fd);
         throw;
