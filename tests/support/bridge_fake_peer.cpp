@@ -34,17 +34,23 @@ bool Bridge_Fake_Peer::connect(const std::string& address, int port, std::chrono
         limit.tv_usec = static_cast<suseconds_t>((io_timeout.count() % 1000) * 1000);
         setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
         setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit));
-        if (::connect(fd, reinterpret_cast<const sockaddr*>(&server), sizeof(server)) == 0) {
-            // With no listener, a connect to a port of the ephemeral range
-            // on this host may reach the socket itself: no server, retry.
-            sockaddr_in local{};
-            socklen_t length = sizeof(local);
-            const bool itself = getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0 &&
-                                local.sin_port == server.sin_port && local.sin_addr.s_addr == server.sin_addr.s_addr;
-            if (!itself) {
-                m_fd = fd;
-                return true;
+        // A connect to a port of the ephemeral range on this host's own
+        // address, with no listener yet, may reach the socket itself (a
+        // simultaneous open). From another loopback address it cannot.
+        const uint32_t destination = ntohl(server.sin_addr.s_addr);
+        if ((destination >> 24) == 127) {
+            sockaddr_in source{};
+            source.sin_family = AF_INET;
+            source.sin_addr.s_addr = htonl(destination == 0x7f000002 ? 0x7f000003 : 0x7f000002);
+            if (bind(fd, reinterpret_cast<const sockaddr*>(&source), sizeof(source)) != 0) {
+                const int error = errno;
+                ::close(fd);
+                throw std::runtime_error(std::string("[Bridge_Fake_Peer] bind: ") + std::strerror(error));
             }
+        }
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&server), sizeof(server)) == 0) {
+            m_fd = fd;
+            return true;
         }
         ::close(fd);
         if (std::chrono::steady_clock::now() > deadline)
