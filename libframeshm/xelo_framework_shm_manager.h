@@ -6,12 +6,15 @@
 // watchdog and the save request, asynchronous (SDO) variables, data groups
 // with their ring buffers, and command channels between applications.
 //
-// One manager per process, used by one thread. Every operation whose name
-// ends in _ex may throw std::runtime_error.
+// One manager per process. It is used by one thread, or by several that
+// each keep to their own data groups and command channels while one of them
+// refreshes (the socket bridge of rtframe). Every operation whose name ends
+// in _ex may throw std::runtime_error.
 
 #include <pthread.h>
 #include <semaphore.h>
 
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <mutex>
@@ -202,6 +205,10 @@ public:
 
     // ---- data groups: roles, posting and waiting ----------------------------
     [[nodiscard]] bool try_acquire_sem_data_group_ex(int sem_data_group_id);
+    // For the group's writer: its local image (for a ring: the ring and the
+    // write position) becomes what was published last, so that a writer
+    // taking the group over posts the published values, not zeros.
+    void load_published_sem_data_group_ex(int sem_group_id);
     void release_sem_data_group_ex(int semaphore_id, bool is_server_released);
     // app_id_to_reply -1 wakes every reader, else only that reader (number + 100).
     void post_sem_data_group_ex(int sem_group_id, bool is_exclusive_cmd, int app_id_to_reply);
@@ -490,14 +497,15 @@ private:
     int32_t m_refresh_logging_offset = 0;
     int32_t m_sem_data_logging_offset = 0;
     bool m_refresh_logging_enabled = false;
-    bool m_sem_data_logging_enabled = false;
+    // Read by threads that use groups and channels while another refreshes.
+    std::atomic<bool> m_sem_data_logging_enabled{false};
 
     // Output indices written since the last refresh, in the order written;
     // capacity reserved at attach so that writes never allocate.
     std::vector<uint32_t> m_output_modified_list;
     // The framework watchdog freed this application's slot: the slot and the
     // shared output image are not touched any more.
-    bool m_cyclic_sem_released = false;
+    std::atomic<bool> m_cyclic_sem_released{false};
     // This application turned its watchdog on: only the framework's expiry
     // turns it off behind its back.
     bool m_watchdog_turned_on = false;

@@ -346,6 +346,13 @@ bool Framework_Shared_Memory_Manager::take_posted_from_watchdog_flag_ex(int sem_
     return raised;
 }
 
+void Framework_Shared_Memory_Manager::load_published_sem_data_group_ex(int sem_group_id)
+{
+    check_sem_data_input_param_ex("load_published_sem_data_group_ex", SOURCE_FILE, __LINE__, sem_group_id, true, false,
+                                  -1, -1, -1);
+    take_published_data_ex(sem_group_id, nullptr);
+}
+
 void Framework_Shared_Memory_Manager::take_published_data_ex(int sem_group_id, int* app_id_to_reply)
 {
     const std::size_t g = static_cast<std::size_t>(sem_group_id);

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "bridge_images.h"
 #include "robust_mutex.h"
 #include "stop_flag.h"
 #include "xelo_framework_shm_manager.h"
@@ -41,14 +42,11 @@ bool with_value_type(Type_Definition type, Visit&& visit)
     }
 }
 
-template <typename T>
-std::string form_of(const T& value)
-{
-    std::ostringstream text;
-    text << value;
-    return text.str();
-}
 }  // namespace
+
+using bridge_images::form_of;
+using bridge_images::names_of;
+using bridge_images::types_of;
 
 // ---- stream forms of the registration lines -------------------------------------
 
@@ -167,26 +165,6 @@ void Bridge_Framework_Interface::add_output_cyclic_var(std::string name)
             form_of(m_output_cyclic_var_descriptors.back()));
 }
 
-namespace {
-std::vector<std::string> names_of(const std::vector<DataDescriptor>& descriptors)
-{
-    std::vector<std::string> names;
-    names.reserve(descriptors.size());
-    for (const DataDescriptor& data : descriptors)
-        names.push_back(data.name);
-    return names;
-}
-
-std::vector<Type_Definition> types_of(const std::vector<DataDescriptor>& descriptors)
-{
-    std::vector<Type_Definition> types;
-    types.reserve(descriptors.size());
-    for (const DataDescriptor& data : descriptors)
-        types.push_back(data.type);
-    return types;
-}
-}  // namespace
-
 std::vector<std::string> Bridge_Framework_Interface::get_input_cyclic_name_list() const
 {
     return names_of(m_input_cyclic_var_descriptors);
@@ -297,19 +275,39 @@ void Bridge_Framework_Interface::get_inputs()
     }
 }
 
+namespace {
+// A right the framework already took back (its watchdog released the
+// bridge) or that a channel gave back: said in one line, never thrown.
+template <typename Release>
+void release_right(const char* kind, const std::string& name, Release release)
+{
+    try {
+        release();
+    } catch (const std::exception& error) {
+        const std::string text = error.what();
+        log_inf("[Bridge_Framework_Interface][cleanup] " + std::string(kind) + " " + name +
+                " not held any more :: " + text.substr(0, text.find('\n')));
+    }
+}
+}  // namespace
+
 void Bridge_Framework_Interface::cleanup()
 {
     log_inf("[Bridge_Framework_Interface][cleanup] Cleaning up framework memories");
     for (const SemVarDescriptor& group : m_input_semaphorized_data)
-        m_framework->release_sem_data_group_ex(static_cast<int>(group.sem_id), false);
+        release_right("input sem group", group.sem_name,
+                      [&] { m_framework->release_sem_data_group_ex(static_cast<int>(group.sem_id), false); });
     for (const CmdDescriptor& command : m_input_cmds)
-        m_framework->release_cmd_as_client_ex(static_cast<int>(command.cmd_id));
+        release_right("input command client side", command.cmd_name,
+                      [&] { m_framework->release_cmd_as_client_ex(static_cast<int>(command.cmd_id)); });
     for (const CmdDescriptor& command : m_output_cmds)
-        m_framework->release_cmd_as_server_ex(static_cast<int>(command.cmd_id));
+        release_right("output command server side", command.cmd_name,
+                      [&] { m_framework->release_cmd_as_server_ex(static_cast<int>(command.cmd_id)); });
     m_input_semaphorized_data.clear();
     m_output_semaphorized_data.clear();
     m_input_cmds.clear();
     m_output_cmds.clear();
+    m_output_cmd_answer_groups.clear();
     Robust_Mutex held(&m_mutex_cyclics, MUTEX_CYCLICS, MUTEX_CYCLICS_OWNER);
     std::lock_guard<Robust_Mutex> lock(held);
     m_input_cyclic_var_descriptors.clear();

@@ -20,4 +20,22 @@ constexpr uint8_t FIRST_TOKEN = 1;
 constexpr uint8_t NEXT_TOKEN = 0;
 constexpr uint8_t ITEM_MATCHED = 1;
 constexpr uint8_t ITEM_NOT_MATCHED = 0;
+// A data-group delivery opens with the number of ring slots that follow (0:
+// one group image follows instead); command and answer blocks carry the
+// images alone.
+constexpr uint32_t SLOT_COUNT_BYTES = 4;
+
+inline void put_le32(uint8_t* bytes, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+inline uint32_t get_le32(const uint8_t* bytes)
+{
+    uint32_t value = 0;
+    for (int i = 0; i < 4; ++i)
+        value |= static_cast<uint32_t>(bytes[i]) << (8 * i);
+    return value;
+}
 }  // namespace bridge_wire

@@ -249,6 +249,28 @@ void Framework_Socket_Bridge::start_threads()
                 args.running_function_pointer = [this](void* s, int i) { cyclic_client_socket_run_ex(s, i); };
             }
             break;
+        case Command_Input:
+            kind = Thread_Kind{"cmd_server_", true, 47, 0, 20};
+            args.init_function_pointer = [this](void* s, int i) { input_cmd_server_socket_init_ex(s, i); };
+            args.running_function_pointer = [this](void* s, int i) { input_cmd_server_socket_run_ex(s, i); };
+            break;
+        case Command_Output:
+            kind = Thread_Kind{"cmd_client_", true, 47, 1, 80};
+            args.init_function_pointer = [this](void* s, int i) { output_cmd_client_socket_init_ex(s, i); };
+            args.running_function_pointer = [this](void* s, int i) { output_cmd_client_socket_run_ex(s, i); };
+            break;
+        case Sem_Input:
+            kind = Thread_Kind{"sem_server_", true, 46, 0, 20};
+            args.init_function_pointer = [this](void* s, int i) { input_sem_data_group_server_socket_init_ex(s, i); };
+            args.running_function_pointer = [this](void* s, int i) { input_sem_data_group_server_socket_run_ex(s, i); };
+            break;
+        case Sem_Output:
+            kind = Thread_Kind{"sem_client_", true, 46, 1, 80};
+            args.init_function_pointer = [this](void* s, int i) { output_sem_data_group_client_socket_init_ex(s, i); };
+            args.running_function_pointer = [this](void* s, int i) {
+                output_sem_data_group_client_socket_run_ex(s, i);
+            };
+            break;
         default: throw std::runtime_error("Element_type not recognized!");
         }
         const int instance = instances[entry.descriptor_type]++;

@@ -111,6 +111,20 @@ public:
     void cyclic_server_socket_run_ex(void* socket, int instance_id);
     void cyclic_client_socket_run_ex(void* socket, int instance_id);
 
+    // ---- data-group channels: the output side sends one delivery per post of
+    // the local group, the input side writes and posts it on its board --------
+    void output_sem_data_group_client_socket_init_ex(void* socket, int instance_id);
+    void output_sem_data_group_client_socket_run_ex(void* socket, int instance_id);
+    void input_sem_data_group_server_socket_init_ex(void* socket, int instance_id);
+    void input_sem_data_group_server_socket_run_ex(void* socket, int instance_id);
+
+    // ---- command channels: the output side serves local clients and
+    // forwards their commands, the input side hands them to the local server -----
+    void input_cmd_server_socket_init_ex(void* socket, int instance_id);
+    void output_cmd_client_socket_init_ex(void* socket, int instance_id);
+    void input_cmd_server_socket_run_ex(void* socket, int instance_id);
+    void output_cmd_client_socket_run_ex(void* socket, int instance_id);
+
     // ---- read-only views for tests and the log ------------------------------------------
     uint32_t get_refresh_time_ms() const { return m_refresh_time_ms; }
     const std::string& get_master_socket_address() const { return m_master_socket_address; }
@@ -125,6 +139,9 @@ private:
     struct Stopping {};
 
     void check_stop() const;
+    // This board's address (printed by servers) and the peer's (clients connect to it).
+    const std::string& own_address() const { return m_is_master ? m_master_socket_address : m_slave_socket_address; }
+    const std::string& peer_address() const { return m_is_master ? m_slave_socket_address : m_master_socket_address; }
     // Relative pause on the monotonic clock that stop() cuts short.
     void pause_ms(long milliseconds) const;
     // Waits for a post of semaphore, checking for a stop in between.

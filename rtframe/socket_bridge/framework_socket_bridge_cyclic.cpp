@@ -19,19 +19,8 @@ namespace {
 const char* const MUTEX_CYCLICS = "mutex_cyclics";
 constexpr long LIVENESS_WAIT_MS = 77;
 
-void put_le32(uint8_t* bytes, uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        bytes[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-uint32_t get_le32(const uint8_t* bytes)
-{
-    uint32_t value = 0;
-    for (int i = 0; i < 4; ++i)
-        value |= static_cast<uint32_t>(bytes[i]) << (8 * i);
-    return value;
-}
+using bridge_wire::get_le32;
+using bridge_wire::put_le32;
 
 std::string type_code(Type_Definition type)
 {

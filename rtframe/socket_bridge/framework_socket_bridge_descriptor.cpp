@@ -87,10 +87,6 @@ void Framework_Socket_Bridge::read_descriptor_ex(bool create_threads_structures)
             entries.push_back(std::string(SECTIONS[s].element) + "/" + names[s].back());
         }
     }
-    for (int s = SEM_DATA_IN; s < SECTION_COUNT; ++s)
-        if (!names[s].empty())
-            throw std::runtime_error(std::string("entries of \"") + SECTIONS[s].element +
-                                     "\": data-group and command channels of the socket bridge are not built yet");
     const bool first_load = create_threads_structures;
     if (!first_load && entries != m_loaded_entries)
         throw std::runtime_error("the entries differ in number or order from those of the first load");
@@ -117,9 +113,44 @@ void Framework_Socket_Bridge::read_descriptor_ex(bool create_threads_structures)
             m_bridge_framework_interface.add_input_cyclic_var(name);
     }
     log_inf(HEAD + green("Found " + std::to_string(names[OUTPUTS].size()) + " cyclic outputs"));
+    // Groups and commands: the launch-order entry (first load only), then
+    // the registration. "_in" sections come from the slave to the master.
+    Bridge_Framework_Interface& bfi = m_bridge_framework_interface;
+    for (const std::string& name : names[SEM_DATA_IN]) {
+        if (first_load)
+            m_launch_order.emplace_back(m_is_master ? Sem_Input : Sem_Output);
+        if (m_is_master)
+            bfi.add_input_sem_var(name);
+        else
+            bfi.add_output_sem_var(name);
+    }
     log_inf(green("Found " + std::to_string(names[SEM_DATA_IN].size()) + " semaphorized data inputs"));
+    for (const std::string& name : names[SEM_DATA_OUT]) {
+        if (first_load)
+            m_launch_order.emplace_back(m_is_master ? Sem_Output : Sem_Input);
+        if (m_is_master)
+            bfi.add_output_sem_var(name);
+        else
+            bfi.add_input_sem_var(name);
+    }
     log_inf(green("Found " + std::to_string(names[SEM_DATA_OUT].size()) + "  semaphorized data outputs"));
+    for (const std::string& name : names[CMD_IN]) {
+        if (first_load)
+            m_launch_order.emplace_back(m_is_master ? Command_Input : Command_Output);
+        if (m_is_master)
+            bfi.add_input_command(name);
+        else
+            bfi.add_output_command(name);
+    }
     log_inf(HEAD + green("Found " + std::to_string(names[CMD_IN].size()) + " command inputs"));
+    for (const std::string& name : names[CMD_OUT]) {
+        if (first_load)
+            m_launch_order.emplace_back(m_is_master ? Command_Output : Command_Input);
+        if (m_is_master)
+            bfi.add_output_command(name);
+        else
+            bfi.add_input_command(name);
+    }
     log_inf(HEAD + green("Found " + std::to_string(names[CMD_OUT].size()) + " command outputs"));
 
     if (first_load) {

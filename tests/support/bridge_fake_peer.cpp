@@ -34,6 +34,20 @@ bool Bridge_Fake_Peer::connect(const std::string& address, int port, std::chrono
         limit.tv_usec = static_cast<suseconds_t>((io_timeout.count() % 1000) * 1000);
         setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
         setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit));
+        // A connect to a port of the ephemeral range on this host's own
+        // address, with no listener yet, may reach the socket itself (a
+        // simultaneous open). From another loopback address it cannot.
+        const uint32_t destination = ntohl(server.sin_addr.s_addr);
+        if ((destination >> 24) == 127) {
+            sockaddr_in source{};
+            source.sin_family = AF_INET;
+            source.sin_addr.s_addr = htonl(destination == 0x7f000002 ? 0x7f000003 : 0x7f000002);
+            if (bind(fd, reinterpret_cast<const sockaddr*>(&source), sizeof(source)) != 0) {
+                const int error = errno;
+                ::close(fd);
+                throw std::runtime_error(std::string("[Bridge_Fake_Peer] bind: ") + std::strerror(error));
+            }
+        }
         if (::connect(fd, reinterpret_cast<const sockaddr*>(&server), sizeof(server)) == 0) {
             m_fd = fd;
             return true;
@@ -131,4 +145,15 @@ std::pair<Bridge_Fake_Peer::Bytes, Bridge_Fake_Peer::Bytes> Bridge_Fake_Peer::cy
                                  " bytes, not " + std::to_string(output_len));
     send(items_message(output_items));
     return {first, receive(output_items.size())};
+}
+
+Bridge_Fake_Peer::Bytes Bridge_Fake_Peer::handshake_pair(const std::vector<Item>& items, uint32_t length)
+{
+    send(length_message(length));
+    const uint32_t server = length_of(receive(4));
+    if (server != length)
+        throw std::runtime_error("[Bridge_Fake_Peer] the server's image has " + std::to_string(server) +
+                                 " bytes, not " + std::to_string(length));
+    send(items_message(items));
+    return receive(items.size());
 }

@@ -37,6 +37,11 @@ public:
     static Bytes items_message(const std::vector<Item>& items);
     static uint32_t length_of(const Bytes& message);
 
+    // One pair of the client side of a handshake: the length, which must
+    // match the server's (else throws), then the items; the server's answer,
+    // one byte per item.
+    Bytes handshake_pair(const std::vector<Item>& items, uint32_t length);
+
     // The client side of the cyclic handshake: the peer's input list checked
     // against the server's output list, then its output list against the
     // server's input list. The answers of both pairs, in order; throws when

@@ -237,6 +237,14 @@ void Socket_Tcp::set_up_socket_as_client_ex(std::string address, int port, int t
         set_options_ex(fd, timeout_ms);
         if (connect(fd, reinterpret_cast<const sockaddr*>(&m_address), sizeof(m_address)) != 0)
             throw_with_errno("It is not possible to connect to socket: errno = ", errno);
+        // A port of the ephemeral range on this host's own address, with no
+        // listener, can be reached from itself (a simultaneous open): that
+        // is no peer.
+        sockaddr_in local{};
+        socklen_t length = sizeof(local);
+        if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0 &&
+            local.sin_port == m_address.sin_port && local.sin_addr.s_addr == m_address.sin_addr.s_addr)
+            throw_with_errno("It is not possible to connect to socket: errno = ", ECONNREFUSED);
     } catch (const std::exception&) {
         safe_close(fd);
         throw;
@@ -318,6 +326,25 @@ unsigned Socket_Tcp::receive_message_ex(void* buffer, unsigned int length, int c
     const int fd = connection_for(connection, "Trying to recive message on socket connection which does not exists");
     return move_in_packs(static_cast<char*>(buffer), length, m_recvbuff_len, m_pack_inside,
                          [this, fd](char* bytes, int count) { return receive_single_pack_ex(fd, bytes, count); });
+}
+
+bool Socket_Tcp::try_receive_message_ex(void* buffer, unsigned int length, int connection)
+{
+    const int fd = connection_for(connection, "Trying to recive message on socket connection which does not exists");
+    if (length == 0)
+        return true;
+    char first = 0;
+    ssize_t result;
+    do {
+        result = recv(fd, &first, 1, MSG_PEEK);
+    } while (result < 0 && errno == EINTR);
+    if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return false;
+    if (result <= 0)
+        throw std::runtime_error("error while receiving socket message: " +
+                                 errno_text(result == 0 ? ECONNRESET : errno));
+    receive_message_ex(buffer, length, connection);
+    return true;
 }
 
 int Socket_Tcp::send_single_pack_ex(int fd, char* buffer, int length)

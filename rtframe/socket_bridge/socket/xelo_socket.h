@@ -60,6 +60,10 @@ public:
     // connection < 1: the default connection.
     unsigned send_message_ex(void* buffer, unsigned int length, int connection);
     unsigned receive_message_ex(void* buffer, unsigned int length, int connection);
+    // receive_message_ex, except that a receive time-out before the first
+    // byte returns false (an idle peer); a time-out after it, or the peer
+    // closing, throws as receive_message_ex does.
+    [[nodiscard]] bool try_receive_message_ex(void* buffer, unsigned int length, int connection);
     int send_single_pack_ex(int fd, char* buffer, int length);
     int receive_single_pack_ex(int fd, char* buffer, int length);
     void get_socket_buffer_len_ex(int fd);

@@ -64,6 +64,71 @@ TEST(Bridge_Descriptor_Test, ALoadRegistersEachItemAndCountsEverySection)
     EXPECT_FALSE(segment_exists("/linux_framework_info"));
 }
 
+// Groups and commands of both directions: each datum's layout in its image
+// (a group without its tick), and a BIT datum named in a WAR line.
+TEST(Bridge_Descriptor_Test, GroupsAndCommandsRegisterTheirImagesAndNameTheirBits)
+{
+    Bridge_File file;
+    file.sem_data_in = {"report"};
+    file.sem_data_out = {"status", "trace", "flags"};
+    file.cmd_in = {"query", "toggle"};
+    file.cmd_out = {"move"};
+    const std::string groups =
+        "<sem sem_name=\"flags\" ring_buffer=\"0\" flag_only_not_rt=\"1\">"
+        "<sem_data data_name=\"armed\" type=\"bit\"/><sem_data data_name=\"level\" type=\"int16\"/></sem>"
+        "<sem sem_name=\"toggle_sender\" ring_buffer=\"0\" flag_only_not_rt=\"1\">"
+        "<sem_data data_name=\"on\" type=\"bit\"/></sem>"
+        "<sem sem_name=\"toggle_receiver\" ring_buffer=\"0\" flag_only_not_rt=\"1\">"
+        "<sem_data data_name=\"ok\" type=\"uint8\"/></sem></sem_data_group>";
+    const std::string path = file.install(DIR + "bridge.xml");
+    Rtframe_Child rtframe(
+        {"-o", "-m", "-b", path, "-c",
+         install_application_descriptor("master", DIR + "app.xml", {}, {{"</sem_data_group>", groups}})});
+    ASSERT_TRUE(rtframe.wait_for_log(HEAD + "loaded bridge descriptor", 20s)) << rtframe.log();
+    const std::string log = rtframe.log();
+    const std::string sem =
+        "[Bridge_Framework_Interface][add_output_sem_var] output sem data correctly added: name :: ";
+    const std::string cmd_in =
+        "[Bridge_Framework_Interface][add_input_command] input command correctly added:   name :: ";
+    for (const std::string& line :
+         {std::string("[Bridge_Framework_Interface][add_input_sem_var] input sem correctly added: name :: report, "
+                      "local_id :: 0, framework_id :: "),
+          std::string(", sem data descriptors --> name :: code, local_id :: 0, framework_id :: 0, type :: INT16, "
+                      "byte_offset :: 0, byte_len :: 2, name :: value, local_id :: 1, framework_id :: 1, type :: "
+                      "FLOAT, byte_offset :: 2, byte_len :: 4, \n"),
+          sem + "status, local_id :: 0, framework_id :: ",
+          std::string("name :: position, local_id :: 1, framework_id :: 1, type :: DOUBLE, byte_offset :: 4, "
+                      "byte_len :: 8, name :: label, local_id :: 2, framework_id :: 2, type :: BYTE_ARRAY, "
+                      "byte_offset :: 12, byte_len :: 8, \n"),
+          sem + "trace, local_id :: 1, framework_id :: ",
+          std::string(", sem data descriptors --> name :: sample, local_id :: 0, framework_id :: 1, type :: INT32, "
+                      "byte_offset :: 0, byte_len :: 4, \n"),
+          sem + "flags, local_id :: 2, framework_id :: ",
+          std::string(", sem data descriptors --> name :: armed, local_id :: 0, framework_id :: 0, type :: BIT, "
+                      "byte_offset :: 0, byte_len :: 1, name :: level, local_id :: 1, framework_id :: 1, type :: "
+                      "INT16, byte_offset :: 1, byte_len :: 2, \n"),
+          std::string("the BIT datum armed takes its byte in the image, but its value does not cross the bridge"),
+          cmd_in + "query, local_id :: 0, framework_id :: ",
+          std::string(", recv data descriptors --> name :: value, local_id :: 0, framework_id :: 0, type :: INT64, "
+                      "byte_offset :: 0, byte_len :: 8, , send data descriptors --> name :: what, local_id :: 0, "
+                      "framework_id :: 0, type :: UINT16, byte_offset :: 0, byte_len :: 2, \n"),
+          cmd_in + "toggle, local_id :: 1, framework_id :: ",
+          std::string("the BIT datum on takes its byte in the image, but its value does not cross the bridge"),
+          std::string("[Bridge_Framework_Interface][add_output_command] output command correctly added:   name :: "
+                      "move, local_id :: 0, framework_id :: "),
+          std::string(", recv data descriptors --> name :: code, local_id :: 0, framework_id :: 0, type :: INT8, "
+                      "byte_offset :: 0, byte_len :: 1, name :: target, local_id :: 1, framework_id :: 1, type :: "
+                      "DOUBLE, byte_offset :: 1, byte_len :: 8, , send data descriptors --> name :: result, "
+                      "local_id :: 0, framework_id :: 0, type :: INT8, byte_offset :: 0, byte_len :: 1, name :: "
+                      "position, local_id :: 1, framework_id :: 1, type :: DOUBLE, byte_offset :: 1, byte_len :: 8, "
+                      "\n"),
+          std::string("INF] Found 1 semaphorized data inputs\n"),
+          std::string("INF] Found 3  semaphorized data outputs\n"), HEAD + "Found 2 command inputs\n",
+          HEAD + "Found 1 command outputs\n"})
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+    EXPECT_EQ(rtframe.stop(), 0) << rtframe.log();
+}
+
 TEST(Bridge_Descriptor_Test, APeriodOfTwoSecondsOrMoreLoadsWithAWarning)
 {
     Bridge_File file;
@@ -136,7 +201,11 @@ INSTANTIATE_TEST_SUITE_P(
                    "io_update_time_ms '10ms' is not a period of 1 to 65535 ms", ""},
         Fault_Case{"bad_address", with([](Bridge_File& f) { f.slave_address = "10.0.0.300"; }),
                    "slave_socket_address '10.0.0.300' is not an IPv4 address", ""},
-        Fault_Case{"group_entries_not_built", with([](Bridge_File& f) { f.sem_data_in = "<sem sem_name=\"g\"/>"; }),
-                   "entries of \"sem_data_in\": data-group and command channels of the socket bridge are not built yet",
-                   ""}),
+        Fault_Case{"unknown_group", with([](Bridge_File& f) { f.sem_data_in = {"no_such_group"}; }), "",
+                   "ERR] [Bridge_Framework_Interface][add_input_sem_var] sem group var name  no_such_group not found "
+                   "in framework :: [Framework_Shared_Memory_Manager][get_sem_data_group_write_id_ex] Error "
+                   "semaphorized group data not found... no_such_group\n"},
+        Fault_Case{"unknown_command", with([](Bridge_File& f) { f.cmd_out = {"no_such_command"}; }), "",
+                   "ERR] [Bridge_Framework_Interface][add_output_command] cmd name  no_such_command not found in "
+                   "framework :: "}),
     [](const testing::TestParamInfo<Fault_Case>& param_info) { return std::string(param_info.param.what); });

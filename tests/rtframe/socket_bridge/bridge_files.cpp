@@ -39,10 +39,16 @@ std::string Bridge_File::text() const
     for (const std::string& name : outputs)
         list += "<output name=\"" + name + "\"/>";
     element("outputs", list);
-    element("sem_data_in", sem_data_in);
-    element("sem_data_out", "");
-    element("cmd_in", "");
-    element("cmd_out", "");
+    auto entries = [](const char* child, const char* attribute, const std::vector<std::string>& names) {
+        std::string text;
+        for (const std::string& name : names)
+            text += std::string("<") + child + " " + attribute + "=\"" + name + "\"/>";
+        return text;
+    };
+    element("sem_data_in", entries("sem", "sem_name", sem_data_in));
+    element("sem_data_out", entries("sem", "sem_name", sem_data_out));
+    element("cmd_in", entries("cmd", "cmd_name", cmd_in));
+    element("cmd_out", entries("cmd", "cmd_name", cmd_out));
     return xml + "</bridge_descriptor>\n";
 }
 

@@ -11,7 +11,11 @@ struct Bridge_File {
     std::string slave_address = "127.0.0.1";
     std::vector<std::string> inputs;   // travel from the slave to the master
     std::vector<std::string> outputs;  // travel from the master to the slave
-    std::string sem_data_in;           // raw content of that section
+    // Data groups and command channels by name, "_in" from the slave to the master.
+    std::vector<std::string> sem_data_in;
+    std::vector<std::string> sem_data_out;
+    std::vector<std::string> cmd_in;
+    std::vector<std::string> cmd_out;
     std::vector<std::string> omitted;  // sections left out
 
     std::string text() const;

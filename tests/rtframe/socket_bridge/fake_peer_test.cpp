@@ -186,6 +186,17 @@ TEST(Bridge_Fake_Peer_Test, BadPeersAreRefusedAndTheNextPeerRuns)
         EXPECT_NO_THROW(c.play(peer)) << c.what;
         EXPECT_TRUE(peer.wait_closed());
         EXPECT_TRUE(rtframe->wait_for_log(c.error_line, 5s)) << rtframe->log();
+        // The attempt's listener closes only after its line: the next peer
+        // waits for the thread's own failure line, which follows the close,
+        // so that it never lands in the old listener's backlog.
+        EXPECT_TRUE(eventually(
+            [&] {
+                const std::string log = rtframe->log();
+                const std::size_t at = log.rfind(c.error_line);
+                return at != std::string::npos && log.find("ERR] std::exception\n", at) != std::string::npos;
+            },
+            10s, 10ms))
+            << rtframe->log();
     }
     EXPECT_TRUE(rtframe->wait_for_log(init + "error while setting up cyclics server socket: Error in checking "
                                              "correspondance master-slave\n",
@@ -232,7 +243,9 @@ TEST(Bridge_Fake_Peer_Test, BadPeersAreRefusedAndTheNextPeerRuns)
                               5s))
         << rtframe->log();
 
-    // The next peer runs after the bridge's new pass.
+    // The next peer runs after the bridge's new pass, once the socket of the
+    // last pass is gone.
+    EXPECT_TRUE(rtframe->wait_for_log("Thread cyclics_server [0] going to init..", 30s, 2)) << rtframe->log();
     Bridge_Fake_Peer peer;
     ASSERT_TRUE(peer.connect("127.0.0.1", bridge_wire::CYCLIC_PORT, 30s)) << rtframe->log();
     const auto answers = peer.cyclic_handshake(SLAVE_INPUTS, 12, SLAVE_OUTPUTS, 12);

@@ -1,0 +1,300 @@
+// Command round trip over the socket bridge: a client on the master board
+// (this process, board A) sends a command of 8 bytes that a waiting server on
+// the slave board (B) answers with 16 bytes. Beside it, in the same run: a
+// bare TCP ping-pong of the same sizes over the same veth pair, and a local
+// command round trip on each board (client and server on one board, over a
+// channel that is not bridged).
+//
+// Run as root: it starts itself again inside tests/isolate_pair.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench_support.h"
+#include "bridge_fake_peer.h"
+#include "child_process.h"
+#include "framework_shared_memory.h"
+#include "peer_board.h"
+#include "xelo_framework_shm_manager.h"
+
+namespace {
+constexpr int ROUND_TRIPS = 3000;
+constexpr int WARM_UP = 200;
+constexpr int BARE_PORT = 61001;
+constexpr std::size_t COMMAND_BYTES = 8;
+constexpr std::size_t ANSWER_BYTES = 16;
+
+// "bench_cmd" is bridged (sent on the master, served on the slave);
+// "bench_local" stays on its board. Command: "arg" int64; answer "a", "b" int64.
+const char* const GROUPS =
+    "<sem sem_name=\"bench_cmd_sender\" ring_buffer=\"0\" flag_only_not_rt=\"1\">"
+    "<sem_data data_name=\"arg\" type=\"int64\"/></sem>"
+    "<sem sem_name=\"bench_cmd_receiver\" ring_buffer=\"0\" flag_only_not_rt=\"1\">"
+    "<sem_data data_name=\"a\" type=\"int64\"/><sem_data data_name=\"b\" type=\"int64\"/></sem>"
+    "<sem sem_name=\"bench_local_sender\" ring_buffer=\"0\" flag_only_not_rt=\"1\">"
+    "<sem_data data_name=\"arg\" type=\"int64\"/></sem>"
+    "<sem sem_name=\"bench_local_receiver\" ring_buffer=\"0\" flag_only_not_rt=\"1\">"
+    "<sem_data data_name=\"a\" type=\"int64\"/><sem_data data_name=\"b\" type=\"int64\"/></sem>"
+    "</sem_data_group>";
+
+std::string board_file(const char* board)
+{
+    std::string app = read_file(std::string(CELL_EXAMPLES_DIR) + "/bridge/application_descriptor_" + board + ".xml");
+    app.replace(app.find("</sem_data_group>"), std::strlen("</sem_data_group>"), GROUPS);
+    app.replace(app.find("<linux_application_number>4<"), std::strlen("<linux_application_number>4<"),
+                "<linux_application_number>6<");
+    const std::string path = std::string("/tmp/bench_cmd_") + board + ".xml";
+    write_file(path, app);
+    return path;
+}
+
+std::string bridge_file(const Peer_Board& board)
+{
+    write_file("/tmp/bench_cmd_bridge.xml",
+               "<bridge_descriptor><io_update_time_ms>10</io_update_time_ms><master_socket_address>" +
+                   board.own_address() + "</master_socket_address><slave_socket_address>" + board.peer_address() +
+                   "</slave_socket_address><inputs/><outputs/><sem_data_in/><sem_data_out/><cmd_in/>"
+                   "<cmd_out><cmd cmd_name=\"bench_cmd\"/></cmd_out></bridge_descriptor>\n");
+    return "/tmp/bench_cmd_bridge.xml";
+}
+
+std::unique_ptr<Framework_Shared_Memory_Manager> attach(const std::string& name)
+{
+    auto m = std::make_unique<Framework_Shared_Memory_Manager>();
+    m->init_with_h_compatibility_check_ex(name, 4, 1);
+    return m;
+}
+
+// Serves count commands of channel: a = arg + 1, b = arg * 2. 0 when all were served.
+int serve(const std::string& channel, int count, std::atomic<bool>* ready)
+{
+    auto m = attach(channel + "_server");
+    const int cmd = m->get_cmd_channel_id_as_server_ex(channel);
+    while (!m->try_acquire_cmd_as_server_ex(cmd))
+        usleep(1000);
+    const int arg = m->get_cmd_data_id_to_recv_ex(cmd, "arg");
+    const int a = m->get_cmd_data_id_to_send_ex(cmd, "a");
+    const int b = m->get_cmd_data_id_to_send_ex(cmd, "b");
+    if (ready != nullptr)
+        *ready = true;
+    else
+        write_file("/tmp/bench_server_ready", "1\n");
+    for (int i = 0; i < count; ++i) {
+        if (!m->wait_cmd_ex(cmd, 10000))
+            return 1;
+        const long long value = m->get_cmd_data_ex<long long>(cmd, arg);
+        m->set_answ_data_ex<long long>(cmd, a, value + 1);
+        m->set_answ_data_ex<long long>(cmd, b, value * 2);
+        m->send_answer_ex(cmd);
+    }
+    return 0;
+}
+
+// count round trips of channel from a client; the times of those after the
+// warm-up, empty when one failed.
+std::vector<int64_t> round_trips(const std::string& channel, int count)
+{
+    auto m = attach(channel + "_client");
+    const int cmd = m->get_cmd_channel_id_as_client_ex(channel);
+    while (!m->try_acquire_cmd_as_client_ex(cmd))
+        usleep(1000);
+    const int arg = m->get_cmd_data_id_to_send_ex(cmd, "arg");
+    const int a = m->get_cmd_data_id_to_recv_ex(cmd, "a");
+    const int b = m->get_cmd_data_id_to_recv_ex(cmd, "b");
+    std::vector<int64_t> samples;
+    samples.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < WARM_UP + count; ++i) {
+        const int64_t start = bench::now_ns();
+        m->set_cmd_data_ex<long long>(cmd, arg, i);
+        // A server between two waits refuses the send: try again.
+        for (;;) {
+            try {
+                m->send_cmd_ex(cmd);
+                break;
+            } catch (const std::runtime_error&) {
+                if (bench::now_ns() - start > 5000000000LL)
+                    return {};
+            }
+        }
+        if (!m->wait_answer_ex(cmd, 5000) || m->get_answ_data_ex<long long>(cmd, a) != i + 1 ||
+            m->get_answ_data_ex<long long>(cmd, b) != 2LL * i)
+            return {};
+        if (i >= WARM_UP)
+            samples.push_back(bench::now_ns() - start);
+    }
+    m->release_cmd_as_client_ex(cmd);
+    return samples;
+}
+
+// Local round trips on one board: a server thread and a client.
+std::vector<int64_t> local_round_trips()
+{
+    std::atomic<bool> ready{false};
+    int served = -1;
+    std::thread server([&] { served = serve("bench_local", WARM_UP + ROUND_TRIPS, &ready); });
+    while (!ready)
+        usleep(1000);
+    std::vector<int64_t> samples = round_trips("bench_local", ROUND_TRIPS);
+    server.join();
+    return served == 0 ? samples : std::vector<int64_t>{};
+}
+
+// A bare echo on board B: COMMAND_BYTES in, ANSWER_BYTES back, for one connection.
+int bare_echo_server(const std::string& address)
+{
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(BARE_PORT);
+    inet_pton(AF_INET, address.c_str(), &local.sin_addr);
+    if (bind(listener, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0 || listen(listener, 1) != 0)
+        return 1;
+    const int fd = accept(listener, nullptr, nullptr);
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+    uint8_t command[COMMAND_BYTES];
+    uint8_t answer[ANSWER_BYTES] = {};
+    for (;;) {
+        std::size_t got = 0;
+        while (got < sizeof(command)) {
+            const ssize_t n = recv(fd, command + got, sizeof(command) - got, 0);
+            if (n <= 0)
+                return 0;
+            got += static_cast<std::size_t>(n);
+        }
+        std::memcpy(answer, command, sizeof(command));
+        if (send(fd, answer, sizeof(answer), MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof(answer)))
+            return 1;
+    }
+}
+
+void print(const char* what, const bench::Figures& f)
+{
+    std::printf("%-40s p50 %8.1f us   p99 %8.1f us   max %8.1f us\n", what, f.p50 / 1e3, f.p99 / 1e3, f.max / 1e3);
+}
+
+bool slave_ready(const Peer_Board& board)
+{
+    for (int i = 0; i < 300; ++i) {
+        const int status = board.run(
+            [] {
+                return access("/dev/shm/linux_framework_info", F_OK) == 0 &&
+                               probe::segment("/linux_framework_info", sizeof(Shared_Info_Struct),
+                                              [](const void* info) {
+                                                  return __atomic_load_n(&static_cast<const Shared_Info_Struct*>(info)
+                                                                              ->ready_to_start,
+                                                                         __ATOMIC_ACQUIRE) == 1;
+                                              })()
+                           ? 0
+                           : 1;
+            },
+            std::chrono::seconds(5));
+        if (status == 0)
+            return true;
+        usleep(100000);
+    }
+    return false;
+}
+
+int run()
+{
+    const Peer_Board board;
+    const std::string bridge = bridge_file(board);
+    Rtframe_Child master({"-o", "-s", "-m", "-b", bridge, "-c", board_file("master")}, "/tmp/bench_cmd_master.log");
+    Child_Process slave(board.launcher(),
+                        board.launcher_arguments(rtframe_binary(),
+                                                 {"-o", "-s", "-b", bridge, "-c", board_file("slave")}),
+                        "/tmp/bench_cmd_slave.log");
+    if (!master.wait_until_ready(std::chrono::seconds(60)) || !slave_ready(board)) {
+        std::printf("the boards did not start\n%s\n%s\n", master.log().c_str(), slave.log().c_str());
+        return EXIT_FAILURE;
+    }
+
+    auto server = board.start([] { return serve("bench_cmd", WARM_UP + ROUND_TRIPS, nullptr); });
+    for (int i = 0; i < 1000 && access("/tmp/bench_server_ready", F_OK) != 0; ++i)
+        usleep(10000);
+    const std::vector<int64_t> bridged = round_trips("bench_cmd", ROUND_TRIPS);
+    const int server_status = server->wait(std::chrono::seconds(20));
+    if (bridged.empty() || server_status != 0) {
+        std::printf("bridged round trips failed (server status %d)\n%s\n%s\n", server_status, master.log().c_str(),
+                    slave.log().c_str());
+        return EXIT_FAILURE;
+    }
+
+    const std::vector<int64_t> local_master = local_round_trips();
+    auto slave_local = board.start([] {
+        const std::vector<int64_t> samples = local_round_trips();
+        if (samples.empty())
+            return 1;
+        const bench::Figures f = bench::figures_of(samples);
+        write_file("/tmp/bench_slave_local",
+                   std::to_string(f.p50) + " " + std::to_string(f.p99) + " " + std::to_string(f.max) + "\n");
+        return 0;
+    });
+    const int slave_local_status = slave_local->wait(std::chrono::seconds(60));
+
+    auto echo = board.start([address = board.peer_address()] { return bare_echo_server(address); });
+    std::vector<int64_t> bare;
+    {
+        Bridge_Fake_Peer peer;
+        if (!peer.connect(board.peer_address(), BARE_PORT, std::chrono::seconds(10))) {
+            std::printf("the bare echo server did not listen\n");
+            return EXIT_FAILURE;
+        }
+        const Bridge_Fake_Peer::Bytes command(COMMAND_BYTES, 0x5a);
+        for (int i = 0; i < WARM_UP + ROUND_TRIPS; ++i) {
+            const int64_t start = bench::now_ns();
+            peer.send(command);
+            peer.receive(ANSWER_BYTES);
+            if (i >= WARM_UP)
+                bare.push_back(bench::now_ns() - start);
+        }
+    }
+    const int echo_status = echo->wait(std::chrono::seconds(10));
+    if (local_master.empty() || slave_local_status != 0) {
+        std::printf("local round trips failed\n");
+        return EXIT_FAILURE;
+    }
+    bench::Figures s{};
+    {
+        const std::string text = read_file("/tmp/bench_slave_local");
+        long long p50 = 0, p99 = 0, max = 0;
+        if (std::sscanf(text.c_str(), "%lld %lld %lld", &p50, &p99, &max) != 3) {
+            std::printf("no figures from the slave board\n");
+            return EXIT_FAILURE;
+        }
+        s = {p50, p99, max};
+    }
+
+    std::printf("%d command round trips, %zu bytes of command, %zu of answer (after %d to warm up)\n", ROUND_TRIPS,
+                COMMAND_BYTES, ANSWER_BYTES, WARM_UP);
+    const bench::Figures b = bench::figures_of(bridged);
+    const bench::Figures t = bench::figures_of(bare);
+    const bench::Figures l = bench::figures_of(local_master);
+    print("bridged command (master -> slave)", b);
+    print("bare TCP ping-pong (same link)", t);
+    print("local command on the master board", l);
+    print("local command on the slave board", s);
+    const double baseline = static_cast<double>(t.p50 + l.p50 + s.p50);
+    std::printf("ratio of p50 to the sum of the three bare p50s: %.2f (goal: within 2)\n",
+                static_cast<double>(b.p50) / baseline);
+    const int slave_status = slave.stop(std::chrono::seconds(30));
+    std::printf("echo server exit status: %d, slave rtframe exit status: %d\n", echo_status, slave_status);
+    return bench::report_rtframe_exit(master.stop(std::chrono::seconds(30)));
+}
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    return bench::run_isolated(argc, argv, run);
+}
