@@ -13,7 +13,7 @@ Run it only inside private IPC, mount and network namespaces (scripts/demo
 and the tests do so): it mounts a tmpfs on /opt for the install tree, makes
 the veth pair ecat0/ecat1 and uses the fixed names of the cell.
 
-    whole_cell.py --build DIR [--keep] [--program FILE [ARGS...]]
+    whole_cell.py --build DIR [--keep] [--show-frame] [--program FILE [ARGS...]]
 """
 import argparse
 import os
@@ -25,6 +25,7 @@ import struct
 import subprocess
 import sys
 import time
+import xml.etree.ElementTree
 import xmlrpc.client
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -55,10 +56,10 @@ class Process:
     """One program with its log file; in a session of its own, so that a
     Ctrl-C reaches only the driver, which then stops the cell in order."""
 
-    def __init__(self, name, command):
+    def __init__(self, name, command, log_name=None):
         self.name = name
         self.command = command
-        self.log_path = os.path.join(LOG_DIR, name + ".log")
+        self.log_path = os.path.join(LOG_DIR, (log_name or name) + ".log")
         self.log_file = open(self.log_path, "wb")
         self.process = subprocess.Popen(command, stdout=self.log_file, stderr=subprocess.STDOUT,
                                         start_new_session=True)
@@ -163,6 +164,16 @@ def drive_position():
     return int(reply.split()[1], 0)
 
 
+def position_factor(axis=0):
+    """Drive units per position unit of the axis, as the chosen descriptor
+    gives it (the default of axmngr_0_ax_<axis>_pos_raw_per_unit)."""
+    name = "axmngr_0_ax_%d_pos_raw_per_unit" % axis
+    for element in xml.etree.ElementTree.parse(CHOSEN).getroot().iter("virtual_io"):
+        if element.get("name_virtual") == name:
+            return float(element.get("default_value"))
+    raise RuntimeError("%s: no %s" % (CHOSEN, name))
+
+
 def framework_ready():
     """rtframe's ready_to_start, read from its info segment (the word after
     the segment's mutex and eleven counters)."""
@@ -205,6 +216,7 @@ class Whole_Cell:
         self.stage_times = {}
         self.launch = None
         self.veth = False
+        self.restarts = 1
 
     def program(self, *parts):
         return os.path.join(self.build, *parts)
@@ -241,10 +253,29 @@ class Whole_Cell:
         wait_until(lambda: all("LOWER_UP" in subprocess.run(["ip", "-o", "link", "show", i], capture_output=True,
                                                              text=True).stdout for i in ("ecat0", "ecat1")), 10)
 
-    def start_ecatsim(self):
-        ecatsim = self.start_process("ecatsim", [self.program("sim", "ethercat", "ecatsim"), "ecat1",
-                                                 os.path.join(SOURCE, "examples", "cellapp", "segment.cfg"),
-                                                 "--blocking", "--priority", "60"])
+    def ecatsim_command(self):
+        return [self.program("sim", "ethercat", "ecatsim"), "ecat1",
+                os.path.join(SOURCE, "examples", "cellapp", "segment.cfg"), "--blocking", "--priority", "60"]
+
+    def kill(self, name, number=signal.SIGKILL):
+        """Sends a signal to one program and waits for its end; its status."""
+        process = self.processes[name]
+        os.kill(process.pid, number)
+        return process.wait_exit(30)
+
+    def restart_ecatsim(self):
+        """A new segment simulator in place of one that ended (a power cycle
+        of the whole segment): its log is ecatsim-<n>.log."""
+        old = self.processes["ecatsim"]
+        if old.running():
+            raise RuntimeError("ecatsim still runs")
+        old.log_file.close()
+        self.restarts += 1
+        ecatsim = Process("ecatsim", self.ecatsim_command(), "ecatsim-%d" % self.restarts)
+        self.processes["ecatsim"] = ecatsim
+        self.say("%-10s started again, pid %d, log %s" % ("ecatsim", ecatsim.pid, ecatsim.log_path))
+        if not ecatsim.wait_for("ecatsim ready on", TIMEOUTS["segment up"]):
+            raise Stage_Timeout("stage 'segment up' did not come up again within %d s" % TIMEOUTS["segment up"])
         return ecatsim
 
     def start(self):
@@ -253,7 +284,7 @@ class Whole_Cell:
         self.install_tree()
         self.veth_pair()
 
-        ecatsim = self.start_ecatsim()
+        ecatsim = self.start_process("ecatsim", self.ecatsim_command())
         self.stage("segment up", lambda: "ecatsim ready on" in ecatsim.log() or not ecatsim.running(), ecatsim)
         self.check_running(ecatsim)
 
@@ -331,6 +362,23 @@ class Whole_Cell:
         return text
 
 
+def show_frame(build):
+    """A framework client beside the cell: the drive's inputs as rtframe
+    publishes them, and the control word that axmand writes as the
+    simulated drive receives it over the wire."""
+    print("---- the process image: a framework client and the simulated drive ----", flush=True)
+    watch = subprocess.run([os.path.join(build, "tools", "frame_watch", "frame_watch"), "--seconds", "1",
+                            "--period-ms", "500", "--show", "is_ethercat_master_online",
+                            "--show", "axmngr_0_ax_0_status_word", "--show", "axmngr_0_ax_0_actual_pos"],
+                           capture_output=True, text=True, timeout=30)
+    print(watch.stdout.strip(), flush=True)
+    print("ecatsim, drive outputs (control word):   %s" % ecatsim_request("outputs 1"), flush=True)
+    print("ecatsim, drive status word (0x6041):     %s" % ecatsim_request("get 1 0x6041 0"), flush=True)
+    print("ecatsim, drive position (0x6064):        %s (drive units, %g per position unit)"
+          % (ecatsim_request("get 1 0x6064 0"), position_factor()), flush=True)
+    return watch.returncode == 0
+
+
 def status_text(status):
     if status is not None and status < 0:
         return "%d (%s)" % (status, signal.Signals(-status).name)
@@ -342,6 +390,7 @@ def main(argv):
     parser.add_argument("--build", required=True, help="build folder holding the programs")
     parser.add_argument("--install-name", default="ondara")
     parser.add_argument("--keep", action="store_true", help="leave the cell running")
+    parser.add_argument("--show-frame", action="store_true", help="show the process image once the cell is up")
     parser.add_argument("--program", nargs=argparse.REMAINDER, default=[],
                         help="a robot program and its arguments, run once the cell is up")
     args = parser.parse_args(argv)
@@ -361,6 +410,8 @@ def main(argv):
             print("---- %s ----" % " ".join(args.program), flush=True)
             ok = subprocess.run([sys.executable] + args.program).returncode == 0
             print("---- robot program %s ----" % ("done" if ok else "FAILED"), flush=True)
+        if ok and args.show_frame:
+            ok = show_frame(cell.build)
     except (Stage_Timeout, RuntimeError, OSError, xmlrpc.client.Error) as error:
         print("FAILED: %s" % error, flush=True)
     except KeyboardInterrupt:
