@@ -138,6 +138,9 @@ def main(argv):
     except OSError as error:
         print("cannot reach cellapp at %s: %s" % (args.url, error), flush=True)
         return 2
+    except KeyboardInterrupt:
+        print("robot program interrupted", flush=True)
+        return 130
     print("robot program done", flush=True)
     return 0
 

@@ -415,7 +415,11 @@ def main(argv):
     except (Stage_Timeout, RuntimeError, OSError, xmlrpc.client.Error) as error:
         print("FAILED: %s" % error, flush=True)
     except KeyboardInterrupt:
+        ok = False
         print("interrupted: stopping the cell", flush=True)
+    # The stop runs to its end whatever arrives meanwhile.
+    for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(number, signal.SIG_IGN)
     if args.keep and ok:
         pids = " ".join(str(cell.processes[name].pid) for name in reversed(cell.order))
         print("The cell keeps running. A robot program inside it:\n"
