@@ -16,6 +16,7 @@ the veth pair ecat0/ecat1 and uses the fixed names of the cell.
     whole_cell.py --build DIR [--keep] [--show-frame] [--program FILE [ARGS...]]
 """
 import argparse
+import ctypes
 import os
 import re
 import shutil
@@ -40,7 +41,7 @@ ESCAPES = re.compile(r"\x1b\[[0-9;]*m")
 # before and after the descriptor is chosen; rtframe waits 1 + 5 + 5 s in its
 # start-up and 1 s before OP; attaching retries every 1-2 s.
 TIMEOUTS = {"segment up": 20, "busmaster listening": 20, "robot playing": 20, "cellapp serving": 30,
-            "descriptor chosen": 60, "ready_to_start": 60, "axmand attached": 60, "status 3": 60}
+            "descriptor chosen": 60, "ready_to_start": 60, "bus in OP": 120, "axmand attached": 60, "status 3": 60}
 
 # The signs of each program's readiness and the statuses each ends with when
 # stopped by SIGTERM (busmaster and cellapp do not catch it).
@@ -52,17 +53,23 @@ class Stage_Timeout(RuntimeError):
     pass
 
 
+def _die_with_parent():
+    # PR_SET_PDEATHSIG: SIGKILL when the driver ends without stopping the cell.
+    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL, 0, 0, 0)
+
+
 class Process:
     """One program with its log file; in a session of its own, so that a
-    Ctrl-C reaches only the driver, which then stops the cell in order."""
+    Ctrl-C reaches only the driver, which then stops the cell in order. With
+    bound set, it is killed when the driver dies."""
 
-    def __init__(self, name, command, log_name=None):
+    def __init__(self, name, command, log_name=None, bound=True):
         self.name = name
         self.command = command
         self.log_path = os.path.join(LOG_DIR, (log_name or name) + ".log")
         self.log_file = open(self.log_path, "wb")
         self.process = subprocess.Popen(command, stdout=self.log_file, stderr=subprocess.STDOUT,
-                                        start_new_session=True)
+                                        start_new_session=True, preexec_fn=_die_with_parent if bound else None)
         self.pid = self.process.pid
         self.status = None
 
@@ -206,8 +213,9 @@ class Whole_Cell:
     """The six programs of the cell. start() runs the stages in order and
     records the time from launch to each; stop() ends them in reverse order."""
 
-    def __init__(self, build, install_name="ondara", say=None):
+    def __init__(self, build, install_name="ondara", say=None, bound=True):
         self.build = build
+        self.bound = bound  # the programs die with the driver (not for a cell that is kept)
         self.install_name = install_name
         self.install_dir = "/opt/" + install_name
         self.say = say or (lambda text: None)
@@ -222,7 +230,7 @@ class Whole_Cell:
         return os.path.join(self.build, *parts)
 
     def start_process(self, name, command):
-        process = Process(name, command)
+        process = Process(name, command, bound=self.bound)
         self.processes[name] = process
         self.order.append(name)
         self.say("%-10s started, pid %d, log %s" % (name, process.pid, process.log_path))
@@ -271,7 +279,7 @@ class Whole_Cell:
             raise RuntimeError("ecatsim still runs")
         old.log_file.close()
         self.restarts += 1
-        ecatsim = Process("ecatsim", self.ecatsim_command(), "ecatsim-%d" % self.restarts)
+        ecatsim = Process("ecatsim", self.ecatsim_command(), "ecatsim-%d" % self.restarts, self.bound)
         self.processes["ecatsim"] = ecatsim
         self.say("%-10s started again, pid %d, log %s" % ("ecatsim", ecatsim.pid, ecatsim.log_path))
         if not ecatsim.wait_for("ecatsim ready on", TIMEOUTS["segment up"]):
@@ -318,6 +326,11 @@ class Whole_Cell:
 
         rtframe = self.start_process("rtframe", [self.program("rtframe", "rtframe"), "-c", CHOSEN])
         self.stage("ready_to_start", lambda: framework_ready() or not rtframe.running(), rtframe)
+        self.check_running(rtframe)
+        # ready_to_start does not wait for the master: the bus may still be
+        # on its way to OP (retried on a busy machine).
+        self.stage("bus in OP", lambda: "open_master_comunication_channel ... DONE" in rtframe.log()
+                   or not rtframe.running(), rtframe)
         self.check_running(rtframe)
 
         axmand = self.start_process("axmand", [self.program("axmand", "axmand"), "-n", "0"])
@@ -401,7 +414,8 @@ def main(argv):
     for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
         signal.signal(number, on_signal)
 
-    cell = Whole_Cell(os.path.abspath(args.build), args.install_name, say=lambda text: print(text, flush=True))
+    cell = Whole_Cell(os.path.abspath(args.build), args.install_name, say=lambda text: print(text, flush=True),
+                      bound=not args.keep)
     ok = False
     try:
         cell.start()
