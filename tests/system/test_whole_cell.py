@@ -127,10 +127,14 @@ class Outage(Cell_Case):
         asker = threading.Thread(target=ask)
         asker.start()
         try:
+            busmaster = self.cell.processes["busmaster"]
+            marks = log_marks(self.cell)
             self.assertEqual(self.cell.kill("ecatsim"), -signal.SIGKILL)
             time.sleep(5)
-            self.assertTrue(self.cell.processes["busmaster"].wait_for("m_consecutive_faults", 10),
+            # busmaster reports the lost frames and stops the cycle.
+            self.assertTrue(busmaster.wait_for("Attention: No Cyclic frame read !!! -> consecutive_faults", 20),
                             self.cell.tails())
+            self.assertNotIn("No Cyclic frame read", busmaster.log()[:marks["busmaster"]])
             self.assertTrue(rtframe.wait_for("[framework] [run_ex] master tick lost", 20), self.cell.tails())
             self.assertTrue(rtframe.wait_for("Try to restart.. ", 20), self.cell.tails())
             self.cell.restart_ecatsim()
