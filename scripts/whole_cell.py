@@ -171,10 +171,11 @@ def drive_position():
     return int(reply.split()[1], 0)
 
 
-def position_factor(axis=0):
-    """Drive units per position unit of the axis, as the chosen descriptor
-    gives it (the default of axmngr_0_ax_<axis>_pos_raw_per_unit)."""
-    name = "axmngr_0_ax_%d_pos_raw_per_unit" % axis
+def position_factor(axis=0, quantity="pos"):
+    """Drive units per user unit of the axis, as the chosen descriptor gives
+    it (the default of axmngr_0_ax_<axis>_<quantity>_raw_per_unit; quantity
+    pos, vel or acc)."""
+    name = "axmngr_0_ax_%d_%s_raw_per_unit" % (axis, quantity)
     for element in xml.etree.ElementTree.parse(CHOSEN).getroot().iter("virtual_io"):
         if element.get("name_virtual") == name:
             return float(element.get("default_value"))

@@ -507,7 +507,8 @@ class In_Op(unittest.TestCase):
     def test_velocity(self):
         self.assertEqual(self.rpc.move_to_target_vel(AXIS, 5.0, 50.0), 0)
         self.assertTrue(wait_until(lambda: abs(self.rpc.get_actual_vel(AXIS) - 5.0) < 0.01, 20))
-        self.assertEqual(int(whole_cell.ecatsim_request("get 1 0x606C 0").split()[1]), units(5.0))
+        self.assertEqual(int(whole_cell.ecatsim_request("get 1 0x606C 0").split()[1]),
+                         int(round(5.0 * whole_cell.position_factor(AXIS, "vel"))))
 
     def test_detorque(self):
         self.assertEqual(self.rpc.detorque_axes(), 0)
