@@ -1,8 +1,11 @@
 """Processes of a test cell in the test's own namespaces (tests/isolate): the
 install tree of cellapp on a private /opt, a veth pair with ecatsim on one
-end, busmaster on the other, and cellapp itself, each with its log file."""
+end, busmaster on the other, and cellapp itself, each with its log file; or
+the whole chain of the demo (scripts/whole_cell.py): robotsim playing,
+rtframe on the copied descriptor and axmand besides."""
 import os
 import re
+import sys
 import shutil
 import socket
 import subprocess
@@ -16,6 +19,8 @@ BUSMASTER = os.environ["BUSMASTER"]
 ECATSIM = os.environ["ECATSIM"]
 CELLAPP = os.environ["CELLAPP"]
 CHOSEN = "/tmp/ondara_app_desc.xml"
+sys.path.insert(0, os.path.join(SOURCE, "scripts"))
+import whole_cell  # noqa: E402
 ESCAPES = re.compile(r"\x1b\[[0-9;]*m")
 PORT = 44044
 
@@ -182,3 +187,15 @@ def raw_request(body, timeout=5.0):
             reply += chunk
         return reply.decode(errors="replace")
 
+
+
+def whole_chain():
+    """The whole cell, started stage by stage as the demo starts it; stop()
+    ends it."""
+    cell = whole_cell.Whole_Cell(os.environ["CELL_BUILD_DIR"], INSTALL_NAME, say=lambda text: print(text, flush=True))
+    try:
+        cell.start()
+    except BaseException:
+        cell.stop()
+        raise
+    return cell

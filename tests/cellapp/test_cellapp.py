@@ -2,13 +2,16 @@
 on a simulated segment, the XML-RPC methods through xmlrpc.client before the
 application runs, bad calls, the program commands without RTDE packages and
 the exits."""
+import http.client
 import os
+import re
 import socket
+import threading
 import time
 import unittest
 import xmlrpc.client
 
-from cell_harness import CHOSEN, INSTALL_DIR, PORT, Cell, proxy, raw_request, wait_until
+from cell_harness import CHOSEN, INSTALL_DIR, PORT, Cell, proxy, raw_request, wait_until, whole_chain, whole_cell
 
 ADAPTER = "slave adapter device=dio vendor=2221 product=1\n"
 SCHNEIDER = "device=cia402 profile=schneider vendor=134217818 product=91200\n"
@@ -357,6 +360,281 @@ class Robot_Address(unittest.TestCase):
                     self.assertEqual(cellapp.stop(), -15)
                 finally:
                     cell.close()
+
+
+AXIS = 0
+# Program state ids.
+STOPPED, RESTORE, WAITING, EXECUTE, PAUSED, FAULT = 0, 1, 2, 3, 4, 5
+
+
+def units(position):
+    return int(round(position * whole_cell.position_factor()))
+
+
+class In_Op(unittest.TestCase):
+    """One whole chain in OP for every case: the methods against the drive
+    and the program commands on the packages of robotsim."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.statuses = []
+        stop = threading.Event()
+
+        def follow():  # the application status as it rises, from the first answer
+            rpc = proxy(5.0)
+            while not stop.is_set():
+                try:
+                    status = rpc.get_ondara_program_status()
+                except OSError:
+                    time.sleep(0.02)
+                    continue
+                if not cls.statuses or cls.statuses[-1] != status:
+                    cls.statuses.append(status)
+                if status == 3:
+                    return
+                time.sleep(0.02)
+
+        follower = threading.Thread(target=follow)
+        follower.start()
+        try:
+            cls.cell = whole_chain()
+            follower.join(10)
+        finally:
+            stop.set()
+            follower.join()
+        cls.rpc = proxy()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.cell.stop()
+
+    def setUp(self):
+        # No fault cause in the drive, robot program playing, the program
+        # machine stopped, the axis enabled and the manager at rest. Tried
+        # again while the bus is brought back after a stall of a busy machine.
+        deadline = time.monotonic() + 90
+        while True:
+            self.assertTrue(whole_cell.ecatsim_request("fault 1 0").startswith("OK"))
+            self.robot("state 1 0 1")
+            stopped = wait_until(lambda: self.rpc.program_get_state() == STOPPED, 3)
+            if not stopped:
+                # After a quick stop or a reset the machine waits for an
+                # acknowledged command before it follows a stopped program:
+                # a move by nought, followed to its end, gives it one.
+                self.rpc.move_to_target_pos(AXIS, 0.0, 10.0, 100.0, 0, True)
+                wait_until(lambda: self.rpc.get_is_target_reached(), 10)
+                stopped = wait_until(lambda: self.rpc.program_get_state() == STOPPED, 10)
+            self.robot("state 2 0 3")
+            # Enabled and standing: idle (8), or working in the mode of its
+            # last procedure (26, 27).
+            if stopped and self.rpc.send_quick_stop_request() == 0 and self.rpc.reset_axes() == 0 and wait_until(
+                    lambda: self.rpc.get_ax_status(AXIS) in (8, 26, 27) and self.rpc.get_axes_manager_status() == 1
+                    and self.rpc.get_actual_vel(AXIS) == 0.0, 5):
+                return
+            self.assertLess(time.monotonic(), deadline, "the cell did not come back to rest\n" + self.cell.tails())
+
+    def robot(self, command):
+        self.assertTrue(whole_cell.robot_request(command).startswith("OK"), command)
+
+    def log(self, name):
+        return self.cell.processes[name].log()
+
+    def wait_position(self, position, timeout=60):
+        return wait_until(lambda: abs(self.rpc.get_actual_pos(AXIS) - position) < 0.01, timeout, )
+
+    def test_start_up_statuses(self):
+        self.assertEqual(self.statuses, [1, 2, 3])
+        log = self.log("cellapp")
+        for line in ["[ondara][main] :: 2 slaves on network", "[ondara][main] :: starting with 1 axes",
+                     "[rtde_interface][start_rtde] : RTDE started!"]:
+            self.assertIn(line, log)
+        with open(CHOSEN, "rb") as copy, open(INSTALL_DIR + "/etc/rtframe/134217818_91200.xml", "rb") as source:
+            self.assertEqual(copy.read(), source.read())
+
+    def test_bus_answers(self):
+        for method, params, answer in [("get_ethercat_online_slaves_number", (), 2), ("get_ethercat_xml_idx", (), 1),
+                                       ("get_ethercat_slave_type", (1,), 1),
+                                       ("get_ethercat_slave_vendor_id", (1,), 134217818),
+                                       ("get_ethercat_slave_product_code", (1,), 91200),
+                                       ("get_version_number", (), "4.1.0")]:
+            with self.subTest(method=method):
+                self.assertEqual(getattr(self.rpc, method)(*params), answer)
+
+    def test_reset_answers_once_completed(self):
+        axmand = self.cell.processes["axmand"]
+        self.assertEqual(self.rpc.detorque_axes(), 0)
+        self.assertTrue(wait_until(lambda: self.rpc.get_ax_status(AXIS) == 0, 10))
+        before = axmand.log().count("[State_Reset]  reset completed")
+        self.assertEqual(self.rpc.reset_axes(), 0)
+        # The manager's answer came before the method's.
+        self.assertEqual(axmand.log().count("[State_Reset]  reset completed"), before + 1)
+        self.assertTrue(wait_until(lambda: self.rpc.get_ax_status(AXIS) == 8, 5))
+
+    def test_quick_stop_answers_once_completed_and_is_reported(self):
+        axmand = self.cell.processes["axmand"]
+        self.assertEqual(self.rpc.move_to_target_vel(AXIS, 2.0, 50.0), 0)
+        self.assertTrue(wait_until(lambda: abs(self.rpc.get_actual_vel(AXIS) - 2.0) < 0.01, 20))
+        # The velocity command's answer is taken first: the quick stop's wait
+        # is for the quick stop's own answer.
+        self.assertTrue(wait_until(lambda: self.rpc.get_is_target_reached(), 10))
+        done = "quick_stop_request() ->   go to STATE_QUICK_STOP_ACTIVE"
+        before = axmand.log().count(done)
+        self.assertEqual(self.rpc.send_quick_stop_request(), 0)
+        self.assertEqual(axmand.log().count(done), before + 1)
+        self.assertTrue(wait_until(lambda: self.rpc.get_ax_status(AXIS) == 23, 5))
+        mark = len(self.log("cellapp"))
+        self.assertIs(self.rpc.get_is_quick_stop_active(AXIS), True)
+        self.assertTrue(wait_until(lambda: "[Ondara][GetIsQuickStopActive] : quickstop active: 1"
+                                   in self.log("cellapp")[mark:], 5))
+        self.assertTrue(wait_until(lambda: self.rpc.get_actual_vel(AXIS) == 0.0, 20))
+
+    def test_homing_and_moves_answer_at_once_then_complete(self):
+        axmand = self.cell.processes["axmand"]
+        self.assertEqual(self.rpc.do_homing(AXIS, 35.9, 10.0, 50.0, 10.0), 0)  # homes with method 35
+        self.assertTrue(wait_until(lambda: self.rpc.get_is_target_reached(), 30))
+        self.assertIn("param :: axmngr_0_ax_0_homing_method m_value INT8_FSM:: 35", axmand.log())
+        self.assertEqual(whole_cell.drive_position(), 0)
+        # (position, 5th parameter, relative, position reached); 2 s or more each.
+        moves = [(20.0, 0, False, 20.0), (-25.0, "anything", True, -5.0), (40.0, [1.5, "x"], True, 35.0),
+                 (10.0, 2.5, False, 10.0)]
+        for position, fifth, relative, reached in moves:
+            with self.subTest(position=position, relative=relative):
+                finished = axmand.log().count("procedure is finished")
+                self.assertEqual(self.rpc.move_to_target_pos(AXIS, position, 10.0, 100.0, fifth, relative), 0)
+                self.assertNotEqual(whole_cell.drive_position(), units(reached), "answered at once")
+                self.assertTrue(wait_until(lambda: self.rpc.get_is_target_reached(), 60))
+                self.assertEqual(whole_cell.drive_position(), units(reached))
+                self.assertGreater(axmand.log().count("procedure is finished"), finished)
+                self.assertTrue(self.wait_position(reached, 5))
+
+    def test_velocity(self):
+        self.assertEqual(self.rpc.move_to_target_vel(AXIS, 5.0, 50.0), 0)
+        self.assertTrue(wait_until(lambda: abs(self.rpc.get_actual_vel(AXIS) - 5.0) < 0.01, 20))
+        self.assertEqual(int(whole_cell.ecatsim_request("get 1 0x606C 0").split()[1]),
+                         int(round(5.0 * whole_cell.position_factor(AXIS, "vel"))))
+
+    def test_detorque(self):
+        self.assertEqual(self.rpc.detorque_axes(), 0)
+        self.assertTrue(wait_until(lambda: self.rpc.get_axes_manager_status() == 3 and
+                                   self.rpc.get_ax_status(AXIS) == 0, 10))
+        self.assertEqual(int(whole_cell.ecatsim_request("get 1 0x6041 0").split()[1]) & 0x0F, 0, "no torque")
+
+    def test_commissioning_values_come_from_the_drive(self):
+        # (object of the simulated drive, value, method, answer); the
+        # Schneider class has no velocity resolution (10^0).
+        cases = [("0x607F", 3000, "get_commissioning_vel", 3000.0), ("0x60C5", 1234, "get_commissioning_acc", 1234.0),
+                 ("0x6098", 17, "get_commissioning_homing_method", 17)]
+        for index, value, method, answer in cases:
+            with self.subTest(method=method):
+                kept = whole_cell.ecatsim_request("get 1 %s 0" % index).split()[1]
+                self.assertTrue(whole_cell.ecatsim_request("set 1 %s 0 %d" % (index, value)).startswith("OK"))
+                try:
+                    result = getattr(self.rpc, method)(AXIS)
+                finally:
+                    whole_cell.ecatsim_request("set 1 %s 0 %s" % (index, kept))
+                self.assertEqual(result, answer)
+                self.assertIs(type(result), type(answer))
+
+    def test_bad_calls_send_nothing_to_the_axes(self):
+        calls = BAD_CALLS + [("do_homing", (0, 35, 1.0, 1.0, 1.0)), ("do_homing", (0, 300.0, 1.0, 1.0, 1.0)),
+                             ("move_to_target_vel", (0, "1.0", 1.0)), ("move_to_target_pos", (0, 1.0, 1.0, 1.0, 0, 1)),
+                             ("move_to_target_pos", (0, 1.0, 1.0, 1.0, 0)), ("get_actual_pos", (0.0,))]
+        axmand = self.cell.processes["axmand"]
+        commands = axmand.log().count("new command receive")
+        for method, params in calls:
+            with self.subTest(method=method, params=params):
+                with self.assertRaises(xmlrpc.client.Fault):
+                    getattr(self.rpc, method)(*params)
+                self.assertEqual(self.rpc.get_version_number(), "4.1.0")
+        time.sleep(0.5)
+        self.assertEqual(axmand.log().count("new command receive"), commands)
+        self.assertEqual(self.rpc.program_get_state(), STOPPED)
+
+    def transitions_since(self, mark):
+        log = self.log("cellapp")[mark:]
+        return re.findall(r"Executing  transition :: (\w+) --> (\w+)", log)
+
+    def test_a_position_command_waits_for_the_robot_program_to_play(self):
+        self.robot("state 1 0 1")
+        mark = len(self.log("cellapp"))
+        self.assertEqual(self.rpc.program_move_to_target_position(AXIS, 30.0, 20.0, 100.0), STOPPED)
+        time.sleep(0.5)
+        self.assertEqual(self.rpc.program_get_state(), STOPPED, "pending until the program plays")
+        self.robot("state 2 0 3")
+        self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == WAITING, 60))
+        self.assertEqual(self.transitions_since(mark), [("stopped", "restore"), ("restore", "execute"),
+                                                        ("execute", "waiting")])
+        log = self.log("cellapp")[mark:]
+        self.assertIn("[State_Restore][IN] : n_attempts = 0", log)
+        self.assertIn("[State_Restore][OUT] : n_attempts = 1", log)
+        self.assertEqual(whole_cell.drive_position(), units(30.0))
+        # Pause and play: a completed position command does not run again.
+        mark = len(self.log("cellapp"))
+        self.robot("state 4 0 1")
+        self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == PAUSED, 20))
+        self.robot("state 2 0 3")
+        self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == WAITING, 20))
+        self.assertEqual(self.transitions_since(mark), [("waiting", "paused"), ("paused", "waiting")])
+
+    def test_a_drive_fault_ends_in_fault_then_stopped_on_a_state_request(self):
+        self.assertIn(self.rpc.program_move_to_target_velocity(AXIS, 5.0, 50.0), (STOPPED, RESTORE, EXECUTE))
+        self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == EXECUTE, 30))
+        mark = len(self.log("cellapp"))
+        self.assertTrue(whole_cell.ecatsim_request("fault 1 0x7300").startswith("OK"))
+        self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == FAULT, 20))
+        self.assertIn("[State_Fault][entering] : Fault detected!", self.log("cellapp")[mark:])
+        # The request flag was lowered on entering; a later state request leads out.
+        self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == STOPPED, 20))
+        self.assertEqual(self.transitions_since(mark), [("execute", "fault"), ("fault", "stopped")])
+
+    def test_a_lasting_drive_fault_ends_the_restore_after_four_resets(self):
+        self.assertTrue(whole_cell.ecatsim_request("fault 1 0x7300").startswith("OK"))
+        self.assertTrue(wait_until(lambda: self.rpc.get_ax_status(AXIS) == -4, 10))
+        mark = len(self.log("cellapp"))
+        position = whole_cell.drive_position()
+        self.assertIn(self.rpc.program_move_to_target_position(AXIS, 30.0, 20.0, 100.0), (STOPPED, RESTORE))
+        self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == FAULT, 60))
+        log = self.log("cellapp")[mark:]
+        self.assertEqual(re.findall(r"\[State_Restore\]\[IN\] : n_attempts = (\d+)", log), ["0", "1", "2", "3"])
+        self.assertIn("[State_Restore][OUT] : n_attempts = 4", log)
+        # The state requests of the polls above lead on to stopped.
+        transitions = self.transitions_since(mark)
+        self.assertEqual(transitions[:2], [("stopped", "restore"), ("restore", "fault")])
+        self.assertIn(transitions[2:], ([], [("fault", "stopped")]))
+        self.assertEqual(whole_cell.drive_position(), position, "nothing moved")
+
+
+class Exits_In_Op(unittest.TestCase):
+    """Each exit with a chain of its own: cellapp ends, the others run on."""
+
+    def setUp(self):
+        self.cell = whole_chain()
+        self.cellapp = self.cell.processes["cellapp"]
+
+    def tearDown(self):
+        self.cell.stop()
+
+    def others_run_on(self):
+        time.sleep(1)
+        for name in ("ecatsim", "busmaster", "robotsim", "rtframe", "axmand"):
+            self.assertTrue(self.cell.processes[name].running(), name)
+
+    def test_stop_ondara_closes_the_connection_and_exits_0(self):
+        with self.assertRaises((ConnectionError, xmlrpc.client.ProtocolError, http.client.RemoteDisconnected,
+                                OSError)):
+            proxy().stop_ondara()
+        self.assertEqual(self.cellapp.wait_exit(20), 0, self.cellapp.log())
+        self.assertIn("[OndaraXmlRpc][stop_ondara] :: stopping ONDARA!", self.cellapp.log())
+        self.others_run_on()
+
+    def test_a_held_robot_stream_ends_cellapp_through_its_watchdog(self):
+        self.assertTrue(whole_cell.robot_request("hold").startswith("OK"))
+        held = time.monotonic()
+        # 25 framework cycles of 4 ms, and a margin for a loaded machine.
+        self.assertEqual(self.cellapp.wait_exit(10), 1, self.cellapp.log())
+        self.assertLess(time.monotonic() - held, 5.0)
+        self.assertIn("[ondara][main] :: Watchdog scaduto -> Esco dal programma", self.cellapp.log())
+        self.others_run_on()
 
 
 if __name__ == "__main__":
