@@ -1,6 +1,8 @@
 #include "axes_cell.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <regex>
@@ -12,6 +14,32 @@
 namespace {
 const std::string CONTROL = "/tmp/drivesim.ctl";
 constexpr auto START = std::chrono::seconds(30);
+
+// The calling thread at a real-time priority for the scope's time, as a
+// client that must see every cycle runs: a state held one cycle is then not
+// missed on a loaded machine.
+class Real_Time_Scope {
+public:
+    Real_Time_Scope()
+    {
+        pthread_getschedparam(pthread_self(), &m_policy, &m_old);
+        sched_param raised{};
+        raised.sched_priority = 30;
+        m_raised = pthread_setschedparam(pthread_self(), SCHED_FIFO, &raised) == 0;
+    }
+    ~Real_Time_Scope()
+    {
+        if (m_raised)
+            pthread_setschedparam(pthread_self(), m_policy, &m_old);
+    }
+    Real_Time_Scope(const Real_Time_Scope&) = delete;
+    Real_Time_Scope& operator=(const Real_Time_Scope&) = delete;
+
+private:
+    int m_policy = SCHED_OTHER;
+    sched_param m_old{};
+    bool m_raised = false;
+};
 }  // namespace
 
 std::string example_descriptor(const std::string& name)
@@ -134,6 +162,7 @@ bool Axes_Cell::wait_axis_state(int axis, int8_t state, std::chrono::millisecond
 
 std::vector<int> Axes_Cell::record_manager_states(const std::function<bool()>& done, std::chrono::milliseconds limit)
 {
+    const Real_Time_Scope real_time;
     std::vector<int> states;
     (void)m_client->refresh_until(  // the caller judges what was seen
         [&] {
