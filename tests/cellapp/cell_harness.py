@@ -78,30 +78,12 @@ class Process:
         return self.process.returncode
 
 
-def tcp_listening(port):
-    with open("/proc/net/tcp") as f:
-        for line in f.readlines()[1:]:
-            fields = line.split()
-            if int(fields[1].split(":")[1], 16) == port and fields[3] == "0A":
-                return True
-    return False
-
-
-def udp_bound(port):
-    with open("/proc/net/udp") as f:
-        for line in f.readlines()[1:]:
-            if int(line.split()[1].split(":")[1], 16) == port:
-                return True
-    return False
+tcp_listening = whole_cell.tcp_listening
+udp_bound = whole_cell.udp_bound
 
 
 def wait_until(predicate, timeout=20.0):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.05)
-    return False
+    return whole_cell.wait_until(predicate, timeout, 0.05)
 
 
 class Cell:
