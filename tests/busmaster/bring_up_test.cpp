@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "master_request.h"
 #include "segment_config.h"
 #include "system_config.h"
 #include "veth_harness.h"
@@ -54,22 +55,6 @@ void write_demo_eni(const std::vector<std::pair<std::string, std::string>>& repl
              at = text.find(r.first, at + r.second.size()))
             text.replace(at, r.first.size(), r.second);
     write_file(ENI, text);
-}
-
-// One request and its reply text without the id; "<none>" when none came.
-std::string ask(const std::string& command, std::chrono::seconds timeout = 5s)
-{
-    ClientSocket_Udp_ex client(ecm_protocol::CLIENT_ADDRESS, ecm_protocol::PORT, true, timeout.count(), 0);
-    client << "7#" + command;
-    std::string reply;
-    try {
-        client >> reply;
-    } catch (const std::runtime_error&) {
-        return "<none>";
-    }
-    if (reply.rfind("7#", 0) != 0)
-        return "<bad id> " + reply;
-    return reply.substr(2);
 }
 
 // The slave-information memory as the clients map it.

@@ -27,6 +27,7 @@
 
 #include "child_process.h"
 #include "eventually.h"
+#include "master_request.h"
 #include "robust_mutex.h"
 #include "segment_config.h"
 #include "system_config.h"
@@ -62,19 +63,6 @@ void write_eni(const std::vector<std::pair<std::string, std::string>>& replaceme
         text.replace(at, r.first.size(), r.second);
     }
     write_file(ENI, text);
-}
-
-std::string ask(const std::string& command, std::chrono::seconds timeout = 5s)
-{
-    ClientSocket_Udp_ex client(ecm_protocol::CLIENT_ADDRESS, ecm_protocol::PORT, true, timeout.count(), 0);
-    client << "9#" + command;
-    std::string reply;
-    try {
-        client >> reply;
-    } catch (const std::runtime_error&) {
-        return "<none>";
-    }
-    return reply.rfind("9#", 0) == 0 ? reply.substr(2) : "<bad id> " + reply;
 }
 
 std::vector<long long> numbers(const std::string& reply)

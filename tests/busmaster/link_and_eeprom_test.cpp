@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "master_request.h"
 #include "segment_config.h"
 #include "system_config.h"
 #include "veth_harness.h"
@@ -80,22 +81,6 @@ std::string eni_of(int count)
            n +
            "</Cnt><InputOffs>26</InputOffs><OutputOffs>26</OutputOffs></Cmd></Frame></Cyclic>"
            "<ProcessImage/></Config></EtherCATConfig>\n";
-}
-
-// One request and its reply text without the id; "<none>" when none came.
-std::string ask(const std::string& command, std::chrono::seconds timeout = 5s)
-{
-    ClientSocket_Udp_ex client(ecm_protocol::CLIENT_ADDRESS, ecm_protocol::PORT, true, timeout.count(), 0);
-    client << "7#" + command;
-    std::string reply;
-    try {
-        client >> reply;
-    } catch (const std::runtime_error&) {
-        return "<none>";
-    }
-    if (reply.rfind("7#", 0) != 0)
-        return "<bad id> " + reply;
-    return reply.substr(2);
 }
 
 int active_slaves_published()

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "master_request.h"
 #include "segment_config.h"
 #include "system_config.h"
 #include "veth_harness.h"
@@ -61,21 +62,6 @@ std::string without_master_commands(std::string text, const std::string& transit
 std::string coe_commands_on_the_way_down(const std::string& text)
 {
     return without_master_commands(move_coe_commands(text, "PS", "PI"), "PI");
-}
-
-std::string ask(const std::string& command, std::chrono::seconds timeout = 5s)
-{
-    ClientSocket_Udp_ex client(ecm_protocol::CLIENT_ADDRESS, ecm_protocol::PORT, true, timeout.count(), 0);
-    client << "7#" + command;
-    std::string reply;
-    try {
-        client >> reply;
-    } catch (const std::runtime_error&) {
-        return "<none>";
-    }
-    if (reply.rfind("7#", 0) != 0)
-        return "<bad id> " + reply;
-    return reply.substr(2);
 }
 
 std::string bytes_of(const std::string& text)
