@@ -20,28 +20,6 @@ const char* const MUTEX_CYCLICS = "mutex_cyclics";
 const char* const MUTEX_CYCLICS_OWNER = "";
 // refresh_data_ex: the wait for the cycle timed out.
 constexpr int REFRESH_TIMED_OUT = -2;
-
-// Calls visit with a value of the C++ type that carries a framework type:
-// bool for BIT, signed char for INT8, ... ; false for any other type.
-template <typename Visit>
-bool with_value_type(Type_Definition type, Visit&& visit)
-{
-    switch (type) {
-    case BIT_FSM: visit(bool{}); return true;
-    case INT8_FSM: visit(static_cast<signed char>(0)); return true;
-    case UINT8_FSM: visit(static_cast<unsigned char>(0)); return true;
-    case INT16_FSM: visit(short{}); return true;
-    case UINT16_FSM: visit(static_cast<unsigned short>(0)); return true;
-    case INT32_FSM: visit(int{}); return true;
-    case UINT32_FSM: visit(unsigned{}); return true;
-    case DOUBLE_FSM: visit(double{}); return true;
-    case INT64_FSM: visit(static_cast<long long>(0)); return true;
-    case UINT64_FSM: visit(static_cast<unsigned long long>(0)); return true;
-    case FLOAT_FSM: visit(float{}); return true;
-    default: return false;
-    }
-}
-
 }  // namespace
 
 using bridge_images::form_of;
@@ -248,7 +226,7 @@ void Bridge_Framework_Interface::set_outputs()
             m_framework->set_output_byte_array_ex(id, bytes, static_cast<int>(data.byte_len), 0);
             continue;
         }
-        with_value_type(data.type, [&](auto kind) {
+        bridge_images::with_value_type(data.type, [&](auto kind) {
             using T = decltype(kind);
             m_framework->set_output_ex<T>(id, Container_Traits<T>::build(bytes));
         });
@@ -264,7 +242,7 @@ void Bridge_Framework_Interface::get_inputs()
             m_framework->get_input_byte_array_ex(id, bytes, static_cast<int>(data.byte_len), 0);
             continue;
         }
-        with_value_type(data.type, [&](auto kind) {
+        bridge_images::with_value_type(data.type, [&](auto kind) {
             using T = decltype(kind);
             const T value = m_framework->get_input_ex<T>(id, false);
             if constexpr (std::is_same_v<T, bool>)

@@ -30,25 +30,13 @@ struct Registration_Refused : std::runtime_error {
     Registration_Refused() : std::runtime_error("") {}
 };
 
-// Calls visit with a value of the C++ type of a group or channel datum:
-// signed char for INT8, ... ; false for BIT, BYTE_ARRAY and unknown types,
-// which groups and channels do not move one by one.
+// Calls visit with a value of the C++ type of a group or channel datum;
+// false for BIT, BYTE_ARRAY and unknown types, which groups and channels do
+// not move one by one.
 template <typename Visit>
 bool with_data_type(Type_Definition type, Visit&& visit)
 {
-    switch (type) {
-    case INT8_FSM: visit(static_cast<signed char>(0)); return true;
-    case UINT8_FSM: visit(static_cast<unsigned char>(0)); return true;
-    case INT16_FSM: visit(short{}); return true;
-    case UINT16_FSM: visit(static_cast<unsigned short>(0)); return true;
-    case INT32_FSM: visit(int{}); return true;
-    case UINT32_FSM: visit(unsigned{}); return true;
-    case DOUBLE_FSM: visit(double{}); return true;
-    case INT64_FSM: visit(static_cast<long long>(0)); return true;
-    case UINT64_FSM: visit(static_cast<unsigned long long>(0)); return true;
-    case FLOAT_FSM: visit(float{}); return true;
-    default: return false;
-    }
+    return bridge_images::with_value_type<false>(type, std::forward<Visit>(visit));
 }
 
 // The datum's value read from an image and handed to write(T), or taken
