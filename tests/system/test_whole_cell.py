@@ -28,7 +28,10 @@ ERR = re.compile(r"^\[[^\]]* ERR:?\] ?(.*)$", re.M)
 EXPECTED_ERR = {
     "cellapp": [r"^Failed to shmem_open No such file or directory$",
                 r"^\[ondara\]\[main\] framework_thread :: m_framework\.init_ex\(\) exception -> Failed to shmem_open"],
-    "busmaster": [r"^Error on auto_incr_slave_info_exec on slave at incr addr: 65534$"],
+    # The end of the bus walk; a reply lost and recovered by sending the
+    # init command again (one that is never recovered says "after N sends").
+    "busmaster": [r"^Error on auto_incr_slave_info_exec on slave at incr addr: 65534$",
+                  r"^Attention: No Frame read$"],
     "rtframe": [r"^cannot open (reader|writer) queue, name :: /linux_framework_queue"],
 }
 
