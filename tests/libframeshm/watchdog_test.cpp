@@ -61,9 +61,11 @@ TEST_F(Watchdog, PeriodIsRoundedDownToWholeCycles)
     uint32_t previous = 0;
     for (int i = 0; i < 3; ++i)
         ASSERT_GE(app->refresh_data_ex(&previous), 0);
+    // A refresh that came late (a loaded machine) reports the periods it
+    // missed; the ticks it returns still fall on whole periods of 2 cycles.
     for (int i = 0; i < 10; ++i) {
         uint32_t tick = 0;
-        ASSERT_EQ(app->refresh_data_ex(&tick), 0);
+        ASSERT_GE(app->refresh_data_ex(&tick), 0);
         EXPECT_EQ((tick - previous) % 2, 0u) << tick << " after " << previous;
         EXPECT_GE(tick - previous, 2u);
         previous = tick;
