@@ -324,6 +324,19 @@ int exchange(Request_Text& request)
     return recv_response(sock_master, id);
 }
 
+// An exchange for a command that takes as long as the bus needs (start,
+// restart, state change): the receive waits without a time-out, and the
+// normal time-out is set again afterwards. 0, or -1 on any failure.
+int exchange_without_timeout(Request_Text& request)
+{
+    if (os_socket_set_timeout(0) != 0)
+        return -1;
+    const int exchanged = exchange(request);
+    if (os_socket_set_timeout(NORMAL_TIMEOUT_NS) != 0 || exchanged != 0)
+        return -1;
+    return 0;
+}
+
 bool reply_is(const char* word)
 {
     return std::strncmp(recv_string, word, std::strlen(word)) == 0;
@@ -820,12 +833,11 @@ int open_connection_with_master(const char* xml_twincat_file)
     }
     // A master started again since the hook has new memories: those are the
     // ones the new bus is published in.
-    if (remap_replaced_memories() != 0 || os_socket_set_timeout(0) != 0)
+    if (remap_replaced_memories() != 0)
         return release(lock, -1);
     Request_Text request(p::START_ETHERCAT_MASTER);
     request.arg(xml_twincat_file);
-    const int exchanged = exchange(request);
-    if (os_socket_set_timeout(NORMAL_TIMEOUT_NS) != 0 || exchanged != 0)
+    if (exchange_without_timeout(request) != 0)
         return release(lock, -1);
     if (reply_is(REPLY_STARTED)) {
         is_xml_valid = 1;
@@ -852,11 +864,8 @@ int reopen_connection()
     Lib_Lock lock;
     if (!lock.lock())
         return -1;
-    if (os_socket_set_timeout(0) != 0)
-        return release(lock, -1);
     Request_Text request(p::RESTART_MASTER_COMUNICATION_WITH_SLAVE);
-    const int exchanged = exchange(request);
-    if (os_socket_set_timeout(NORMAL_TIMEOUT_NS) != 0 || exchanged != 0)
+    if (exchange_without_timeout(request) != 0)
         return release(lock, -1);
     if (reply_is(REPLY_RESTART_OK)) {
         is_xml_valid = 1;
@@ -1131,12 +1140,9 @@ int go_into_new_state(State_Enum desired_state)
     Lib_Lock lock;
     if (!lock.lock())
         return -1;
-    if (os_socket_set_timeout(0) != 0)
-        return release(lock, -1);
     Request_Text request(p::GO_INTO_NEXT_STATE);
     request.arg(static_cast<long>(desired_state));
-    const int exchanged = exchange(request);
-    if (os_socket_set_timeout(NORMAL_TIMEOUT_NS) != 0 || exchanged != 0 || !reply_is(p::REPLY_OK))
+    if (exchange_without_timeout(request) != 0 || !reply_is(p::REPLY_OK))
         return release(lock, -1);
     is_master_in_operational_state = desired_state == OP_STATE ? 1 : 0;
     return release(lock, 0);
