@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "bare_frame.h"
 #include "bench_support.h"
 #include "ethercatbase.h"
 #include "nicdrv.h"
@@ -41,21 +42,6 @@ void print(const char* what, const std::vector<int64_t>& measured, const std::ve
                 static_cast<double>(m.p99) / b.p99);
 }
 
-template <typename F>
-std::vector<int64_t> time_each(F&& once)
-{
-    for (int i = 0; i < WARM_UP; ++i)
-        once();
-    std::vector<int64_t> samples;
-    samples.reserve(SAMPLES);
-    for (int i = 0; i < SAMPLES; ++i) {
-        const int64_t start = bench::now_ns();
-        once();
-        samples.push_back(bench::now_ns() - start);
-    }
-    return samples;
-}
-
 int frame_exchange()
 {
     ecat_sim::Veth_Segment segment(
@@ -65,22 +51,14 @@ int frame_exchange()
         return EXIT_FAILURE;
     }
     int failures = 0;
-    const std::vector<int64_t> measured = time_each([&] {
+    const std::vector<int64_t> measured = bench::time_each(WARM_UP, SAMPLES, [&] {
         uint8_t data[2] = {};
         failures += ec_BRD(0, 0x0130, 2, data, 20000, 1) != 3;
     });
     ec_closenic();
 
-    ecat_sim::Raw_Ethernet_Socket bare(segment.master_interface());
-    ec_bufT frame;
-    int length = 0;
-    const uint8_t zero[2] = {};
-    ec_setupdatagram(frame, &length, EC_CMD_BRD, 0, 0x0130, 2, zero);
-    const std::vector<int64_t> baseline = time_each([&] {
-        uint8_t reply[EC_MAXFRAME];
-        bare.send(frame, static_cast<size_t>(length));
-        failures += bare.receive(reply, sizeof(reply), std::chrono::microseconds(20000), true) == 0;
-    });
+    bench::Bare_Frame bare = bench::Bare_Frame::one_datagram(segment.master_interface(), EC_CMD_BRD, 0, 0x0130, 2);
+    const std::vector<int64_t> baseline = bench::time_each(WARM_UP, SAMPLES, [&] { failures += bare.exchange() == 0; });
     print("acyclic datagram round trip (ec_BRD vs bare raw socket, simulated segment)", measured, baseline);
     std::printf("  failed exchanges: %d\n", failures);
     return failures == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
@@ -107,7 +85,7 @@ int command_round_trip()
     {
         ClientSocket_Udp_ex client("127.0.0.1", 500, true, 1, 0);
         int id = 0;
-        measured = time_each([&] {
+        measured = bench::time_each(WARM_UP, SAMPLES, [&] {
             id = id < 999 ? id + 1 : 0;
             client << std::to_string(id) + "#get_system_version";
             std::string reply;
@@ -141,7 +119,7 @@ int command_round_trip()
     std::vector<int64_t> baseline;
     {
         ClientSocket_Udp_ex client("127.0.0.1", 501, true, 1, 0);
-        baseline = time_each([&] {
+        baseline = bench::time_each(WARM_UP, SAMPLES, [&] {
             client << "1#get_system_version";
             std::string reply;
             client >> reply;

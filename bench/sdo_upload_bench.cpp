@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bare_frame.h"
 #include "bench_support.h"
 #include "ethercatbase.h"
 #include "nicdrv.h"
@@ -24,21 +25,6 @@ namespace {
 constexpr int SAMPLES = 1000;
 constexpr int WARM_UP = 50;
 constexpr uint16_t DRIVE = 1002;
-
-template <typename F>
-std::vector<int64_t> time_each(F&& once)
-{
-    for (int i = 0; i < WARM_UP; ++i)
-        once();
-    std::vector<int64_t> samples;
-    samples.reserve(SAMPLES);
-    for (int i = 0; i < SAMPLES; ++i) {
-        const int64_t start = bench::now_ns();
-        once();
-        samples.push_back(bench::now_ns() - start);
-    }
-    return samples;
-}
 
 void print(const char* what, const bench::Figures& f)
 {
@@ -77,21 +63,14 @@ int run()
             ++failures;
         }
     };
-    const bench::Figures preop = bench::figures_of(time_each(upload));
+    const bench::Figures preop = bench::figures_of(bench::time_each(WARM_UP, SAMPLES, upload));
 
     // The bare baseline: one FPRD of the drive's AL status on a raw socket.
     bench::Figures bare{};
     {
-        ecat_sim::Raw_Ethernet_Socket socket(segment.master_interface());
-        ec_bufT frame;
-        int length = 0;
-        const uint8_t zero[2] = {};
-        ec_setupdatagram(frame, &length, EC_CMD_FPRD, DRIVE, 0x0130, 2, zero);
-        bare = bench::figures_of(time_each([&] {
-            uint8_t reply[EC_MAXFRAME];
-            socket.send(frame, static_cast<size_t>(length));
-            failures += socket.receive(reply, sizeof(reply), std::chrono::microseconds(20000), true) == 0;
-        }));
+        bench::Bare_Frame frame =
+            bench::Bare_Frame::one_datagram(segment.master_interface(), EC_CMD_FPRD, DRIVE, 0x0130, 2);
+        bare = bench::figures_of(bench::time_each(WARM_UP, SAMPLES, [&] { failures += frame.exchange() == 0; }));
     }
 
     bench::Figures op{};
@@ -103,7 +82,7 @@ int run()
     } catch (const std::exception&) {
     }
     if (operational)
-        op = bench::figures_of(time_each(upload));
+        op = bench::figures_of(bench::time_each(WARM_UP, SAMPLES, upload));
     try {
         master.go_to_next_state_ex(INIT_STATE);
     } catch (const std::exception&) {
