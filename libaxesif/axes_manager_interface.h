@@ -220,6 +220,7 @@ private:
     Axis& axis_ex(int axis, const char* method);
     template <typename Record>
     void check_entries_ex(const std::vector<Record>& records, const char* method);
+    void take_untaken_answer_locked();
     void send_command_locked(int code);
     void send_named_command(const char* name);
     std::string head(const char* method) const;
@@ -236,6 +237,7 @@ private:
     std::vector<Axis*> m_axes;
     int32_t m_command_machine_state = STATE_WAIT_ANSWER;
     int32_t m_last_cmd_id = 0;
+    bool m_answer_outstanding = false;  // the last command was sent and its answer not taken
     int32_t m_cmd_timeout_ms = 0;
     std::string m_last_send_error;
     std::mutex m_command_mutex;  // the command state and the channel's command data

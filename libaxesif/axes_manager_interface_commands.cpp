@@ -20,6 +20,7 @@ bool ends_with_answer(int code)
 void Axes_Manager_Interface::send_command_locked(int code)
 {
     try {
+        take_untaken_answer_locked();
         m_fw_cmd_client.clear_command_channel_ex();
         m_fw_cmd_client.send_command_ex(static_cast<int8_t>(code), m_cmd_timeout_ms);
     } catch (const std::exception& e) {
@@ -27,12 +28,31 @@ void Axes_Manager_Interface::send_command_locked(int code)
         log_inf("Error with command " + cmd_code_to_string_map.at(code));
         // The command ends here: the previous one's completion must not answer for it.
         m_command_machine_state = STATE_SEND_FAILED;
+        m_answer_outstanding = false;
         m_last_send_error = e.what();
         return;
     }
     m_last_send_error.clear();
     m_last_cmd_id = code;
     m_command_machine_state = STATE_WAIT_ANSWER;
+    m_answer_outstanding = true;
+}
+
+// The manager answers a command before it takes the next one. When nobody
+// took the last command's answer, it can still be on its way: clearing the
+// channel before it came would let it answer the next command. It is waited
+// for (within the send time-out) and dropped.
+void Axes_Manager_Interface::take_untaken_answer_locked()
+{
+    if (!m_answer_outstanding || m_cmd_timeout_ms <= 0)
+        return;
+    m_answer_outstanding = false;
+    if (m_fw_cmd_client.wait_answer_ex(m_cmd_timeout_ms))
+        log_inf("[Axes_Manager_Interface][" + std::to_string(m_id) + "][send_command] :: answer of " +
+                cmd_code_to_string_map.at(m_last_cmd_id) + " taken before the next command");
+    else
+        log_war("[Axes_Manager_Interface][" + std::to_string(m_id) + "][send_command] :: no answer to " +
+                cmd_code_to_string_map.at(m_last_cmd_id) + " within " + std::to_string(m_cmd_timeout_ms) + " ms");
 }
 
 void Axes_Manager_Interface::send_named_command(const char* name)
@@ -184,6 +204,7 @@ bool Axes_Manager_Interface::is_last_command_completed()
         log_inf(tag + "STATE_WAIT_ANSWER");
         if (!m_fw_cmd_client.wait_answer_ex(DEFAULT_WAIT_ANSWER_TIMEOUT_MS))
             return false;
+        m_answer_outstanding = false;
         log_inf(tag + "STATE_WAIT_ANSWER, answer received");
         if (m_fw_cmd_client.get_last_received_answer_ex() != ANSWER_DONE) {
             log_inf(tag + "STATE_WAIT_ANSWER, negative answer, go to STATE_WAIT_IS_IN_ERROR");

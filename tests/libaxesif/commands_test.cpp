@@ -187,6 +187,32 @@ TEST(Axesif_Commands, CompletionHasOneConsumer)
     cell.cell().stop_all();
 }
 
+// A move sent right after a quick stop whose answer nobody took: the move
+// completes on its own answer, where the drive stands at its target, never
+// on the quick stop's answer while the manager still reports the last move
+// complete.
+TEST(Axesif_Commands, ACommandAfterAnUntakenAnswerEndsOnItsOwnAnswer)
+{
+    Axesif_Cell cell(one_drive("schneider", "schneider"), 100);  // cellapp's send time-out
+    cell.power_up();
+    Axes_Manager_Interface& iface = cell.iface();
+    const double window = cell.object_value(SLAVE, 0x6067, 0) / 1000.0;
+    iface.move_axis_to_target_velocity_ex(0, Axes_Manager_Target_Velocity{50.0, 1000.0});
+    ASSERT_TRUE(cell.complete()) << cell.cell().axmand().log();
+    iface.perform_quickstop_for_all_axes_ex();
+    ASSERT_EQ(iface.get_last_send_error(), "");
+    ASSERT_TRUE(eventually(
+        [&] {
+            iface.move_axis_to_absolute_target_position_ex(0, position(-3.0));
+            return iface.get_last_send_error().empty();
+        },
+        5000ms, 10ms))
+        << iface.get_last_send_error();
+    double at = 0;
+    EXPECT_TRUE(completes_in_window(cell, -3.0, window, at));
+    cell.cell().stop_all();
+}
+
 // A command that cannot be sent ends at once as failed, whatever the state
 // of the command before it.
 TEST(Axesif_Commands, UnsentCommandEndsAsFailed)
