@@ -463,7 +463,9 @@ class In_Op(unittest.TestCase):
     def test_reset_answers_once_completed(self):
         axmand = self.cell.processes["axmand"]
         self.assertEqual(self.rpc.detorque_axes(), 0)
-        self.assertTrue(wait_until(lambda: self.rpc.get_ax_status(AXIS) == 0, 10))
+        # The manager refuses a reset until the detorque has ended (status 3).
+        self.assertTrue(wait_until(lambda: self.rpc.get_axes_manager_status() == 3 and
+                                   self.rpc.get_ax_status(AXIS) == 0, 10))
         before = axmand.log().count("[State_Reset]  reset completed")
         self.assertEqual(self.rpc.reset_axes(), 0)
         # The manager's answer came before the method's.
