@@ -171,10 +171,11 @@ def raw_request(body, timeout=5.0):
 
 
 
-def whole_chain():
-    """The whole cell, started stage by stage as the demo starts it; stop()
-    ends it."""
-    cell = whole_cell.Whole_Cell(os.environ["CELL_BUILD_DIR"], INSTALL_NAME, say=lambda text: print(text, flush=True))
+def whole_chain(segment=None):
+    """The whole cell, started stage by stage as the demo starts it (on the
+    example segment unless a segment file is given); stop() ends it."""
+    cell = whole_cell.Whole_Cell(os.environ["CELL_BUILD_DIR"], INSTALL_NAME, say=lambda text: print(text, flush=True),
+                                 segment=segment)
     try:
         cell.start()
     except BaseException:
