@@ -617,11 +617,12 @@ class Commissioning_With_Resolution(unittest.TestCase):
             self.assertEqual(rpc.get_ethercat_xml_idx(), 4)
             self.assertEqual(rpc.get_ethercat_slave_vendor_id(1), 29)
             # The drive runs on the variant's ENI and descriptor: enabled, and a move reaches its target.
+            # (The move is sent once the manager rests: a command it gets on its way there is refused.)
             self.assertEqual(rpc.reset_axes(), 0)
-            self.assertTrue(wait_until(lambda: rpc.get_ax_status(AXIS) == 8, 20), cell.tails())
+            self.assertTrue(wait_until(lambda: rpc.get_ax_status(AXIS) == 8 and rpc.get_axes_manager_status() == 1, 20),
+                            cell.tails())
             self.assertEqual(rpc.move_to_target_pos(AXIS, 5.0, 10.0, 100.0, 0, False), 0)
-            self.assertTrue(wait_until(lambda: rpc.get_is_target_reached(), 60), cell.tails())
-            self.assertEqual(whole_cell.drive_position(), units(5.0))
+            self.assertTrue(wait_until(lambda: whole_cell.drive_position() == units(5.0), 60), cell.tails())
             # 0x2FF3 (REAL32) is set by its bits.
             maximum = struct.unpack("<I", struct.pack("<f", 3000.0))[0]
             # (objects set in the drive, method, answer, log line)
