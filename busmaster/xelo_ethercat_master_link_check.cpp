@@ -77,6 +77,24 @@ uint16_t read_station(uint16_t station, uint16_t reg)
     (void)ec_FPRD(station, reg, 2, data, DATAGRAM_TIMEOUT_US, AT_ONCE);
     return get16(data);
 }
+
+// After a walk that did not come back to its first slave: every slave from
+// position 0 on gets its ports on auto again, each one opening the way to the
+// next, so that no port stays closed and hides the slaves behind it. A lost
+// frame is sent again; the first position nobody answers ends it.
+void reopen_every_port()
+{
+    constexpr int ATTEMPTS = 4;
+    for (uint32_t position = 0; position <= 0xFFFF; ++position) {
+        int wkc = -1;
+        for (int attempt = 0; attempt < ATTEMPTS && wkc < 0; ++attempt) {
+            uint8_t data[2] = {};
+            wkc = ec_APWR(static_cast<uint16_t>(0 - position), REG_DL_CONTROL, 2, data, DATAGRAM_TIMEOUT_US, AT_ONCE);
+        }
+        if (wkc <= 0)
+            break;
+    }
+}
 }  // namespace
 
 // ---- port functions --------------------------------------------------------------
@@ -140,6 +158,7 @@ void ECM_Master::check_slave_link_consistency_ex()
     Check_Direction check_direction = FORWARD;
     int find_slave_counter = 0;
     int check_ports_counter = MAX_CHECK_PORTS_NUM;
+    bool came_back = false;
 
     // The slave goes back to its predecessor; true when the walk has come
     // back to its first slave and ends.
@@ -296,12 +315,19 @@ void ECM_Master::check_slave_link_consistency_ex()
             ecm_log_err("PHYSICAL_LINK_NOT_RECOGNISED " + std::to_string(link_status));
             break;
         }
-        if (walk_ends)
+        if (walk_ends) {
+            came_back = true;
             break;
+        }
         if (--check_ports_counter == 0) {
             ecm_log_war("check_ports_counter > MAX_CHECK_PORTS_NUM");
             break;
         }
+    }
+    // Only a walk back to the first slave has opened every port it closed.
+    if (!came_back) {
+        ecm_log_inf("OPEN ALL PORTS OF THE REACHED SLAVES");
+        reopen_every_port();
     }
 
     m_process_info_slave_exchange_shmem->num_of_active_slaves = find_slave_counter;

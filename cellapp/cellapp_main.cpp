@@ -84,6 +84,25 @@ void run_startup_script()
     pclose(pipe);
 }
 
+// The identity of the slave at bus position p. A failed read is tried again
+// before the position counts as empty: a reply lost on a busy bus would
+// otherwise shorten the bus and choose the descriptor of a smaller cell.
+bool read_identity(int p, uint32_t& vendor, uint32_t& product, uint32_t& serial, uint16_t& alias)
+{
+    constexpr int ATTEMPTS = 3;
+    for (int attempt = 1; attempt <= ATTEMPTS; ++attempt) {
+        if (get_slave_information_incr_read(p, &vendor, &product, &serial, &alias) != -1) {
+            if (attempt > 1)
+                log_war(
+                    "[ondara][main] :: ethercat_master_preliminary_info_exchange :: "
+                    "get_slave_information_incr_read (" +
+                    std::to_string(p) + ") answered at attempt " + std::to_string(attempt));
+            return true;
+        }
+    }
+    return false;
+}
+
 // One scan of the bus; true when a descriptor was chosen and copied.
 bool scan_bus(int& n)
 {
@@ -95,7 +114,7 @@ bool scan_bus(int& n)
     for (int p = 1;; ++p) {
         uint32_t vendor = 0, product = 0, serial = 0;
         uint16_t alias = 0;
-        if (get_slave_information_incr_read(p, &vendor, &product, &serial, &alias) == -1)
+        if (!read_identity(p, vendor, product, serial, alias))
             break;
         n = p;
         log_inf(

@@ -13,7 +13,7 @@ Run it only inside private IPC, mount and network namespaces (scripts/demo
 and the tests do so): it mounts a tmpfs on /opt for the install tree, makes
 the veth pair ecat0/ecat1 and uses the fixed names of the cell.
 
-    whole_cell.py --build DIR [--keep] [--show-frame] [--program FILE [ARGS...]]
+    whole_cell.py --build DIR [--segment FILE] [--keep] [--show-frame] [--program FILE [ARGS...]]
 """
 import argparse
 import ctypes
@@ -214,8 +214,10 @@ class Whole_Cell:
     """The six programs of the cell. start() runs the stages in order and
     records the time from launch to each; stop() ends them in reverse order."""
 
-    def __init__(self, build, install_name="ondara", say=None, bound=True):
+    def __init__(self, build, install_name="ondara", say=None, bound=True, segment=None):
         self.build = build
+        # The simulated segment: the example cell unless another is given.
+        self.segment = segment or os.path.join(SOURCE, "examples", "cellapp", "segment.cfg")
         self.bound = bound  # the programs die with the driver (not for a cell that is kept)
         self.install_name = install_name
         self.install_dir = "/opt/" + install_name
@@ -263,8 +265,7 @@ class Whole_Cell:
                                                              text=True).stdout for i in ("ecat0", "ecat1")), 10)
 
     def ecatsim_command(self):
-        return [self.program("sim", "ethercat", "ecatsim"), "ecat1",
-                os.path.join(SOURCE, "examples", "cellapp", "segment.cfg"), "--blocking", "--priority", "60"]
+        return [self.program("sim", "ethercat", "ecatsim"), "ecat1", self.segment, "--blocking", "--priority", "60"]
 
     def kill(self, name, number=signal.SIGKILL):
         """Sends a signal to one program and waits for its end; its status."""
@@ -403,6 +404,7 @@ def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--build", required=True, help="build folder holding the programs")
     parser.add_argument("--install-name", default="ondara")
+    parser.add_argument("--segment", help="segment file of ecatsim (default examples/cellapp/segment.cfg)")
     parser.add_argument("--keep", action="store_true", help="leave the cell running")
     parser.add_argument("--show-frame", action="store_true", help="show the process image once the cell is up")
     parser.add_argument("--program", nargs=argparse.REMAINDER, default=[],
@@ -416,7 +418,7 @@ def main(argv):
         signal.signal(number, on_signal)
 
     cell = Whole_Cell(os.path.abspath(args.build), args.install_name, say=lambda text: print(text, flush=True),
-                      bound=not args.keep)
+                      bound=not args.keep, segment=args.segment and os.path.abspath(args.segment))
     ok = False
     try:
         cell.start()

@@ -12,9 +12,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "child_process.h"
@@ -297,6 +299,34 @@ TEST(LinkCheck, AFourPortSlaveEndsTheWalkAsNotRecognised)
         << text;
     EXPECT_EQ(ask("get_last_system_error"), "4 20 3 1003");
     EXPECT_EQ(active_slaves_published(), 2);
+}
+
+// A walk that loses replies on its way ends before it has come back to its
+// first slave. The ports it had closed are opened again: every slave of the
+// segment still answers and its identity can be read by position (as a
+// client's bus scan does), where before the slaves behind the last one
+// reached stayed hidden until the next start.
+TEST(LinkCheck, AWalkEndedByLostRepliesLeavesEveryPortOpen)
+{
+    Master_On_Segment m("slave s0\nslave s1\nslave s2\nslave s3\nslave s4\nslave s5\n", 2);
+    auto start = std::async(std::launch::async, [] { return ask("start_ethercat_master " + ENI, 60s); });
+    // Four frames in a row lost after the walk's first step always take the
+    // count of the answering slaves or a link status.
+    bool stepped = false;
+    for (auto deadline = std::chrono::steady_clock::now() + 30s;
+         !stepped && std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(1ms))
+        stepped = contains(m.log(), "FIND SLAVE = 1\n");
+    ASSERT_TRUE(stepped) << m.log();
+    ASSERT_EQ(m.sim("drop 4"), "OK");
+    EXPECT_EQ(start.get(), "start_only_valid_xml_data") << m.log();
+    const std::string text = m.log();
+    EXPECT_TRUE(contains(text, "ACTIVE SLAVE = -1\n") || contains(text, "PHYSICAL_LINK_NOT_RECOGNISED ")) << text;
+    // The loop byte of DL control: every port on auto.
+    for (int pos = 0; pos < 6; ++pos)
+        EXPECT_EQ(m.sim("read " + std::to_string(pos) + " 0x101 1"), "OK 00") << pos;
+    EXPECT_EQ(ask("get_slaves_number"), "6");
+    for (int pos = 0; pos < 6; ++pos)
+        EXPECT_EQ(ask("auto_incr_slave_info " + std::to_string(pos), 30s).rfind("5 ", 0), 0u) << pos;
 }
 
 namespace {

@@ -109,7 +109,11 @@ class Cell:
                                                                  text=True).stdout for i in ("ecat0", "ecat1")), 5)
             with open("/tmp/segment.cfg", "w") as f:
                 f.write(segment)
-            self.ecatsim = self.start("ecatsim", [ECATSIM, "ecat1", "/tmp/segment.cfg"])
+            # Sleeping between frames as the whole cell's does: a simulator
+            # that busy-polls at a real-time priority uses up the real-time
+            # budget of its processor and falls silent for the throttled rest
+            # of each second, which a real segment never does.
+            self.ecatsim = self.start("ecatsim", [ECATSIM, "ecat1", "/tmp/segment.cfg", "--blocking"])
             if not self.ecatsim.wait_for("ready", 10):
                 raise RuntimeError("ecatsim not ready:\n" + self.ecatsim.log())
         if master:
@@ -171,10 +175,11 @@ def raw_request(body, timeout=5.0):
 
 
 
-def whole_chain():
-    """The whole cell, started stage by stage as the demo starts it; stop()
-    ends it."""
-    cell = whole_cell.Whole_Cell(os.environ["CELL_BUILD_DIR"], INSTALL_NAME, say=lambda text: print(text, flush=True))
+def whole_chain(segment=None):
+    """The whole cell, started stage by stage as the demo starts it (on the
+    example segment unless a segment file is given); stop() ends it."""
+    cell = whole_cell.Whole_Cell(os.environ["CELL_BUILD_DIR"], INSTALL_NAME, say=lambda text: print(text, flush=True),
+                                 segment=segment)
     try:
         cell.start()
     except BaseException:

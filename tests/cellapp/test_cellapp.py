@@ -6,6 +6,7 @@ import http.client
 import os
 import re
 import socket
+import struct
 import threading
 import time
 import unittest
@@ -604,6 +605,53 @@ class In_Op(unittest.TestCase):
         self.assertEqual(transitions[:2], [("stopped", "restore"), ("restore", "fault")])
         self.assertIn(transitions[2:], ([], [("fault", "stopped")]))
         self.assertEqual(whole_cell.drive_position(), position, "nothing moved")
+
+
+class Commissioning_With_Resolution(unittest.TestCase):
+    """A chain whose drive is of a class with resolutions (a Festo drive),
+    brought into operation and moved; the commissioning velocity is the drive's maximum velocity scaled by its
+    velocity resolution, the acceleration is not scaled by its own."""
+
+    def test_velocity_is_scaled_by_the_drive_resolution(self):
+        cell = whole_chain(os.path.join(whole_cell.SOURCE, "examples", "cellapp", "festo_segment.cfg"))
+        try:
+            rpc = proxy()
+            self.assertEqual(rpc.get_ethercat_xml_idx(), 4)
+            self.assertEqual(rpc.get_ethercat_slave_vendor_id(1), 29)
+            # The drive runs on the variant's ENI and descriptor: enabled, and a move reaches its target.
+            # (The move is sent once the manager rests: a command it gets on its way there is refused.)
+            self.assertEqual(rpc.reset_axes(), 0)
+            self.assertTrue(wait_until(lambda: rpc.get_ax_status(AXIS) == 8 and rpc.get_axes_manager_status() == 1, 20),
+                            cell.tails())
+            self.assertEqual(rpc.move_to_target_pos(AXIS, 5.0, 10.0, 100.0, 0, False), 0)
+            self.assertTrue(wait_until(lambda: whole_cell.drive_position() == units(5.0), 60), cell.tails())
+            # 0x2FF3 (REAL32) is set by its bits.
+            maximum = struct.unpack("<I", struct.pack("<f", 3000.0))[0]
+            # (objects set in the drive, method, answer, log line)
+            cases = [
+                ([("0x2FF3", 0, maximum), ("0x2FF4", 2, 1)], "get_commissioning_vel", 300.0,
+                 "[Ondara][GetCommissioningVel] : velocity resolution = 1"),
+                ([("0x2FF3", 0, maximum), ("0x2FF4", 2, 0)], "get_commissioning_vel", 3000.0,
+                 "[Ondara][GetCommissioningVel] : velocity resolution = 0"),
+                ([("0x2FF3", 0, maximum), ("0x2FF4", 2, -1)], "get_commissioning_vel", 30000.0,
+                 "[Ondara][GetCommissioningVel] : velocity resolution = -1"),
+                ([("0x60C5", 0, 1234), ("0x2FF4", 3, 2)], "get_commissioning_acc", 1234.0,
+                 "[Ondara][GetCommissioningAcc] : maximum acceleration = 1234"),
+            ]
+            for objects, method, answer, line in cases:
+                with self.subTest(objects=objects, method=method):
+                    for index, sub, value in objects:
+                        self.assertTrue(whole_cell.ecatsim_request("set 1 %s %d %d" % (index, sub, value))
+                                        .startswith("OK"))
+                    mark = len(cell.processes["cellapp"].log())
+                    result = getattr(rpc, method)(AXIS)
+                    self.assertEqual(result, answer)
+                    self.assertIs(type(result), float)
+                    self.assertIn(line + "\n", cell.processes["cellapp"].log()[mark:])
+        finally:
+            statuses = cell.stop()
+        for name, pid, status, expected in statuses:
+            self.assertEqual(status, expected, name)
 
 
 class Exits_In_Op(unittest.TestCase):
