@@ -338,4 +338,17 @@ TEST_F(Bridge_Outbound_Test, CommandAndAnswerBlocksAreTheImagesAlone)
     EXPECT_EQ(slave->query.receive(8), (Bytes{0x00, 0x7a, 0xc4, 0x5e, 0xfe, 0xff, 0xff, 0xff})) << rtframe->log();
     server.join();
     EXPECT_EQ(served.load(), 1);
+    // Every line of the exchange is written, in order.
+    const std::string send = "[Bridge_Framework_Interface][send_input_cmd_data] Cmd query ";
+    const std::string wait = "[Bridge_Framework_Interface][wait_input_cmd_data_answer] ";
+    const std::vector<std::string> lines = {send + "message read from socket",  send + "set data what",
+                                            send + "sending command",           wait + "waiting query anwer",
+                                            wait + "Cmd query received answer", wait + "Cmd query read data value"};
+    ASSERT_TRUE(rtframe->wait_for_log(lines.back(), 10s)) << rtframe->log();
+    const std::string log = rtframe->log();
+    std::size_t at = 0;
+    for (const std::string& line : lines) {
+        at = log.find(line, at);
+        ASSERT_NE(at, std::string::npos) << line << " missing or out of order\n" << log;
+    }
 }
