@@ -3,6 +3,7 @@
 // Each group and each channel is served by one channel thread.
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -22,6 +23,9 @@ const char* const RING_TICK = "framework_abs_tick";
 constexpr int ACQUIRE_ATTEMPTS = 5;
 constexpr int SERVER_WAIT_POLLS = 20;
 constexpr useconds_t SERVER_WAIT_POLL_US = 5000;
+// Each poll of the server is taken in short slices: a server that starts
+// waiting within one gets the command at once, not at the poll's end.
+constexpr useconds_t SERVER_WAIT_SLICE_US = 100;
 constexpr useconds_t CLIENT_RETRY_US = 1000;
 
 // A registration refused: its ERR line says why, the exception carries no
@@ -505,10 +509,18 @@ void Bridge_Framework_Interface::send_input_cmd_data(unsigned int index, const u
             batch.inf(head + " set data " + data.name);
         }
         batch.inf(head + " sending command");
-        int waited = 0;
-        while (!m_framework->is_server_waiting_for_command_ex(cmd_id) && waited < SERVER_WAIT_POLLS) {
+        // Each poll the server lets pass whole is a WAR line; after 20 the
+        // send goes anyway, and the manager refuses it.
+        bool waiting = m_framework->is_server_waiting_for_command_ex(cmd_id);
+        for (int waited = 0; !waiting && waited < SERVER_WAIT_POLLS;) {
             batch.flush();
-            usleep(SERVER_WAIT_POLL_US);
+            const auto poll_end = std::chrono::steady_clock::now() + std::chrono::microseconds(SERVER_WAIT_POLL_US);
+            do {
+                usleep(SERVER_WAIT_SLICE_US);
+                waiting = m_framework->is_server_waiting_for_command_ex(cmd_id);
+            } while (!waiting && std::chrono::steady_clock::now() < poll_end);
+            if (waiting)
+                break;
             ++waited;
             log_war("timeout_counter :: " + std::to_string(waited) +
                     ", timeout_counter_threshold :: " + std::to_string(SERVER_WAIT_POLLS));
