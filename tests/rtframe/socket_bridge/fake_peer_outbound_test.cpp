@@ -73,7 +73,7 @@ public:
         try {
             auto accepted = [](Bridge_Fake_Peer& peer, const std::vector<Bridge_Fake_Peer::Item>& items,
                                uint32_t length) {
-                return peer.accept(30s) && peer.answer_handshake_pair(items, length) == Bytes(items.size(), 1);
+                return peer.accept(30s, 10s) && peer.answer_handshake_pair(items, length) == Bytes(items.size(), 1);
             };
             if (!accepted(plain, {{"value", INT32}}, 4))
                 return "plain not matched";
