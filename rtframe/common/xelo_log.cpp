@@ -41,13 +41,37 @@ std::string format_log_line(Log_Level level, const std::string& text, const time
     return line;
 }
 
-void log_line(Log_Level level, const std::string& text)
+namespace {
+void write_lines(const std::string& lines)
+{
+    flockfile(stdout);
+    std::fwrite(lines.data(), 1, lines.size(), stdout);
+    std::fflush(stdout);
+    funlockfile(stdout);
+}
+
+std::string stamped_line(Log_Level level, const std::string& text)
 {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    const std::string line = format_log_line(level, text, now) + "\n";
-    flockfile(stdout);
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
-    funlockfile(stdout);
+    return format_log_line(level, text, now) + "\n";
+}
+}  // namespace
+
+void log_line(Log_Level level, const std::string& text)
+{
+    write_lines(stamped_line(level, text));
+}
+
+void Log_Batch::inf(const std::string& text)
+{
+    m_lines += stamped_line(Log_Level::INF, text);
+}
+
+void Log_Batch::flush() noexcept
+{
+    if (m_lines.empty())
+        return;
+    write_lines(m_lines);
+    m_lines.clear();
 }

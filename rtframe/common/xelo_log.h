@@ -21,6 +21,23 @@ std::string format_log_line(Log_Level level, const std::string& text, const time
 // Writes one line stamped with the current real-time clock and flushes it.
 void log_line(Log_Level level, const std::string& text);
 
+// Lines stamped when they are added and written together, by one write,
+// when flushed or destroyed: for lines that would otherwise delay the work
+// they report. Copying would write the lines twice.
+class Log_Batch {
+public:
+    Log_Batch() = default;
+    ~Log_Batch() { flush(); }
+    Log_Batch(const Log_Batch&) = delete;
+    Log_Batch& operator=(const Log_Batch&) = delete;
+
+    void inf(const std::string& text);
+    void flush() noexcept;
+
+private:
+    std::string m_lines;
+};
+
 inline void log_inf(const std::string& text)
 {
     log_line(Log_Level::INF, text);

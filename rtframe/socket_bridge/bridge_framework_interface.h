@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "framework_types.h"
+#include "xelo_log.h"
 
 class Framework_Shared_Memory_Manager;
 class Stop_Flag;
@@ -139,12 +140,17 @@ public:
     void get_output_cmd_recv_data(unsigned int index, unsigned char* buffer);
     void send_output_cmd_data_answer(unsigned int index, const unsigned char* buffer);
     // Input command: the peer's command to the local server (client side
-    // taken for it); throws when the server does not take it.
-    void send_input_cmd_data(unsigned int index, const unsigned char* buffer);
+    // taken for it); throws when the server does not take it. Its INF lines
+    // go to lines when given (written before any WAR line; the caller writes
+    // the rest once the command is on its way), else out before it returns.
+    void send_input_cmd_data(unsigned int index, const unsigned char* buffer, Log_Batch* lines = nullptr);
     // Input command: 1 when the local server answered within timeout_ms (the
     // answer collected, the client side given back), 0 otherwise (the client
-    // side stays taken). log_wait: the line that announces the wait.
-    int wait_input_cmd_data_answer(unsigned int index, float timeout_ms, bool log_wait = true);
+    // side stays taken). log_wait: the line that announces the wait. lines
+    // as above: written before the wait; the lines of a collected answer
+    // stay in it for the caller to write once the answer is on its way.
+    int wait_input_cmd_data_answer(unsigned int index, float timeout_ms, bool log_wait = true,
+                                   Log_Batch* lines = nullptr);
     void get_input_cmd_answ_data(unsigned int index, unsigned char* buffer) const;
     uint32_t get_input_cmd_send_data_len(unsigned int index) const;
     uint32_t get_input_cmd_recv_data_len(unsigned int index) const;

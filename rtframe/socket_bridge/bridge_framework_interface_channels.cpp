@@ -3,6 +3,7 @@
 // Each group and each channel is served by one channel thread.
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -22,6 +23,9 @@ const char* const RING_TICK = "framework_abs_tick";
 constexpr int ACQUIRE_ATTEMPTS = 5;
 constexpr int SERVER_WAIT_POLLS = 20;
 constexpr useconds_t SERVER_WAIT_POLL_US = 5000;
+// Each poll of the server is taken in short slices: a server that starts
+// waiting within one gets the command at once, not at the poll's end.
+constexpr useconds_t SERVER_WAIT_SLICE_US = 100;
 constexpr useconds_t CLIENT_RETRY_US = 1000;
 
 // A registration refused: its ERR line says why, the exception carries no
@@ -465,7 +469,7 @@ void Bridge_Framework_Interface::send_output_cmd_data_answer(unsigned int index,
     m_framework->send_answer_ex(cmd_id);
 }
 
-void Bridge_Framework_Interface::send_input_cmd_data(unsigned int index, const unsigned char* buffer)
+void Bridge_Framework_Interface::send_input_cmd_data(unsigned int index, const unsigned char* buffer, Log_Batch* lines)
 {
     CmdDescriptor& command = m_input_cmds[index];
     const int cmd_id = static_cast<int>(command.cmd_id);
@@ -487,11 +491,13 @@ void Bridge_Framework_Interface::send_input_cmd_data(unsigned int index, const u
     if (!taken)
         throw std::runtime_error("Channel " + name + " NOT ACQUIRABLE after " + std::to_string(ACQUIRE_ATTEMPTS) +
                                  " attempts  ");
+    Log_Batch own_lines;
+    Log_Batch& batch = lines != nullptr ? *lines : own_lines;
     try {
         // A post left on the answer group (a server that gave its side
         // back marks its readers) would end the next wait for an answer.
         m_framework->clear_cmd_from_client_ex(cmd_id);
-        log_inf(head + " message read from socket");
+        batch.inf(head + " message read from socket");
         for (const DataDescriptor& data : command.data_send_descriptors) {
             const int id = static_cast<int>(data.framework_id);
             write_datum(
@@ -500,18 +506,28 @@ void Bridge_Framework_Interface::send_input_cmd_data(unsigned int index, const u
                 [&](const uint8_t* bytes, int length) {
                     m_framework->set_cmd_data_byte_array_ex(cmd_id, id, bytes, length, 0);
                 });
-            log_inf(head + " set data " + data.name);
+            batch.inf(head + " set data " + data.name);
         }
-        log_inf(head + " sending command");
-        int waited = 0;
-        while (!m_framework->is_server_waiting_for_command_ex(cmd_id) && waited < SERVER_WAIT_POLLS) {
-            usleep(SERVER_WAIT_POLL_US);
+        batch.inf(head + " sending command");
+        // Each poll the server lets pass whole is a WAR line; after 20 the
+        // send goes anyway, and the manager refuses it.
+        bool waiting = m_framework->is_server_waiting_for_command_ex(cmd_id);
+        for (int waited = 0; !waiting && waited < SERVER_WAIT_POLLS;) {
+            batch.flush();
+            const auto poll_end = std::chrono::steady_clock::now() + std::chrono::microseconds(SERVER_WAIT_POLL_US);
+            do {
+                usleep(SERVER_WAIT_SLICE_US);
+                waiting = m_framework->is_server_waiting_for_command_ex(cmd_id);
+            } while (!waiting && std::chrono::steady_clock::now() < poll_end);
+            if (waiting)
+                break;
             ++waited;
             log_war("timeout_counter :: " + std::to_string(waited) +
                     ", timeout_counter_threshold :: " + std::to_string(SERVER_WAIT_POLLS));
         }
         m_framework->send_cmd_ex(cmd_id);
     } catch (const std::exception& error) {
+        batch.flush();
         try {
             m_framework->release_cmd_as_client_ex(cmd_id);
         } catch (const std::exception& release_error) {
@@ -521,18 +537,22 @@ void Bridge_Framework_Interface::send_input_cmd_data(unsigned int index, const u
     }
 }
 
-int Bridge_Framework_Interface::wait_input_cmd_data_answer(unsigned int index, float timeout_ms, bool log_wait)
+int Bridge_Framework_Interface::wait_input_cmd_data_answer(unsigned int index, float timeout_ms, bool log_wait,
+                                                           Log_Batch* lines)
 {
     CmdDescriptor& command = m_input_cmds[index];
     const int cmd_id = static_cast<int>(command.cmd_id);
     const std::string& name = command.cmd_name;
+    Log_Batch own_lines;
+    Log_Batch& batch = lines != nullptr ? *lines : own_lines;
     if (log_wait)
-        log_inf("[Bridge_Framework_Interface][wait_input_cmd_data_answer] waiting " + name + " anwer");
+        batch.inf("[Bridge_Framework_Interface][wait_input_cmd_data_answer] waiting " + name + " anwer");
+    batch.flush();
     try {
         if (!m_framework->wait_answer_ex(cmd_id, static_cast<double>(timeout_ms)))
             return 0;
         const std::string head = "[Bridge_Framework_Interface][wait_input_cmd_data_answer] Cmd " + name;
-        log_inf(head + " received answer");
+        batch.inf(head + " received answer");
         for (const DataDescriptor& data : command.data_recv_descriptors) {
             const int id = static_cast<int>(data.framework_id);
             read_datum(
@@ -541,11 +561,12 @@ int Bridge_Framework_Interface::wait_input_cmd_data_answer(unsigned int index, f
                 [&](uint8_t* bytes, int length) {
                     m_framework->get_answ_data_byte_array_ex(cmd_id, id, bytes, length, 0);
                 });
-            log_inf(head + " read data " + data.name);
+            batch.inf(head + " read data " + data.name);
         }
         m_framework->release_cmd_as_client_ex(cmd_id);
         return 1;
     } catch (const std::exception& error) {
+        batch.flush();
         try {
             m_framework->release_cmd_as_client_ex(cmd_id);
         } catch (const std::exception& release_error) {

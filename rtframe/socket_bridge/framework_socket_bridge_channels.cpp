@@ -330,15 +330,20 @@ void Framework_Socket_Bridge::input_cmd_server_socket_run_ex(void* socket_object
                 pause_ms(IDLE_PAUSE_MS);
                 continue;
             }
-            bfi.send_input_cmd_data(index, command.data());
+            // The lines of the exchange are written while the local server,
+            // and then the peer, take their turn; they are written before any
+            // later line, as the batch ends with each pass.
+            Log_Batch lines;
+            bfi.send_input_cmd_data(index, command.data(), &lines);
             bool announce = true;
-            while (bfi.wait_input_cmd_data_answer(index, static_cast<float>(WAIT_SLICE_MS), announce) == 0) {
+            while (bfi.wait_input_cmd_data_answer(index, static_cast<float>(WAIT_SLICE_MS), announce, &lines) == 0) {
                 announce = false;
                 check_stop();
                 throw_if_thread_manager_is_not_running(manager_stopped);
             }
             bfi.get_input_cmd_answ_data(index, answer.data());
             socket->send_message_ex(answer.data(), answer_len, 0);
+            lines.flush();
         }
     } catch (const std::exception& error) {
         log_err(std::string("[Framework_Socket_Bridge][input_cmd_server_socket_run_ex] error while runnning cmd server "

@@ -2,17 +2,74 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
 
+namespace {
+void set_timeouts(int fd, std::chrono::milliseconds io_timeout)
+{
+    timeval limit{};
+    limit.tv_sec = static_cast<time_t>(io_timeout.count() / 1000);
+    limit.tv_usec = static_cast<suseconds_t>((io_timeout.count() % 1000) * 1000);
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit));
+}
+}  // namespace
+
 Bridge_Fake_Peer::~Bridge_Fake_Peer()
 {
     close();
+    if (m_listen_fd != -1)
+        ::close(m_listen_fd);
+}
+
+void Bridge_Fake_Peer::listen(const std::string& address, int port)
+{
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<uint16_t>(port));
+    if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1)
+        throw std::runtime_error("[Bridge_Fake_Peer] bad address " + address);
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd == -1)
+        throw std::runtime_error(std::string("[Bridge_Fake_Peer] socket: ") + std::strerror(errno));
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0 || ::listen(fd, 4) != 0) {
+        const int error = errno;
+        ::close(fd);
+        throw std::runtime_error("[Bridge_Fake_Peer] listen on " + address + ":" + std::to_string(port) + ": " +
+                                 std::strerror(error));
+    }
+    if (m_listen_fd != -1)
+        ::close(m_listen_fd);
+    m_listen_fd = fd;
+}
+
+bool Bridge_Fake_Peer::accept(std::chrono::milliseconds timeout, std::chrono::milliseconds io_timeout)
+{
+    if (m_listen_fd == -1)
+        throw std::runtime_error("[Bridge_Fake_Peer] accept without listen");
+    close();
+    pollfd waiting{m_listen_fd, POLLIN, 0};
+    const int ready = poll(&waiting, 1, static_cast<int>(timeout.count()));
+    if (ready < 0)
+        throw std::runtime_error(std::string("[Bridge_Fake_Peer] poll: ") + std::strerror(errno));
+    if (ready == 0)
+        return false;
+    const int fd = accept4(m_listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd == -1)
+        throw std::runtime_error(std::string("[Bridge_Fake_Peer] accept: ") + std::strerror(errno));
+    set_timeouts(fd, io_timeout);
+    m_fd = fd;
+    return true;
 }
 
 bool Bridge_Fake_Peer::connect(const std::string& address, int port, std::chrono::milliseconds timeout,
@@ -29,11 +86,7 @@ bool Bridge_Fake_Peer::connect(const std::string& address, int port, std::chrono
         const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd == -1)
             throw std::runtime_error(std::string("[Bridge_Fake_Peer] socket: ") + std::strerror(errno));
-        timeval limit{};
-        limit.tv_sec = static_cast<time_t>(io_timeout.count() / 1000);
-        limit.tv_usec = static_cast<suseconds_t>((io_timeout.count() % 1000) * 1000);
-        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
-        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit));
+        set_timeouts(fd, io_timeout);
         // A connect to a port of the ephemeral range on this host's own
         // address, with no listener yet, may reach the socket itself (a
         // simultaneous open). From another loopback address it cannot.
@@ -156,4 +209,24 @@ Bridge_Fake_Peer::Bytes Bridge_Fake_Peer::handshake_pair(const std::vector<Item>
                                  " bytes, not " + std::to_string(length));
     send(items_message(items));
     return receive(items.size());
+}
+
+Bridge_Fake_Peer::Bytes Bridge_Fake_Peer::answer_handshake_pair(const std::vector<Item>& items, uint32_t length)
+{
+    const uint32_t client = length_of(receive(4));
+    send(length_message(length));
+    if (client != length)
+        throw std::runtime_error("[Bridge_Fake_Peer] the client's image has " + std::to_string(client) +
+                                 " bytes, not " + std::to_string(length));
+    const Bytes message = receive(items_message(items).size());
+    Bytes verdicts;
+    std::size_t at = 0;
+    for (const Item& item : items) {
+        const Bytes own = items_message({item});
+        verdicts.push_back(std::equal(own.begin(), own.end(), message.begin() + static_cast<std::ptrdiff_t>(at)) ? 1
+                                                                                                                 : 0);
+        at += own.size();
+    }
+    send(verdicts);
+    return verdicts;
 }

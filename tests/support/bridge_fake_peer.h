@@ -6,9 +6,10 @@
 #include <utility>
 #include <vector>
 
-// The slave board's end of a bridge channel, played by a test: a TCP client
-// that speaks the wire byte for byte (bridge_wire.h) against a bridge server.
-// Every transfer moves its whole byte count or throws std::runtime_error.
+// The peer board's end of a bridge channel, played by a test: a TCP client
+// that connects to a bridge server, or a server that a bridge client
+// connects to, speaking the wire byte for byte (bridge_wire.h). Every
+// transfer moves its whole byte count or throws std::runtime_error.
 class Bridge_Fake_Peer {
 public:
     using Bytes = std::vector<uint8_t>;
@@ -23,11 +24,18 @@ public:
     // time runs out. Transfers then wait at most io_timeout.
     [[nodiscard]] bool connect(const std::string& address, int port, std::chrono::milliseconds timeout,
                                std::chrono::milliseconds io_timeout = std::chrono::milliseconds(3000));
+    // Listens on address:port of the network the calling thread is in.
+    void listen(const std::string& address, int port);
+    // Accepts one connection of the listening socket; false when none came
+    // in time. Transfers then wait at most io_timeout.
+    [[nodiscard]] bool accept(std::chrono::milliseconds timeout,
+                              std::chrono::milliseconds io_timeout = std::chrono::milliseconds(3000));
     void send(const Bytes& bytes);
     Bytes receive(std::size_t count);
     // Waits until the server closes the connection (or io_timeout ends it):
     // true when it was closed.
     bool wait_closed();
+    // Closes the connection; a listening socket stays open.
     void close();
     bool is_connected() const { return m_fd != -1; }
 
@@ -41,6 +49,10 @@ public:
     // match the server's (else throws), then the items; the server's answer,
     // one byte per item.
     Bytes handshake_pair(const std::vector<Item>& items, uint32_t length);
+    // The same pair from the server side: the client's length first (a
+    // difference throws once the own length is sent), then its items,
+    // judged item by item against items; the verdicts sent, one byte each.
+    Bytes answer_handshake_pair(const std::vector<Item>& items, uint32_t length);
 
     // The client side of the cyclic handshake: the peer's input list checked
     // against the server's output list, then its output list against the
@@ -51,4 +63,5 @@ public:
 
 private:
     int m_fd = -1;
+    int m_listen_fd = -1;
 };

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <memory>
 #include <stdexcept>
 #include <thread>
@@ -76,6 +77,28 @@ std::unique_ptr<Peer_Board::Task> Peer_Board::start(const std::function<int()>& 
     if (pid == -1)
         throw std::runtime_error("[Peer_Board] fork failed");
     return std::make_unique<Task>(pid);
+}
+
+void Peer_Board::in_network(const std::function<void()>& body) const
+{
+    const std::string path = "/proc/" + std::to_string(m_holder) + "/ns/net";
+    const int network = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (network == -1)
+        throw std::runtime_error("[Peer_Board] cannot open " + path);
+    std::exception_ptr failure;
+    std::thread on_b([&] {
+        try {
+            if (setns(network, CLONE_NEWNET) != 0)
+                throw std::runtime_error("[Peer_Board] setns of " + path + " failed");
+            body();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    });
+    on_b.join();
+    close(network);
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 int Peer_Board::run(const std::function<int()>& body, std::chrono::milliseconds timeout) const

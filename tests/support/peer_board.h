@@ -44,6 +44,10 @@ public:
         bool m_reaped = false;
     };
     [[nodiscard]] std::unique_ptr<Task> start(const std::function<int()>& body) const;
+    // Runs body in this process, on a thread that has joined B's network
+    // namespace: the sockets it makes are B's and serve from any thread.
+    // An exception of body is thrown here.
+    void in_network(const std::function<void()>& body) const;
     // start and wait in one.
     [[nodiscard]] int run(const std::function<int()>& body, std::chrono::milliseconds timeout) const;
 

@@ -1,6 +1,7 @@
 #include "xelo_socket.h"
 
 #include <arpa/inet.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,6 +23,17 @@ const char* const MUTEX_OWNER = "socket";
 [[noreturn]] void throw_with_errno(const std::string& text, int error)
 {
     throw std::runtime_error(text + std::to_string(error));
+}
+
+// Every message goes out at once: a channel that carries data one way
+// only (a data group, a command without answer data) would otherwise hold
+// each small message until the peer's delayed acknowledgement of the
+// previous one.
+void send_at_once_ex(int fd)
+{
+    const int on = 1;
+    if (setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on)) != 0)
+        throw_with_errno("setsockopt(TCP_NODELAY) failed", errno);
 }
 
 std::string errno_text(int error)
@@ -173,8 +185,9 @@ void Socket_Tcp::close_all_connections()
         close_connection(fd);
 }
 
-// Address reuse (a restarted server binds at once) and a 2 s linger. The
-// port is not shared: a second server on it gets a bind error.
+// Address reuse (a restarted server binds at once), a 2 s linger and no
+// delay of small messages. The port is not shared: a second server on it
+// gets a bind error.
 void Socket_Tcp::set_options_ex(int fd, int timeout_ms)
 {
     const int on = 1;
@@ -183,6 +196,7 @@ void Socket_Tcp::set_options_ex(int fd, int timeout_ms)
     const linger lingering{1, 2};
     if (setsockopt(fd, SOL_SOCKET, SO_LINGER, &lingering, sizeof(lingering)) != 0)
         throw_with_errno("setsockopt(SO_LINGER) failed", errno);
+    send_at_once_ex(fd);
     if (timeout_ms > 0) {
         timeval timeout{};
         timeout.tv_sec = timeout_ms / 1000;
@@ -280,6 +294,12 @@ int Socket_Tcp::wait_connection_ex(sockaddr_in* peer, socklen_t* peer_len)
                            with_peer ? peer_len : nullptr, SOCK_CLOEXEC);
     if (fd == -1)
         throw_with_errno("It is not possible to accept socket: errno = ", errno);
+    try {
+        send_at_once_ex(fd);
+    } catch (const std::exception&) {
+        safe_close(fd);
+        throw;
+    }
     add_connection(fd);
     return fd;
 }
@@ -333,17 +353,22 @@ bool Socket_Tcp::try_receive_message_ex(void* buffer, unsigned int length, int c
     const int fd = connection_for(connection, "Trying to recive message on socket connection which does not exists");
     if (length == 0)
         return true;
-    char first = 0;
+    if (length > m_recvbuff_len && (!m_pack_inside || m_recvbuff_len == 0))
+        throw std::runtime_error("message length is bigger than the maximum allowed byt he system");
+    // The wait itself takes the first bytes: no separate look ahead.
+    char* bytes = static_cast<char*>(buffer);
     ssize_t result;
     do {
-        result = recv(fd, &first, 1, MSG_PEEK);
+        result = recv(fd, bytes, std::min(length, m_recvbuff_len), 0);
     } while (result < 0 && errno == EINTR);
     if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
         return false;
     if (result <= 0)
         throw std::runtime_error("error while receiving socket message: " +
                                  errno_text(result == 0 ? ECONNRESET : errno));
-    receive_message_ex(buffer, length, connection);
+    const unsigned received = static_cast<unsigned>(result);
+    if (received < length)
+        receive_message_ex(bytes + received, length - received, connection);
     return true;
 }
 

@@ -68,3 +68,38 @@ TEST(Log_Line, WritesOneStampedLineToStandardOutput)
     EXPECT_EQ(out.find('\n'), out.size() - 1);
     EXPECT_NE(out.find(" WAR\033[0m] \033[33mqueue full\033[0m"), std::string::npos) << out;
 }
+
+// A batch writes nothing until it is flushed or destroyed, then all its
+// lines at once, in order, each an INF line of its own, and never twice.
+TEST(Log_Line, ABatchWritesItsLinesOnceWhenFlushedOrDestroyed)
+{
+    auto is_inf_line = [](const std::string& line, const std::string& text) {
+        return line.find(" INF\033[0m] " + text + "\n") != std::string::npos && line.rfind("[\033[32m", 0) == 0;
+    };
+    testing::internal::CaptureStdout();
+    {
+        Log_Batch batch;
+        batch.inf("first");
+        batch.inf("second");
+        log_inf("unbatched");
+        std::string written = testing::internal::GetCapturedStdout();
+        EXPECT_TRUE(is_inf_line(written, "unbatched")) << written;
+        EXPECT_EQ(written.find("first"), std::string::npos) << written;
+
+        testing::internal::CaptureStdout();
+        batch.flush();
+        batch.flush();
+        written = testing::internal::GetCapturedStdout();
+        const std::size_t second = written.find("second");
+        ASSERT_NE(second, std::string::npos) << written;
+        const std::size_t split = written.find('\n') + 1;
+        EXPECT_TRUE(is_inf_line(written.substr(0, split), "first")) << written;
+        EXPECT_TRUE(is_inf_line(written.substr(split), "second")) << written;
+
+        testing::internal::CaptureStdout();
+        batch.inf("third");
+    }
+    const std::string written = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(is_inf_line(written, "third")) << written;
+    EXPECT_EQ(written.find("first"), std::string::npos) << written;
+}

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "thrown_text.h"
@@ -68,6 +70,25 @@ TEST(Socket_Tcp_Test, MessagesTravelBothWaysOverTheDefaultConnections)
     EXPECT_TRUE(std::equal(out.begin(), out.begin() + 50, in.begin()));
     // Length 0 moves nothing.
     EXPECT_EQ(pair.client.send_message_ex(out.data(), 0, 0), 0u);
+}
+
+// A channel that carries data one way only never sees its small messages
+// held back for the peer's delayed acknowledgement: every socket the bridge
+// sends on, and the listening socket its accepted ones come from, sends at once.
+TEST(Socket_Tcp_Test, SmallMessagesAreNotHeldBack)
+{
+    Connected_Pair pair;
+    const std::pair<const char*, int> sockets[] = {
+        {"client", pair.client.get_default_connection()},
+        {"listening", pair.server.get_root_connection_fd()},
+        {"accepted", pair.accepted},
+    };
+    for (const auto& [what, fd] : sockets) {
+        int no_delay = 0;
+        socklen_t length = sizeof(no_delay);
+        ASSERT_EQ(getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &no_delay, &length), 0) << what;
+        EXPECT_NE(no_delay, 0) << what;
+    }
 }
 
 TEST(Socket_Tcp_Test, PackLengthsAreHalfTheKernelBuffers)

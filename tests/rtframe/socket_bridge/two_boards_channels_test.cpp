@@ -474,6 +474,12 @@ TEST_F(Two_Boards_Channels_Test, ASlowOrAbsentServerTimesTheClientOutAndTheNextC
             "threadmove server socket: ",
             10s, passes))
             << master->log();
+        if (passes == 1) {
+            // The slave's bridge polled for its server 20 times (100 ms), then sent in vain.
+            EXPECT_TRUE(slave->wait_for_log("timeout_counter :: 20, timeout_counter_threshold :: 20", 10s))
+                << slave->log();
+            EXPECT_EQ(count_of(slave->log(), "timeout_counter :: 21"), 0);
+        }
         ++passes;
         EXPECT_TRUE(master->wait_for_log(RUNNING_1, 40s, passes)) << master->log();
     }
