@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "bridge_bench.h"
 #include "bridge_fake_peer.h"
 #include "child_process.h"
 #include "framework_shared_memory.h"
@@ -148,41 +149,6 @@ std::vector<int64_t> local_round_trips()
     return served == 0 ? samples : std::vector<int64_t>{};
 }
 
-// A bare echo on board B: COMMAND_BYTES in, ANSWER_BYTES back, for one connection.
-int bare_echo_server(const std::string& address)
-{
-    const int listener = socket(AF_INET, SOCK_STREAM, 0);
-    const int on = 1;
-    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(BARE_PORT);
-    inet_pton(AF_INET, address.c_str(), &local.sin_addr);
-    if (bind(listener, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0 || listen(listener, 1) != 0)
-        return 1;
-    const int fd = accept(listener, nullptr, nullptr);
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
-    uint8_t command[COMMAND_BYTES];
-    uint8_t answer[ANSWER_BYTES] = {};
-    for (;;) {
-        std::size_t got = 0;
-        while (got < sizeof(command)) {
-            const ssize_t n = recv(fd, command + got, sizeof(command) - got, 0);
-            if (n <= 0)
-                return 0;
-            got += static_cast<std::size_t>(n);
-        }
-        std::memcpy(answer, command, sizeof(command));
-        if (send(fd, answer, sizeof(answer), MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof(answer)))
-            return 1;
-    }
-}
-
-void print(const char* what, const bench::Figures& f)
-{
-    std::printf("%-40s p50 %8.1f us   p99 %8.1f us   max %8.1f us\n", what, f.p50 / 1e3, f.p99 / 1e3, f.max / 1e3);
-}
-
 bool slave_ready(const Peer_Board& board)
 {
     for (int i = 0; i < 300; ++i) {
@@ -243,7 +209,9 @@ int run()
     });
     const int slave_local_status = slave_local->wait(std::chrono::seconds(60));
 
-    auto echo = board.start([address = board.peer_address()] { return bare_echo_server(address); });
+    auto echo = board.start([address = board.peer_address()] {
+        return bench::bare_tcp_echo(address, BARE_PORT, COMMAND_BYTES, ANSWER_BYTES);
+    });
     std::vector<int64_t> bare;
     {
         Bridge_Fake_Peer peer;
@@ -251,14 +219,7 @@ int run()
             std::printf("the bare echo server did not listen\n");
             return EXIT_FAILURE;
         }
-        const Bridge_Fake_Peer::Bytes command(COMMAND_BYTES, 0x5a);
-        for (int i = 0; i < WARM_UP + ROUND_TRIPS; ++i) {
-            const int64_t start = bench::now_ns();
-            peer.send(command);
-            peer.receive(ANSWER_BYTES);
-            if (i >= WARM_UP)
-                bare.push_back(bench::now_ns() - start);
-        }
+        bare = bench::ping_pong(peer, Bridge_Fake_Peer::Bytes(COMMAND_BYTES, 0x5a), ANSWER_BYTES, WARM_UP, ROUND_TRIPS);
     }
     const int echo_status = echo->wait(std::chrono::seconds(10));
     if (local_master.empty() || slave_local_status != 0) {
@@ -281,10 +242,10 @@ int run()
     const bench::Figures b = bench::figures_of(bridged);
     const bench::Figures t = bench::figures_of(bare);
     const bench::Figures l = bench::figures_of(local_master);
-    print("bridged command (master -> slave)", b);
-    print("bare TCP ping-pong (same link)", t);
-    print("local command on the master board", l);
-    print("local command on the slave board", s);
+    bench::print_row("bridged command (master -> slave)", b);
+    bench::print_row("bare TCP ping-pong (same link)", t);
+    bench::print_row("local command on the master board", l);
+    bench::print_row("local command on the slave board", s);
     const double baseline = static_cast<double>(t.p50 + l.p50 + s.p50);
     std::printf("ratio of p50 to the sum of the three bare p50s: %.2f (goal: within 2)\n",
                 static_cast<double>(b.p50) / baseline);

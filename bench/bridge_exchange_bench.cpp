@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "bridge_bench.h"
 #include "bridge_fake_peer.h"
 #include "bridge_wire.h"
 #include "child_process.h"
@@ -58,52 +59,6 @@ std::pair<std::string, std::string> write_master_files(const Peer_Board& board)
     return {"/tmp/bench_app.xml", "/tmp/bench_bridge.xml"};
 }
 
-// A bare echo of IMAGE_BYTES per message on board B, for one connection.
-int bare_echo_server(const std::string& address)
-{
-    const int listener = socket(AF_INET, SOCK_STREAM, 0);
-    const int on = 1;
-    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(BARE_PORT);
-    inet_pton(AF_INET, address.c_str(), &local.sin_addr);
-    if (bind(listener, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0 || listen(listener, 1) != 0)
-        return 1;
-    const int fd = accept(listener, nullptr, nullptr);
-    std::vector<uint8_t> image(IMAGE_BYTES);
-    for (;;) {
-        std::size_t got = 0;
-        while (got < image.size()) {
-            const ssize_t n = recv(fd, image.data() + got, image.size() - got, 0);
-            if (n <= 0)
-                return 0;
-            got += static_cast<std::size_t>(n);
-        }
-        if (send(fd, image.data(), image.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(image.size()))
-            return 1;
-    }
-}
-
-void print(const char* what, const bench::Figures& f)
-{
-    std::printf("%-38s p50 %8.1f us   p99 %8.1f us   max %8.1f us\n", what, f.p50 / 1e3, f.p99 / 1e3, f.max / 1e3);
-}
-
-std::vector<int64_t> ping_pong(Bridge_Fake_Peer& peer, const Bridge_Fake_Peer::Bytes& image)
-{
-    std::vector<int64_t> samples;
-    samples.reserve(EXCHANGES);
-    for (int i = 0; i < WARM_UP + EXCHANGES; ++i) {
-        const int64_t start = bench::now_ns();
-        peer.send(image);
-        peer.receive(IMAGE_BYTES);
-        if (i >= WARM_UP)
-            samples.push_back(bench::now_ns() - start);
-    }
-    return samples;
-}
-
 int run()
 {
     const Peer_Board board;
@@ -130,13 +85,15 @@ int run()
             std::printf("handshake refused\n%s\n", master.log().c_str());
             return EXIT_FAILURE;
         }
-        bridged = ping_pong(peer, image);
+        bridged = bench::ping_pong(peer, image, IMAGE_BYTES, WARM_UP, EXCHANGES);
     } catch (const std::exception& error) {
         std::printf("bridge exchange failed: %s\n%s\n", error.what(), master.log().c_str());
         return EXIT_FAILURE;
     }
 
-    auto echo = board.start([address = board.peer_address()] { return bare_echo_server(address); });
+    auto echo = board.start([address = board.peer_address()] {
+        return bench::bare_tcp_echo(address, BARE_PORT, IMAGE_BYTES, IMAGE_BYTES);
+    });
     std::vector<int64_t> bare;
     {
         Bridge_Fake_Peer peer;
@@ -144,7 +101,7 @@ int run()
             std::printf("the bare echo server did not listen\n");
             return EXIT_FAILURE;
         }
-        bare = ping_pong(peer, image);
+        bare = bench::ping_pong(peer, image, IMAGE_BYTES, WARM_UP, EXCHANGES);
     }
     const int echo_status = echo->wait(std::chrono::seconds(10));
 
@@ -152,8 +109,8 @@ int run()
                 WARM_UP);
     const bench::Figures b = bench::figures_of(bridged);
     const bench::Figures t = bench::figures_of(bare);
-    print("bridge cyclic exchange (rtframe master)", b);
-    print("bare TCP ping-pong", t);
+    bench::print_row("bridge cyclic exchange (rtframe master)", b);
+    bench::print_row("bare TCP ping-pong", t);
     std::printf("ratio of p50: %.2f (goal: within 1.5)\n", static_cast<double>(b.p50) / static_cast<double>(t.p50));
     const int status = master.stop(std::chrono::seconds(30));
     std::printf("echo server exit status: %d\n", echo_status);
