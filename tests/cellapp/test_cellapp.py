@@ -610,7 +610,6 @@ class In_Op(unittest.TestCase):
         self.assertIn(transitions[2:], ([], [("fault", "stopped")]))
         self.assertEqual(whole_cell.drive_position(), position, "nothing moved")
 
-
     def drive_velocity(self):
         """The drive's velocity actual value (0x606C) in the simulator, drive units."""
         return int(whole_cell.ecatsim_request("get 1 0x606C 0").split()[1])
@@ -634,8 +633,8 @@ class In_Op(unittest.TestCase):
             self.assertTrue(wait_until(lambda: self.rpc.get_is_target_reached() and self.drive_velocity() == 0, 30))
         self.assertIn(self.rpc.program_move_to_target_velocity(AXIS, 5.0, acceleration), (STOPPED, RESTORE, EXECUTE))
         if completed:
-            self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == WAITING, 30), self.cell.tails())
-            self.assertTrue(self.drive_moves_at(5.0))
+            self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == WAITING and self.drive_moves_at(5.0),
+                                       30), self.cell.tails())
         else:
             self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == EXECUTE and self.drive_velocity() > 0,
                                        30), self.cell.tails())
@@ -687,9 +686,9 @@ class In_Op(unittest.TestCase):
         self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == QUICKSTOP, 20), self.cell.tails())
         self.assertIn("[State_Quickstop][entering] : Quickstop", self.log("cellapp")[mark:])
         # A warning without a limit switch: the axes are quick stopped.
-        self.assertTrue(wait_until(lambda: self.rpc.get_ax_status(AXIS) == 23 and self.drive_velocity() == 0, 30),
-                        self.cell.tails())
-        self.assertEqual(self.drive_status_word() & 0x6F, 0x07, "quick stop active")
+        self.assertTrue(wait_until(lambda: self.rpc.get_ax_status(AXIS) == 23 and self.drive_velocity() == 0 and
+                                   self.drive_status_word() & 0x6F == 0x07, 30),
+                        "quick stop active\n" + self.cell.tails())
         # The warning gone, the state stays: the polls above were state
         # requests, but the program plays and no command is pending.
         self.assertEqual(whole_cell.ecatsim_request("warning 1 off"), "OK")
@@ -701,10 +700,11 @@ class In_Op(unittest.TestCase):
         # A stopped program and a state request lead to stopped, detorqued.
         self.robot("state 1 0 1")
         self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == STOPPED, 20), self.cell.tails())
-        self.assertIn(self.transitions_since(mark, settled=True), ([("execute", "quickstop"), ("quickstop", "stopped")],
-                                                                   [("waiting", "quickstop"), ("quickstop", "stopped")]))
-        self.assertTrue(wait_until(lambda: self.rpc.get_ax_status(AXIS) == 0, 20))
-        self.assertEqual(self.drive_status_word() & 0x0F, 0, "no torque")
+        transitions = self.transitions_since(mark, settled=True)
+        self.assertIn(transitions, ([("execute", "quickstop"), ("quickstop", "stopped")],
+                                    [("waiting", "quickstop"), ("quickstop", "stopped")]))
+        self.assertTrue(wait_until(lambda: self.rpc.get_ax_status(AXIS) == 0 and self.drive_status_word() & 0x0F == 0,
+                                   20), "no torque")
 
 
 class Exits_In_Op(unittest.TestCase):
