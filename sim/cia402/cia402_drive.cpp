@@ -375,6 +375,11 @@ void Cia402_Drive::set_warning_limit(bool active)
     m_warning_limit = active;
 }
 
+void Cia402_Drive::set_warning(bool active)
+{
+    m_warning = active;
+}
+
 void Cia402_Drive::set_limit_inputs(bool positive, bool negative)
 {
     m_limit_positive = positive;
@@ -765,7 +770,7 @@ void Cia402_Drive::publish(uint16_t cw)
     if (!m_options.ignore_control_word)
         sw |= 0x200;  // remote
     const bool limit = m_warning_limit || m_limit_positive || m_limit_negative;
-    if (limit)
+    if (limit || m_warning)
         sw |= 0x80;
     if (limit || m_limit_clipped)
         sw |= 0x800;

@@ -53,7 +53,8 @@
 // REAL32, torque 0x6077).
 //
 // Switches for tests (`Drive_Options` and the setters below): a fault at
-// power-up, a warning with internal limit active, an ignored controlword, a
+// power-up, a warning (bit 7 only; the drive runs on in its state), a
+// warning with internal limit active, an ignored controlword, a
 // mode display that never agrees, instant homing, homing error, and SDO
 // delay / error / silence (applied by `sdo_read` / `sdo_write` and by the
 // transport through `sdo_delay` / `sdo_silent`).
@@ -136,6 +137,7 @@ public:
     void inject_fault(uint16_t code);  // cause stays until clear_fault_cause
     void clear_fault_cause();
     void set_warning_limit(bool active);                  // status bits 7 and 11, motion halted
+    void set_warning(bool active);                        // status bit 7 alone: state and motion unchanged
     void set_limit_inputs(bool positive, bool negative);  // Festo: 0x60FD, bits 7 and 11
     void set_safety_active(bool active);                  // Yaskawa: bit 15, power stage off
     void set_ignore_control_word(bool ignore) { m_options.ignore_control_word = ignore; }
@@ -193,6 +195,7 @@ private:
     bool m_fault_cause = false;
     uint16_t m_fault_code = 0;
     bool m_warning_limit = false;
+    bool m_warning = false;
     bool m_limit_positive = false, m_limit_negative = false;
     bool m_safety = false;
     bool m_limit_clipped = false;

@@ -38,6 +38,12 @@ public:
     // for an object the device does not have.
     virtual bool set_value(uint16_t index, uint8_t sub, int64_t value) = 0;
     virtual bool get_value(uint16_t index, uint8_t sub, int64_t& value) = 0;
+    // The warning bit of a drive set or cleared; false when the device has none.
+    virtual bool set_warning(bool active)
+    {
+        (void)active;
+        return false;
+    }
     // A fault with its error code; false when the device has no faults.
     virtual bool inject_fault(uint16_t code)
     {

@@ -169,4 +169,10 @@ bool Drive_Device::inject_fault(uint16_t code)
     return true;
 }
 
+bool Drive_Device::set_warning(bool active)
+{
+    m_drive->set_warning(active);
+    return true;
+}
+
 }  // namespace ecat_sim

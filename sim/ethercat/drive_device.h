@@ -38,6 +38,7 @@ public:
     bool get_value(uint16_t index, uint8_t sub, int64_t& value) override;
     // Code 0 removes the cause of an injected fault (a reset edge then clears it).
     bool inject_fault(uint16_t code) override;
+    bool set_warning(bool active) override;
     sim::Cia402_Drive& drive() { return *m_drive; }
 
 private:

@@ -20,6 +20,7 @@
 //   error_counter <pos> <register> <value>
 //   set <pos> <index> <sub> <value>   get <pos> <index> <sub>   device objects (inputs, drive values)
 //   fault <pos> <code>                inject a device fault
+//   warning <pos> on|off              a drive's warning (statusword bit 7; its state stays)
 //   restart <pos>                     power cycle a slave
 //   read <pos> <address> <length>     register/memory dump, hex bytes
 //   eeprom <pos> <word> <count>       EEPROM dump, hex words

@@ -494,6 +494,16 @@ std::string Ecat_Simulator::execute(const std::string& command)
             }
             return "OK";
         }
+        if (verb == "warning") {
+            want(3);
+            if (w[2] != "on" && w[2] != "off") {
+                throw Command_Error("warning <pos> on|off");
+            }
+            if (slave.device() == nullptr || !slave.device()->set_warning(w[2] == "on")) {
+                throw Command_Error("device has no warning");
+            }
+            return "OK";
+        }
         if (verb == "restart") {
             slave.power_up(now);
             return "OK";

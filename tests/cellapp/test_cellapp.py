@@ -365,7 +365,7 @@ class Robot_Address(unittest.TestCase):
 
 AXIS = 0
 # Program state ids.
-STOPPED, RESTORE, WAITING, EXECUTE, PAUSED, FAULT = 0, 1, 2, 3, 4, 5
+STOPPED, RESTORE, WAITING, EXECUTE, PAUSED, FAULT, QUICKSTOP = 0, 1, 2, 3, 4, 5, 6
 
 
 def units(position):
@@ -416,6 +416,7 @@ class In_Op(unittest.TestCase):
         deadline = time.monotonic() + 90
         while True:
             self.assertTrue(whole_cell.ecatsim_request("fault 1 0").startswith("OK"))
+            self.assertTrue(whole_cell.ecatsim_request("warning 1 off").startswith("OK"))
             self.robot("state 1 0 1")
             stopped = wait_until(lambda: self.rpc.program_get_state() == STOPPED, 3)
             if not stopped:
@@ -553,9 +554,15 @@ class In_Op(unittest.TestCase):
         self.assertEqual(axmand.log().count("new command receive"), commands)
         self.assertEqual(self.rpc.program_get_state(), STOPPED)
 
-    def transitions_since(self, mark):
+    def transitions_since(self, mark, settled=False):
+        """The program machine's transitions logged after mark; settled drops
+        a leading execute --> waiting (a running command that completed after
+        the mark, before the case's first action)."""
         log = self.log("cellapp")[mark:]
-        return re.findall(r"Executing  transition :: (\w+) --> (\w+)", log)
+        transitions = re.findall(r"Executing  transition :: (\w+) --> (\w+)", log)
+        if settled and transitions[:1] == [("execute", "waiting")]:
+            transitions = transitions[1:]
+        return transitions
 
     def test_a_position_command_waits_for_the_robot_program_to_play(self):
         self.robot("state 1 0 1")
@@ -605,6 +612,102 @@ class In_Op(unittest.TestCase):
         self.assertEqual(transitions[:2], [("stopped", "restore"), ("restore", "fault")])
         self.assertIn(transitions[2:], ([], [("fault", "stopped")]))
         self.assertEqual(whole_cell.drive_position(), position, "nothing moved")
+
+    def drive_velocity(self):
+        """The drive's velocity actual value (0x606C) in the simulator, drive units."""
+        return int(whole_cell.ecatsim_request("get 1 0x606C 0").split()[1])
+
+    def drive_moves_at(self, velocity):
+        raw = velocity * whole_cell.position_factor(AXIS, "vel")
+        return abs(self.drive_velocity() - raw) <= max(1.0, abs(raw) * 0.001)
+
+    def drive_status_word(self):
+        return int(whole_cell.ecatsim_request("get 1 0x6041 0").split()[1])
+
+    def pause_and_play_a_velocity_command(self, acceleration, completed):
+        """A program velocity command of 5.0, paused after it completed (at
+        speed, the machine waiting) or while the drive still accelerates
+        (executing), then played again: the drive moves once more."""
+        if not completed:
+            # The reset of the restore enables the drive on its last target
+            # velocity (a previous case's 5.0): nought, so that the drive
+            # accelerates only on this command.
+            self.assertEqual(self.rpc.move_to_target_vel(AXIS, 0.0, 50.0), 0)
+            self.assertTrue(wait_until(lambda: self.rpc.get_is_target_reached() and self.drive_velocity() == 0, 30))
+        self.assertIn(self.rpc.program_move_to_target_velocity(AXIS, 5.0, acceleration), (STOPPED, RESTORE, EXECUTE))
+        if completed:
+            self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == WAITING and self.drive_moves_at(5.0),
+                                       30), self.cell.tails())
+        else:
+            self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == EXECUTE and self.drive_velocity() > 0,
+                                       30), self.cell.tails())
+        mark = len(self.log("cellapp"))
+        self.robot("state 4 0 1")
+        self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == PAUSED, 30))
+        self.assertTrue(wait_until(lambda: self.drive_velocity() == 0, 30), self.cell.tails())
+        self.robot("state 2 0 3")
+        if completed:
+            self.assertTrue(wait_until(lambda: self.drive_moves_at(5.0), 30), self.cell.tails())
+            self.assertEqual(self.transitions_since(mark)[:3], [("waiting", "paused"), ("paused", "waiting"),
+                                                                ("waiting", "execute")])
+        else:
+            self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == EXECUTE and self.drive_velocity() > 0,
+                                       30), self.cell.tails())
+            self.assertEqual(self.transitions_since(mark), [("execute", "paused"), ("paused", "execute")])
+            self.assertFalse(self.drive_moves_at(5.0), "accelerating again from standstill")
+
+    def test_a_completed_velocity_command_resumes_after_play(self):
+        self.pause_and_play_a_velocity_command(50.0, completed=True)
+
+    def test_a_velocity_command_still_accelerating_resumes_after_play(self):
+        # 20 s to reach the velocity: the pause comes long before.
+        self.pause_and_play_a_velocity_command(0.25, completed=False)
+
+    def test_a_completed_position_command_is_not_sent_again_after_play(self):
+        self.assertIn(self.rpc.program_move_to_target_position(AXIS, 30.0, 20.0, 100.0), (STOPPED, RESTORE, EXECUTE))
+        self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == WAITING, 60))
+        self.assertEqual(whole_cell.drive_position(), units(30.0))
+        mark = len(self.log("cellapp"))
+        self.robot("state 4 0 1")
+        self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == PAUSED, 30))
+        self.robot("state 2 0 3")
+        self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == WAITING, 30))
+        # A second pause closes the record: a command issued again would have
+        # shown as a visit to execute before it.
+        self.robot("state 4 0 1")
+        self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == PAUSED, 30))
+        self.assertEqual(self.transitions_since(mark), [("waiting", "paused"), ("paused", "waiting"),
+                                                        ("waiting", "paused")])
+        self.assertEqual(whole_cell.drive_position(), units(30.0))
+
+    def test_a_drive_warning_quick_stops_until_a_state_request_with_the_program_stopped(self):
+        self.assertIn(self.rpc.program_move_to_target_velocity(AXIS, 5.0, 50.0), (STOPPED, RESTORE, EXECUTE))
+        self.assertTrue(wait_until(lambda: self.rpc.program_get_state() in (EXECUTE, WAITING) and
+                                   self.drive_moves_at(5.0), 30), self.cell.tails())
+        mark = len(self.log("cellapp"))
+        self.assertEqual(whole_cell.ecatsim_request("warning 1 on"), "OK")
+        self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == QUICKSTOP, 20), self.cell.tails())
+        self.assertIn("[State_Quickstop][entering] : Quickstop", self.log("cellapp")[mark:])
+        # A warning without a limit switch: the axes are quick stopped.
+        self.assertTrue(wait_until(lambda: self.rpc.get_ax_status(AXIS) == 23 and self.drive_velocity() == 0 and
+                                   self.drive_status_word() & 0x6F == 0x07, 30),
+                        "quick stop active\n" + self.cell.tails())
+        # The warning gone, the state stays: the polls above were state
+        # requests, but the program plays and no command is pending.
+        self.assertEqual(whole_cell.ecatsim_request("warning 1 off"), "OK")
+        self.assertTrue(wait_until(lambda: self.drive_status_word() & 0x80 == 0, 5))
+        held = time.monotonic() + 1.0
+        while time.monotonic() < held:
+            self.assertEqual(self.rpc.program_get_state(), QUICKSTOP)
+            time.sleep(0.05)
+        # A stopped program and a state request lead to stopped, detorqued.
+        self.robot("state 1 0 1")
+        self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == STOPPED, 20), self.cell.tails())
+        transitions = self.transitions_since(mark, settled=True)
+        self.assertIn(transitions, ([("execute", "quickstop"), ("quickstop", "stopped")],
+                                    [("waiting", "quickstop"), ("quickstop", "stopped")]))
+        self.assertTrue(wait_until(lambda: self.rpc.get_ax_status(AXIS) == 0 and self.drive_status_word() & 0x0F == 0,
+                                   20), "no torque")
 
 
 class Commissioning_With_Resolution(unittest.TestCase):

@@ -162,6 +162,41 @@ TEST_F(Warning_Test, WarningWithLimitHoldsTheAxisWhileActive)
     EXPECT_EQ(drive.status_word() & 0x880, 0);
 }
 
+TEST_F(Warning_Test, WarningAloneSetsBit7AndLeavesStateAndMotion)
+{
+    // Disabled, then enabled and moving in profile velocity: the warning
+    // shows in bit 7 only, and the drive works on as before.
+    drive.set_warning(true);
+    cycle(0x00, 3);
+    EXPECT_EQ(drive.status_word() & 0x08C0, 0x00C0) << "switch on disabled, warning, no internal limit";
+    EXPECT_EQ(drive.power_state(), Power_State::SWITCH_ON_DISABLED);
+    power_up();
+    EXPECT_EQ(state_bits(), 0x27) << "the power sequence runs under a warning";
+    set_mode(3);
+    sdo_set<int32_t>(0x60FF, 0, 20000);
+    cycle(0x0F, 200);
+    EXPECT_GT(drive.position(), 0);
+    EXPECT_GT(drive.velocity(), 0);
+    const int32_t moving_at = drive.position();
+    cycle(0x0F, 20);
+    EXPECT_GT(drive.position(), moving_at) << "the axis is not held";
+    EXPECT_EQ(drive.status_word() & 0x08EF, 0x00A7) << "operation enabled with warning, no internal limit";
+    drive.set_warning(false);
+    cycle(0x0F);
+    EXPECT_EQ(drive.status_word() & 0x08EF, 0x0027);
+    EXPECT_EQ(drive.power_state(), Power_State::OPERATION_ENABLED);
+    // A fault under a warning: both bits, and the warning outlives the reset.
+    drive.set_warning(true);
+    drive.inject_fault(0x2310);
+    cycle(0x0F, 3);
+    EXPECT_EQ(drive.status_word() & 0x4F, 0x08);
+    EXPECT_NE(drive.status_word() & 0x80, 0);
+    drive.clear_fault_cause();
+    cycle(0x00);
+    cycle(0x80);
+    EXPECT_EQ(drive.status_word() & 0xCF, 0xC0) << "switch on disabled, warning still on";
+}
+
 TEST_F(Warning_Test, SdoErrorSwitchRefusesEveryTransfer)
 {
     std::vector<uint8_t> out;

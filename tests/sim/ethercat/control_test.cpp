@@ -95,6 +95,7 @@ TEST_F(Control, faulty_commands_are_refused)
                                    "read 0 0x20000 2",
                                    "link 0 0 down",
                                    "sdo_log 0",
+                                   "warning 0 on",
                                    "log everything"};
     for (const char* command : refused) {
         EXPECT_EQ(control(command).rfind("ERR ", 0), 0u) << command;

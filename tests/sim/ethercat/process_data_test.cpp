@@ -227,6 +227,25 @@ TEST_F(Drive_Process_Data, injected_fault_emergency_and_reset)
     EXPECT_EQ(status() & 0x4F, 0x40);
 }
 
+TEST_F(Drive_Process_Data, warning_bit_set_and_cleared_by_the_control_socket)
+{
+    m_image.control = 0x0006;
+    status();
+    m_image.control = 0x000F;
+    ASSERT_EQ(status() & 0x6F, 0x27);
+    EXPECT_EQ(control("warning 0 on"), "OK");
+    EXPECT_EQ(status() & 0x08EF, 0x00A7) << "operation enabled, warning, no internal limit";
+    Sdo_Client sdo(master(), 0x1001);
+    EXPECT_EQ(get_le16(sdo.upload(0x6041, 0).data, 0) & 0x80, 0x80) << "the same word by SDO";
+    EXPECT_EQ(get_le16(cycle(1), 13), 0) << "no error code";
+    EXPECT_EQ(control("warning 0 off"), "OK");
+    EXPECT_EQ(status() & 0x08EF, 0x0027);
+    for (const char* refused : {"warning 0", "warning 0 1", "warning 0 maybe", "warning 1 on"}) {
+        EXPECT_EQ(control(refused).rfind("ERR ", 0), 0u) << refused;
+    }
+    EXPECT_EQ(status() & 0x08EF, 0x0027) << "a refused command changes nothing";
+}
+
 TEST_F(Drive_Process_Data, leaving_op_while_enabled_faults_the_drive)
 {
     m_image.control = 0x0006;
