@@ -36,21 +36,34 @@ State_Restore::State_Restore(Hardware_Interface* hw) : State(RESTORE, "restore",
 
 bool State_Restore::is_transition_to_execute_active()
 {
-    return !m_hw_iface_ptr->is_in_error() && m_hw_iface_ptr->is_last_command_completed();
+    if (m_hw_iface_ptr->is_in_error())
+        return false;
+    if (m_reset_done)
+        return true;
+    return m_hw_iface_ptr->is_last_command_completed();
 }
 
+// The completion is reported once: when it comes between the execute check
+// and this one, a reset without error is kept for the next execute check,
+// never answered by another reset.
 bool State_Restore::is_transition_to_fault_active()
 {
     if (!m_hw_iface_ptr->is_last_command_completed())
         return false;
-    if ((m_hw_iface_ptr->is_in_error() || m_hw_iface_ptr->is_safety_active()) && n_attempts > 3)
+    const bool in_error = m_hw_iface_ptr->is_in_error();
+    if ((in_error || m_hw_iface_ptr->is_safety_active()) && n_attempts > 3)
         return true;
+    if (!in_error) {
+        m_reset_done = true;
+        return false;
+    }
     entering();
     return false;
 }
 
 void State_Restore::entering()
 {
+    m_reset_done = false;
     log_inf("[State_Restore][IN] : n_attempts = " + std::to_string(n_attempts));
     ++n_attempts;
     m_hw_iface_ptr->reset_axes();

@@ -22,6 +22,9 @@ public:
 
 private:
     int32_t n_attempts = 0;
+    // The reset's completion, reported once, was taken by the fault check
+    // without an error: the next execute check goes on with it.
+    bool m_reset_done = false;
 };
 
 class State_Waiting : public State {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <deque>
 #include <stdexcept>
 
 #include "hardware_interface.h"
@@ -18,6 +19,9 @@ public:
     bool limit = false;
     bool safety = false;
     bool fail_reset = false;
+    // Answers of the next calls of is_last_command_completed, before
+    // `completed` answers again: a completion reported once, at one call.
+    std::deque<bool> next_completions;
 
     int resets = 0;
     int quickstops = 0;
@@ -32,7 +36,14 @@ public:
     Robot_Program_Status get_robot_program_status() override { return status; }
     bool is_safeguard_active() override { return safeguard; }
     bool is_program_running() override { return status == ROBOT_PLAYING; }
-    bool is_last_command_completed() override { return completed; }
+    bool is_last_command_completed() override
+    {
+        if (next_completions.empty())
+            return completed;
+        const bool answer = next_completions.front();
+        next_completions.pop_front();
+        return answer;
+    }
     bool is_last_command_acknowledged() override { return acknowledged; }
     bool is_in_error() override { return error; }
     bool is_in_warning() override { return warning; }

@@ -219,6 +219,23 @@ TEST_F(Machine, RunsACommandThroughRestoreExecuteAndWaiting)
     EXPECT_EQ(hw.position_moves + hw.velocity_moves + hw.homings, 2) << "but issues nothing";
 }
 
+// The reset's completion is reported to one call only. When it comes to the
+// fault check of a step, after the execute check has seen none, the restore
+// goes on to execute at the next step and never resets again.
+TEST_F(Machine, AResetCompletedAtTheFaultCheckLeadsToExecuteWithoutAnotherReset)
+{
+    hw.status = ROBOT_PLAYING;
+    hand_over(MOVE_TO_POSITION);
+    ASSERT_EQ(step(), State::RESTORE);
+    ASSERT_EQ(hw.resets, 1);
+    hw.next_completions = {false, true};
+    EXPECT_EQ(step(), State::RESTORE);
+    EXPECT_TRUE(hw.next_completions.empty()) << "both checks ran";
+    EXPECT_EQ(step(), State::EXECUTE);
+    EXPECT_EQ(hw.resets, 1);
+    EXPECT_EQ(hw.position_moves, 1);
+}
+
 TEST_F(Machine, PauseResumesAVelocityCommandButNotACompletedPosition)
 {
     hw.status = ROBOT_PLAYING;
