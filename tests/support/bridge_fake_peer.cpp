@@ -1,5 +1,7 @@
 #include "bridge_fake_peer.h"
 
+#include "bridge_wire.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -229,4 +231,30 @@ Bridge_Fake_Peer::Bytes Bridge_Fake_Peer::answer_handshake_pair(const std::vecto
     }
     send(verdicts);
     return verdicts;
+}
+
+Empty_Cyclic_Driver::Empty_Cyclic_Driver(Bridge_Fake_Peer& cyclic) : m_cyclic(cyclic)
+{
+    m_thread = std::thread([this] {
+        try {
+            m_cyclic.send({bridge_wire::FIRST_TOKEN});
+            m_cyclic.receive(1);
+            // The master's image is empty too: it answers nothing more.
+            while (m_driving) {
+                m_cyclic.send({bridge_wire::NEXT_TOKEN});
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        } catch (const std::exception&) {
+            // The master stopped its bridge.
+        }
+    });
+}
+
+void Empty_Cyclic_Driver::stop()
+{
+    m_driving = false;
+    if (m_thread.joinable()) {
+        m_cyclic.close();
+        m_thread.join();
+    }
 }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -64,4 +66,22 @@ public:
 private:
     int m_fd = -1;
     int m_listen_fd = -1;
+};
+
+// Keeps a connected and handshaken cyclic channel of empty images going:
+// the first token, the master's answer, then the next token every 10 ms,
+// until stopped or until the master ends the channel.
+class Empty_Cyclic_Driver {
+public:
+    explicit Empty_Cyclic_Driver(Bridge_Fake_Peer& cyclic);
+    ~Empty_Cyclic_Driver() { stop(); }
+    Empty_Cyclic_Driver(const Empty_Cyclic_Driver&) = delete;
+    Empty_Cyclic_Driver& operator=(const Empty_Cyclic_Driver&) = delete;
+    // Closes the channel's connection and joins the thread.
+    void stop();
+
+private:
+    Bridge_Fake_Peer& m_cyclic;
+    std::atomic<bool> m_driving{true};
+    std::thread m_thread;
 };

@@ -87,30 +87,13 @@ public:
         } catch (const std::exception& error) {
             return error.what();
         }
-        m_driving = true;
-        m_driver = std::thread([this] {
-            try {
-                m_cyclic.send({bridge_wire::FIRST_TOKEN});
-                m_cyclic.receive(1);
-                // The master's image is empty too: it answers nothing.
-                while (m_driving) {
-                    m_cyclic.send({bridge_wire::NEXT_TOKEN});
-                    std::this_thread::sleep_for(10ms);
-                }
-            } catch (const std::exception&) {
-                // The master stopped its bridge: the next join starts anew.
-            }
-        });
+        m_driver = std::make_unique<Empty_Cyclic_Driver>(m_cyclic);
         return "";
     }
 
     void leave()
     {
-        m_driving = false;
-        if (m_driver.joinable()) {
-            m_cyclic.close();
-            m_driver.join();
-        }
+        m_driver.reset();
         for (Bridge_Fake_Peer* peer : {&plain, &trace, &move, &m_cyclic})
             peer->close();
     }
@@ -121,8 +104,7 @@ public:
 
 private:
     Bridge_Fake_Peer m_cyclic;
-    std::thread m_driver;
-    std::atomic<bool> m_driving{false};
+    std::unique_ptr<Empty_Cyclic_Driver> m_driver;
 };
 
 // A client of the master board that reads "plain" and "trace".

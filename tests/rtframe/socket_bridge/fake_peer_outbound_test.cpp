@@ -59,13 +59,7 @@ public:
         });
     }
 
-    ~Fake_Slave()
-    {
-        m_driving = false;
-        m_cyclic.close();
-        if (m_driver.joinable())
-            m_driver.join();
-    }
+    ~Fake_Slave() { m_driver.reset(); }
 
     // Accepts or connects and matches every channel; the failure, or "".
     std::string join()
@@ -102,19 +96,7 @@ public:
         } catch (const std::exception& error) {
             return error.what();
         }
-        m_driving = true;
-        m_driver = std::thread([this] {
-            try {
-                m_cyclic.send({bridge_wire::FIRST_TOKEN});
-                m_cyclic.receive(1);
-                while (m_driving) {
-                    m_cyclic.send({bridge_wire::NEXT_TOKEN});
-                    std::this_thread::sleep_for(10ms);
-                }
-            } catch (const std::exception&) {
-                // The master stopped its bridge.
-            }
-        });
+        m_driver = std::make_unique<Empty_Cyclic_Driver>(m_cyclic);
         return "";
     }
 
@@ -128,8 +110,7 @@ public:
 private:
     const Peer_Board& m_board;
     Bridge_Fake_Peer m_cyclic;
-    std::thread m_driver;
-    std::atomic<bool> m_driving{false};
+    std::unique_ptr<Empty_Cyclic_Driver> m_driver;
 };
 
 class Bridge_Outbound_Test : public testing::Test {
