@@ -23,7 +23,9 @@
 #include <vector>
 
 #include "child_process.h"
+#include "master_on_segment.h"
 #include "master_request.h"
+#include "read_only_segment.h"
 #include "segment_config.h"
 #include "system_config.h"
 #include "veth_harness.h"
@@ -58,26 +60,8 @@ void write_demo_eni(const std::vector<std::pair<std::string, std::string>>& repl
 }
 
 // The slave-information memory as the clients map it.
-class Info_Memory {
-public:
-    Info_Memory()
-    {
-        const int fd = shm_open(ecm_shm::INFO_NAME, O_RDONLY, 0);
-        if (fd < 0)
-            throw std::runtime_error("no slave-information memory");
-        void* p = mmap(nullptr, sizeof(Shared_Slave_Info_Mem_Region), PROT_READ, MAP_SHARED, fd, 0);
-        close(fd);
-        if (p == MAP_FAILED)
-            throw std::runtime_error("cannot map the slave-information memory");
-        m_region = static_cast<const Shared_Slave_Info_Mem_Region*>(p);
-    }
-    ~Info_Memory() { munmap(const_cast<Shared_Slave_Info_Mem_Region*>(m_region), sizeof(*m_region)); }
-    Info_Memory(const Info_Memory&) = delete;
-    Info_Memory& operator=(const Info_Memory&) = delete;
-    const Shared_Slave_Info_Mem_Region& operator*() const { return *m_region; }
-
-private:
-    const Shared_Slave_Info_Mem_Region* m_region = nullptr;
+struct Info_Memory : Read_Only_Segment<Shared_Slave_Info_Mem_Region> {
+    Info_Memory() : Read_Only_Segment(ecm_shm::INFO_NAME) {}
 };
 
 // One datagram the master sent, decoded by tshark.
@@ -166,13 +150,6 @@ bool is_eeprom_access(const Datagram& d)
 
 // The master waits 1 ms for each reply: the segment's frame thread wakes at
 // a real-time priority, above the load of a parallel test run.
-ecat_sim::Sim_Options segment_options()
-{
-    ecat_sim::Sim_Options options = ecat_sim::Veth_Segment::default_options();
-    options.priority = 60;
-    return options;
-}
-
 // The simulated segment, and busmaster started on its master end.
 class BringUp : public ::testing::Test {
 protected:

@@ -27,6 +27,7 @@
 
 #include "child_process.h"
 #include "eventually.h"
+#include "master_on_segment.h"
 #include "master_request.h"
 #include "robust_mutex.h"
 #include "segment_config.h"
@@ -157,13 +158,6 @@ private:
     Shared_Pdo_Mem_Region* m_pdo;
     Shared_Tick_Mem_Region* m_tick;
 };
-
-ecat_sim::Sim_Options segment_options()
-{
-    ecat_sim::Sim_Options options = ecat_sim::Veth_Segment::default_options();
-    options.priority = 60;
-    return options;
-}
 
 long long frames_received(const std::string& stats)
 {

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "child_process.h"
+#include "master_on_segment.h"
 #include "segment_config.h"
 #include "thrown_text.h"
 #include "veth_harness.h"
@@ -31,28 +32,7 @@ const char* const CELL =
     "slave dio device=dio dc=1 hop_delay_ns=150 clock_offset_ns=7000000000\n"
     "slave drive device=cia402 profile=infranor hop_delay_ns=400 clock_offset_ns=123000000000\n";
 
-class Dc_Master : public ECM_Master {
-public:
-    explicit Dc_Master(const std::string& interface)
-    {
-        init_pthread_mutex_ex(&m_pdo->shm_mutex, true, true, true);
-        init_pthread_mutex_ex(&m_info->shm_mutex, true, true, true);
-        init_pthread_mutex_ex(&m_tick->shm_mutex, true, true, true);
-        init_ex(interface, m_pdo.get(), m_info.get(), m_tick.get());
-    }
-
-private:
-    std::unique_ptr<Shared_Pdo_Mem_Region> m_pdo = std::make_unique<Shared_Pdo_Mem_Region>();
-    std::unique_ptr<Shared_Slave_Info_Mem_Region> m_info = std::make_unique<Shared_Slave_Info_Mem_Region>();
-    std::unique_ptr<Shared_Tick_Mem_Region> m_tick = std::make_unique<Shared_Tick_Mem_Region>();
-};
-
-ecat_sim::Sim_Options segment_options()
-{
-    ecat_sim::Sim_Options options = ecat_sim::Veth_Segment::default_options();
-    options.priority = 60;
-    return options;
-}
+using Dc_Master = Private_Memory_Master;
 
 // The demo ENI with a clock on the I/O module as well.
 std::string eni_with_two_clocks()

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "master_on_segment.h"
 #include "master_request.h"
 #include "segment_config.h"
 #include "system_config.h"
@@ -111,13 +112,6 @@ uint8_t crc8(const std::vector<uint16_t>& words)
                 crc = static_cast<uint8_t>((crc & 0x80) ? (crc << 1) ^ 0x07 : crc << 1);
         }
     return crc;
-}
-
-ecat_sim::Sim_Options segment_options()
-{
-    ecat_sim::Sim_Options options = ecat_sim::Veth_Segment::default_options();
-    options.priority = 60;  // the master waits 1 ms for each reply
-    return options;
 }
 
 // busmaster on the master end of a simulated segment; the ENI lists the

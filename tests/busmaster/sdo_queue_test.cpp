@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "master_on_segment.h"
 #include "segment_config.h"
 #include "thrown_text.h"
 #include "veth_harness.h"
@@ -35,15 +36,9 @@ struct Result {
     unsigned char code = 0;
 };
 
-class Queue_Master : public ECM_Master {
+class Queue_Master : public Private_Memory_Master {
 public:
-    explicit Queue_Master(const std::string& interface)
-    {
-        init_pthread_mutex_ex(&m_pdo->shm_mutex, true, true, true);
-        init_pthread_mutex_ex(&m_info->shm_mutex, true, true, true);
-        init_pthread_mutex_ex(&m_tick->shm_mutex, true, true, true);
-        init_ex(interface, m_pdo.get(), m_info.get(), m_tick.get());
-    }
+    using Private_Memory_Master::Private_Memory_Master;
     void mark_operational() { m_actual_ethercat_state = OP_STATE; }
     std::size_t results_waiting()
     {
@@ -67,19 +62,7 @@ public:
         r.waiting = pop_sdo_ex(&r.address, &r.index, &r.subindex, &r.size, &r.data, &r.code);
         return r;
     }
-
-private:
-    std::unique_ptr<Shared_Pdo_Mem_Region> m_pdo = std::make_unique<Shared_Pdo_Mem_Region>();
-    std::unique_ptr<Shared_Slave_Info_Mem_Region> m_info = std::make_unique<Shared_Slave_Info_Mem_Region>();
-    std::unique_ptr<Shared_Tick_Mem_Region> m_tick = std::make_unique<Shared_Tick_Mem_Region>();
 };
-
-ecat_sim::Sim_Options segment_options()
-{
-    ecat_sim::Sim_Options options = ecat_sim::Veth_Segment::default_options();
-    options.priority = 60;
-    return options;
-}
 
 class Sdo_Queue : public ::testing::Test {
 protected:

@@ -10,7 +10,6 @@ import shutil
 import socket
 import subprocess
 import time
-import xmlrpc.client
 
 SOURCE = os.environ["CELL_SOURCE_DIR"]
 INSTALL_NAME = os.environ["CELLAPP_INSTALL_NAME"]
@@ -22,7 +21,7 @@ CHOSEN = "/tmp/ondara_app_desc.xml"
 sys.path.insert(0, os.path.join(SOURCE, "scripts"))
 import whole_cell  # noqa: E402
 ESCAPES = re.compile(r"\x1b\[[0-9;]*m")
-PORT = 44044
+PORT = whole_cell.XMLRPC_PORT
 
 
 def run(*command):
@@ -145,18 +144,7 @@ class Cell:
 
 
 def proxy(timeout=30.0):
-    return xmlrpc.client.ServerProxy("http://127.0.0.1:%d" % PORT, transport=Timeout_Transport(timeout))
-
-
-class Timeout_Transport(xmlrpc.client.Transport):
-    def __init__(self, timeout):
-        super().__init__()
-        self.timeout = timeout
-
-    def make_connection(self, host):
-        connection = super().make_connection(host)
-        connection.timeout = self.timeout
-        return connection
+    return whole_cell.proxy(timeout)
 
 
 def raw_request(body, timeout=5.0):

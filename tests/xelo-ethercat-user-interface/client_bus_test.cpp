@@ -18,6 +18,7 @@
 
 #include "child_process.h"
 #include "eventually.h"
+#include "read_only_segment.h"
 #include "segment_config.h"
 #include "veth_harness.h"
 #include "xelo_client_socket_udp.h"
@@ -109,29 +110,6 @@ protected:
     std::string sim(const std::string& command) { return m_segment.simulator().execute(command); }
 };
 
-// The master's process-data memory as a second view of the image.
-class Pdo_View {
-public:
-    Pdo_View()
-    {
-        const int fd = shm_open(ecm_shm::PDO_NAME, O_RDONLY, 0);
-        if (fd < 0)
-            throw std::runtime_error("no process-data memory");
-        void* p = mmap(nullptr, sizeof(Shared_Pdo_Mem_Region), PROT_READ, MAP_SHARED, fd, 0);
-        close(fd);
-        if (p == MAP_FAILED)
-            throw std::runtime_error("cannot map the process-data memory");
-        m_pdo = static_cast<const Shared_Pdo_Mem_Region*>(p);
-    }
-    ~Pdo_View() { munmap(const_cast<Shared_Pdo_Mem_Region*>(m_pdo), sizeof(*m_pdo)); }
-    Pdo_View(const Pdo_View&) = delete;
-    Pdo_View& operator=(const Pdo_View&) = delete;
-    uint8_t out(int byte) const { return m_pdo->shm_buf_out[byte]; }
-    uint8_t in(int byte) const { return m_pdo->shm_buf_in[byte]; }
-
-private:
-    const Shared_Pdo_Mem_Region* m_pdo = nullptr;
-};
 }  // namespace
 
 TEST_F(Client_On_The_Demo_Cell, StartsQueriesRestartsAndStopsTheBus)
@@ -202,11 +180,12 @@ TEST_F(Client_In_Op, TicksAndBitShiftedProcessDataOfAnAttachedClient)
 
     // The module's outputs from bit 3: its bits in the image, the bits
     // around them untouched, and the byte on the slave.
-    Pdo_View image;
+    // The master's process-data memory as a second view of the image.
+    const Read_Only_Segment<Shared_Pdo_Mem_Region> image(ecm_shm::PDO_NAME);
     uint8_t outputs = 0xA5;
     ASSERT_EQ(set_slave_outputs_values(1001, 1, &outputs), 0);
-    EXPECT_EQ(image.out(SHIFTED_BYTE), 0x28);      // 0xA5 << 3, low byte
-    EXPECT_EQ(image.out(SHIFTED_BYTE + 1), 0x05);  // 0xA5 >> 5
+    EXPECT_EQ(image->shm_buf_out[SHIFTED_BYTE], 0x28);      // 0xA5 << 3, low byte
+    EXPECT_EQ(image->shm_buf_out[SHIFTED_BYTE + 1], 0x05);  // 0xA5 >> 5
     EXPECT_TRUE(eventually(
         [&] {
             (void)wait_master_tick_with_timeout(100);  // only paces the polling
@@ -225,8 +204,8 @@ TEST_F(Client_In_Op, TicksAndBitShiftedProcessDataOfAnAttachedClient)
         },
         std::chrono::seconds(10), std::chrono::milliseconds(0)))
         << static_cast<int>(inputs);
-    EXPECT_EQ(image.in(SHIFTED_BYTE)&0xF8, 0x28);
-    EXPECT_EQ(image.in(SHIFTED_BYTE + 1) & 0x07, 0x05);
+    EXPECT_EQ(image->shm_buf_in[SHIFTED_BYTE] & 0xF8, 0x28);
+    EXPECT_EQ(image->shm_buf_in[SHIFTED_BYTE + 1] & 0x07, 0x05);
 
     // Another client takes the master back to SAFE-OP: no more ticks, and
     // the wait with a time-out says so.
