@@ -7,6 +7,7 @@
 // tests/isolate (own IPC, mount and network namespaces, a private /tmp and
 // /dev/shm, a logging-queue limit of 1000 messages), so that its rtframe and
 // segments never meet a framework that runs on the machine.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -72,6 +73,35 @@ inline int report_rtframe_exit(int status)
     std::printf("rtframe exit status: %d\n", status);
     return status == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
 }
+
+// Holds every CPU's idle states at an exit latency of 0 µs while it lives
+// (/dev/cpu_dma_latency, as real-time latency measurements run). A thread
+// woken on another CPU then costs what the software path costs, not the wake
+// of a halted (virtual) CPU, which a bare baseline whose two threads take
+// turns on one CPU never pays.
+class Idle_Latency_Hold {
+public:
+    Idle_Latency_Hold() : m_fd(open("/dev/cpu_dma_latency", O_WRONLY | O_CLOEXEC))
+    {
+        const int32_t zero = 0;
+        if (m_fd >= 0 && write(m_fd, &zero, sizeof(zero)) != static_cast<ssize_t>(sizeof(zero))) {
+            close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~Idle_Latency_Hold()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    Idle_Latency_Hold(const Idle_Latency_Hold&) = delete;
+    Idle_Latency_Hold& operator=(const Idle_Latency_Hold&) = delete;
+
+    bool held() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
 
 // Runs run() when this process already is the isolated one, else starts this
 // program again inside tests/isolate (and does not come back on success).
