@@ -87,6 +87,9 @@ private:
     bool fault_gate_skips() const;
     std::string state_name(int32_t state) const;
     bool timed_out() const;
+    // The last operation-mode write has reached the drive (always, for a
+    // virtual axis): enabling before it would run the old mode's set-point.
+    bool operation_mode_taken();
     bool is_virtual() const { return m_axis_type == AXIS_VIRTUAL; }
     OpMode_Base* mode_by_label(const std::string& label) const;
 

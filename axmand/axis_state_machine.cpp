@@ -26,6 +26,11 @@ bool Axis_Descriptor::timed_out() const
     return static_cast<int64_t>(m_axis_cycle_time_us) * m_state_machine_wait_counter > 999999;
 }
 
+bool Axis_Descriptor::operation_mode_taken()
+{
+    return is_virtual() || m_framework->is_async_output_set_ex(m_async_out_operation_mode_id, nullptr) != 0;
+}
+
 void Axis_Descriptor::main_state_machine(bool __print_dbg)
 {
     try {
@@ -205,7 +210,7 @@ void Axis_Descriptor::run_state_handler()
     case STATE_SWITCH_ON:
         m_control_word.dby = 0x07;
         ++m_state_machine_wait_counter;
-        if (sw & SW_SWITCH_ON) {
+        if ((sw & SW_SWITCH_ON) && operation_mode_taken()) {
             log_inf("\t[axis descriptor] ax :: " + axis + " switch on");
             m_control_word.dby = 0x0F;
             m_state_machine_wait_counter = 0;
@@ -300,6 +305,9 @@ void Axis_Descriptor::run_state_handler()
         } else if (m_axis_type != AXIS_INGENIA && err == 0) {
             log_inf("[axis descriptor]  - ... fault RESET completed (" + num2str(err) +
                     ")... state[STATE_RESTORE_FROM_QSA --> STATE_GOING_TO_OP_ENABLE_FROM_QSA]");
+            if (reset)
+                reinit_op_mode();
+            m_state_machine_wait_counter = 0;
             m_main_machine_state = STATE_GOING_TO_OP_ENABLE_FROM_QSA;
         } else {
             log_inf("[axis descriptor]  - ... fault RESET NOT completed (" + num2str(err) +
@@ -309,6 +317,12 @@ void Axis_Descriptor::run_state_handler()
         break;
     }
     case STATE_GOING_TO_OP_ENABLE_FROM_QSA:
+        // A reset enables the drive only once its mode is cleared: the old
+        // mode's set-point (a target velocity) would set it moving again.
+        if (reset && !operation_mode_taken()) {
+            ++m_state_machine_wait_counter;
+            break;
+        }
         m_control_word.dby = 0x0F;
         if (sw & SW_QUICK_STOP) {
             if (reset) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <thread>
 
 #include "axes_cell.h"
@@ -76,6 +78,82 @@ TEST(Axmand_Stop, QuickStopWhileRunningThenResetAndALaterFaultWaitsForItsOwnRese
     EXPECT_TRUE(cell.wait_axis_state(0, STATE_OPERATION_MODE_IDLE));
     cell.stop_all();
 }
+
+// A velocity set-point stays in the drive through a stop: the reset that
+// ends the stop must not enable the drive into that velocity again, also when
+// the drive is slow to take the cleared mode.
+struct Velocity_Stop {
+    const char* name;
+    void (*stop)(Axes_Cell&);
+    int8_t stopped_state;
+    const char* drive_switches;
+};
+
+void PrintTo(const Velocity_Stop& stop, std::ostream* out)
+{
+    *out << stop.name;
+}
+
+class Axmand_Velocity_Stop : public ::testing::TestWithParam<Velocity_Stop> {};
+
+TEST_P(Axmand_Velocity_Stop, ResetLeavesTheDriveStanding)
+{
+    Axes_Cell::Options options = family("schneider");
+    options.drives = {"1001:schneider" + std::string(GetParam().drive_switches)};
+    Axes_Cell cell(options);
+    power_up(cell);
+    Axes_Client& client = cell.client();
+    client.set_profile_velocity(0, 30000, 300000);
+    ASSERT_EQ(client.command(CMD_START_PROCEDURE), 1);
+    ASSERT_TRUE(client.refresh_until([&] { return drive_velocity(cell) == 30000; }, std::chrono::seconds(5)));
+    GetParam().stop(cell);
+    ASSERT_TRUE(cell.wait_axis_state(0, GetParam().stopped_state));
+    ASSERT_TRUE(drive_stands(cell));
+    client.refresh();
+    const int stood_at = client.position(0);
+
+    ASSERT_EQ(client.command(CMD_RESET), 1);
+    ASSERT_TRUE(cell.wait_axis_state(0, STATE_OPERATION_MODE_IDLE));
+    EXPECT_EQ(cell.drive_state(1001).rfind("operation enabled", 0), 0u);
+    int fastest = 0;
+    for (int i = 0; i < 30; ++i) {
+        fastest = std::max(fastest, std::abs(drive_velocity(cell)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(fastest, 0) << cell.drive_history(1001);
+    client.refresh();
+    EXPECT_EQ(client.position(0), stood_at) << cell.drive_history(1001);
+    cell.stop_all();
+}
+
+void quick_stop(Axes_Cell& cell)
+{
+    ASSERT_EQ(cell.client().command(CMD_QUICK_STOP), 1);
+}
+
+void detorque(Axes_Cell& cell)
+{
+    ASSERT_EQ(cell.client().command(CMD_DETORQUE), 1);
+}
+
+void drive_fault(Axes_Cell& cell)
+{
+    cell.drive("fault 1001 0x7121");
+    ASSERT_TRUE(cell.wait_axis_state(0, STATE_FAULT));
+    cell.drive("clear 1001");
+}
+
+constexpr const char* SLOW_SDO = ":sdo_delay=30";
+
+INSTANTIATE_TEST_SUITE_P(
+    Stops, Axmand_Velocity_Stop,
+    ::testing::Values(Velocity_Stop{"QuickStop", quick_stop, STATE_QUICK_STOP_ACTIVE, ""},
+                      Velocity_Stop{"Detorque", detorque, STATE_INIT, ""},
+                      Velocity_Stop{"DriveFault", drive_fault, STATE_FAULT, ""},
+                      Velocity_Stop{"QuickStopSlowSdo", quick_stop, STATE_QUICK_STOP_ACTIVE, SLOW_SDO},
+                      Velocity_Stop{"DetorqueSlowSdo", detorque, STATE_INIT, SLOW_SDO},
+                      Velocity_Stop{"DriveFaultSlowSdo", drive_fault, STATE_FAULT, SLOW_SDO}),
+    [](const ::testing::TestParamInfo<Velocity_Stop>& param_info) { return std::string(param_info.param.name); });
 
 class Axmand_Halt : public ::testing::TestWithParam<const char*> {};
 

@@ -628,12 +628,6 @@ class In_Op(unittest.TestCase):
         """A program velocity command of 5.0, paused after it completed (at
         speed, the machine waiting) or while the drive still accelerates
         (executing), then played again: the drive moves once more."""
-        if not completed:
-            # The reset of the restore enables the drive on its last target
-            # velocity (a previous case's 5.0): nought, so that the drive
-            # accelerates only on this command.
-            self.assertEqual(self.rpc.move_to_target_vel(AXIS, 0.0, 50.0), 0)
-            self.assertTrue(wait_until(lambda: self.rpc.get_is_target_reached() and self.drive_velocity() == 0, 30))
         self.assertIn(self.rpc.program_move_to_target_velocity(AXIS, 5.0, acceleration), (STOPPED, RESTORE, EXECUTE))
         if completed:
             self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == WAITING and self.drive_moves_at(5.0),
