@@ -110,6 +110,7 @@ public:
     void assign_slave_eeprom_to_ecat_ex(int slave_incr_num, bool is_config_addr);
     // 1 when not busy, 0 when still busy at the time-out.
     int eeprom_waitnotbusy_ex(int configadr, uint16_t* estat, bool is_config_addr, long timeout_us);
+    // The 32 bits from one word address; throws when three reads in a row go unacknowledged.
     uint32_t read_slave_data_from_eeprom_ex(int slave_incr_num, uint16_t eeprom_addr, bool is_config_addr);
     void set_slave_fisrt_seven_eeprom_words(uint16_t salve_addr_from_xml, uint16_t slave_incr_num, bool is_config_addr,
                                             bool check);

@@ -399,7 +399,9 @@ uint32_t ECM_Master::read_slave_data_from_eeprom_ex(int slave_incr_num, uint16_t
         return static_cast<uint32_t>(data[0]) | (static_cast<uint32_t>(data[1]) << 8) |
                (static_cast<uint32_t>(data[2]) << 16) | (static_cast<uint32_t>(data[3]) << 24);
     }
-    return 0;
+    // Three reads without acknowledge: the EEPROM gave no data, and 0 would
+    // pass for a word it holds.
+    throw std::runtime_error("read_slave_data_from_eeprom_ex error: EEPROM read not acknowledged");
 }
 
 void ECM_Master::set_slave_fisrt_seven_eeprom_words(uint16_t salve_addr_from_xml, uint16_t slave_incr_num,

@@ -227,6 +227,13 @@ int sdo_read(uint16_t configadr, uint16_t mbx_l, uint16_t mbx_wo, uint16_t mbx_r
         const bool last = (seg & 0x01) != 0;
         if (last && n == 7)
             n = 7 - ((seg >> 1) & 0x07);
+        // A segment that is neither the last nor carries data brings the
+        // transfer no nearer its end: a slave repeating it would hold the
+        // mailbox for ever.
+        if (!last && n == 0) {
+            wrong_reply(in, configadr, index, subindex, outcome);
+            return 0;
+        }
         if (pos + n > room) {
             ec_packeterror(configadr, index, subindex, EC_PACKET_ERROR_BUFFER_TOO_SMALL);
             return 0;

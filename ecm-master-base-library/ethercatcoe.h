@@ -113,9 +113,9 @@ int ec_SDOwrite_get_code_ecm(uint16_t configadr, uint16_t mbx_l, uint16_t mbx_wo
                              uint16_t index, uint8_t subindex, bool CA, int psize, void* p, uint32_t timeout_us,
                              uint8_t* code, uint8_t* abort_code);
 // As ec_SDOread_ecm; on failure *code becomes 0x80: an abort puts its code
-// (4 bytes, least significant first) at p's write position and sets *psize
-// to 4 (the room allowing), any other failure zeroes the first *psize bytes.
-// On success *code is left as it was.
+// (4 bytes, least significant first) at the start of p and sets *psize to 4,
+// so p must hold 4 bytes even when less room is asked for; any other failure
+// zeroes the first *psize bytes. On success *code is left as it was.
 int ec_SDOread_get_code_ecm(uint16_t configadr, uint16_t mbx_l, uint16_t mbx_wo, uint16_t mbx_ro, uint8_t* mbx_cnt,
                             uint16_t index, uint8_t subindex, bool CA, int* psize, void* p, uint32_t timeout_us,
                             uint8_t* code);

@@ -439,6 +439,11 @@ TEST(EepromIdentity, RingPositionsAnswerFromTheEeprom)
     for (const auto& c : cases)
         EXPECT_EQ(ask(c.request, 30s), c.reply) << c.request;
     EXPECT_TRUE(contains(m.log(), "Error on auto_incr_slave_info_exec on slave at incr addr: 65529")) << m.log();
+
+    // An EEPROM that acknowledges no read has no identity to give, not 0s.
+    ASSERT_EQ(m.sim("eeprom_nack 0 100000"), "OK");
+    EXPECT_EQ(ask("auto_incr_slave_info 0", 30s), "reply_error") << m.log();
+    EXPECT_EQ(ask("auto_incr_slave_info 1", 30s), "5 34 51 44 6");
 }
 
 TEST(ErrorCounters, CountersSetInTheSegmentAreReportedAndClearedByTheEnisCommand)
