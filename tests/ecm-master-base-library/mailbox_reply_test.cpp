@@ -107,14 +107,14 @@ TEST_F(Mailbox_Reply, ASegmentedUploadEndsAtASegmentWithoutDataThatIsNotTheLast)
     constexpr int GIVE_UP = 50;  // the slave falls silent after so many segments
     std::atomic<int> segment_requests{0};
     start_slave([&segment_requests](const Message& request) {
-                      if ((request[8] & 0xE0) == 0x60) {
-                          if (++segment_requests > GIVE_UP)
-                              return Message{};
-                          return sdo_response(static_cast<uint8_t>(request[8] & 0x10), 3);
-                      }
-                      // Normal upload of 16 bytes, none of them in this reply.
-                      return sdo_response(0x41, 10, {request[9], request[10], request[11], 16, 0, 0, 0});
-                  });
+        if ((request[8] & 0xE0) == 0x60) {
+            if (++segment_requests > GIVE_UP)
+                return Message{};
+            return sdo_response(static_cast<uint8_t>(request[8] & 0x10), 3);
+        }
+        // Normal upload of 16 bytes, none of them in this reply.
+        return sdo_response(0x41, 10, {request[9], request[10], request[11], 16, 0, 0, 0});
+    });
     std::vector<uint8_t> data(64, 0xEE);
     int size = static_cast<int>(data.size());
     EXPECT_EQ(ec_SDOread_ecm(SLAVE, MBX_L, WRITE_MBX, READ_MBX, &m_counter, 0x2000, 0, false, &size, data.data(),
