@@ -218,9 +218,14 @@ void Framework_Socket_Bridge::input_sem_data_group_server_socket_run_ex(void* so
                 bfi.set_input_sem_data(index, kept.data());
                 continue;
             }
+            // However many slots the peer announces and sends, a stop ends
+            // the delivery between two of them.
             if (image != 0)
-                for (uint64_t k = 0; k < count; ++k)
+                for (uint64_t k = 0; k < count; ++k) {
+                    check_stop();
+                    throw_if_thread_manager_is_not_running(manager_stopped);
                     socket->receive_message_ex(kept.data() + (k % kept_slots) * image, static_cast<unsigned>(image), 0);
+                }
             const uint64_t first = count - std::min<uint64_t>(count, kept_slots);
             for (uint64_t k = first; k < count; ++k)
                 bfi.insert_ring_buffer_slot(index, kept.data() + (k % kept_slots) * image);

@@ -314,3 +314,34 @@ TEST(Bridge_Fake_Peer_Channels_Test, BadInputReachesNothingAndTheChannelsReconne
     slave.leave();
     EXPECT_EQ(rtframe->stop(), 0) << rtframe->log();
 }
+
+// A peer that announces an endless delivery and keeps sending its slots
+// does not hold the bridge, nor rtframe, from stopping.
+TEST(Bridge_Fake_Peer_Channels_Test, AnEndlessDeliveryDoesNotHoldTheStop)
+{
+    auto rtframe = start_master();
+    Fake_Slave slave;
+    ASSERT_EQ(slave.join(), "") << rtframe->log();
+    ASSERT_TRUE(rtframe->wait_until_ready(30s)) << rtframe->log();
+    std::atomic<long> slots_sent{0};
+    std::thread stream([&] {
+        const Bytes slots(4096, 0x01);
+        try {
+            slave.trace.send({0xff, 0xff, 0xff, 0xff});
+            for (;;) {
+                slave.trace.send(slots);
+                slots_sent += static_cast<long>(slots.size() / 4);
+            }
+        } catch (const std::runtime_error&) {
+            // The bridge closed the channel: the stream ends here.
+        }
+    });
+    EXPECT_TRUE(eventually([&] { return slots_sent.load() > 100000; }, 20s)) << rtframe->log();
+    const auto stopping = std::chrono::steady_clock::now();
+    const int status = rtframe->stop(30s);
+    const auto stopped = std::chrono::steady_clock::now();
+    slave.trace.close();
+    stream.join();
+    EXPECT_EQ(status, 0) << rtframe->log();
+    EXPECT_LT(stopped - stopping, 10s);
+}
