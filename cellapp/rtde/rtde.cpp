@@ -263,6 +263,7 @@ void RTDE::handle(const Package& package)
             report_empty_reply(package.type);
             break;
         }
+        output_recipe_id_ = package.payload[0];
         output_types_.clear();
         const std::string text = reply_text(package.payload);
         std::size_t begin = 0;

@@ -169,6 +169,8 @@ public:
 
     const std::vector<std::string>& getOutputTypes() const { return output_types_; }
     const std::vector<std::string>& getOutputNames() const { return output_names_; }
+    // Recipe id of the last output-setup reply (0 before one, or refused).
+    uint8_t getOutputRecipeId() const { return output_recipe_id_; }
     // Output-variable name -> parser into a RobotState.
     const details::cb_map& getCallbacks() const { return cb_map_; }
 
@@ -195,6 +197,7 @@ private:
     std::vector<std::string> output_types_;
     std::vector<std::string> output_names_;
     int sock_fd_ = -1;
+    uint8_t output_recipe_id_ = 0;
 };
 
 }  // namespace rtde_client
