@@ -93,15 +93,16 @@ double motion_param(const XmlRpcValue& params, int i, const char* method, const 
 // The axis of a program command, checked before a package takes it: the
 // machine runs the command on the RTDE thread, where an unknown axis would
 // end the reading of the robot's packages. The number of axes is known once
-// the application runs; before, no package takes a command.
+// the axes interface is set up; before, the RTDE thread does not run and no
+// package takes a command.
 int program_axis(const XmlRpcValue& params, Axes_Manager_Interface* am, const char* method)
 {
     const int axis = int_param(params, 0);
     if (axis < 0)
         throw XmlRpc::XmlRpcException(std::string(method) + ": axis " + text(axis) + " is negative");
-    if (am != nullptr && get_ondara_program_status() == OP_MODE) {
+    if (am != nullptr) {
         const int axes = with_axes([am] { return am->axes_count_ex(); });
-        if (axis >= axes)
+        if ((axes > 0 || get_ondara_program_status() == OP_MODE) && axis >= axes)
             throw XmlRpc::XmlRpcException(std::string(method) + ": axis " + text(axis) + " out of range (" +
                                           text(axes) + " axes)");
     }
