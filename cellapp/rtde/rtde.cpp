@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -214,10 +215,23 @@ void RTDE::lost(const std::string& what)
     throw std::runtime_error("[RTDE][receive] " + what);
 }
 
-void RTDE::readExact(uint8_t* buffer, std::size_t count, bool inside_package)
+void RTDE::readExact(uint8_t* buffer, std::size_t count, bool inside_package, const Deadline* deadline)
 {
     std::size_t got = 0;
     while (got < count) {
+        if (deadline != nullptr) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now());
+            pollfd readable{sock_fd_, POLLIN, 0};
+            const int ready = left.count() > 0 ? ::poll(&readable, 1, static_cast<int>(left.count())) : 0;
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready < 0)
+                lost(std::string("poll: ") + std::strerror(errno));
+            if (ready == 0)
+                lost("no reply within " + std::to_string(REPLY_TIMEOUT_MS) + " ms (" + std::to_string(got) + " of " +
+                     std::to_string(count) + " bytes" + (inside_package ? " of a package" : " of a header") + ")");
+        }
         const ssize_t n = ::read(sock_fd_, buffer + got, count - got);
         if (n > 0) {
             got += static_cast<std::size_t>(n);
@@ -232,18 +246,18 @@ void RTDE::readExact(uint8_t* buffer, std::size_t count, bool inside_package)
     }
 }
 
-RTDE::Package RTDE::readPackage()
+RTDE::Package RTDE::readPackage(const Deadline* deadline)
 {
     if (sock_fd_ < 0)
         throw std::runtime_error("[RTDE][receive] not connected");
     uint8_t header[3];
-    readExact(header, sizeof(header), false);
+    readExact(header, sizeof(header), false, deadline);
     const std::size_t size = (static_cast<std::size_t>(header[0]) << 8) | header[1];
     if (size < 3)
         lost("package size " + std::to_string(size) + " below 3: framing lost");
     Package package{header[2], std::vector<uint8_t>(size - 3)};
     if (!package.payload.empty())
-        readExact(package.payload.data(), package.payload.size(), true);
+        readExact(package.payload.data(), package.payload.size(), true, deadline);
     return package;
 }
 
@@ -263,6 +277,7 @@ void RTDE::handle(const Package& package)
             report_empty_reply(package.type);
             break;
         }
+        output_recipe_id_ = package.payload[0];
         output_types_.clear();
         const std::string text = reply_text(package.payload);
         std::size_t begin = 0;
@@ -310,8 +325,9 @@ void RTDE::receive()
 
 RTDE::Package RTDE::awaitReply(uint8_t type)
 {
+    const Deadline deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(REPLY_TIMEOUT_MS);
     for (;;) {
-        Package package = readPackage();
+        Package package = readPackage(&deadline);
         if (package.type == type) {
             handle(package);
             return package;

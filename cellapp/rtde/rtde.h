@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -35,7 +36,9 @@ void setupCallback(cb_map& map, const std::string& name, Setter setter, Reader r
 // one, or a package size below 3) throws std::runtime_error and leaves the
 // client DISCONNECTED; no partial package is ever returned. Requests wait for
 // the reply of their own type: text messages and data packages that come
-// before it are dropped.
+// before it are dropped. A reply that has not come whole within
+// REPLY_TIMEOUT_MS counts as a connection loss; data packages are waited for
+// without limit.
 class RTDE {
 public:
     enum RTDECommand : uint32_t {
@@ -50,6 +53,8 @@ public:
     };
 
     enum ConnectionState : uint8_t { DISCONNECTED = 0, CONNECTED = 1, STARTED = 2, PAUSED = 3 };
+
+    static constexpr int REPLY_TIMEOUT_MS = 10000;
 
     struct RobotCommand {
         enum Type : uint32_t {
@@ -169,6 +174,8 @@ public:
 
     const std::vector<std::string>& getOutputTypes() const { return output_types_; }
     const std::vector<std::string>& getOutputNames() const { return output_names_; }
+    // Recipe id of the last output-setup reply (0 before one, or refused).
+    uint8_t getOutputRecipeId() const { return output_recipe_id_; }
     // Output-variable name -> parser into a RobotState.
     const details::cb_map& getCallbacks() const { return cb_map_; }
 
@@ -179,8 +186,11 @@ private:
     };
 
     void setupCallbacks();
-    Package readPackage();
-    void readExact(uint8_t* buffer, std::size_t count, bool inside_package);
+    using Deadline = std::chrono::steady_clock::time_point;
+
+    // Without a deadline the reads block until data or end of stream.
+    Package readPackage(const Deadline* deadline = nullptr);
+    void readExact(uint8_t* buffer, std::size_t count, bool inside_package, const Deadline* deadline);
     [[noreturn]] void lost(const std::string& what);
     void handle(const Package& package);
     // Reads until the reply of the given type, handles and returns it.
@@ -195,6 +205,7 @@ private:
     std::vector<std::string> output_types_;
     std::vector<std::string> output_names_;
     int sock_fd_ = -1;
+    uint8_t output_recipe_id_ = 0;
 };
 
 }  // namespace rtde_client

@@ -110,6 +110,13 @@ void RtdeInterface::cyclic_rtde_thread_fun()
                 " bytes, " + std::to_string(PAYLOAD_SIZE) + " expected: skipped");
         return;
     }
+    // Another recipe's values would be read as the program and safety state.
+    const uint8_t recipe = m_con.getOutputRecipeId();
+    if (payload[0] != recipe) {
+        log_err("[rtde_interface][cyclic_rtde_thread_fun] : data package of recipe " + std::to_string(payload[0]) +
+                ", " + std::to_string(recipe) + " expected: skipped");
+        return;
+    }
     m_robot_program_status_pre = m_robot_program_status.load();
     const auto status = static_cast<Robot_Program_Status>(static_cast<int32_t>(be32(payload, 1)));
     m_robot_program_status = status;

@@ -29,6 +29,8 @@ typedef void (*ptrf)();
 //
 // A connection loss, a refused output recipe or an exception of the client
 // or the callback ends the reading with one ERR line; no callback follows.
+// A data package shorter than the recipe, or of a recipe id other than the
+// one the controller gave the output setup, is skipped with an ERR line.
 // The destructor wakes "RTDE_THREAD" and joins it.
 class RtdeInterface {
 public:

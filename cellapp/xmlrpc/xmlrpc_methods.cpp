@@ -75,6 +75,40 @@ int8_t homing_method_ex(double method, const char* name)
     return static_cast<int8_t>(std::trunc(method));
 }
 
+// A motion value of the robot program: a NaN or an infinity would reach the
+// drive as 0 or as its largest raw value, a negative magnitude as 0. Such a
+// call is a fault and commands nothing.
+enum class Sign { ANY, NOT_NEGATIVE };
+
+double motion_param(const XmlRpcValue& params, int i, const char* method, const char* name, Sign sign)
+{
+    const double value = double_param(params, i);
+    if (!std::isfinite(value))
+        throw XmlRpc::XmlRpcException(std::string(method) + ": " + name + " " + text(value) + " is not finite");
+    if (sign == Sign::NOT_NEGATIVE && value < 0.0)
+        throw XmlRpc::XmlRpcException(std::string(method) + ": " + name + " " + text(value) + " is negative");
+    return value;
+}
+
+// The axis of a program command, checked before a package takes it: the
+// machine runs the command on the RTDE thread, where an unknown axis would
+// end the reading of the robot's packages. The number of axes is known once
+// the axes interface is set up; before, the RTDE thread does not run and no
+// package takes a command.
+int program_axis(const XmlRpcValue& params, Axes_Manager_Interface* am, const char* method)
+{
+    const int axis = int_param(params, 0);
+    if (axis < 0)
+        throw XmlRpc::XmlRpcException(std::string(method) + ": axis " + text(axis) + " is negative");
+    if (am != nullptr) {
+        const int axes = with_axes([am] { return am->axes_count_ex(); });
+        if ((axes > 0 || get_ondara_program_status() == OP_MODE) && axis >= axes)
+            throw XmlRpc::XmlRpcException(std::string(method) + ": axis " + text(axis) + " out of range (" +
+                                          text(axes) + " axes)");
+    }
+    return axis;
+}
+
 // The program methods: an exception from the manager is answered as a fault.
 int new_command_ex(Program_Command_Manager* manager, const Program_Commands_Params& params)
 {
@@ -400,9 +434,11 @@ void DoHoming::execute(XmlRpcValue& params, XmlRpcValue& result)
         const int axis = int_param(params, 0);
         Axes_Manager_Homing homing{};
         homing.method = homing_method_ex(double_param(params, 1), "do_homing");
-        homing.zero_search_velocity = double_param(params, 2);
-        homing.acceleration = double_param(params, 3);
-        homing.switch_search_velocity = double_param(params, 4);
+        homing.zero_search_velocity =
+            motion_param(params, 2, "do_homing", "zero search velocity", Sign::NOT_NEGATIVE);
+        homing.acceleration = motion_param(params, 3, "do_homing", "acceleration", Sign::NOT_NEGATIVE);
+        homing.switch_search_velocity =
+            motion_param(params, 4, "do_homing", "switch search velocity", Sign::NOT_NEGATIVE);
         log_inf("[OndaraXmlRpc][do_homing] :: doing homing for axis " + text(axis));
         with_axes([&] { m_am_iface->do_axis_homing_ex(axis, homing); });
         result = 0;
@@ -418,7 +454,9 @@ void MoveToTargetVel::execute(XmlRpcValue& params, XmlRpcValue& result)
         return;
     try {
         const int axis = int_param(params, 0);
-        const Axes_Manager_Target_Velocity target{double_param(params, 1), double_param(params, 2)};
+        const Axes_Manager_Target_Velocity target{
+            motion_param(params, 1, "move_to_target_vel", "velocity", Sign::ANY),
+            motion_param(params, 2, "move_to_target_vel", "acceleration", Sign::NOT_NEGATIVE)};
         log_inf("[OndaraXmlRpc][move_to_target_vel] :: moving axis " + text(axis) +
                 " with speed = " + text(target.velocity) + " and acceleration = " + text(target.acceleration));
         with_axes([&] { m_am_iface->move_axis_to_target_velocity_ex(axis, target); });
@@ -435,8 +473,10 @@ void MoveToTargetPos::execute(XmlRpcValue& params, XmlRpcValue& result)
         return;
     try {
         const int axis = int_param(params, 0);
-        const Axes_Manager_Target_Position target{double_param(params, 1), double_param(params, 2),
-                                                  double_param(params, 3)};
+        const Axes_Manager_Target_Position target{
+            motion_param(params, 1, "move_to_target_pos", "position", Sign::ANY),
+            motion_param(params, 2, "move_to_target_pos", "velocity", Sign::NOT_NEGATIVE),
+            motion_param(params, 3, "move_to_target_pos", "acceleration", Sign::NOT_NEGATIVE)};
         log_inf("[OndaraXmlRpc][move_to_target_pos] :: moving axis " + text(axis) +
                 " with speed = " + text(target.velocity) + " and acceleration = " + text(target.acceleration));
         const bool relative = bool_param(params, 5);
@@ -548,10 +588,11 @@ void GetCommissioningHomingSwitchVel::execute(XmlRpcValue& params, XmlRpcValue& 
 void ProgramMoveToTargetPosition::execute(XmlRpcValue& params, XmlRpcValue& result)
 {
     Program_Commands_Params command;
-    command.axis_id = int_param(params, 0);
-    command.position = double_param(params, 1);
-    command.velocity = double_param(params, 2);
-    command.acceleration = double_param(params, 3);
+    const char* const method = "program_move_to_target_position";
+    command.axis_id = program_axis(params, m_am_iface, method);
+    command.position = motion_param(params, 1, method, "position", Sign::ANY);
+    command.velocity = motion_param(params, 2, method, "velocity", Sign::NOT_NEGATIVE);
+    command.acceleration = motion_param(params, 3, method, "acceleration", Sign::NOT_NEGATIVE);
     command.cmd_id = MOVE_TO_POSITION;
     log_inf(
         "[XmlRpcInterface][ProgramMoveToTargetPosition] : a program_move_to_target_position request arrived "
@@ -563,9 +604,10 @@ void ProgramMoveToTargetPosition::execute(XmlRpcValue& params, XmlRpcValue& resu
 void ProgramMoveToTargetVelocity::execute(XmlRpcValue& params, XmlRpcValue& result)
 {
     Program_Commands_Params command;
-    command.axis_id = int_param(params, 0);
-    command.velocity = double_param(params, 1);
-    command.acceleration = double_param(params, 2);
+    const char* const method = "program_move_to_target_velocity";
+    command.axis_id = program_axis(params, m_am_iface, method);
+    command.velocity = motion_param(params, 1, method, "velocity", Sign::ANY);
+    command.acceleration = motion_param(params, 2, method, "acceleration", Sign::NOT_NEGATIVE);
     command.cmd_id = MOVE_TO_VELOCITY;
     log_inf(
         "[XmlRpcInterface][ProgramMoveToTargetVelocity] : a program_move_to_target_velocity request arrived "
@@ -577,11 +619,13 @@ void ProgramMoveToTargetVelocity::execute(XmlRpcValue& params, XmlRpcValue& resu
 void ProgramDoHoming::execute(XmlRpcValue& params, XmlRpcValue& result)
 {
     Program_Commands_Params command;
-    command.axis_id = int_param(params, 0);
-    command.homing_method = homing_method_ex(int_param(params, 1), "program_do_homing");
-    command.homing_zero_search_velocity = double_param(params, 2);
-    command.homing_acceleration = double_param(params, 3);
-    command.homing_switch_search_velocity = double_param(params, 4);
+    const char* const method = "program_do_homing";
+    command.axis_id = program_axis(params, m_am_iface, method);
+    command.homing_method = homing_method_ex(int_param(params, 1), method);
+    command.homing_zero_search_velocity = motion_param(params, 2, method, "zero search velocity", Sign::NOT_NEGATIVE);
+    command.homing_acceleration = motion_param(params, 3, method, "acceleration", Sign::NOT_NEGATIVE);
+    command.homing_switch_search_velocity =
+        motion_param(params, 4, method, "switch search velocity", Sign::NOT_NEGATIVE);
     command.cmd_id = PRG_DO_HOMING;
     log_inf("[XmlRpcInterface][ProgramDoHoming] : a program_do_homing request arrived (cmd_id : " +
             text(static_cast<int>(PRG_DO_HOMING)) + ")");

@@ -796,8 +796,8 @@ std::string Robot_Controller_Sim::command(const std::string& line)
     }
     if (verb == "send" && argc == 1) {
         const std::string& kind = words[1];
-        if (kind != "short" && kind != "tiny" && kind != "oversized" && kind != "unknown")
-            return "ERR send short|tiny|oversized|unknown";
+        if (kind != "short" && kind != "tiny" && kind != "oversized" && kind != "unknown" && kind != "foreign")
+            return "ERR send short|tiny|oversized|unknown|foreign";
         for (const auto& session : sessions()) {
             std::string bytes;
             if (kind == "short") {
@@ -811,6 +811,11 @@ std::string Robot_Controller_Sim::command(const std::string& line)
                 std::lock_guard<std::mutex> lock(m_mutex);
                 const std::string normal = data_package(*session, unused);
                 bytes = wire::package(wire::DATA_PACKAGE, normal.substr(wire::HEADER_SIZE) + std::string(8, '\x5A'));
+            } else if (kind == "foreign") {
+                std::size_t unused = 0;
+                std::lock_guard<std::mutex> lock(m_mutex);
+                bytes = data_package(*session, unused);
+                bytes[wire::HEADER_SIZE] = static_cast<char>(session->output_recipe_id % 255 + 1);
             } else {
                 bytes = wire::package('X', std::string("\x01\x02\x03\x04", 4));
             }

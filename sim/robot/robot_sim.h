@@ -48,9 +48,10 @@ struct Config {
 //   text_before_reply MESSAGE a text message in front of the next reply
 //   close between | close inside    close every client connection between
 //                             packages, or after half a package
-//   send short|tiny|oversized|unknown   to every client: a data package shorter
-//                             than its recipe, a size field of 2, a data package
-//                             with 8 extra bytes, a package of unknown type 'X'
+//   send short|tiny|oversized|unknown|foreign   to every client: a data package
+//                             shorter than its recipe, a size field of 2, a data
+//                             package with 8 extra bytes, a package of unknown
+//                             type 'X', the values under a recipe id not set up
 //   stamp N | stamp off       send time (monotonic clock, s) in output_double_register_N
 //   dump PATH | dump off      every package received, one line each: the client's
 //                             number (from 1, in order of connection) and the hex bytes

@@ -554,6 +554,50 @@ class In_Op(unittest.TestCase):
         self.assertEqual(axmand.log().count("new command receive"), commands)
         self.assertEqual(self.rpc.program_get_state(), STOPPED)
 
+    def test_unsafe_motion_values_are_faults_and_move_nothing(self):
+        # (method, parameters, words of the fault): values that reached the
+        # drive as 0 or as its largest raw value, and program commands on an
+        # axis that ended the reading of the robot's packages.
+        nan, inf = float("nan"), float("inf")
+        calls = [
+            ("move_to_target_vel", (AXIS, inf, 50.0), "velocity inf is not finite"),
+            ("move_to_target_vel", (AXIS, nan, 50.0), "velocity nan is not finite"),
+            ("move_to_target_vel", (AXIS, 5.0, -inf), "acceleration -inf is not finite"),
+            ("move_to_target_vel", (AXIS, -5.0, -50.0), "acceleration -50 is negative"),
+            ("move_to_target_pos", (AXIS, nan, 10.0, 100.0, 0, False), "position nan is not finite"),
+            ("move_to_target_pos", (AXIS, 1.0, inf, 100.0, 0, True), "velocity inf is not finite"),
+            ("move_to_target_pos", (AXIS, 1.0, -10.0, 100.0, 0, True), "velocity -10 is negative"),
+            ("move_to_target_pos", (AXIS, 1.0, 10.0, -100.0, 0, True), "acceleration -100 is negative"),
+            ("do_homing", (AXIS, 35.0, nan, 50.0, 10.0), "zero search velocity nan is not finite"),
+            ("do_homing", (AXIS, 35.0, 10.0, -50.0, 10.0), "acceleration -50 is negative"),
+            ("do_homing", (AXIS, 35.0, 10.0, 50.0, inf), "switch search velocity inf is not finite"),
+            ("program_move_to_target_velocity", (AXIS, inf, 50.0), "velocity inf is not finite"),
+            ("program_move_to_target_velocity", (AXIS, 5.0, -50.0), "acceleration -50 is negative"),
+            ("program_move_to_target_position", (AXIS, nan, 20.0, 100.0), "position nan is not finite"),
+            ("program_move_to_target_position", (AXIS, 30.0, -20.0, 100.0), "velocity -20 is negative"),
+            ("program_do_homing", (AXIS, 35, 10.0, nan, 10.0), "acceleration nan is not finite"),
+            ("program_move_to_target_velocity", (1, 5.0, 50.0), "axis 1 out of range (1 axes)"),
+            ("program_move_to_target_position", (-1, 30.0, 20.0, 100.0), "axis -1 is negative"),
+            ("program_do_homing", (127, 35, 10.0, 50.0, 10.0), "axis 127 out of range (1 axes)"),
+        ]
+        axmand = self.cell.processes["axmand"]
+        commands = axmand.log().count("new command receive")
+        position = whole_cell.drive_position()
+        for method, params, words in calls:
+            with self.subTest(method=method, params=params):
+                with self.assertRaises(xmlrpc.client.Fault) as fault:
+                    getattr(self.rpc, method)(*params)
+                self.assertIn(words, fault.exception.faultString)
+                self.assertEqual(self.rpc.get_version_number(), "4.1.0")
+        time.sleep(0.5)
+        self.assertEqual(axmand.log().count("new command receive"), commands, "no command reached the axes")
+        self.assertEqual(self.rpc.program_get_state(), STOPPED)
+        self.assertEqual(whole_cell.drive_position(), position)
+        self.assertTrue(self.cell.processes["cellapp"].running(), self.log("cellapp"))
+        # The robot's packages are still read: a valid command runs.
+        self.assertIn(self.rpc.program_move_to_target_velocity(AXIS, 5.0, 50.0), (STOPPED, RESTORE, EXECUTE))
+        self.assertTrue(wait_until(lambda: self.drive_moves_at(5.0), 30), self.cell.tails())
+
     def transitions_since(self, mark, settled=False):
         """The program machine's transitions logged after mark; settled drops
         a leading execute --> waiting (a running command that completed after

@@ -391,6 +391,34 @@ TEST_F(Follower, ShortPackagesAreSkippedAndOddOnesDoNotStopTheReading)
     EXPECT_TRUE(eventually([&] { return calls() > before + 10; }));
 }
 
+TEST_F(Follower, DataPackagesOfAnotherRecipeAreSkipped)
+{
+    start_sim();
+    Stdout_Capture out;
+    start_follower();
+    m_sim->control_ok_ex("state 1 0 1");
+    ASSERT_TRUE(eventually([&] { return m_follower->get_robot_program_status() == ROBOT_STOPPED; }));
+    hold_and_settle();
+    const std::size_t before = calls();
+    // Values of the right size under recipe 3: the empty recipe of the
+    // start-up was 1, the follower's is 2.
+    m_sim->control_ok_ex("state 2 16 3");
+    m_sim->control_ok_ex("send foreign");
+    ASSERT_TRUE(eventually([&] { return err_lines(out.text()) > 0; }, 20s)) << out.text();
+    const std::string log = out.text();
+    EXPECT_EQ(count_of(log, "[rtde_interface][cyclic_rtde_thread_fun] : data package of recipe 3, 2 expected: skipped"),
+              1)
+        << log;
+    EXPECT_EQ(calls(), before);
+    EXPECT_EQ(m_follower->get_robot_program_status(), ROBOT_STOPPED);
+    EXPECT_FALSE(m_follower->is_program_running());
+    EXPECT_FALSE(m_follower->is_safeguard_active());
+    // The reading goes on: the follower's own recipe is decoded.
+    m_sim->control_ok_ex("resume");
+    EXPECT_TRUE(
+        eventually([&] { return calls() > before && seen().back() == Seen{ROBOT_PLAYING, true, true}; }, 20s));
+}
+
 std::atomic<int> g_calls_until_throw{0};
 
 void throwing_callback()

@@ -7,6 +7,7 @@ import os
 import socket
 import struct
 import subprocess
+import time
 import unittest
 
 PROBE = os.environ["RTDE_PROBE"]
@@ -47,7 +48,7 @@ def read_package(conn):
 
 
 class Controller(unittest.TestCase):
-    def converse(self, steps, script):
+    def converse(self, steps, script, timeout=10):
         """Runs the probe with steps against a controller that, for each
         (expected request or None, replies) of script, reads and compares the
         request, then sends the replies. Returns (exit status, lines, stderr)."""
@@ -71,7 +72,7 @@ class Controller(unittest.TestCase):
                         closed = True
                     else:
                         conn.sendall(reply)
-            out, err = probe.communicate(timeout=10)
+            out, err = probe.communicate(timeout=timeout)
             if not closed:
                 self.assertEqual(conn.recv(100), b"", "the client sent more than the script expects")
             conn.close()
@@ -189,6 +190,21 @@ class Losses(Controller):
             with self.subTest(name):
                 status, lines, _ = self.converse(["data", "data"], [(None, replies)])
                 self.assertEqual((status, lines), (3, ["connect ok", error]))
+
+
+    def test_a_reply_that_does_not_come_whole_ends_the_request_after_ten_seconds(self):
+        cases = [
+            ("nothing", [], "(0 of 3 bytes of a header)"),
+            ("part of the header", [b"\x00\x04"], "(2 of 3 bytes of a header)"),
+            ("a header without its payload", [b"\x00\x04\x56"], "(0 of 1 bytes of a package)"),
+        ]
+        for name, replies, where in cases:
+            with self.subTest(name):
+                start = time.monotonic()
+                status, lines, _ = self.converse(["version"], [(bytes.fromhex("00 05 56 00 02"), replies)], timeout=60)
+                self.assertEqual((status, lines),
+                                 (3, ["connect ok", "error [RTDE][receive] no reply within 10000 ms " + where]))
+                self.assertGreaterEqual(time.monotonic() - start, 9.9)
 
 
 class Commands(Controller):
