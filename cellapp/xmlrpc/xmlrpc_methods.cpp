@@ -434,8 +434,7 @@ void DoHoming::execute(XmlRpcValue& params, XmlRpcValue& result)
         const int axis = int_param(params, 0);
         Axes_Manager_Homing homing{};
         homing.method = homing_method_ex(double_param(params, 1), "do_homing");
-        homing.zero_search_velocity =
-            motion_param(params, 2, "do_homing", "zero search velocity", Sign::NOT_NEGATIVE);
+        homing.zero_search_velocity = motion_param(params, 2, "do_homing", "zero search velocity", Sign::NOT_NEGATIVE);
         homing.acceleration = motion_param(params, 3, "do_homing", "acceleration", Sign::NOT_NEGATIVE);
         homing.switch_search_velocity =
             motion_param(params, 4, "do_homing", "switch search velocity", Sign::NOT_NEGATIVE);
@@ -454,9 +453,9 @@ void MoveToTargetVel::execute(XmlRpcValue& params, XmlRpcValue& result)
         return;
     try {
         const int axis = int_param(params, 0);
-        const Axes_Manager_Target_Velocity target{
-            motion_param(params, 1, "move_to_target_vel", "velocity", Sign::ANY),
-            motion_param(params, 2, "move_to_target_vel", "acceleration", Sign::NOT_NEGATIVE)};
+        const Axes_Manager_Target_Velocity target{motion_param(params, 1, "move_to_target_vel", "velocity", Sign::ANY),
+                                                  motion_param(params, 2, "move_to_target_vel", "acceleration",
+                                                               Sign::NOT_NEGATIVE)};
         log_inf("[OndaraXmlRpc][move_to_target_vel] :: moving axis " + text(axis) +
                 " with speed = " + text(target.velocity) + " and acceleration = " + text(target.acceleration));
         with_axes([&] { m_am_iface->move_axis_to_target_velocity_ex(axis, target); });
@@ -473,10 +472,11 @@ void MoveToTargetPos::execute(XmlRpcValue& params, XmlRpcValue& result)
         return;
     try {
         const int axis = int_param(params, 0);
-        const Axes_Manager_Target_Position target{
-            motion_param(params, 1, "move_to_target_pos", "position", Sign::ANY),
-            motion_param(params, 2, "move_to_target_pos", "velocity", Sign::NOT_NEGATIVE),
-            motion_param(params, 3, "move_to_target_pos", "acceleration", Sign::NOT_NEGATIVE)};
+        const Axes_Manager_Target_Position target{motion_param(params, 1, "move_to_target_pos", "position", Sign::ANY),
+                                                  motion_param(params, 2, "move_to_target_pos", "velocity",
+                                                               Sign::NOT_NEGATIVE),
+                                                  motion_param(params, 3, "move_to_target_pos", "acceleration",
+                                                               Sign::NOT_NEGATIVE)};
         log_inf("[OndaraXmlRpc][move_to_target_pos] :: moving axis " + text(axis) +
                 " with speed = " + text(target.velocity) + " and acceleration = " + text(target.acceleration));
         const bool relative = bool_param(params, 5);

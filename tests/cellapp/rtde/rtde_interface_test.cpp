@@ -415,8 +415,7 @@ TEST_F(Follower, DataPackagesOfAnotherRecipeAreSkipped)
     EXPECT_FALSE(m_follower->is_safeguard_active());
     // The reading goes on: the follower's own recipe is decoded.
     m_sim->control_ok_ex("resume");
-    EXPECT_TRUE(
-        eventually([&] { return calls() > before && seen().back() == Seen{ROBOT_PLAYING, true, true}; }, 20s));
+    EXPECT_TRUE(eventually([&] { return calls() > before && seen().back() == Seen{ROBOT_PLAYING, true, true}; }, 20s));
 }
 
 std::atomic<int> g_calls_until_throw{0};
