@@ -330,8 +330,8 @@ void Axis_Descriptor::run_state_handler()
                     "[axis descriptor]  - ... QUICK STOP restored ... reinit_op_mode and go to "
                     "STATE_WAIT_OPERATION_ENABLED]");
                 // The reset ends here: kept pending it would re-enable a later fault unasked.
+                // Its mode was cleared before the enable (STATE_RESTORE_FROM_QSA).
                 m_cmd_request = -1;
-                reinit_op_mode();
                 m_main_machine_state = STATE_WAIT_OPERATION_ENABLED;
             } else {
                 set_new_op_mode(true);

@@ -438,6 +438,14 @@ class In_Op(unittest.TestCase):
     def robot(self, command):
         self.assertTrue(whole_cell.robot_request(command).startswith("OK"), command)
 
+    def pause_program(self):
+        """The robot pauses its program; the machine follows to paused."""
+        self.robot("state 4 0 1")
+        self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == PAUSED, 30))
+
+    def play_program(self):
+        self.robot("state 2 0 3")
+
     def log(self, name):
         return self.cell.processes[name].log()
 
@@ -614,7 +622,7 @@ class In_Op(unittest.TestCase):
         self.assertEqual(self.rpc.program_move_to_target_position(AXIS, 30.0, 20.0, 100.0), STOPPED)
         time.sleep(0.5)
         self.assertEqual(self.rpc.program_get_state(), STOPPED, "pending until the program plays")
-        self.robot("state 2 0 3")
+        self.play_program()
         self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == WAITING, 60))
         self.assertEqual(self.transitions_since(mark), [("stopped", "restore"), ("restore", "execute"),
                                                         ("execute", "waiting")])
@@ -624,9 +632,8 @@ class In_Op(unittest.TestCase):
         self.assertEqual(whole_cell.drive_position(), units(30.0))
         # Pause and play: a completed position command does not run again.
         mark = len(self.log("cellapp"))
-        self.robot("state 4 0 1")
-        self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == PAUSED, 20))
-        self.robot("state 2 0 3")
+        self.pause_program()
+        self.play_program()
         self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == WAITING, 20))
         self.assertEqual(self.transitions_since(mark), [("waiting", "paused"), ("paused", "waiting")])
 
@@ -680,10 +687,9 @@ class In_Op(unittest.TestCase):
             self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == EXECUTE and self.drive_velocity() > 0,
                                        30), self.cell.tails())
         mark = len(self.log("cellapp"))
-        self.robot("state 4 0 1")
-        self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == PAUSED, 30))
+        self.pause_program()
         self.assertTrue(wait_until(lambda: self.drive_velocity() == 0, 30), self.cell.tails())
-        self.robot("state 2 0 3")
+        self.play_program()
         if completed:
             self.assertTrue(wait_until(lambda: self.drive_moves_at(5.0), 30), self.cell.tails())
             self.assertEqual(self.transitions_since(mark)[:3], [("waiting", "paused"), ("paused", "waiting"),
@@ -706,14 +712,12 @@ class In_Op(unittest.TestCase):
         self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == WAITING, 60))
         self.assertEqual(whole_cell.drive_position(), units(30.0))
         mark = len(self.log("cellapp"))
-        self.robot("state 4 0 1")
-        self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == PAUSED, 30))
-        self.robot("state 2 0 3")
+        self.pause_program()
+        self.play_program()
         self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == WAITING, 30))
         # A second pause closes the record: a command issued again would have
         # shown as a visit to execute before it.
-        self.robot("state 4 0 1")
-        self.assertTrue(wait_until(lambda: self.rpc.program_get_state() == PAUSED, 30))
+        self.pause_program()
         self.assertEqual(self.transitions_since(mark), [("waiting", "paused"), ("paused", "waiting"),
                                                         ("waiting", "paused")])
         self.assertEqual(whole_cell.drive_position(), units(30.0))

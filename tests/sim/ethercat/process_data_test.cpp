@@ -169,6 +169,14 @@ protected:
         return std::vector<uint8_t>(d.data.begin() + 13, d.data.end());
     }
     uint16_t status(int cycles = 3) { return get_le16(cycle(cycles), 0); }
+    // Shutdown, then enable operation; the status word after it.
+    uint16_t enable()
+    {
+        m_image.control = 0x0006;
+        status();
+        m_image.control = 0x000F;
+        return status();
+    }
     Drive_Image m_image;
 };
 
@@ -205,10 +213,7 @@ TEST_F(Drive_Process_Data, power_up_sequence_ends_in_operation_enabled)
 
 TEST_F(Drive_Process_Data, injected_fault_emergency_and_reset)
 {
-    m_image.control = 0x0006;
-    status();
-    m_image.control = 0x000F;
-    ASSERT_EQ(status() & 0x6F, 0x27);
+    ASSERT_EQ(enable() & 0x6F, 0x27);
     EXPECT_EQ(control("fault 0 0x2310"), "OK");
     const std::vector<uint8_t> inputs = cycle(3);
     EXPECT_EQ(get_le16(inputs, 0) & 0x4F, 0x08) << "fault";
@@ -229,10 +234,7 @@ TEST_F(Drive_Process_Data, injected_fault_emergency_and_reset)
 
 TEST_F(Drive_Process_Data, warning_bit_set_and_cleared_by_the_control_socket)
 {
-    m_image.control = 0x0006;
-    status();
-    m_image.control = 0x000F;
-    ASSERT_EQ(status() & 0x6F, 0x27);
+    ASSERT_EQ(enable() & 0x6F, 0x27);
     EXPECT_EQ(control("warning 0 on"), "OK");
     EXPECT_EQ(status() & 0x08EF, 0x00A7) << "operation enabled, warning, no internal limit";
     Sdo_Client sdo(master(), 0x1001);
@@ -248,10 +250,7 @@ TEST_F(Drive_Process_Data, warning_bit_set_and_cleared_by_the_control_socket)
 
 TEST_F(Drive_Process_Data, leaving_op_while_enabled_faults_the_drive)
 {
-    m_image.control = 0x0006;
-    status();
-    m_image.control = 0x000F;
-    ASSERT_EQ(status() & 0x6F, 0x27);
+    ASSERT_EQ(enable() & 0x6F, 0x27);
     ASSERT_EQ(master().request_state(0x1001, 0x0004), 0x0004);
     EXPECT_EQ(status() & 0x4F, 0x08);
 }
