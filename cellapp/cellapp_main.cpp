@@ -247,6 +247,7 @@ void* fw_thread(void*)
     }
     return nullptr;
 }
+
 void usage(const char* program)
 {
     std::printf(

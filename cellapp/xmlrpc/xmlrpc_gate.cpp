@@ -183,7 +183,8 @@ void Xmlrpc_Gate::admit(int fd)
 
 void Xmlrpc_Gate::on_readable(Connection& connection)
 {
-    const ssize_t n = ::recv(connection.fd, m_read_buffer.data(), m_read_buffer.size(), 0);
+    const std::size_t wanted = std::min(m_read_buffer.size(), connection.reader.room());
+    const ssize_t n = ::recv(connection.fd, m_read_buffer.data(), wanted, 0);
     if (n < 0) {
         connection.finished = errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
         return;
@@ -250,9 +251,7 @@ void Xmlrpc_Gate::write_answer(Connection& connection)
 
 void Xmlrpc_Gate::close_finished(Clock::time_point late_at)
 {
-    const auto done = [late_at](const std::unique_ptr<Connection>& c) {
-        return c->finished || c->deadline <= late_at;
-    };
+    const auto done = [late_at](const std::unique_ptr<Connection>& c) { return c->finished || c->deadline <= late_at; };
     m_connections.erase(std::remove_if(m_connections.begin(), m_connections.end(), done), m_connections.end());
     if (m_connections.size() < MAX_CONNECTIONS)
         m_full_reported = false;

@@ -40,6 +40,14 @@ std::string quoted(std::string_view value)
 }
 }  // namespace
 
+void Xmlrpc_Request_Reader::append(const char* data, std::size_t size)
+{
+    // Grown by doubling, but never beyond the limit.
+    if (m_bytes.size() + size > m_bytes.capacity())
+        m_bytes.reserve(std::min(std::max(2 * m_bytes.capacity(), m_bytes.size() + size), m_max_bytes + 1));
+    m_bytes.append(data, size);
+}
+
 Xmlrpc_Request_Reader::Status Xmlrpc_Request_Reader::next(Xmlrpc_Request& request, std::string& reason)
 {
     if (m_body_at == NONE) {
@@ -107,8 +115,8 @@ std::string Xmlrpc_Request_Reader::read_header()
         return lengths == 0 ? "no Content-length" : "more than one Content-length";
     if (length.empty() || length.find_first_not_of("0123456789") != std::string_view::npos)
         return "Content-length " + quoted(length) + " is not a number";
-    const std::size_t room = m_max_bytes > m_body_at ? m_max_bytes - m_body_at : 0;
-    if (length.size() > 9 || std::stoul(std::string(length)) > room)
+    const std::size_t body_room = m_max_bytes > m_body_at ? m_max_bytes - m_body_at : 0;
+    if (length.size() > 9 || std::stoul(std::string(length)) > body_room)
         return "Content-length " + quoted(length) + " makes the request larger than " + std::to_string(m_max_bytes) +
                " bytes";
     m_content_length = std::stoul(std::string(length));

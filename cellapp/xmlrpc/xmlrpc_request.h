@@ -21,7 +21,11 @@ public:
 
     explicit Xmlrpc_Request_Reader(std::size_t max_bytes) : m_max_bytes(max_bytes) {}
 
-    void append(const char* data, std::size_t size) { m_bytes.append(data, size); }
+    // Appends bytes read from the connection: at most room() of them.
+    void append(const char* data, std::size_t size);
+    // Bytes that may still be appended before the request is refused for
+    // its size: reads of no more keep the bytes held within the limit.
+    std::size_t room() const { return m_bytes.size() > m_max_bytes ? 0 : m_max_bytes + 1 - m_bytes.size(); }
     // WHOLE: the next request was taken into request. INCOMPLETE: more bytes
     // are needed. REFUSED: the request cannot be read (reason says why); the
     // connection has to be closed.

@@ -31,7 +31,10 @@ std::string post(const std::string& version, const std::string& fields, const st
 
 const Framing FRAMINGS[] = {
     {"OneRequest", {post("1.1", "", CALL)}, {CALL}, {true}, Status::INCOMPLETE},
-    {"BlankLineSplit", {post("1.1", "", CALL).substr(0, 50), post("1.1", "", CALL).substr(50)}, {CALL}, {true},
+    {"BlankLineSplit",
+     {post("1.1", "", CALL).substr(0, 50), post("1.1", "", CALL).substr(50)},
+     {CALL},
+     {true},
      Status::INCOMPLETE},
     {"ByteByByte", {}, {CALL}, {true}, Status::INCOMPLETE},  // pieces filled below
     {"LineFeedsOnly", {"POST / HTTP/1.1\ncontent-LENGTH:   3 \n\nabc"}, {"abc"}, {true}, Status::INCOMPLETE},
