@@ -1,13 +1,17 @@
 // cellapp: identifies the drives through the master, copies the matching
 // application descriptor for rtframe, attaches to the framework, sets up the
 // axes interface and the RTDE follower, and serves XML-RPC on port 44044.
+#include <getopt.h>
 #include <pthread.h>
 #include <semaphore.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <mutex>
@@ -243,10 +247,50 @@ void* fw_thread(void*)
     }
     return nullptr;
 }
+
+void usage(const char* program)
+{
+    std::printf(
+        "usage: %s [--xmlrpc-idle-timeout S]\n"
+        "  --xmlrpc-idle-timeout S  seconds an XML-RPC connection may take for its next request (default 30)\n",
+        program);
+}
+
+// The command line into the XML-RPC idle limit; -1 to go on, else the exit status.
+int parse_command_line(int argc, char** argv, std::chrono::milliseconds& idle_limit)
+{
+    static const option options[] = {
+        {"xmlrpc-idle-timeout", required_argument, nullptr, 'i'},
+        {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0},
+    };
+    for (int c; (c = getopt_long(argc, argv, "h", options, nullptr)) != -1;) {
+        if (c == 'h') {
+            usage(argv[0]);
+            return 0;
+        }
+        char* end = nullptr;
+        const double seconds = c == 'i' ? std::strtod(optarg, &end) : 0.0;
+        if (c != 'i' || end == optarg || *end != '\0' || !std::isfinite(seconds) || seconds <= 0.0 ||
+            seconds > 86400.0) {
+            usage(argv[0]);
+            return 2;
+        }
+        idle_limit = std::chrono::milliseconds(static_cast<long>(std::ceil(seconds * 1000.0)));
+    }
+    if (optind < argc) {
+        usage(argv[0]);
+        return 2;
+    }
+    return -1;
+}
 }  // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    std::chrono::milliseconds idle_limit = Xmlrpc_Gate::DEFAULT_IDLE_LIMIT;
+    if (const int status = parse_command_line(argc, argv, idle_limit); status >= 0)
+        return status;
     if (mlockall(MCL_CURRENT | MCL_FUTURE) != 0) {
         log_err("[ondara][main] :: mlockall failed");
         return -2;
@@ -272,6 +316,7 @@ int main()
             pthread_setname_np(framework_thread, "FW_THREAD");
 
         XmlRpcInterface server(&m_am_iface, &prg_cmd_manager, &eth_info);
+        server.set_idle_limit(idle_limit);
         if (!server.create_server(PORT_XMLRPC, true, 1)) {
             log_err("[ondara][main] :: cannot bind the XML-RPC port " + std::to_string(PORT_XMLRPC));
             end_process(1);

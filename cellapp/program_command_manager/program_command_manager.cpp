@@ -64,11 +64,13 @@ int Program_Command_Manager::new_command(Program_Commands_Params params)
             hw.set_parameters(params);
             hw.sem_post_required = true;
         }
+        // On the monotonic clock: a step of the wall clock neither withdraws
+        // the command early nor holds the caller longer.
         timespec deadline{};
-        clock_gettime(CLOCK_REALTIME, &deadline);
+        clock_gettime(CLOCK_MONOTONIC, &deadline);
         deadline.tv_sec += HAND_OVER_TIMEOUT_MS / 1000;
         int rc;
-        while ((rc = sem_timedwait(&hw.sem, &deadline)) == -1 && errno == EINTR) {
+        while ((rc = sem_clockwait(&hw.sem, CLOCK_MONOTONIC, &deadline)) == -1 && errno == EINTR) {
         }
         if (rc == -1) {
             const int err = errno;
@@ -81,7 +83,7 @@ int Program_Command_Manager::new_command(Program_Commands_Params params)
                     err == ETIMEDOUT
                         ? "[Program_Command_Manager][new_command] no RTDE package took the command within " +
                               std::to_string(HAND_OVER_TIMEOUT_MS) + " ms; withdrawn"
-                        : std::string("[Program_Command_Manager][new_command] sem_timedwait: ") + std::strerror(err));
+                        : std::string("[Program_Command_Manager][new_command] sem_clockwait: ") + std::strerror(err));
             }
             // Taken just at the deadline: consume the post.
             while (sem_trywait(&hw.sem) == -1 && errno == EINTR) {

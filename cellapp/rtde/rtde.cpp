@@ -55,6 +55,17 @@ std::string reply_text(const std::vector<uint8_t>& payload)
     return payload.size() > 1 ? std::string(payload.begin() + 1, payload.end()) : std::string();
 }
 
+// The value types a controller names in an output-setup reply.
+bool is_output_type(const std::string& type)
+{
+    static const char* const TYPES[] = {"VECTOR6D", "VECTOR3D", "VECTOR6INT32", "VECTOR6UINT32", "DOUBLE",
+                                        "UINT64",   "UINT32",   "INT32",        "BOOL",          "UINT8"};
+    for (const char* known : TYPES)
+        if (type == known)
+            return true;
+    return false;
+}
+
 void report_empty_reply(uint8_t type)
 {
     std::cerr << "RTDE - reply of package type " << static_cast<int>(type) << " without payload skipped" << std::endl;
@@ -165,10 +176,10 @@ bool RTDE::sendOutputSetup(const std::vector<std::string>& variables, double fre
     payload += names_text(variables);
     sendAll(RTDE_CONTROL_PACKAGE_SETUP_OUTPUTS, payload);
     const Package reply = awaitReply(RTDE_CONTROL_PACKAGE_SETUP_OUTPUTS);
-    if (reply.payload.empty())
+    if (reply.payload.empty() || output_types_.size() != variables.size())
         return false;
     for (const std::string& type : output_types_)
-        if (type == "NOT_FOUND")
+        if (!is_output_type(type))
             return false;
     return true;
 }

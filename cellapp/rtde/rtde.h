@@ -160,8 +160,9 @@ public:
     std::tuple<uint32_t, uint32_t, uint32_t, uint32_t> getControllerVersion();
     // Throws when a variable is held by another client ("IN_USE").
     bool sendInputSetup(const std::vector<std::string>& variables);
-    // False when the controller does not know a variable ("NOT_FOUND"); the
-    // types of the reply are kept in either case.
+    // False when the controller does not know a variable ("NOT_FOUND") or
+    // its reply does not name one value type per variable; the types of the
+    // reply are kept in either case.
     bool sendOutputSetup(const std::vector<std::string>& variables, double frequency);
     void sendStart();
     void sendPause();

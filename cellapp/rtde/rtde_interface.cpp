@@ -16,8 +16,35 @@ uint32_t be32(const std::vector<uint8_t>& data, std::size_t at)
            (static_cast<uint32_t>(data[at + 2]) << 8) | data[at + 3];
 }
 
+// The output recipe of "RTDE_THREAD": each variable with the type asked for.
+const std::vector<std::string> OUTPUT_NAMES{"runtime_state", "safety_status_bits", "robot_status_bits"};
+const char* const OUTPUT_TYPE = "UINT32";
+
 // Recipe id and three unsigned 32-bit values.
 constexpr std::size_t PAYLOAD_SIZE = 13;
+
+// Why the controller's reply to the output setup is no recipe of the names
+// with their types ("" when it is).
+std::string recipe_refusal(const std::vector<std::string>& names, const std::vector<std::string>& types)
+{
+    std::string unknown;
+    std::string other;
+    for (std::size_t i = 0; i < names.size() && i < types.size(); ++i) {
+        if (types[i] == "NOT_FOUND")
+            unknown += (unknown.empty() ? "" : ", ") + names[i];
+        else if (types[i] != OUTPUT_TYPE)
+            other += (other.empty() ? "" : ", ") + names[i] + " " + types[i];
+    }
+    if (!unknown.empty())
+        return "variable not found: " + unknown;
+    if (types.empty())
+        return "variable not found: (no types in the reply)";
+    if (!other.empty())
+        return "type not asked for: " + other + " (" + OUTPUT_TYPE + " asked)";
+    if (types.size() != names.size())
+        return std::to_string(types.size()) + " types for " + std::to_string(names.size()) + " variables";
+    return "";
+}
 }  // namespace
 
 RtdeInterface::RtdeInterface(const std::string& address, int port, int frequency, bool verbose)
@@ -80,15 +107,12 @@ void* RtdeInterface::rtde_thread(void* self)
 void RtdeInterface::run()
 {
     try {
-        if (!create_recipe_in({"runtime_state", "safety_status_bits", "robot_status_bits"})) {
-            std::string unknown;
-            const auto& names = m_con.getOutputNames();
-            const auto& types = m_con.getOutputTypes();
-            for (std::size_t i = 0; i < names.size() && i < types.size(); ++i)
-                if (types[i] == "NOT_FOUND")
-                    unknown += (unknown.empty() ? "" : ", ") + names[i];
-            log_err("[rtde_interface][rtde_thread] : output recipe refused, variable not found: " +
-                    (unknown.empty() ? std::string("(no types in the reply)") : unknown) + "; reading stopped");
+        const bool accepted = create_recipe_in(OUTPUT_NAMES);
+        std::string refusal = recipe_refusal(OUTPUT_NAMES, m_con.getOutputTypes());
+        if (!accepted && refusal.empty())
+            refusal = "reply not understood";
+        if (!refusal.empty()) {
+            log_err("[rtde_interface][rtde_thread] : output recipe refused, " + refusal + "; reading stopped");
             return;
         }
         for (;;)
@@ -105,7 +129,7 @@ void RtdeInterface::run()
 void RtdeInterface::cyclic_rtde_thread_fun()
 {
     std::vector<uint8_t> payload = m_con.receiveData();
-    if (payload.size() < PAYLOAD_SIZE) {
+    if (payload.size() != PAYLOAD_SIZE) {
         log_err("[rtde_interface][cyclic_rtde_thread_fun] : data package of " + std::to_string(payload.size()) +
                 " bytes, " + std::to_string(PAYLOAD_SIZE) + " expected: skipped");
         return;

@@ -27,10 +27,11 @@ typedef void (*ptrf)();
 // safety_status_bits and robot_status_bits and, on "RTDE_THREAD", updates
 // the three values of every data package and then calls the callback.
 //
-// A connection loss, a refused output recipe or an exception of the client
-// or the callback ends the reading with one ERR line; no callback follows.
-// A data package shorter than the recipe, or of a recipe id other than the
-// one the controller gave the output setup, is skipped with an ERR line.
+// A connection loss, a refused output recipe (a variable not found, or a
+// type other than UINT32 in the reply) or an exception of the client or the
+// callback ends the reading with one ERR line; no callback follows. A data
+// package shorter or longer than the recipe, or of a recipe id other than
+// the one the controller gave the output setup, is skipped with an ERR line.
 // The destructor wakes "RTDE_THREAD" and joins it.
 class RtdeInterface {
 public:

@@ -48,19 +48,21 @@ XmlRpcInterface::XmlRpcInterface(Axes_Manager_Interface* am_iface, Program_Comma
       program_move_to_target_position(am_iface, &_server, cmd_manager, eth_info),
       program_move_to_target_velocity(am_iface, &_server, cmd_manager, eth_info),
       program_do_homing(am_iface, &_server, cmd_manager, eth_info),
-      program_get_state(am_iface, &_server, cmd_manager, eth_info)
+      program_get_state(am_iface, &_server, cmd_manager, eth_info),
+      m_gate([this](const std::string& body) { return _server.executeRequest(body); },
+             [this](const std::string& text) { return _server.generateFaultResponse(text); })
 {
 }
 
 bool XmlRpcInterface::create_server(int port, bool introspection, int verbosity)
 {
     XmlRpc::setVerbosity(verbosity);
-    const bool bound = _server.bindAndListen(port, 5);
+    const bool bound = m_gate.listen(port, 5);
     _server.enableIntrospection(introspection);
     return bound;
 }
 
 void XmlRpcInterface::start_server(double seconds)
 {
-    _server.work(seconds);
+    m_gate.serve(seconds);
 }

@@ -1,11 +1,16 @@
 #pragma once
 
 // The XML-RPC server of the cell application: one method object per method
-// of the robot program, registered with an XmlRpc++ server.
+// of the robot program, registered with an XmlRpc++ server, which parses the
+// requests and makes the answers. The connections are held by Xmlrpc_Gate,
+// which hands it whole requests within its limits.
 
 #include <XmlRpc.h>
 
+#include <chrono>
 #include <string>
+
+#include "xmlrpc_gate.h"
 
 class Axes_Manager_Interface;
 class Program_Command_Manager;
@@ -104,16 +109,24 @@ public:
     // Sets the verbosity, binds and listens (backlog 5) and switches
     // introspection; false when the port cannot be bound.
     [[nodiscard]] bool create_server(int port, bool introspection, int verbosity);
+    // How long a connection may take for its next request (default 30 s).
+    void set_idle_limit(std::chrono::milliseconds limit) { m_gate.set_idle_limit(limit); }
     // Serves calls for that many seconds, for ever when negative.
     void start_server(double seconds);
     // Ends a work loop from another thread.
-    void stop_server() { _server.exit(); }
+    void stop_server() { m_gate.stop(); }
     // The bound port (of interest after binding port 0).
-    int port() const { return _server.getPort(); }
+    int port() const { return m_gate.port(); }
 
 private:
+    // The library's server, its fault answers made public to the gate.
+    class Server : public XmlRpc::XmlRpcServer {
+    public:
+        using XmlRpc::XmlRpcServer::generateFaultResponse;
+    };
+
     Axes_Manager_Interface* _am_iface;
-    XmlRpc::XmlRpcServer _server;
+    Server _server;
     GetVersionNumber get_version_number;
     GetEthercatOnlineSlavesNumber get_ethercat_online_slaves_number;
     GetAxesManagerStatus get_axes_manager_status;
@@ -162,4 +175,5 @@ private:
     ProgramMoveToTargetVelocity program_move_to_target_velocity;
     ProgramDoHoming program_do_homing;
     ProgramGetState program_get_state;
+    Xmlrpc_Gate m_gate;
 };

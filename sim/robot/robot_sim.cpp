@@ -435,7 +435,8 @@ std::string Robot_Controller_Sim::setup_outputs(Session& session, const std::str
             types.push_back("NOT_FOUND");
             found = false;
         } else {
-            types.push_back(type_name(variable->type));
+            const auto retyped = m_retyped.find(name);
+            types.push_back(retyped != m_retyped.end() ? retyped->second : type_name(variable->type));
             recipe.push_back(variable);
         }
     }
@@ -754,6 +755,14 @@ std::string Robot_Controller_Sim::command(const std::string& line)
     if (verb == "unknown" && argc == 1) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_unknown.insert(words[1]);
+        return "OK";
+    }
+    if (verb == "retype" && argc == 2) {
+        const Variable* variable = find_variable(words[1]);
+        if (variable == nullptr || !variable->output)
+            return "ERR no output variable " + words[1];
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_retyped[words[1]] = words[2];
         return "OK";
     }
     if ((verb == "hold" || verb == "resume") && argc == 0) {

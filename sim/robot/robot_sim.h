@@ -43,6 +43,8 @@ struct Config {
 //   refuse_version on|off     refuse the protocol version
 //   hold_input NAME | release_input NAME    an input held as by a fieldbus
 //   unknown NAME              an output variable answered "NOT_FOUND" from now on
+//   retype NAME TYPE          an output variable named TYPE in output-setup
+//                             replies from now on; its values keep their width
 //   hold | resume             stop and resume the stream (clients are not told)
 //   text MESSAGE              a text message to every client now
 //   text_before_reply MESSAGE a text message in front of the next reply
@@ -112,6 +114,7 @@ private:
     std::map<std::string, std::vector<double>> m_inputs;
     std::map<std::string, int> m_input_holders;  // name -> client id; 0 held by the controller
     std::set<std::string> m_unknown;
+    std::map<std::string, std::string> m_retyped;  // name -> type named in setup replies
     std::vector<std::array<uint32_t, 3>> m_script;
     std::size_t m_script_step = 0;
     int m_refuse_starts = 0;

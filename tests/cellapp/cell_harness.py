@@ -130,8 +130,8 @@ class Cell:
         self.processes.append(process)
         return process
 
-    def start_cellapp(self, wait_port=True):
-        self.cellapp = self.start("cellapp", [CELLAPP])
+    def start_cellapp(self, wait_port=True, arguments=()):
+        self.cellapp = self.start("cellapp", [CELLAPP] + list(arguments))
         if wait_port and not wait_until(lambda: tcp_listening(PORT) or self.cellapp.process.poll() is not None, 20):
             raise RuntimeError("cellapp does not serve XML-RPC:\n" + self.cellapp.log())
         return self.cellapp

@@ -265,6 +265,11 @@ const Refusal REFUSALS[] = {
      "One of the RTDE input registers are already in use!", ""},
     {"UnknownOutputName", "unknown safety_status_bits", false, "127.0.0.1", "",
      "[rtde_interface][rtde_thread] : output recipe refused, variable not found: safety_status_bits"},
+    {"TypeNobodyKnows", "retype runtime_state FOO", false, "127.0.0.1", "",
+     "[rtde_interface][rtde_thread] : output recipe refused, type not asked for: runtime_state FOO (UINT32 asked)"},
+    {"TypeNotAskedFor", "retype robot_status_bits VECTOR6D", false, "127.0.0.1", "",
+     "[rtde_interface][rtde_thread] : output recipe refused, type not asked for: robot_status_bits VECTOR6D (UINT32 "
+     "asked)"},
     {"NobodyListening", "", false, "127.0.0.2", "Error: Could not connect to: 127.0.0.2 at 30004, verify the IP", ""},
 };
 
@@ -369,26 +374,33 @@ TEST_P(Losses, EndTheReadingWithOneErrLineAndNoSpin)
 INSTANTIATE_TEST_SUITE_P(Table, Losses, ::testing::ValuesIn(LOSSES),
                          [](const ::testing::TestParamInfo<Loss>& p) { return std::string(p.param.name); });
 
-TEST_F(Follower, ShortPackagesAreSkippedAndOddOnesDoNotStopTheReading)
+TEST_F(Follower, PackagesOfAnotherLengthAreSkippedAndOddOnesDoNotStopTheReading)
 {
     start_sim();
     Stdout_Capture out;
     start_follower();
-    ASSERT_TRUE(eventually([] { return calls() > 0; }));
-    m_sim->control_ok_ex("hold");
+    m_sim->control_ok_ex("state 1 0 1");
+    ASSERT_TRUE(eventually([&] { return m_follower->get_robot_program_status() == ROBOT_STOPPED; }));
+    hold_and_settle();
+    const std::size_t before = calls();
     m_sim->control_ok_ex("state 2 16 3");
     for (const char* kind : {"short", "unknown", "oversized"})
         m_sim->control_ok_ex(std::string("send ") + kind);
-    // Only the oversized package carries values: it is decoded, once.
-    ASSERT_TRUE(eventually([&] { return calls() > 0 && seen().back() == Seen{ROBOT_PLAYING, true, true}; }));
+    // The short and the oversized package are skipped, neither is decoded.
+    ASSERT_TRUE(eventually([&] { return err_lines(out.text()) == 2; })) << out.text();
     const std::string log = out.text();
     EXPECT_EQ(count_of(log, "[rtde_interface][cyclic_rtde_thread_fun] : data package of 5 bytes, 13 expected: skipped"),
               1)
         << log;
-    EXPECT_EQ(err_lines(log), 1) << log;
-    const std::size_t before = calls();
+    EXPECT_EQ(count_of(log,
+                       "[rtde_interface][cyclic_rtde_thread_fun] : data package of 21 bytes, 13 expected: skipped"),
+              1)
+        << log;
+    EXPECT_EQ(calls(), before);
+    EXPECT_EQ(m_follower->get_robot_program_status(), ROBOT_STOPPED);
+    EXPECT_FALSE(m_follower->is_safeguard_active());
     m_sim->control_ok_ex("resume");
-    EXPECT_TRUE(eventually([&] { return calls() > before + 10; }));
+    EXPECT_TRUE(eventually([&] { return calls() > before + 10 && seen().back() == Seen{ROBOT_PLAYING, true, true}; }));
 }
 
 TEST_F(Follower, DataPackagesOfAnotherRecipeAreSkipped)

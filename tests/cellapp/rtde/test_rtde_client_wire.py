@@ -137,6 +137,17 @@ class Replies(Controller):
               [package(O, b"\x00UINT32,NOT_FOUND,UINT32")])])
         self.assertEqual((status, lines[-1]), (0, "outputs 0 UINT32|NOT_FOUND|UINT32"))
 
+    def test_a_reply_without_one_value_type_per_name_refuses_the_output_setup(self):
+        names = b"runtime_state,safety_status_bits,robot_status_bits"
+        for types, accepted in [(b"UINT32,UINT32,UINT32", 1), (b"UINT32,FOO,UINT32", 0), (b"UINT32,UINT32", 0),
+                                (b"UINT32,UINT32,UINT32,UINT32", 0), (b"", 0)]:
+            with self.subTest(types=types):
+                status, lines, _ = self.converse(
+                    ["outputs:125:" + names.decode()],
+                    [(package(O, struct.pack(">d", 125.0) + names + b","), [package(O, b"\x01" + types)])])
+                shown = types.decode().replace(",", "|")
+                self.assertEqual((status, lines[-1]), (0, "outputs %d %s" % (accepted, shown)))
+
     def test_start_refused_then_accepted_and_pause(self):
         status, lines, err = self.converse(
             ["start", "start", "pause"],
