@@ -77,7 +77,8 @@ const std::string PLAIN = eni_document(eni_slave(""));
 INSTANTIATE_TEST_SUITE_P(
     Shapes, Eni_Split_Text_Test,
     ::testing::Values(
-        Text_Case{"blank then CDATA in a comment", eni_document(slave_with_command(" <![CDATA[EoE init command, ip]]>")),
+        Text_Case{"blank then CDATA in a comment",
+                  eni_document(slave_with_command(" <![CDATA[EoE init command, ip]]>")),
                   [](const EtherCATConfig_Config& eni) { return slave_command(eni).comment_o_el; },
                   " EoE init command, ip"},
         Text_Case{"text and CDATA in a name", replaced(PLAIN, "<Name>m</Name>", "<Name>m<![CDATA[<1>]]></Name>"),
@@ -97,17 +98,20 @@ INSTANTIATE_TEST_SUITE_P(
                   [](const EtherCATConfig_Config& eni) { return bytes_text(slave_command(eni).data_oxor_el); },
                   "1 2 10 4"},
         Text_Case{"transition in CDATA", eni_document(slave_with_command("c", " <![CDATA[SP]]>")),
-                  [](const EtherCATConfig_Config& eni) { return trans2str(slave_command(eni).transition_o_el.front()); },
+                  [](const EtherCATConfig_Config& eni) {
+                      return trans2str(slave_command(eni).transition_o_el.front());
+                  },
                   "SP"},
         Text_Case{"cyclic state in CDATA", eni_document(eni_slave(""), "", cyclic_with_state("<![CDATA[OP]]>")),
                   [](const EtherCATConfig_Config& eni) {
                       return std::to_string(eni.cyclic_el.frame_m_el.front().cmd_m_el.front().state_m_el.front());
                   },
                   std::to_string(OP_STATE)},
-        Text_Case{"variable name in pieces", eni_document(eni_slave(""), "", "",
-                                                          "<Inputs><ByteSize>2</ByteSize><Variable><Name>Slave_1001"
-                                                          "<![CDATA[.In]]></Name><BitSize>1</BitSize>"
-                                                          "<BitOffs>0</BitOffs></Variable></Inputs>"),
+        Text_Case{"variable name in pieces",
+                  eni_document(eni_slave(""), "", "",
+                               "<Inputs><ByteSize>2</ByteSize><Variable><Name>Slave_1001"
+                               "<![CDATA[.In]]></Name><BitSize>1</BitSize>"
+                               "<BitOffs>0</BitOffs></Variable></Inputs>"),
                   [](const EtherCATConfig_Config& eni) {
                       return eni.processimage_el.inputs_o_el.variable_o_el.front().name_m_el;
                   },
@@ -143,8 +147,7 @@ TEST(Eni_Split_Text, AnElementInsideAValueIsRefusedNamingTheValue)
 const std::string AREAS =
     "<Send><Start>4096</Start><Length>128</Length></Send>"
     "<Recv><Start>4224</Start><Length>128</Length></Recv>";
-const std::string MAILBOX_CMD =
-    "<InitCmd><Transition>PS</Transition><Timeout>100</Timeout><Data>0102</Data></InitCmd>";
+const std::string MAILBOX_CMD = "<InitCmd><Transition>PS</Transition><Timeout>100</Timeout><Data>0102</Data></InitCmd>";
 
 std::string mailbox_slave(const std::string& section)
 {
@@ -190,7 +193,8 @@ TEST(Eni_Mailbox_Sections, CommandListsAreOptionalButNotRepeated)
         EXPECT_EQ(section_commands(eni.slaves_el.front().mailbox_o_el), static_cast<long>(c.commands)) << c.section;
     }
 
-    const auto aoe = Eni_Snippet("<AoE><NetId>1.2.3.4.1.1</NetId></AoE>").build<EtherCATConfig_Config_Slave_Mailbox_AoE>();
+    const auto aoe =
+        Eni_Snippet("<AoE><NetId>1.2.3.4.1.1</NetId></AoE>").build<EtherCATConfig_Config_Slave_Mailbox_AoE>();
     EXPECT_FALSE(aoe.init_cmd_m_el.has_init_cmd_o_el);
     EXPECT_EQ(dump_of(aoe), "<InitCmds></InitCmds>\n<NetId>1.2.3.4.1.1</NetId>\n");
 
