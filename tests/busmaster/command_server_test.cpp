@@ -11,8 +11,8 @@
 #include <cstring>
 #include <string>
 
+#include "master_request.h"
 #include "system_config.h"
-#include "thrown_text.h"
 #include "xelo_client_socket_udp.h"
 #include "xelo_ethercat_master_socket.h"
 #include "xelo_ethercat_system_types.h"
@@ -60,16 +60,7 @@ protected:
         m_master->execute_request_and_reply_real_udp();
         return reply();
     }
-    std::string reply()
-    {
-        std::string line;
-        try {
-            m_client >> line;
-        } catch (const std::runtime_error&) {
-            return "<none>";
-        }
-        return line;
-    }
+    std::string reply() { return reply_of(m_client); }
 
     std::string m_setup_log;
     std::unique_ptr<ECM_Master_Socket> m_master;

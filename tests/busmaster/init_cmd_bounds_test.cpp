@@ -4,11 +4,8 @@
 // such a command is sent again where its numbers say so instead of failing.
 #include <gtest/gtest.h>
 
-#include <pthread.h>
-
 #include <chrono>
 #include <climits>
-#include <iostream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -59,33 +56,9 @@ ECatCmdType al_status_read()
     return cmd;
 }
 
-class Init_Cmd_Bounds : public ::testing::Test {
+class Init_Cmd_Bounds : public Demo_Cell_In_Preop<Bounds_Master> {
 protected:
-    Init_Cmd_Bounds()
-        : m_segment(ecat_sim::parse_segment_config(
-                        "slave dio device=dio\nslave drive device=cia402 profile=infranor\n"),
-                    segment_options()),
-          m_master(m_segment.master_interface())
-    {
-    }
-    void SetUp() override
-    {
-        sched_param param{};
-        param.sched_priority = 55;  // as the master's socket thread
-        ASSERT_EQ(pthread_setschedparam(pthread_self(), SCHED_FIFO, &param), 0);
-        // A reply lost to the start's single read of the slave count fails a
-        // start; these cases need the bus in PRE-OP, so it is started again
-        // (three times at most).
-        for (int attempt = 0; attempt < 3 && m_master.get_master_ethercat_state() != PREOP_STATE; ++attempt) {
-            try {
-                m_master.set_xml_file_and_leave_no_state_ex(DEMO_ENI);
-            } catch (const std::exception&) {
-                std::cerr << "the start failed; started again\n";
-            }
-        }
-        ASSERT_EQ(m_master.get_master_ethercat_state(), PREOP_STATE);
-    }
-    std::string sim(const std::string& command) { return m_segment.simulator().execute(command); }
+    Init_Cmd_Bounds() : Demo_Cell_In_Preop(DEMO_ENI) {}
     // Frames the simulated segment has received so far.
     long frames_received()
     {
@@ -95,9 +68,6 @@ protected:
         words >> ok >> received >> count;
         return count;
     }
-
-    ecat_sim::Veth_Segment m_segment;
-    Bounds_Master m_master;
 };
 }  // namespace
 
@@ -105,7 +75,7 @@ TEST_F(Init_Cmd_Bounds, LargestRetriesSendAgainAfterAWrongWorkingCounterOrALostR
 {
     ECatCmdType cmd = al_status_read();
     cmd.has_cnt_o_el = true;
-    cmd.cnt_o_el = 5;  // two slaves answer
+    cmd.cnt_o_el = 5;                        // two slaves answer
     EXPECT_FALSE(m_master.send_first(cmd));  // to be sent again, not failed
     ASSERT_EQ(sim("drop 1"), "OK");
     EXPECT_FALSE(m_master.send_first(cmd));

@@ -48,16 +48,7 @@ int mode_of(const std::string& path)
 class Pending_Request {
 public:
     explicit Pending_Request(const std::string& datagram) { m_client.send_ex(datagram); }
-    std::string reply()
-    {
-        std::string line;
-        try {
-            m_client >> line;
-        } catch (const std::runtime_error&) {
-            return "<none>";
-        }
-        return line;
-    }
+    std::string reply() { return reply_of(m_client); }
 
 private:
     ClientSocket_Udp_ex m_client{ecm_protocol::CLIENT_ADDRESS, ecm_protocol::PORT, true, 10, 0};
