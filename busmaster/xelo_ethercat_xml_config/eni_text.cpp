@@ -2,7 +2,6 @@
 
 #include <cctype>
 #include <climits>
-#include <sstream>
 #include <stdexcept>
 
 namespace {
@@ -203,10 +202,14 @@ std::list<std::string> ENI_Text::words(const XML& xml, const std::string& name, 
 {
     std::list<std::string> values;
     for (const xmlpp::Node* found : xml.get_nodes_ex(name, node)) {
-        std::istringstream text(text_ex(xml, ".", found));
-        std::string word;
-        text >> word;
-        values.push_back(word);
+        const std::string text = text_ex(xml, ".", found);
+        std::size_t begin = 0;
+        while (begin < text.size() && blank(text[begin]))
+            ++begin;
+        std::size_t end = begin;
+        while (end < text.size() && !blank(text[end]))
+            ++end;
+        values.push_back(text.substr(begin, end - begin));
     }
     return values;
 }
