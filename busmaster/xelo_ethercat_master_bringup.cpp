@@ -4,12 +4,11 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
 #include "ecm_log.h"
+#include "eni_working_copy.h"
 #include "ethercatbase.h"
 #include "init_cmd_lists.h"
 #include "nicdrv.h"
@@ -49,20 +48,6 @@ std::string hex_bytes(const std::vector<uint8_t>& bytes)
     return text.str();
 }
 
-// Copies the ENI to the working copy with every "#x" rewritten to "0x".
-// A source that cannot be read leaves no working copy, so the parse fails.
-void make_working_copy(const std::string& path, const char* copy)
-{
-    std::remove(copy);
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return;
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    for (std::size_t at = text.find("#x"); at != std::string::npos; at = text.find("#x", at + 2))
-        text[at] = '0';
-    std::ofstream out(copy, std::ios::binary | std::ios::trunc);
-    out << text;
-}
 }  // namespace
 
 std::vector<uint8_t> bytes_and_ex(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b)
@@ -230,9 +215,8 @@ void ECM_Master::set_xml_file_and_leave_no_state_ex(std::string path)
         m_last_error_code = NULL_CODE;
         m_last_error_slave = 0;
         ecm_log_inf("EtherCAT Net Interface Successfully Initialized");
-        make_working_copy(path, ENI_WORKING_COPY);
         m_xml_system_cfg.reset();
-        m_xml_system_cfg = std::make_unique<EtherCATConfig_Config>(ENI_WORKING_COPY);
+        m_xml_system_cfg = ENI_Working_Copy::load_ex(path, ENI_WORKING_COPY);
         if (m_xml_system_cfg->slaves_el.size() > static_cast<std::size_t>(ecm_shm::MAX_SLAVES))
             throw std::runtime_error("Attention: the ENI lists " + std::to_string(m_xml_system_cfg->slaves_el.size()) +
                                      " slaves, more than " + std::to_string(ecm_shm::MAX_SLAVES));
@@ -402,7 +386,7 @@ bool ECM_Master::manage_and_send_initCmd_ex(ECatCmdType cmd_to_send)
             set_last_master_error(ECAT_XML_INIT_CMD, NO_FRAME_READ, active + ecm_shm::FIRST_SLAVE_NUMBER);
             ecm_log_err(" Attention: No Frame read ");
             ++m_lost_frames;
-            if (m_lost_frames > cmd_to_send.retries_o_el + LOST_FRAME_MARGIN) {
+            if (m_lost_frames > int64_t{cmd_to_send.retries_o_el} + LOST_FRAME_MARGIN) {
                 ecm_log_err(" Attention: No Frame read after " + std::to_string(m_lost_frames) + " sends");
                 throw std::runtime_error(" Attention: No Frame read");
             }
@@ -419,7 +403,7 @@ bool ECM_Master::manage_and_send_initCmd_ex(ECatCmdType cmd_to_send)
                 masked = bytes_and_ex(m_last_data_read, validate.data_mask_o_olement);
             if (bytes_differ_ex(masked, validate.data_m_el)) {
                 const double diff = milliseconds(monotonic_now()) - milliseconds(m_initCmd_send_time);
-                const unsigned elapsed = diff > 0 ? static_cast<unsigned>(diff) : 0u;
+                const int64_t elapsed = diff > 0 ? static_cast<int64_t>(diff) : 0;
                 ecm_log_inf("\ttime_compare ms->  " + std::to_string(elapsed));
                 bool repeat = m_retries <= cmd_to_send.retries_o_el;
                 if (!repeat) {
@@ -427,7 +411,7 @@ bool ECM_Master::manage_and_send_initCmd_ex(ECatCmdType cmd_to_send)
                         "m_retries > cmd_to_send.retries_o_el -> m_timeOut_wait_initcmd_retry.tv_nsec = "
                         "INITCMD_WAIT_TIME_RETRY_EXTRA");
                     m_timeOut_wait_initcmd_retry = timespec{0, RETRY_PAUSE_EXTRA_NS};
-                    repeat = elapsed <= 3u * static_cast<unsigned>(validate.timeout_m_el);
+                    repeat = elapsed <= 3 * int64_t{validate.timeout_m_el};
                 }
                 if (repeat) {
                     sleep_for(m_timeOut_wait_initcmd_retry);
@@ -457,7 +441,7 @@ bool ECM_Master::manage_and_send_initCmd_ex(ECatCmdType cmd_to_send)
             forget_recovered_lost_frames();
             return true;
         }
-        if (m_retries <= cmd_to_send.retries_o_el + 100) {
+        if (m_retries <= int64_t{cmd_to_send.retries_o_el} + 100) {
             m_timeOut_wait_initcmd_retry = timespec{0, RETRY_PAUSE_NS};
             sleep_for(m_timeOut_wait_initcmd_retry);
             return false;

@@ -312,8 +312,9 @@ protected:
     std::vector<uint16_t> m_slaves_error_array;
     std::vector<uint8_t> m_last_data_read;
     int32_t m_workcounter = 0;
-    int32_t m_retries = 0;
-    int32_t m_lost_frames = 0;
+    // 64 bits: an ENI's Retries may be the largest 32-bit number.
+    int64_t m_retries = 0;
+    int64_t m_lost_frames = 0;
     timespec m_initCmd_send_time{};
 
     std::list<ECatCmdType> m_initCmd_IP_transition;

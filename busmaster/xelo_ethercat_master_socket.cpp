@@ -79,6 +79,27 @@ void* create_and_map(const char* name, std::size_t size, const Shm_Texts& texts,
 
 bool table_misses(const std::string& word);
 
+// A request line split at "#" (a run of them counts as one): the id before
+// it, read as strtol reads it, and the command behind it. A line without a
+// "#" is all command with the id 0; "<id>#" alone has an id and no command.
+struct Framed_Request {
+    long id = 0;
+    std::string command;
+};
+
+Framed_Request frame_request(const std::string& line)
+{
+    const std::vector<std::string> pieces =
+        XELO_String_Functions::tokenize(line, std::string(1, ecm_protocol::ID_SEPARATOR));
+    if (pieces.size() >= 2)
+        return {std::strtol(pieces[0].c_str(), nullptr, 10), pieces[1]};
+    const bool id_alone = pieces.size() == 1 && line.compare(0, pieces[0].size(), pieces[0]) == 0 &&
+                          line.find(ecm_protocol::ID_SEPARATOR) != std::string::npos;
+    if (id_alone)
+        return {std::strtol(pieces[0].c_str(), nullptr, 10), std::string()};
+    return {0, line};
+}
+
 std::string number_text(long long value)
 {
     return XELO_String_Functions::num2str(value);
@@ -213,6 +234,7 @@ void ECM_Master_Socket::wait_request_real_udp()
     try {
         *m_ecm_socket_real_udp_server >> m_ecm_socket_request_read_real_udp;
         m_request_too_long = m_ecm_socket_real_udp_server->last_read_was_truncated();
+        m_request_terminated = m_ecm_socket_real_udp_server->last_line_was_terminated();
     } catch (const std::exception&) {
         throw std::runtime_error("Attention: ECM_Master_Socket -> error read from socket");
     }
@@ -221,43 +243,46 @@ void ECM_Master_Socket::wait_request_real_udp()
 void ECM_Master_Socket::execute_request_and_reply_real_udp()
 {
     m_reply_real_udp = ecm_protocol::REPLY_ERROR;
+    const Framed_Request request = frame_request(m_ecm_socket_request_read_real_udp);
+    m_ecm_socket_request_read_real_udp = request.command;
+    std::istringstream stream(m_ecm_socket_request_read_real_udp);
+    std::string word;
+    stream >> word;
 
-    const std::vector<std::string> pieces =
-        XELO_String_Functions::tokenize(m_ecm_socket_request_read_real_udp, std::string(1, ecm_protocol::ID_SEPARATOR));
-    long request_id = 0;
-    if (pieces.size() >= 2) {
-        request_id = std::strtol(pieces[0].c_str(), nullptr, 10);
-        m_ecm_socket_request_read_real_udp = pieces[1];
-    }
+    // Never act on a request that arrived cut, without its line end or without a word.
+    std::string refusal;
+    if (m_request_too_long)
+        refusal = "longer than " + number_text(Socket_Udp::LINE_BUFFER) + " bytes";
+    else if (!m_request_terminated)
+        refusal = "without its line end";
+    else if (word.empty())
+        refusal = "without a command word";
+    if (refusal.empty())
+        dispatch_request_ex(word, stream);
+    else
+        ecm_log_war("ECM_Master_Socket: request " + refusal + " refused");
+    *m_ecm_socket_real_udp_server << number_text(request.id) + ecm_protocol::ID_SEPARATOR + m_reply_real_udp;
+}
 
-    if (m_request_too_long) {
-        // Never act on a request that arrived cut.
-        ecm_log_war("ECM_Master_Socket: request longer than " + number_text(Socket_Udp::LINE_BUFFER) +
-                    " bytes refused");
-    } else {
-        std::istringstream stream(m_ecm_socket_request_read_real_udp);
-        std::string word;
-        stream >> word;
-        m_is_critical_request_real_udp = true;
-        try {
-            const auto& table = command_table();
-            const auto handler = table.find(word);
-            if (handler == table.end()) {
-                // While the cycle runs a malformed word is only refused: ending
-                // the connection would take the slaves down for a typo.
-                if (get_master_ethercat_state() == SAFEOP_STATE || get_master_ethercat_state() == OP_STATE)
-                    m_is_critical_request_real_udp = false;
-                throw std::runtime_error("Request not found in EtherCAT Master Socket API! [ " + word);
-            }
-            m_reply_real_udp = (this->*(handler->second))(stream);
-        } catch (const std::exception& e) {
-            if (m_is_critical_request_real_udp)
-                throw std::runtime_error(std::string("Attention: execution request not possible -> ") + e.what());
-            if (table_misses(word))
-                ecm_log_war(std::string("ECM_Master_Socket: ") + e.what() + " -> reply_error");
+void ECM_Master_Socket::dispatch_request_ex(const std::string& word, std::istream& args)
+{
+    m_is_critical_request_real_udp = true;
+    try {
+        const auto& table = command_table();
+        const auto handler = table.find(word);
+        if (handler == table.end()) {
+            // A stray or mistyped word is only refused, in every state: ending
+            // the connection would take the slaves to INIT and clear the master.
+            m_is_critical_request_real_udp = false;
+            throw std::runtime_error("Request not found in EtherCAT Master Socket API! [ " + word);
         }
+        m_reply_real_udp = (this->*(handler->second))(args);
+    } catch (const std::exception& e) {
+        if (m_is_critical_request_real_udp)
+            throw std::runtime_error(std::string("Attention: execution request not possible -> ") + e.what());
+        if (table_misses(word))
+            ecm_log_war(std::string("ECM_Master_Socket: ") + e.what() + " -> reply_error");
     }
-    *m_ecm_socket_real_udp_server << number_text(request_id) + ecm_protocol::ID_SEPARATOR + m_reply_real_udp;
 }
 
 void ECM_Master_Socket::close_connection_with_client_real_udp()

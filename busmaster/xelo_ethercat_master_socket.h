@@ -49,6 +49,8 @@ private:
     using Handler = std::string (ECM_Master_Socket::*)(std::istream& args);
 
     void load_xml_info(const std::string& xml_cfg_file);
+    // Runs the handler of word; an unknown word is answered "reply_error".
+    void dispatch_request_ex(const std::string& word, std::istream& args);
     void create_and_map_pdo_shared_memory();
     void create_and_map_info_slave_shared_memory();
     void create_and_map_tick_shared_memory();
@@ -129,4 +131,6 @@ private:
     bool m_is_critical_request_real_udp = true;
     // The request read last was longer than a request datagram may be.
     bool m_request_too_long = false;
+    // The request read last ended in the line end.
+    bool m_request_terminated = true;
 };

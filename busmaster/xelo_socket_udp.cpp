@@ -89,6 +89,7 @@ std::string Socket_Udp::read_line_ex()
 {
     char buffer[LINE_BUFFER];
     const int n = read(buffer, LINE_BUFFER);
+    m_last_line_terminated = n > 0 && buffer[n - 1] == m_endl;
     if (n < 2)
         return std::string();
     return std::string(buffer, static_cast<std::size_t>(n - 1));

@@ -38,6 +38,8 @@ public:
     Socket_Udp& operator>>(std::string& line);
     // Whether the last datagram read was longer than the buffer it was read into.
     bool last_read_was_truncated() const { return m_last_read_truncated; }
+    // Whether the byte read_line_ex dropped last was the line end.
+    bool last_line_was_terminated() const { return m_last_line_terminated; }
 
     void send_ex(const void* buffer, int length);
     void send_ex(const std::string& text);
@@ -59,4 +61,5 @@ protected:
     socklen_t m_len = 0;
     socklen_t m_len_input = sizeof(sockaddr_in);
     bool m_last_read_truncated = false;
+    bool m_last_line_terminated = false;
 };

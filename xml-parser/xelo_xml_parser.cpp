@@ -323,6 +323,26 @@ std::string XML_IO::get_element_value_ch_ex(const std::string& path, Manipulator
     return node_text_ex(get_node_ex(path, node));
 }
 
+std::string XML_IO::get_element_text_ex(const std::string& path, const xmlpp::Node* node) const
+{
+    const xmlpp::Node* element = get_node_ex(path, node);
+    const xmlpp::Node::NodeList children = element->get_children();
+    std::string text;
+    for (const xmlpp::Node* child : children) {
+        if (const auto* content = dynamic_cast<const xmlpp::TextNode*>(child))
+            text += content->get_content();
+        else if (const auto* cdata = dynamic_cast<const xmlpp::CdataNode*>(child))
+            text += cdata->get_content();
+        else if (const auto* comment = dynamic_cast<const xmlpp::CommentNode*>(child))
+            text += children.size() == 1 ? std::string(comment->get_content()) : std::string();
+        else
+            throw std::runtime_error("[XML_IO][get_element_text_ex] Error extraction value : " + element->get_name() +
+                                     " => holds the " + (as_element(child) != nullptr ? "element" : "node") + " '" +
+                                     child->get_name() + "'!");
+    }
+    return text;
+}
+
 template <typename T>
 T XML_IO::get_element_value_ex(const std::string& path, Manipulator manip, const xmlpp::Node* node) const
 {

@@ -57,6 +57,12 @@ public:
     std::string get_element_value_ch_ex(const std::string& path, Manipulator manip,
                                         const xmlpp::Node* node = nullptr) const;
 
+    // The text of the unique element at path as exporters split it: its
+    // text and CDATA children joined in document order, comments skipped (a
+    // comment alone is the text, as above). Any other child, an element
+    // above all, throws naming the element.
+    std::string get_element_text_ex(const std::string& path, const xmlpp::Node* node = nullptr) const;
+
     template <typename T>
     T get_element_value_ex(const std::string& path, Manipulator manip, const xmlpp::Node* node = nullptr) const;
     template <typename T>

@@ -145,7 +145,7 @@ void ENI_Text::choice_ex(const std::string& name, const std::string& text, std::
 
 std::string ENI_Text::text_ex(const XML& xml, const std::string& name, const xmlpp::Node* node)
 {
-    return xml.get_element_value_ex<std::string>(name, node);
+    return xml.get_element_text_ex(name, node);
 }
 
 int32_t ENI_Text::int32_ex(const XML& xml, const std::string& name, const xmlpp::Node* node)
@@ -161,6 +161,11 @@ uint32_t ENI_Text::uint32_ex(const XML& xml, const std::string& name, const xmlp
 uint32_t ENI_Text::hex_uint32_ex(const XML& xml, const std::string& name, const xmlpp::Node* node)
 {
     return bits32_ex(text_ex(xml, name, node), name, true);
+}
+
+int32_t ENI_Text::count_ex(const XML& xml, const std::string& name, const xmlpp::Node* node)
+{
+    return static_cast<int32_t>(number_ex(text_ex(xml, name, node), name, false, 0, INT32_MAX));
 }
 
 uint16_t ENI_Text::low16_ex(const XML& xml, const std::string& name, const xmlpp::Node* node)
@@ -195,7 +200,18 @@ bool ENI_Text::truth_attribute_ex(const XML& xml, const std::string& name, const
 
 std::list<std::string> ENI_Text::words(const XML& xml, const std::string& name, const xmlpp::Node* node)
 {
-    return xml.get_elements_values_ex<std::string>(name, node);
+    std::list<std::string> values;
+    for (const xmlpp::Node* found : xml.get_nodes_ex(name, node)) {
+        const std::string text = text_ex(xml, ".", found);
+        std::size_t begin = 0;
+        while (begin < text.size() && blank(text[begin]))
+            ++begin;
+        std::size_t end = begin;
+        while (end < text.size() && !blank(text[end]))
+            ++end;
+        values.push_back(text.substr(begin, end - begin));
+    }
+    return values;
 }
 
 std::list<int32_t> ENI_Text::int32_list_ex(const XML& xml, const std::string& name, const xmlpp::Node* node)
@@ -228,7 +244,7 @@ bool optional_text_ex(const XELO_XML::XML_IO& xml, const std::string& name, cons
     const xmlpp::Node* element = ENI_Text::unique(xml, name, node);
     if (element == nullptr)
         return false;
-    text = xml.get_element_value_ex<std::string>(".", element);
+    text = ENI_Text::text_ex(xml, ".", element);
     return true;
 }
 
@@ -282,5 +298,14 @@ bool ENI_Text::optional_ex(const XML& xml, const std::string& name, const xmlpp:
     if (!optional_text_ex(xml, name, node, text))
         return false;
     value = bytes_ex(text, name);
+    return true;
+}
+
+bool ENI_Text::optional_count_ex(const XML& xml, const std::string& name, const xmlpp::Node* node, int32_t& value)
+{
+    std::string text;
+    if (!optional_text_ex(xml, name, node, text))
+        return false;
+    value = static_cast<int32_t>(number_ex(text, name, false, 0, INT32_MAX));
     return true;
 }

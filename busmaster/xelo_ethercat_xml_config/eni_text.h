@@ -39,6 +39,9 @@ public:
     static int32_t int32_ex(const XML& xml, const std::string& name, const xmlpp::Node* node);
     static uint32_t uint32_ex(const XML& xml, const std::string& name, const xmlpp::Node* node);
     static uint32_t hex_uint32_ex(const XML& xml, const std::string& name, const xmlpp::Node* node);
+    // A count or a time: 0 up to 2147483647; a negative number is refused.
+    static int32_t count_ex(const XML& xml, const std::string& name, const xmlpp::Node* node);
+    static bool optional_count_ex(const XML& xml, const std::string& name, const xmlpp::Node* node, int32_t& value);
     // Any 64-bit number; the low 16 bits are kept.
     static uint16_t low16_ex(const XML& xml, const std::string& name, const xmlpp::Node* node);
     static uint64_t uint64_ex(const XML& xml, const std::string& name, const xmlpp::Node* node);

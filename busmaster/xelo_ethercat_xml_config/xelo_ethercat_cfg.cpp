@@ -82,7 +82,7 @@ void ECatCmdType_Validate::setup(const XML_IO& xml, const xmlpp::Node* node)
 {
     data_m_el = ENI_Text::bytes_ex(xml, "Data", node);
     has_data_mask_o_olement = ENI_Text::optional_ex(xml, "DataMask", node, data_mask_o_olement);
-    timeout_m_el = ENI_Text::int32_ex(xml, "Timeout", node);
+    timeout_m_el = ENI_Text::count_ex(xml, "Timeout", node);
 }
 
 ECatCmdType::ECatCmdType(const XML_IO& xml, const xmlpp::Node* node)
@@ -107,7 +107,7 @@ ECatCmdType::ECatCmdType(const XML_IO& xml, const xmlpp::Node* node)
     has_data_oxor_el = ENI_Text::optional_ex(xml, "Data", node, data_oxor_el);
     has_data_length_oxor_el = ENI_Text::optional_ex(xml, "DataLength", node, data_length_oxor_el);
     has_cnt_o_el = ENI_Text::optional_ex(xml, "Cnt", node, cnt_o_el);
-    has_retries_o_el = ENI_Text::optional_ex(xml, "Retries", node, retries_o_el);
+    has_retries_o_el = ENI_Text::optional_count_ex(xml, "Retries", node, retries_o_el);
     has_validate_o_el = ENI_Text::optional_ex(xml, "Validate", node, validate_o_el);
 }
 

@@ -453,7 +453,7 @@ public:
     EtherCATConfig_Config_Slave_Mailbox_AoE(const XELO_XML::XML_IO& xml, const xmlpp::Node* node);
     void setup(const XELO_XML::XML_IO& xml, const xmlpp::Node* node);
 
-    EtherCATConfig_Config_Slave_Mailbox_InitCmds init_cmd_m_el;  // container "InitCmds"
+    EtherCATConfig_Config_Slave_Mailbox_InitCmds init_cmd_m_el;  // container "InitCmds"; empty when absent
     bool has_net_id_o_el = false;
     std::string net_id_o_el;
 };
@@ -464,7 +464,7 @@ public:
     EtherCATConfig_Config_Slave_Mailbox_EoE(const XELO_XML::XML_IO& xml, const xmlpp::Node* node);
     void setup(const XELO_XML::XML_IO& xml, const xmlpp::Node* node);
 
-    EtherCATConfig_Config_Slave_Mailbox_InitCmds init_cmd_m_el;  // container "InitCmds"
+    EtherCATConfig_Config_Slave_Mailbox_InitCmds init_cmd_m_el;  // container "InitCmds"; empty when absent
 };
 
 class EtherCATConfig_Config_Slave_Mailbox_FoE {
@@ -473,7 +473,7 @@ public:
     EtherCATConfig_Config_Slave_Mailbox_FoE(const XELO_XML::XML_IO& xml, const xmlpp::Node* node);
     void setup(const XELO_XML::XML_IO& xml, const xmlpp::Node* node);
 
-    EtherCATConfig_Config_Slave_Mailbox_InitCmds init_cmd_m_el;  // container "InitCmd"
+    EtherCATConfig_Config_Slave_Mailbox_InitCmds init_cmd_m_el;  // container "InitCmd"; empty when absent
 };
 
 class EtherCATConfig_Config_Slave_Mailbox_VoE {
@@ -482,7 +482,7 @@ public:
     EtherCATConfig_Config_Slave_Mailbox_VoE(const XELO_XML::XML_IO& xml, const xmlpp::Node* node);
     void setup(const XELO_XML::XML_IO& xml, const xmlpp::Node* node);
 
-    EtherCATConfig_Config_Slave_Mailbox_InitCmds init_cmd_m_el;  // container "InitCmd"
+    EtherCATConfig_Config_Slave_Mailbox_InitCmds init_cmd_m_el;  // container "InitCmd"; empty when absent
 };
 
 class EtherCATConfig_Config_Slave_Mailbox {

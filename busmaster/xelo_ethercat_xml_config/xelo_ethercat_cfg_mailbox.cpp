@@ -27,6 +27,17 @@ TransitionType mailbox_transition_ex(const std::string& text)
     return str2trans(text);
 }
 
+// A section's command list: false when it is absent; two are refused by the
+// fetch, not skipped.
+template <typename List>
+bool read_command_list_ex(const XML_IO& xml, const char* container, const xmlpp::Node* section, List& list)
+{
+    if (!xml.has_element(container, section))
+        return false;
+    list.setup(xml, xml.get_node_ex(container, section));
+    return true;
+}
+
 }  // namespace
 
 // ---- areas ------------------------------------------------------------------
@@ -140,10 +151,7 @@ EtherCATConfig_Config_Slave_Mailbox_CoE::EtherCATConfig_Config_Slave_Mailbox_CoE
 
 void EtherCATConfig_Config_Slave_Mailbox_CoE::setup(const XML_IO& xml, const xmlpp::Node* node)
 {
-    // Two InitCmds elements are refused by the fetch, not skipped.
-    has_init_cmds_o_el = xml.has_element("InitCmds", node);
-    if (has_init_cmds_o_el)
-        init_cmds_o_el.setup(xml, xml.get_node_ex("InitCmds", node));
+    has_init_cmds_o_el = read_command_list_ex(xml, "InitCmds", node, init_cmds_o_el);
     has_profile_o_el = ENI_Text::optional_ex(xml, "Profile", node, profile_o_el);
 }
 
@@ -322,7 +330,7 @@ EtherCATConfig_Config_Slave_Mailbox_AoE::EtherCATConfig_Config_Slave_Mailbox_AoE
 
 void EtherCATConfig_Config_Slave_Mailbox_AoE::setup(const XML_IO& xml, const xmlpp::Node* node)
 {
-    init_cmd_m_el.setup(xml, xml.get_node_ex("InitCmds", node));
+    read_command_list_ex(xml, "InitCmds", node, init_cmd_m_el);
     has_net_id_o_el = ENI_Text::optional_ex(xml, "NetId", node, net_id_o_el);
 }
 
@@ -334,7 +342,7 @@ EtherCATConfig_Config_Slave_Mailbox_EoE::EtherCATConfig_Config_Slave_Mailbox_EoE
 
 void EtherCATConfig_Config_Slave_Mailbox_EoE::setup(const XML_IO& xml, const xmlpp::Node* node)
 {
-    init_cmd_m_el.setup(xml, xml.get_node_ex("InitCmds", node));
+    read_command_list_ex(xml, "InitCmds", node, init_cmd_m_el);
 }
 
 EtherCATConfig_Config_Slave_Mailbox_FoE::EtherCATConfig_Config_Slave_Mailbox_FoE(const XML_IO& xml,
@@ -345,7 +353,7 @@ EtherCATConfig_Config_Slave_Mailbox_FoE::EtherCATConfig_Config_Slave_Mailbox_FoE
 
 void EtherCATConfig_Config_Slave_Mailbox_FoE::setup(const XML_IO& xml, const xmlpp::Node* node)
 {
-    init_cmd_m_el.setup(xml, xml.get_node_ex("InitCmd", node));
+    read_command_list_ex(xml, "InitCmd", node, init_cmd_m_el);
 }
 
 EtherCATConfig_Config_Slave_Mailbox_VoE::EtherCATConfig_Config_Slave_Mailbox_VoE(const XML_IO& xml,
@@ -356,7 +364,7 @@ EtherCATConfig_Config_Slave_Mailbox_VoE::EtherCATConfig_Config_Slave_Mailbox_VoE
 
 void EtherCATConfig_Config_Slave_Mailbox_VoE::setup(const XML_IO& xml, const xmlpp::Node* node)
 {
-    init_cmd_m_el.setup(xml, xml.get_node_ex("InitCmd", node));
+    read_command_list_ex(xml, "InitCmd", node, init_cmd_m_el);
 }
 
 std::ostream& operator<<(std::ostream& os, const EtherCATConfig_Config_Slave_Mailbox_AoE& v)

@@ -11,8 +11,8 @@
 #include <cstring>
 #include <string>
 
+#include "master_request.h"
 #include "system_config.h"
-#include "thrown_text.h"
 #include "xelo_client_socket_udp.h"
 #include "xelo_ethercat_master_socket.h"
 #include "xelo_ethercat_system_types.h"
@@ -60,16 +60,7 @@ protected:
         m_master->execute_request_and_reply_real_udp();
         return reply();
     }
-    std::string reply()
-    {
-        std::string line;
-        try {
-            m_client >> line;
-        } catch (const std::runtime_error&) {
-            return "<none>";
-        }
-        return line;
-    }
+    std::string reply() { return reply_of(m_client); }
 
     std::string m_setup_log;
     std::unique_ptr<ECM_Master_Socket> m_master;
@@ -125,26 +116,29 @@ TEST_F(CommandServer, LastErrorIsAnsweredAsRecorded)
     EXPECT_EQ(error.possible_slave_in_error, 1003);
 }
 
-TEST_F(CommandServer, UnknownWordIsNotAnsweredAndFailsTheRequest)
+// An unknown word, a datagram without its line end and one without a word
+// are refused with the request's id, change nothing and keep the connection.
+TEST_F(CommandServer, UnknownWordsAndUnframedDatagramsAreRefusedWithTheirId)
 {
     const struct {
         std::string datagram;
-        std::string word;
+        std::string reply;
     } cases[] = {
-        {"1#no_such_command\n", "no_such_command"},
-        {"#get_system_state\n", "#get_system_state"},  // one piece only: the word keeps its "#"
-        {"2#get_system_state", "get_system_stat"},     // no line end: the last letter is lost
-        {"3#\n", "3#"},
+        {"1#no_such_command\n", "1#reply_error"},
+        {"#get_system_state\n", "0#reply_error"},          // one piece only: the word keeps its "#"
+        {"42#get_system_version", "42#reply_error"},       // no line end
+        {"8#request_timer_info_reset ", "8#reply_error"},  // no line end, yet a whole word before it
+        {"3#\n", "3#reply_error"},                         // no word
+        {"4#  \t\n", "4#reply_error"},
+        {"\n", "0#reply_error"},
+        {"", "0#reply_error"},
     };
     for (const auto& c : cases) {
-        m_client.send_ex(c.datagram);
-        m_master->wait_request_real_udp();
-        EXPECT_EQ(thrown_text([&] { m_master->execute_request_and_reply_real_udp(); }),
-                  "Attention: execution request not possible -> Request not found in EtherCAT Master Socket API! [ " +
-                      c.word)
-            << c.datagram;
-        EXPECT_EQ(reply(), "<none>") << c.datagram;
+        EXPECT_EQ(request(c.datagram), c.reply) << c.datagram;
+        EXPECT_TRUE(m_master->is_system_real_udp_socket_active()) << c.datagram;
+        EXPECT_EQ(request("9#get_system_version\n"), "9#32") << c.datagram;
     }
+    EXPECT_FALSE(m_master->is_timer_info_reset_requested());
 }
 
 TEST_F(CommandServer, OverlongRequestIsRefusedNotCut)

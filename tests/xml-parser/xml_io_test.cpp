@@ -120,6 +120,47 @@ TEST_F(Xml_Io_Test, ElementTextFollowsTheOneChildRule)
     EXPECT_EQ(error_of([&] { m_xml.get_element_value_ex<std::string>("nested"); }), "Node not recognized!");
 }
 
+// The joined text of text and CDATA nodes, as exporters split a value; the
+// one-child rule of the getters above stays as it is for their callers.
+TEST_F(Xml_Io_Test, ElementTextJoinsTextAndCdataAndSkipsComments)
+{
+    load(
+        "<root><empty/><plain> 12 </plain><blank_cdata> <![CDATA[EoE init, ip]]></blank_cdata>"
+        "<pieces>a<![CDATA[<b>]]><!--skipped-->c</pieces><only_comment><!--note--></only_comment>"
+        "<nested>1<x/>2</nested><only_element><y/></only_element><pi>1<?target data?></pi></root>");
+    const struct {
+        const char* name;
+        const char* text;
+    } cases[] = {{"empty", ""},
+                 {"plain", " 12 "},
+                 {"blank_cdata", " EoE init, ip"},
+                 {"pieces", "a<b>c"},
+                 {"only_comment", "note"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(m_xml.get_element_text_ex(c.name), c.text) << c.name;
+    EXPECT_EQ(m_xml.get_element_text_ex(".", m_xml.get_node_ex("pieces")), "a<b>c");
+
+    const struct {
+        const char* name;
+        const char* error;
+    } refused[] = {
+        {"nested", "[XML_IO][get_element_text_ex] Error extraction value : nested => holds the element 'x'!"},
+        {"only_element",
+         "[XML_IO][get_element_text_ex] Error extraction value : only_element => holds the element 'y'!"},
+        {"pi", "[XML_IO][get_element_text_ex] Error extraction value : pi => holds the node 'target'!"},
+        {"absent", "Error element : absent => not present in the xml file or is not unique!"},
+    };
+    for (const auto& c : refused)
+        EXPECT_EQ(error_of([&] { m_xml.get_element_text_ex(c.name); }), c.error) << c.name;
+
+    // The getters of the descriptors keep the one-child rule.
+    EXPECT_EQ(error_of([&] { m_xml.get_element_value_ex<std::string>("blank_cdata"); }),
+              "Error extraction value : multiple values 2 are present!");
+    EXPECT_EQ(error_of([&] { m_xml.get_element_value_ex<int>("pieces"); }),
+              "Error extraction value : multiple values 4 are present!");
+    EXPECT_EQ(error_of([&] { m_xml.get_element_value_ex<std::string>("only_element"); }), "Node not recognized!");
+}
+
 TEST_F(Xml_Io_Test, AttributePathGivesTheAttributeValue)
 {
     load("<root><e name=\"value one\"/></root>");

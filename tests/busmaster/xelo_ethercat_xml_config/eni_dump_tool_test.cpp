@@ -65,6 +65,38 @@ TEST(Eni_Dump_Tool, IdentityAboveTheSignedRangeAndAbsentImage)
                                              "frames 2 cmds 1\n"));
 }
 
+// A file as an engineering tool exports it: split texts and mailbox
+// sections without command lists.
+TEST(Eni_Dump_Tool, ExportedShapesAreLoadedAndSummarised)
+{
+    Eni_Temp_Dir dir;
+    const std::string mailbox =
+        "<Mailbox><Send><Start>4096</Start><Length>128</Length></Send><Recv><Start>4224</Start>"
+        "<Length>128</Length></Recv><Protocol>AoE</Protocol><Protocol>EoE</Protocol><AoE><NetId>1.2.3.4.1.1</NetId>"
+        "</AoE><EoE/><FoE/><VoE/></Mailbox>"
+        "<InitCmds><InitCmd><Transition> <![CDATA[PS]]></Transition><Comment> <![CDATA[EoE init command]]>"
+        "</Comment><Cmd>5</Cmd><Adp>1001</Adp><Ado>#x120</Ado><Data>02<![CDATA[00]]></Data></InitCmd></InitCmds>";
+    std::string slave = eni_slave(mailbox, "<![CDATA[#x82]]>");
+    slave.replace(slave.find("<Name>s</Name>"), 14, "<Name><![CDATA[Drive]]> 1</Name>");
+    const std::string file =
+        dir.write("eni.xml",
+                  eni_document(slave, "",
+                               "<Frame><Cmd><State><![CDATA[OP]]></State><Cmd>12</Cmd><Addr>#x01000000</Addr>"
+                               "<DataLength>4</DataLength><InputOffs>16</InputOffs><OutputOffs>16</OutputOffs>"
+                               "</Cmd></Frame>",
+                               "<Inputs><ByteSize>4</ByteSize></Inputs><Outputs><ByteSize> <![CDATA[2]]>"
+                               "</ByteSize></Outputs>"));
+    const Tool_Run run = run_eni_dump(dir, file);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_THAT(run.out, ::testing::HasSubstr("<Comment> EoE init command</Comment>\n"));
+    EXPECT_THAT(run.out, ::testing::EndsWith("slaves 1\n"
+                                             "slave 1 Drive 1 vendor 0x00000082 product 0x00000001 revision 0x00000000 "
+                                             "phys 1001\n"
+                                             "image in 4 out 2\n"
+                                             "frames 1 cmds 1\n"));
+}
+
 TEST(Eni_Dump_Tool, RefusedFilesEndWithStatus1)
 {
     Eni_Temp_Dir dir;

@@ -246,13 +246,9 @@ std::vector<Mandatory_Case> mandatory_cases()
         "//SoE/InitCmd/InitCmd/IDN",
         "//SoE/InitCmd/InitCmd/Elements",
         "//SoE/InitCmd/InitCmd/Attribute",
-        "//AoE/InitCmds",
         "//AoE/InitCmds/InitCmd/Timeout",
         "//AoE/InitCmds/InitCmd/Data",
-        "//EoE/InitCmds",
-        "//FoE/InitCmd",
         "//FoE/InitCmd/InitCmd/Data",
-        "//VoE/InitCmd",
         "//VoE/InitCmd/InitCmd/Timeout",
         "//Slave/InitCmds/InitCmd/Cmd",
         "//Slave/InitCmds/InitCmd/Ado",
@@ -277,8 +273,10 @@ std::vector<Mandatory_Case> mandatory_cases()
         cases.push_back({path, Edit::REMOVE, not_unique(name)});
         cases.push_back({path, Edit::DOUBLE, not_unique(name)});
     }
-    // Two InitCmds in a CoE section are refused; none is no error.
-    cases.push_back({"//CoE/InitCmds", Edit::DOUBLE, not_unique("InitCmds")});
+    // Two command lists in a mailbox section are refused; none is no error.
+    for (const std::string path :
+         {"//CoE/InitCmds", "//AoE/InitCmds", "//EoE/InitCmds", "//FoE/InitCmd", "//VoE/InitCmd"})
+        cases.push_back({path, Edit::DOUBLE, not_unique(path.substr(path.rfind('/') + 1))});
     // A cyclic command needs exactly one Ado or one Addr.
     const std::string missing = "Missing : Ado or Addr (exactly one) in a cyclic Cmd!";
     cases.push_back({"//Cyclic/Frame/Cmd/Ado", Edit::REMOVE, missing});

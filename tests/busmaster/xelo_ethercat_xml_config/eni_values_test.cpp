@@ -82,7 +82,9 @@ std::string init_cmd(const std::string& children)
     return "<InitCmd><Cmd>2</Cmd>" + children + "</InitCmd>";
 }
 
-TEST(Eni_Init_Cmd, PositionAddressKeepsTheLow16Bits)
+// Adp, Ado and DataLength keep the low 16 bits of any number: Adp -1 is the
+// second slave's position address.
+TEST(Eni_Init_Cmd, SixteenBitFieldsKeepTheLow16Bits)
 {
     const struct {
         const char* text;
@@ -94,6 +96,9 @@ TEST(Eni_Init_Cmd, PositionAddressKeepsTheLow16Bits)
         EXPECT_TRUE(cmd.has_adp_oxor_el) << c.text;
         EXPECT_EQ(cmd.adp_oxor_el, c.value) << c.text;
     }
+    const ECatCmdType wide = Eni_Snippet(init_cmd("<Ado>65537</Ado><DataLength>-2</DataLength>")).build<ECatCmdType>();
+    EXPECT_EQ(wide.ado_mxor_el, 1);
+    EXPECT_EQ(wide.data_length_oxor_el, 0xFFFE);
     const Eni_Snippet bad(init_cmd("<Adp>1x</Adp><Ado>0</Ado>"));
     EXPECT_EQ(thrown_text([&] { bad.build<ECatCmdType>(); }), number_error("Adp", "1x", NAN_TEXT));
 }
@@ -122,6 +127,38 @@ TEST(Eni_Init_Cmd, AdoIsRequiredOnlyWithoutAddr)
 
     const Eni_Snippet positional(init_cmd("<Adp>0</Adp><DataLength>4</DataLength>"));
     EXPECT_EQ(thrown_text([&] { positional.build<ECatCmdType>(); }), not_unique("Ado"));
+}
+
+// The master repeats a command Retries times and for 3 x Timeout ms: neither
+// may be negative, also not as the 32-bit pattern of a negative number.
+TEST(Eni_Init_Cmd, RetriesAndValidateTimeoutAreNotNegative)
+{
+    const struct {
+        const char* retries;
+        const char* timeout;
+        int32_t retries_value, timeout_value;
+        std::string error;  // empty: read
+    } cases[] = {
+        {"0", "0", 0, 0, ""},
+        {"#x10", "5000", 16, 5000, ""},
+        {"2147483647", "2147483647", INT32_MAX, INT32_MAX, ""},
+        {"-1", "5000", 0, 0, number_error("Retries", "-1", RANGE_TEXT)},
+        {"3", "-1", 0, 0, number_error("Timeout", "-1", RANGE_TEXT)},
+        {"4294967295", "5000", 0, 0, number_error("Retries", "4294967295", RANGE_TEXT)},
+        {"3", "2147483648", 0, 0, number_error("Timeout", "2147483648", RANGE_TEXT)},
+    };
+    for (const auto& c : cases) {
+        const Eni_Snippet snippet(init_cmd(std::string("<Ado>0</Ado><Retries>") + c.retries +
+                                           "</Retries><Validate><Data>02</Data><Timeout>" + c.timeout +
+                                           "</Timeout></Validate>"));
+        if (!c.error.empty()) {
+            EXPECT_EQ(thrown_text([&] { snippet.build<ECatCmdType>(); }), c.error) << c.retries << " " << c.timeout;
+            continue;
+        }
+        const ECatCmdType cmd = snippet.build<ECatCmdType>();
+        EXPECT_EQ(cmd.retries_o_el, c.retries_value);
+        EXPECT_EQ(cmd.validate_o_el.timeout_m_el, c.timeout_value);
+    }
 }
 
 TEST(Eni_Init_Cmd, OptionalElementGivenTwiceCountsAsAbsent)
@@ -445,8 +482,11 @@ TEST(Eni_Mailbox, SoeAndFoeContainers)
     const auto plural =
         Eni_Snippet("<SoE><InitCmds>" + soe_cmd + "</InitCmds></SoE>").build<EtherCATConfig_Config_Slave_Mailbox_SoE>();
     EXPECT_FALSE(plural.has_init_cmd_o_el);
-    const Eni_Snippet foe("<FoE><InitCmds><InitCmd><Timeout>1</Timeout><Data>00</Data></InitCmd></InitCmds></FoE>");
-    EXPECT_EQ(thrown_text([&] { foe.build<EtherCATConfig_Config_Slave_Mailbox_FoE>(); }), not_unique("InitCmd"));
+    // FoE's list is "InitCmd": commands in "InitCmds" are not FoE's, and a section without its list has none.
+    const auto foe =
+        Eni_Snippet("<FoE><InitCmds><InitCmd><Timeout>1</Timeout><Data>00</Data></InitCmd></InitCmds></FoE>")
+            .build<EtherCATConfig_Config_Slave_Mailbox_FoE>();
+    EXPECT_TRUE(foe.init_cmd_m_el.init_cmd_o_el.empty());
 }
 
 // ---- cyclic commands ------------------------------------------------------------------------
@@ -509,14 +549,17 @@ TEST(Eni_Cyclic, ProcessImageGivenTwiceCountsAsAbsent)
 
 TEST(Eni_Malformed_Values, SplitOrNestedValueTexts)
 {
-    const Eni_Snippet split("<Info><Name><!-- c -->x</Name></Info>");
-    EXPECT_EQ(thrown_text([&] { split.build<EtherCATConfig_Config_Master_Info>(); }),
-              "Error extraction value : multiple values 2 are present!");
+    const auto split = Eni_Snippet(
+                           "<Info><Name><!-- c -->x</Name><Destination>ff</Destination>"
+                           "<Source>00</Source></Info>")
+                           .build<EtherCATConfig_Config_Master_Info>();
+    EXPECT_EQ(split.name_m_el, "x");
     const Eni_Snippet nested("<Info><Name><b/></Name></Info>");
-    EXPECT_EQ(thrown_text([&] { nested.build<EtherCATConfig_Config_Master_Info>(); }), "Node not recognized!");
+    EXPECT_EQ(thrown_text([&] { nested.build<EtherCATConfig_Config_Master_Info>(); }),
+              "[XML_IO][get_element_text_ex] Error extraction value : Name => holds the element 'b'!");
     const Eni_Snippet number("<MailboxStates><StartAddr>1<b/></StartAddr><Count>1</Count></MailboxStates>");
     EXPECT_EQ(thrown_text([&] { number.build<EtherCATConfig_Config_Master_MailboxState>(); }),
-              "Error extraction value : multiple values 2 are present!");
+              "[XML_IO][get_element_text_ex] Error extraction value : StartAddr => holds the element 'b'!");
 }
 
 }  // namespace
