@@ -20,6 +20,9 @@ constexpr int DATAGRAM_TIMEOUT_US = 1000;
 constexpr char THROUGH_GATE = 0;
 constexpr long RETRY_PAUSE_NS = 10000000;         // 10 ms
 constexpr long RETRY_PAUSE_EXTRA_NS = 100000000;  // 100 ms, once the Retries are used up
+constexpr uint8_t AL_INIT_WITH_ERROR_ACK = 0x11;
+constexpr uint8_t AL_STATE_AND_ERROR_MASK = 0x1F;
+constexpr double INIT_RESET_TIMEOUT_MS = 5000;
 
 void sleep_for(const timespec& pause)
 {
@@ -258,6 +261,7 @@ void ECM_Master::start_slave_comunication_ex()
     const int active = check_slave_active();
     m_process_info_slave_exchange_shmem->num_of_active_slaves = active;
     if (active == static_cast<int>(m_slave.size())) {
+        reset_slaves_to_init_ex(active);
         get_slaves_network_topology_info();
         leave_no_state_ex(INIT_STATE);
         go_to_next_state_ex(PREOP_STATE);
@@ -279,6 +283,28 @@ void ECM_Master::start_slave_comunication_ex()
     set_last_master_error(ECAT_XML_FILE, SLAVE_NUM_NOT_AGREE, 0);
     log_counts();
     throw std::runtime_error("Sorry, xml slave number and real number not agree  :(");
+}
+
+void ECM_Master::reset_slaves_to_init_ex(int active)
+{
+    ecm_log_inf("ECM_Master::reset_slaves_to_init_ex( ... )");
+    uint8_t request[2] = {AL_INIT_WITH_ERROR_ACK, 0};
+    if (ec_exchange_with_resends([&] { return ec_BWR(0x0000, 0x0120, 2, request, DATAGRAM_TIMEOUT_US, THROUGH_GATE); },
+                                 active) != active)
+        throw std::runtime_error("Attention: the INIT request did not reach every slave");
+    const double deadline = milliseconds(monotonic_now()) + INIT_RESET_TIMEOUT_MS;
+    for (;;) {
+        // The broadcast read ORs every slave's AL status.
+        uint8_t status[2] = {};
+        const int wkc = ec_exchange_with_resends(
+            [&] { return ec_BRD(0x0000, 0x0130, 2, status, DATAGRAM_TIMEOUT_US, THROUGH_GATE); }, active);
+        if (wkc == active && (status[0] & AL_STATE_AND_ERROR_MASK) == INIT_STATE)
+            return;
+        if (milliseconds(monotonic_now()) > deadline)
+            throw std::runtime_error("Attention: slaves not in INIT after the error acknowledge (AL status " +
+                                     std::to_string(status[0]) + ")");
+        sleep_for(timespec{0, RETRY_PAUSE_NS});
+    }
 }
 
 // ---- init commands ------------------------------------------------------------------
@@ -721,6 +747,7 @@ int ECM_Master::check_slave_active()
 {
     ecm_log_inf("ECM_Master::check_slave_active ( ... )");
     m_last_data_read.assign(2, 0);
-    const int wkc = ec_BRD(0x0000, 0x0130, 2, m_last_data_read.data(), DATAGRAM_TIMEOUT_US, THROUGH_GATE);
+    const int wkc = ec_exchange_with_resends(
+        [this] { return ec_BRD(0x0000, 0x0130, 2, m_last_data_read.data(), DATAGRAM_TIMEOUT_US, THROUGH_GATE); });
     return wkc < 0 ? -1 : wkc;
 }

@@ -65,6 +65,11 @@ public:
     // Reopens the interface, compares the slaves answering with the ENI and
     // takes the network from no state through INIT to PRE-OP.
     void start_slave_comunication_ex();
+    // Whatever state the active slaves are in (OP with a watchdog error left
+    // by a master that died), requests INIT with the error acknowledge from
+    // all of them and waits until every one reports INIT without error.
+    // Throws std::runtime_error when they do not within the time-out.
+    void reset_slaves_to_init_ex(int active);
     // One register init command: true when done, false when it must be sent
     // again. Throws std::runtime_error when it fails for good.
     bool manage_and_send_initCmd_ex(ECatCmdType cmd_to_send);
@@ -80,7 +85,8 @@ public:
     // in the log and in the last error.
     void go_to_next_state_ex(State_Enum requested);
     void leave_no_state_ex(State_Enum requested);
-    // Number of slaves answering a broadcast read of AL status; -1 without a reply.
+    // Number of slaves answering a broadcast read of AL status, sent again
+    // after a lost reply; -1 when no reply came back.
     int check_slave_active();
     int get_slave_state_request_ex(int configadr);
     int get_slave_state_actual_ex(int configadr);

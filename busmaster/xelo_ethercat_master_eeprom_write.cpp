@@ -34,17 +34,11 @@ void sleep_us(long us)
     }
 }
 
-// Up to four attempts while the working counter is 0 or negative.
+// Sent again while the working counter is 0 or negative.
 template <typename Access>
 int with_attempts(Access access)
 {
-    int wkc = 0;
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        wkc = access();
-        if (wkc > 0)
-            break;
-    }
-    return wkc;
+    return ec_exchange_with_resends(access, 1);
 }
 }  // namespace
 

@@ -53,18 +53,12 @@ int write_reg(bool configured, uint16_t address, uint16_t reg, uint16_t length, 
                       : ec_APWR(address, reg, length, data, DATAGRAM_TIMEOUT_US, THROUGH_GATE);
 }
 
-// Up to four attempts while the working counter is 0 or negative; the last
-// working counter.
+// Sent again while the working counter is 0 or negative; the last working
+// counter.
 template <typename Access>
 int with_attempts(Access access)
 {
-    int wkc = 0;
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        wkc = access();
-        if (wkc > 0)
-            break;
-    }
-    return wkc;
+    return ec_exchange_with_resends(access, 1);
 }
 }  // namespace
 
@@ -177,7 +171,9 @@ int32_t ECM_Master::get_slave_output_bitlength_ex(int configadr, int n) const
 int ECM_Master::read_register_word_ex(int configadr, uint16_t reg, const char* error_text)
 {
     uint8_t data[2] = {};
-    if (ec_FPRD(static_cast<uint16_t>(configadr), reg, 2, data, DATAGRAM_TIMEOUT_US, THROUGH_GATE) != 1)
+    if (with_attempts([&] {
+            return ec_FPRD(static_cast<uint16_t>(configadr), reg, 2, data, DATAGRAM_TIMEOUT_US, THROUGH_GATE);
+        }) != 1)
         throw std::runtime_error(error_text + XELO_String_Functions::num2str(configadr));
     return le16(data);
 }
@@ -185,7 +181,9 @@ int ECM_Master::read_register_word_ex(int configadr, uint16_t reg, const char* e
 int ECM_Master::read_register_byte_ex(int configadr, uint16_t reg, const char* error_text)
 {
     uint8_t data = 0;
-    if (ec_FPRD(static_cast<uint16_t>(configadr), reg, 1, &data, DATAGRAM_TIMEOUT_US, THROUGH_GATE) != 1)
+    if (with_attempts([&] {
+            return ec_FPRD(static_cast<uint16_t>(configadr), reg, 1, &data, DATAGRAM_TIMEOUT_US, THROUGH_GATE);
+        }) != 1)
         throw std::runtime_error(error_text + XELO_String_Functions::num2str(configadr));
     return data;
 }
@@ -224,7 +222,9 @@ int ECM_Master::get_slave_port_out_fw_error_request_ex(int configadr)
 uint16_t ECM_Master::incr_read_16_bit_ex(uint16_t slave_pos, uint16_t reg_addr)
 {
     uint8_t data[2] = {};
-    if (ec_APRD(static_cast<uint16_t>(0 - slave_pos), reg_addr, 2, data, DATAGRAM_TIMEOUT_US, THROUGH_GATE) != 1)
+    if (with_attempts([&] {
+            return ec_APRD(static_cast<uint16_t>(0 - slave_pos), reg_addr, 2, data, DATAGRAM_TIMEOUT_US, THROUGH_GATE);
+        }) != 1)
         throw std::runtime_error("incr_read_16_bit_ex error on slave: " + std::to_string(slave_pos));
     return le16(data);
 }
@@ -279,7 +279,7 @@ void ECM_Master::get_slaves_network_topology_info()
         ECM_Slave& slave = m_slave[i - 1];
         const uint16_t position = static_cast<uint16_t>(1 - static_cast<int>(i));
         uint8_t data[2] = {};
-        (void)ec_APRD(position, 0x0110, 2, data, DATAGRAM_TIMEOUT_US, THROUGH_GATE);
+        (void)with_attempts([&] { return ec_APRD(position, 0x0110, 2, data, DATAGRAM_TIMEOUT_US, THROUGH_GATE); });
         const uint16_t status = le16(data);
         uint8_t topology = 0;
         uint8_t active = 0;
@@ -293,7 +293,7 @@ void ECM_Master::get_slaves_network_topology_info()
         slave.set_topology(topology);
         slave.set_activeports(active);
         uint8_t ptype[2] = {};
-        (void)ec_APRD(position, 0x0007, 2, ptype, DATAGRAM_TIMEOUT_US, THROUGH_GATE);
+        (void)with_attempts([&] { return ec_APRD(position, 0x0007, 2, ptype, DATAGRAM_TIMEOUT_US, THROUGH_GATE); });
         slave.set_ptype(ptype[0]);
 
         slave.set_parent(0);

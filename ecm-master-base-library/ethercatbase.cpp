@@ -1,6 +1,8 @@
 #include "ethercatbase.h"
 
+#include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include "nicdrv.h"
 
@@ -119,4 +121,11 @@ int ec_LWR(uint32_t LogAdr, uint16_t length, void* data, int timeout, char is_pr
 int ec_LRW(uint32_t LogAdr, uint16_t length, void* data, int timeout, char is_priority_cmd)
 {
     return logical(EC_CMD_LRW, LogAdr, length, data, timeout, is_priority_cmd);
+}
+
+void ec_resend_pause()
+{
+    timespec rest{0, EC_RESEND_PAUSE_NS};
+    while (clock_nanosleep(CLOCK_MONOTONIC, 0, &rest, &rest) == EINTR) {
+    }
 }

@@ -33,3 +33,23 @@ int ec_FRMW(uint16_t ADP, uint16_t ADO, uint16_t length, void* data, int timeout
 int ec_LRD(uint32_t LogAdr, uint16_t length, void* data, int timeout, char is_priority_cmd);
 int ec_LWR(uint32_t LogAdr, uint16_t length, void* data, int timeout, char is_priority_cmd);
 int ec_LRW(uint32_t LogAdr, uint16_t length, void* data, int timeout, char is_priority_cmd);
+
+// A reply lost or late: a single acyclic exchange goes out again, as an init
+// command does, after the same pause, EC_ACYCLIC_RESENDS times at most.
+constexpr int EC_ACYCLIC_RESENDS = 3;
+constexpr long EC_RESEND_PAUSE_NS = 10000000;  // 10 ms
+void ec_resend_pause();
+
+// Calls exchange (one datagram command: its working counter or a negative
+// result) until the result is at least least_wkc or the resends are used up;
+// the last result.
+template <typename Exchange>
+int ec_exchange_with_resends(Exchange exchange, int least_wkc = 0)
+{
+    int wkc = exchange();
+    for (int resend = 0; resend < EC_ACYCLIC_RESENDS && wkc < least_wkc; ++resend) {
+        ec_resend_pause();
+        wkc = exchange();
+    }
+    return wkc;
+}

@@ -3,7 +3,8 @@
 // The simulator's control socket: one text command per UDP datagram on the
 // loopback address, one text reply ("OK ..." or "ERR ...").
 //
-//   drop <n>                          leave the next n frames unanswered
+//   drop <n> [<register>]             leave the next n frames unanswered (only those whose
+//                                     first datagram addresses register)
 //   drop_fraction <f>                 leave a fraction 0..1 of frames unanswered
 //   delay <us>                        answer every frame that much later
 //   corrupt_wkc <n>                   next n answered frames: every working counter + 1

@@ -198,10 +198,13 @@ Ecat_Simulator::~Ecat_Simulator()
     }
 }
 
-bool Ecat_Simulator::drop_this_frame()
+bool Ecat_Simulator::drop_this_frame(const uint8_t* frame, size_t size)
 {
+    const int32_t only = m_drop_register.load();
+    const bool chosen = only < 0 || (size > FIRST_ADO_OFFSET + 1 &&
+                                     (frame[FIRST_ADO_OFFSET] | (frame[FIRST_ADO_OFFSET + 1] << 8)) == only);
     uint32_t next = m_drop_next.load();
-    while (next > 0) {
+    while (chosen && next > 0) {
         if (m_drop_next.compare_exchange_weak(next, next - 1)) {
             return true;
         }
@@ -229,7 +232,7 @@ void Ecat_Simulator::frame_thread()
                 std::lock_guard<std::mutex> lock(m_segment.mutex());
                 answer = m_segment.process(frame, static_cast<size_t>(size), now);
             }
-            if (answer && drop_this_frame()) {
+            if (answer && drop_this_frame(frame, static_cast<size_t>(size))) {
                 m_dropped.fetch_add(1, std::memory_order_relaxed);
                 answer = false;
             }
@@ -324,6 +327,12 @@ std::string Ecat_Simulator::execute(const std::string& command)
         const std::string& verb = w[0];
         if (verb == "drop") {
             want(2);
+            const int64_t only = w.size() > 2 ? static_cast<int64_t>(parse_number(w[2])) : -1;
+            if (w.size() > 2 && (only < 0 || only > 0xFFFF)) {
+                throw Command_Error("drop <n> [<register>]");
+            }
+            m_drop_next = 0;
+            m_drop_register = static_cast<int32_t>(only);
             m_drop_next = static_cast<uint32_t>(parse_number(w[1]));
             return "OK";
         }

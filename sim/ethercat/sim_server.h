@@ -49,7 +49,9 @@ private:
     void frame_thread();
     void control_thread();
     void logger_thread();
-    bool drop_this_frame();
+    // Byte of a frame where its first datagram's register address begins.
+    static constexpr size_t FIRST_ADO_OFFSET = 20;
+    bool drop_this_frame(const uint8_t* frame, size_t size);
 
     Segment m_segment;
     Sim_Options m_options;
@@ -62,6 +64,7 @@ private:
     std::atomic<uint64_t> m_answered{0};
     std::atomic<uint64_t> m_dropped{0};
     std::atomic<uint32_t> m_drop_next{0};
+    std::atomic<int32_t> m_drop_register{-1};  // -1: any frame
     std::atomic<uint32_t> m_drop_per_million{0};
     std::atomic<uint32_t> m_delay_us{0};
     std::minstd_rand m_random{12345};

@@ -797,6 +797,7 @@ uint16_t Slave_Controller::check_process_sms()
         return al_code::INVALID_INPUT_CONFIG;
     }
     m_outputs.assign(m_rx.bytes(), 0);
+    m_unplaced_inputs.assign(m_tx.bytes(), 0);
     return 0;
 }
 
@@ -1081,14 +1082,22 @@ void Slave_Controller::end_frame(bool frame_ok, int64_t now)
         }
         m_outputs_valid = m_state == AL_OP && m_outputs_received;
         if (m_device) {
-            // Inputs go to the input buffer only while it has the layout's size.
+            // Inputs go to the input buffer only while it has the layout's
+            // size (a master may have cleared the SMs), else to a buffer of
+            // that size that nobody reads.
+            if (m_unplaced_inputs.size() < m_tx.bytes()) {
+                m_unplaced_inputs.assign(m_tx.bytes(), 0);
+            }
+            if (m_outputs.size() < m_rx.bytes()) {
+                m_outputs.assign(m_rx.bytes(), 0);
+            }
             uint8_t* inputs =
                 m_tx.bytes() != 0 && sm_enabled(m_in_sm) && sm_length(m_in_sm) == m_tx.bytes() && sm_fits(m_in_sm)
                     ? &m_mem[sm_start(m_in_sm)]
-                    : nullptr;
+                    : m_unplaced_inputs.data();
             uint8_t none = 0;
             m_device->cycle(m_rx, m_outputs.empty() ? &none : m_outputs.data(), m_outputs_valid, m_tx,
-                            inputs != nullptr ? inputs : &none, now);
+                            m_tx.bytes() == 0 ? &none : inputs, now);
         }
     }
 }

@@ -145,7 +145,8 @@ private:
     int m_in_sm = -1;
     Pdo_Layout m_rx;
     Pdo_Layout m_tx;
-    std::vector<uint8_t> m_outputs;  // the outputs buffer the device works with
+    std::vector<uint8_t> m_outputs;          // the outputs buffer the device works with
+    std::vector<uint8_t> m_unplaced_inputs;  // inputs while the input SM does not fit the layout
     bool m_outputs_valid = false;
     bool m_outputs_received = false;
 

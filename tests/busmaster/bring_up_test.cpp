@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "eventually.h"
 #include "master_on_segment.h"
 #include "master_request.h"
 #include "read_only_segment.h"
@@ -253,8 +254,9 @@ TEST_F(BringUp, DatagramsOfTheStartGoOutInTheOrderOfTheBringUp)
         steps.push_back(d);
     }
     const std::vector<std::vector<unsigned>> expected = {
-        {7, 0x0000, 0x0130},  // slaves answering
-        {1, 0x0000, 0x0110},  // topology: DL status and port descriptor of each slave
+        {7, 0x0000, 0x0130},                       // slaves answering
+        {8, 0x0000, 0x0120}, {7, 0x0000, 0x0130},  // every slave to INIT, its error acknowledged
+        {1, 0x0000, 0x0110},                       // topology: DL status and port descriptor of each slave
         {1, 0x0000, 0x0007}, {1, 0xFFFF, 0x0110}, {1, 0xFFFF, 0x0007}, {7, 0x0000, 0x0000},  // the master's IP commands
         {8, 0x0000, 0x0600}, {8, 0x0000, 0x0800}, {2, 0x0000, 0x0010},  // the I/O module's IP commands
         {5, 1001, 0x0120},   {4, 1001, 0x0130},   {2, 0xFFFF, 0x0010},  // the drive's IP commands
@@ -268,8 +270,8 @@ TEST_F(BringUp, DatagramsOfTheStartGoOutInTheOrderOfTheBringUp)
     }
     // The identities are read from the EEPROMs between the master's
     // commands and the slaves' own.
-    EXPECT_EQ(first_eeprom, 8u) << describe(sent);
-    EXPECT_EQ(last_eeprom, 8u) << describe(sent);
+    EXPECT_EQ(first_eeprom, 10u) << describe(sent);
+    EXPECT_EQ(last_eeprom, 10u) << describe(sent);
     const std::string drive = ask("get_slave_eeprom_info 1002");
     EXPECT_EQ(drive.rfind("5 130 768 ", 0), 0u) << drive;
 }
@@ -426,6 +428,55 @@ TEST_F(BringUp, ALostReplyThatASecondSendRecoversLeavesNoError)
     EXPECT_EQ(ask("get_master_ethercat_state"), "1");
     EXPECT_TRUE(contains(log(), " Attention: No Frame read ")) << log();
     EXPECT_EQ(ask("get_last_system_error"), "4 0 0 0");
+}
+
+// One reply lost to each single read of a start, from the slave count on:
+// the read is sent again and the start goes on with what it reads.
+TEST_F(BringUp, AStartSurvivesOneLostReplyToEachOfItsSingleReads)
+{
+    write_demo_eni();
+    const struct {
+        const char* drop;
+        const char* read;
+    } cases[] = {
+        {"drop 1", "the slave count"},
+        {"drop 1 0x0110", "a slave's DL status (topology)"},
+        {"drop 1 0x0007", "a slave's port descriptor (topology)"},
+        {"drop 1 0x0508", "EEPROM data (identity)"},
+    };
+    int starts = 0;
+    for (const auto& c : cases) {
+        ASSERT_EQ(sim(c.drop), "OK") << c.drop;
+        EXPECT_EQ(ask("start_ethercat_master " + ENI, 30s), "started") << c.read << "\n" << log();
+        ++starts;
+        EXPECT_EQ(ask("get_master_ethercat_state"), "2") << c.read;
+        EXPECT_EQ(ask("get_last_system_error"), "4 0 0 0") << c.read;
+        EXPECT_EQ(ask("get_slave_eeprom_info 1002").rfind("5 130 768 ", 0), 0u) << c.read;
+        // The I/O module between the master and the drive: two ports in use.
+        EXPECT_EQ(count_of(log(), "get_topology() 2\n"), starts) << c.read;
+        EXPECT_EQ(count_of(log(), "get_ptype() 0\n"), 0) << c.read;
+    }
+    ASSERT_EQ(sim("drop 1"), "OK");
+    EXPECT_EQ(ask("get_slave_state_info 1002"), "4 2 2 0") << log();
+}
+
+// A master killed in OP leaves the slaves in SAFE-OP with the watchdog's
+// error; the next master's start takes them to INIT, acknowledging the error.
+TEST_F(BringUp, AStartAfterAMasterKilledInOpTakesTheSlavesThroughInitToPreop)
+{
+    write_demo_eni();
+    ASSERT_EQ(ask("start_ethercat_master " + ENI, 30s), "started") << log();
+    ASSERT_EQ(ask("go_into_next_state 8", 30s), "reply_ok") << log();
+    EXPECT_EQ(m_master->stop(20s, SIGKILL), 128 + SIGKILL);
+    EXPECT_TRUE(eventually([&] { return contains(al_status(1), "14 00"); }, 10s)) << al_status(1);
+
+    SetUp();
+    EXPECT_EQ(ask("start_ethercat_master " + ENI, 30s), "started") << log();
+    EXPECT_EQ(ask("get_master_ethercat_state"), "2");
+    EXPECT_TRUE(contains(al_status(0), "02 00")) << al_status(0);
+    EXPECT_TRUE(contains(al_status(1), "02 00")) << al_status(1);
+    EXPECT_EQ(ask("go_into_next_state 8", 30s), "reply_ok") << log();
+    EXPECT_TRUE(contains(al_status(1), "08 00")) << al_status(1);
 }
 
 TEST_F(BringUp, ASecondStartTakesTheRunningNetworkToInitBeforeClearingIt)

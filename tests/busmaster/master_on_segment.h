@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
-#include <iostream>
 #include <memory>
 #include <string>
 
@@ -40,10 +39,7 @@ private:
 
 // The demo cell (the I/O module and an Infranor CiA 402 drive) and a master
 // of type Master on it, taken to PRE-OP by the ENI at eni from this thread
-// at the priority of the master's socket thread. A reply lost to the
-// start's single read of the slave count fails a start; the cases here need
-// the bus, not a first start, so such a start is made again (three times at
-// most).
+// at the priority of the master's socket thread.
 template <typename Master>
 class Demo_Cell_In_Preop : public ::testing::Test {
 protected:
@@ -59,14 +55,7 @@ protected:
         sched_param param{};
         param.sched_priority = 55;
         ASSERT_EQ(pthread_setschedparam(pthread_self(), SCHED_FIFO, &param), 0);
-        for (int attempt = 0; attempt < 3 && m_master.get_master_ethercat_state() != PREOP_STATE; ++attempt) {
-            try {
-                m_master.clear_system();  // as the start request does
-                m_master.set_xml_file_and_leave_no_state_ex(m_eni);
-            } catch (const std::exception&) {
-                std::cerr << "the start failed; started again\n";
-            }
-        }
+        m_master.set_xml_file_and_leave_no_state_ex(m_eni);
         ASSERT_EQ(m_master.get_master_ethercat_state(), PREOP_STATE);
     }
     std::string sim(const std::string& command) { return m_segment.simulator().execute(command); }

@@ -18,11 +18,11 @@ const char* const TWO = "slave io1 device=dio\nslave io2 device=dio\n";
 
 class Control : public Segment_Test {
 protected:
-    bool answered()
+    bool answered(uint16_t ado = 0x0130)
     {
         std::vector<Datagram> frame(1);
         frame[0].command = 7;
-        frame[0].ado = 0x0130;
+        frame[0].ado = ado;
         frame[0].data.assign(2, 0);
         return master().try_exchange(frame, std::chrono::milliseconds(30));
     }
@@ -82,6 +82,21 @@ TEST_F(Control, dropped_delayed_and_corrupted_replies)
     EXPECT_EQ(dropped, 3u);
 }
 
+TEST_F(Control, drops_can_be_aimed_at_one_register)
+{
+    start(TWO);
+    EXPECT_EQ(control("drop 2 0x0120"), "OK");
+    EXPECT_TRUE(answered(0x0130));
+    EXPECT_FALSE(answered(0x0120));
+    EXPECT_TRUE(answered(0x0130));
+    EXPECT_FALSE(answered(0x0120));
+    EXPECT_TRUE(answered(0x0120));
+    // A plain drop takes any frame again.
+    EXPECT_EQ(control("drop 1"), "OK");
+    EXPECT_FALSE(answered(0x0130));
+    EXPECT_TRUE(answered(0x0130));
+}
+
 TEST_F(Control, faulty_commands_are_refused)
 {
     start(TWO);
@@ -89,6 +104,8 @@ TEST_F(Control, faulty_commands_are_refused)
                                    "fly",
                                    "drop",
                                    "drop x",
+                                   "drop 1 0x10000",
+                                   "drop 1 -1",
                                    "drop_fraction 2",
                                    "state 2 OP 0",
                                    "set 0 0x9999 1 1",
