@@ -13,6 +13,7 @@ constexpr uint16_t CW = 0x6040;
 constexpr uint16_t SW = 0x6041;
 constexpr uint16_t ERROR_CODE = 0x603F;
 constexpr uint16_t QUICK_STOP_OPTION = 0x605A;
+constexpr uint16_t ABORT_CONNECTION_OPTION = 0x6007;
 constexpr uint16_t MODE = 0x6060;
 constexpr uint16_t MODE_DISPLAY = 0x6061;
 constexpr uint16_t POSITION_ACTUAL = 0x6064;
@@ -69,6 +70,21 @@ Identity identity_of(Drive_Vendor vendor)
 bool halts_for_quick_stop(Drive_Vendor vendor)
 {
     return vendor == Drive_Vendor::OMRON || vendor == Drive_Vendor::YASKAWA;
+}
+
+// Values of 0x6007; any other (vendor) value reacts as a fault signal.
+constexpr int16_t ABORT_NO_ACTION = 0;
+constexpr int16_t ABORT_DISABLE_VOLTAGE = 2;
+constexpr int16_t ABORT_QUICK_STOP = 3;
+
+int16_t abort_connection_option(Leaving_Op leaving_op)
+{
+    switch (leaving_op) {
+    case Leaving_Op::IGNORE: return ABORT_NO_ACTION;
+    case Leaving_Op::SWITCH_ON_DISABLED: return ABORT_DISABLE_VOLTAGE;
+    case Leaving_Op::FAULT: break;
+    }
+    return 1;  // fault signal
 }
 
 uint32_t mapping(uint16_t index, uint8_t sub, uint8_t bits)
@@ -158,6 +174,8 @@ void Cia402_Drive::build_dictionary()
     m_od.add_var<uint16_t>(CW, "controlword", Data_Type::UNSIGNED16, Access::rw, 0, true);
     m_od.add_var<uint16_t>(SW, "statusword", Data_Type::UNSIGNED16, Access::ro, 0, true);
     m_od.add_var<int16_t>(QUICK_STOP_OPTION, "quick stop option code", Data_Type::INTEGER16, Access::rw, 6);
+    m_od.add_var<int16_t>(ABORT_CONNECTION_OPTION, "abort connection option code", Data_Type::INTEGER16, Access::rw,
+                          abort_connection_option(m_options.leaving_op));
     m_od.add_var<int8_t>(MODE, "modes of operation", Data_Type::INTEGER8, Access::rw, 0, true);
     m_od.add_var<int8_t>(MODE_DISPLAY, "modes of operation display", Data_Type::INTEGER8, Access::ro, 0, true);
     m_od.add_var<int32_t>(POSITION_ACTUAL, "position actual value", Data_Type::INTEGER32, Access::ro, 0, true);
@@ -430,11 +448,22 @@ void Cia402_Drive::set_device_state(Device_State state)
     const bool enabled = m_state == Power_State::OPERATION_ENABLED || m_state == Power_State::QUICK_STOP_ACTIVE;
     if (!enabled)
         return;
-    switch (m_options.leaving_op) {
-    case Leaving_Op::FAULT: enter_fault(m_options.leaving_op_fault_code); break;
-    case Leaving_Op::SWITCH_ON_DISABLED: m_state = Power_State::SWITCH_ON_DISABLED; break;
-    case Leaving_Op::IGNORE: break;
+    // The communication-loss reaction of 0x6007.
+    switch (m_od.get<int16_t>(ABORT_CONNECTION_OPTION)) {
+    case ABORT_NO_ACTION: return;
+    case ABORT_DISABLE_VOLTAGE: m_state = Power_State::SWITCH_ON_DISABLED; break;
+    case ABORT_QUICK_STOP:
+        m_state = Power_State::QUICK_STOP_ACTIVE;
+        m_lost_connection_stop = true;
+        break;
+    default: enter_fault(m_options.leaving_op_fault_code); break;
     }
+    m_reaction_unpublished = true;
+}
+
+bool Cia402_Drive::reacting() const
+{
+    return m_reaction_unpublished || m_state == Power_State::FAULT_REACTION_ACTIVE || m_lost_connection_stop;
 }
 
 void Cia402_Drive::enter_fault(uint16_t code)
@@ -525,7 +554,7 @@ void Cia402_Drive::power_transitions(uint16_t cw)
         const int16_t option = m_od.get<int16_t>(QUICK_STOP_OPTION);
         if (disable_voltage)
             m_state = Power_State::SWITCH_ON_DISABLED;
-        else if (enable && option >= 5 && option <= 8)
+        else if (enable && option >= 5 && option <= 8 && !m_lost_connection_stop)
             m_state = Power_State::OPERATION_ENABLED;
         break;
     }
@@ -735,7 +764,7 @@ void Cia402_Drive::step(double dt)
         m_pp_moving = m_pp_buffered = false;
         m_pp_target = m_position;
         const int16_t option = m_od.get<int16_t>(QUICK_STOP_OPTION);
-        if (m_velocity == 0 && option >= 1 && option <= 4)
+        if (m_velocity == 0 && ((option >= 1 && option <= 4) || m_lost_connection_stop))
             m_state = Power_State::SWITCH_ON_DISABLED;
     } else {
         m_velocity = 0;  // no torque: the simulated axis stands
@@ -749,7 +778,10 @@ void Cia402_Drive::step(double dt)
         m_position = before;
         m_velocity = 0;
     }
+    if (m_state != Power_State::QUICK_STOP_ACTIVE)
+        m_lost_connection_stop = false;
     publish(cw);
+    m_reaction_unpublished = false;
     m_cw_prev = cw;
 }
 

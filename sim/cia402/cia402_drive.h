@@ -26,7 +26,12 @@
 // device leaving OP while enabled) shows Fault reaction active for one step,
 // then Fault; 0x603F (and the vendor's wide error object) hold the code,
 // 0x1001 bit 0 is set and an emergency is queued. A reset edge clears it only
-// when the cause is gone.
+// when the cause is gone. Leaving OP while enabled is a loss of the master:
+// 0x6007 (abort connection option code, its default from
+// `Drive_Options::leaving_op`) chooses the reaction: 0 none, 1 fault, 2
+// disable voltage (Switch on disabled), 3 quick stop, then Switch on
+// disabled at standstill whatever 0x605A says. `reacting()` tells the
+// transport that the reaction needs steps even without frames.
 //
 // Modes (0x6060 -> 0x6061 after one step): 1 profile position (bit 4 new
 // set-point with the bit 12 acknowledge handshake, bit 5 change set
@@ -79,7 +84,7 @@ enum class Power_State {
 };
 const char* power_state_name(Power_State state);
 
-// What happens when the device leaves OP while enabled.
+// What happens when the device leaves OP while enabled: the default of 0x6007.
 enum class Leaving_Op { FAULT, SWITCH_ON_DISABLED, IGNORE };
 
 struct Drive_Options {
@@ -144,9 +149,12 @@ public:
     void set_disagreeing_mode_display(bool on) { m_options.disagreeing_mode_display = on; }
     void set_homing_error(bool on) { m_options.homing_error = on; }
 
-    // The EtherCAT state of the device; leaving OP while enabled acts per
-    // `Drive_Options::leaving_op`.
+    // The EtherCAT state of the device; leaving OP while enabled starts the
+    // reaction of 0x6007.
     void set_device_state(Device_State state);
+    // A communication-loss reaction not yet run to its end or not yet shown
+    // in the statusword: the drive wants steps without process data.
+    bool reacting() const;
 
     // SDO service with the switches applied (abort code, 0 = done).
     uint32_t sdo_read(uint16_t index, uint8_t subindex, std::vector<uint8_t>& out) const;
@@ -192,6 +200,8 @@ private:
     std::vector<uint16_t> m_cw_history;
     int8_t m_mode = 0;
 
+    bool m_lost_connection_stop = false;  // quick stop of 0x6007: ends in Switch on disabled
+    bool m_reaction_unpublished = false;
     bool m_fault_cause = false;
     uint16_t m_fault_code = 0;
     bool m_warning_limit = false;

@@ -28,6 +28,11 @@ public:
     // with a buffer received), inputs to be filled.
     virtual void cycle(const Pdo_Layout& rx, const uint8_t* outputs, bool outputs_valid, const Pdo_Layout& tx,
                        uint8_t* inputs, int64_t now_ns) = 0;
+    // Called every millisecond while no cycle has run for IDLE_AFTER_NS (no
+    // frames, or below SAFE-OP): a device that reacts to the lost master
+    // goes on with it here.
+    static constexpr int64_t IDLE_AFTER_NS = 10000000;
+    virtual void idle(int64_t now_ns) { (void)now_ns; }
     // An emergency the device wants sent; false when none is waiting.
     virtual bool take_emergency(Emergency& emergency)
     {

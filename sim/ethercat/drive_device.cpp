@@ -114,6 +114,16 @@ void Drive_Device::cycle(const Pdo_Layout& rx, const uint8_t* outputs, bool outp
     }
 }
 
+void Drive_Device::idle(int64_t now_ns)
+{
+    if (!m_drive->reacting()) {
+        return;
+    }
+    const double dt = m_last_step == 0 ? 0.001 : static_cast<double>(now_ns - m_last_step) / 1e9;
+    m_last_step = now_ns;
+    m_drive->step(dt);
+}
+
 bool Drive_Device::take_emergency(Emergency& emergency)
 {
     if (m_next_emergency == m_emergencies.size()) {

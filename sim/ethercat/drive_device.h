@@ -33,6 +33,8 @@ public:
     void state_changed(Al_State state) override;
     void cycle(const Pdo_Layout& rx, const uint8_t* outputs, bool outputs_valid, const Pdo_Layout& tx, uint8_t* inputs,
                int64_t now_ns) override;
+    // Steps the drive while its communication-loss reaction runs.
+    void idle(int64_t now_ns) override;
     bool take_emergency(Emergency& emergency) override;
     bool set_value(uint16_t index, uint8_t sub, int64_t value) override;
     bool get_value(uint16_t index, uint8_t sub, int64_t& value) override;

@@ -1098,6 +1098,7 @@ void Slave_Controller::end_frame(bool frame_ok, int64_t now)
             uint8_t none = 0;
             m_device->cycle(m_rx, m_outputs.empty() ? &none : m_outputs.data(), m_outputs_valid, m_tx,
                             m_tx.bytes() == 0 ? &none : inputs, now);
+            m_last_cycle = now;
         }
     }
 }
@@ -1105,6 +1106,14 @@ void Slave_Controller::end_frame(bool frame_ok, int64_t now)
 void Slave_Controller::housekeeping(int64_t now)
 {
     m_now = now;
+    watchdog(now);
+    if (m_device && now - m_last_cycle > Device::IDLE_AFTER_NS) {
+        m_device->idle(now);
+    }
+}
+
+void Slave_Controller::watchdog(int64_t now)
+{
     if (!m_wd_armed) {
         return;
     }

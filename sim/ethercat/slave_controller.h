@@ -63,7 +63,8 @@ public:
     uint16_t irq() const;
     // After the frame: SII command, AL request, mailbox, application cycle.
     void end_frame(bool frame_ok, int64_t now);
-    // Between frames: the process-data watchdog.
+    // Between frames: the process-data watchdog, and the device's idle work
+    // while no cycle runs.
     void housekeeping(int64_t now);
     bool has_dc() const { return m_config.dc; }
     bool frame_had_process_data() const { return m_frame_logical; }
@@ -96,6 +97,8 @@ public:
     uint32_t mailbox_dropped() const { return m_queue.dropped(); }
 
 private:
+    // The process-data watchdog: SAFE-OP with 0x001B when it expires in OP.
+    void watchdog(int64_t now);
     enum class Access_Result { OK, BLOCKED };
     Access_Result check_sm_access(uint16_t address, size_t length, bool write) const;
     void read_bytes(uint16_t address, uint8_t* out, size_t length);
@@ -181,6 +184,7 @@ private:
     // Process-data watchdog
     int64_t m_wd_last = 0;
     bool m_wd_armed = false;
+    int64_t m_last_cycle = 0;  // the device's last cycle
 
     // Per-frame bookkeeping
     bool m_sm_last_written[SM_COUNT] = {};

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -27,6 +28,7 @@
 #include "master_on_segment.h"
 #include "master_request.h"
 #include "read_only_segment.h"
+#include "robust_mutex.h"
 #include "segment_config.h"
 #include "system_config.h"
 #include "veth_harness.h"
@@ -460,15 +462,56 @@ TEST_F(BringUp, AStartSurvivesOneLostReplyToEachOfItsSingleReads)
     EXPECT_EQ(ask("get_slave_state_info 1002"), "4 2 2 0") << log();
 }
 
+namespace {
+// The drive's control word, written into the output image as a client does.
+void write_drive_control_word(uint16_t word)
+{
+    constexpr int DRIVE_BYTE = 27;
+    const int fd = shm_open(ecm_shm::PDO_NAME, O_RDWR, 0);
+    ASSERT_GE(fd, 0);
+    void* p = mmap(nullptr, sizeof(Shared_Pdo_Mem_Region), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    close(fd);
+    ASSERT_NE(p, MAP_FAILED);
+    auto* pdo = static_cast<Shared_Pdo_Mem_Region*>(p);
+    {
+        Robust_Mutex mutex(&pdo->shm_mutex, "pdo");
+        std::lock_guard<Robust_Mutex> lock(mutex);
+        pdo->shm_buf_out[DRIVE_BYTE] = static_cast<uint8_t>(word);
+        pdo->shm_buf_out[DRIVE_BYTE + 1] = static_cast<uint8_t>(word >> 8);
+    }
+    munmap(p, sizeof(Shared_Pdo_Mem_Region));
+}
+
+int number_of(const std::string& reply)
+{
+    return std::stoi(reply.substr(reply.rfind(' ') + 1));
+}
+}  // namespace
+
 // A master killed in OP leaves the slaves in SAFE-OP with the watchdog's
-// error; the next master's start takes them to INIT, acknowledging the error.
+// error and the drive, enabled until then, standing in Fault; the next
+// master's start takes the slaves to INIT, acknowledging the error.
 TEST_F(BringUp, AStartAfterAMasterKilledInOpTakesTheSlavesThroughInitToPreop)
 {
     write_demo_eni();
     ASSERT_EQ(ask("start_ethercat_master " + ENI, 30s), "started") << log();
     ASSERT_EQ(ask("go_into_next_state 8", 30s), "reply_ok") << log();
+    const struct {
+        uint16_t control;
+        int mask;
+        int status;
+    } steps[] = {{0x0080, 0x4F, 0x40}, {0x0006, 0x6F, 0x21}, {0x000F, 0x6F, 0x27}};
+    for (const auto& step : steps) {
+        write_drive_control_word(step.control);
+        ASSERT_TRUE(eventually([&] { return (number_of(sim("get 1 0x6041 0")) & step.mask) == step.status; }, 10s))
+            << step.control << ": " << sim("get 1 0x6041 0");
+    }
+
     EXPECT_EQ(m_master->stop(20s, SIGKILL), 128 + SIGKILL);
     EXPECT_TRUE(eventually([&] { return contains(al_status(1), "14 00"); }, 10s)) << al_status(1);
+    EXPECT_TRUE(eventually([&] { return (number_of(sim("get 1 0x6041 0")) & 0x4F) == 0x08; }, 10s))
+        << sim("get 1 0x6041 0");
+    EXPECT_EQ(sim("get 1 0x606C 0"), "OK 0");
 
     SetUp();
     EXPECT_EQ(ask("start_ethercat_master " + ENI, 30s), "started") << log();
@@ -477,6 +520,8 @@ TEST_F(BringUp, AStartAfterAMasterKilledInOpTakesTheSlavesThroughInitToPreop)
     EXPECT_TRUE(contains(al_status(1), "02 00")) << al_status(1);
     EXPECT_EQ(ask("go_into_next_state 8", 30s), "reply_ok") << log();
     EXPECT_TRUE(contains(al_status(1), "08 00")) << al_status(1);
+    // The drive stays in Fault until a client resets it.
+    EXPECT_EQ(number_of(sim("get 1 0x6041 0")) & 0x4F, 0x08) << sim("get 1 0x6041 0");
 }
 
 TEST_F(BringUp, ASecondStartTakesTheRunningNetworkToInitBeforeClearingIt)

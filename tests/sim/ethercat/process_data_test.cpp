@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "eventually.h"
 #include "sdo_client.h"
 
 namespace {
@@ -125,6 +126,7 @@ namespace {
 struct Drive_Image {
     uint16_t control = 0;
     int32_t target = 0;
+    int32_t velocity = 0;
     int8_t mode = 0;
     std::vector<uint8_t> outputs() const
     {
@@ -133,6 +135,8 @@ struct Drive_Image {
         image[1] = static_cast<uint8_t>(control >> 8);
         for (int i = 0; i < 4; ++i)
             image[2 + i] = static_cast<uint8_t>(static_cast<uint32_t>(target) >> (8 * i));
+        for (int i = 0; i < 4; ++i)
+            image[6 + i] = static_cast<uint8_t>(static_cast<uint32_t>(velocity) >> (8 * i));
         image[12] = static_cast<uint8_t>(mode);
         return image;
     }
@@ -254,3 +258,53 @@ TEST_F(Drive_Process_Data, leaving_op_while_enabled_faults_the_drive)
     ASSERT_EQ(master().request_state(0x1001, 0x0004), 0x0004);
     EXPECT_EQ(status() & 0x4F, 0x08);
 }
+
+namespace {
+// A master that stops sending: the SM watchdog takes the slave to SAFE-OP
+// and the drive performs the reaction that 0x6007 names, with no frame to
+// step it.
+struct Loss_Reaction {
+    int option;      // 0x6007
+    uint16_t mask;   // of the statusword
+    uint16_t state;  // the state the reaction ends in
+    const char* name;
+};
+
+void PrintTo(const Loss_Reaction& reaction, std::ostream* out)
+{
+    *out << reaction.name;
+}
+
+class Drive_Losing_Its_Master : public Drive_Process_Data, public ::testing::WithParamInterface<Loss_Reaction> {};
+
+uint16_t reply_number(const std::string& reply)
+{
+    return static_cast<uint16_t>(std::stol(reply.substr(reply.rfind(' ') + 1)));
+}
+}  // namespace
+
+TEST_P(Drive_Losing_Its_Master, reacts_as_its_abort_connection_option_says)
+{
+    const Loss_Reaction& reaction = GetParam();
+    ASSERT_EQ(control("set 0 0x6007 0 " + std::to_string(reaction.option)), "OK");
+    m_image.mode = 3;  // profile velocity
+    m_image.velocity = 100000;
+    ASSERT_EQ(enable() & 0x6F, 0x27);
+    ASSERT_NE(control("get 0 0x606C 0"), "OK 0") << "moving";
+    // No frame from here on.
+    EXPECT_TRUE(eventually([&] { return control("read 0 0x130 2") == "OK 14 00"; }, std::chrono::seconds(5)))
+        << control("read 0 0x130 2");
+    EXPECT_TRUE(eventually([&] { return (reply_number(control("get 0 0x6041 0")) & reaction.mask) == reaction.state; },
+                           std::chrono::seconds(5)))
+        << reaction.name << ": " << control("get 0 0x6041 0");
+    if (reaction.option != 0) {
+        EXPECT_EQ(control("get 0 0x606C 0"), "OK 0") << reaction.name << " stands";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Options, Drive_Losing_Its_Master,
+                         ::testing::Values(Loss_Reaction{1, 0x4F, 0x08, "fault_signal"},
+                                           Loss_Reaction{2, 0x4F, 0x40, "disable_voltage"},
+                                           Loss_Reaction{3, 0x4F, 0x40, "quick_stop"},
+                                           Loss_Reaction{0, 0x6F, 0x27, "no_action"}),
+                         [](const ::testing::TestParamInfo<Loss_Reaction>& param) { return param.param.name; });
