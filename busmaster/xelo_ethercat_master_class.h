@@ -261,7 +261,10 @@ public:
     bool set_dc0_start_ex(uint16_t slave_addr, uint32_t cycle_time_sync0, int32_t shift_time, bool use_shifttime);
     bool set_dc01_start_ex(uint16_t slave_addr, uint32_t cycle_time_sync0, uint32_t cycle_time_sync1,
                            int32_t shift_time, bool use_shifttime);
-    void calc_and_set_dc_times();
+    // Times the next frame from the reference clock's next SYNC0 (0x0990)
+    // and system time (0x0910). False, with nothing changed, when a read was
+    // not answered or the wait would exceed longest_wait_ns (a stale read).
+    bool calc_and_set_dc_times(uint32_t longest_wait_ns = UINT32_MAX);
     bool has_DC() const { return m_system_has_DC; }
     int32_t get_time_offset_master_frame() const { return m_time_offset_master_frame; }
     // Byte of the input image where the reference clock's time lands; -1 without one.

@@ -421,7 +421,10 @@ void ECM_Master::prepare_cyclic_loop_ex()
             throw std::runtime_error(" ECT_REG_DCSYSTIME > ECT_REG_DCSTART0 -> DC not started !!! ");
         }
     }
-    calc_and_set_dc_times();
+    if (ec_exchange_with_resends([this] { return calc_and_set_dc_times() ? 1 : 0; }, 1) != 1) {
+        set_last_master_error(START_DC_FAILED, NO_FRAME_READ, m_ref_clock_address);
+        throw std::runtime_error(" DC set not correct !!! ");
+    }
     ecm_log_inf("1o m_t_sync0_ref_clock = " + std::to_string(m_t_sync0_ref_clock));
     ecm_log_inf(" m_dc_sync_wait_time.tv_sec = " + std::to_string(m_dc_sync_wait_time.tv_sec));
     ecm_log_inf(" m_dc_sync_wait_time.tv_nsec = " + std::to_string(m_dc_sync_wait_time.tv_nsec));
@@ -661,8 +664,13 @@ int ECM_Master::run_cyclic_frame_manager_ex()
                     g_cyclic_log.push(Ecm_Log_Level::WAR,
                                       "Error on DC wait period !!! -> soft_realtime_request ... Continue");
                     lock.release();
-                    calc_and_set_dc_times();
-                    deadline = m_dc_reference_read_ns + to_ns(m_dc_sync_wait_time);
+                    // Re-timed only from reads that were answered, and never
+                    // to a wait beyond one period; else this cycle keeps
+                    // the schedule.
+                    if (calc_and_set_dc_times(static_cast<uint32_t>(period)))
+                        deadline = m_dc_reference_read_ns + to_ns(m_dc_sync_wait_time);
+                    else
+                        deadline += period;
                     first_frame = false;
                     continue;
                 }
@@ -803,8 +811,16 @@ void ECM_Master::possible_resend_ex()
         sleep_ns(m_cycle_frame_time_ns);
         return;
     }
-    ec_FPRD(m_ref_clock_address, 0x0990, 8, &m_t_sync0_ref_clock, DATAGRAM_TIMEOUT_US, SKIP_GATE);
-    ec_FPRD(m_ref_clock_address, 0x0910, 8, &m_t_actual_ref_clock, DATAGRAM_TIMEOUT_US, SKIP_GATE);
+    // The time left is known only from reads that were answered.
+    uint64_t sync0 = 0;
+    uint64_t system = 0;
+    if (ec_FPRD(m_ref_clock_address, 0x0990, 8, &sync0, DATAGRAM_TIMEOUT_US, SKIP_GATE) != 1 ||
+        ec_FPRD(m_ref_clock_address, 0x0910, 8, &system, DATAGRAM_TIMEOUT_US, SKIP_GATE) != 1) {
+        g_cyclic_log.push(Ecm_Log_Level::WAR, "ECM_Master::possible_resend_ex() -> reference clock not read");
+        return;
+    }
+    m_t_sync0_ref_clock = sync0;
+    m_t_actual_ref_clock = system;
     const int64_t left = static_cast<int64_t>(m_t_sync0_ref_clock - m_t_actual_ref_clock);
     if (left >= INT32_MIN && left <= INT32_MAX && left <= 2LL * m_wait_frame_time_out_us) {
         g_cyclic_log.push(Ecm_Log_Level::INF,

@@ -273,20 +273,29 @@ bool ECM_Master::set_dc01_start_ex(uint16_t slave_addr, uint32_t cycle_time_sync
     return true;
 }
 
-void ECM_Master::calc_and_set_dc_times()
+bool ECM_Master::calc_and_set_dc_times(uint32_t longest_wait_ns)
 {
-    ec_FPRD(m_ref_clock_address, 0x0990, 8, &m_t_sync0_ref_clock, DATAGRAM_TIMEOUT_US, gate_flag());
-    ec_FPRD(m_ref_clock_address, 0x0910, 8, &m_t_actual_ref_clock, DATAGRAM_TIMEOUT_US, gate_flag());
+    uint64_t sync0 = 0;
+    uint64_t system = 0;
+    if (ec_FPRD(m_ref_clock_address, 0x0990, 8, &sync0, DATAGRAM_TIMEOUT_US, gate_flag()) != 1 ||
+        ec_FPRD(m_ref_clock_address, 0x0910, 8, &system, DATAGRAM_TIMEOUT_US, gate_flag()) != 1)
+        return false;
+    const int32_t next_sync = static_cast<int32_t>(static_cast<uint32_t>(sync0));
+    const int32_t next_send =
+        static_cast<int32_t>(static_cast<uint32_t>(next_sync) + static_cast<uint32_t>(m_time_offset_master_frame) +
+                             static_cast<uint32_t>(FRAME_JITTER_NS));
+    const uint32_t wait = static_cast<uint32_t>(next_send) - static_cast<uint32_t>(system);
+    if (wait > longest_wait_ns)
+        return false;
+    m_t_sync0_ref_clock = sync0;
+    m_t_actual_ref_clock = system;
     m_dc_reference_read_ns = monotonic_ns();
-    m_dc_next_sync_time_ref = static_cast<int32_t>(static_cast<uint32_t>(m_t_sync0_ref_clock));
-    m_dc_next_frame_send_time = static_cast<int32_t>(static_cast<uint32_t>(m_dc_next_sync_time_ref) +
-                                                     static_cast<uint32_t>(m_time_offset_master_frame) +
-                                                     static_cast<uint32_t>(FRAME_JITTER_NS));
-    const uint32_t wait =
-        static_cast<uint32_t>(m_dc_next_frame_send_time) - static_cast<uint32_t>(m_t_actual_ref_clock);
+    m_dc_next_sync_time_ref = next_sync;
+    m_dc_next_frame_send_time = next_send;
     if (!ecm_in_cyclic_thread() || m_counter_cycle == 0)
         ecm_log_war("m_t_sync0_ref_clock = " + std::to_string(m_t_sync0_ref_clock) +
                     " m_t_actual_ref_clock = " + std::to_string(m_t_actual_ref_clock) +
                     " wait_time_offset_master_start_tot = " + std::to_string(wait));
     m_dc_sync_wait_time = timespec{static_cast<time_t>(wait / 1000000000u), static_cast<long>(wait % 1000000000u)};
+    return true;
 }

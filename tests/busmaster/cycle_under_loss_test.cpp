@@ -1,0 +1,116 @@
+// busmaster as a child process in OP with soft real-time on, as the whole
+// cell runs it, against the simulated demo cell on a veth pair: lost and
+// late replies beside the cycle must leave the slaves in OP.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "child_process.h"
+#include "eventually.h"
+#include "master_on_segment.h"
+#include "master_request.h"
+#include "segment_config.h"
+#include "system_config.h"
+#include "veth_harness.h"
+
+namespace {
+using namespace std::chrono_literals;
+
+const std::string CONFIG = "/tmp/ecm_system_cfg.xml";
+const std::string LOG = "/tmp/busmaster.log";
+const std::string ENI = "/tmp/cycle_under_loss_eni.xml";
+
+// The drive is the reference clock.
+const char* const DEMO_CELL = "slave dio device=dio dc=0\nslave drive device=cia402 profile=infranor\n";
+
+bool contains(const std::string& haystack, const std::string& text)
+{
+    return haystack.find(text) != std::string::npos;
+}
+
+long long frames_received(const std::string& stats)
+{
+    std::smatch m;
+    if (!std::regex_search(stats, m, std::regex("received ([0-9]+)")))
+        return -1;
+    return std::stoll(m[1]);
+}
+
+class Cycle_Under_Loss : public ::testing::Test {
+protected:
+    Cycle_Under_Loss() : m_segment(ecat_sim::parse_segment_config(DEMO_CELL), segment_options())
+    {
+        write_system_config(CONFIG, m_segment.master_interface(), "127.0.0.1", "500");
+        write_file(ENI, read_file(DEFAULT_MAPPING_ENI));
+    }
+    void SetUp() override
+    {
+        m_master = std::make_unique<Child_Process>(
+            BUSMASTER_BINARY, std::vector<std::string>{"-c", CONFIG, "-s", "5", "--max_consecutive_frame_faults", "1000"},
+            LOG);
+        m_master->wait_ready_ex(probe::udp_port(ecm_protocol::PORT), 10s);
+        ASSERT_EQ(ask("set_watchdog_off"), "reply_ok");
+        ASSERT_EQ(ask("start_ethercat_master " + ENI, 30s), "started") << log();
+        ASSERT_EQ(ask("go_into_next_state 8", 30s), "reply_ok") << log();
+    }
+    void TearDown() override { EXPECT_EQ(m_master->stop(), 128 + SIGTERM) << m_master->log(); }
+
+public:
+    std::string sim(const std::string& command) { return m_segment.simulator().execute(command); }
+    std::string log() const { return m_master->log(); }
+    bool log_shows(const std::string& text) const { return m_master->wait_for_log(text, 10s); }
+
+protected:
+    // The cycle goes on: the segment receives that many frames more.
+    bool frames_go_on(long long frames)
+    {
+        const long long before = frames_received(sim("stats"));
+        return eventually([&] { return frames_received(sim("stats")) > before + frames; }, 10s, 10ms);
+    }
+
+    ecat_sim::Veth_Segment m_segment;
+    std::unique_ptr<Child_Process> m_master;
+};
+}  // namespace
+
+// After a late cycle the cycle is re-timed from the reference clock; a read
+// of it that is lost, or a loss of many frames, must not freeze the cycle
+// until the slaves' watchdogs expire.
+TEST_F(Cycle_Under_Loss, TheSlavesStayInOpWhenRepliesAreLost)
+{
+    const struct {
+        const char* name;
+        std::function<void(Cycle_Under_Loss&)> fault;
+    } cases[] = {
+        // The reference clock 5 ms ahead: the next SYNC0 has passed when the
+        // frame reads it, and the re-timing's read of the next SYNC0 is lost.
+        {"re-timing read lost",
+         [](Cycle_Under_Loss& t) {
+             ASSERT_EQ(t.sim("drop 1 0x0990"), "OK");
+             ASSERT_EQ(t.sim("clock_jump 1 5000000"), "OK");
+             EXPECT_TRUE(t.log_shows("soft_realtime_request ... Continue")) << t.log();
+         }},
+        {"30 % of the frames lost for 3 s",
+         [](Cycle_Under_Loss& t) {
+             ASSERT_EQ(t.sim("drop_fraction 0.3"), "OK");
+             std::this_thread::sleep_for(3s);
+             ASSERT_EQ(t.sim("drop_fraction 0"), "OK");
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(frames_go_on(100));
+        c.fault(*this);
+        EXPECT_TRUE(frames_go_on(500)) << log();
+        EXPECT_TRUE(contains(sim("read 0 0x130 2"), "08 00")) << sim("read 0 0x130 2");
+        EXPECT_TRUE(contains(sim("read 1 0x130 2"), "08 00")) << sim("read 1 0x130 2");
+        EXPECT_EQ(ask("get_master_ethercat_state"), "8");
+        EXPECT_EQ(ask("get_last_system_error").rfind("4 30 ", 0), std::string::npos) << ask("get_last_system_error");
+    }
+}
