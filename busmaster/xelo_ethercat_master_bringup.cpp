@@ -579,8 +579,27 @@ void ECM_Master::go_to_next_state_locked_ex(State_Enum requested)
         }
     } catch (const std::exception& e) {
         ecm_log_err(std::string("ECM_Master::go_to_next_state: ") + e.what());
+        fall_back_to_init_without_cycle();
         throw std::exception();
     }
+}
+
+void ECM_Master::fall_back_to_init_without_cycle()
+{
+    if ((m_actual_ethercat_state != SAFEOP_STATE && m_actual_ethercat_state != OP_STATE) || m_thread_is_running)
+        return;
+    ecm_log_war("ECM_Master::go_to_next_state: no cycle runs in state " +
+                std::to_string(static_cast<int>(m_actual_ethercat_state)) + ": the slaves are asked for INIT");
+    try {
+        shutdown_cyclic_frame_ex();
+    } catch (const std::exception& e) {
+        ecm_log_err(std::string("ECM_Master::go_to_next_state: ") + e.what());
+    }
+    uint8_t request[2] = {static_cast<uint8_t>(INIT_STATE), 0};
+    if (ec_exchange_with_resends(
+            [&] { return ec_BWR(0x0000, 0x0120, 2, request, DATAGRAM_TIMEOUT_US, THROUGH_GATE); }) < 1)
+        ecm_log_err("ECM_Master::go_to_next_state: the INIT request got no answer");
+    m_actual_ethercat_state = INIT_STATE;
 }
 
 void ECM_Master::leave_no_state_ex(State_Enum requested)
@@ -689,6 +708,9 @@ void ECM_Master::from_safeop_state_to_preop_state_ex()
 
 void ECM_Master::from_safeop_state_to_op_state_ex()
 {
+    // OP needs the cycle that SAFE-OP started.
+    if (!m_thread_is_running)
+        throw std::runtime_error("Attention: the cyclic thread has stopped: OP refused");
     run_transition_step_ex("\tECM_Master::from_safeop_state_to_op_state_ex( ... )", m_initCmd_SO_transition, SO);
     ecm_log_inf("ECM_Master::master is in OPERATIONAL STATE ");
 }

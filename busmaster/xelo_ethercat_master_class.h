@@ -418,6 +418,10 @@ protected:
     // is waited for only while nobody is stopping this thread.
     void cyclic_thread_request_init();
     void go_to_next_state_locked_ex(State_Enum requested);
+    // After a failed step: SAFE-OP or OP without a running cycle is no
+    // state the slaves can be in. They are asked for INIT (a lost request
+    // changes nothing) and the master reports INIT.
+    void fall_back_to_init_without_cycle();
     // Releases the process-data mutex when the loop holds it.
     void release_process_data_mutex();
     // Records the error unless a type 1 or 30 error is kept.

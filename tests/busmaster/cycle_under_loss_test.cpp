@@ -51,9 +51,10 @@ protected:
     }
     void SetUp() override
     {
-        m_master = std::make_unique<Child_Process>(
-            BUSMASTER_BINARY, std::vector<std::string>{"-c", CONFIG, "-s", "5", "--max_consecutive_frame_faults", "1000"},
-            LOG);
+        m_master = std::make_unique<Child_Process>(BUSMASTER_BINARY,
+                                                   std::vector<std::string>{"-c", CONFIG, "-s", "5",
+                                                                            "--max_consecutive_frame_faults", "1000"},
+                                                   LOG);
         m_master->wait_ready_ex(probe::udp_port(ecm_protocol::PORT), 10s);
         ASSERT_EQ(ask("set_watchdog_off"), "reply_ok");
         ASSERT_EQ(ask("start_ethercat_master " + ENI, 30s), "started") << log();
@@ -112,5 +113,43 @@ TEST_F(Cycle_Under_Loss, TheSlavesStayInOpWhenRepliesAreLost)
         EXPECT_TRUE(contains(sim("read 1 0x130 2"), "08 00")) << sim("read 1 0x130 2");
         EXPECT_EQ(ask("get_master_ethercat_state"), "8");
         EXPECT_EQ(ask("get_last_system_error").rfind("4 30 ", 0), std::string::npos) << ask("get_last_system_error");
+    }
+}
+
+// A step that fails after the cycle has stopped, or a cycle that ends and
+// whose own request for INIT fails, leaves no cycle: the master reports a
+// state the slaves can be in, and what needs OP is refused.
+TEST_F(Cycle_Under_Loss, AFailedStepOrAnEndedCycleLeavesTheMasterInInit)
+{
+    const struct {
+        const char* name;
+        std::function<void(Cycle_Under_Loss&)> fault;
+        const char* restore;
+    } cases[] = {
+        {"a slave refuses PRE-OP from SAFE-OP",
+         [](Cycle_Under_Loss& t) {
+             ASSERT_EQ(ask("go_into_next_state 4", 30s), "reply_ok") << t.log();
+             ASSERT_EQ(t.sim("refuse 1 2 0x0011"), "OK");
+             EXPECT_EQ(ask("go_into_next_state 2", 60s), "reply_error") << t.log();
+         },
+         "refuse 1 2 0"},
+        {"an outage in OP",
+         [](Cycle_Under_Loss& t) {
+             ASSERT_EQ(t.sim("drop_fraction 1"), "OK");
+             EXPECT_TRUE(eventually([] { return ask("get_master_ethercat_state") != "8"; }, 60s, 100ms)) << t.log();
+             EXPECT_TRUE(t.log_shows("... cyclic end ... OK ")) << t.log();
+         },
+         "drop_fraction 0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.fault(*this);
+        EXPECT_EQ(ask("get_master_ethercat_state"), "1");
+        EXPECT_EQ(ask("get_master_time_info"), "reply_error");
+        ASSERT_EQ(sim(c.restore), "OK");
+        // The step to OP starts from INIT, with a cycle of its own.
+        EXPECT_EQ(ask("go_into_next_state 8", 60s), "reply_ok") << log();
+        EXPECT_TRUE(contains(sim("read 1 0x130 2"), "08 00")) << sim("read 1 0x130 2");
+        EXPECT_TRUE(frames_go_on(100));
     }
 }
