@@ -514,15 +514,7 @@ std::string ECM_Master_Socket::start_ec_master(std::istream& args)
         return start_failure_reply();
     }
     ecm_log_inf("ECM_Master_Socket start_ecm_master() with " + path);
-    try {
-        // A master still running goes to INIT first, which stops and joins
-        // its cyclic thread before the configuration is cleared.
-        if (get_master_ethercat_state() != NO_STATE)
-            go_to_next_state_ex(INIT_STATE);
-    } catch (const std::exception& e) {
-        ecm_log_err(std::string("Error on start_ec_master ") + e.what());
-        shutdown_cyclic_frame_ex();
-    }
+    take_running_network_to_init("Error on start_ec_master ");
     try {
         clear_system();
         set_xml_file_and_leave_no_state_ex(path);
@@ -534,9 +526,22 @@ std::string ECM_Master_Socket::start_ec_master(std::istream& args)
     }
 }
 
+void ECM_Master_Socket::take_running_network_to_init(const char* handler)
+{
+    try {
+        // INIT stops and joins the cyclic thread.
+        if (get_master_ethercat_state() != NO_STATE)
+            go_to_next_state_ex(INIT_STATE);
+    } catch (const std::exception& e) {
+        ecm_log_err(std::string(handler) + e.what());
+        shutdown_cyclic_frame_ex();
+    }
+}
+
 std::string ECM_Master_Socket::restart_master_comunication_with_slave(std::istream& /*args*/)
 {
     ecm_log_inf("ECM_Master_Socket restart_master_comunication_with_slave");
+    take_running_network_to_init("Error on restart_master_comunication_with_slave ");
     try {
         start_slave_comunication_ex();
         m_ecm_system_state = MASTER_ON;

@@ -104,6 +104,9 @@ private:
     std::string set_watchdog_off_exec(std::istream& args);
     // The reply of a failed start or restart.
     std::string start_failure_reply();
+    // A network still running (cyclic thread, slaves above INIT) goes to
+    // INIT first, so that nothing reopens the interface under the cycle.
+    void take_running_network_to_init(const char* handler);
     // Marks the request not critical and refuses unless the master is in OP.
     void require_operational_ex(const char* refusal);
 

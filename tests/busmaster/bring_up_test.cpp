@@ -524,6 +524,23 @@ TEST_F(BringUp, AStartAfterAMasterKilledInOpTakesTheSlavesThroughInitToPreop)
     EXPECT_EQ(number_of(sim("get 1 0x6041 0")) & 0x4F, 0x08) << sim("get 1 0x6041 0");
 }
 
+// A restart while the cycle runs stops it and takes the slaves through INIT,
+// as a start does; the network then goes to OP again.
+TEST_F(BringUp, ARestartWhileTheCycleRunsTakesTheNetworkThroughInitToPreop)
+{
+    write_demo_eni();
+    ASSERT_EQ(ask("start_ethercat_master " + ENI, 30s), "started") << log();
+    ASSERT_EQ(ask("go_into_next_state 8", 30s), "reply_ok") << log();
+    EXPECT_EQ(ask("restart_master_comunication_with_slave", 30s), "restart_master_comunication_ok") << log();
+    EXPECT_EQ(ask("get_master_ethercat_state"), "2");
+    EXPECT_TRUE(contains(al_status(1), "02 00")) << al_status(1);
+    EXPECT_FALSE(contains(log(), "pthread_mutex_destroy error")) << log();
+    EXPECT_EQ(ask("go_into_next_state 8", 30s), "reply_ok") << log();
+    EXPECT_TRUE(contains(al_status(1), "08 00")) << al_status(1);
+    EXPECT_EQ(ask("stop_ethercat_master", 30s), "stopped") << log();
+    EXPECT_TRUE(contains(al_status(1), "01 00")) << al_status(1);
+}
+
 TEST_F(BringUp, ASecondStartTakesTheRunningNetworkToInitBeforeClearingIt)
 {
     write_demo_eni();
