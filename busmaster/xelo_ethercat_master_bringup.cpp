@@ -262,6 +262,7 @@ void ECM_Master::start_slave_comunication_ex()
     m_process_info_slave_exchange_shmem->num_of_active_slaves = active;
     if (active == static_cast<int>(m_slave.size())) {
         reset_slaves_to_init_ex(active);
+        clear_station_addresses_ex(active);
         get_slaves_network_topology_info();
         leave_no_state_ex(INIT_STATE);
         go_to_next_state_ex(PREOP_STATE);
@@ -305,6 +306,15 @@ void ECM_Master::reset_slaves_to_init_ex(int active)
                                      std::to_string(status[0]) + ")");
         sleep_for(timespec{0, RETRY_PAUSE_NS});
     }
+}
+
+void ECM_Master::clear_station_addresses_ex(int active)
+{
+    ecm_log_inf("ECM_Master::clear_station_addresses_ex( ... )");
+    uint8_t address[2] = {0, 0};
+    if (ec_exchange_with_resends([&] { return ec_BWR(0x0000, 0x0010, 2, address, DATAGRAM_TIMEOUT_US, THROUGH_GATE); },
+                                 active) != active)
+        throw std::runtime_error("Attention: the station addresses were not cleared on every slave");
 }
 
 // ---- init commands ------------------------------------------------------------------

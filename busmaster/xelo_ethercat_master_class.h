@@ -70,6 +70,9 @@ public:
     // all of them and waits until every one reports INIT without error.
     // Throws std::runtime_error when they do not within the time-out.
     void reset_slaves_to_init_ex(int active);
+    // Station address 0 for every slave, so that the init commands that give
+    // the addresses never meet one left by an earlier walk or master.
+    void clear_station_addresses_ex(int active);
     // One register init command: true when done, false when it must be sent
     // again. Throws std::runtime_error when it fails for good.
     bool manage_and_send_initCmd_ex(ECatCmdType cmd_to_send);
@@ -149,12 +152,17 @@ public:
     // port itself when none does.
     uint8_t ec_prevport(uint16_t slave, uint8_t port);
     // Walks the segment slave by slave through the DL control loop settings,
-    // giving every slave reached a temporary station address from 0x1001,
+    // giving every slave reached a temporary station address from 0x1001
+    // (the ENI addresses come back at the end when every slave was found),
     // and publishes the number reached. Throws std::runtime_error when it
     // differs from the ENI, after reading the identities and recording
     // (ECAT_XML_FILE, SLAVE_NUM_NOT_AGREE, reached + 1001).
     void check_slave_link_consistency_ex();
-    // The walk, only with slaves from a valid ENI.
+    // Every slave of the ENI, by its ring position, gets its ENI address back
+    // after the walk's temporary ones.
+    void restore_configured_addresses();
+    // The walk, only with slaves from a valid ENI and never while the cycle
+    // runs (std::runtime_error).
     void start_check_slaves_link_ex();
     // Writes one SII word by configured address; throws on any failure,
     // also when the EEPROM never acknowledges the write.

@@ -141,8 +141,25 @@ uint8_t ECM_Master::ec_prevport(uint16_t slave, uint8_t port)
 
 void ECM_Master::start_check_slaves_link_ex()
 {
+    // The walk's datagrams skip the gate and close ports: not beside the cycle.
+    if (m_thread_is_running)
+        throw std::runtime_error("Attention: the link check is refused while the cycle runs");
     if (!m_slave.empty() && m_is_xml_data_ok)
         check_slave_link_consistency_ex();
+}
+
+void ECM_Master::restore_configured_addresses()
+{
+    ecm_log_inf("ECM_Master::restore_configured_addresses( ... )");
+    uint16_t position = 0;
+    for (const ECM_Slave& slave : m_slave) {
+        uint8_t data[2];
+        put16(data, slave.get_config_address());
+        if (ec_exchange_with_resends(
+                [&] { return ec_APWR(position, REG_STATION_ADDRESS, 2, data, DATAGRAM_TIMEOUT_US, AT_ONCE); }) < 0)
+            ecm_log_war("the address of the slave at position " + std::to_string(position) + " was not written back");
+        position = static_cast<uint16_t>(position - 1);
+    }
 }
 
 void ECM_Master::check_slave_link_consistency_ex()
@@ -329,6 +346,11 @@ void ECM_Master::check_slave_link_consistency_ex()
         ecm_log_inf("OPEN ALL PORTS OF THE REACHED SLAVES");
         reopen_every_port();
     }
+    // With every slave found, ring positions follow the ENI; else the
+    // temporary addresses stay (they meet no ENI address), and the next
+    // start clears them.
+    if (find_slave_counter == static_cast<int>(m_slave.size()))
+        restore_configured_addresses();
 
     m_process_info_slave_exchange_shmem->num_of_active_slaves = find_slave_counter;
     if (find_slave_counter == static_cast<int>(m_slave.size()))

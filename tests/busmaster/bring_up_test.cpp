@@ -163,7 +163,7 @@ protected:
     }
     void SetUp() override
     {
-        m_master = std::make_unique<Child_Process>(BUSMASTER_BINARY, std::vector<std::string>{"-c", CONFIG}, LOG);
+        m_master = std::make_unique<Child_Process>(BUSMASTER_BINARY, m_arguments, LOG);
         m_master->wait_ready_ex(probe::udp_port(ecm_protocol::PORT), 10s);
     }
     void TearDown() override { EXPECT_EQ(m_master->stop(), 128 + SIGTERM) << m_master->log(); }
@@ -175,11 +175,20 @@ protected:
 
     ecat_sim::Veth_Segment m_segment;
     std::unique_ptr<Child_Process> m_master;
+    std::vector<std::string> m_arguments{"-c", CONFIG};
 };
 
 class BringUpDioOnly : public BringUp {
 protected:
     BringUpDioOnly() : BringUp(DIO_ONLY) {}
+};
+
+// Cases that run the cycle: the master as the cell runs it (soft real-time),
+// and a fault limit that a loaded machine, answering late now and then,
+// does not reach.
+class BringUpToOp : public BringUp {
+protected:
+    BringUpToOp() { m_arguments.insert(m_arguments.end(), {"-s", "5", "--max_consecutive_frame_faults", "1000"}); }
 };
 }  // namespace
 
@@ -258,6 +267,7 @@ TEST_F(BringUp, DatagramsOfTheStartGoOutInTheOrderOfTheBringUp)
     const std::vector<std::vector<unsigned>> expected = {
         {7, 0x0000, 0x0130},                       // slaves answering
         {8, 0x0000, 0x0120}, {7, 0x0000, 0x0130},  // every slave to INIT, its error acknowledged
+        {8, 0x0000, 0x0010},                       // every station address cleared
         {1, 0x0000, 0x0110},                       // topology: DL status and port descriptor of each slave
         {1, 0x0000, 0x0007}, {1, 0xFFFF, 0x0110}, {1, 0xFFFF, 0x0007}, {7, 0x0000, 0x0000},  // the master's IP commands
         {8, 0x0000, 0x0600}, {8, 0x0000, 0x0800}, {2, 0x0000, 0x0010},  // the I/O module's IP commands
@@ -272,8 +282,8 @@ TEST_F(BringUp, DatagramsOfTheStartGoOutInTheOrderOfTheBringUp)
     }
     // The identities are read from the EEPROMs between the master's
     // commands and the slaves' own.
-    EXPECT_EQ(first_eeprom, 10u) << describe(sent);
-    EXPECT_EQ(last_eeprom, 10u) << describe(sent);
+    EXPECT_EQ(first_eeprom, 11u) << describe(sent);
+    EXPECT_EQ(last_eeprom, 11u) << describe(sent);
     const std::string drive = ask("get_slave_eeprom_info 1002");
     EXPECT_EQ(drive.rfind("5 130 768 ", 0), 0u) << drive;
 }
@@ -491,7 +501,7 @@ int number_of(const std::string& reply)
 // A master killed in OP leaves the slaves in SAFE-OP with the watchdog's
 // error and the drive, enabled until then, standing in Fault; the next
 // master's start takes the slaves to INIT, acknowledging the error.
-TEST_F(BringUp, AStartAfterAMasterKilledInOpTakesTheSlavesThroughInitToPreop)
+TEST_F(BringUpToOp, AStartAfterAMasterKilledInOpTakesTheSlavesThroughInitToPreop)
 {
     write_demo_eni();
     ASSERT_EQ(ask("start_ethercat_master " + ENI, 30s), "started") << log();
@@ -526,7 +536,7 @@ TEST_F(BringUp, AStartAfterAMasterKilledInOpTakesTheSlavesThroughInitToPreop)
 
 // A restart while the cycle runs stops it and takes the slaves through INIT,
 // as a start does; the network then goes to OP again.
-TEST_F(BringUp, ARestartWhileTheCycleRunsTakesTheNetworkThroughInitToPreop)
+TEST_F(BringUpToOp, ARestartWhileTheCycleRunsTakesTheNetworkThroughInitToPreop)
 {
     write_demo_eni();
     ASSERT_EQ(ask("start_ethercat_master " + ENI, 30s), "started") << log();
@@ -539,6 +549,30 @@ TEST_F(BringUp, ARestartWhileTheCycleRunsTakesTheNetworkThroughInitToPreop)
     EXPECT_TRUE(contains(al_status(1), "08 00")) << al_status(1);
     EXPECT_EQ(ask("stop_ethercat_master", 30s), "stopped") << log();
     EXPECT_TRUE(contains(al_status(1), "01 00")) << al_status(1);
+}
+
+// The link walk gives the slaves temporary addresses: after it they answer
+// at their ENI addresses again, in PRE-OP as after a start that walked a
+// broken link; while the cycle runs the walk is refused.
+TEST_F(BringUpToOp, AfterALinkWalkTheSlavesAnswerAtTheirEniAddresses)
+{
+    write_demo_eni();
+    ASSERT_EQ(sim("link 0 1 down"), "OK");
+    EXPECT_EQ(ask("start_ethercat_master " + ENI, 30s), "start_only_valid_xml_data") << log();
+    ASSERT_EQ(sim("link 0 1 up"), "OK");
+    ASSERT_EQ(ask("start_ethercat_master " + ENI, 30s), "started") << log();
+
+    EXPECT_EQ(ask("check_slaves_link", 30s), "reply_ok") << log();
+    EXPECT_EQ(ask("get_slave_state_info 1002"), "4 2 2 0");
+    EXPECT_EQ(ask("go_into_next_state 8", 30s), "reply_ok") << log();
+    EXPECT_TRUE(contains(al_status(1), "08 00")) << al_status(1);
+
+    EXPECT_EQ(ask("check_slaves_link", 30s), "reply_error") << log();
+    EXPECT_EQ(ask("get_master_ethercat_state"), "8");
+    EXPECT_EQ(ask("get_last_system_error"), "4 0 0 0");
+    const std::string stats = sim("stats");
+    EXPECT_TRUE(eventually([&] { return sim("stats") != stats && contains(al_status(1), "08 00"); }, 5s))
+        << al_status(1);
 }
 
 TEST_F(BringUp, ASecondStartTakesTheRunningNetworkToInitBeforeClearingIt)

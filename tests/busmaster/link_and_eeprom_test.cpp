@@ -259,9 +259,9 @@ void check_every_link(const char* segment)
         EXPECT_TRUE(contains(text, "LINK_0_1_2_AND_LOOPS_OPEN_0_1_2\n")) << text;
     }
     EXPECT_EQ(ask("get_last_system_error"), "4 0 0 0");
-    // Every slave has its temporary address, and every port is open again.
+    // Every slave has its ENI address back, and every port is open again.
     for (int pos = 0; pos < 4; ++pos) {
-        EXPECT_EQ(m.reg(pos, 0x10), station_text(0x1001 + pos)) << segment << pos;
+        EXPECT_EQ(m.reg(pos, 0x10), station_text(1001 + pos)) << segment << pos;
         EXPECT_EQ(m.reg(pos, 0x100), "OK 00 00") << segment << pos;
     }
     EXPECT_EQ(ask("get_slaves_number"), "4");
