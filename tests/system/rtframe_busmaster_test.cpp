@@ -251,3 +251,37 @@ TEST_F(Rtframe_With_Busmaster, AsynchronousVariablesReadAndWriteTheDrivesObjects
     read(time_out);
     EXPECT_EQ(app.get_async_input_ex<unsigned short>(time_out), 4660);
 }
+
+// rtframe killed while a client holds the drive in operation enabled: the
+// master's watchdog ends the cycle and takes the slaves to INIT, and the
+// drive performs its communication-loss reaction: standing, in Fault.
+TEST_F(Rtframe_With_Busmaster, AKilledRtframeLeavesTheDriveStandingDisabled)
+{
+    start(false);
+    Thin_Client client;
+    client.take_slot("drive_client");
+    ASSERT_TRUE(eventually([&] { return online(client); }, 20s)) << logs();
+    client.take_output("drive_control");
+    const struct {
+        uint16_t control;
+        uint16_t mask;
+        uint16_t status;
+    } steps[] = {{0x0080, 0x4F, 0x40}, {0x0006, 0x6F, 0x21}, {0x000F, 0x6F, 0x27}};
+    for (const auto& step : steps) {
+        client.set_output<uint16_t>("drive_control", step.control);
+        ASSERT_TRUE(
+            eventually([&] { return (client.get_input<uint16_t>("drive_status") & step.mask) == step.status; }, 20s))
+            << step.control << ": " << client.get_input<uint16_t>("drive_status");
+    }
+
+    ASSERT_EQ(kill(m_rtframe->pid(), SIGKILL), 0);
+    EXPECT_EQ(m_rtframe->wait_exit(), 128 + SIGKILL);
+    m_rtframe.reset();
+    const auto status = [&] {
+        const std::string reply = sim("get 1 0x6041 0");
+        return std::stoi(reply.substr(reply.rfind(' ') + 1));
+    };
+    EXPECT_TRUE(eventually([&] { return (status() & 0x4F) == 0x08; }, 20s)) << status() << "\n" << m_master->log();
+    EXPECT_EQ(sim("get 1 0x606C 0"), "OK 0");
+    EXPECT_TRUE(contains(sim("read 1 0x130 2"), "01 00")) << sim("read 1 0x130 2");
+}
