@@ -161,6 +161,30 @@ class Outage(Cell_Case):
             self.assertEqual(self.cell.processes[name].pid, pids[name])
 
 
+class Frame_Loss(Cell_Case):
+    """A tenth of the frames lost at random for 10 s while the axis is
+    enabled: busmaster (soft real-time, as the cell runs it) keeps its cycle
+    and the slaves stay in OP."""
+
+    def test_the_slaves_stay_in_op(self):
+        Robot_Program(self.rpc, say=lambda text: None).run()
+        self.assertEqual(int(whole_cell.ecatsim_request("get 1 0x6041 0").split()[1]) & 0x6F, 0x27)
+        marks = log_marks(self.cell)
+        self.assertTrue(whole_cell.ecatsim_request("drop_fraction 0.1").startswith("OK"))
+        try:
+            time.sleep(10)
+        finally:
+            whole_cell.ecatsim_request("drop_fraction 0")
+        for position in (0, 1):
+            self.assertIn("08 00", whole_cell.ecatsim_request("read %d 0x130 2" % position), self.cell.tails())
+        self.assertEqual(int(whole_cell.ecatsim_request("get 1 0x6041 0").split()[1]) & 0x6F, 0x27)
+        since = self.cell.processes["busmaster"].log()[marks["busmaster"]:]
+        for text in ("No Cyclic frame read", "Error on DC wait period !!!\n", "cyclic end"):
+            self.assertNotIn(text, since)
+        self.assertNotIn("Try to restart.. ", self.cell.processes["rtframe"].log()[marks["rtframe"]:])
+        self.assert_running("busmaster", "rtframe", "axmand", "cellapp", "robotsim", "ecatsim")
+
+
 class Robot_Loss(Cell_Case):
     def test_the_watchdog_ends_cellapp(self):
         cellapp = self.cell.processes["cellapp"]
