@@ -48,33 +48,33 @@ uint16_t get16(const uint8_t* p)
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
 
-// 2-byte register accesses of the walk; their working counters are not
-// looked at, a read that got no answer leaves 0.
+// 2-byte register accesses of the walk, sent again after a lost reply; their
+// working counters are not looked at, a read that got no answer leaves 0.
 void write_positional(uint16_t position, uint16_t reg, uint16_t value)
 {
     uint8_t data[2];
     put16(data, value);
-    (void)ec_APWR(position, reg, 2, data, DATAGRAM_TIMEOUT_US, AT_ONCE);
+    (void)ec_exchange_with_resends([&] { return ec_APWR(position, reg, 2, data, DATAGRAM_TIMEOUT_US, AT_ONCE); });
 }
 
 void write_station(uint16_t station, uint16_t reg, uint16_t value, char gate_flag = AT_ONCE)
 {
     uint8_t data[2];
     put16(data, value);
-    (void)ec_FPWR(station, reg, 2, data, DATAGRAM_TIMEOUT_US, gate_flag);
+    (void)ec_exchange_with_resends([&] { return ec_FPWR(station, reg, 2, data, DATAGRAM_TIMEOUT_US, gate_flag); });
 }
 
 uint16_t read_positional(uint16_t position, uint16_t reg)
 {
     uint8_t data[2] = {};
-    (void)ec_APRD(position, reg, 2, data, DATAGRAM_TIMEOUT_US, AT_ONCE);
+    (void)ec_exchange_with_resends([&] { return ec_APRD(position, reg, 2, data, DATAGRAM_TIMEOUT_US, AT_ONCE); });
     return get16(data);
 }
 
 uint16_t read_station(uint16_t station, uint16_t reg)
 {
     uint8_t data[2] = {};
-    (void)ec_FPRD(station, reg, 2, data, DATAGRAM_TIMEOUT_US, AT_ONCE);
+    (void)ec_exchange_with_resends([&] { return ec_FPRD(station, reg, 2, data, DATAGRAM_TIMEOUT_US, AT_ONCE); });
     return get16(data);
 }
 
@@ -84,13 +84,11 @@ uint16_t read_station(uint16_t station, uint16_t reg)
 // frame is sent again; the first position nobody answers ends it.
 void reopen_every_port()
 {
-    constexpr int ATTEMPTS = 4;
     for (uint32_t position = 0; position <= 0xFFFF; ++position) {
-        int wkc = -1;
-        for (int attempt = 0; attempt < ATTEMPTS && wkc < 0; ++attempt) {
-            uint8_t data[2] = {};
-            wkc = ec_APWR(static_cast<uint16_t>(0 - position), REG_DL_CONTROL, 2, data, DATAGRAM_TIMEOUT_US, AT_ONCE);
-        }
+        uint8_t data[2] = {};
+        const int wkc = ec_exchange_with_resends([&] {
+            return ec_APWR(static_cast<uint16_t>(0 - position), REG_DL_CONTROL, 2, data, DATAGRAM_TIMEOUT_US, AT_ONCE);
+        });
         if (wkc <= 0)
             break;
     }

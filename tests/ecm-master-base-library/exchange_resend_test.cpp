@@ -32,14 +32,15 @@ TEST_P(ExchangeResend, SendsAgainOnlyWhileTheReplyFallsShortAndAtMostThreeTimes)
     EXPECT_EQ(result, c.result);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ExchangeResend,
-    ::testing::Values(Resend_Case{"answered_at_once", {2}, 0, 1, 2},
-                      // A working counter of 0 is an answer: nobody there.
-                      Resend_Case{"nobody_answers", {0}, 0, 1, 0},
-                      Resend_Case{"one_reply_lost", {-1, 2}, 0, 2, 2},
-                      Resend_Case{"every_reply_lost", {-1, -1, -1, -1, 5}, 0, 4, -1},
-                      // A slave that must answer: 0 is sent again too.
-                      Resend_Case{"slave_silent_once", {0, 1}, 1, 2, 1},
-                      Resend_Case{"slave_never_answers", {0, -1, 0, 0, 1}, 1, 4, 0}),
-    [](const ::testing::TestParamInfo<Resend_Case>& param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, ExchangeResend,
+                         ::testing::Values(Resend_Case{"answered_at_once", {2}, 0, 1, 2},
+                                           // A working counter of 0 is an answer: nobody there.
+                                           Resend_Case{"nobody_answers", {0}, 0, 1, 0},
+                                           Resend_Case{"one_reply_lost", {-1, 2}, 0, 2, 2},
+                                           Resend_Case{"every_reply_lost", {-1, -1, -1, -1, 5}, 0, 4, -1},
+                                           // A slave that must answer: 0 is sent again too.
+                                           Resend_Case{"slave_silent_once", {0, 1}, 1, 2, 1},
+                                           Resend_Case{"slave_never_answers", {0, -1, 0, 0, 1}, 1, 4, 0}),
+                         [](const ::testing::TestParamInfo<Resend_Case>& param) {
+                             return std::string(param.param.name);
+                         });
