@@ -334,7 +334,7 @@ void Axis_Descriptor::run_state_handler()
                 m_cmd_request = -1;
                 m_main_machine_state = STATE_WAIT_OPERATION_ENABLED;
             } else {
-                set_new_op_mode(true);
+                set_new_op_mode();
                 m_cmd_request = m_cmds_protocol->start_procedure;
                 log_inf(
                     "[axis descriptor]  - ... QUICK STOP restored ... state[STATE_GOING_TO_OP_ENABLE_FROM_QSA "

@@ -38,6 +38,7 @@ public:
 
 protected:
     State_Manager* start_change_op_mode();
+    bool all_axes_enabled() const;
     State_Manager* state(int8_t id) const { return m_states.at(static_cast<size_t>(id)); }
     bool any_axis_in(Axis_Update_State_Machine state) const;
 
@@ -60,7 +61,19 @@ protected:
         State_Manager* state_execute() override;                                                            \
     };
 
-AXMAND_STATE(State_Operational)
+class State_Operational : public State_Manager {
+public:
+    State_Operational(int8_t id, const std::string& name, States_Table& states, Framework_Shared_Memory_Manager* f,
+                      Axes_List& axes, const Cmd_Protocol_S* protocol)
+        : State_Manager(id, name, states, f, axes, protocol)
+    {
+    }
+    State_Manager* state_execute() override;
+
+private:
+    State_Manager* reset_quick_stopped_axes();
+};
+
 AXMAND_STATE(State_Not_Operational)
 AXMAND_STATE(State_Reset)
 AXMAND_STATE(State_Running)
