@@ -8,7 +8,8 @@
 using XELO_String_Functions::num2str;
 
 namespace {
-// Enabled: powered up and out of every quick-stop recovery.
+// Enabled: powered up, out of every quick-stop recovery and of a set-point
+// reset (which may lead back to a quick stop).
 bool axis_enabled(Axis_Update_State_Machine state)
 {
     switch (state) {
@@ -16,7 +17,8 @@ bool axis_enabled(Axis_Update_State_Machine state)
     case STATE_WAIT_FAULT_RESET:
     case STATE_RESTORE_FROM_QSA:
     case STATE_GOING_TO_OP_ENABLE_FROM_QSA:
-    case STATE_GOING_TO_SW_ON_DIS_FROM_QSA: return false;
+    case STATE_GOING_TO_SW_ON_DIS_FROM_QSA:
+    case STATE_WAIT_SETPOINT_RESET: return false;
     default: return state >= STATE_OPERATION_MODE_IDLE;
     }
 }
@@ -125,8 +127,16 @@ State_Manager* State_Not_Operational::state_execute()
     return state(RESET);
 }
 
+// Every quick-stopped axis is reset, also one that comes back to its quick
+// stop from an excursion once the reset has started.
 State_Manager* State_Reset::state_execute()
 {
+    for (size_t i = 0; i < m_axes.size(); ++i) {
+        if (m_axes[i]->get_state() != STATE_QUICK_STOP_ACTIVE)
+            continue;
+        log_inf(blue("[State_Reset] ") + " reset cmd sent to quick-stopped axis " + num2str(i));
+        m_axes[i]->set_new_cmd(m_protocol->reset);
+    }
     if (!all_axes_enabled())
         return this;
     log_inf(blue("[State_Reset] ") + " reset completed, go to idle state");
@@ -141,22 +151,11 @@ State_Manager* State_Operational::state_execute()
     m_new_cmd_arrived = false;
     if (m_request_cmd == m_protocol->start_procedure)
         return start_change_op_mode();
+    // A reset writes no operation mode and no target: RESET recovers the
+    // quick-stopped axes and the others keep their mode.
     if (m_request_cmd == m_protocol->reset)
-        return reset_quick_stopped_axes();
+        return state(RESET);
     return this;
-}
-
-// A reset writes no operation mode and no target: the quick-stopped axes
-// recover, the others keep their mode, and RESET waits until all are enabled.
-State_Manager* State_Operational::reset_quick_stopped_axes()
-{
-    for (size_t i = 0; i < m_axes.size(); ++i) {
-        if (m_axes[i]->get_state() != STATE_QUICK_STOP_ACTIVE)
-            continue;
-        log_inf(blue("[state idle] ") + " reset cmd sent to quick-stopped axis " + num2str(i));
-        m_axes[i]->set_new_cmd(m_protocol->reset);
-    }
-    return state(RESET);
 }
 
 State_Manager* State_Wait_Ax_Change_Mode::state_execute()

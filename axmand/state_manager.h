@@ -61,19 +61,7 @@ protected:
         State_Manager* state_execute() override;                                                            \
     };
 
-class State_Operational : public State_Manager {
-public:
-    State_Operational(int8_t id, const std::string& name, States_Table& states, Framework_Shared_Memory_Manager* f,
-                      Axes_List& axes, const Cmd_Protocol_S* protocol)
-        : State_Manager(id, name, states, f, axes, protocol)
-    {
-    }
-    State_Manager* state_execute() override;
-
-private:
-    State_Manager* reset_quick_stopped_axes();
-};
-
+AXMAND_STATE(State_Operational)
 AXMAND_STATE(State_Not_Operational)
 AXMAND_STATE(State_Reset)
 AXMAND_STATE(State_Running)
