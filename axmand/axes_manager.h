@@ -59,12 +59,14 @@ private:
     void send_axes_quick_stop_request(int8_t code);
     void send_axes_detorque_request(int8_t code);
     void machines_state_update();
+    void verify_motion_end();
     void verify_last_command_completed();
     void verify_fault_presence();
     void send_axes_in_fault_state();
     void prepare_command_answer();
     void print_info();
     bool resting_not_operational() const;
+    bool at_rest() const;
 
     bool get_new_cmd_ex(Incoming_Axmngr_Cmd& command);
     void set_cmd_to_be_managed_ex(const Incoming_Axmngr_Cmd& command);
@@ -97,6 +99,10 @@ private:
     int8_t m_cmd_request_from_cmd_thread = 0;
     int8_t m_cmd_answer_to_cmd_thread = 0;
     int8_t m_cmd_in_progress = 0;
+    // A motion command taken to run and not yet ended; the axis at which the
+    // last one ended short of its target (-1: none), until the next command.
+    bool m_motion_in_progress = false;
+    int8_t m_motion_ended_short_axis = -1;
     int32_t m_print_state_tick_progress = 0;
     bool m_print_axis_desc_state = false;
     int32_t m_tick = 0;

@@ -106,6 +106,7 @@ void Axes_Manager::cyclic_thread_fun()
         pick_up_next_command();
         manage_possible_stop();
         machines_state_update();
+        verify_motion_end();
         verify_last_command_completed();
         verify_fault_presence();
         prepare_command_answer();
@@ -156,13 +157,24 @@ void Axes_Manager::pick_up_next_command()
     m_cmd_in_progress = m_cmd_request_from_cmd_thread;
     m_actual_state->set_new_cmd(m_cmd_request_from_cmd_thread);
     m_cmd_request_from_cmd_thread = 0;
+    m_motion_ended_short_axis = -1;
+    const Cmd_Protocol_S& p = m_command_protocol;
     // A procedure that will run hides the completion of the last one until it ends itself.
     const int8_t state = m_actual_state->get_state_id();
-    if (m_cmd_in_progress == m_command_protocol.start_procedure && (state == OPERATIONAL || state == RUNNING)) {
+    if (m_cmd_in_progress == p.start_procedure && (state == OPERATIONAL || state == RUNNING)) {
         for (auto& axis : m_axes)
             axis->clear_last_command_completed();
         m_is_last_command_completed = false;
+        m_motion_in_progress = true;
+    } else if (m_cmd_in_progress == p.reset || m_cmd_in_progress == p.quick_stop || m_cmd_in_progress == p.detorque) {
+        m_motion_in_progress = false;  // ended on purpose
     }
+}
+
+bool Axes_Manager::at_rest() const
+{
+    const int8_t id = m_actual_state->get_state_id();
+    return id == OPERATIONAL || id == NOT_OPERATIONAL;
 }
 
 bool Axes_Manager::resting_not_operational() const
@@ -209,14 +221,37 @@ void Axes_Manager::machines_state_update()
         axis->main_state_machine(m_print_axis_desc_state);
 }
 
+// A motion that the manager comes to rest from without every axis at the end
+// of its procedure (the drive stopped by itself, the mode change was given
+// up) ended short: it ends complete with the error flag up, the axis named.
+void Axes_Manager::verify_motion_end()
+{
+    if (!m_motion_in_progress || !at_rest())
+        return;
+    m_motion_in_progress = false;
+    for (size_t i = 0; i < m_axes.size(); ++i) {
+        if (m_axes[i]->is_last_command_completed())
+            continue;
+        log_inf(std::string(col::BOLD_RED) +
+                "[axes manager][cyclic thread] motion ended short - axis :: " + num2str(i) + col::RESET);
+        m_motion_ended_short_axis = static_cast<int8_t>(i);
+        return;
+    }
+}
+
+// Complete only with the manager at rest: every axis at the end of its
+// procedure, or the motion ended short.
 void Axes_Manager::verify_last_command_completed()
 {
-    bool completed = true;
+    if (m_motion_ended_short_axis != -1) {
+        m_is_last_command_completed = true;
+        return;
+    }
+    bool completed = at_rest();
     for (const auto& axis : m_axes) {
-        if (!axis->is_last_command_completed()) {
-            completed = false;
+        if (!completed)
             break;
-        }
+        completed = axis->is_last_command_completed();
     }
     m_is_last_command_completed = completed;
 }
@@ -236,9 +271,15 @@ void Axes_Manager::verify_fault_presence()
         m_first_axis_in_error = static_cast<int8_t>(i);
         m_actual_state = m_states[NOT_OPERATIONAL];
         m_axes_manager_state = NOT_OPERATIONAL;
+        if (m_motion_in_progress) {
+            m_motion_in_progress = false;
+            m_motion_ended_short_axis = static_cast<int8_t>(i);
+        }
         return;
     }
-    m_is_in_error = false;
+    m_is_in_error = m_motion_ended_short_axis != -1;
+    if (m_is_in_error)
+        m_first_axis_in_error = m_motion_ended_short_axis;
 }
 
 void Axes_Manager::send_axes_in_fault_state()

@@ -61,9 +61,8 @@ public:
 
     // Requests from the manager.
     void set_new_cmd(int8_t __new_cmd);
-    // for_procedure: a start_procedure (a mode the axis lacks faults it); else a
-    // reset, where such an axis keeps its state.
-    void set_new_op_mode(bool for_procedure = true);
+    // Only a motion command changes the mode: one the axis lacks faults it.
+    void set_new_op_mode();
     void start_procedure();
     void quick_stop_request();
     void detorque_request();

@@ -30,7 +30,7 @@ void Axis_Descriptor::set_new_cmd(int8_t __new_cmd)
     m_cmd_request = __new_cmd;
 }
 
-void Axis_Descriptor::set_new_op_mode(bool for_procedure)
+void Axis_Descriptor::set_new_op_mode()
 {
     if (is_virtual())
         return;  // a virtual axis has no drive mode
@@ -49,10 +49,6 @@ void Axis_Descriptor::set_new_op_mode(bool for_procedure)
     if (requested == nullptr) {
         const std::string text = "[axis descriptor] axis :: " + num2str(m_axis_number) +
                                  " op mode not available :: " + num2str(static_cast<int>(code));
-        if (!for_procedure) {
-            log_war(text + " (state kept)");
-            return;
-        }
         log_err(text);
         go_to_fault_request();
         return;

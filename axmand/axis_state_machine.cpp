@@ -11,14 +11,28 @@
 using XELO_String_Functions::num2str;
 
 namespace {
-constexpr uint16_t SW_READY_TO_SWITCH_ON = 0x01;
-constexpr uint16_t SW_SWITCH_ON = 0x02;
-constexpr uint16_t SW_OPERATION_ENABLED = 0x04;
 constexpr uint16_t SW_FAULT = 0x08;
 constexpr uint16_t SW_QUICK_STOP = 0x20;
 constexpr uint16_t SW_SWITCH_ON_DISABLED = 0x40;
 constexpr uint16_t CW_HALT = 0x100;
 constexpr uint16_t CW_FAULT_RESET = 0x80;
+
+// The drive's power states as its status word reports them (state bits under
+// their mask): a power-up step waits for the state it asked for, so a status
+// word from before a detorque or a fault never passes for the answer.
+struct Power_State_Pattern {
+    uint16_t mask;
+    uint16_t value;
+};
+constexpr Power_State_Pattern SWITCH_ON_DISABLED{0x4F, 0x40};
+constexpr Power_State_Pattern READY_TO_SWITCH_ON{0x6F, 0x21};
+constexpr Power_State_Pattern SWITCHED_ON{0x6F, 0x23};
+constexpr Power_State_Pattern OPERATION_ENABLED{0x6F, 0x27};
+
+bool reports(uint16_t sw, Power_State_Pattern state)
+{
+    return (sw & state.mask) == state.value;
+}
 }  // namespace
 
 bool Axis_Descriptor::timed_out() const
@@ -187,12 +201,12 @@ void Axis_Descriptor::run_state_handler()
     }
     case STATE_SWITCH_ON_DISABLED:
         ++m_state_machine_wait_counter;
-        if (sw & SW_SWITCH_ON_DISABLED) {
+        if (reports(sw, SWITCH_ON_DISABLED)) {
             log_inf("\t[axis descriptor] ax :: " + axis + " switch on disable reached");
             m_control_word.dby = 0x06;
             m_state_machine_wait_counter = 0;
             m_main_machine_state = STATE_READY_TO_SWITCH_ON;
-        } else if (sw & SW_READY_TO_SWITCH_ON) {
+        } else if (reports(sw, READY_TO_SWITCH_ON)) {
             m_state_machine_wait_counter = 0;
             m_main_machine_state = STATE_READY_TO_SWITCH_ON;
         }
@@ -200,7 +214,7 @@ void Axis_Descriptor::run_state_handler()
     case STATE_READY_TO_SWITCH_ON:
         m_control_word.dby = 0x06;
         ++m_state_machine_wait_counter;
-        if (sw & SW_READY_TO_SWITCH_ON) {
+        if (reports(sw, READY_TO_SWITCH_ON)) {
             log_inf("\t[axis descriptor] ax :: " + axis + " ready to switch on reached");
             m_control_word.dby = 0x07;
             m_state_machine_wait_counter = 0;
@@ -210,7 +224,7 @@ void Axis_Descriptor::run_state_handler()
     case STATE_SWITCH_ON:
         m_control_word.dby = 0x07;
         ++m_state_machine_wait_counter;
-        if ((sw & SW_SWITCH_ON) && operation_mode_taken()) {
+        if (reports(sw, SWITCHED_ON) && operation_mode_taken()) {
             log_inf("\t[axis descriptor] ax :: " + axis + " switch on");
             m_control_word.dby = 0x0F;
             m_state_machine_wait_counter = 0;
@@ -220,7 +234,7 @@ void Axis_Descriptor::run_state_handler()
         break;
     case STATE_WAIT_OPERATION_ENABLED:
         ++m_state_machine_wait_counter;
-        if (sw & SW_OPERATION_ENABLED) {
+        if (reports(sw, OPERATION_ENABLED)) {
             m_main_machine_state = STATE_OPERATION_MODE_IDLE;
             log_inf(coloured(axmand_colour::BOLD_GREEN, "[axis descriptor] drive enabled "));
             m_state_machine_wait_counter = 0;
@@ -334,7 +348,7 @@ void Axis_Descriptor::run_state_handler()
                 m_cmd_request = -1;
                 m_main_machine_state = STATE_WAIT_OPERATION_ENABLED;
             } else {
-                set_new_op_mode(true);
+                set_new_op_mode();
                 m_cmd_request = m_cmds_protocol->start_procedure;
                 log_inf(
                     "[axis descriptor]  - ... QUICK STOP restored ... state[STATE_GOING_TO_OP_ENABLE_FROM_QSA "

@@ -8,6 +8,21 @@
 using XELO_String_Functions::num2str;
 
 namespace {
+// Enabled: powered up, out of every quick-stop recovery and of a set-point
+// reset (which may lead back to a quick stop).
+bool axis_enabled(Axis_Update_State_Machine state)
+{
+    switch (state) {
+    case STATE_QUICK_STOP_ACTIVE:
+    case STATE_WAIT_FAULT_RESET:
+    case STATE_RESTORE_FROM_QSA:
+    case STATE_GOING_TO_OP_ENABLE_FROM_QSA:
+    case STATE_GOING_TO_SW_ON_DIS_FROM_QSA:
+    case STATE_WAIT_SETPOINT_RESET: return false;
+    default: return state >= STATE_OPERATION_MODE_IDLE;
+    }
+}
+
 std::string blue(const std::string& tag)
 {
     return coloured(axmand_colour::BLUE, tag);
@@ -80,11 +95,18 @@ State_Manager* State_Manager::base_state_execute()
     return state_execute();
 }
 
+bool State_Manager::all_axes_enabled() const
+{
+    for (const auto& axis : m_axes)
+        if (!axis_enabled(axis->get_state()))
+            return false;
+    return true;
+}
+
 State_Manager* State_Manager::start_change_op_mode()
 {
-    const bool for_procedure = m_request_cmd == m_protocol->start_procedure;
     for (auto& axis : m_axes)
-        axis->set_new_op_mode(for_procedure);
+        axis->set_new_op_mode();
     state(WAIT_CHANGE_MODE)->m_request_cmd = m_request_cmd;
     return state(WAIT_CHANGE_MODE);
 }
@@ -105,11 +127,18 @@ State_Manager* State_Not_Operational::state_execute()
     return state(RESET);
 }
 
+// Every quick-stopped axis is reset, also one that comes back to its quick
+// stop from an excursion once the reset has started.
 State_Manager* State_Reset::state_execute()
 {
-    for (const auto& axis : m_axes)
-        if (axis->get_state() < STATE_OPERATION_MODE_IDLE)
-            return this;
+    for (size_t i = 0; i < m_axes.size(); ++i) {
+        if (m_axes[i]->get_state() != STATE_QUICK_STOP_ACTIVE)
+            continue;
+        log_inf(blue("[State_Reset] ") + " reset cmd sent to quick-stopped axis " + num2str(i));
+        m_axes[i]->set_new_cmd(m_protocol->reset);
+    }
+    if (!all_axes_enabled())
+        return this;
     log_inf(blue("[State_Reset] ") + " reset completed, go to idle state");
     return state(OPERATIONAL);
 }
@@ -120,8 +149,12 @@ State_Manager* State_Operational::state_execute()
         return this;
     log_inf("[state idle] new command arrived::" + num2str(static_cast<int>(m_request_cmd)));
     m_new_cmd_arrived = false;
-    if (m_request_cmd == m_protocol->start_procedure || m_request_cmd == m_protocol->reset)
+    if (m_request_cmd == m_protocol->start_procedure)
         return start_change_op_mode();
+    // A reset writes no operation mode and no target: RESET recovers the
+    // quick-stopped axes and the others keep their mode.
+    if (m_request_cmd == m_protocol->reset)
+        return state(RESET);
     return this;
 }
 
@@ -145,10 +178,6 @@ State_Manager* State_Wait_Ax_Change_Mode::state_execute()
             log_inf(blue("[state wait change mode] ") + "--> ... go to wait start procedure");
             return state(WAIT_START_PROCEDURE);
         }
-        if (m_request_cmd == m_protocol->reset) {
-            log_inf(blue("[state wait change mode] ") + "--> ... go to state OPERATIONAL");
-            return state(OPERATIONAL);
-        }
         log_err(coloured(axmand_colour::RED, "[state wait change mode] --> ERRORE stato non previsto " +
                                                  num2str(static_cast<int>(m_request_cmd))));
         return state(NOT_OPERATIONAL);
@@ -166,16 +195,6 @@ State_Manager* State_Wait_Ax_Change_Mode::state_execute()
             return state(OPERATIONAL);
         }
         return this;
-    }
-    if (m_request_cmd == m_protocol->reset) {
-        if (first->get_state() == STATE_QUICK_STOP_ACTIVE) {
-            log_inf("[state wait change mode] -->  invio comando di reset");
-            first->set_new_cmd(m_protocol->reset);
-        }
-        if (first->get_state() == STATE_OPERATION_MODE_IDLE) {
-            log_inf(blue("[state wait change mode] ") + "--> ... go to state OPERATIONAL");
-            return state(OPERATIONAL);
-        }
     }
     return this;
 }

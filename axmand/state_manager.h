@@ -38,6 +38,7 @@ public:
 
 protected:
     State_Manager* start_change_op_mode();
+    bool all_axes_enabled() const;
     State_Manager* state(int8_t id) const { return m_states.at(static_cast<size_t>(id)); }
     bool any_axis_in(Axis_Update_State_Machine state) const;
 

@@ -90,12 +90,23 @@ double motion_param(const XmlRpcValue& params, int i, const char* method, const 
     return value;
 }
 
-// The axis of a program command, checked before a package takes it: the
-// machine runs the command on the RTDE thread, where an unknown axis would
-// end the reading of the robot's packages. The number of axes is known once
-// the axes interface is set up; before, the RTDE thread does not run and no
+// A method that takes no parameters is a fault when called with some: a
+// reset, a quick stop or a detorque of every axis is never sent for a call
+// that meant something else.
+void no_params(const XmlRpcValue& params, const char* method)
+{
+    if (params.valid() && params.getType() == XmlRpcValue::TypeArray && params.size() > 0)
+        throw XmlRpc::XmlRpcException(std::string(method) + ": takes no parameters (" + text(params.size()) +
+                                      " given)");
+}
+
+// The axis of a command, checked before anything is sent: a direct command
+// on an axis outside the bus would send nothing and answer as if it had; a
+// program command runs on the RTDE thread, where an unknown axis would end
+// the reading of the robot's packages. The number of axes is known once the
+// axes interface is set up; before, the RTDE thread does not run and no
 // package takes a command.
-int program_axis(const XmlRpcValue& params, Axes_Manager_Interface* am, const char* method)
+int axis_param(const XmlRpcValue& params, Axes_Manager_Interface* am, const char* method)
 {
     const int axis = int_param(params, 0);
     if (axis < 0)
@@ -335,7 +346,10 @@ void GetIsTargetReached::execute(XmlRpcValue& /*params*/, XmlRpcValue& result)
     if (!guard_op())
         return;
     try {
-        result = with_axes([this] { return m_am_iface->is_last_command_completed(); });
+        // Reached only at the target: a command that ended with the error
+        // flag (refused, or stopped short on a disabled axis) is not.
+        result =
+            with_axes([this] { return m_am_iface->is_last_command_completed() && !m_am_iface->get_is_in_error_ex(); });
     } catch (const std::exception& e) {
         log_err(e.what());
     }
@@ -381,11 +395,12 @@ void GetLimitSwitchDetected::execute(XmlRpcValue& /*params*/, XmlRpcValue& resul
 }
 
 // Axis commands.
-void ResetAxes::execute(XmlRpcValue& /*params*/, XmlRpcValue& result)
+void ResetAxes::execute(XmlRpcValue& params, XmlRpcValue& result)
 {
     result = 0;
     if (!guard_op())
         return;
+    no_params(params, "reset_axes");
     try {
         log_inf("[OndaraXmlRpc][reset_axes] :: reset all axes");
         with_axes([this] { m_am_iface->reset_ex(); });
@@ -396,11 +411,12 @@ void ResetAxes::execute(XmlRpcValue& /*params*/, XmlRpcValue& result)
     }
 }
 
-void SendQuickStopRequest::execute(XmlRpcValue& /*params*/, XmlRpcValue& result)
+void SendQuickStopRequest::execute(XmlRpcValue& params, XmlRpcValue& result)
 {
     result = 0;
     if (!guard_op())
         return;
+    no_params(params, "send_quick_stop_request");
     try {
         log_inf("[OndaraXmlRpc][send_quick_stop_request] :: sending quick stop request for all axes");
         with_axes([this] { m_am_iface->perform_quickstop_for_all_axes_ex(); });
@@ -411,11 +427,12 @@ void SendQuickStopRequest::execute(XmlRpcValue& /*params*/, XmlRpcValue& result)
     }
 }
 
-void DetorqueAxes::execute(XmlRpcValue& /*params*/, XmlRpcValue& result)
+void DetorqueAxes::execute(XmlRpcValue& params, XmlRpcValue& result)
 {
     result = 0;
     if (!guard_op())
         return;
+    no_params(params, "detorque_axes");
     try {
         log_inf("[OndaraXmlRpc][detorque_axes] :: detorque all axes");
         with_axes([this] { m_am_iface->perform_detorque_for_all_axes_ex(); });
@@ -431,7 +448,7 @@ void DoHoming::execute(XmlRpcValue& params, XmlRpcValue& result)
     if (!guard_op())
         return;
     try {
-        const int axis = int_param(params, 0);
+        const int axis = axis_param(params, m_am_iface, "do_homing");
         Axes_Manager_Homing homing{};
         homing.method = homing_method_ex(double_param(params, 1), "do_homing");
         homing.zero_search_velocity = motion_param(params, 2, "do_homing", "zero search velocity", Sign::NOT_NEGATIVE);
@@ -452,7 +469,7 @@ void MoveToTargetVel::execute(XmlRpcValue& params, XmlRpcValue& result)
     if (!guard_op())
         return;
     try {
-        const int axis = int_param(params, 0);
+        const int axis = axis_param(params, m_am_iface, "move_to_target_vel");
         const Axes_Manager_Target_Velocity target{motion_param(params, 1, "move_to_target_vel", "velocity", Sign::ANY),
                                                   motion_param(params, 2, "move_to_target_vel", "acceleration",
                                                                Sign::NOT_NEGATIVE)};
@@ -471,7 +488,7 @@ void MoveToTargetPos::execute(XmlRpcValue& params, XmlRpcValue& result)
     if (!guard_op())
         return;
     try {
-        const int axis = int_param(params, 0);
+        const int axis = axis_param(params, m_am_iface, "move_to_target_pos");
         const Axes_Manager_Target_Position target{motion_param(params, 1, "move_to_target_pos", "position", Sign::ANY),
                                                   motion_param(params, 2, "move_to_target_pos", "velocity",
                                                                Sign::NOT_NEGATIVE),
@@ -589,7 +606,7 @@ void ProgramMoveToTargetPosition::execute(XmlRpcValue& params, XmlRpcValue& resu
 {
     Program_Commands_Params command;
     const char* const method = "program_move_to_target_position";
-    command.axis_id = program_axis(params, m_am_iface, method);
+    command.axis_id = axis_param(params, m_am_iface, method);
     command.position = motion_param(params, 1, method, "position", Sign::ANY);
     command.velocity = motion_param(params, 2, method, "velocity", Sign::NOT_NEGATIVE);
     command.acceleration = motion_param(params, 3, method, "acceleration", Sign::NOT_NEGATIVE);
@@ -605,7 +622,7 @@ void ProgramMoveToTargetVelocity::execute(XmlRpcValue& params, XmlRpcValue& resu
 {
     Program_Commands_Params command;
     const char* const method = "program_move_to_target_velocity";
-    command.axis_id = program_axis(params, m_am_iface, method);
+    command.axis_id = axis_param(params, m_am_iface, method);
     command.velocity = motion_param(params, 1, method, "velocity", Sign::ANY);
     command.acceleration = motion_param(params, 2, method, "acceleration", Sign::NOT_NEGATIVE);
     command.cmd_id = MOVE_TO_VELOCITY;
@@ -620,7 +637,7 @@ void ProgramDoHoming::execute(XmlRpcValue& params, XmlRpcValue& result)
 {
     Program_Commands_Params command;
     const char* const method = "program_do_homing";
-    command.axis_id = program_axis(params, m_am_iface, method);
+    command.axis_id = axis_param(params, m_am_iface, method);
     command.homing_method = homing_method_ex(int_param(params, 1), method);
     command.homing_zero_search_velocity = motion_param(params, 2, method, "zero search velocity", Sign::NOT_NEGATIVE);
     command.homing_acceleration = motion_param(params, 3, method, "acceleration", Sign::NOT_NEGATIVE);

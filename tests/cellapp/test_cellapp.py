@@ -530,6 +530,12 @@ class In_Op(unittest.TestCase):
         self.assertTrue(wait_until(lambda: self.rpc.get_axes_manager_status() == 3 and
                                    self.rpc.get_ax_status(AXIS) == 0, 10))
         self.assertEqual(int(whole_cell.ecatsim_request("get 1 0x6041 0").split()[1]) & 0x0F, 0, "no torque")
+        # A homing on the detorqued axis is refused: never reported reached.
+        axmand = self.cell.processes["axmand"]
+        refused = axmand.log().count("post ok, answer is -1")
+        self.assertEqual(self.rpc.do_homing(AXIS, 35.0, 10.0, 50.0, 10.0), 0)
+        self.assertTrue(wait_until(lambda: axmand.log().count("post ok, answer is -1") > refused, 5))
+        self.assertFalse(wait_until(lambda: self.rpc.get_is_target_reached(), 1))
 
     def test_commissioning_values_come_from_the_drive(self):
         # (object of the simulated drive, value, method, answer); the
@@ -587,6 +593,17 @@ class In_Op(unittest.TestCase):
             ("program_move_to_target_velocity", (1, 5.0, 50.0), "axis 1 out of range (1 axes)"),
             ("program_move_to_target_position", (-1, 30.0, 20.0, 100.0), "axis -1 is negative"),
             ("program_do_homing", (127, 35, 10.0, 50.0, 10.0), "axis 127 out of range (1 axes)"),
+            # Direct commands on an axis outside the bus, and commands of
+            # every axis called with parameters they do not take.
+            ("do_homing", (-1, 35.0, 10.0, 50.0, 10.0), "do_homing: axis -1 is negative"),
+            ("do_homing", (2147483647, 35.0, 10.0, 50.0, 10.0), "axis 2147483647 out of range (1 axes)"),
+            ("move_to_target_vel", (-1, 5.0, 50.0), "move_to_target_vel: axis -1 is negative"),
+            ("move_to_target_vel", (2147483647, 5.0, 50.0), "axis 2147483647 out of range (1 axes)"),
+            ("move_to_target_pos", (1, 1.0, 10.0, 100.0, 0, False), "move_to_target_pos: axis 1 out of range"),
+            ("move_to_target_pos", (-1, 1.0, 10.0, 100.0, 0, True), "axis -1 is negative"),
+            ("reset_axes", (0,), "reset_axes: takes no parameters (1 given)"),
+            ("detorque_axes", (AXIS,), "detorque_axes: takes no parameters (1 given)"),
+            ("send_quick_stop_request", (0, 1), "send_quick_stop_request: takes no parameters (2 given)"),
         ]
         axmand = self.cell.processes["axmand"]
         commands = axmand.log().count("new command receive")

@@ -295,4 +295,71 @@ TEST(Axesif_Commands, UserUnitsAndBadRequests)
     cell.cell().stop_all();
 }
 
+// A move that the drive ends short of its target (its warning with the
+// internal limit, or a fault): the command ends complete with the error flag
+// up and the stopped axis named, and stays so for a client that polls late.
+struct Drive_Stop {
+    const char* name;
+    const char* stop;   // to drivesim: axis 1's drive stops by itself
+    const char* clear;  // and is clear again
+};
+
+void PrintTo(const Drive_Stop& stop, std::ostream* out)
+{
+    *out << stop.name;
+}
+
+class Axesif_Short_Move : public ::testing::TestWithParam<Drive_Stop> {};
+
+TEST_P(Axesif_Short_Move, EndsCompleteWithTheErrorFlagAndTheAxis)
+{
+    Axes_Cell::Options options;
+    options.descriptor = replaced(example_descriptor("two_axes"),
+                                  "\"axmngr_0_ax_1_type\" type=\"int8\" group_id=\"-1\" is_ro=\"1\" "
+                                  "is_negated=\"0\" default_value=\"4\"",
+                                  "\"axmngr_0_ax_1_type\" type=\"int8\" group_id=\"-1\" is_ro=\"1\" "
+                                  "is_negated=\"0\" default_value=\"1\"");
+    options.drives = {"1001:schneider", "1002:schneider"};
+    Axesif_Cell cell(options);
+    cell.power_up();
+    Axes_Manager_Interface& iface = cell.iface();
+    iface.move_axes_to_absolute_target_position_ex({position(2.0), position(1000.0, 20.0, 200.0)});
+    ASSERT_TRUE(cell.refresh_until([&] { return iface.get_axis_actual_position_ex(1) > 1.0; }))
+        << cell.cell().axmand().log();
+    cell.cell().drive(GetParam().stop);
+    ASSERT_TRUE(cell.refresh_until([&] { return iface.get_axes_manager_status_ex() != RUNNING; }))
+        << cell.cell().axmand().log();
+    // A robot polls every 100 ms: the end must still be there.
+    for (int cycle = 0; cycle < 50; ++cycle)
+        cell.refresh();
+    ASSERT_TRUE(cell.complete(std::chrono::seconds(2))) << cell.cell().axmand().log();
+    EXPECT_TRUE(iface.get_is_in_error_ex());
+    EXPECT_TRUE(iface.is_last_command_completed());  // stays until the next command
+    Framework_Shared_Memory_Manager& framework = cell.framework();
+    EXPECT_EQ(framework.get_input_ex<signed char>(framework.get_input_id_ex("axmngr_0_first_axis_in_error"), false), 1);
+    EXPECT_LT(iface.get_axis_actual_position_ex(1), 999.0);
+
+    // The next command starts clean: a reset, then a move that reaches its target.
+    cell.cell().drive(GetParam().clear);
+    iface.reset_ex();
+    ASSERT_TRUE(cell.complete()) << cell.cell().axmand().log();
+    ASSERT_TRUE(cell.refresh_until([&] {
+        return iface.get_axes_manager_status_ex() == OPERATIONAL &&
+               iface.get_axis_status_ex(1) == STATE_OPERATION_MODE_IDLE;
+    }));
+    EXPECT_FALSE(iface.get_is_in_error_ex());
+    iface.move_axes_to_absolute_target_position_ex({position(0.0), position(0.5)});
+    ASSERT_TRUE(cell.complete()) << cell.cell().axmand().log();
+    EXPECT_FALSE(iface.get_is_in_error_ex());
+    EXPECT_NEAR(iface.get_axis_actual_position_ex(1), 0.5, 0.01);
+    cell.cell().stop_all();
+}
+
+INSTANTIATE_TEST_SUITE_P(Stops, Axesif_Short_Move,
+                         ::testing::Values(Drive_Stop{"WarningWithLimit", "warning 1002 1", "warning 1002 0"},
+                                           Drive_Stop{"Fault", "fault 1002 0x7121", "clear 1002"}),
+                         [](const ::testing::TestParamInfo<Drive_Stop>& param_info) {
+                             return std::string(param_info.param.name);
+                         });
+
 }  // namespace

@@ -161,6 +161,33 @@ class Outage(Cell_Case):
             self.assertEqual(self.cell.processes[name].pid, pids[name])
 
 
+class Recovery_During_Move(Cell_Case):
+    """The robot program's recovery (detorque, reset, homing, move) started
+    while the axis moves: the reset ends with the drive enabled again, so the
+    homing and the move are done at the drive before they are reported."""
+
+    def test_the_recovery_homes_and_moves_a_moving_axis(self):
+        self.assertEqual(self.rpc.reset_axes(), 0)
+        self.assertEqual(self.rpc.move_to_target_pos(0, 1000.0, 10.0, 50.0, 0, False), 0)
+        deadline = time.monotonic() + 20
+        while self.rpc.get_actual_pos(0) < 2.0:
+            self.assertLess(time.monotonic(), deadline, "the axis does not move\n" + self.cell.tails())
+            time.sleep(0.05)
+        self.assertFalse(self.rpc.get_is_target_reached())
+
+        seen, lines = {}, []
+        try:
+            Robot_Program(self.rpc, say=lines.append,
+                          checkpoint=lambda name: seen.__setitem__(name, whole_cell.drive_position())).run(
+                              recover=True)
+        except Exception:
+            print("\n".join(lines) + "\n" + self.cell.tails())
+            raise
+        self.assertEqual(seen, {"homed": 0, "moved": units(100.0)}, "\n".join(lines))
+        self.assertEqual(whole_cell.drive_position(), units(40.0))
+        self.assertEqual(int(whole_cell.ecatsim_request("get 1 0x6041 0").split()[1]) & 0x6F, 0x27)
+
+
 class Frame_Loss(Cell_Case):
     """A tenth of the frames lost at random for 10 s while the axis is
     enabled: busmaster (soft real-time, as the cell runs it) keeps its cycle
