@@ -182,7 +182,7 @@ void expect_one_frame_per_period(long long frames, std::chrono::steady_clock::du
 // the master end of the simulated demo cell.
 class Cyclic : public ::testing::Test {
 protected:
-    Cyclic() : m_segment(ecat_sim::parse_segment_config(DEMO_CELL), segment_options())
+    Cyclic() : m_segment(ecat_sim::parse_segment_config(DEMO_CELL), simulated_segment_options())
     {
         write_system_config(CONFIG, m_segment.master_interface(), "127.0.0.1", "500");
     }
