@@ -265,7 +265,7 @@ class Whole_Cell:
                                                              text=True).stdout for i in ("ecat0", "ecat1")), 10)
 
     def ecatsim_command(self):
-        return [self.program("sim", "ethercat", "ecatsim"), "ecat1", self.segment, "--blocking", "--priority", "98"]
+        return [self.program("sim", "ethercat", "ecatsim"), "ecat1", self.segment, "--blocking", "--priority", "60"]
 
     def kill(self, name, number=signal.SIGKILL):
         """Sends a signal to one program and waits for its end; its status."""
