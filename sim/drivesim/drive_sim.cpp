@@ -293,12 +293,13 @@ void Drive_Sim::start_ex()
 
 void Drive_Sim::run()
 {
-    // Above every thread of the programs it plays the drives for, as
-    // hardware would be: a simulator kept waiting by their threads misses
-    // control words that last a few cycles, a reset's falling edge among
-    // them. Best effort: a slower simulator still works.
+    // Above the client threads of the programs it plays the drives for
+    // (axmand's cyclic thread runs at 49), as the simulated segment runs:
+    // a simulator kept waiting by them misses control words that last a few
+    // cycles, a reset's falling edge among them. Best effort: a slower
+    // simulator still works.
     sched_param param{};
-    param.sched_priority = 98;
+    param.sched_priority = 80;
     pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
     try {
         const double dt = m_framework.get_master_cycle_time_ns_ex() / 1e9;
