@@ -243,8 +243,7 @@ int run()
 
     std::printf("%d command round trips, %zu bytes of command, %zu of answer (after %d to warm up)\n", ROUND_TRIPS,
                 COMMAND_BYTES, ANSWER_BYTES, WARM_UP);
-    std::printf("CPU idle states: %s\n", idle_hold.held() ? "held at an exit latency of 0 us for every measurement"
-                                                          : "NOT held (/dev/cpu_dma_latency not writable)");
+    idle_hold.print();
     const bench::Figures b = bench::figures_of(bridged);
     const bench::Figures t = bench::figures_of(bare);
     const bench::Figures l = bench::figures_of(local_master);

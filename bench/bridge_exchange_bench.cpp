@@ -1,7 +1,8 @@
 // Cyclic exchange of the socket bridge over a veth pair: this process plays
 // the slave board's cyclic client against a real master (rtframe -o -m -b on
 // the other board), 10,000 exchanges of a 64-variable image each way, beside
-// a bare TCP ping-pong of the same sizes over the same link.
+// a bare TCP ping-pong of the same sizes over the same link, the CPUs' idle
+// states held at an exit latency of 0 for both.
 //
 // Run as root: it starts itself again inside tests/isolate_pair; the master
 // runs on board B (10.77.0.2), this client on board A.
@@ -61,6 +62,8 @@ std::pair<std::string, std::string> write_master_files(const Peer_Board& board)
 
 int run()
 {
+    // Both sides of the ratio measured with the CPUs' idle states held alike.
+    const bench::Idle_Latency_Hold idle_hold;
     const Peer_Board board;
     const auto [app, bridge] = write_master_files(board);
     Child_Process master(board.launcher(),
@@ -107,6 +110,7 @@ int run()
 
     std::printf("%d exchanges of %u bytes each way over a veth pair (after %d to warm up)\n", EXCHANGES, IMAGE_BYTES,
                 WARM_UP);
+    idle_hold.print();
     const bench::Figures b = bench::figures_of(bridged);
     const bench::Figures t = bench::figures_of(bare);
     bench::print_row("bridge cyclic exchange (rtframe master)", b);

@@ -10,6 +10,7 @@
 //     at the reference clock, and jitter is the distance from the run's
 //     median, which leaves out the constant delay of the path; the bare
 //     loop's wake-up lateness alone is printed beside them.
+//   - each round's first frame against its plan (get_master_time_info_first_frame).
 // The master runs 60 s in OP at 1 ms (set CELL_BENCH_SECONDS to shorten it).
 // Run as root: it starts itself again inside tests/isolate.
 #include <sched.h>
@@ -226,6 +227,9 @@ int run()
             bare_loop(segment.master_interface(), round_cycles, &bare);
             if (!step("go_into_next_state 4") || !step("go_into_next_state 8"))
                 break;
+            // The first frame against its plan (the last figure, ns).
+            std::printf("round %d: get_master_time_info_first_frame: %s\n", round,
+                        ask(client, "get_master_time_info_first_frame").c_str());
             ask(client, "request_timer_info_reset");
             std::this_thread::sleep_for(std::chrono::milliseconds(round_cycles));
             if (round == rounds - 1) {

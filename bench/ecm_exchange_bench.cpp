@@ -5,6 +5,8 @@
 //     segment of three slaves on a veth pair;
 //   - one command-server request ("n#get_system_version") through
 //     ECM_Master_Socket against a bare UDP echo, both on loopback.
+// The CPUs' idle states are held at an exit latency of 0 for the whole run,
+// so that neither side of a ratio pays the wake of an idle CPU alone.
 // Run as root: it starts itself again inside tests/isolate.
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -136,7 +138,10 @@ int command_round_trip()
 
 int run()
 {
+    // Both sides of each ratio measured with the CPUs' idle states held alike.
+    const bench::Idle_Latency_Hold idle_hold;
     std::printf("%d samples each after %d warm-up rounds\n", SAMPLES, WARM_UP);
+    idle_hold.print();
     const int frames = frame_exchange();
     const int commands = command_round_trip();
     return frames == EXIT_SUCCESS && commands == EXIT_SUCCESS ? EXIT_SUCCESS : EXIT_FAILURE;

@@ -3,6 +3,8 @@
 #include <getopt.h>
 #include <sys/mman.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -20,6 +22,10 @@ bool master_simulation = false;
 bool xml_split_local_root = false;
 bool is_bridge_enabled = false;
 bool is_bridge_master = false;
+uint32_t bridge_running_delay_ms = Framework_Socket_Bridge::DEFAULT_RUNNING_DELAY_MS;
+
+// Long-only options.
+constexpr int BRIDGE_RUNNING_DELAY = 1000;
 
 const option long_options[] = {
     {"single-connection", no_argument, nullptr, 's'},
@@ -28,6 +34,7 @@ const option long_options[] = {
     {"bridge-master", no_argument, nullptr, 'm'},
     {"config-file", required_argument, nullptr, 'c'},
     {"bridge-descriptor", required_argument, nullptr, 'b'},
+    {"bridge-running-delay-ms", required_argument, nullptr, BRIDGE_RUNNING_DELAY},
     {"help", no_argument, nullptr, 'h'},
     {nullptr, 0, nullptr, 0},
 };
@@ -44,10 +51,23 @@ void print_help()
     log_inf("\t\t --develop [d] : xml file split root is the local defined one");
     log_inf("\t\t --bridge-descriptor [b] : bridge descriptor file");
     log_inf("\t\t --bridge-master [m] : is bridge master");
+    log_inf("\t\t --bridge-running-delay-ms ms : running threads before the bridge reports running [ default = 5000 ]");
     log_inf("\t\t --help [h] : print this help ");
 }
 
 enum class Parsed { RUN, HELP, BAD_OPTION };
+
+// A whole number of milliseconds, 0 to 4294967295; false for anything else.
+bool parse_delay_ms(const char* text, uint32_t* value)
+{
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long parsed = std::strtoull(text, &end, 10);
+    if (text[0] < '0' || text[0] > '9' || *end != '\0' || errno != 0 || parsed > UINT32_MAX)
+        return false;
+    *value = static_cast<uint32_t>(parsed);
+    return true;
+}
 
 Parsed parse_options(int argc, char** argv)
 {
@@ -81,6 +101,13 @@ Parsed parse_options(int argc, char** argv)
             is_bridge_enabled = true;
             log_war("### Arg -> Bridge Descriptor: " + bridge_descriptor_file + " ###");
             break;
+        case BRIDGE_RUNNING_DELAY:
+            if (!parse_delay_ms(optarg, &bridge_running_delay_ms)) {
+                print_help();
+                return Parsed::BAD_OPTION;
+            }
+            log_war("### Arg -> Bridge Running Delay: " + std::to_string(bridge_running_delay_ms) + " ms ###");
+            break;
         case 'h': print_help(); return Parsed::HELP;
         default: print_help(); return Parsed::BAD_OPTION;
         }
@@ -113,7 +140,8 @@ bool run_pass()
 {
     try {
         XELO_Framework_ex framework(cfg_file_use, master_simulation, single_connection, xml_split_local_root,
-                                    is_bridge_enabled, is_bridge_master, bridge_descriptor_file);
+                                    is_bridge_enabled, is_bridge_master, bridge_descriptor_file,
+                                    bridge_running_delay_ms);
     } catch (const Framework_Stopped&) {
         // the stop request ends the loop below
     } catch (const Framework_Fatal&) {

@@ -55,11 +55,12 @@ Local_Semaphore::~Local_Semaphore()
 
 XELO_Framework_ex::XELO_Framework_ex(std::string application_descriptor_file, bool master_simulation,
                                      bool single_connection, bool xml_split_local_root, bool is_bridge_enabled,
-                                     bool is_bridge_master, std::string bridge_descriptor_file)
+                                     bool is_bridge_master, std::string bridge_descriptor_file,
+                                     uint32_t bridge_running_delay_ms)
     : appl_desc_mngr(application_descriptor_file, xml_split_local_root, master_simulation, is_bridge_enabled,
                      &m_outputs_vector, &m_inputs_vector, &m_async_outputs_vector, &m_async_inputs_vector,
                      &m_sem_group_data_vector),
-      m_framework_socket_bridge(std::move(bridge_descriptor_file), is_bridge_master),
+      m_framework_socket_bridge(std::move(bridge_descriptor_file), is_bridge_master, bridge_running_delay_ms),
       m_master_simulation(master_simulation), m_single_connection(single_connection),
       m_is_bridge_enabled(is_bridge_enabled),
       m_reserved{{"is_ethercat_master_online", "m_is_ethercat_master_online_id", 1, -1, 0},

@@ -55,7 +55,8 @@ class XELO_Framework_ex {
 public:
     XELO_Framework_ex(std::string application_descriptor_file, bool master_simulation, bool single_connection,
                       bool xml_split_local_root, bool is_bridge_enabled, bool is_bridge_master,
-                      std::string bridge_descriptor_file);
+                      std::string bridge_descriptor_file,
+                      uint32_t bridge_running_delay_ms = Framework_Socket_Bridge::DEFAULT_RUNNING_DELAY_MS);
     ~XELO_Framework_ex();
     XELO_Framework_ex(const XELO_Framework_ex&) = delete;
     XELO_Framework_ex& operator=(const XELO_Framework_ex&) = delete;

@@ -72,7 +72,8 @@ void report_empty_reply(uint8_t type)
 }
 }  // namespace
 
-RTDE::RTDE(const std::string& hostname, int port, bool verbose) : hostname_(hostname), port_(port), verbose_(verbose)
+RTDE::RTDE(const std::string& hostname, int port, bool verbose, std::chrono::milliseconds reply_timeout)
+    : hostname_(hostname), port_(port), verbose_(verbose), reply_timeout_(reply_timeout)
 {
     setupCallbacks();
 }
@@ -240,8 +241,9 @@ void RTDE::readExact(uint8_t* buffer, std::size_t count, bool inside_package, co
             if (ready < 0)
                 lost(std::string("poll: ") + std::strerror(errno));
             if (ready == 0)
-                lost("no reply within " + std::to_string(REPLY_TIMEOUT_MS) + " ms (" + std::to_string(got) + " of " +
-                     std::to_string(count) + " bytes" + (inside_package ? " of a package" : " of a header") + ")");
+                lost("no reply within " + std::to_string(reply_timeout_.count()) + " ms (" + std::to_string(got) +
+                     " of " + std::to_string(count) + " bytes" + (inside_package ? " of a package" : " of a header") +
+                     ")");
         }
         const ssize_t n = ::read(sock_fd_, buffer + got, count - got);
         if (n > 0) {
@@ -336,7 +338,7 @@ void RTDE::receive()
 
 RTDE::Package RTDE::awaitReply(uint8_t type)
 {
-    const Deadline deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(REPLY_TIMEOUT_MS);
+    const Deadline deadline = std::chrono::steady_clock::now() + reply_timeout_;
     for (;;) {
         Package package = readPackage(&deadline);
         if (package.type == type) {

@@ -36,9 +36,9 @@ void setupCallback(cb_map& map, const std::string& name, Setter setter, Reader r
 // one, or a package size below 3) throws std::runtime_error and leaves the
 // client DISCONNECTED; no partial package is ever returned. Requests wait for
 // the reply of their own type: text messages and data packages that come
-// before it are dropped. A reply that has not come whole within
-// REPLY_TIMEOUT_MS counts as a connection loss; data packages are waited for
-// without limit.
+// before it are dropped. A reply that has not come whole within the reply
+// limit (REPLY_TIMEOUT_MS unless given) counts as a connection loss; data
+// packages are waited for without limit.
 class RTDE {
 public:
     enum RTDECommand : uint32_t {
@@ -138,7 +138,8 @@ public:
         uint32_t steps_ = 0;
     };
 
-    RTDE(const std::string& hostname, int port = 30004, bool verbose = false);
+    RTDE(const std::string& hostname, int port = 30004, bool verbose = false,
+         std::chrono::milliseconds reply_timeout = std::chrono::milliseconds(REPLY_TIMEOUT_MS));
     virtual ~RTDE();  // closes the socket
     RTDE(const RTDE&) = delete;
     RTDE& operator=(const RTDE&) = delete;
@@ -202,6 +203,7 @@ private:
     std::string hostname_;
     int port_;
     bool verbose_;
+    std::chrono::milliseconds reply_timeout_;
     ConnectionState conn_state_ = DISCONNECTED;
     std::vector<std::string> output_types_;
     std::vector<std::string> output_names_;

@@ -42,9 +42,10 @@ int set_own_fifo_priority(int priority)
 }
 }  // namespace
 
-Framework_Socket_Bridge::Framework_Socket_Bridge(std::string _bridge_description_filepath, bool _is_master)
+Framework_Socket_Bridge::Framework_Socket_Bridge(std::string _bridge_description_filepath, bool _is_master,
+                                                 uint32_t running_delay_ms)
     : m_bridge_framework_interface(&m_frmk_shm), m_bridge_descriptor_filepath(std::move(_bridge_description_filepath)),
-      m_is_master(_is_master)
+      m_is_master(_is_master), m_running_delay_ms(running_delay_ms)
 {
 }
 

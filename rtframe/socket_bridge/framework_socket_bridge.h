@@ -58,7 +58,11 @@ public:
         Thread_Args thread_args;
     };
 
-    Framework_Socket_Bridge(std::string _bridge_description_filepath, bool _is_master);
+    // The bridge reports running after running_delay_ms of manager cycles
+    // with every channel thread running.
+    static constexpr uint32_t DEFAULT_RUNNING_DELAY_MS = 5000;
+    Framework_Socket_Bridge(std::string _bridge_description_filepath, bool _is_master,
+                            uint32_t running_delay_ms = DEFAULT_RUNNING_DELAY_MS);
     ~Framework_Socket_Bridge();
     Framework_Socket_Bridge(const Framework_Socket_Bridge&) = delete;
     Framework_Socket_Bridge& operator=(const Framework_Socket_Bridge&) = delete;
@@ -158,6 +162,7 @@ private:
     std::string m_master_socket_address;
     std::string m_slave_socket_address;
     bool m_is_master;
+    uint32_t m_running_delay_ms;
     sem_t m_sem_cyclics_socket_update;
     bool m_sem_cyclics_socket_update_ready = false;
     std::unique_ptr<sem_t[]> m_sem_thread_start;

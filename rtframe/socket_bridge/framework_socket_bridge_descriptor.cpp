@@ -174,7 +174,7 @@ void Framework_Socket_Bridge::load_bridge_descriptor_and_init_bridge_framework_i
     bool create_threads_structures)
 {
     load_bridge_descriptor(create_threads_structures);
-    m_bridge_running_counter_threshold = static_cast<int>(5000U / m_refresh_time_ms);
+    m_bridge_running_counter_threshold = static_cast<int>(m_running_delay_ms / m_refresh_time_ms);
     m_is_bridge_running_id = m_frmk_shm.get_output_rw_id_ex("is_bridge_running", false);
     m_bridge_running_counter = 0;
     m_bridge_running_framework_value.store(0, std::memory_order_release);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <regex>
 #include <thread>
 
 #include "axes_cell.h"
@@ -30,6 +31,27 @@ std::vector<std::string> folded(std::vector<std::string> states)
             states.erase(states.begin() + static_cast<long>(i), states.begin() + static_cast<long>(i) + 2);
         else
             ++i;
+    }
+    return states;
+}
+
+// The states of a one-axis cell's axis from mark on. The request enters
+// SETTING_OP_MODE outside the step, and a step whose handler leaves it at
+// once writes no "main machine state" line for it; the handler's own line,
+// written each step it runs, stands for it then.
+std::vector<std::string> one_axis_states(Axes_Cell& cell, const std::string& mark)
+{
+    std::string log = cell.axmand().log();
+    const size_t at = log.find(mark);
+    log = at == std::string::npos ? "" : log.substr(at);
+    const std::regex line(
+        "\\[axis descriptor\\] ax :: 0 main machine state :: ([A-Z_]+)\n|"
+        "\\[axis descriptor\\] state setting_op_mode\n");
+    std::vector<std::string> states;
+    for (std::sregex_iterator it(log.begin(), log.end(), line), end; it != end; ++it) {
+        const std::string state = (*it)[1].matched ? (*it)[1].str() : "SETTING_OP_MODE";
+        if (states.empty() || states.back() != state)
+            states.push_back(state);
     }
     return states;
 }
@@ -128,7 +150,7 @@ TEST(Axmand_Motion, ProfilePositionAbsoluteThenRelative)
     expect_procedure_states(run_procedure(cell));
     // Completion is published once the drive stands inside its window.
     EXPECT_LE(std::abs(client.position(0) - 20000), 10);
-    EXPECT_EQ(folded(cell.axis_states(0, mark)),
+    EXPECT_EQ(folded(one_axis_states(cell, mark)),
               (std::vector<std::string>{"SETTING_OP_MODE", "CHANGING_OP_MODE", "START_REFRESH_ASYNC_BASED_OP_MODE",
                                         "REFRESHING_ASYNC_BASED_OP_MODE", "STATE_WORKING", "STATE_PRE_RUNNING",
                                         "STATE_IS_RUNNING", "STATE_WORKING"}));

@@ -157,7 +157,7 @@ bool is_eeprom_access(const Datagram& d)
 class BringUp : public ::testing::Test {
 protected:
     explicit BringUp(const char* segment = DEMO_CELL)
-        : m_segment(ecat_sim::parse_segment_config(segment), segment_options())
+        : m_segment(ecat_sim::parse_segment_config(segment), simulated_segment_options())
     {
         write_system_config(CONFIG, m_segment.master_interface(), "127.0.0.1", "500");
     }

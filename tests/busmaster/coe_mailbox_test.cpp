@@ -17,6 +17,7 @@
 #include "ethercatcoe.h"
 #include "nicdrv.h"
 #include "segment_config.h"
+#include "simulated_segment.h"
 #include "veth_harness.h"
 
 namespace {
@@ -50,18 +51,11 @@ std::string segment_text(uint16_t mailbox)
     return "slave drive device=cia402 profile=infranor mailbox=0x1000:" + size + ",0x1080:" + size + "\n";
 }
 
-ecat_sim::Sim_Options options()
-{
-    ecat_sim::Sim_Options o = ecat_sim::Veth_Segment::default_options();
-    o.priority = 60;  // the replies are awaited 1 ms
-    return o;
-}
-
 // The drive alone on a segment, taken to PRE-OP with its mailbox of the
 // parameter's length by the datagrams of a master.
 class Coe_Mailbox : public ::testing::TestWithParam<uint16_t> {
 protected:
-    Coe_Mailbox() : m_segment(ecat_sim::parse_segment_config(segment_text(GetParam())), options()) {}
+    Coe_Mailbox() : m_segment(ecat_sim::parse_segment_config(segment_text(GetParam())), simulated_segment_options()) {}
 
     void SetUp() override
     {

@@ -44,7 +44,7 @@ long long frames_received(const std::string& stats)
 
 class Cycle_Under_Loss : public ::testing::Test {
 protected:
-    Cycle_Under_Loss() : m_segment(ecat_sim::parse_segment_config(DEMO_CELL), segment_options())
+    Cycle_Under_Loss() : m_segment(ecat_sim::parse_segment_config(DEMO_CELL), simulated_segment_options())
     {
         write_system_config(CONFIG, m_segment.master_interface(), "127.0.0.1", "500");
         write_file(ENI, read_file(DEFAULT_MAPPING_ENI));

@@ -49,7 +49,8 @@ std::string eni_with_two_clocks()
 class Distributed_Clocks : public ::testing::Test {
 protected:
     Distributed_Clocks()
-        : m_segment(ecat_sim::parse_segment_config(CELL), segment_options()), m_master(m_segment.master_interface())
+        : m_segment(ecat_sim::parse_segment_config(CELL), simulated_segment_options()),
+          m_master(m_segment.master_interface())
     {
     }
     void SetUp() override

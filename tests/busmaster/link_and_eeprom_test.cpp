@@ -119,7 +119,7 @@ uint8_t crc8(const std::vector<uint16_t>& words)
 class Master_On_Segment {
 public:
     Master_On_Segment(const std::string& segment, int eni_slaves)
-        : m_segment(ecat_sim::parse_segment_config(segment), segment_options())
+        : m_segment(ecat_sim::parse_segment_config(segment), simulated_segment_options())
     {
         write_system_config(CONFIG, m_segment.master_interface(), "127.0.0.1", "500");
         write_file(ENI, eni_of(eni_slaves));

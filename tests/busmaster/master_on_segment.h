@@ -8,16 +8,9 @@
 #include <string>
 
 #include "segment_config.h"
+#include "simulated_segment.h"
 #include "veth_harness.h"
 #include "xelo_ethercat_master_class.h"
-
-// The simulator at SCHED_FIFO 60: the master waits 1 ms for each reply.
-inline ecat_sim::Sim_Options segment_options()
-{
-    ecat_sim::Sim_Options options = ecat_sim::Veth_Segment::default_options();
-    options.priority = 60;
-    return options;
-}
 
 // A master object on memories of its own (no shared memory), opened on the
 // interface; tests derive from it to reach its protected members.
@@ -46,7 +39,7 @@ protected:
     explicit Demo_Cell_In_Preop(const char* eni)
         : m_eni(eni), m_segment(ecat_sim::parse_segment_config(
                                     "slave dio device=dio\nslave drive device=cia402 profile=infranor\n"),
-                                segment_options()),
+                                simulated_segment_options()),
           m_master(m_segment.master_interface())
     {
     }

@@ -69,7 +69,7 @@ protected:
     Sdo_Queue()
         : m_segment(ecat_sim::parse_segment_config(
                         "slave dio device=dio\nslave drive device=cia402 profile=infranor\n"),
-                    segment_options()),
+                    simulated_segment_options()),
           m_master(m_segment.master_interface())
     {
     }

@@ -13,6 +13,7 @@
 #include "child_process.h"
 #include "master_request.h"
 #include "segment_config.h"
+#include "simulated_segment.h"
 #include "system_config.h"
 #include "veth_harness.h"
 #include "xelo_client_socket_udp.h"
@@ -84,13 +85,6 @@ void PrintTo(const Mailbox_Case& c, std::ostream* os)
     *os << c.name << " mailbox of " << c.length << " bytes";
 }
 
-ecat_sim::Sim_Options segment_options()
-{
-    ecat_sim::Sim_Options options = ecat_sim::Veth_Segment::default_options();
-    options.priority = 60;
-    return options;
-}
-
 std::string segment_text(int mailbox)
 {
     const std::string size = std::to_string(mailbox);
@@ -100,7 +94,8 @@ std::string segment_text(int mailbox)
 
 class Sdo_Service : public ::testing::TestWithParam<Mailbox_Case> {
 protected:
-    Sdo_Service() : m_segment(ecat_sim::parse_segment_config(segment_text(GetParam().length)), segment_options())
+    Sdo_Service()
+        : m_segment(ecat_sim::parse_segment_config(segment_text(GetParam().length)), simulated_segment_options())
     {
         write_system_config(CONFIG, m_segment.master_interface(), "127.0.0.1", "500");
     }

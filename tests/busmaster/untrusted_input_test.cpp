@@ -59,7 +59,7 @@ protected:
     Untrusted_Input()
         : m_segment(ecat_sim::parse_segment_config(
                         "slave dio device=dio\nslave drive device=cia402 profile=infranor\n"),
-                    segment_options())
+                    simulated_segment_options())
     {
         write_system_config(CONFIG, m_segment.master_interface(), "127.0.0.1", "500");
     }

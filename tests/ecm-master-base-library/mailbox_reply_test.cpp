@@ -14,6 +14,7 @@
 #include "ethercatcoe.h"
 #include "nicdrv.h"
 #include "raw_peer.h"
+#include "simulated_segment.h"
 
 namespace {
 constexpr uint16_t SLAVE = 1001;
@@ -80,10 +81,11 @@ protected:
     void TearDown() override { ec_closenic(); }
 
     // Register replies are awaited 1 ms: the slave's thread takes this
-    // thread's real-time priority, which then drops below it.
+    // thread's real-time priority, that of simulated slaves, and this
+    // thread then drops to the master socket thread's below it.
     void start_slave(Script script)
     {
-        ASSERT_TRUE(set_priority(60));
+        ASSERT_TRUE(set_priority(SIMULATED_SLAVE_PRIORITY));
         m_peer = std::make_unique<Raw_Peer>(m_veth.segment_end(), mailbox_slave(std::move(script)));
         ASSERT_TRUE(set_priority(55));
     }

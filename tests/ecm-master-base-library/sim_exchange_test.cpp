@@ -17,6 +17,7 @@
 #include "ethercatmain.h"
 #include "nicdrv.h"
 #include "segment_config.h"
+#include "simulated_segment.h"
 #include "veth_harness.h"
 
 namespace {
@@ -200,16 +201,9 @@ void run_at_fifo_priority(int priority)
     ASSERT_EQ(pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameter), 0);
 }
 
-ecat_sim::Sim_Options real_time_options()
-{
-    ecat_sim::Sim_Options options = ecat_sim::Veth_Segment::default_options();
-    options.priority = 60;
-    return options;
-}
-
 class SimExchangeWindow : public SimExchange {
 protected:
-    SimExchangeWindow() : SimExchange(real_time_options()) {}
+    SimExchangeWindow() : SimExchange(simulated_segment_options()) {}
 };
 }  // namespace
 

@@ -17,6 +17,7 @@
 #include "eventually.h"
 #include "rtframe_child.h"
 #include "segment_config.h"
+#include "simulated_segment.h"
 #include "thin_client.h"
 #include "thrown_text.h"
 #include "veth_harness.h"
@@ -31,13 +32,6 @@ const std::string CONFIG = "/tmp/ecm_system_cfg.xml";
 // The demo cell as its ENI describes it: the I/O module without a clock.
 const char* const DEMO_CELL = "slave dio device=dio dc=0\nslave drive device=cia402 profile=infranor\n";
 
-ecat_sim::Sim_Options segment_options()
-{
-    ecat_sim::Sim_Options options = ecat_sim::Veth_Segment::default_options();
-    options.priority = 60;
-    return options;
-}
-
 bool contains(const std::string& haystack, const std::string& text)
 {
     return haystack.find(text) != std::string::npos;
@@ -47,7 +41,7 @@ bool contains(const std::string& haystack, const std::string& text)
 // rtframe with the demo cell's descriptor.
 class Rtframe_With_Busmaster : public ::testing::Test {
 protected:
-    Rtframe_With_Busmaster() : m_segment(ecat_sim::parse_segment_config(DEMO_CELL), segment_options()) {}
+    Rtframe_With_Busmaster() : m_segment(ecat_sim::parse_segment_config(DEMO_CELL), simulated_segment_options()) {}
 
     void start(bool single_connection)
     {

@@ -20,6 +20,7 @@
 #include "eventually.h"
 #include "read_only_segment.h"
 #include "segment_config.h"
+#include "simulated_segment.h"
 #include "veth_harness.h"
 #include "xelo_client_socket_udp.h"
 #include "xelo_ethercat_user_interface.h"
@@ -31,16 +32,9 @@ const std::string CONFIG = "/tmp/ecm_system_cfg.xml";
 const std::string ENI = "/tmp/demo_cell_eni.xml";
 const char* const DEMO_CELL = "slave dio device=dio\nslave drive device=cia402 profile=infranor\n";
 
-ecat_sim::Sim_Options segment_options()
-{
-    ecat_sim::Sim_Options options = ecat_sim::Veth_Segment::default_options();
-    options.priority = 60;
-    return options;
-}
-
 class Client_On_The_Demo_Cell : public ::testing::Test {
 protected:
-    Client_On_The_Demo_Cell() : m_segment(ecat_sim::parse_segment_config(DEMO_CELL), segment_options())
+    Client_On_The_Demo_Cell() : m_segment(ecat_sim::parse_segment_config(DEMO_CELL), simulated_segment_options())
     {
         std::ofstream(CONFIG)
             << "<EcmSystem><SystemConfig><Cfg><EtherCATNetInterface>" << m_segment.master_interface()

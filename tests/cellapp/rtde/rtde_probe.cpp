@@ -1,12 +1,13 @@
 // Drives rtde_client::RTDE from the command line, one step per argument, and
 // prints one line per step: the tests play the controller and check both the
 // bytes they receive and what the client makes of their replies.
-//   rtde_probe HOST PORT STEP...
+//   rtde_probe [--reply-timeout-ms N] HOST PORT STEP...
 //   version | controller_version | inputs:N1,N2 | outputs:FREQ:N1,N2 | start |
 //   pause | receive | data | disconnect | connect |
 //   send:watchdog:RECIPE | send:std_digital_out:RECIPE:MASK:VALUE |
 //   send:input_double:RECIPE:VALUE | send:input_int:RECIPE:VALUE |
 //   send:movej:RECIPE:ASYNC:V1,V2,...
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -110,16 +111,23 @@ void step(RTDE& client, const std::string& word)
 
 int main(int argc, char** argv)
 {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: %s HOST PORT STEP...\n", argv[0]);
+    // --reply-timeout-ms N: the client's reply limit instead of its default.
+    int first = 1;
+    std::chrono::milliseconds reply_timeout(RTDE::REPLY_TIMEOUT_MS);
+    if (argc > 2 && std::string(argv[1]) == "--reply-timeout-ms") {
+        reply_timeout = std::chrono::milliseconds(std::atoi(argv[2]));
+        first = 3;
+    }
+    if (argc < first + 2) {
+        std::fprintf(stderr, "usage: %s [--reply-timeout-ms N] HOST PORT STEP...\n", argv[0]);
         return 2;
     }
-    RTDE client(argv[1], std::atoi(argv[2]), false);
+    RTDE client(argv[first], std::atoi(argv[first + 1]), false, reply_timeout);
     try {
         client.connect();
         std::printf("connect ok\n");
         std::fflush(stdout);
-        for (int i = 3; i < argc; ++i) {
+        for (int i = first + 2; i < argc; ++i) {
             step(client, argv[i]);
             std::fflush(stdout);
         }

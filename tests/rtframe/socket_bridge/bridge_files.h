@@ -31,3 +31,15 @@ std::string install_application_descriptor(const std::string& board, const std::
 
 // The path of an example file of the two-board pair.
 std::string bridge_example(const std::string& file);
+
+// rtframe's options that let a bridge report running after 300 ms of
+// running threads instead of 5 s: the cases that time the delay itself
+// start without them.
+inline const std::vector<std::string> SHORT_RUNNING_DELAY{"--bridge-running-delay-ms", "300"};
+
+// arguments followed by SHORT_RUNNING_DELAY.
+inline std::vector<std::string> with_short_running_delay(std::vector<std::string> arguments)
+{
+    arguments.insert(arguments.end(), SHORT_RUNNING_DELAY.begin(), SHORT_RUNNING_DELAY.end());
+    return arguments;
+}

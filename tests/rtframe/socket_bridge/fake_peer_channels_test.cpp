@@ -33,10 +33,9 @@ std::unique_ptr<Rtframe_Child> start_master()
     Bridge_File file;
     file.sem_data_in = {"plain", "trace"};
     file.cmd_in = {"move"};
-    return std::make_unique<Rtframe_Child>(
-        std::vector<std::string>{"-o", "-s", "-m", "-b", file.install("/tmp/bridge.xml"), "-c",
-                                 install_application_descriptor("master", "/tmp/app.xml", {},
-                                                                {{"</sem_data_group>", PLAIN_GROUP}})});
+    return std::make_unique<Rtframe_Child>(with_short_running_delay(
+        {"-o", "-s", "-m", "-b", file.install("/tmp/bridge.xml"), "-c",
+         install_application_descriptor("master", "/tmp/app.xml", {}, {{"</sem_data_group>", PLAIN_GROUP}})}));
 }
 
 Bytes bytes_of(const void* data, std::size_t size)

@@ -123,10 +123,9 @@ protected:
         file.sem_data_out = {"plain", "trace", "status"};
         file.cmd_in = {"query"};
         file.cmd_out = {"move", "notify"};
-        rtframe = std::make_unique<Rtframe_Child>(
-            std::vector<std::string>{"-o", "-s", "-m", "-b", file.install("/tmp/bridge.xml"), "-c",
-                                     install_application_descriptor("master", "/tmp/app.xml", {},
-                                                                    {{"</sem_data_group>", PLAIN_GROUP}})});
+        rtframe = std::make_unique<Rtframe_Child>(with_short_running_delay(
+            {"-o", "-s", "-m", "-b", file.install("/tmp/bridge.xml"), "-c",
+             install_application_descriptor("master", "/tmp/app.xml", {}, {{"</sem_data_group>", PLAIN_GROUP}})}));
         slave = std::make_unique<Fake_Slave>(board);
         ASSERT_EQ(slave->join(), "") << rtframe->log();
         ASSERT_TRUE(rtframe->wait_until_ready(30s)) << rtframe->log();

@@ -148,19 +148,23 @@ protected:
         }
     }
 
+    std::vector<std::string> with_delay(std::vector<std::string> arguments) const
+    {
+        return short_running_delay ? with_short_running_delay(std::move(arguments)) : arguments;
+    }
+
     void start_master()
     {
-        master = std::make_unique<Rtframe_Child>(std::vector<std::string>{"-o", "-s", "-m", "-b", bridge, "-c",
-                                                                          master_descriptor},
+        master = std::make_unique<Rtframe_Child>(with_delay({"-o", "-s", "-m", "-b", bridge, "-c", master_descriptor}),
                                                  "/tmp/master.log");
     }
 
     void start_slave()
     {
-        slave = std::make_unique<Child_Process>(peer.launcher(),
-                                                peer.launcher_arguments(rtframe_binary(), {"-o", "-s", "-b", bridge,
-                                                                                           "-c", slave_descriptor}),
-                                                "/tmp/slave.log");
+        slave = std::make_unique<Child_Process>(
+            peer.launcher(),
+            peer.launcher_arguments(rtframe_binary(), with_delay({"-o", "-s", "-b", bridge, "-c", slave_descriptor})),
+            "/tmp/slave.log");
     }
 
     bool slave_ready(std::chrono::milliseconds timeout)
@@ -230,6 +234,8 @@ protected:
     std::string master_descriptor;
     std::string slave_descriptor;
     std::vector<std::pair<std::string, std::string>> slave_changes;
+    // Both boards report running after the short delay unless cleared.
+    bool short_running_delay = true;
     std::unique_ptr<Rtframe_Child> master;
     std::unique_ptr<Child_Process> slave;
 
