@@ -112,7 +112,10 @@ void begin_request(ec_mbxbuft& m, uint16_t length, uint8_t* mbx_cnt)
 int exchange(uint16_t configadr, uint16_t mbx_l, uint16_t mbx_wo, uint16_t mbx_ro, ec_mbxbuft& out, ec_mbxbuft& in,
              uint32_t timeout_us)
 {
-    const int wkc = ec_mbxsend_ecm(configadr, mbx_l, mbx_wo, &out, EC_MBX_REGISTER_TIMEOUT_US);
+    // A write whose reply was lost may have reached the slave all the same:
+    // sent again with the same counter, the slave drops it as a duplicate.
+    const int wkc = ec_exchange_with_resends(
+        [&] { return ec_mbxsend_ecm(configadr, mbx_l, mbx_wo, &out, EC_MBX_REGISTER_TIMEOUT_US); }, 1);
     if (wkc < 1)
         return wkc;
     ec_clearmbx(&in);

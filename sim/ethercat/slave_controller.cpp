@@ -744,8 +744,13 @@ void Slave_Controller::enter(uint8_t state, uint16_t code, bool error)
         m_outputs_valid = false;
         m_outputs_received = false;
     }
-    if (state < AL_PREOP && m_coe) {
-        m_coe->reset_transfers();
+    if (state < AL_PREOP) {
+        // The mailbox is off in INIT: the next message starts a new
+        // exchange, whatever counter its master begins with.
+        m_last_counter = 0;
+        if (m_coe) {
+            m_coe->reset_transfers();
+        }
     }
     if (from != state && m_device) {
         m_device->dictionary().set_al_state(static_cast<Al_State>(state));

@@ -725,3 +725,28 @@ TEST_F(BringUp, ClosingTheConnectionTakesTheSlavesToInitAndClearsTheMaster)
     EXPECT_EQ(ask("get_slave_address nobody"), "-1");
     EXPECT_EQ(ask("get_slave_input_index 1001 0"), "reply_error");
 }
+
+// A mailbox write whose reply is lost has reached the slave all the same:
+// it is sent again with the same counter (the slave drops the duplicate) and
+// the transfer, or the SAFE-OP step's CoE init commands, go on.
+TEST_F(BringUpToOp, AMailboxExchangeSurvivesOneLostReply)
+{
+    write_demo_eni();
+    ASSERT_EQ(ask("start_ethercat_master " + ENI, 30s), "started") << log();
+    const struct {
+        const char* drop;
+        const char* reply;
+    } cases[] = {
+        {"drop 1 0x1000", "the write of the request"},
+        {"drop 1 0x0805", "the write mailbox's status"},
+        {"drop 1 0x080D", "the read mailbox's status"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(sim(c.drop), "OK") << c.drop;
+        EXPECT_EQ(ask("get_data_via_sdo 1002 4120 1 4"), "130 0 0 0") << c.reply << "\n" << log();
+    }
+    ASSERT_EQ(sim("drop 1 0x1000"), "OK");
+    EXPECT_EQ(ask("go_into_next_state 4", 30s), "reply_ok") << log();
+    EXPECT_EQ(ask("get_master_ethercat_state"), "4");
+    ASSERT_EQ(ask("stop_ethercat_master", 30s), "stopped") << log();
+}

@@ -286,14 +286,21 @@ TEST_P(Coe_Mailbox, AReadMailboxThatStaysEmptyEndsAtTheTimeOut)
     EXPECT_EQ(ec_mbxreceive_ecm(DRIVE, EC_MAXMBX + 1, READ_MBX, &mbx, 1000), 0);
 }
 
-TEST_P(Coe_Mailbox, ALostReplyFailsTheTransferAndTheNextOneWorks)
+TEST_P(Coe_Mailbox, LostRepliesAreSentAgainAndOnlyASilentSlaveFailsTheTransfer)
 {
-    // The first two frames of the upload (the stale-message check and the
-    // write-mailbox poll) go unanswered.
-    ASSERT_EQ(sim("drop 2").substr(0, 2), "OK");
     std::vector<uint8_t> vendor(4);
+    // The first two frames of the upload (the stale-message check and the
+    // write-mailbox poll) go unanswered: the write is sent again.
+    ASSERT_EQ(sim("drop 2").substr(0, 2), "OK");
+    EXPECT_GT(upload(0x1018, 1, vendor), 0);
+    EXPECT_EQ(vendor, (std::vector<uint8_t>{130, 0, 0, 0}));
+
+    // No reply at all: the transfer fails, and the next one works.
+    vendor.assign(4, 0);
+    ASSERT_EQ(sim("drop_fraction 1").substr(0, 2), "OK");
     EXPECT_LE(upload(0x1018, 1, vendor), 0);
     EXPECT_EQ(vendor, (std::vector<uint8_t>{0, 0, 0, 0}));
+    ASSERT_EQ(sim("drop_fraction 0").substr(0, 2), "OK");
     ASSERT_GT(upload(0x1018, 1, vendor), 0);
     EXPECT_EQ(vendor, (std::vector<uint8_t>{130, 0, 0, 0}));
 }

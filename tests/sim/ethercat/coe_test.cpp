@@ -202,3 +202,20 @@ TEST_F(Coe, a_mailbox_moved_past_the_memory_stays_empty)
     ASSERT_GE(message.size(), 10u);
     EXPECT_EQ(get_le16(message, 8), 0x1000) << "the waiting emergency comes first";
 }
+
+// The counter tells a message sent again from a new one: a repeated counter
+// is dropped, until the mailbox goes off in INIT and a new master's first
+// message may carry any counter.
+TEST_F(Coe, a_repeated_counter_is_a_duplicate_until_init)
+{
+    const std::vector<uint8_t> upload = big().message(3, {0x00, 0x20, 0x40, 0x18, 0x10, 0x01, 0, 0, 0, 0});
+    master().mailbox_send(0x1001, upload);
+    EXPECT_FALSE(master().mailbox_receive(0x1001).empty());
+    master().mailbox_send(0x1001, upload);
+    EXPECT_EQ(master().read(4, 0x1001, 0x080D, 1).data[0] & 0x08, 0) << "the duplicate got an answer";
+
+    ASSERT_EQ(master().request_state(0x1001, 0x0001), 0x0001);
+    ASSERT_EQ(master().to_preop(0x1001), 0x0002);
+    master().mailbox_send(0x1001, upload);
+    EXPECT_FALSE(master().mailbox_receive(0x1001).empty()) << "the first message after INIT was dropped";
+}
