@@ -116,6 +116,10 @@ private:
     // ---- master manager (xelo_framework_master.cpp) ------------------------
     void open_master_comunication_ex();
     void hook_master_ex();
+    // The connection's passes on a hooked master, until it is lost.
+    void run_master_connection_ex();
+    // Raises Master_Lost when the master does not answer.
+    static void check_master_answers_ex();
     // One pass of the master-manager loop: true when the next pass begins
     // at once, false after a pause.
     bool master_pass_ex(ECM_Error_Struct& tmp_error);

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "framework_stopped.h"
+#include "master_lost.h"
 #include "tick_timeout.h"
 #include "xelo_framework.h"
 #include "xelo_log.h"
@@ -234,9 +235,33 @@ void XELO_Framework_ex::open_master_comunication_ex()
         log_inf("\t only simulation ");
         return;
     }
-    hook_master_ex();
+    for (;;) {
+        // A request cancelled by a stop reads as a lost master.
+        if (stop_requested() || process_stop_flag().is_set())
+            throw Framework_Stopped();
+        hook_master_ex();
+        try {
+            run_master_connection_ex();
+        } catch (const Master_Lost& lost) {
+            log_err(lost.what());
+        }
+        m_master_connect_is_open = false;
+        (void)last_unhook();
+        m_master_hook_ok = false;
+    }
+}
+
+void XELO_Framework_ex::check_master_answers_ex()
+{
+    if (get_system_state() == SYSTEM_SETUP_FAILED)
+        throw Master_Lost();
+}
+
+void XELO_Framework_ex::run_master_connection_ex()
+{
     ECM_Error_Struct tmp_error{};
     while (open_connection_with_master(appl_desc_mngr.ethercat_file.c_str()) == -1) {
+        check_master_answers_ex();
         get_last_ethercat_master_error(&tmp_error);
         master_pause(OPEN_RETRY_PAUSE_MS);
     }
@@ -246,11 +271,16 @@ void XELO_Framework_ex::open_master_comunication_ex()
             at_once = master_pass_ex(tmp_error);
         } catch (const Framework_Stopped&) {
             throw;
+        } catch (const Master_Lost&) {
+            throw;
         } catch (const std::exception& error) {
             log_err(error.what());
             ++m_master_connection_error;
             log_war("Try to Close Master Connection..");
+            check_master_answers_ex();
             at_once = m_master_connect_is_open.load();
+            if (!at_once)
+                throw std::runtime_error("XELO_Framework_ex::open_master_comunication_channel ... Failed");
         }
         if (!at_once)
             master_pause(PASS_PAUSE_MS);
@@ -261,6 +291,7 @@ bool XELO_Framework_ex::master_pass_ex(ECM_Error_Struct& tmp_error)
 {
     log_inf("XELO_Framework_ex::reopen_connection( ... )");
     if (reopen_connection() == -1) {
+        check_master_answers_ex();
         get_last_ethercat_master_error(&tmp_error);
         if (tmp_error.error_type == ECAT_XML_STRUCT || get_system_state() == SOCKET_OPENED) {
             std::puts("tmp_error.error_type == ECAT_XML_STRUCT ");
@@ -286,6 +317,7 @@ bool XELO_Framework_ex::master_pass_ex(ECM_Error_Struct& tmp_error)
         in_op = go_into_new_state(OP_STATE) != -1;
     }
     if (!in_op) {
+        check_master_answers_ex();
         get_last_ethercat_master_error(&tmp_error);
         (void)close_connection_with_master();
         return false;
