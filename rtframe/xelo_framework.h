@@ -135,7 +135,10 @@ private:
     void get_last_ethercat_master_error(void* ecm_error);
     // The same, its ERR lines written through sink (the real-time thread's
     // queue) when one is given.
-    void fetch_last_ethercat_master_error(ECM_Error_Struct* ecm_error, Lock_Log_Sink* sink);
+    // false when the master gave no answer.
+    bool fetch_last_ethercat_master_error(ECM_Error_Struct* ecm_error, Lock_Log_Sink* sink);
+    // The master's last error; Master_Lost when the master does not answer.
+    void fetch_error_or_lost_ex(ECM_Error_Struct& ecm_error);
 
     // ---- asynchronous SDO variables (xelo_framework_async.cpp) ---------------
     void manage_async_data_ex();

@@ -171,14 +171,14 @@ void XELO_Framework_ex::get_last_ethercat_master_error(void* ecm_error)
     fetch_last_ethercat_master_error(static_cast<ECM_Error_Struct*>(ecm_error), nullptr);
 }
 
-void XELO_Framework_ex::fetch_last_ethercat_master_error(ECM_Error_Struct* ecm_error, Lock_Log_Sink* sink)
+bool XELO_Framework_ex::fetch_last_ethercat_master_error(ECM_Error_Struct* ecm_error, Lock_Log_Sink* sink)
 {
     clear_last_ethercat_master_error();
     if (m_master_simulation)
-        return;
+        return true;
     // A failed request leaves the record as it was: start from no error.
     *ecm_error = ECM_Error_Struct{NOT_ERROR_PRESENT, NULL_CODE, 0};
-    (void)get_last_system_error(ecm_error);
+    const bool answered = get_last_system_error(ecm_error) != -1;
     const int type = ecm_error->error_type;
     const int code = ecm_error->error_code;
     const std::string message = get_master_error_message(type, code, sink);
@@ -189,7 +189,7 @@ void XELO_Framework_ex::fetch_last_ethercat_master_error(ECM_Error_Struct* ecm_e
         std::copy_n(message.begin(), std::min(message.size(), MESSAGE_SIZE), m_last_ethercat_master_error_msg);
     }
     if (type == 0 && code == 0)
-        return;
+        return answered;
     err_line(sink, "[XELO_Framework_ex][get_last_ethercat_master_error] problem type :: " + std::to_string(type) +
                        " --> " + type_text_or(type, "error_type not recognized"));
     err_line(sink, "[XELO_Framework_ex][get_last_ethercat_master_error] problem code :: " + std::to_string(code) +
@@ -197,6 +197,13 @@ void XELO_Framework_ex::fetch_last_ethercat_master_error(ECM_Error_Struct* ecm_e
     err_line(sink, "[XELO_Framework_ex][get_last_ethercat_master_error] problem possible slave :: " +
                        std::to_string(ecm_error->possible_slave_in_error));
     err_line(sink, "[XELO_Framework_ex][get_last_ethercat_master_error] displayed error message :: " + message);
+    return answered;
+}
+
+void XELO_Framework_ex::fetch_error_or_lost_ex(ECM_Error_Struct& ecm_error)
+{
+    if (!fetch_last_ethercat_master_error(&ecm_error, nullptr))
+        check_master_answers_ex();
 }
 
 // ==== the loop ==============================================================================
@@ -261,8 +268,7 @@ void XELO_Framework_ex::run_master_connection_ex()
 {
     ECM_Error_Struct tmp_error{};
     while (open_connection_with_master(appl_desc_mngr.ethercat_file.c_str()) == -1) {
-        check_master_answers_ex();
-        get_last_ethercat_master_error(&tmp_error);
+        fetch_error_or_lost_ex(tmp_error);
         master_pause(OPEN_RETRY_PAUSE_MS);
     }
     for (;;) {
@@ -291,8 +297,7 @@ bool XELO_Framework_ex::master_pass_ex(ECM_Error_Struct& tmp_error)
 {
     log_inf("XELO_Framework_ex::reopen_connection( ... )");
     if (reopen_connection() == -1) {
-        check_master_answers_ex();
-        get_last_ethercat_master_error(&tmp_error);
+        fetch_error_or_lost_ex(tmp_error);
         if (tmp_error.error_type == ECAT_XML_STRUCT || get_system_state() == SOCKET_OPENED) {
             std::puts("tmp_error.error_type == ECAT_XML_STRUCT ");
             std::fflush(stdout);
@@ -317,8 +322,7 @@ bool XELO_Framework_ex::master_pass_ex(ECM_Error_Struct& tmp_error)
         in_op = go_into_new_state(OP_STATE) != -1;
     }
     if (!in_op) {
-        check_master_answers_ex();
-        get_last_ethercat_master_error(&tmp_error);
+        fetch_error_or_lost_ex(tmp_error);
         (void)close_connection_with_master();
         return false;
     }
