@@ -308,6 +308,11 @@ void Framework_Shared_Memory_Manager::wait_ready_to_start()
     const uint32_t* ready = &m_shm_info.ptr->ready_to_start;
     log_war("CHECK m_shm_info.ptr->ready_to_start ....");
     while (__atomic_load_n(ready, __ATOMIC_ACQUIRE) == 0) {
+        // A segment left by a run that ended never becomes ready.
+        if (info_segment_replaced())
+            throw std::runtime_error(
+                "[Framework_Shared_Memory_Manager][wait_ready_to_start] the info segment was replaced by a new "
+                "framework run: attach again");
         log_war("wait....");
         sleep(1);
     }

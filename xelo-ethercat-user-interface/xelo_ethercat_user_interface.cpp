@@ -351,6 +351,8 @@ int exchange(Request_Text& request)
         say_too_long();
         return -1;
     }
+    if (requests_cancelled.load(std::memory_order_acquire))
+        return -1;
     const int id = send_request(sock_master, request.text());
     if (id < 0)
         return -1;

@@ -15,7 +15,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from test_whole_cell import BUILD, ERR, Cell_Case, units  # noqa: E402
 import whole_cell  # noqa: E402
-from robot_program import Robot_Program  # noqa: E402
+from robot_program import Robot_Program, Unexpected  # noqa: E402
 
 OP_ENABLED = 0x27  # status word bits 0-3, 5 and 6 of "operation enabled"
 RTFRAME_DONE = "open_master_comunication_channel ... DONE"
@@ -59,8 +59,12 @@ class Recovery_Case(Cell_Case):
         self.assertTrue(axmand.wait_for("[axes manager] cmd thread --> waiting new command", 60), self.cell.tails())
 
     def restart_rtframe(self):
+        """rtframe started again, its bus in OP and its segments ready (the
+        stale ready flag of the killed run is lowered before the bus is
+        started)."""
         rtframe = self.cell.restart("rtframe")
         self.assertTrue(rtframe.wait_for(RTFRAME_DONE, 120), self.cell.tails())
+        self.assertTrue(whole_cell.wait_until(whole_cell.framework_ready, 60), self.cell.tails())
 
     def restart_robotsim(self):
         robotsim = self.cell.restart("robotsim")
@@ -77,8 +81,11 @@ class Recovery_Case(Cell_Case):
     def recover_and_move(self):
         seen = {}
         lines = []
-        Robot_Program(self.rpc, say=lines.append,
-                      checkpoint=lambda name: seen.__setitem__(name, whole_cell.drive_position())).run(recover=True)
+        try:
+            Robot_Program(self.rpc, say=lines.append,
+                          checkpoint=lambda name: seen.__setitem__(name, whole_cell.drive_position())).run(recover=True)
+        except Unexpected as error:
+            self.fail("%s\n%s\n%s" % (error, "\n".join(lines), self.cell.tails(40)))
         self.assertEqual(seen, {"homed": 0, "moved": units(100.0)}, "\n".join(lines))
 
 
@@ -104,6 +111,9 @@ class Master_Restart(Recovery_Case):
         for name, pid in pids.items():
             self.assertEqual(self.program(name).pid, pid)
             self.assertTrue(self.program(name).running(), name)
+        # A stop still ends rtframe (cellapp first: its run ends with it).
+        self.assertEqual(self.cell.kill("cellapp", signal.SIGTERM), -signal.SIGTERM)
+        self.assertEqual(self.cell.kill("rtframe", signal.SIGTERM), 0)
 
     def test_a_stop_ends_rtframe_while_the_master_is_gone(self):
         self.kill_busmaster()
