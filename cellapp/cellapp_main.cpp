@@ -99,11 +99,23 @@ void run_startup_script()
 // The identity of the slave at bus position p. A failed read is tried again
 // before the position counts as empty: a reply lost on a busy bus would
 // otherwise shorten the bus and choose the descriptor of a smaller cell.
+// On a bus that runs under another client the identities are the ones the
+// master read at its start (slave 1000 + p): no EEPROM access disturbs the
+// cycle.
+bool bus_joined = false;
+
+int identity_of(int p, uint32_t& vendor, uint32_t& product, uint32_t& serial, uint16_t& alias)
+{
+    if (bus_joined)
+        return get_slave_eeprom_information(1000 + p, &vendor, &product, &serial, &alias);
+    return get_slave_information_incr_read(p, &vendor, &product, &serial, &alias);
+}
+
 bool read_identity(int p, uint32_t& vendor, uint32_t& product, uint32_t& serial, uint16_t& alias)
 {
     constexpr int ATTEMPTS = 3;
     for (int attempt = 1; attempt <= ATTEMPTS; ++attempt) {
-        if (get_slave_information_incr_read(p, &vendor, &product, &serial, &alias) != -1) {
+        if (identity_of(p, vendor, product, serial, alias) != -1) {
             if (attempt > 1)
                 log_war(
                     "[ondara][main] :: ethercat_master_preliminary_info_exchange :: "
@@ -175,6 +187,7 @@ void* ethercat_master_preliminary_info_exchange(void*)
         // A bus that runs under another client (rtframe) is only read: a
         // start or a stop would take its slaves to INIT.
         const bool running = join_running_master() == 0;
+        bus_joined = running;
         if (running) {
             log_inf("[ondara][main] :: the master runs a bus: scanned as found, left running");
         } else {
