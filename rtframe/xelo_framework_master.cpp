@@ -285,8 +285,6 @@ void XELO_Framework_ex::run_master_connection_ex()
             log_war("Try to Close Master Connection..");
             check_master_answers_ex();
             at_once = m_master_connect_is_open.load();
-            if (!at_once)
-                throw std::runtime_error("XELO_Framework_ex::open_master_comunication_channel ... Failed");
         }
         if (!at_once)
             master_pause(PASS_PAUSE_MS);
