@@ -45,7 +45,8 @@ public:
 
     // One cycle and one command (the thread bodies loop over them).
     void cyclic_thread_fun();
-    void cmd_thread_fun();
+    // One command; false once the framework run has ended (the thread ends).
+    bool cmd_thread_fun();
 
 private:
     static void* cyclic_thread(void* manager);
@@ -54,6 +55,8 @@ private:
     void init_steps_ex();
     void arm_watchdog_ex();
     void update_framework_data_ex();
+    // Ends the process with status 1 when the framework run has ended.
+    void exit_if_run_ended();
     void pick_up_next_command();
     void manage_possible_stop();
     void send_axes_quick_stop_request(int8_t code);

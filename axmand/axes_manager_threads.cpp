@@ -20,7 +20,8 @@ namespace {
 const std::string CMD_MUTEX = "m_incoming_cmd_mutex";
 const std::string CMD_THREAD = "axmngr_cmd_th";
 const std::string CYCLIC_THREAD = "axmngr_cycl_th";
-constexpr double CMD_WAIT_SLICE_MS = 100.0;  // the command thread looks at its stop flag this often
+constexpr double CMD_WAIT_SLICE_MS = 100.0;     // the command thread looks at its stop flag this often
+constexpr long CMD_RETRY_PAUSE_NS = 100000000;  // after a failed command, before the next wait
 
 bool set_fifo(int priority)
 {
@@ -93,7 +94,8 @@ void* Axes_Manager::cmd_thread(void* argument)
         return nullptr;
     }
     while (!manager.m_stop)
-        manager.cmd_thread_fun();
+        if (!manager.cmd_thread_fun())
+            break;
     return nullptr;
 }
 
@@ -129,6 +131,8 @@ void Axes_Manager::update_framework_data_ex()
             std::fflush(stdout);
             _exit(1);
         }
+        if (m_tick == -2)
+            exit_if_run_ended();
         if (m_tick != 0)
             log_war(coloured(col::YELLOW, "[axes manager] framework tick lost :: " + num2str(m_tick)));
         if (m_error_code_id != -1)
@@ -141,10 +145,22 @@ void Axes_Manager::update_framework_data_ex()
             axis->update_ex();
     } catch (const std::exception& e) {
         log_err(coloured(col::RED, e.what()));
+        exit_if_run_ended();
         // A refresh that fails at once must not turn the cycle into a busy loop.
         const timespec pause{m_cycle_time_us / 1000000, (m_cycle_time_us % 1000000) * 1000L};
         clock_nanosleep(CLOCK_MONOTONIC, 0, &pause, nullptr);
     }
+}
+
+// A manager of an ended run cannot take part in the next one: it ends, and
+// whoever supervises the cell starts it again on the new run.
+void Axes_Manager::exit_if_run_ended()
+{
+    if (!m_framework.attached_run_ended())
+        return;
+    log_err(coloured(col::RED, "[axes manager] the framework run this manager attached to has ended :: exit"));
+    std::fflush(stdout);
+    _exit(1);
 }
 
 void Axes_Manager::pick_up_next_command()
@@ -337,28 +353,36 @@ void Axes_Manager::print_info()
 
 // ---- command thread -----------------------------------------------------------------------
 
-void Axes_Manager::cmd_thread_fun()
+bool Axes_Manager::cmd_thread_fun()
 {
     log_inf(std::string(col::BOLD_WHITE) + "[axes manager] cmd thread --> waiting new command ..." + col::RESET);
     try {
         Incoming_Axmngr_Cmd command;
         if (!get_new_cmd_ex(command))
-            return;  // stopping
+            return true;  // stopping
         if (cmd_code_to_string_map.count(command.command_value) == 0) {
             // Not handed on: the cyclic thread only gets codes of the table.
             log_err(coloured(col::RED, "[axes manager][cmd thread] unknown command code :: " +
                                            num2str(command.command_value) + " --> answer -1"));
             send_cmd_response_ex(ANSWER_REFUSED);
-            return;
+            return true;
         }
         set_cmd_to_be_managed_ex(command);
         int8_t answer = 0;
         if (!wait_cmd_response_ex(answer))
-            return;  // stopping
+            return true;  // stopping
         send_cmd_response_ex(answer);
     } catch (const std::exception& e) {
         log_err(coloured(col::RED, e.what()));
+        if (m_framework.attached_run_ended()) {
+            log_err(coloured(col::RED, "[axes manager] cmd thread :: the framework run has ended, no more commands"));
+            return false;
+        }
+        // A wait that fails at once must not spin at real-time priority.
+        const timespec pause{0, CMD_RETRY_PAUSE_NS};
+        clock_nanosleep(CLOCK_MONOTONIC, 0, &pause, nullptr);
     }
+    return true;
 }
 
 bool Axes_Manager::get_new_cmd_ex(Incoming_Axmngr_Cmd& command)

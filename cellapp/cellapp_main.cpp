@@ -7,6 +7,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -61,6 +62,13 @@ Ethercat_Info eth_info(DRIVE_TYPES_NUM);
 
 constexpr int WATCHDOG_STEP = 4;
 constexpr int WATCHDOG_LIMIT = 99;
+// The framework frees the slot of a cellapp that stops refreshing for this
+// long, and with it the axes manager's command channel, so that the next
+// cellapp can take it.
+constexpr uint32_t FRAMEWORK_WATCHDOG_NS = 2000000000u;
+// A command channel held by another client is tried again this long.
+constexpr auto CHANNEL_LIMIT = std::chrono::seconds(10);
+constexpr long CHANNEL_RETRY_PAUSE_NS = 200000000;
 
 void sleep_seconds(unsigned seconds)
 {
@@ -91,11 +99,23 @@ void run_startup_script()
 // The identity of the slave at bus position p. A failed read is tried again
 // before the position counts as empty: a reply lost on a busy bus would
 // otherwise shorten the bus and choose the descriptor of a smaller cell.
+// On a bus that runs under another client the identities are the ones the
+// master read at its start (slave 1000 + p): no EEPROM access disturbs the
+// cycle.
+bool bus_joined = false;
+
+int identity_of(int p, uint32_t& vendor, uint32_t& product, uint32_t& serial, uint16_t& alias)
+{
+    if (bus_joined)
+        return get_slave_eeprom_information(1000 + p, &vendor, &product, &serial, &alias);
+    return get_slave_information_incr_read(p, &vendor, &product, &serial, &alias);
+}
+
 bool read_identity(int p, uint32_t& vendor, uint32_t& product, uint32_t& serial, uint16_t& alias)
 {
     constexpr int ATTEMPTS = 3;
     for (int attempt = 1; attempt <= ATTEMPTS; ++attempt) {
-        if (get_slave_information_incr_read(p, &vendor, &product, &serial, &alias) != -1) {
+        if (identity_of(p, vendor, product, serial, alias) != -1) {
             if (attempt > 1)
                 log_war(
                     "[ondara][main] :: ethercat_master_preliminary_info_exchange :: "
@@ -164,13 +184,21 @@ void* ethercat_master_preliminary_info_exchange(void*)
             log_err("[ondara][main] :: ethercat_master_preliminary_info_exchange :: preliminary_hook error");
             end_process(1);
         }
-        log_inf("[ondara][main] :: Opening connection with master...");
-        (void)open_connection_with_master(scan_eni_path().c_str());
+        // A bus that runs under another client (rtframe) is only read: a
+        // start or a stop would take its slaves to INIT.
+        const bool running = join_running_master() == 0;
+        bus_joined = running;
+        if (running) {
+            log_inf("[ondara][main] :: the master runs a bus: scanned as found, left running");
+        } else {
+            log_inf("[ondara][main] :: Opening connection with master...");
+            (void)open_connection_with_master(scan_eni_path().c_str());
+        }
         int n = 0;
         while (!scan_bus(n))
             sleep_seconds(2);
         sleep_seconds(2);
-        if (close_connection_with_master() == -1)
+        if (!running && close_connection_with_master() == -1)
             log_err(
                 "[ondara][main] :: ethercat_master_preliminary_info_exchange :: close_connection_with_master() "
                 "error");
@@ -200,6 +228,54 @@ void refresh_no_param()
     rtde_iface.init();
 }
 
+// Takes the axes manager's command channel, retried for a bounded time
+// while another client holds it (a cellapp that ended is freed by the
+// framework watchdog); without it no command could reach the axes.
+void acquire_axes_channel()
+{
+    const auto give_up = std::chrono::steady_clock::now() + CHANNEL_LIMIT;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(axes_interface_mutex());
+            if (m_am_iface.try_acquire_control_ex())
+                return;
+        }
+        if (std::chrono::steady_clock::now() >= give_up) {
+            log_err("[ondara][main] framework_thread :: the axes manager's command channel has another client after " +
+                    std::to_string(CHANNEL_LIMIT.count()) + " s -> Esco dal programma");
+            end_process(1);
+        }
+        const timespec pause{0, CHANNEL_RETRY_PAUSE_NS};
+        clock_nanosleep(CLOCK_MONOTONIC, 0, &pause, nullptr);
+    }
+}
+
+void arm_framework_watchdog()
+{
+    const uint32_t cycle_ns = std::max(1u, m_framework.get_master_cycle_time_ns_ex());
+    const int cycles = static_cast<int>(std::max(1u, FRAMEWORK_WATCHDOG_NS / cycle_ns));
+    m_framework.set_watchdog_value_ex(cycles);
+    m_framework.turn_on_watchdog_ex();
+    log_inf("[ondara][main] framework_thread :: framework watchdog armed :: " + std::to_string(cycles) + " cycles");
+}
+
+// A refresh that found no cycle of the framework: a run that ended (or a
+// slot that the framework freed) ends the process, which takes no part in
+// a next run.
+void exit_if_framework_lost(int refreshed)
+{
+    if (refreshed == -1) {
+        log_err(
+            "[ondara][main] framework_thread :: the framework freed this application (its run ended or its "
+            "watchdog expired) -> Esco dal programma");
+        end_process(1);
+    }
+    if (refreshed == -2 && m_framework.attached_run_ended()) {
+        log_err("[ondara][main] framework_thread :: the framework run ended -> Esco dal programma");
+        end_process(1);
+    }
+}
+
 void* fw_thread(void*)
 {
     try {
@@ -221,10 +297,11 @@ void* fw_thread(void*)
             std::lock_guard<std::mutex> lock(axes_interface_mutex());
             m_am_iface.setup_ex(&m_framework);
             m_am_iface.set_command_timeout_ms(100);
-            m_am_iface.acquire_control_ex();
         }
+        acquire_axes_channel();
         rtde_iface.set_function_pointer(refresh_no_param);
         rtde_iface.init();
+        arm_framework_watchdog();
         raise_ondara_program_status(OP_MODE);
         for (;;) {
             mutex_lock_ex(&watchdog_mutex, "watchdog", "");
@@ -237,7 +314,7 @@ void* fw_thread(void*)
                 log_inf("[ondara][main] :: Watchdog scaduto -> Esco dal programma");
                 end_process(1);
             }
-            (void)m_framework.refresh_data_ex(nullptr);
+            exit_if_framework_lost(m_framework.refresh_data_ex(nullptr));
             std::lock_guard<std::mutex> lock(axes_interface_mutex());
             m_am_iface.refresh_ex();
         }
@@ -251,16 +328,20 @@ void* fw_thread(void*)
 void usage(const char* program)
 {
     std::printf(
-        "usage: %s [--xmlrpc-idle-timeout S]\n"
-        "  --xmlrpc-idle-timeout S  seconds an XML-RPC connection may take for its next request (default 30)\n",
+        "usage: %s [--xmlrpc-idle-timeout S] [--rtde-start-timeout S]\n"
+        "  --xmlrpc-idle-timeout S  seconds an XML-RPC connection may take for its next request (default 30)\n"
+        "  --rtde-start-timeout S   seconds the robot controller may refuse the RTDE start (default 30)\n",
         program);
 }
 
-// The command line into the XML-RPC idle limit; -1 to go on, else the exit status.
-int parse_command_line(int argc, char** argv, std::chrono::milliseconds& idle_limit)
+// The command line into the XML-RPC idle limit and the RTDE start limit; -1
+// to go on, else the exit status.
+int parse_command_line(int argc, char** argv, std::chrono::milliseconds& idle_limit,
+                       std::chrono::milliseconds& start_limit)
 {
     static const option options[] = {
         {"xmlrpc-idle-timeout", required_argument, nullptr, 'i'},
+        {"rtde-start-timeout", required_argument, nullptr, 'r'},
         {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0},
     };
@@ -270,13 +351,14 @@ int parse_command_line(int argc, char** argv, std::chrono::milliseconds& idle_li
             return 0;
         }
         char* end = nullptr;
-        const double seconds = c == 'i' ? std::strtod(optarg, &end) : 0.0;
-        if (c != 'i' || end == optarg || *end != '\0' || !std::isfinite(seconds) || seconds <= 0.0 ||
-            seconds > 86400.0) {
+        const bool known = c == 'i' || c == 'r';
+        const double seconds = known ? std::strtod(optarg, &end) : 0.0;
+        if (!known || end == optarg || *end != '\0' || !std::isfinite(seconds) || seconds <= 0.0 || seconds > 86400.0) {
             usage(argv[0]);
             return 2;
         }
-        idle_limit = std::chrono::milliseconds(static_cast<long>(std::ceil(seconds * 1000.0)));
+        (c == 'i' ? idle_limit : start_limit) =
+            std::chrono::milliseconds(static_cast<long>(std::ceil(seconds * 1000.0)));
     }
     if (optind < argc) {
         usage(argv[0]);
@@ -289,8 +371,10 @@ int parse_command_line(int argc, char** argv, std::chrono::milliseconds& idle_li
 int main(int argc, char** argv)
 {
     std::chrono::milliseconds idle_limit = Xmlrpc_Gate::DEFAULT_IDLE_LIMIT;
-    if (const int status = parse_command_line(argc, argv, idle_limit); status >= 0)
+    std::chrono::milliseconds start_limit = RtdeInterface::DEFAULT_START_LIMIT;
+    if (const int status = parse_command_line(argc, argv, idle_limit, start_limit); status >= 0)
         return status;
+    rtde_iface.set_start_limit(start_limit);
     if (mlockall(MCL_CURRENT | MCL_FUTURE) != 0) {
         log_err("[ondara][main] :: mlockall failed");
         return -2;

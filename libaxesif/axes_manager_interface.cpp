@@ -76,8 +76,13 @@ void Axes_Manager_Interface::setup_ex(Framework_Shared_Memory_Manager* fw)
 void Axes_Manager_Interface::acquire_control_ex()
 {
     log_inf("[Axes_Manager_Interface][acquire_control_ex] :: acquiring control as client");
-    if (!m_fw_cmd_client.try_acquire_ex())
+    if (!try_acquire_control_ex())
         log_war("[Axes_Manager_Interface][acquire_control_ex] :: the command channel has another client");
+}
+
+bool Axes_Manager_Interface::try_acquire_control_ex()
+{
+    return m_fw_cmd_client.try_acquire_ex();
 }
 
 void Axes_Manager_Interface::release_control_ex()

@@ -140,6 +140,8 @@ public:
 
     void setup_ex(Framework_Shared_Memory_Manager* fw);
     void acquire_control_ex();
+    // Takes the command channel as its client: false while another holds it.
+    [[nodiscard]] bool try_acquire_control_ex();
     void release_control_ex();
     void refresh_ex();
     void set_command_timeout_ms(int ms);

@@ -106,6 +106,12 @@ public:
     // released this application, -2 when the wait timed out.
     [[nodiscard]] int refresh_data_ex(uint32_t* tick);
     [[nodiscard]] int refresh_data_and_get_ec_master_state_ex(uint8_t* is_ethercat_master_online, uint32_t* tick);
+    // Whether the framework run this process attached to has ended: it
+    // stopped, a new run's info segment took the name (or none is left), or
+    // no refresh exchanged its images for RUN_SILENCE_LIMIT_NS. A process of
+    // an ended run takes no part in the next one.
+    static constexpr uint64_t RUN_SILENCE_LIMIT_NS = 5000000000ULL;
+    bool attached_run_ended() const;
 
     // T: bool, signed char, unsigned char, short, unsigned short, int,
     // unsigned int, long long, unsigned long long, float, double.
@@ -487,6 +493,10 @@ private:
     // The run attached to said ready: once its info segment (a new object
     // each run) says not ready, that run has stopped.
     bool m_attached_run_was_ready = false;
+    // Monotonic time of the last exchange of the images (or of the attach).
+    std::atomic<uint64_t> m_last_exchange_ns{0};
+    bool info_segment_replaced() const;
+    void note_exchange();
     Shared_Info_Ptr m_shm_info;
     Shared_Cyclic_Data_Ptrs m_shm_cyclic_data;
     Shared_Application_Data_Ptrs m_shm_application_input_data;

@@ -70,6 +70,7 @@ void Framework_Shared_Memory_Manager::attach_steps_ex(const std::string& applica
     if (!m_bypass_ready_to_start)
         wait_ready_to_start();
     m_attached_run_was_ready = __atomic_load_n(&m_shm_info.ptr->ready_to_start, __ATOMIC_ACQUIRE) == 1;
+    note_exchange();
     acquire_cyclic_sem_ex();
     set_application_name_ex(application_name);
     take_first_images_ex();
@@ -307,6 +308,11 @@ void Framework_Shared_Memory_Manager::wait_ready_to_start()
     const uint32_t* ready = &m_shm_info.ptr->ready_to_start;
     log_war("CHECK m_shm_info.ptr->ready_to_start ....");
     while (__atomic_load_n(ready, __ATOMIC_ACQUIRE) == 0) {
+        // A segment left by a run that ended never becomes ready.
+        if (info_segment_replaced())
+            throw std::runtime_error(
+                "[Framework_Shared_Memory_Manager][wait_ready_to_start] the info segment was replaced by a new "
+                "framework run: attach again");
         log_war("wait....");
         sleep(1);
     }

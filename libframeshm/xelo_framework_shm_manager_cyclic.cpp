@@ -152,6 +152,7 @@ void Framework_Shared_Memory_Manager::exchange_images(Shared_Sem_Struct& slot, u
     }
     m_overflow = slot.overflow;
     slot.overflow = 0;
+    note_exchange();
     if (tick != nullptr)
         *tick = slot.framework_absolute_tick_number;
     if (m_input_cycle_size != 0)

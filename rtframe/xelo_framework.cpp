@@ -102,6 +102,9 @@ XELO_Framework_ex::XELO_Framework_ex(std::string application_descriptor_file, bo
 XELO_Framework_ex::~XELO_Framework_ex()
 {
     m_stop.request();
+    // A request waiting for the master's reply ends at once.
+    if (!m_master_simulation)
+        cancel_master_requests();
 }
 
 void XELO_Framework_ex::log_version()

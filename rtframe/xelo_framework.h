@@ -117,6 +117,10 @@ private:
     // ---- master manager (xelo_framework_master.cpp) ------------------------
     void open_master_comunication_ex();
     void hook_master_ex();
+    // The connection's passes on a hooked master, until it is lost.
+    void run_master_connection_ex();
+    // Raises Master_Lost when the master does not answer.
+    static void check_master_answers_ex();
     // One pass of the master-manager loop: true when the next pass begins
     // at once, false after a pause.
     bool master_pass_ex(ECM_Error_Struct& tmp_error);
@@ -132,7 +136,10 @@ private:
     void get_last_ethercat_master_error(void* ecm_error);
     // The same, its ERR lines written through sink (the real-time thread's
     // queue) when one is given.
-    void fetch_last_ethercat_master_error(ECM_Error_Struct* ecm_error, Lock_Log_Sink* sink);
+    // false when the master gave no answer.
+    bool fetch_last_ethercat_master_error(ECM_Error_Struct* ecm_error, Lock_Log_Sink* sink);
+    // The master's last error; Master_Lost when the master does not answer.
+    void fetch_error_or_lost_ex(ECM_Error_Struct& ecm_error);
 
     // ---- asynchronous SDO variables (xelo_framework_async.cpp) ---------------
     void manage_async_data_ex();

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "framework_stopped.h"
+#include "master_lost.h"
 #include "tick_timeout.h"
 #include "xelo_framework.h"
 #include "xelo_log.h"
@@ -170,14 +171,14 @@ void XELO_Framework_ex::get_last_ethercat_master_error(void* ecm_error)
     fetch_last_ethercat_master_error(static_cast<ECM_Error_Struct*>(ecm_error), nullptr);
 }
 
-void XELO_Framework_ex::fetch_last_ethercat_master_error(ECM_Error_Struct* ecm_error, Lock_Log_Sink* sink)
+bool XELO_Framework_ex::fetch_last_ethercat_master_error(ECM_Error_Struct* ecm_error, Lock_Log_Sink* sink)
 {
     clear_last_ethercat_master_error();
     if (m_master_simulation)
-        return;
+        return true;
     // A failed request leaves the record as it was: start from no error.
     *ecm_error = ECM_Error_Struct{NOT_ERROR_PRESENT, NULL_CODE, 0};
-    (void)get_last_system_error(ecm_error);
+    const bool answered = get_last_system_error(ecm_error) != -1;
     const int type = ecm_error->error_type;
     const int code = ecm_error->error_code;
     const std::string message = get_master_error_message(type, code, sink);
@@ -188,7 +189,7 @@ void XELO_Framework_ex::fetch_last_ethercat_master_error(ECM_Error_Struct* ecm_e
         std::copy_n(message.begin(), std::min(message.size(), MESSAGE_SIZE), m_last_ethercat_master_error_msg);
     }
     if (type == 0 && code == 0)
-        return;
+        return answered;
     err_line(sink, "[XELO_Framework_ex][get_last_ethercat_master_error] problem type :: " + std::to_string(type) +
                        " --> " + type_text_or(type, "error_type not recognized"));
     err_line(sink, "[XELO_Framework_ex][get_last_ethercat_master_error] problem code :: " + std::to_string(code) +
@@ -196,6 +197,13 @@ void XELO_Framework_ex::fetch_last_ethercat_master_error(ECM_Error_Struct* ecm_e
     err_line(sink, "[XELO_Framework_ex][get_last_ethercat_master_error] problem possible slave :: " +
                        std::to_string(ecm_error->possible_slave_in_error));
     err_line(sink, "[XELO_Framework_ex][get_last_ethercat_master_error] displayed error message :: " + message);
+    return answered;
+}
+
+void XELO_Framework_ex::fetch_error_or_lost_ex(ECM_Error_Struct& ecm_error)
+{
+    if (!fetch_last_ethercat_master_error(&ecm_error, nullptr))
+        check_master_answers_ex();
 }
 
 // ==== the loop ==============================================================================
@@ -234,10 +242,33 @@ void XELO_Framework_ex::open_master_comunication_ex()
         log_inf("\t only simulation ");
         return;
     }
-    hook_master_ex();
+    for (;;) {
+        // A request cancelled by a stop reads as a lost master.
+        if (stop_requested() || process_stop_flag().is_set())
+            throw Framework_Stopped();
+        hook_master_ex();
+        try {
+            run_master_connection_ex();
+        } catch (const Master_Lost& lost) {
+            log_err(lost.what());
+        }
+        m_master_connect_is_open = false;
+        (void)last_unhook();
+        m_master_hook_ok = false;
+    }
+}
+
+void XELO_Framework_ex::check_master_answers_ex()
+{
+    if (get_system_state() == SYSTEM_SETUP_FAILED)
+        throw Master_Lost();
+}
+
+void XELO_Framework_ex::run_master_connection_ex()
+{
     ECM_Error_Struct tmp_error{};
     while (open_connection_with_master(appl_desc_mngr.ethercat_file.c_str()) == -1) {
-        get_last_ethercat_master_error(&tmp_error);
+        fetch_error_or_lost_ex(tmp_error);
         master_pause(OPEN_RETRY_PAUSE_MS);
     }
     for (;;) {
@@ -246,10 +277,13 @@ void XELO_Framework_ex::open_master_comunication_ex()
             at_once = master_pass_ex(tmp_error);
         } catch (const Framework_Stopped&) {
             throw;
+        } catch (const Master_Lost&) {
+            throw;
         } catch (const std::exception& error) {
             log_err(error.what());
             ++m_master_connection_error;
             log_war("Try to Close Master Connection..");
+            check_master_answers_ex();
             at_once = m_master_connect_is_open.load();
         }
         if (!at_once)
@@ -261,7 +295,7 @@ bool XELO_Framework_ex::master_pass_ex(ECM_Error_Struct& tmp_error)
 {
     log_inf("XELO_Framework_ex::reopen_connection( ... )");
     if (reopen_connection() == -1) {
-        get_last_ethercat_master_error(&tmp_error);
+        fetch_error_or_lost_ex(tmp_error);
         if (tmp_error.error_type == ECAT_XML_STRUCT || get_system_state() == SOCKET_OPENED) {
             std::puts("tmp_error.error_type == ECAT_XML_STRUCT ");
             std::fflush(stdout);
@@ -286,7 +320,7 @@ bool XELO_Framework_ex::master_pass_ex(ECM_Error_Struct& tmp_error)
         in_op = go_into_new_state(OP_STATE) != -1;
     }
     if (!in_op) {
-        get_last_ethercat_master_error(&tmp_error);
+        fetch_error_or_lost_ex(tmp_error);
         (void)close_connection_with_master();
         return false;
     }

@@ -273,17 +273,24 @@ class Whole_Cell:
         os.kill(process.pid, number)
         return process.wait_exit(30)
 
-    def restart_ecatsim(self):
-        """A new segment simulator in place of one that ended (a power cycle
-        of the whole segment): its log is ecatsim-<n>.log."""
-        old = self.processes["ecatsim"]
+    def restart(self, name, command=None):
+        """The program started again, with its command (or another), in place
+        of one that ended, as whatever supervises the cell does: its log is
+        <name>-<n>.log."""
+        old = self.processes[name]
         if old.running():
-            raise RuntimeError("ecatsim still runs")
+            raise RuntimeError("%s still runs" % name)
         old.log_file.close()
         self.restarts += 1
-        ecatsim = Process("ecatsim", self.ecatsim_command(), "ecatsim-%d" % self.restarts, self.bound)
-        self.processes["ecatsim"] = ecatsim
-        self.say("%-10s started again, pid %d, log %s" % ("ecatsim", ecatsim.pid, ecatsim.log_path))
+        process = Process(name, command or old.command, "%s-%d" % (name, self.restarts), self.bound)
+        self.processes[name] = process
+        self.say("%-10s started again, pid %d, log %s" % (name, process.pid, process.log_path))
+        return process
+
+    def restart_ecatsim(self):
+        """A new segment simulator in place of one that ended (a power cycle
+        of the whole segment)."""
+        ecatsim = self.restart("ecatsim")
         if not ecatsim.wait_for("ecatsim ready on", TIMEOUTS["segment up"]):
             raise Stage_Timeout("stage 'segment up' did not come up again within %d s" % TIMEOUTS["segment up"])
         return ecatsim
@@ -352,11 +359,20 @@ class Whole_Cell:
             raise RuntimeError("%s ended with status %s\n%s" % (process.name, process.process.returncode,
                                                                 "\n".join(process.log().splitlines()[-20:])))
 
+    def stop_order(self):
+        """Reverse order of start, but cellapp before rtframe: a cellapp
+        whose framework run ends exits by itself."""
+        order = list(reversed(self.order))
+        if "cellapp" in order and "rtframe" in order and order.index("cellapp") > order.index("rtframe"):
+            order.remove("cellapp")
+            order.insert(order.index("rtframe"), "cellapp")
+        return order
+
     def stop(self):
-        """Stops every program in reverse order of start; a list of (name,
-        pid, status, expected status)."""
+        """Stops every program (stop_order()); a list of (name, pid, status,
+        expected status)."""
         statuses = []
-        for name in reversed(self.order):
+        for name in self.stop_order():
             process = self.processes[name]
             status = process.stop()
             statuses.append((name, process.pid, status, EXPECTED_STATUS[name]))
@@ -438,10 +454,10 @@ def main(argv):
     for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
         signal.signal(number, signal.SIG_IGN)
     if args.keep and ok:
-        pids = " ".join(str(cell.processes[name].pid) for name in reversed(cell.order))
+        pids = " ".join(str(cell.processes[name].pid) for name in cell.stop_order())
         print("The cell keeps running. A robot program inside it:\n"
               "  nsenter -t %d -n -i -m python3 %s/examples/robot_program.py\n"
-              "Stop it, in reverse order of start:\n  for p in %s; do kill $p; done"
+              "Stop it, in this order (cellapp before rtframe):\n  for p in %s; do kill $p; done"
               % (cell.processes["cellapp"].pid, SOURCE, pids), flush=True)
         return 0
     statuses = cell.stop()

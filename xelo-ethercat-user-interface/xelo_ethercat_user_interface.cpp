@@ -3,7 +3,9 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <pthread.h>
+#include <sys/eventfd.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -28,6 +30,11 @@ const char* const REPLY_ONLY_VALID_XML = "start_only_valid_xml_data";
 const char* const REPLY_RESTART_OK = "restart_master_comunication_ok";
 
 constexpr int64_t NORMAL_TIMEOUT_NS = 2000000000;
+// The bound of the requests that take as long as the bus needs (start,
+// restart, state change): well beyond the longest bus start of the cell's
+// networks (a few seconds), so that only a master that no longer answers
+// runs into it.
+constexpr int64_t LONG_REQUEST_TIMEOUT_NS = 60000000000;
 constexpr int MAX_READS_PER_REPLY = 5;
 constexpr int MAX_ID = 999;
 constexpr std::size_t MAX_PATH_CHARACTERS = 476;
@@ -57,6 +64,13 @@ socklen_t m_len_input = 0;
 char recv_string[p::DATAGRAM_BYTES + 1];
 char to_send[p::DATAGRAM_BYTES + 1];
 int upd_msg_id = 0;
+// The receive time-out of the requests, in milliseconds.
+int receive_timeout_ms = static_cast<int>(NORMAL_TIMEOUT_NS / 1000000);
+// Raised by cancel_master_requests: every wait for a reply ends at once and
+// every request fails until the next preliminary_hook. The event wakes a
+// wait in progress.
+std::atomic<bool> requests_cancelled{false};
+int cancel_event_fd = -1;
 
 pthread_mutex_t m_mutex_lib;
 pthread_once_t m_mutex_lib_once = PTHREAD_ONCE_INIT;
@@ -258,7 +272,25 @@ int os_socket_set_timeout(int64_t timeout_ns)
         say("Error setting socket options : %s \n", std::strerror(errno));
         return -1;
     }
+    receive_timeout_ms = tv.tv_sec == 0 ? -1 : static_cast<int>(tv.tv_sec * 1000);
     return 0;
+}
+
+// Waits for a datagram on the socket within the receive time-out; false on
+// a time-out, an error or a cancellation.
+bool wait_readable(int fd)
+{
+    pollfd fds[2] = {{fd, POLLIN, 0}, {cancel_event_fd, POLLIN, 0}};
+    const nfds_t count = cancel_event_fd == -1 ? 1 : 2;
+    for (;;) {
+        if (requests_cancelled.load(std::memory_order_acquire))
+            return false;
+        const int ready = poll(fds, count, receive_timeout_ms);
+        if (ready > 0)
+            return (fds[0].revents & (POLLIN | POLLERR)) != 0 && !requests_cancelled.load(std::memory_order_acquire);
+        if (ready == 0 || errno != EINTR)
+            return false;
+    }
 }
 
 // Frames and sends one request: the id used, or -1.
@@ -271,8 +303,7 @@ int send_request(int fd, const char* request)
         say_too_long();
         return -1;
     }
-    if (sendto(fd, to_send, static_cast<std::size_t>(length), 0, reinterpret_cast<const sockaddr*>(&addr_master),
-               sizeof(addr_master)) != length) {
+    if (send(fd, to_send, static_cast<std::size_t>(length), 0) != length) {
         say("Error writing to socket : ");
         return -1;
     }
@@ -288,8 +319,10 @@ int recv_response(int fd, int id)
     for (int reads = 1; reads <= MAX_READS_PER_REPLY; ++reads) {
         sockaddr_in sender{};
         socklen_t sender_length = sizeof(sender);
-        const ssize_t received = recvfrom(fd, recv_string, p::DATAGRAM_BYTES, MSG_TRUNC,
-                                          reinterpret_cast<sockaddr*>(&sender), &sender_length);
+        const ssize_t received = wait_readable(fd)
+                                     ? recvfrom(fd, recv_string, p::DATAGRAM_BYTES, MSG_TRUNC | MSG_DONTWAIT,
+                                                reinterpret_cast<sockaddr*>(&sender), &sender_length)
+                                     : -1;
         if (received < 0) {
             say("Error on receive: ");
             return -1;
@@ -318,6 +351,8 @@ int exchange(Request_Text& request)
         say_too_long();
         return -1;
     }
+    if (requests_cancelled.load(std::memory_order_acquire))
+        return -1;
     const int id = send_request(sock_master, request.text());
     if (id < 0)
         return -1;
@@ -325,11 +360,11 @@ int exchange(Request_Text& request)
 }
 
 // An exchange for a command that takes as long as the bus needs (start,
-// restart, state change): the receive waits without a time-out, and the
+// restart, state change): the receive waits up to the long bound, and the
 // normal time-out is set again afterwards. 0, or -1 on any failure.
 int exchange_without_timeout(Request_Text& request)
 {
-    if (os_socket_set_timeout(0) != 0)
+    if (os_socket_set_timeout(LONG_REQUEST_TIMEOUT_NS) != 0)
         return -1;
     const int exchanged = exchange(request);
     if (os_socket_set_timeout(NORMAL_TIMEOUT_NS) != 0 || exchanged != 0)
@@ -500,6 +535,7 @@ void init_library_mutex()
         say(" ERROR preliminary_hook on pthread_mutex_init %s", std::strerror(rc));
         return;
     }
+    cancel_event_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     m_mutex_lib_init_result = 0;
 }
 
@@ -514,6 +550,13 @@ int connect_ecm_socket(int* sock, sockaddr_in* address, const char* host, int po
     m_len_input = sizeof(sockaddr_in);
     if (inet_pton(AF_INET, host, &address->sin_addr) < 1) {
         std::perror(" Address creation error ");
+        close(fd);
+        return -1;
+    }
+    // Connected: a master that is gone is reported by the next receive
+    // (ECONNREFUSED) instead of being waited for.
+    if (connect(fd, reinterpret_cast<const sockaddr*>(address), sizeof(*address)) != 0) {
+        std::perror(" Connect error ");
         close(fd);
         return -1;
     }
@@ -763,6 +806,15 @@ int load_and_check_master_tick_count()
     return count;
 }
 
+void clear_cancellation()
+{
+    uint64_t count = 0;
+    if (cancel_event_fd != -1)
+        while (read(cancel_event_fd, &count, sizeof(count)) > 0) {
+        }
+    requests_cancelled.store(false, std::memory_order_release);
+}
+
 void sleep_not_operational()
 {
     const timespec pause{0, 10000000};
@@ -778,6 +830,7 @@ int preliminary_hook(int /*system_port*/)
     pthread_once(&m_mutex_lib_once, init_library_mutex);
     if (m_mutex_lib_init_result != 0)
         return -1;
+    clear_cancellation();
     if (test_system_connect() == 0) {
         say_line("\n!!! Error System Already Connected !!!");
         return -1;
@@ -855,6 +908,25 @@ int open_connection_with_master(const char* xml_twincat_file)
     return release(lock, -1);
 }
 
+int join_running_master()
+{
+    if (test_system_connect() != 0)
+        return -1;
+    long state = 0;
+    if (request_value(Request_Text(p::GET_MASTER_ETHERCAT_STATE), &state) != 0 ||
+        (state != SAFEOP_STATE && state != OP_STATE))
+        return -1;
+    Lib_Lock lock;
+    if (!lock.lock())
+        return -1;
+    if (remap_replaced_memories() != 0)
+        return release(lock, -1);
+    is_xml_valid = 1;
+    is_master_connect = 1;
+    copy_slave_counts();
+    return release(lock, 0);
+}
+
 int reopen_connection()
 {
     if (test_system_connect_and_xml_valid() != 0) {
@@ -903,6 +975,14 @@ int close_connection_with_master()
 
 // The library lock stays initialised for the life of the process: another
 // thread may still be inside a call, and a later preliminary_hook uses it.
+void cancel_master_requests()
+{
+    requests_cancelled.store(true, std::memory_order_release);
+    const uint64_t one = 1;
+    if (cancel_event_fd != -1)
+        (void)!write(cancel_event_fd, &one, sizeof(one));
+}
+
 int last_unhook()
 {
     if (test_system_connect() != 0)

@@ -28,12 +28,19 @@ struct Info_Pdo_Struct {
 int preliminary_hook(int system_port);
 // Starts the master on an ENI file: 0 when the bus runs.
 int open_connection_with_master(const char* xml_twincat_file);
+// Joins a bus that another client started and that runs (SAFE-OP or OP)
+// without changing it: 0, or -1 when the master runs no such bus. Only
+// requests that read should follow; the bus is left to its owner.
+int join_running_master();
 // Restarts communication with the slaves on the loaded ENI file.
 int reopen_connection();
 // Stops the master.
 int close_connection_with_master();
 // Ends the library's use: clears the hooked state.
 int last_unhook();
+// Ends every wait for a reply at once; every request fails until the next
+// preliminary_hook. Async-signal-safe: a stop request of the process.
+void cancel_master_requests();
 
 // ---- requests ----------------------------------------------------------------
 int check_slaves_link();
@@ -59,7 +66,7 @@ int get_slave_information_incr_read(int incr_slave_position, uint32_t* vendor_id
 int get_slave_address(char* slave_name);
 State_Enum get_master_state();
 int get_slaves_number();
-// Waits without time-out until the master has changed state.
+// Waits until the master has changed state (bounded like a bus start).
 int go_into_new_state(State_Enum desired_state);
 int reset_all_timer_info();
 int set_operational_cycle_time_ns(int ns_time_cycle);

@@ -85,8 +85,12 @@ void RtdeInterface::init()
         throw std::runtime_error("[rtde_interface][init] : the controller refused RTDE protocol version 2");
     create_recipe_out({"input_int_register_0"});
     create_recipe_in({});
+    const auto give_up = std::chrono::steady_clock::now() + m_start_limit;
     m_con.sendStart();
     while (!m_con.isStarted()) {
+        if (std::chrono::steady_clock::now() >= give_up)
+            throw std::runtime_error("[rtde_interface][start_rtde] : the controller refused to start RTDE for " +
+                                     std::to_string(m_start_limit.count()) + " ms");
         m_con.sendStart();
         log_inf("[rtde_interface][start_rtde] : waiting for start...");
         std::this_thread::sleep_for(std::chrono::seconds(1));

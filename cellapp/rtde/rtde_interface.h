@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -42,8 +43,12 @@ public:
 
     void set_function_pointer(ptrf function);
     // Connects, sets up the recipes, starts the stream (retrying a refused
-    // start every second) and starts "RTDE_THREAD". Throws on failure.
+    // start every second, for at most the start limit) and starts
+    // "RTDE_THREAD". Throws on failure, a start still refused at the limit
+    // included.
     void init();
+    static constexpr std::chrono::milliseconds DEFAULT_START_LIMIT{30000};
+    void set_start_limit(std::chrono::milliseconds limit) { m_start_limit = limit; }
 
     Robot_Program_Status get_robot_program_status() const { return m_robot_program_status.load(); }
     bool is_safeguard_active() const { return m_is_safeguard_active.load(); }
@@ -63,6 +68,7 @@ private:
 
     pthread_t new_thread_rtde{};
     bool m_thread_started = false;
+    std::chrono::milliseconds m_start_limit = DEFAULT_START_LIMIT;
     int _frequency;
     rtde_client::RTDE m_con;
     std::atomic<ptrf> m_ptrf{nullptr};

@@ -53,6 +53,24 @@ auto with_axes(F&& f) -> decltype(f())
     return f();
 }
 
+// An axis command answers 0 only once it was handed to the axes interface:
+// before the application runs (status 3), or when the call failed, nothing
+// was sent and the answer is a fault, never a success.
+template <typename Send>
+void axis_command_ex(bool in_op, const char* method, XmlRpcValue& result, Send&& send)
+{
+    result = 0;
+    if (!in_op)
+        throw XmlRpc::XmlRpcException(std::string(method) + ": not sent, the application does not run (status " +
+                                      text(get_ondara_program_status()) + ")");
+    try {
+        send();
+    } catch (const std::exception& e) {
+        log_err(e.what());
+        throw XmlRpc::XmlRpcException(std::string(method) + ": " + e.what());
+    }
+}
+
 // Polls the axes interface every 10 ms until it reports the last command
 // completed; throws after the limit.
 void wait_completion_ex(Axes_Manager_Interface* am, const char* method)
@@ -397,57 +415,36 @@ void GetLimitSwitchDetected::execute(XmlRpcValue& /*params*/, XmlRpcValue& resul
 // Axis commands.
 void ResetAxes::execute(XmlRpcValue& params, XmlRpcValue& result)
 {
-    result = 0;
-    if (!guard_op())
-        return;
-    no_params(params, "reset_axes");
-    try {
+    axis_command_ex(guard_op(), "reset_axes", result, [&] {
+        no_params(params, "reset_axes");
         log_inf("[OndaraXmlRpc][reset_axes] :: reset all axes");
         with_axes([this] { m_am_iface->reset_ex(); });
         wait_completion_ex(m_am_iface, "reset_axes");
-        result = 0;
-    } catch (const std::exception& e) {
-        log_err(e.what());
-    }
+    });
 }
 
 void SendQuickStopRequest::execute(XmlRpcValue& params, XmlRpcValue& result)
 {
-    result = 0;
-    if (!guard_op())
-        return;
-    no_params(params, "send_quick_stop_request");
-    try {
+    axis_command_ex(guard_op(), "send_quick_stop_request", result, [&] {
+        no_params(params, "send_quick_stop_request");
         log_inf("[OndaraXmlRpc][send_quick_stop_request] :: sending quick stop request for all axes");
         with_axes([this] { m_am_iface->perform_quickstop_for_all_axes_ex(); });
         wait_completion_ex(m_am_iface, "send_quick_stop_request");
-        result = 0;
-    } catch (const std::exception& e) {
-        log_err(e.what());
-    }
+    });
 }
 
 void DetorqueAxes::execute(XmlRpcValue& params, XmlRpcValue& result)
 {
-    result = 0;
-    if (!guard_op())
-        return;
-    no_params(params, "detorque_axes");
-    try {
+    axis_command_ex(guard_op(), "detorque_axes", result, [&] {
+        no_params(params, "detorque_axes");
         log_inf("[OndaraXmlRpc][detorque_axes] :: detorque all axes");
         with_axes([this] { m_am_iface->perform_detorque_for_all_axes_ex(); });
-        result = 0;
-    } catch (const std::exception& e) {
-        log_err(e.what());
-    }
+    });
 }
 
 void DoHoming::execute(XmlRpcValue& params, XmlRpcValue& result)
 {
-    result = 0;
-    if (!guard_op())
-        return;
-    try {
+    axis_command_ex(guard_op(), "do_homing", result, [&] {
         const int axis = axis_param(params, m_am_iface, "do_homing");
         Axes_Manager_Homing homing{};
         homing.method = homing_method_ex(double_param(params, 1), "do_homing");
@@ -457,18 +454,12 @@ void DoHoming::execute(XmlRpcValue& params, XmlRpcValue& result)
             motion_param(params, 4, "do_homing", "switch search velocity", Sign::NOT_NEGATIVE);
         log_inf("[OndaraXmlRpc][do_homing] :: doing homing for axis " + text(axis));
         with_axes([&] { m_am_iface->do_axis_homing_ex(axis, homing); });
-        result = 0;
-    } catch (const std::exception& e) {
-        log_err(e.what());
-    }
+    });
 }
 
 void MoveToTargetVel::execute(XmlRpcValue& params, XmlRpcValue& result)
 {
-    result = 0;
-    if (!guard_op())
-        return;
-    try {
+    axis_command_ex(guard_op(), "move_to_target_vel", result, [&] {
         const int axis = axis_param(params, m_am_iface, "move_to_target_vel");
         const Axes_Manager_Target_Velocity target{motion_param(params, 1, "move_to_target_vel", "velocity", Sign::ANY),
                                                   motion_param(params, 2, "move_to_target_vel", "acceleration",
@@ -476,18 +467,12 @@ void MoveToTargetVel::execute(XmlRpcValue& params, XmlRpcValue& result)
         log_inf("[OndaraXmlRpc][move_to_target_vel] :: moving axis " + text(axis) +
                 " with speed = " + text(target.velocity) + " and acceleration = " + text(target.acceleration));
         with_axes([&] { m_am_iface->move_axis_to_target_velocity_ex(axis, target); });
-        result = 0;
-    } catch (const std::exception& e) {
-        log_err(e.what());
-    }
+    });
 }
 
 void MoveToTargetPos::execute(XmlRpcValue& params, XmlRpcValue& result)
 {
-    result = 0;
-    if (!guard_op())
-        return;
-    try {
+    axis_command_ex(guard_op(), "move_to_target_pos", result, [&] {
         const int axis = axis_param(params, m_am_iface, "move_to_target_pos");
         const Axes_Manager_Target_Position target{motion_param(params, 1, "move_to_target_pos", "position", Sign::ANY),
                                                   motion_param(params, 2, "move_to_target_pos", "velocity",
@@ -503,10 +488,7 @@ void MoveToTargetPos::execute(XmlRpcValue& params, XmlRpcValue& result)
             with_axes([&] { m_am_iface->move_axis_to_relative_target_position_ex(axis, target); });
         else
             with_axes([&] { m_am_iface->move_axis_to_absolute_target_position_ex(axis, target); });
-        result = 0;
-    } catch (const std::exception& e) {
-        log_err(e.what());
-    }
+    });
 }
 
 // Commissioning information: asks the drive's information, waits, reads.

@@ -28,12 +28,15 @@ FIXED = [("get_commissioning_scaling_param", 1), ("get_pos_scaling_num", 1), ("g
 BEFORE_OP = [("get_axes_manager_status", (), 3), ("get_actual_pos", (0,), 0.0), ("get_actual_vel", (0,), 0.0),
              ("get_ax_status", (0,), -4), ("read_last_error", (0,), 0), ("get_is_target_reached", (), False),
              ("get_is_quick_stop_active", (0,), False), ("get_is_safety_active", (), False),
-             ("get_limit_switch_detected", (), False), ("reset_axes", (), 0), ("detorque_axes", (), 0),
-             ("send_quick_stop_request", (), 0), ("do_homing", (0, 35.0, 1.0, 1.0, 1.0), 0),
-             ("move_to_target_vel", (0, 1.0, 1.0), 0), ("move_to_target_pos", (0, 1.0, 1.0, 1.0, 0, True), 0),
-             ("get_commissioning_vel", (0,), 0.0), ("get_commissioning_acc", (0,), 0.0),
+             ("get_limit_switch_detected", (), False), ("get_commissioning_vel", (0,), 0.0), ("get_commissioning_acc", (0,), 0.0),
              ("get_commissioning_homing_method", (0,), 0), ("get_commissioning_homing_vel", (0,), 0.0),
              ("get_commissioning_homing_acc", (0,), 0.0), ("get_commissioning_homing_switch_vel", (0,), 0.0)]
+
+# Axis commands before the application runs: nothing is sent, the answer is
+# a fault (never the 0 of a command sent).
+NOT_SENT_BEFORE_OP = [("reset_axes", ()), ("detorque_axes", ()), ("send_quick_stop_request", ()),
+                      ("do_homing", (0, 35.0, 1.0, 1.0, 1.0)), ("move_to_target_vel", (0, 1.0, 1.0)),
+                      ("move_to_target_pos", (0, 1.0, 1.0, 1.0, 0, True))]
 
 METHODS = ["get_version_number", "get_ethercat_online_slaves_number", "get_axes_manager_status", "get_ondara_id",
            "get_ethercat_xml_idx", "get_ethercat_slave_type", "get_ethercat_slave_vendor_id",
@@ -129,6 +132,13 @@ class Before_The_Application_Runs(unittest.TestCase):
                 self.assertEqual(result, default)
                 self.assertIs(type(result), type(default))
                 self.assertLess(time.monotonic() - start, 1.0, "no completion wait before the application runs")
+
+    def test_axis_commands_are_faults_before_the_application_runs(self):
+        for method, params in NOT_SENT_BEFORE_OP:
+            with self.subTest(method=method):
+                with self.assertRaises(xmlrpc.client.Fault) as raised:
+                    getattr(self.rpc, method)(*params)
+                self.assertIn("not sent", raised.exception.faultString)
 
     def test_introspection_and_multicall(self):
         names = self.rpc.system.listMethods()

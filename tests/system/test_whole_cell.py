@@ -95,7 +95,7 @@ class Demo_Scenario(Cell_Case):
         marks = log_marks(self.cell)
         statuses = self.cell.stop()
         self.assertEqual([name for name, _, _, _ in statuses],
-                         ["axmand", "rtframe", "cellapp", "robotsim", "busmaster", "ecatsim"])
+                         ["axmand", "cellapp", "rtframe", "robotsim", "busmaster", "ecatsim"])
         for name, pid, status, expected in statuses:
             self.assertEqual(status, expected, "%s (pid %d)" % (name, pid))
         self.assertEqual(unexpected_errors(self.cell, marks), [])

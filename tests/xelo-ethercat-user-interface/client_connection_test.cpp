@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "client_fixture.h"
@@ -249,4 +250,38 @@ TEST(ClientHook, AMasterStartedAgainIsMappedAfreshAtTheNextStart)
     EXPECT_EQ(get_slave_inputs_values(1002, 6, inputs), 0);
     EXPECT_EQ(inputs[0], 0x5A);
     EXPECT_TRUE(master.finish().empty());
+}
+
+// A master that ended: the connected socket reports it with the next
+// receive, long before the time-out of a master that is there but silent.
+TEST(ClientHook, ARequestToAMasterThatEndedFailsAtOnce)
+{
+    Fake_Master_Memories memories;
+    auto master = std::make_unique<Scripted_Master>(std::vector<Master_Step>{version_step()});
+    ASSERT_EQ(preliminary_hook(1081), 32);
+    EXPECT_TRUE(master->finish().empty());
+    master.reset();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(get_system_state(), SYSTEM_SETUP_FAILED);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+}
+
+// A state change takes as long as the bus needs; a stop of the process
+// ends its wait at once, and every request fails until the next hook.
+TEST_F(Hooked_Client, ACancelEndsAWaitForTheMastersReplyAndLaterRequestsUntilTheNextHook)
+{
+    started();
+    expect({{"go_into_next_state 1\n", "", false}});
+    std::thread stopper([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        cancel_master_requests();
+    });
+    EXPECT_EQ(go_into_new_state(INIT_STATE), -1);
+    stopper.join();
+    EXPECT_EQ(get_slaves_number(), -1);
+    EXPECT_EQ(m_master->datagrams().size(), 3u);  // version, start, state change: nothing after the cancel
+    EXPECT_EQ(last_unhook(), 0);
+    expect({version_step(), {"get_slaves_number\n", "3"}});
+    EXPECT_EQ(preliminary_hook(1081), 32);
+    EXPECT_EQ(get_slaves_number(), 3);
 }
