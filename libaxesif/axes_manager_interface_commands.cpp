@@ -8,6 +8,8 @@
 #include "xelo_log.h"
 
 namespace {
+constexpr int UNTAKEN_ANSWER_WAIT_MS = 2000;
+
 bool ends_with_answer(int code)
 {
     return code == cmd_string_to_code_map.at("reset") || code == cmd_string_to_code_map.at("quick_stop") ||
@@ -41,18 +43,19 @@ void Axes_Manager_Interface::send_command_locked(int code)
 // The manager answers a command before it takes the next one. When nobody
 // took the last command's answer, it can still be on its way: clearing the
 // channel before it came would let it answer the next command. It is waited
-// for (within the send time-out) and dropped.
+// for and dropped; a manager held up by a stalled framework cycle answers
+// late, so the wait is longer than the send time-out.
 void Axes_Manager_Interface::take_untaken_answer_locked()
 {
     if (!m_answer_outstanding || m_cmd_timeout_ms <= 0)
         return;
     m_answer_outstanding = false;
-    if (m_fw_cmd_client.wait_answer_ex(m_cmd_timeout_ms))
+    if (m_fw_cmd_client.wait_answer_ex(UNTAKEN_ANSWER_WAIT_MS))
         log_inf("[Axes_Manager_Interface][" + std::to_string(m_id) + "][send_command] :: answer of " +
                 cmd_code_to_string_map.at(m_last_cmd_id) + " taken before the next command");
     else
         log_war("[Axes_Manager_Interface][" + std::to_string(m_id) + "][send_command] :: no answer to " +
-                cmd_code_to_string_map.at(m_last_cmd_id) + " within " + std::to_string(m_cmd_timeout_ms) + " ms");
+                cmd_code_to_string_map.at(m_last_cmd_id) + " within " + std::to_string(UNTAKEN_ANSWER_WAIT_MS) + " ms");
 }
 
 void Axes_Manager_Interface::send_named_command(const char* name)

@@ -57,18 +57,22 @@ auto with_axes(F&& f) -> decltype(f())
 // before the application runs (status 3), or when the call failed, nothing
 // was sent and the answer is a fault, never a success.
 template <typename Send>
-void axis_command_ex(bool in_op, const char* method, XmlRpcValue& result, Send&& send)
+void axis_command_ex(bool in_op, Axes_Manager_Interface* am, const char* method, XmlRpcValue& result, Send&& send)
 {
     result = 0;
     if (!in_op)
         throw XmlRpc::XmlRpcException(std::string(method) + ": not sent, the application does not run (status " +
                                       text(get_ondara_program_status()) + ")");
+    std::string not_sent;
     try {
         send();
+        not_sent = with_axes([am] { return am->get_last_send_error(); });
     } catch (const std::exception& e) {
         log_err(e.what());
         throw XmlRpc::XmlRpcException(std::string(method) + ": " + e.what());
     }
+    if (!not_sent.empty())
+        throw XmlRpc::XmlRpcException(std::string(method) + ": not sent, " + not_sent);
 }
 
 // Polls the axes interface every 10 ms until it reports the last command
@@ -365,9 +369,12 @@ void GetIsTargetReached::execute(XmlRpcValue& /*params*/, XmlRpcValue& result)
         return;
     try {
         // Reached only at the target: a command that ended with the error
-        // flag (refused, or stopped short on a disabled axis) is not.
-        result =
-            with_axes([this] { return m_am_iface->is_last_command_completed() && !m_am_iface->get_is_in_error_ex(); });
+        // flag (refused, or stopped short on a disabled axis), or that was
+        // never sent, is not.
+        result = with_axes([this] {
+            return m_am_iface->is_last_command_completed() && !m_am_iface->get_is_in_error_ex() &&
+                   m_am_iface->get_last_send_error().empty();
+        });
     } catch (const std::exception& e) {
         log_err(e.what());
     }
@@ -415,7 +422,7 @@ void GetLimitSwitchDetected::execute(XmlRpcValue& /*params*/, XmlRpcValue& resul
 // Axis commands.
 void ResetAxes::execute(XmlRpcValue& params, XmlRpcValue& result)
 {
-    axis_command_ex(guard_op(), "reset_axes", result, [&] {
+    axis_command_ex(guard_op(), m_am_iface, "reset_axes", result, [&] {
         no_params(params, "reset_axes");
         log_inf("[OndaraXmlRpc][reset_axes] :: reset all axes");
         with_axes([this] { m_am_iface->reset_ex(); });
@@ -425,7 +432,7 @@ void ResetAxes::execute(XmlRpcValue& params, XmlRpcValue& result)
 
 void SendQuickStopRequest::execute(XmlRpcValue& params, XmlRpcValue& result)
 {
-    axis_command_ex(guard_op(), "send_quick_stop_request", result, [&] {
+    axis_command_ex(guard_op(), m_am_iface, "send_quick_stop_request", result, [&] {
         no_params(params, "send_quick_stop_request");
         log_inf("[OndaraXmlRpc][send_quick_stop_request] :: sending quick stop request for all axes");
         with_axes([this] { m_am_iface->perform_quickstop_for_all_axes_ex(); });
@@ -435,7 +442,7 @@ void SendQuickStopRequest::execute(XmlRpcValue& params, XmlRpcValue& result)
 
 void DetorqueAxes::execute(XmlRpcValue& params, XmlRpcValue& result)
 {
-    axis_command_ex(guard_op(), "detorque_axes", result, [&] {
+    axis_command_ex(guard_op(), m_am_iface, "detorque_axes", result, [&] {
         no_params(params, "detorque_axes");
         log_inf("[OndaraXmlRpc][detorque_axes] :: detorque all axes");
         with_axes([this] { m_am_iface->perform_detorque_for_all_axes_ex(); });
@@ -444,7 +451,7 @@ void DetorqueAxes::execute(XmlRpcValue& params, XmlRpcValue& result)
 
 void DoHoming::execute(XmlRpcValue& params, XmlRpcValue& result)
 {
-    axis_command_ex(guard_op(), "do_homing", result, [&] {
+    axis_command_ex(guard_op(), m_am_iface, "do_homing", result, [&] {
         const int axis = axis_param(params, m_am_iface, "do_homing");
         Axes_Manager_Homing homing{};
         homing.method = homing_method_ex(double_param(params, 1), "do_homing");
@@ -459,7 +466,7 @@ void DoHoming::execute(XmlRpcValue& params, XmlRpcValue& result)
 
 void MoveToTargetVel::execute(XmlRpcValue& params, XmlRpcValue& result)
 {
-    axis_command_ex(guard_op(), "move_to_target_vel", result, [&] {
+    axis_command_ex(guard_op(), m_am_iface, "move_to_target_vel", result, [&] {
         const int axis = axis_param(params, m_am_iface, "move_to_target_vel");
         const Axes_Manager_Target_Velocity target{motion_param(params, 1, "move_to_target_vel", "velocity", Sign::ANY),
                                                   motion_param(params, 2, "move_to_target_vel", "acceleration",
@@ -472,7 +479,7 @@ void MoveToTargetVel::execute(XmlRpcValue& params, XmlRpcValue& result)
 
 void MoveToTargetPos::execute(XmlRpcValue& params, XmlRpcValue& result)
 {
-    axis_command_ex(guard_op(), "move_to_target_pos", result, [&] {
+    axis_command_ex(guard_op(), m_am_iface, "move_to_target_pos", result, [&] {
         const int axis = axis_param(params, m_am_iface, "move_to_target_pos");
         const Axes_Manager_Target_Position target{motion_param(params, 1, "move_to_target_pos", "position", Sign::ANY),
                                                   motion_param(params, 2, "move_to_target_pos", "velocity",
