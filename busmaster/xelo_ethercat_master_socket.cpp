@@ -50,11 +50,19 @@ const Shm_Texts TICK_TEXTS{"ECM_Master_Socket::create_and_map_tick_shared_memory
                            "Failed to shmem_tick_mmap",
                            "\t m_shmem_tick_ptr mappato "};
 
-// Opens (creating when absent) and maps one memory of size bytes.
+// Creates and maps one memory of size bytes. A memory of this name left by
+// a killed master is unlinked, not used again: a client may still sleep on
+// its semaphore or hold its mutex, which must not be initialised under it.
+// The client maps the new memory when it connects again.
 void* create_and_map(const char* name, std::size_t size, const Shm_Texts& texts, int* fd, int* status)
 {
     ecm_log_inf(texts.start);
-    *fd = shm_open(name, O_RDWR | O_CREAT, ecm_shm::MODE);
+    if (shm_unlink(name) != 0 && errno != ENOENT) {
+        const int err = errno;
+        perror(texts.open_perror);
+        throw std::runtime_error(std::string("Failed to shmem_unlink") + std::strerror(err));
+    }
+    *fd = shm_open(name, O_RDWR | O_CREAT | O_EXCL, ecm_shm::MODE);
     if (*fd == -1) {
         const int err = errno;
         perror(texts.open_perror);

@@ -13,7 +13,11 @@ unexpected answer (2 when cellapp cannot be reached).
     robot_program.py [--url http://127.0.0.1:44044] [--recover]
 
 --recover first detorques the axes (after an outage the drive may hold a
-fault or be switched off; "reset_axes" then brings it back).
+fault or be switched off; "reset_axes" then brings it back). Before it hands
+over the program move it takes the program-command state machine out of the
+fault state that the outage's axis error may have left it in: state requests
+("program_get_state") let it go back to stopped, where a command is taken
+again (a command handed over in the fault state is dropped on the way).
 """
 import argparse
 import sys
@@ -28,6 +32,7 @@ WAIT = 60.0  # seconds for a status, a homing or a move
 
 # The program state ids of the program-command state machine.
 PROGRAM_WAITING = 2
+PROGRAM_FAULT = 5
 
 
 class Unexpected(Exception):
@@ -64,13 +69,16 @@ class Robot_Program:
     def poll(self, method, params, value, timeout=WAIT, interval=0.1):
         """Calls until the answer is the value; prints the first answer and
         the last one."""
+        return self.poll_until(method, params, lambda answer: answer == value, repr(value), timeout, interval)
+
+    def poll_until(self, method, params, done, what, timeout=WAIT, interval=0.1):
         deadline = time.monotonic() + timeout
         answer = self.call(method, *params)
         polls = 1
-        while answer != value:
+        while not done(answer):
             if time.monotonic() > deadline:
-                raise Unexpected("%s%r still answered %r after %.0f s, expected %r" % (method, params, answer,
-                                                                                      timeout, value))
+                raise Unexpected("%s%r still answered %r after %.0f s, expected %s" % (method, params, answer,
+                                                                                      timeout, what))
             time.sleep(interval)
             answer = self.call(method, *params, quiet=True)
             polls += 1
@@ -112,12 +120,19 @@ class Robot_Program:
         self.poll("program_get_state", (), PROGRAM_WAITING)
         self.near("get_actual_pos", (AXIS,), PROGRAM_TARGET)
 
+    def leave_program_fault(self):
+        """Each state request lets a faulted program-command state machine
+        go back to stopped at the next RTDE packet."""
+        self.poll_until("program_get_state", (), lambda answer: answer != PROGRAM_FAULT, "a state other than fault")
+
     def run(self, recover=False):
         self.wait_running()
         self.identification()
         if recover:
             self.equal("detorque_axes", (), 0)
         self.move_axis()
+        if recover:
+            self.leave_program_fault()
         self.program_move()
 
 

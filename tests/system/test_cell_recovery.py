@@ -203,9 +203,8 @@ class Robot_Refuses_Start(Recovery_Case):
 # the program started again (a new run of rtframe needs new clients too),
 # then the robot program with --recover. The drive stands disabled from the
 # kill until the recovery wherever the kill breaks its chain of command.
-# busmaster is not among them yet: after its kill during a move and the new
-# master's start, the recovery's homing does not reach its target.
 KILL_DURING_MOVE = {
+    "busmaster": {"disabled": True},
     "rtframe": {"disabled": True},
     "axmand": {"disabled": True},
     "cellapp": {"disabled": False},

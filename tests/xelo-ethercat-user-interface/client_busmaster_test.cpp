@@ -1,6 +1,7 @@
 // The client API against busmaster as a child process, for what needs no
 // bus: the hook with its version check, the memories busmaster created (of
-// the records' sizes), requests and their guards, the tick waits outside OP.
+// the records' sizes), requests and their guards, the tick waits outside OP,
+// and a master started again after a kill.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -8,11 +9,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <semaphore.h>
+
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <ctime>
 #include <fstream>
+#include <future>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "child_process.h"
 #include "xelo_ethercat_user_interface.h"
@@ -34,8 +42,28 @@ protected:
     }
     void TearDown() override { EXPECT_EQ(m_master->stop(), 128 + SIGTERM) << m_master->log(); }
 
+    void start_master_again_after_a_kill()
+    {
+        ASSERT_EQ(m_master->stop(std::chrono::seconds(20), SIGKILL), 128 + SIGKILL);
+        m_master = std::make_unique<Child_Process>(BUSMASTER_BINARY, std::vector<std::string>{"-c", CONFIG},
+                                                   "/tmp/busmaster-2.log");
+        m_master->wait_ready_ex(probe::udp_port(ecm_protocol::PORT), std::chrono::seconds(10));
+    }
+
     std::unique_ptr<Child_Process> m_master;
 };
+
+// sem_timedwait on sem for up to seconds; 0 or the errno.
+int timed_wait(sem_t* sem, int seconds)
+{
+    timespec deadline{};
+    clock_gettime(CLOCK_REALTIME, &deadline);
+    deadline.tv_sec += seconds;
+    int rc;
+    while ((rc = sem_timedwait(sem, &deadline)) != 0 && errno == EINTR) {
+    }
+    return rc == 0 ? 0 : errno;
+}
 
 std::size_t size_of(const char* name)
 {
@@ -78,5 +106,34 @@ TEST_F(Client_And_Busmaster, HooksAndAsksWhatNeedsNoBus)
         EXPECT_EQ(timed ? wait_master_tick_with_timeout(100) : wait_master_tick(), -1);
         EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(10));
     }
+    EXPECT_EQ(last_unhook(), 0);
+}
+
+// A client still waiting on the tick of a killed master when a new master
+// starts keeps a working semaphore: the new master's memories are new ones
+// (the client maps them when it connects again), never the old ones
+// initialised again under a waiter, which loses the waiter's wake-ups.
+TEST_F(Client_And_Busmaster, AMasterStartedAgainLeavesTheKilledMastersTickToItsWaiter)
+{
+    ASSERT_EQ(preliminary_hook(1081), ecm_protocol::SYSTEM_VERSION) << m_master->log();
+    const int fd = shm_open(ecm_shm::TICK_NAME, O_RDWR, 0);
+    ASSERT_NE(fd, -1);
+    void* mapped = mmap(nullptr, sizeof(Shared_Tick_Mem_Region), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    close(fd);
+    ASSERT_NE(mapped, MAP_FAILED);
+    sem_t* tick = &static_cast<Shared_Tick_Mem_Region*>(mapped)->shm_sem_tick_ready;
+
+    std::atomic<bool> waiting{false};
+    auto waiter = std::async(std::launch::async, [&] {
+        waiting = true;
+        return timed_wait(tick, 20);
+    });
+    while (!waiting)
+        std::this_thread::yield();
+    start_master_again_after_a_kill();  // the waiter sleeps in the semaphore meanwhile
+
+    ASSERT_EQ(sem_post(tick), 0);
+    EXPECT_EQ(waiter.get(), 0) << "the wake-up was lost";
+    munmap(mapped, sizeof(Shared_Tick_Mem_Region));
     EXPECT_EQ(last_unhook(), 0);
 }
