@@ -240,6 +240,11 @@ class Kill_During_Move(Recovery_Case):
             self.restart_axmand()
             self.restart_cellapp()
         elif name == "axmand":
+            # Nothing serves the command channel: an axis command is a fault,
+            # never a 0 for a command that did not reach the manager.
+            with self.assertRaises(xmlrpc.client.Fault) as raised:
+                self.rpc.reset_axes()
+            self.assertIn("not sent", raised.exception.faultString)
             self.restart_axmand()
         else:
             self.restart_cellapp()
