@@ -366,6 +366,9 @@ class Faults(Simulator):
 
     def test_text_messages_now_and_before_a_reply(self):
         c = self.client()
+        # A reply shows the simulator has taken the connection: "text" goes
+        # to the sessions it has.
+        self.assertEqual(c.request(V, b"\x00\x02")[0], package(V, b"\x01"))
         self.ok("text hello there")
         self.assertEqual(c.read(), package(M, b"\x0bhello there\x08robotsim\x03"))
         self.ok("text_before_reply in between")
