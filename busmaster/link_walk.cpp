@@ -77,10 +77,8 @@ uint16_t read_station(uint16_t station, uint16_t reg)
 }  // namespace
 
 Link_Walk::Link_Walk(std::function<int()> active_slaves)
-    : m_active_slaves(std::move(active_slaves)),
-      m_conf_addr(START_ADDRESS_SLAVE_CHECK_PORTS),
-      m_loop_port_old(LOOP_PORTS_OPEN_ONLY_0),
-      m_steps_left(MAX_CHECK_PORTS_NUM)
+    : m_active_slaves(std::move(active_slaves)), m_conf_addr(START_ADDRESS_SLAVE_CHECK_PORTS),
+      m_loop_port_old(LOOP_PORTS_OPEN_ONLY_0), m_steps_left(MAX_CHECK_PORTS_NUM)
 {
 }
 
@@ -272,8 +270,7 @@ void Link_Walk::branch_to_port_2()
     write_station(m_conf_addr, REG_DL_CONTROL, LOOP_PORTS_OPEN_ALLS);
     ecm_log_inf("NEXT SLAVE");
     m_incr_addr_2_port_old = m_incr_addr;
-    m_incr_addr =
-        static_cast<uint16_t>(m_conf_addr + m_incr_addr - START_ADDRESS_SLAVE_CHECK_PORTS - m_found);
+    m_incr_addr = static_cast<uint16_t>(m_conf_addr + m_incr_addr - START_ADDRESS_SLAVE_CHECK_PORTS - m_found);
     m_conf_addr = static_cast<uint16_t>(START_ADDRESS_SLAVE_CHECK_PORTS + m_found);
     m_loop_port_old = LOOP_PORTS_OPEN_ALLS;
     m_direction = Direction::FORWARD;

@@ -16,7 +16,6 @@ public:
     // know, loses an exchange or has made 1001 steps; a walk that did not
     // come back opens every port again. Returns the number of slaves found.
     int run();
-    bool came_back() const { return m_came_back; }
 
     // Writes a station address by ring position (sent again after a lost
     // reply); false when no answer came.
