@@ -102,7 +102,6 @@ int32_t Axis_Descriptor::load_output_rw_id_from_framework_ex(const std::string& 
 
 void Axis_Descriptor::init_ex()
 {
-    const std::string& axis_prefix = m_axes_manager_prefix_str_and_axis_prefix_str;
     log_inf("[axis descriptor][init_ex()] axis initializing ... number :: " + num2str(m_axis_number));
     m_axis_type_id = load_input_id_from_framework_ex("type", true);
     m_axis_type = m_framework->get_input_ex<signed char>(m_axis_type_id, false);
@@ -117,30 +116,40 @@ void Axis_Descriptor::init_ex()
         static_cast<int8_t>(m_framework->get_cmd_data_id_to_recv_ex(static_cast<int>(m_axes_manager_cmd_channel_id),
                                                                     "ax_" + axis_text(m_axis_number) + "_op_mode"));
     log_inf("[axis descriptor] loading standard op modes, axis type = " + axis_types_map.at(m_axis_type));
+    load_op_modes();
+    load_words_and_modes_ex();
+    if (m_axis_type == AXIS_INGENIA)
+        load_ingenia_set_points_ex();
+    log_inf("[axis descriptor][init_ex()] -> search for info async");
+    find_async_info();
+    log_inf("[axis descriptor][init_ex()] -> search for cfg_data async");
+    find_async_cfg_data();
+    reinit_op_mode();
+}
 
-    const int channel = static_cast<int>(m_axes_manager_cmd_channel_id);
-    const std::string& manager = m_axes_manager_prefix_str;
+template <typename Mode>
+void Axis_Descriptor::load_op_mode(const std::string& label, const char* name)
+{
     try {
-        m_op_modes["homing"] = std::make_unique<OpMode_Homing>(m_framework, manager, channel, axis_prefix);
+        m_op_modes[label] = std::make_unique<Mode>(m_framework, m_axes_manager_prefix_str,
+                                                   static_cast<int>(m_axes_manager_cmd_channel_id),
+                                                   m_axes_manager_prefix_str_and_axis_prefix_str);
     } catch (const std::exception&) {
-        log_war("[axis descriptor] op mode Homing not available!");
+        log_war(std::string("[axis descriptor] op mode ") + name + " not available!");
     }
-    try {
-        m_op_modes["profile_pos"] = std::make_unique<OpMode_Profile_Pos>(m_framework, manager, channel, axis_prefix);
-    } catch (const std::exception&) {
-        log_war("[axis descriptor] op mode Profile Position not available!");
-    }
-    try {
-        m_op_modes["profile_vel"] = std::make_unique<OpMode_Profile_Vel>(m_framework, manager, channel, axis_prefix);
-    } catch (const std::exception&) {
-        log_war("[axis descriptor] op mode Profile Velocity not available!");
-    }
-    try {
-        m_op_modes["interpolated"] = std::make_unique<OpMode_Interpolated>(m_framework, manager, channel, axis_prefix);
-    } catch (const std::exception&) {
-        log_war("[axis descriptor] op mode Interpolated not available!");
-    }
+}
 
+void Axis_Descriptor::load_op_modes()
+{
+    load_op_mode<OpMode_Homing>("homing", "Homing");
+    load_op_mode<OpMode_Profile_Pos>("profile_pos", "Profile Position");
+    load_op_mode<OpMode_Profile_Vel>("profile_vel", "Profile Velocity");
+    load_op_mode<OpMode_Interpolated>("interpolated", "Interpolated");
+}
+
+void Axis_Descriptor::load_words_and_modes_ex()
+{
+    const std::string& axis_prefix = m_axes_manager_prefix_str_and_axis_prefix_str;
     m_status_word_id = load_input_id_from_framework_ex("status_word", true);
     m_actual_pos_raw_id = load_input_id_from_framework_ex("actual_pos", true);
     m_actual_vel_raw_id = load_input_id_from_framework_ex("actual_vel", false);
@@ -153,26 +162,31 @@ void Axis_Descriptor::init_ex()
     m_async_out_operation_mode_id = m_framework->get_async_output_id_ex(axis_prefix + "_operation_mode");
     m_async_in_operation_mode_id = m_framework->get_async_input_id_ex(axis_prefix + "_operation_mode");
     m_async_in_last_error_id = m_framework->get_async_input_id_ex(axis_prefix + "_info_err_canopen_std");
+}
 
-    if (m_axis_type == AXIS_INGENIA) {
-        // The set-point rewrite of these drives needs both profile modes.
-        OpMode_Base* position = mode_by_label("profile_pos");
-        OpMode_Base* velocity = mode_by_label("profile_vel");
-        if (position == nullptr)
-            throw std::runtime_error("[axis descriptor][init_ex()] INGENIA axis " + num2str(m_axis_number) +
-                                     " needs op mode profile_pos");
-        if (velocity == nullptr)
-            throw std::runtime_error("[axis descriptor][init_ex()] INGENIA axis " + num2str(m_axis_number) +
-                                     " needs op mode profile_vel");
-        m_async_profile_pos_target_pos_id = position->get_async_output_id(axis_prefix + "_profile_pos_target_pos");
-        m_async_profile_vel_target_vel_id = velocity->get_async_output_id(axis_prefix + "_profile_vel_target_vel");
-        if (m_async_profile_pos_target_pos_id == -1 || m_async_profile_vel_target_vel_id == -1)
-            throw std::runtime_error("[axis descriptor][init_ex()] INGENIA axis " + num2str(m_axis_number) + " needs " +
-                                     axis_prefix + "_profile_pos_target_pos and " + axis_prefix +
-                                     "_profile_vel_target_vel");
-    }
+void Axis_Descriptor::load_ingenia_set_points_ex()
+{
+    const std::string& axis_prefix = m_axes_manager_prefix_str_and_axis_prefix_str;
+    // The set-point rewrite of these drives needs both profile modes.
+    OpMode_Base* position = mode_by_label("profile_pos");
+    OpMode_Base* velocity = mode_by_label("profile_vel");
+    if (position == nullptr)
+        throw std::runtime_error("[axis descriptor][init_ex()] INGENIA axis " + num2str(m_axis_number) +
+                                 " needs op mode profile_pos");
+    if (velocity == nullptr)
+        throw std::runtime_error("[axis descriptor][init_ex()] INGENIA axis " + num2str(m_axis_number) +
+                                 " needs op mode profile_vel");
+    m_async_profile_pos_target_pos_id = position->get_async_output_id(axis_prefix + "_profile_pos_target_pos");
+    m_async_profile_vel_target_vel_id = velocity->get_async_output_id(axis_prefix + "_profile_vel_target_vel");
+    if (m_async_profile_pos_target_pos_id == -1 || m_async_profile_vel_target_vel_id == -1)
+        throw std::runtime_error("[axis descriptor][init_ex()] INGENIA axis " + num2str(m_axis_number) + " needs " +
+                                 axis_prefix + "_profile_pos_target_pos and " + axis_prefix +
+                                 "_profile_vel_target_vel");
+}
 
-    log_inf("[axis descriptor][init_ex()] -> search for info async");
+void Axis_Descriptor::find_async_info()
+{
+    const std::string& axis_prefix = m_axes_manager_prefix_str_and_axis_prefix_str;
     const std::string info_prefix = axis_prefix + "_" + "info_";
     for (int id = 0; id < FM_MAX_ASYNC; ++id) {
         std::string label;
@@ -182,11 +196,16 @@ void Axis_Descriptor::init_ex()
             break;
         }
         if (label.compare(0, info_prefix.size(), info_prefix) == 0) {
-            m_async_info_vec.emplace_back(m_framework, label, manager, m_axes_manager_cmd_channel_id, axis_prefix);
+            m_async_info_vec.emplace_back(m_framework, label, m_axes_manager_prefix_str, m_axes_manager_cmd_channel_id,
+                                          axis_prefix);
             log_inf("[axis descriptor][init_ex()] info async = " + label);
         }
     }
-    log_inf("[axis descriptor][init_ex()] -> search for cfg_data async");
+}
+
+void Axis_Descriptor::find_async_cfg_data()
+{
+    const std::string& axis_prefix = m_axes_manager_prefix_str_and_axis_prefix_str;
     const std::string cfg_prefix = axis_prefix + "_" + "cfg_data_";
     for (int id = 0; id < FM_MAX_ASYNC; ++id) {
         std::string label;
@@ -196,11 +215,11 @@ void Axis_Descriptor::init_ex()
             break;
         }
         if (label.compare(0, cfg_prefix.size(), cfg_prefix) == 0) {
-            m_async_cfg_data_vec.emplace_back(m_framework, label, manager, m_axes_manager_cmd_channel_id, axis_prefix);
+            m_async_cfg_data_vec.emplace_back(m_framework, label, m_axes_manager_prefix_str,
+                                              m_axes_manager_cmd_channel_id, axis_prefix);
             log_inf("[axis descriptor][init_ex()] cfg_data async = " + label);
         }
     }
-    reinit_op_mode();
 }
 
 void Axis_Descriptor::reinit_op_mode()

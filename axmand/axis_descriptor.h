@@ -75,7 +75,36 @@ public:
     int32_t m_consecutive_quick_stop = 0;
 
 private:
+    // One step of the state machine per cycle: each state's step below.
     void run_state_handler();
+    bool reset_requested() const;
+    bool start_requested() const;
+    void wait_for_reset_in_fault();
+    void start_fault_reset();
+    void wait_for_enable_request();
+    // Power up: switch-on disabled, ready to switch on, switched on,
+    // operation enabled, each waited for in the status word.
+    void power_up_from_switch_on_disabled();
+    void power_up_ready_to_switch_on();
+    void power_up_switch_on();
+    void power_up_wait_operation_enabled();
+    void wait_for_info_read();
+    void wait_for_cfg_data_sent();
+    void wait_for_halt_reached();
+    void wait_for_op_mode_set();
+    void check_op_mode_changed();
+    void start_op_mode_refresh();
+    void wait_for_op_mode_refreshed();
+    // Out of quick stop: a fault reset, the last error read, then the
+    // drive enabled again (or through switch-on disabled for INGENIA).
+    void quick_stop_ask_fault_reset();
+    void quick_stop_read_last_error();
+    void quick_stop_check_restored();
+    void quick_stop_enable_operation();
+    void quick_stop_disable_to_switch_on_disabled();
+    void running_wait_for_start();
+    void running_check_pre_running();
+    void running_follow_procedure();
     void handle_setpoint_reset();
     void back_to_working_state_from_running();
     void back_to_idle_state_from_halt();
@@ -90,6 +119,15 @@ private:
     // virtual axis): enabling before it would run the old mode's set-point.
     bool operation_mode_taken();
     bool is_virtual() const { return m_axis_type == AXIS_VIRTUAL; }
+    // The steps of init_ex: a mode that cannot be made is left out with a
+    // warning; the words, modes and set-points are mandatory.
+    template <typename Mode>
+    void load_op_mode(const std::string& label, const char* name);
+    void load_op_modes();
+    void load_words_and_modes_ex();
+    void load_ingenia_set_points_ex();
+    void find_async_info();
+    void find_async_cfg_data();
     OpMode_Base* mode_by_label(const std::string& label) const;
 
     int32_t m_state_machine_wait_counter = 0;

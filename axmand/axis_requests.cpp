@@ -5,19 +5,13 @@
 
 #include "axis_descriptor.h"
 #include "axmand_log.h"
+#include "cia402_bits.h"
 #include "xelo_framework_shm_manager.h"
 #include "xelo_string_functions.h"
 
 using XELO_String_Functions::num2str;
 
-namespace {
-constexpr uint16_t CW_DISABLE_VOLTAGE = 0x02;
-constexpr uint16_t CW_QUICK_STOP = 0x04;
-constexpr uint16_t CW_HALT = 0x100;
-constexpr uint16_t SW_FAULT = 0x08;
-constexpr uint16_t SW_WARNING_AND_LIMIT = 0x880;
-constexpr uint16_t SW_YASKAWA_ALARM = 0x8000;
-}  // namespace
+using namespace cia402;
 
 void Axis_Descriptor::set_new_cmd(int8_t __new_cmd)
 {

@@ -4,20 +4,16 @@
 #include <stdexcept>
 
 #include "axmand_log.h"
+#include "cia402_bits.h"
 #include "global_define.h"
 #include "xelo_framework_shm_manager.h"
 #include "xelo_string_functions.h"
 
 using XELO_String_Functions::num2str;
 
+using namespace cia402;
+
 namespace {
-constexpr uint16_t CW_BIT4 = 0x10;
-constexpr uint16_t CW_CHANGE_IMMEDIATELY = 0x20;
-constexpr uint16_t CW_RELATIVE = 0x40;
-constexpr uint16_t CW_HALT = 0x100;
-constexpr uint16_t SW_TARGET_REACHED = 0x400;
-constexpr uint16_t SW_BIT12 = 0x1000;
-constexpr uint16_t SW_BIT13 = 0x2000;
 constexpr int FM_MAX_ASYNC = 10000;
 
 bitsetConvertor_cw word(uint16_t value)

@@ -417,8 +417,46 @@ protected:
     int run_cyclic_frame_manager_ex();
     void possible_resend_ex();
     void update_consecutive_faults_ex();
-    // The set-up of the loop: tick drained, figures cleared, DC started.
+    // The set-up of the loop: tick drained, figures cleared, the period
+    // timer armed or DC started.
     void prepare_cyclic_loop_ex();
+    void reset_cycle_figures();
+    // The frame's command copy pointing into the output image, which starts
+    // from the clients' outputs when the lock is free.
+    void prepare_cycle_frame();
+    void start_period_timer();
+    // SYNC0/SYNC1 started on every DC slave (up to 20 tries), checked, and
+    // the first frame's time computed.
+    void start_distributed_clocks();
+    bool start_dc_on_every_slave();
+    void check_dc_started(uint16_t address);
+
+    // The steps of one cycle, in the loop's order; Cycle_State holds the
+    // loop's variables.
+    struct Cycle_State;
+    // false when a non-DC cycle is skipped (sent too soon after the last).
+    bool wait_for_cycle_slot(Cycle_State& cycle);
+    void check_missed_periods(const Cycle_State& cycle, long expirations);
+    void wait_for_dc_deadline(Cycle_State& cycle);
+    void begin_cycle_slot(Cycle_State& cycle);
+    void take_client_outputs(Cycle_State& cycle);
+    void exchange_with_resend(Cycle_State& cycle);
+    // One send and receive; false when no frame came back.
+    bool exchange_frame(Cycle_State& cycle);
+    void publish_inputs(const Cycle_State& cycle);
+    void check_al_status(const Cycle_State& cycle);
+    // OP broadcast again, then the slaves' states read one per cycle, then
+    // the cycle ends with ACTUAL_STATE_NO_CORRECT.
+    void recover_operational_state();
+    void count_frame_faults(const Cycle_State& cycle);
+    // false when a late frame re-timed the schedule and the cycle ends there.
+    bool correct_dc_deadline(Cycle_State& cycle);
+    void take_reference_clock_from_frame(const Cycle_State& cycle);
+    void retime_after_late_frame(Cycle_State& cycle);
+    void schedule_next_dc_wake(Cycle_State& cycle);
+    void record_time_slot(const Cycle_State& cycle);
+    void learn_frame_time_out(Cycle_State& cycle);
+    void tick_and_watch_client(const Cycle_State& cycle);
     // Reads AL status and code of slave i into the state arrays (no gate:
     // the cyclic thread must not wait for its own frame).
     void read_slave_state_in_cycle(std::size_t i);

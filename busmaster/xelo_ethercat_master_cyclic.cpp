@@ -287,6 +287,32 @@ void ECM_Master::read_slave_state_in_cycle(std::size_t i)
     g_cyclic_log.push(Ecm_Log_Level::INF, "\tm_slaves_error_array : %u", m_slaves_error_array[i]);
 }
 
+// The loop's own variables: those kept from cycle to cycle, and those of
+// the cycle under way.
+struct ECM_Master::Cycle_State {
+    bool dc = false;
+    int32_t period = 0;
+    bool first_frame = true;
+    bool first_op_cycle_passed = false;
+    bool learning = true;
+    int learning_count = 0;
+    int32_t measured_max_us = 0;
+    bool last_single = true;
+    int64_t last_send = 0;
+    // With DC the wake-up is an absolute monotonic deadline, corrected by
+    // how late the frame passed the reference clock.
+    int64_t deadline = 0;
+
+    int number = 0;
+    bool in_op = false;
+    int64_t late = 0;  // how long after its deadline this cycle woke (DC)
+    timeval slot_start{};
+    bool held = false;  // the clients' outputs were taken under the lock
+    bool got_frame = false;
+    int64_t first_send = 0;
+    int64_t round_trip_ns = 0;
+};
+
 void ECM_Master::prepare_cyclic_loop_ex()
 {
     {
@@ -294,6 +320,18 @@ void ECM_Master::prepare_cyclic_loop_ex()
         m_thread_is_running = true;
         m_thread_is_external_stop = false;
     }
+    reset_cycle_figures();
+    prepare_cycle_frame();
+    if (!m_system_has_DC) {
+        start_period_timer();
+        return;
+    }
+    ecm_log_inf("system has DC sync  ");
+    start_distributed_clocks();
+}
+
+void ECM_Master::reset_cycle_figures()
+{
     int value = 0;
     while (sem_getvalue(&m_process_tick_exchange_shmem->shm_sem_tick_ready, &value) == 0 && value >= 1)
         sem_trywait(&m_process_tick_exchange_shmem->shm_sem_tick_ready);
@@ -322,7 +360,10 @@ void ECM_Master::prepare_cyclic_loop_ex()
     ecm_log_inf("Master Frame Offset Jitter: " + std::to_string(FRAME_JITTER_NS));
     m_wait_frame_time_out_us = m_cycle_frame_time_ns / 2000;
     ecm_log_inf("start frame with wait_frame_time_out_us = " + std::to_string(m_wait_frame_time_out_us));
+}
 
+void ECM_Master::prepare_cycle_frame()
+{
     // The frame's own copy of the command list, its outputs taken from the
     // cycle's output image.
     m_cycle_image_bytes = ec_get_ethercat_frame_data_dim(m_cycle_cmd_array.data(), m_cycle_cmd_list_number);
@@ -338,33 +379,33 @@ void ECM_Master::prepare_cyclic_loop_ex()
     if (data_bytes == 0)
         throw std::runtime_error("Attention: the cyclic frame carries no data");
     std::memset(tmp_in_out, 0, sizeof(tmp_in_out));
-    {
-        bool held = false;
-        Cycle_Lock lock(&m_process_data_exchange_shmem->shm_mutex, &held);
-        if (held)
-            std::memcpy(m_cycle_out_image, m_process_data_exchange_shmem->shm_buf_out, sizeof(m_cycle_out_image));
-        else
-            std::memset(m_cycle_out_image, 0, sizeof(m_cycle_out_image));
-    }
+    bool held = false;
+    Cycle_Lock lock(&m_process_data_exchange_shmem->shm_mutex, &held);
+    if (held)
+        std::memcpy(m_cycle_out_image, m_process_data_exchange_shmem->shm_buf_out, sizeof(m_cycle_out_image));
+    else
+        std::memset(m_cycle_out_image, 0, sizeof(m_cycle_out_image));
+}
 
-    if (!m_system_has_DC) {
-        ecm_log_inf("make_periodic ( ... ) ");
-        m_periodic_timer_fd = timerfd_create(CLOCK_MONOTONIC, 0);
-        m_wakeups_missed = 0;
-        itimerspec period{};
-        period.it_interval = from_ns(m_cycle_frame_time_ns);
-        period.it_value = period.it_interval;
-        ecm_log_inf("\tsec: " + std::to_string(period.it_interval.tv_sec) +
-                    " ns: " + std::to_string(period.it_interval.tv_nsec));
-        if (m_periodic_timer_fd < 0 || timerfd_settime(m_periodic_timer_fd, 0, &period, nullptr) != 0) {
-            ecm_log_err(" Error on set thread periodic ");
-            throw std::runtime_error(" Error on set thread periodic ");
-        }
-        m_thread_overruns_return = static_cast<unsigned long>(wait_period(m_periodic_timer_fd, &m_wakeups_missed));
-        return;
+void ECM_Master::start_period_timer()
+{
+    ecm_log_inf("make_periodic ( ... ) ");
+    m_periodic_timer_fd = timerfd_create(CLOCK_MONOTONIC, 0);
+    m_wakeups_missed = 0;
+    itimerspec period{};
+    period.it_interval = from_ns(m_cycle_frame_time_ns);
+    period.it_value = period.it_interval;
+    ecm_log_inf("\tsec: " + std::to_string(period.it_interval.tv_sec) +
+                " ns: " + std::to_string(period.it_interval.tv_nsec));
+    if (m_periodic_timer_fd < 0 || timerfd_settime(m_periodic_timer_fd, 0, &period, nullptr) != 0) {
+        ecm_log_err(" Error on set thread periodic ");
+        throw std::runtime_error(" Error on set thread periodic ");
     }
+    m_thread_overruns_return = static_cast<unsigned long>(wait_period(m_periodic_timer_fd, &m_wakeups_missed));
+}
 
-    ecm_log_inf("system has DC sync  ");
+void ECM_Master::start_distributed_clocks()
+{
     if (m_ref_clock_cycle_ptr == nullptr) {
         ecm_log_err(
             "ERROR: m_ref_clock_cycle_ptr == NULL -> No ref clock found into frame !!! ( Reference Clock "
@@ -372,55 +413,15 @@ void ECM_Master::prepare_cyclic_loop_ex()
         throw std::runtime_error("Attention:  No ref clock found into frame");
     }
     bool started = false;
-    for (int attempt = 0; attempt < DC_START_ATTEMPTS && !started; ++attempt) {
-        bool reference_found = false;
-        started = true;
-        for (ECM_Slave& slave : m_slave) {
-            if (!slave.has_dc())
-                continue;
-            if (!reference_found) {
-                m_ref_clock_address = slave.get_config_address();
-                reference_found = true;
-            }
-            const bool ok = slave.get_dc_cycle_time_sync1() == 0
-                                ? set_dc0_start_ex(slave.get_config_address(),
-                                                   static_cast<uint32_t>(slave.get_dc_cycle_time_sync0()),
-                                                   slave.get_dc_shift_time(), true)
-                                : set_dc01_start_ex(slave.get_config_address(),
-                                                    static_cast<uint32_t>(slave.get_dc_cycle_time_sync0()),
-                                                    static_cast<uint32_t>(slave.get_dc_cycle_time_sync1()),
-                                                    slave.get_dc_shift_time(), true);
-            if (!ok) {
-                ecm_log_inf(" .xml DC Shift Time not used !");
-                started = false;
-                break;
-            }
-        }
-    }
+    for (int attempt = 0; attempt < DC_START_ATTEMPTS && !started; ++attempt)
+        started = start_dc_on_every_slave();
     if (!started) {
         set_last_master_error(START_DC_FAILED, NULL_CODE, 0);
         throw std::runtime_error(" DC set not correct !!! ");
     }
-    for (ECM_Slave& slave : m_slave) {
-        if (!slave.has_dc())
-            continue;
-        const uint16_t address = slave.get_config_address();
-        int64_t start0 = 0, system = 0, start1 = 0;
-        ec_FPRD(address, 0x0990, 8, &start0, DATAGRAM_TIMEOUT_US, SKIP_GATE);
-        ec_FPRD(address, 0x0910, 8, &system, DATAGRAM_TIMEOUT_US, SKIP_GATE);
-        ec_FPRD(address, 0x0998, 8, &start1, DATAGRAM_TIMEOUT_US, SKIP_GATE);
-        ecm_log_inf("slave:  " + std::to_string(address));
-        ecm_log_inf("\tECT_REG_DCSTART0:  " + std::to_string(start0));
-        ecm_log_inf("\tECT_REG_DCSYSTIME:  " + std::to_string(system));
-        ecm_log_inf("\tECT_REG_DCSTART1:  " + std::to_string(start1));
-        if (system > start0) {
-            ecm_log_err("slave:  " + std::to_string(address) + "\tECT_REG_DCSTART0:  " + std::to_string(start0) +
-                        "\tECT_REG_DCSYSTIME:  " + std::to_string(system) +
-                        "\tECT_REG_DCSTART1:  " + std::to_string(start1));
-            set_last_master_error(START_DC_FAILED, DATA_NOT_VALIDATE, address);
-            throw std::runtime_error(" ECT_REG_DCSYSTIME > ECT_REG_DCSTART0 -> DC not started !!! ");
-        }
-    }
+    for (ECM_Slave& slave : m_slave)
+        if (slave.has_dc())
+            check_dc_started(slave.get_config_address());
     if (ec_exchange_with_resends([this] { return calc_and_set_dc_times() ? 1 : 0; }, 1) != 1) {
         set_last_master_error(START_DC_FAILED, NO_FRAME_READ, m_ref_clock_address);
         throw std::runtime_error(" DC set not correct !!! ");
@@ -431,340 +432,447 @@ void ECM_Master::prepare_cyclic_loop_ex()
     ecm_log_inf("1a Frame @ " + std::to_string(m_dc_next_frame_send_time));
 }
 
+bool ECM_Master::start_dc_on_every_slave()
+{
+    bool reference_found = false;
+    for (ECM_Slave& slave : m_slave) {
+        if (!slave.has_dc())
+            continue;
+        if (!reference_found) {
+            m_ref_clock_address = slave.get_config_address();
+            reference_found = true;
+        }
+        const bool ok =
+            slave.get_dc_cycle_time_sync1() == 0
+                ? set_dc0_start_ex(slave.get_config_address(), static_cast<uint32_t>(slave.get_dc_cycle_time_sync0()),
+                                   slave.get_dc_shift_time(), true)
+                : set_dc01_start_ex(slave.get_config_address(), static_cast<uint32_t>(slave.get_dc_cycle_time_sync0()),
+                                    static_cast<uint32_t>(slave.get_dc_cycle_time_sync1()), slave.get_dc_shift_time(),
+                                    true);
+        if (!ok) {
+            ecm_log_inf(" .xml DC Shift Time not used !");
+            return false;
+        }
+    }
+    return true;
+}
+
+void ECM_Master::check_dc_started(uint16_t address)
+{
+    int64_t start0 = 0, system = 0, start1 = 0;
+    ec_FPRD(address, 0x0990, 8, &start0, DATAGRAM_TIMEOUT_US, SKIP_GATE);
+    ec_FPRD(address, 0x0910, 8, &system, DATAGRAM_TIMEOUT_US, SKIP_GATE);
+    ec_FPRD(address, 0x0998, 8, &start1, DATAGRAM_TIMEOUT_US, SKIP_GATE);
+    ecm_log_inf("slave:  " + std::to_string(address));
+    ecm_log_inf("\tECT_REG_DCSTART0:  " + std::to_string(start0));
+    ecm_log_inf("\tECT_REG_DCSYSTIME:  " + std::to_string(system));
+    ecm_log_inf("\tECT_REG_DCSTART1:  " + std::to_string(start1));
+    if (system > start0) {
+        ecm_log_err("slave:  " + std::to_string(address) + "\tECT_REG_DCSTART0:  " + std::to_string(start0) +
+                    "\tECT_REG_DCSYSTIME:  " + std::to_string(system) +
+                    "\tECT_REG_DCSTART1:  " + std::to_string(start1));
+        set_last_master_error(START_DC_FAILED, DATA_NOT_VALIDATE, address);
+        throw std::runtime_error(" ECT_REG_DCSYSTIME > ECT_REG_DCSTART0 -> DC not started !!! ");
+    }
+}
+
 int ECM_Master::run_cyclic_frame_manager_ex()
 {
     prepare_cyclic_loop_ex();
-    const bool dc = m_system_has_DC;
-    const int32_t period = m_cycle_frame_time_ns;
-    bool first_frame = true;
-    bool first_op_cycle_passed = false;
-    bool learning = true;
-    int learning_count = 0;
-    int32_t measured_max_us = 0;
-    bool last_single = true;
-    int64_t last_send = 0;
-    // With DC the wake-up is an absolute monotonic deadline, corrected by
-    // how late the frame passed the reference clock.
-    int64_t deadline = m_dc_reference_read_ns + to_ns(m_dc_sync_wait_time);
-
+    Cycle_State cycle;
+    cycle.dc = m_system_has_DC;
+    cycle.period = m_cycle_frame_time_ns;
+    cycle.deadline = m_dc_reference_read_ns + to_ns(m_dc_sync_wait_time);
     for (;;) {
         if (!m_thread_is_running) {
             ec_stop_cyclic_frame();
             return 0;
         }
-        const int cycle = ++m_counter_cycle;
-        const bool in_op = m_actual_ethercat_state == OP_STATE;
-        int64_t late = 0;  // how long after its deadline this cycle woke (DC)
-
-        if (!dc) {
-            const long expirations = wait_period(m_periodic_timer_fd, &m_wakeups_missed);
-            m_thread_overruns_return = static_cast<unsigned long>(expirations);
-            if (last_send != 0) {
-                const int64_t gap = monotonic_ns() - last_send;
-                if (gap < static_cast<int64_t>(m_gap_time_ns) && last_single && expirations == 1) {
-                    g_cyclic_log.push(Ecm_Log_Level::INF, "# m_counter_cycle %d gap %lld ns # -> salto", cycle,
-                                      static_cast<long long>(gap));
-                    continue;
-                }
-            }
-            if (expirations != 1) {
-                if (!in_op || (m_soft_realtime_request && expirations >= 0 &&
-                               static_cast<unsigned long>(expirations) <= m_soft_realtime_max_cycle_jitter)) {
-                    g_cyclic_log.push(Ecm_Log_Level::WAR, "m_counter_cycle %d Period missed: %ld", cycle, expirations);
-                } else if (first_op_cycle_passed) {
-                    g_cyclic_log.push(Ecm_Log_Level::ERR, "Period missed: %ld Error on wait period ", expirations);
-                    ec_stop_cyclic_frame();
-                    record_cyclic_error(XENOMAI_WAIT_PERIOD_TIMEOUT_EXCEEDED, NULL_CODE,
-                                        check_slave_active() + ecm_shm::FIRST_SLAVE_NUMBER);
-                    manage_process_tick_exchange_shmem(true, true);
-                    m_thread_is_running = false;
-                    throw std::runtime_error(" Error on wait period ");
-                } else {
-                    g_cyclic_log.push(Ecm_Log_Level::WAR, "Period missed in first operational state cycle: %ld",
-                                      expirations);
-                }
-            }
-        } else {
-            const timespec wake = from_ns(deadline);
-            const int rc = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr);
-            late = monotonic_ns() - deadline;
-            if (rc != 0)
-                g_cyclic_log.push(Ecm_Log_Level::ERR, "######## clock_nanosleep ERROR %d ######## counter_cycle = %d",
-                                  rc, cycle);
-            else if (late > FRAME_JITTER_NS && !m_soft_realtime_request)
-                g_cyclic_log.push(Ecm_Log_Level::WAR,
-                                  "######## clock_nanosleep ERROR ######## woke %lld ns after the deadline, cycle %d",
-                                  static_cast<long long>(late), cycle);
-        }
-
-        if (!first_op_cycle_passed && in_op) {
-            g_cyclic_log.push(Ecm_Log_Level::INF, "######## Operational State @ cycle = %d ############# ", cycle);
-            reset_info_timer(false);
-            first_op_cycle_passed = true;
-        }
-        if (m_request_timer_info_reset)
-            reset_info_timer(false);
-
-        timeval slot_start{};
-        gettimeofday_xenomai(&slot_start, nullptr);
+        cycle.number = ++m_counter_cycle;
+        cycle.in_op = m_actual_ethercat_state == OP_STATE;
+        cycle.late = 0;
+        if (!wait_for_cycle_slot(cycle))
+            continue;
+        begin_cycle_slot(cycle);
         Cycle_Lock lock(&m_process_data_exchange_shmem->shm_mutex,
                         &m_process_data_exchange_shmem_shm_mutex_unlock_todo);
-        const bool held = m_process_data_exchange_shmem_shm_mutex_unlock_todo;
-        if (held) {
-            std::memcpy(m_cycle_out_image, m_process_data_exchange_shmem->shm_buf_out,
-                        static_cast<std::size_t>(m_cycle_image_bytes));
-            m_process_tick_exchange_shmem->previus_tick_alert = NULL_ALERT;
-        } else if (in_op) {
-            g_cyclic_log.push(Ecm_Log_Level::WAR, "Trylock mutex error ret_value %d errno %s", EBUSY,
-                              std::strerror(EBUSY));
-            m_process_tick_exchange_shmem->previus_tick_alert = SHM_OUT_NOT_USED;
-        } else {
-            m_process_tick_exchange_shmem->previus_tick_alert = NULL_ALERT;
-        }
-
-        // Exchange, with one immediate resend per cycle (DC).
-        m_first_resend = true;
-        m_single_send_receive = true;
-        bool got_frame = false;
-        bool resent = false;
-        int64_t first_send = 0;
-        int64_t round_trip_ns = 0;
-        do {
-            m_resend_frame = false;
-            const int64_t send = monotonic_ns();
-            if (first_send == 0)
-                first_send = send;
-            else
-                resent = true;
-            last_send = send;
-            const int result = ec_send_receive_cycle_processdata(m_cycle_frame_cmds.data(), m_cycle_cmd_list_number,
-                                                                 tmp_in_out, m_cycle_frame_time_ns,
-                                                                 static_cast<unsigned>(m_wait_frame_time_out_us));
-            const int64_t after = monotonic_ns();
-            round_trip_ns = after - send;
-            if (resent)
-                g_cyclic_log.push(Ecm_Log_Level::INF,
-                                  " time_nanosleep_gap_send_receive_after_resend %lld ns (result %d)",
-                                  static_cast<long long>(after - first_send), result);
-            if (result <= 0) {
-                // No frame, or the last datagram unanswered: the inputs stay
-                // as they were.
-                g_cyclic_log.push(Ecm_Log_Level::WAR,
-                                  "time_nanosleep_gap_error_send_receive %lld ns, result %d @ cycle %d",
-                                  static_cast<long long>(after - send), result, cycle);
-                possible_resend_ex();
-                continue;
-            }
-            got_frame = true;
-            {
-                const uint32_t n = m_round_trip_count.load(std::memory_order_relaxed);
-                m_round_trip_records[n % CYCLE_RECORDS].store(static_cast<int32_t>(round_trip_ns),
-                                                              std::memory_order_relaxed);
-                m_round_trip_count.store(n + 1, std::memory_order_release);
-            }
-            if (held)
-                std::memcpy(m_process_data_exchange_shmem->shm_buf_in, tmp_in_out,
-                            static_cast<std::size_t>(m_cycle_image_bytes));
-            if (!m_wrk_cycle_ctrl_status_is_active)
-                continue;
-            const uint16_t status = read16(tmp_in_out + m_ctrl_status_image_pos);
-            if (status == OP_STATE || !in_op || m_desired_state == SAFEOP_STATE) {
-                m_al_repeat_counter = 0;
-                m_slave_state_read_index = 0;
-            } else {
-                g_cyclic_log.push(Ecm_Log_Level::WAR,
-                                  " ( ( int ) *m_cycle_ctrl_status != OP_STATE && m_actual_ethercat_state == OP_STATE "
-                                  "&& m_desired_state != SAFEOP_STATE ) status 0x%x",
-                                  status);
-                if (m_al_repeat_counter <= MAX_AL_CONTROL_REPEATS) {
-                    ++m_al_repeat_counter;
-                    uint8_t op[2] = {OP_STATE, 0};
-                    ec_BWR(0, 0x0120, 2, op, DATAGRAM_TIMEOUT_US, SKIP_GATE);
-                } else if (m_slave_state_read_index < m_slave.size()) {
-                    read_slave_state_in_cycle(m_slave_state_read_index++);
-                } else {
-                    int slave = 0;
-                    for (std::size_t i = 0; i < m_slave.size(); ++i)
-                        if (m_slaves_state_array[i] != OP_STATE) {
-                            slave = static_cast<int>(i) + ecm_shm::FIRST_SLAVE_NUMBER;
-                            break;
-                        }
-                    record_cyclic_error(ECAT_CYCLIC_FRAME, ACTUAL_STATE_NO_CORRECT, slave);
-                    manage_process_tick_exchange_shmem(false, true);
-                    ec_stop_cyclic_frame();
-                    m_thread_is_running = false;
-                    throw std::runtime_error("Error on cycle frame: slave state no check !!!");
-                }
-            }
-            const uint16_t wkc = read16(tmp_in_out + m_ctrl_status_image_pos + 2);
-            if (wkc != m_wrk_cycle_ctrl_status_expected) {
-                g_cyclic_log.push(Ecm_Log_Level::WAR,
-                                  "( int ) * ( m_wrk_cycle_ctrl_status ) %u m_wrk_cycle_ctrl_status_expected %d", wkc,
-                                  m_wrk_cycle_ctrl_status_expected);
-                possible_resend_ex();
-            }
-        } while (m_resend_frame);
-        last_single = m_single_send_receive;
-
-        if (!m_single_send_receive) {
-            g_cyclic_log.push(Ecm_Log_Level::WAR, "m_resend_frame @ cycle : %d m_consecutive_faults %d", cycle,
-                              m_consecutive_faults);
-        } else {
-            if (static_cast<uint32_t>(m_consecutive_faults) > m_max_consecutive_frame_resend)
-                m_max_consecutive_frame_resend = static_cast<uint32_t>(m_consecutive_faults);
-            m_consecutive_faults = 0;
-            m_prev_sync_fault = false;
-        }
-
-        if (!dc) {
+        take_client_outputs(cycle);
+        exchange_with_resend(cycle);
+        count_frame_faults(cycle);
+        if (!cycle.dc)
             set_last_master_error(NOT_ERROR_PRESENT, NULL_CODE, 0);
-        } else {
-            if (!got_frame)
-                g_cyclic_log.push(Ecm_Log_Level::WAR,
-                                  " ret_frame_value <= EC_NOFRAME ma cerco lo stesso il tempo dalla frame @ cycle %d",
-                                  cycle);
-            m_slave_ref_clock_from_frame_old = m_slave_ref_clock_from_frame;
-            m_slave_ref_clock_from_frame = static_cast<int32_t>(read32(tmp_in_out + m_ref_clock_image_pos));
-            m_dc_resto = static_cast<int32_t>(static_cast<uint32_t>(m_slave_ref_clock_from_frame) -
-                                              static_cast<uint32_t>(m_dc_next_frame_send_time));
-            if (first_frame) {
-                g_cyclic_log.push(
-                    Ecm_Log_Level::INF,
-                    "1a Frame -> m_dc_resto %d m_slave_ref_clock_from_frame %d m_dc_next_sync_time_ref %d", m_dc_resto,
-                    m_slave_ref_clock_from_frame, m_dc_next_sync_time_ref);
-                m_first_frame_dc_resto = static_cast<uint32_t>(m_dc_resto);
-                m_first_frame_dc_slave_ref_clock = static_cast<uint32_t>(m_slave_ref_clock_from_frame);
-                m_first_frame_dc_frame_send_time = static_cast<uint32_t>(m_dc_next_frame_send_time);
-                m_first_frame_dc_next_sync_time = static_cast<uint32_t>(m_dc_next_sync_time_ref);
-            }
-            m_dc_next_sync_time_ref =
-                static_cast<int32_t>(static_cast<uint32_t>(m_dc_next_sync_time_ref) + static_cast<uint32_t>(period));
-            m_dc_next_frame_send_time =
-                static_cast<int32_t>(static_cast<uint32_t>(m_dc_next_sync_time_ref) +
-                                     static_cast<uint32_t>(m_time_offset_master_frame) + FRAME_JITTER_NS);
-            const int32_t ahead = static_cast<int32_t>(static_cast<uint32_t>(m_dc_next_sync_time_ref) -
-                                                       static_cast<uint32_t>(m_slave_ref_clock_from_frame));
-            if (got_frame && ahead < 0) {
-                g_cyclic_log.push(Ecm_Log_Level::WAR,
-                                  "SAREI DOVUTO GIA' USCIRE DA OP_STATE: m_dc_next_sync_time_ref\t:  %d frame %d "
-                                  "send %d",
-                                  m_dc_next_sync_time_ref, m_slave_ref_clock_from_frame, m_dc_next_frame_send_time);
-                if (m_single_send_receive && in_op) {
-                    if (!m_soft_realtime_request) {
-                        ec_stop_cyclic_frame();
-                        record_cyclic_error(XENOMAI_WAIT_PERIOD_TIMEOUT_EXCEEDED, NULL_CODE,
-                                            check_slave_active() + ecm_shm::FIRST_SLAVE_NUMBER);
-                        manage_process_tick_exchange_shmem(true, true);
-                        m_thread_is_running = false;
-                        lock.release();
-                        print_save_record_time_array();
-                        g_cyclic_log.push(Ecm_Log_Level::ERR, "Error on DC wait period !!!");
-                        throw std::runtime_error("Error on DC wait period !!!");
-                    }
-                    g_cyclic_log.push(Ecm_Log_Level::WAR,
-                                      "Error on DC wait period !!! -> soft_realtime_request ... Continue");
-                    lock.release();
-                    // Re-timed only from reads that were answered, and never
-                    // to a wait beyond one period; else this cycle keeps
-                    // the schedule.
-                    if (calc_and_set_dc_times(static_cast<uint32_t>(period)))
-                        deadline = m_dc_reference_read_ns + to_ns(m_dc_sync_wait_time);
-                    else
-                        deadline += period;
-                    first_frame = false;
-                    continue;
-                }
-            }
-            if (!got_frame) {
-                // No time from this cycle: keep the schedule.
-                deadline += period;
-            } else {
-                if (m_dc_resto >= period) {
-                    g_cyclic_log.push(Ecm_Log_Level::WAR,
-                                      " non applied WARNING -> m_dc_resto >= m_cycle_frame_time_ns -> nanosleep "
-                                      "rischio NEGATIVO nuovo m_dc_resto %d",
-                                      period - FRAME_JITTER_NS);
-                    m_dc_resto = period - FRAME_JITTER_NS;
-                }
-                // The deadline is absolute: a cycle that woke late has not
-                // moved the schedule, so only the rest of the frame's delay
-                // (drift, offset) corrects it.
-                const int64_t correction = static_cast<int64_t>(m_dc_resto) - late;
-                if (correction > -10000 && correction < 10000) {
-                    m_dc_sync_wait_time = from_ns(period);
-                } else {
-                    m_dc_sync_wait_time = timespec{0, static_cast<long>(period - correction)};
-                    if (m_dc_sync_wait_time.tv_nsec < 0)
-                        m_dc_sync_wait_time.tv_nsec = 0;
-                    if (m_dc_sync_wait_time.tv_nsec >= 2 * period)
-                        m_dc_sync_wait_time.tv_nsec = 2 * period - 1;
-                }
-                deadline += to_ns(m_dc_sync_wait_time);
-            }
-            first_frame = false;
-            update_dc_time_statistics();
-            if (got_frame) {
-                const uint32_t n = m_jitter_count.load(std::memory_order_relaxed);
-                m_jitter_records[n % CYCLE_RECORDS].store(m_dc_resto, std::memory_order_relaxed);
-                m_jitter_count.store(n + 1, std::memory_order_release);
-            }
-        }
-
-        lock.release();
-        timeval slot_end{};
-        gettimeofday_xenomai(&slot_end, nullptr);
-        long slot = slot_end.tv_usec - slot_start.tv_usec;
-        if (slot < 0)
-            slot += 1000000;
-        if (!m_single_send_receive) {
-            if (slot > m_master_time_slot_resend_max.tv_usec)
-                m_master_time_slot_resend_max.tv_usec = slot;
-        } else {
-            m_master_time_slot_actual.tv_usec = slot;
-            if (slot > m_master_time_slot_max.tv_usec)
-                m_master_time_slot_max.tv_usec = slot;
-            if (slot < m_master_time_slot_min.tv_usec)
-                m_master_time_slot_min.tv_usec = slot;
-        }
-
-        if (learning && m_single_send_receive && got_frame) {
-            ++learning_count;
-            const int32_t rtt_us = static_cast<int32_t>(round_trip_ns / 1000);
-            if (rtt_us > measured_max_us && rtt_us < m_wait_frame_time_out_us) {
-                measured_max_us = rtt_us;
-                g_cyclic_log.push(Ecm_Log_Level::INF, " UPDATE wait_frame_time_out_us_measured  %d", measured_max_us);
-            }
-            if (learning_count >= TIMEOUT_LEARNING_CYCLES) {
-                m_wait_frame_time_out_us = 2 * measured_max_us;
-                g_cyclic_log.push(Ecm_Log_Level::INF, "UPDATE wait_frame_time_out end -> new wait_frame_time_out = %d",
-                                  m_wait_frame_time_out_us);
-                if (m_wait_frame_time_out_us < WAIT_FRAME_TIME_OUT_MIN_US) {
-                    g_cyclic_log.push(Ecm_Log_Level::INF,
-                                      "UPDATE wait_frame_time_out end -> m_wait_frame_time_out_us %d < "
-                                      "WAIT_FRAME_TIME_OUT_MIN_US %d",
-                                      m_wait_frame_time_out_us, WAIT_FRAME_TIME_OUT_MIN_US);
-                    m_wait_frame_time_out_us = WAIT_FRAME_TIME_OUT_MIN_US;
-                }
-                learning = false;
-            }
-        }
-
-        if (!in_op)
+        else if (!correct_dc_deadline(cycle))
             continue;
-        const int32_t ticks = m_process_tick_exchange_shmem->tick_count;
-        const bool client_started = m_process_tick_exchange_shmem->client_started_cyclic_op == 1;
-        if (m_master_watchdog_is_active && client_started && ticks > m_watchdog_num_cycles) {
-            g_cyclic_log.push(Ecm_Log_Level::WAR, " Attention: Watchdog error !!!");
-            record_cyclic_error(ECAT_CYCLIC_FRAME, NO_WATCHDOG_CHECK, 0);
-            manage_process_tick_exchange_shmem(false, true);
-            m_thread_is_running = false;
-            throw std::runtime_error(" Attention: Watchdog error !!!");
-        }
-        if (client_started && ticks > 0)
-            g_cyclic_log.push(Ecm_Log_Level::WAR, "m_master_watchdog_is_active -> user lost %d ticks @ %d", ticks,
-                              cycle);
-        manage_process_tick_exchange_shmem(false, false);
+        lock.release();
+        record_time_slot(cycle);
+        learn_frame_time_out(cycle);
+        if (cycle.in_op)
+            tick_and_watch_client(cycle);
     }
+}
+
+// ---- the loop's steps ------------------------------------------------------------------
+
+bool ECM_Master::wait_for_cycle_slot(Cycle_State& cycle)
+{
+    if (cycle.dc) {
+        wait_for_dc_deadline(cycle);
+        return true;
+    }
+    const long expirations = wait_period(m_periodic_timer_fd, &m_wakeups_missed);
+    m_thread_overruns_return = static_cast<unsigned long>(expirations);
+    if (cycle.last_send != 0) {
+        const int64_t gap = monotonic_ns() - cycle.last_send;
+        if (gap < static_cast<int64_t>(m_gap_time_ns) && cycle.last_single && expirations == 1) {
+            g_cyclic_log.push(Ecm_Log_Level::INF, "# m_counter_cycle %d gap %lld ns # -> salto", cycle.number,
+                              static_cast<long long>(gap));
+            return false;
+        }
+    }
+    if (expirations != 1)
+        check_missed_periods(cycle, expirations);
+    return true;
+}
+
+void ECM_Master::check_missed_periods(const Cycle_State& cycle, long expirations)
+{
+    if (!cycle.in_op || (m_soft_realtime_request && expirations >= 0 &&
+                         static_cast<unsigned long>(expirations) <= m_soft_realtime_max_cycle_jitter)) {
+        g_cyclic_log.push(Ecm_Log_Level::WAR, "m_counter_cycle %d Period missed: %ld", cycle.number, expirations);
+    } else if (cycle.first_op_cycle_passed) {
+        g_cyclic_log.push(Ecm_Log_Level::ERR, "Period missed: %ld Error on wait period ", expirations);
+        ec_stop_cyclic_frame();
+        record_cyclic_error(XENOMAI_WAIT_PERIOD_TIMEOUT_EXCEEDED, NULL_CODE,
+                            check_slave_active() + ecm_shm::FIRST_SLAVE_NUMBER);
+        manage_process_tick_exchange_shmem(true, true);
+        m_thread_is_running = false;
+        throw std::runtime_error(" Error on wait period ");
+    } else {
+        g_cyclic_log.push(Ecm_Log_Level::WAR, "Period missed in first operational state cycle: %ld", expirations);
+    }
+}
+
+void ECM_Master::wait_for_dc_deadline(Cycle_State& cycle)
+{
+    const timespec wake = from_ns(cycle.deadline);
+    const int rc = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr);
+    cycle.late = monotonic_ns() - cycle.deadline;
+    if (rc != 0)
+        g_cyclic_log.push(Ecm_Log_Level::ERR, "######## clock_nanosleep ERROR %d ######## counter_cycle = %d", rc,
+                          cycle.number);
+    else if (cycle.late > FRAME_JITTER_NS && !m_soft_realtime_request)
+        g_cyclic_log.push(Ecm_Log_Level::WAR,
+                          "######## clock_nanosleep ERROR ######## woke %lld ns after the deadline, cycle %d",
+                          static_cast<long long>(cycle.late), cycle.number);
+}
+
+void ECM_Master::begin_cycle_slot(Cycle_State& cycle)
+{
+    if (!cycle.first_op_cycle_passed && cycle.in_op) {
+        g_cyclic_log.push(Ecm_Log_Level::INF, "######## Operational State @ cycle = %d ############# ", cycle.number);
+        reset_info_timer(false);
+        cycle.first_op_cycle_passed = true;
+    }
+    if (m_request_timer_info_reset)
+        reset_info_timer(false);
+    gettimeofday_xenomai(&cycle.slot_start, nullptr);
+}
+
+void ECM_Master::take_client_outputs(Cycle_State& cycle)
+{
+    cycle.held = m_process_data_exchange_shmem_shm_mutex_unlock_todo;
+    if (cycle.held) {
+        std::memcpy(m_cycle_out_image, m_process_data_exchange_shmem->shm_buf_out,
+                    static_cast<std::size_t>(m_cycle_image_bytes));
+        m_process_tick_exchange_shmem->previus_tick_alert = NULL_ALERT;
+    } else if (cycle.in_op) {
+        g_cyclic_log.push(Ecm_Log_Level::WAR, "Trylock mutex error ret_value %d errno %s", EBUSY, std::strerror(EBUSY));
+        m_process_tick_exchange_shmem->previus_tick_alert = SHM_OUT_NOT_USED;
+    } else {
+        m_process_tick_exchange_shmem->previus_tick_alert = NULL_ALERT;
+    }
+}
+
+void ECM_Master::exchange_with_resend(Cycle_State& cycle)
+{
+    // One immediate resend per cycle (DC).
+    m_first_resend = true;
+    m_single_send_receive = true;
+    cycle.got_frame = false;
+    cycle.first_send = 0;
+    cycle.round_trip_ns = 0;
+    do {
+        m_resend_frame = false;
+        if (!exchange_frame(cycle))
+            continue;
+        cycle.got_frame = true;
+        publish_inputs(cycle);
+        if (m_wrk_cycle_ctrl_status_is_active)
+            check_al_status(cycle);
+    } while (m_resend_frame);
+    cycle.last_single = m_single_send_receive;
+}
+
+bool ECM_Master::exchange_frame(Cycle_State& cycle)
+{
+    const int64_t send = monotonic_ns();
+    const bool resent = cycle.first_send != 0;
+    if (!resent)
+        cycle.first_send = send;
+    cycle.last_send = send;
+    const int result =
+        ec_send_receive_cycle_processdata(m_cycle_frame_cmds.data(), m_cycle_cmd_list_number, tmp_in_out,
+                                          m_cycle_frame_time_ns, static_cast<unsigned>(m_wait_frame_time_out_us));
+    const int64_t after = monotonic_ns();
+    cycle.round_trip_ns = after - send;
+    if (resent)
+        g_cyclic_log.push(Ecm_Log_Level::INF, " time_nanosleep_gap_send_receive_after_resend %lld ns (result %d)",
+                          static_cast<long long>(after - cycle.first_send), result);
+    if (result > 0)
+        return true;
+    // No frame, or the last datagram unanswered: the inputs stay as they were.
+    g_cyclic_log.push(Ecm_Log_Level::WAR, "time_nanosleep_gap_error_send_receive %lld ns, result %d @ cycle %d",
+                      static_cast<long long>(after - send), result, cycle.number);
+    possible_resend_ex();
+    return false;
+}
+
+void ECM_Master::publish_inputs(const Cycle_State& cycle)
+{
+    const uint32_t n = m_round_trip_count.load(std::memory_order_relaxed);
+    m_round_trip_records[n % CYCLE_RECORDS].store(static_cast<int32_t>(cycle.round_trip_ns), std::memory_order_relaxed);
+    m_round_trip_count.store(n + 1, std::memory_order_release);
+    if (cycle.held)
+        std::memcpy(m_process_data_exchange_shmem->shm_buf_in, tmp_in_out,
+                    static_cast<std::size_t>(m_cycle_image_bytes));
+}
+
+void ECM_Master::check_al_status(const Cycle_State& cycle)
+{
+    const uint16_t status = read16(tmp_in_out + m_ctrl_status_image_pos);
+    if (status == OP_STATE || !cycle.in_op || m_desired_state == SAFEOP_STATE) {
+        m_al_repeat_counter = 0;
+        m_slave_state_read_index = 0;
+    } else {
+        g_cyclic_log.push(Ecm_Log_Level::WAR,
+                          " ( ( int ) *m_cycle_ctrl_status != OP_STATE && m_actual_ethercat_state == OP_STATE "
+                          "&& m_desired_state != SAFEOP_STATE ) status 0x%x",
+                          status);
+        recover_operational_state();
+    }
+    const uint16_t wkc = read16(tmp_in_out + m_ctrl_status_image_pos + 2);
+    if (wkc != m_wrk_cycle_ctrl_status_expected) {
+        g_cyclic_log.push(Ecm_Log_Level::WAR,
+                          "( int ) * ( m_wrk_cycle_ctrl_status ) %u m_wrk_cycle_ctrl_status_expected %d", wkc,
+                          m_wrk_cycle_ctrl_status_expected);
+        possible_resend_ex();
+    }
+}
+
+void ECM_Master::recover_operational_state()
+{
+    if (m_al_repeat_counter <= MAX_AL_CONTROL_REPEATS) {
+        ++m_al_repeat_counter;
+        uint8_t op[2] = {OP_STATE, 0};
+        ec_BWR(0, 0x0120, 2, op, DATAGRAM_TIMEOUT_US, SKIP_GATE);
+        return;
+    }
+    if (m_slave_state_read_index < m_slave.size()) {
+        read_slave_state_in_cycle(m_slave_state_read_index++);
+        return;
+    }
+    int slave = 0;
+    for (std::size_t i = 0; i < m_slave.size(); ++i)
+        if (m_slaves_state_array[i] != OP_STATE) {
+            slave = static_cast<int>(i) + ecm_shm::FIRST_SLAVE_NUMBER;
+            break;
+        }
+    record_cyclic_error(ECAT_CYCLIC_FRAME, ACTUAL_STATE_NO_CORRECT, slave);
+    manage_process_tick_exchange_shmem(false, true);
+    ec_stop_cyclic_frame();
+    m_thread_is_running = false;
+    throw std::runtime_error("Error on cycle frame: slave state no check !!!");
+}
+
+void ECM_Master::count_frame_faults(const Cycle_State& cycle)
+{
+    if (!m_single_send_receive) {
+        g_cyclic_log.push(Ecm_Log_Level::WAR, "m_resend_frame @ cycle : %d m_consecutive_faults %d", cycle.number,
+                          m_consecutive_faults);
+        return;
+    }
+    if (static_cast<uint32_t>(m_consecutive_faults) > m_max_consecutive_frame_resend)
+        m_max_consecutive_frame_resend = static_cast<uint32_t>(m_consecutive_faults);
+    m_consecutive_faults = 0;
+    m_prev_sync_fault = false;
+}
+
+bool ECM_Master::correct_dc_deadline(Cycle_State& cycle)
+{
+    if (!cycle.got_frame)
+        g_cyclic_log.push(Ecm_Log_Level::WAR,
+                          " ret_frame_value <= EC_NOFRAME ma cerco lo stesso il tempo dalla frame @ cycle %d",
+                          cycle.number);
+    take_reference_clock_from_frame(cycle);
+    const int32_t ahead = static_cast<int32_t>(static_cast<uint32_t>(m_dc_next_sync_time_ref) -
+                                               static_cast<uint32_t>(m_slave_ref_clock_from_frame));
+    if (cycle.got_frame && ahead < 0) {
+        g_cyclic_log.push(Ecm_Log_Level::WAR,
+                          "SAREI DOVUTO GIA' USCIRE DA OP_STATE: m_dc_next_sync_time_ref\t:  %d frame %d "
+                          "send %d",
+                          m_dc_next_sync_time_ref, m_slave_ref_clock_from_frame, m_dc_next_frame_send_time);
+        if (m_single_send_receive && cycle.in_op) {
+            retime_after_late_frame(cycle);
+            return false;
+        }
+    }
+    schedule_next_dc_wake(cycle);
+    cycle.first_frame = false;
+    update_dc_time_statistics();
+    if (cycle.got_frame) {
+        const uint32_t n = m_jitter_count.load(std::memory_order_relaxed);
+        m_jitter_records[n % CYCLE_RECORDS].store(m_dc_resto, std::memory_order_relaxed);
+        m_jitter_count.store(n + 1, std::memory_order_release);
+    }
+    return true;
+}
+
+void ECM_Master::take_reference_clock_from_frame(const Cycle_State& cycle)
+{
+    m_slave_ref_clock_from_frame_old = m_slave_ref_clock_from_frame;
+    m_slave_ref_clock_from_frame = static_cast<int32_t>(read32(tmp_in_out + m_ref_clock_image_pos));
+    m_dc_resto = static_cast<int32_t>(static_cast<uint32_t>(m_slave_ref_clock_from_frame) -
+                                      static_cast<uint32_t>(m_dc_next_frame_send_time));
+    if (cycle.first_frame) {
+        g_cyclic_log.push(Ecm_Log_Level::INF,
+                          "1a Frame -> m_dc_resto %d m_slave_ref_clock_from_frame %d m_dc_next_sync_time_ref %d",
+                          m_dc_resto, m_slave_ref_clock_from_frame, m_dc_next_sync_time_ref);
+        m_first_frame_dc_resto = static_cast<uint32_t>(m_dc_resto);
+        m_first_frame_dc_slave_ref_clock = static_cast<uint32_t>(m_slave_ref_clock_from_frame);
+        m_first_frame_dc_frame_send_time = static_cast<uint32_t>(m_dc_next_frame_send_time);
+        m_first_frame_dc_next_sync_time = static_cast<uint32_t>(m_dc_next_sync_time_ref);
+    }
+    m_dc_next_sync_time_ref =
+        static_cast<int32_t>(static_cast<uint32_t>(m_dc_next_sync_time_ref) + static_cast<uint32_t>(cycle.period));
+    m_dc_next_frame_send_time =
+        static_cast<int32_t>(static_cast<uint32_t>(m_dc_next_sync_time_ref) +
+                             static_cast<uint32_t>(m_time_offset_master_frame) + FRAME_JITTER_NS);
+}
+
+void ECM_Master::retime_after_late_frame(Cycle_State& cycle)
+{
+    if (!m_soft_realtime_request) {
+        ec_stop_cyclic_frame();
+        record_cyclic_error(XENOMAI_WAIT_PERIOD_TIMEOUT_EXCEEDED, NULL_CODE,
+                            check_slave_active() + ecm_shm::FIRST_SLAVE_NUMBER);
+        manage_process_tick_exchange_shmem(true, true);
+        m_thread_is_running = false;
+        release_process_data_mutex();
+        print_save_record_time_array();
+        g_cyclic_log.push(Ecm_Log_Level::ERR, "Error on DC wait period !!!");
+        throw std::runtime_error("Error on DC wait period !!!");
+    }
+    g_cyclic_log.push(Ecm_Log_Level::WAR, "Error on DC wait period !!! -> soft_realtime_request ... Continue");
+    release_process_data_mutex();
+    // Re-timed only from reads that were answered, and never to a wait
+    // beyond one period; else this cycle keeps the schedule.
+    if (calc_and_set_dc_times(static_cast<uint32_t>(cycle.period)))
+        cycle.deadline = m_dc_reference_read_ns + to_ns(m_dc_sync_wait_time);
+    else
+        cycle.deadline += cycle.period;
+    cycle.first_frame = false;
+}
+
+void ECM_Master::schedule_next_dc_wake(Cycle_State& cycle)
+{
+    if (!cycle.got_frame) {
+        // No time from this cycle: keep the schedule.
+        cycle.deadline += cycle.period;
+        return;
+    }
+    const int32_t period = cycle.period;
+    if (m_dc_resto >= period) {
+        g_cyclic_log.push(Ecm_Log_Level::WAR,
+                          " non applied WARNING -> m_dc_resto >= m_cycle_frame_time_ns -> nanosleep "
+                          "rischio NEGATIVO nuovo m_dc_resto %d",
+                          period - FRAME_JITTER_NS);
+        m_dc_resto = period - FRAME_JITTER_NS;
+    }
+    // The deadline is absolute: a cycle that woke late has not moved the
+    // schedule, so only the rest of the frame's delay (drift, offset)
+    // corrects it.
+    const int64_t correction = static_cast<int64_t>(m_dc_resto) - cycle.late;
+    if (correction > -10000 && correction < 10000) {
+        m_dc_sync_wait_time = from_ns(period);
+    } else {
+        m_dc_sync_wait_time = timespec{0, static_cast<long>(period - correction)};
+        if (m_dc_sync_wait_time.tv_nsec < 0)
+            m_dc_sync_wait_time.tv_nsec = 0;
+        if (m_dc_sync_wait_time.tv_nsec >= 2 * period)
+            m_dc_sync_wait_time.tv_nsec = 2 * period - 1;
+    }
+    cycle.deadline += to_ns(m_dc_sync_wait_time);
+}
+
+void ECM_Master::record_time_slot(const Cycle_State& cycle)
+{
+    timeval slot_end{};
+    gettimeofday_xenomai(&slot_end, nullptr);
+    long slot = slot_end.tv_usec - cycle.slot_start.tv_usec;
+    if (slot < 0)
+        slot += 1000000;
+    if (!m_single_send_receive) {
+        if (slot > m_master_time_slot_resend_max.tv_usec)
+            m_master_time_slot_resend_max.tv_usec = slot;
+        return;
+    }
+    m_master_time_slot_actual.tv_usec = slot;
+    if (slot > m_master_time_slot_max.tv_usec)
+        m_master_time_slot_max.tv_usec = slot;
+    if (slot < m_master_time_slot_min.tv_usec)
+        m_master_time_slot_min.tv_usec = slot;
+}
+
+void ECM_Master::learn_frame_time_out(Cycle_State& cycle)
+{
+    if (!cycle.learning || !m_single_send_receive || !cycle.got_frame)
+        return;
+    ++cycle.learning_count;
+    const int32_t rtt_us = static_cast<int32_t>(cycle.round_trip_ns / 1000);
+    if (rtt_us > cycle.measured_max_us && rtt_us < m_wait_frame_time_out_us) {
+        cycle.measured_max_us = rtt_us;
+        g_cyclic_log.push(Ecm_Log_Level::INF, " UPDATE wait_frame_time_out_us_measured  %d", cycle.measured_max_us);
+    }
+    if (cycle.learning_count < TIMEOUT_LEARNING_CYCLES)
+        return;
+    m_wait_frame_time_out_us = 2 * cycle.measured_max_us;
+    g_cyclic_log.push(Ecm_Log_Level::INF, "UPDATE wait_frame_time_out end -> new wait_frame_time_out = %d",
+                      m_wait_frame_time_out_us);
+    if (m_wait_frame_time_out_us < WAIT_FRAME_TIME_OUT_MIN_US) {
+        g_cyclic_log.push(Ecm_Log_Level::INF,
+                          "UPDATE wait_frame_time_out end -> m_wait_frame_time_out_us %d < "
+                          "WAIT_FRAME_TIME_OUT_MIN_US %d",
+                          m_wait_frame_time_out_us, WAIT_FRAME_TIME_OUT_MIN_US);
+        m_wait_frame_time_out_us = WAIT_FRAME_TIME_OUT_MIN_US;
+    }
+    cycle.learning = false;
+}
+
+void ECM_Master::tick_and_watch_client(const Cycle_State& cycle)
+{
+    const int32_t ticks = m_process_tick_exchange_shmem->tick_count;
+    const bool client_started = m_process_tick_exchange_shmem->client_started_cyclic_op == 1;
+    if (m_master_watchdog_is_active && client_started && ticks > m_watchdog_num_cycles) {
+        g_cyclic_log.push(Ecm_Log_Level::WAR, " Attention: Watchdog error !!!");
+        record_cyclic_error(ECAT_CYCLIC_FRAME, NO_WATCHDOG_CHECK, 0);
+        manage_process_tick_exchange_shmem(false, true);
+        m_thread_is_running = false;
+        throw std::runtime_error(" Attention: Watchdog error !!!");
+    }
+    if (client_started && ticks > 0)
+        g_cyclic_log.push(Ecm_Log_Level::WAR, "m_master_watchdog_is_active -> user lost %d ticks @ %d", ticks,
+                          cycle.number);
+    manage_process_tick_exchange_shmem(false, false);
 }
 
 namespace {

@@ -153,6 +153,10 @@ private:
     void attach_ex(const std::string& application_name);
     void check_running_index_ex(int thread_id, const char* operation) const;
     void read_descriptor_ex(bool create_threads_structures);
+    // The descriptor's sections registered by this board's direction: names
+    // holds one list per section, in the descriptor's section order.
+    void register_cyclic_vars(const std::vector<std::string>* names);
+    void register_groups_and_commands(const std::vector<std::string>* names, bool first_load);
     void apply_entries_ex(const std::vector<std::string>& entries, bool first_load);
     void report_fatal_error(const std::string& text);
 

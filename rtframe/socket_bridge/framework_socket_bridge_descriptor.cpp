@@ -98,6 +98,28 @@ void Framework_Socket_Bridge::read_descriptor_ex(bool create_threads_structures)
         log_war(HEAD + "io_update_time_ms " + std::to_string(period) +
                 " is 2000 ms or more: the cyclic channel's 2 s socket time-out ends every exchange");
 
+    register_cyclic_vars(names);
+    register_groups_and_commands(names, first_load);
+
+    if (first_load) {
+        m_loaded_entries = entries;
+        m_launch_order.emplace_back(Cyclic);
+        const std::size_t threads = m_launch_order.size();
+        {
+            // The bits are read by nothing yet: the threads start later.
+            m_is_thread_running.assign(threads + 1, false);
+        }
+        m_manager_thread_running_id = static_cast<int>(threads);
+        m_sem_thread_start = std::make_unique<sem_t[]>(threads);
+        for (std::size_t i = 0; i < threads; ++i) {
+            init_sem_ex(&m_sem_thread_start[i], 1, 0, "m_sem_thread_start" + std::to_string(i));
+            m_sem_thread_start_number = i + 1;
+        }
+    }
+}
+
+void Framework_Socket_Bridge::register_cyclic_vars(const std::vector<std::string>* names)
+{
     // inputs travel from the slave to the master: the master writes them.
     for (const std::string& name : names[INPUTS]) {
         if (m_is_master)
@@ -113,6 +135,10 @@ void Framework_Socket_Bridge::read_descriptor_ex(bool create_threads_structures)
             m_bridge_framework_interface.add_input_cyclic_var(name);
     }
     log_inf(HEAD + green("Found " + std::to_string(names[OUTPUTS].size()) + " cyclic outputs"));
+}
+
+void Framework_Socket_Bridge::register_groups_and_commands(const std::vector<std::string>* names, bool first_load)
+{
     // Groups and commands: the launch-order entry (first load only), then
     // the registration. "_in" sections come from the slave to the master.
     Bridge_Framework_Interface& bfi = m_bridge_framework_interface;
@@ -152,22 +178,6 @@ void Framework_Socket_Bridge::read_descriptor_ex(bool create_threads_structures)
             bfi.add_input_command(name);
     }
     log_inf(HEAD + green("Found " + std::to_string(names[CMD_OUT].size()) + " command outputs"));
-
-    if (first_load) {
-        m_loaded_entries = entries;
-        m_launch_order.emplace_back(Cyclic);
-        const std::size_t threads = m_launch_order.size();
-        {
-            // The bits are read by nothing yet: the threads start later.
-            m_is_thread_running.assign(threads + 1, false);
-        }
-        m_manager_thread_running_id = static_cast<int>(threads);
-        m_sem_thread_start = std::make_unique<sem_t[]>(threads);
-        for (std::size_t i = 0; i < threads; ++i) {
-            init_sem_ex(&m_sem_thread_start[i], 1, 0, "m_sem_thread_start" + std::to_string(i));
-            m_sem_thread_start_number = i + 1;
-        }
-    }
 }
 
 void Framework_Socket_Bridge::load_bridge_descriptor_and_init_bridge_framework_interface_ex(
