@@ -1,6 +1,6 @@
-"""examples/python/read_variable.py and the example of the README against
-rtframe -o on the example descriptor, started from the checkout as in the
-README."""
+"""examples/python/read_variable.py and the example of doc/python.md against
+rtframe -o on the example descriptor, started from the checkout as in
+doc/python.md."""
 
 import os
 import subprocess
@@ -26,9 +26,9 @@ class Read_Variable_Example(unittest.TestCase):
         return subprocess.run([sys.executable, script, os.environ["FRAMESHM_LIBRARY"], *arguments],
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=60)
 
-    def test_the_readme_example_prints_the_variable(self):
-        with open(os.path.join(self.root, "README.md")) as readme:
-            text = readme.read()
+    def test_the_documented_example_prints_the_variable(self):
+        with open(os.path.join(self.root, "doc", "python.md")) as page:
+            text = page.read()
         start = text.index("```python\n", text.index("## A Python script")) + len("```python\n")
         example = text[start:text.index("```", start)]
         self.assertIn('ctypes.CDLL("libframeshm.so")', example)
