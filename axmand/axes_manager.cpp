@@ -32,9 +32,12 @@ Axes_Manager::Axes_Manager(uint32_t manager_number, int32_t cycle_time_us)
 
 Axes_Manager::~Axes_Manager()
 {
-    m_stop = true;
-    if (m_cyclic_thread_started)
-        pthread_join(m_cyclic_thread_id, nullptr);  // the cyclic thread joins the command thread
+    m_stop.request();
+    try {
+        m_cyclic_thread.join_ex();  // the cyclic thread joins the command thread
+    } catch (const std::exception& e) {
+        log_err(coloured(col::RED, std::string("[axes manager] ") + e.what()));
+    }
     if (m_sem_ready)
         sem_destroy(&m_answer_ready_sem);
     if (m_mutex_ready)
@@ -137,8 +140,7 @@ void Axes_Manager::init_steps_ex()
     arm_watchdog_ex();
 
     log_inf(coloured(col::YELLOW, "[axes manager] init cyclic thread"));
-    pthread_create_and_set_name_ex(&m_cyclic_thread_id, nullptr, &Axes_Manager::cyclic_thread, this, "axmngr_cycl_th");
-    m_cyclic_thread_started = true;
+    m_cyclic_thread.start_ex(&Axes_Manager::cyclic_thread, this, "axmngr_cycl_th");
     log_inf(coloured(col::GREEN, "[axes manager] init cyclic thread --> done"));
 }
 
@@ -216,17 +218,6 @@ void Axes_Manager::sem_answer_init()
         if (sem_getvalue(&m_answer_ready_sem, &value) != 0)
             throw std::runtime_error("Failed to sem_getvalue... " + error_text(errno));
     }
-}
-
-void Axes_Manager::pthread_create_and_set_name_ex(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
-                                                  void* argument, const char* name)
-{
-    const int code = pthread_create(thread, attr, start, argument);
-    if (code != 0)
-        throw std::runtime_error(std::string("Failed to create operational Framework Thread: ") + name +
-                                 error_text(code));
-    if (pthread_setname_np(*thread, name) != 0)
-        throw std::runtime_error("-- FrameworkTask -> pthread_set_name_np error!!! ");
 }
 
 void Axes_Manager::mutex_lock_ex(pthread_mutex_t* mutex, const std::string& mutex_name, const std::string& pthread_name)

@@ -9,7 +9,9 @@
 #include <string>
 
 #include "axis_descriptor.h"
+#include "framework_thread.h"
 #include "state_manager.h"
+#include "stop_flag.h"
 #include "xelo_framework_shm_manager.h"
 
 // The axes manager: a framework client that binds its outputs and its command
@@ -38,8 +40,6 @@ public:
     void init_pthread_mutex_ex(pthread_mutex_t* mutex, bool pshared, bool prio_inherit, bool error_check);
     void set_pthread_mutex_attr_ex(pthread_mutexattr_t* attr, bool pshared, bool prio_inherit, bool error_check);
     void sem_answer_init();
-    void pthread_create_and_set_name_ex(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
-                                        void* argument, const char* name);
     void mutex_lock_ex(pthread_mutex_t* mutex, const std::string& mutex_name, const std::string& pthread_name);
     void mutex_unlock_ex(pthread_mutex_t* mutex, const std::string& mutex_name, const std::string& pthread_name);
 
@@ -76,10 +76,6 @@ private:
     bool wait_cmd_response_ex(int8_t& answer);
     void send_cmd_response_ex(int8_t answer);
 
-    pthread_t m_cmd_thread_id{};
-    pthread_t m_cyclic_thread_id{};
-    bool m_cmd_thread_started = false;
-    bool m_cyclic_thread_started = false;
     Axes_List m_axes;
     uint32_t m_absolute_tick = 0;
     uint32_t m_axes_manager_num_id;
@@ -119,5 +115,8 @@ private:
     bool m_mutex_ready = false;
     sem_t m_answer_ready_sem{};
     bool m_sem_ready = false;
-    std::atomic<bool> m_stop{false};
+    Stop_Flag m_stop;
+    // The cyclic thread starts the command thread and joins it before it ends.
+    Framework_Thread m_cyclic_thread{m_stop};
+    Framework_Thread m_cmd_thread{m_stop};
 };

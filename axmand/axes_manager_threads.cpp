@@ -23,13 +23,6 @@ const std::string CYCLIC_THREAD = "axmngr_cycl_th";
 constexpr double CMD_WAIT_SLICE_MS = 100.0;     // the command thread looks at its stop flag this often
 constexpr long CMD_RETRY_PAUSE_NS = 100000000;  // after a failed command, before the next wait
 
-bool set_fifo(int priority)
-{
-    sched_param param{};
-    param.sched_priority = priority;
-    return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
-}
-
 std::string command_name(int code)
 {
     const auto found = cmd_code_to_string_map.find(code);
@@ -66,22 +59,23 @@ void* Axes_Manager::cyclic_thread(void* argument)
 {
     Axes_Manager& manager = *static_cast<Axes_Manager*>(argument);
     log_inf("cyclic_thread");
-    if (!set_fifo(49)) {
+    if (set_fifo_priority(49) != 0) {
         log_inf("Error on pthread_setschedparam");
         return nullptr;
     }
     log_inf("cyclic_thread sched params");
     try {
-        manager.pthread_create_and_set_name_ex(&manager.m_cmd_thread_id, nullptr, &Axes_Manager::cmd_thread, &manager,
-                                               CMD_THREAD.c_str());
-        manager.m_cmd_thread_started = true;
+        manager.m_cmd_thread.start_ex(&Axes_Manager::cmd_thread, &manager, CMD_THREAD.c_str());
     } catch (const std::exception& e) {
         log_err(coloured(col::RED, e.what()));
     }
-    while (!manager.m_stop)
+    while (!manager.m_stop.is_set())
         manager.cyclic_thread_fun();
-    if (manager.m_cmd_thread_started)
-        pthread_join(manager.m_cmd_thread_id, nullptr);
+    try {
+        manager.m_cmd_thread.join_ex();
+    } catch (const std::exception& e) {
+        log_err(coloured(col::RED, e.what()));
+    }
     return nullptr;
 }
 
@@ -89,11 +83,11 @@ void* Axes_Manager::cmd_thread(void* argument)
 {
     Axes_Manager& manager = *static_cast<Axes_Manager*>(argument);
     log_inf("cmd_thread");
-    if (!set_fifo(30)) {
+    if (set_fifo_priority(30) != 0) {
         log_inf("Error on pthread_setschedparam");
         return nullptr;
     }
-    while (!manager.m_stop)
+    while (!manager.m_stop.is_set())
         if (!manager.cmd_thread_fun())
             break;
     return nullptr;
@@ -388,7 +382,7 @@ bool Axes_Manager::cmd_thread_fun()
 bool Axes_Manager::get_new_cmd_ex(Incoming_Axmngr_Cmd& command)
 {
     while (!m_framework.wait_cmd_ex(m_incoming_cmd_group_id, CMD_WAIT_SLICE_MS))
-        if (m_stop)
+        if (m_stop.is_set())
             return false;
     command.command_value =
         m_framework.get_cmd_data_ex<signed char>(m_incoming_cmd_group_id, m_incoming_cmd_group_cmd_value_id);
@@ -421,7 +415,7 @@ bool Axes_Manager::wait_cmd_response_ex(int8_t& answer)
         if (errno != ETIMEDOUT && errno != EINTR)
             throw std::runtime_error(std::string("[axes manager][wait_cmd_response_ex] sem_timedwait ") +
                                      std::strerror(errno));
-        if (m_stop)
+        if (m_stop.is_set())
             return false;
     }
     log_inf(std::string(col::MAGENTA) + "[axes manager][cmd thread] wait_cmd_response_ex ... read answer " +

@@ -2,7 +2,6 @@
 //   axmand [--number|-n <manager number>] [--cycle_time|-c <microseconds, 0 = master cycle>]
 
 #include <getopt.h>
-#include <signal.h>
 #include <sys/mman.h>
 
 #include <cstdio>
@@ -11,13 +10,13 @@
 
 #include "axes_manager.h"
 #include "axmand_log.h"
+#include "stop_flag.h"
 #include "xelo_string_functions.h"
 
 using XELO_String_Functions::num2str;
 
 namespace {
 int32_t axes_manager_cycle_time = 0;
-bool exittyped = false;
 
 const option long_options[] = {
     {"number", required_argument, nullptr, 'n'},
@@ -59,21 +58,12 @@ int main(int argc, char* argv[])
             " \t [axes manager cycle time - ms ] ::: " + num2str(axes_manager_cycle_time) + axmand_colour::RESET);
     log_inf("[axes manager number ] ::: " + num2str(manager_number));
 
-    // SIGINT and SIGTERM end the idle loop below; every thread inherits the mask.
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGINT);
-    sigaddset(&stop_signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
-
+    // SIGINT and SIGTERM end the wait below; every thread inherits the mask.
+    block_stop_signals();
     {
         Axes_Manager manager(manager_number, axes_manager_cycle_time);
         manager.init_ex();
-        const timespec idle{30, 0};
-        while (!exittyped) {
-            if (sigtimedwait(&stop_signals, nullptr, &idle) > 0)
-                exittyped = true;
-        }
+        wait_for_stop_signal(-1);
         log_inf("[axes manager] stop requested");
     }
     return 0;

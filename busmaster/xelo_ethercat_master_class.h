@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "ethercatmain.h"
+#include "framework_thread.h"
 #include "robust_mutex.h"
+#include "stop_flag.h"
 #include "xelo_ethercat_cfg.h"
 #include "xelo_ethercat_sdo_types.h"
 #include "xelo_ethercat_slave_class.h"
@@ -573,9 +575,8 @@ protected:
     sem_t m_sem_list_no_empty{};
     bool m_sem_list_no_empty_ready = false;
     std::atomic<bool> m_sdomanager_run{false};
-    std::atomic<bool> m_sdo_manager_stop{false};
-    pthread_t m_thread_id_sdo_manager{};
-    int m_thread_rc_sdo_manager = -1;
+    Stop_Flag m_sdo_manager_stop;
+    Framework_Thread m_sdo_manager_thread{m_sdo_manager_stop};
     int32_t m_control_sdo_code_is_active = 1;
     // One mailbox transfer at a time, whichever thread runs it; also held
     // while the slave list is cleared.

@@ -172,9 +172,7 @@ void* ECM_Master::CyclicFrameThreadStartup(void* _tgtObject)
     t_in_cyclic_thread = true;
     ecm_log_inf("--- Running ECM_OPERATIONAL_THREAD in a new thread ---");
     try {
-        sched_param param{};
-        param.sched_priority = sched_get_priority_max(SCHED_FIFO) - 3;
-        if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) != 0)
+        if (set_fifo_priority(sched_get_priority_max(SCHED_FIFO) - 3) != 0)
             ecm_log_err("-- pthread_setschedparam error!!!");
         prctl(PR_SET_NAME, "xelo_ecat_cyclic", 0, 0, 0);
         g_cyclic_log.start();

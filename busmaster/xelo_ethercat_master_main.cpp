@@ -3,10 +3,7 @@
 // server and serves its clients for the rest of the program's life.
 
 #include <getopt.h>
-#include <pthread.h>
-#include <sched.h>
 #include <sys/mman.h>
-#include <sys/prctl.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -16,6 +13,8 @@
 #include <string>
 
 #include "ecm_log.h"
+#include "framework_thread.h"
+#include "stop_flag.h"
 #include "xelo_ethercat_master_socket.h"
 
 namespace {
@@ -64,11 +63,8 @@ void* ManagerSocketStart(void* /*arg*/)
 {
     try {
         ecm_log_inf("ManagerSocketStart( ... )");
-        sched_param param{};
-        param.sched_priority = SOCKET_THREAD_PRIORITY;
-        if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) != 0)
+        if (set_fifo_priority(SOCKET_THREAD_PRIORITY) != 0)
             throw std::runtime_error("Attention: pthread_setschedparam error !!!");
-        prctl(PR_SET_NAME, "xelo_ecat_socket", 0, 0, 0);
 
         auto master = std::make_unique<ECM_Master_Socket>(cfg_file_use, soft_realtime_on,
                                                           soft_realtime_max_jitter_cycle, max_consecutive_frame_faults);
@@ -145,23 +141,19 @@ int main(int argc, char* argv[])
         if (mlockall(MCL_CURRENT | MCL_FUTURE) != 0)
             throw std::runtime_error("Attention: mlockall failed !!!");
 
-        pthread_attr_t attr;
-        int rc = pthread_attr_init(&attr);
-        if (rc != 0)
-            throw std::runtime_error("pthread_attr_init" + error_text(rc));
-        rc = pthread_attr_setstacksize(&attr, SOCKET_THREAD_STACK);
-        if (rc != 0) {
-            pthread_attr_destroy(&attr);
-            throw std::runtime_error("pthread_attr_setstacksize" + error_text(rc));
+        // The socket thread serves for the rest of the program's life.
+        Stop_Flag never_raised;
+        Framework_Thread socket_thread(never_raised);
+        try {
+            socket_thread.start_ex(ManagerSocketStart, nullptr, "xelo_ecat_socket", SOCKET_THREAD_STACK);
+        } catch (const Thread_Error& error) {
+            throw std::runtime_error("Failed to create ManagerSocket Thread" + error_text(error.code()));
         }
-        pthread_t socket_thread;
-        rc = pthread_create(&socket_thread, &attr, ManagerSocketStart, nullptr);
-        pthread_attr_destroy(&attr);
-        if (rc != 0)
-            throw std::runtime_error("Failed to create ManagerSocket Thread" + error_text(rc));
-        rc = pthread_join(socket_thread, nullptr);
-        if (rc != 0)
-            throw std::runtime_error(" ERROR; return code from pthread_join() is " + error_text(rc));
+        try {
+            socket_thread.join_ex();
+        } catch (const Thread_Error& error) {
+            throw std::runtime_error(" ERROR; return code from pthread_join() is " + error_text(error.code()));
+        }
     } catch (const std::exception& e) {
         ecm_log_err(e.what());
     }

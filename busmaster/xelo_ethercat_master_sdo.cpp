@@ -1,7 +1,6 @@
 // CoE SDO transfers of the master: the CoE init commands of the ENI, the
 // blocking uploads and downloads of the command server, and the SDO queue
 // served by the SDO manager thread beside the cycle.
-#include <sys/prctl.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -349,32 +348,22 @@ void ECM_Master::start_extra_sdo_manager_ex()
     }
     ecm_log_inf("sem m_sem_list_no_empty mappato");
     ecm_log_inf("sem m_sem_op_thread_have_priority mappato");
-    pthread_attr_t attr;
-    int rc = pthread_attr_init(&attr);
-    if (rc != 0)
-        throw std::runtime_error(std::string("pthread_attr_init") + std::strerror(rc));
-    rc = pthread_attr_setstacksize(&attr, SDO_MANAGER_STACK);
-    if (rc != 0) {
-        pthread_attr_destroy(&attr);
-        throw std::runtime_error(std::string("pthread_attr_setstacksize") + std::strerror(rc));
-    }
-    m_sdo_manager_stop = false;
+    m_sdo_manager_stop.clear();
     m_sdomanager_run = true;
-    m_thread_rc_sdo_manager = pthread_create(&m_thread_id_sdo_manager, &attr, SDOmanagerThreadStartup, this);
-    pthread_attr_destroy(&attr);
-    if (m_thread_rc_sdo_manager != 0) {
+    try {
+        m_sdo_manager_thread.start_ex(SDOmanagerThreadStartup, this, "xelo_sdo_manager", SDO_MANAGER_STACK);
+    } catch (const Thread_Error& error) {
         m_sdomanager_run = false;
-        throw std::runtime_error(std::string("Failed to create sdo manager Thread") +
-                                 std::strerror(m_thread_rc_sdo_manager));
+        throw std::runtime_error(std::string("Failed to create sdo manager Thread") + std::strerror(error.code()));
+    } catch (const std::exception&) {
+        m_sdomanager_run = m_sdo_manager_thread.is_started();
+        throw;
     }
 }
 
 void* ECM_Master::SDOmanagerThreadStartup(void* master)
 {
-    prctl(PR_SET_NAME, "xelo_sdo_manager", 0, 0, 0);
-    sched_param param{};
-    param.sched_priority = sched_get_priority_max(SCHED_FIFO) - 5;
-    if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) != 0)
+    if (set_fifo_priority(sched_get_priority_max(SCHED_FIFO) - 5) != 0)
         ecm_log_err("-- pthread_setschedparam error!!!");
     static_cast<ECM_Master*>(master)->run_sdo_manager_ex();
     return nullptr;
@@ -382,10 +371,10 @@ void* ECM_Master::SDOmanagerThreadStartup(void* master)
 
 void ECM_Master::run_sdo_manager_ex()
 {
-    while (!m_sdo_manager_stop) {
+    while (!m_sdo_manager_stop.is_set()) {
         if (sem_wait(&m_sem_list_no_empty) != 0)
             continue;  // EINTR
-        if (m_sdo_manager_stop)
+        if (m_sdo_manager_stop.is_set())
             break;
         try {
             SDOTypemanage request;
@@ -423,8 +412,12 @@ void ECM_Master::stop_sdo_manager()
 {
     if (!m_sdomanager_run)
         return;
-    m_sdo_manager_stop = true;
+    m_sdo_manager_stop.request();
     sem_post(&m_sem_list_no_empty);
-    pthread_join(m_thread_id_sdo_manager, nullptr);
+    try {
+        m_sdo_manager_thread.join_ex();
+    } catch (const std::exception& e) {
+        ecm_log_err(std::string("ECM_Master::stop_sdo_manager: ") + e.what());
+    }
     m_sdomanager_run = false;
 }

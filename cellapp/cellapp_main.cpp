@@ -22,8 +22,10 @@
 #include "axes_manager_interface.h"
 #include "cell_status.h"
 #include "ethercat_info.h"
+#include "framework_thread.h"
 #include "program_command_manager.h"
 #include "rtde_interface.h"
+#include "stop_flag.h"
 #include "xelo_ethercat_user_interface.h"
 #include "xelo_framework_shm_manager.h"
 #include "xelo_log.h"
@@ -325,6 +327,17 @@ void* fw_thread(void*)
     return nullptr;
 }
 
+// Starts one of the program's threads; a refused start is logged and the
+// program goes on without it.
+void start_or_log(Framework_Thread& thread, void* (*body)(void*), const char* name, const char* what)
+{
+    try {
+        thread.start_ex(body, nullptr, name);
+    } catch (const Thread_Error& error) {
+        log_err(std::string("[ondara][main] :: main :: ") + what + " creation failed: " + std::to_string(error.code()));
+    }
+}
+
 void usage(const char* program)
 {
     std::printf(
@@ -379,25 +392,19 @@ int main(int argc, char** argv)
         log_err("[ondara][main] :: mlockall failed");
         return -2;
     }
+    // The threads run until end_process ends the program: never stopped, so never joined.
+    Stop_Flag never_raised;
+    Framework_Thread eth_thread(never_raised);
+    Framework_Thread framework_thread(never_raised);
     try {
         run_startup_script();
         init_sem_ex(&sem_for_fw_from_eth, 0, 0, "sem_for_fw_from_eth");
         raise_ondara_program_status(WAIT_NETWORK_CONFIRMATION);
-        pthread_t eth_thread{};
-        int rc = pthread_create(&eth_thread, nullptr, ethercat_master_preliminary_info_exchange, nullptr);
-        if (rc != 0)
-            log_err("[ondara][main] :: main :: ethercat_master_preliminary_info_exchange creation failed: " +
-                    std::to_string(rc));
-        else
-            pthread_setname_np(eth_thread, "ETH_PRELIMINARY");
+        start_or_log(eth_thread, ethercat_master_preliminary_info_exchange, "ETH_PRELIMINARY",
+                     "ethercat_master_preliminary_info_exchange");
         prg_cmd_manager.init_hw_iface_mutex();
         prg_cmd_manager.init_hw_iface_semaphore();
-        pthread_t framework_thread{};
-        rc = pthread_create(&framework_thread, nullptr, fw_thread, nullptr);
-        if (rc != 0)
-            log_err("[ondara][main] :: main :: fw_thread creation failed: " + std::to_string(rc));
-        else
-            pthread_setname_np(framework_thread, "FW_THREAD");
+        start_or_log(framework_thread, fw_thread, "FW_THREAD", "fw_thread");
 
         XmlRpcInterface server(&m_am_iface, &prg_cmd_manager, &eth_info);
         server.set_idle_limit(idle_limit);

@@ -54,10 +54,14 @@ RtdeInterface::RtdeInterface(const std::string& address, int port, int frequency
 
 RtdeInterface::~RtdeInterface()
 {
-    if (m_thread_started) {
-        m_stopping = true;
+    if (m_thread.is_started()) {
+        m_stopping.request();
         m_con.interrupt();
-        pthread_join(new_thread_rtde, nullptr);
+        try {
+            m_thread.join_ex();
+        } catch (const std::exception& e) {
+            log_err(std::string("[rtde_interface] ") + e.what());
+        }
     }
 }
 
@@ -78,7 +82,7 @@ void RtdeInterface::create_recipe_out(const std::vector<std::string>& variables)
 
 void RtdeInterface::init()
 {
-    if (m_thread_started)
+    if (m_thread.is_started())
         throw std::runtime_error("[rtde_interface][init] : already running");
     m_con.connect();
     if (!m_con.negotiateProtocolVersion())
@@ -96,10 +100,11 @@ void RtdeInterface::init()
         std::this_thread::sleep_for(std::chrono::seconds(1));
     }
     log_inf("[rtde_interface][start_rtde] : RTDE started!");
-    if (pthread_create(&new_thread_rtde, nullptr, &RtdeInterface::rtde_thread, this) != 0)
+    try {
+        m_thread.start_ex(&RtdeInterface::rtde_thread, this, THREAD_NAME);
+    } catch (const Thread_Error&) {
         throw std::runtime_error(std::string("Failed to create operational thread: ") + THREAD_NAME);
-    pthread_setname_np(new_thread_rtde, THREAD_NAME);
-    m_thread_started = true;
+    }
 }
 
 void* RtdeInterface::rtde_thread(void* self)
@@ -122,10 +127,10 @@ void RtdeInterface::run()
         for (;;)
             cyclic_rtde_thread_fun();
     } catch (const std::exception& e) {
-        if (!m_stopping)
+        if (!m_stopping.is_set())
             log_err(std::string("[rtde_interface][rtde_thread] : ") + e.what() + "; reading stopped");
     } catch (...) {
-        if (!m_stopping)
+        if (!m_stopping.is_set())
             log_err("[rtde_interface][rtde_thread] : unknown exception; reading stopped");
     }
 }

@@ -1,14 +1,14 @@
 #pragma once
 
-#include <pthread.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "framework_thread.h"
 #include "rtde.h"
+#include "stop_flag.h"
 
 // The robot program's runtime state as the controller reports it.
 enum Robot_Program_Status : int32_t {
@@ -66,8 +66,6 @@ public:
 private:
     void run();
 
-    pthread_t new_thread_rtde{};
-    bool m_thread_started = false;
     std::chrono::milliseconds m_start_limit = DEFAULT_START_LIMIT;
     int _frequency;
     rtde_client::RTDE m_con;
@@ -76,5 +74,6 @@ private:
     Robot_Program_Status m_robot_program_status_pre = ROBOT_STATE_NULL;
     std::atomic<bool> m_is_safeguard_active{false};
     std::atomic<bool> m_is_program_running{false};
-    std::atomic<bool> m_stopping{false};
+    Stop_Flag m_stopping;
+    Framework_Thread m_thread{m_stopping};
 };

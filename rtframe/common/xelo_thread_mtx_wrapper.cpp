@@ -63,8 +63,9 @@ void pthread_create_and_set_name_ex(pthread_t* __newthread, const pthread_attr_t
     if (thread_rc != 0) {
         sem_destroy(&start->named);
         delete start;
-        throw std::runtime_error(std::string("Failed to create operational Framework Thread: ") + __name +
-                                 std::strerror(thread_rc));
+        throw Thread_Error(std::string("Failed to create operational Framework Thread: ") + __name +
+                               std::strerror(thread_rc),
+                           thread_rc);
     }
     const int name_rc = pthread_setname_np(*__newthread, __name);
     sem_post(&start->named);  // the thread runs from here on, named or not

@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <semaphore.h>
 
+#include <stdexcept>
 #include <string>
 
 // Semaphore, thread and mutex helpers: every failure of the system call
@@ -11,8 +12,20 @@
 // Initialises the semaphore and leaves its count at 0, whatever value says.
 void init_sem_ex(sem_t* semaphore, int pshared, unsigned int value, std::string sem_name);
 
+// A thread that could not be started or joined, with the system's error
+// number, so that a caller can report it in its own words.
+class Thread_Error : public std::runtime_error {
+public:
+    Thread_Error(const std::string& text, int code) : std::runtime_error(text), m_code(code) {}
+    int code() const { return m_code; }
+
+private:
+    int m_code;
+};
+
 // Starts a thread and names it (at most 15 characters); the routine runs
 // once the name is set (or refused, which throws after the thread started).
+// A refused start throws Thread_Error.
 void pthread_create_and_set_name_ex(pthread_t* __newthread, const pthread_attr_t* __attr,
                                     void* (*__start_routine)(void*), void* __arg, const char* __name);
 

@@ -2,9 +2,6 @@
 // common cycle, the manager thread and the running report.
 #include "framework_socket_bridge.h"
 
-#include <pthread.h>
-#include <sched.h>
-
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -32,14 +29,6 @@ struct Thread_Kind {
     int socket_type;
     int wait_ms;
 };
-
-// 0, or the error number of the refusal.
-int set_own_fifo_priority(int priority)
-{
-    sched_param parameter{};
-    parameter.sched_priority = priority;
-    return pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameter);
-}
 }  // namespace
 
 Framework_Socket_Bridge::Framework_Socket_Bridge(std::string _bridge_description_filepath, bool _is_master,
@@ -293,7 +282,7 @@ void* Framework_Socket_Bridge::thread_function(void* args)
 {
     auto* thread_args = static_cast<Thread_Args*>(args);
     Framework_Socket_Bridge* self = thread_args->fsb;
-    if (set_own_fifo_priority(thread_args->thread_priority) != 0) {
+    if (set_fifo_priority(thread_args->thread_priority) != 0) {
         log_err("Error on pthread_setschedparam");
         return nullptr;
     }
@@ -313,7 +302,7 @@ void* Framework_Socket_Bridge::thread_bridge_manager(void* bridge)
     auto* self = static_cast<Framework_Socket_Bridge*>(bridge);
     log_inf("thread_cyclic_refresh created");
     // Without its manager the bridge never runs: a refusal ends rtframe.
-    if (const int error = set_own_fifo_priority(49); error != 0) {
+    if (const int error = set_fifo_priority(49); error != 0) {
         self->report_fatal_error(std::string("[Framework_Socket_Bridge][thread_bridge_manager] Error on "
                                              "pthread_setschedparam :: ") +
                                  std::strerror(error));

@@ -17,7 +17,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -34,8 +33,11 @@
 #include <vector>
 
 #include "async_responder.h"
+#include "stop_flag.h"
 
 namespace {
+constexpr int STOP_LOOK_MS = 50;
+
 std::vector<uint8_t> bytes_of_hex_ex(const std::string& hex)
 {
     if (hex.size() % 2 != 0)
@@ -105,20 +107,22 @@ void say(FILE* protocol, const std::string& line)
     std::fflush(protocol);
 }
 
-// Serves commands until end of input or a stop signal.
-void serve_commands_ex(const Async_Responder& responder, FILE* protocol, int signal_fd)
+// Serves commands until end of input or a stop signal, which it looks for
+// between waits for input of at most STOP_LOOK_MS.
+void serve_commands_ex(const Async_Responder& responder, FILE* protocol)
 {
     std::string pending;
-    pollfd watched[2] = {{STDIN_FILENO, POLLIN, 0}, {signal_fd, POLLIN, 0}};
     for (;;) {
-        if (poll(watched, 2, -1) < 0) {
+        if (wait_for_stop_signal(0) != 0)
+            return;
+        pollfd watched{STDIN_FILENO, POLLIN, 0};
+        const int ready = poll(&watched, 1, STOP_LOOK_MS);
+        if (ready < 0) {
             if (errno == EINTR)
                 continue;
             throw std::runtime_error(std::string("poll: ") + std::strerror(errno));
         }
-        if (watched[1].revents != 0)
-            return;
-        if (watched[0].revents == 0)
+        if (ready == 0)
             continue;
         char buffer[256];
         const ssize_t count = read(STDIN_FILENO, buffer, sizeof(buffer));
@@ -137,17 +141,12 @@ void serve_commands_ex(const Async_Responder& responder, FILE* protocol, int sig
 
 int main(int argc, char** argv)
 {
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGTERM);
-    sigaddset(&stop_signals, SIGINT);
-    // Blocked before any thread starts, so that only the signal descriptor sees them.
-    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    // Blocked before any thread starts, so that only the command loop takes them.
+    block_stop_signals();
     prctl(PR_SET_PDEATHSIG, SIGTERM);
-    const int signal_fd = signalfd(-1, &stop_signals, SFD_CLOEXEC);
     // Standard output carries only the answers; everything else goes to standard error.
     FILE* protocol = fdopen(dup(STDOUT_FILENO), "w");
-    if (signal_fd < 0 || protocol == nullptr || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+    if (protocol == nullptr || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
         std::perror("[async_responder] set-up");
         return 1;
     }
@@ -156,7 +155,7 @@ int main(int argc, char** argv)
         for (int i = 1; i < argc; ++i)
             configure_ex(responder, argv[i]);
         say(protocol, "ready");
-        serve_commands_ex(responder, protocol, signal_fd);
+        serve_commands_ex(responder, protocol);
         const std::string failure = responder.failure();
         if (!failure.empty())
             throw std::runtime_error(failure);

@@ -18,7 +18,6 @@
 #include <fcntl.h>
 #include <getopt.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,6 +35,7 @@
 #include <vector>
 
 #include "drive_sim.h"
+#include "stop_flag.h"
 #include "xelo_log.h"
 
 namespace {
@@ -250,11 +250,7 @@ int main(int argc, char* argv[])
         return 2;
     }
 
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGINT);
-    sigaddset(&stop_signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    block_stop_signals();
 
     try {
         Drive_Sim simulation(descriptor, develop, drives);
@@ -270,8 +266,7 @@ int main(int argc, char* argv[])
         }
         std::thread commands([&simulation, input] { read_commands(simulation, input); });
         log_inf("[drivesim] running");
-        int signal = 0;
-        sigwait(&stop_signals, &signal);
+        wait_for_stop_signal(-1);
         stopping = true;
         commands.join();
         if (input != STDIN_FILENO)

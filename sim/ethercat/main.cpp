@@ -1,7 +1,6 @@
 // ecatsim <interface> <segment-config-file> [options]: a simulated EtherCAT
 // segment answering on a network interface. Prints one line when ready.
 
-#include <signal.h>
 #include <sys/mman.h>
 
 #include <cstdio>
@@ -9,14 +8,9 @@
 #include <string>
 
 #include "sim_server.h"
+#include "stop_flag.h"
 
 namespace {
-
-volatile sig_atomic_t g_stop = 0;
-void on_signal(int)
-{
-    g_stop = 1;
-}
 
 void usage()
 {
@@ -64,17 +58,13 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "ecatsim: mlockall: %s\n", std::strerror(errno));
         }
         const ecat_sim::Segment_Config config = ecat_sim::load_segment_config(config_path);
-        struct sigaction action {};
-        action.sa_handler = on_signal;
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
+        // Blocked before the simulator's threads start: they inherit the mask.
+        block_stop_signals();
         ecat_sim::Ecat_Simulator simulator(config, options);
         std::printf("ecatsim ready on %s: %zu slaves, control port %u\n", options.interface.c_str(),
                     config.slaves.size(), simulator.control_port());
         std::fflush(stdout);
-        while (!g_stop) {
-            pause();
-        }
+        wait_for_stop_signal(-1);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "ecatsim: %s\n", error.what());
         return 1;

@@ -2,7 +2,6 @@
 // commanded over a control socket (see robot_sim.h). Prints one ready line,
 // runs until SIGINT or SIGTERM and then ends with status 0.
 #include <getopt.h>
-#include <signal.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +9,7 @@
 #include <string>
 
 #include "robot_sim.h"
+#include "stop_flag.h"
 #include "xelo_log.h"
 
 namespace {
@@ -52,11 +52,7 @@ bool parse_version(const std::string& text, std::array<uint32_t, 4>& version)
 int main(int argc, char** argv)
 {
     // The threads of the simulator inherit the blocked signals; main waits for them.
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGINT);
-    sigaddset(&stop_signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    block_stop_signals();
 
     robot_sim::Config config;
     config.control_port = 30005;
@@ -111,8 +107,7 @@ int main(int argc, char** argv)
         if (config.control_port >= 0)
             ready += ", control on 127.0.0.1:" + std::to_string(sim.control_port());
         log_inf(ready);
-        int signal_number = 0;
-        sigwait(&stop_signals, &signal_number);
+        wait_for_stop_signal(-1);
         log_inf("[robotsim] stopping");
     } catch (const std::exception& e) {
         log_err(std::string("[robotsim] ") + e.what());

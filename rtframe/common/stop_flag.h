@@ -1,5 +1,7 @@
 #pragma once
 
+#include <signal.h>
+
 #include <atomic>
 
 // A request to stop that sleeping threads notice at once: request() is
@@ -28,3 +30,11 @@ private:
 // Raised by SIGINT and SIGTERM once install_stop_signal_handlers() ran.
 Stop_Flag& process_stop_flag();
 void install_stop_signal_handlers();
+
+// SIGINT and SIGTERM blocked in the calling thread, and so in every thread
+// it starts afterwards; the mask before the call into previous when given.
+// A program that waits for them calls it before it starts any thread.
+void block_stop_signals(sigset_t* previous = nullptr);
+// Waits up to timeout_ms (0: only looks, below 0: without bound) for a
+// blocked SIGINT or SIGTERM; the signal taken, or 0 on time-out.
+int wait_for_stop_signal(long timeout_ms);

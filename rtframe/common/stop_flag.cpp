@@ -1,7 +1,6 @@
 #include "stop_flag.h"
 
 #include <poll.h>
-#include <signal.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -87,4 +86,40 @@ void install_stop_signal_handlers()
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+}
+
+namespace {
+sigset_t stop_signals()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    return signals;
+}
+}  // namespace
+
+void block_stop_signals(sigset_t* previous)
+{
+    const sigset_t signals = stop_signals();
+    pthread_sigmask(SIG_BLOCK, &signals, previous);
+}
+
+int wait_for_stop_signal(long timeout_ms)
+{
+    const sigset_t signals = stop_signals();
+    for (;;) {
+        int taken = 0;
+        if (timeout_ms < 0) {
+            taken = sigwaitinfo(&signals, nullptr);
+        } else {
+            const timespec limit{timeout_ms / 1000, (timeout_ms % 1000) * 1000000L};
+            taken = sigtimedwait(&signals, nullptr, &limit);
+        }
+        if (taken > 0)
+            return taken;
+        if (errno == EAGAIN)
+            return 0;
+        // EINTR: another signal's handler ran; wait again
+    }
 }
