@@ -21,6 +21,32 @@ std::string error_text(int code)
 {
     return std::strerror(code);
 }
+
+// The manager's lines of its locks: a failure in red, "[thread] mutex_lock_ex
+// NAMEret_val = code text" ("mutex_unlock_ex" for a release).
+class Manager_Lock_Log final : public Lock_Log_Sink {
+public:
+    void write(Log_Level level, const char* text) noexcept override
+    {
+        try {
+            log_line(level, text);
+        } catch (...) {
+            // no memory for the line: nothing left to tell it with
+        }
+    }
+    void failed(Lock_Operation operation, const char* name, const char* owner, int code) noexcept override
+    {
+        try {
+            log_err(
+                coloured(col::RED, "[" + std::string(owner != nullptr ? owner : "") + "] " +
+                                       (operation == Lock_Operation::unlock ? "mutex_unlock_ex " : "mutex_lock_ex ") +
+                                       name + "ret_val = " + num2str(code) + " " + error_text(code)));
+        } catch (...) {
+            // no memory for the line: the exception that follows tells it
+        }
+    }
+};
+Manager_Lock_Log g_manager_lock_log;
 }  // namespace
 
 Axes_Manager::Axes_Manager(uint32_t manager_number, int32_t cycle_time_us)
@@ -222,21 +248,16 @@ void Axes_Manager::sem_answer_init()
 
 void Axes_Manager::mutex_lock_ex(pthread_mutex_t* mutex, const std::string& mutex_name, const std::string& pthread_name)
 {
-    const int code = pthread_mutex_lock(mutex);
-    if (code != 0) {
-        log_err(coloured(col::RED, "[" + pthread_name + "] mutex_lock_ex " + mutex_name + "ret_val = " + num2str(code) +
-                                       " " + error_text(code)));
-        throw std::runtime_error("Failed to mutex_lock_ex -> " + mutex_name + " " + error_text(code));
-    }
+    Robust_Mutex(mutex, mutex_name, pthread_name.c_str(), &g_manager_lock_log).lock();
 }
 
 void Axes_Manager::mutex_unlock_ex(pthread_mutex_t* mutex, const std::string& mutex_name,
                                    const std::string& pthread_name)
 {
-    const int code = pthread_mutex_unlock(mutex);
-    if (code != 0) {
-        log_err(coloured(col::RED, "[" + pthread_name + "] mutex_unlock_ex " + mutex_name +
-                                       "ret_val = " + num2str(code) + " " + error_text(code)));
-        throw std::runtime_error("Failed to mutex_unlock_ex -> " + mutex_name + " " + error_text(code));
-    }
+    Robust_Mutex(mutex, mutex_name, pthread_name.c_str(), &g_manager_lock_log).unlock_ex();
+}
+
+Robust_Mutex Axes_Manager::incoming_cmd_mutex(const std::string& thread)
+{
+    return Robust_Mutex(&m_incoming_cmd_mutex, "m_incoming_cmd_mutex", thread.c_str(), &g_manager_lock_log);
 }

@@ -42,6 +42,9 @@ public:
     void sem_answer_init();
     void mutex_lock_ex(pthread_mutex_t* mutex, const std::string& mutex_name, const std::string& pthread_name);
     void mutex_unlock_ex(pthread_mutex_t* mutex, const std::string& mutex_name, const std::string& pthread_name);
+    // The command hand-off mutex as thread (kept, not copied) takes it, with
+    // the texts of mutex_lock_ex and mutex_unlock_ex.
+    Robust_Mutex incoming_cmd_mutex(const std::string& thread);
 
     // One cycle and one command (the thread bodies loop over them).
     void cyclic_thread_fun();

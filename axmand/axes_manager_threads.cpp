@@ -17,7 +17,6 @@ using XELO_String_Functions::num2str;
 namespace col = axmand_colour;
 
 namespace {
-const std::string CMD_MUTEX = "m_incoming_cmd_mutex";
 const std::string CMD_THREAD = "axmngr_cmd_th";
 const std::string CYCLIC_THREAD = "axmngr_cycl_th";
 constexpr double CMD_WAIT_SLICE_MS = 100.0;     // the command thread looks at its stop flag this often
@@ -28,31 +27,6 @@ std::string command_name(int code)
     const auto found = cmd_code_to_string_map.find(code);
     return found == cmd_code_to_string_map.end() ? num2str(code) : found->second;
 }
-
-// Holds the hand-off mutex through the manager's lock helpers.
-class Cmd_Lock {
-public:
-    Cmd_Lock(Axes_Manager& manager, pthread_mutex_t* mutex, const std::string& thread)
-        : m_manager(manager), m_mutex(mutex), m_thread(thread)
-    {
-        m_manager.mutex_lock_ex(m_mutex, CMD_MUTEX, m_thread);
-    }
-    ~Cmd_Lock()
-    {
-        try {
-            m_manager.mutex_unlock_ex(m_mutex, CMD_MUTEX, m_thread);
-        } catch (const std::exception&) {
-            // mutex_unlock_ex has logged it
-        }
-    }
-    Cmd_Lock(const Cmd_Lock&) = delete;
-    Cmd_Lock& operator=(const Cmd_Lock&) = delete;
-
-private:
-    Axes_Manager& m_manager;
-    pthread_mutex_t* m_mutex;
-    std::string m_thread;
-};
 }  // namespace
 
 void* Axes_Manager::cyclic_thread(void* argument)
@@ -159,7 +133,8 @@ void Axes_Manager::exit_if_run_ended()
 
 void Axes_Manager::pick_up_next_command()
 {
-    Cmd_Lock lock(*this, &m_incoming_cmd_mutex, CYCLIC_THREAD);
+    Robust_Mutex cmd_mutex = incoming_cmd_mutex(CYCLIC_THREAD);
+    std::lock_guard<Robust_Mutex> lock(cmd_mutex);
     if (m_cmd_request_from_cmd_thread == 0)
         return;
     log_inf("[axes manager][cyclic thread] pick_up_next_command()  m_cmd_request_from_cmd_thread = " +
@@ -311,7 +286,8 @@ void Axes_Manager::prepare_command_answer()
             " m_axes_manager_state = " + num2str(static_cast<int>(state)));
     int8_t answer = ANSWER_DONE;
     {
-        Cmd_Lock lock(*this, &m_incoming_cmd_mutex, CMD_THREAD);
+        Robust_Mutex cmd_mutex = incoming_cmd_mutex(CMD_THREAD);
+        std::lock_guard<Robust_Mutex> lock(cmd_mutex);
         const int8_t code = m_cmd_in_progress;
         const Cmd_Protocol_S& p = m_command_protocol;
         if (state == NOT_OPERATIONAL && !(code == p.send_cfg_data || code == p.get_info || code == p.detorque)) {
@@ -394,7 +370,8 @@ bool Axes_Manager::get_new_cmd_ex(Incoming_Axmngr_Cmd& command)
 
 void Axes_Manager::set_cmd_to_be_managed_ex(const Incoming_Axmngr_Cmd& command)
 {
-    Cmd_Lock lock(*this, &m_incoming_cmd_mutex, CMD_THREAD);
+    Robust_Mutex cmd_mutex = incoming_cmd_mutex(CMD_THREAD);
+    std::lock_guard<Robust_Mutex> lock(cmd_mutex);
     m_cmd_request_from_cmd_thread = static_cast<int8_t>(command.command_value);
 }
 
@@ -420,7 +397,8 @@ bool Axes_Manager::wait_cmd_response_ex(int8_t& answer)
     }
     log_inf(std::string(col::MAGENTA) + "[axes manager][cmd thread] wait_cmd_response_ex ... read answer " +
             col::RESET);
-    Cmd_Lock lock(*this, &m_incoming_cmd_mutex, CMD_THREAD);
+    Robust_Mutex cmd_mutex = incoming_cmd_mutex(CMD_THREAD);
+    std::lock_guard<Robust_Mutex> lock(cmd_mutex);
     answer = m_cmd_answer_to_cmd_thread;
     return true;
 }

@@ -171,8 +171,9 @@ void ECM_Master::fill_info_slave_shmem()
 {
     ecm_log_inf("ECM_Master::fill_info_slave_shmem( ... )");
     ecm_log_inf("\t ... try mutex_lock ...");
-    ECM_Mutex_Guard guard(*this, &m_process_info_slave_exchange_shmem->shm_mutex,
-                          "m_process_info_slave_exchange_shmem->shm_mutex");
+    Robust_Mutex info_mutex =
+        ecm_mutex(&m_process_info_slave_exchange_shmem->shm_mutex, "m_process_info_slave_exchange_shmem->shm_mutex");
+    std::lock_guard<Robust_Mutex> guard(info_mutex);
     Shared_Slave_Info_Mem_Region& info = *m_process_info_slave_exchange_shmem;
     info.num_of_xml_slaves = static_cast<int32_t>(m_slave.size());
     for (std::size_t i = 0; i < m_slave.size() && i < static_cast<std::size_t>(ecm_shm::MAX_SLAVES); ++i) {
@@ -555,7 +556,8 @@ bool is_state(int value)
 
 void ECM_Master::go_to_next_state_ex(State_Enum requested)
 {
-    ECM_Mutex_Guard guard(*this, &m_mutex_change_state, "m_mutex_change_state");
+    Robust_Mutex change_state = ecm_mutex(&m_mutex_change_state, "m_mutex_change_state");
+    std::lock_guard<Robust_Mutex> guard(change_state);
     go_to_next_state_locked_ex(requested);
 }
 

@@ -64,8 +64,9 @@ void ECM_Master::init_ex(const std::string& net_interface_name, Shared_Pdo_Mem_R
     ecm_log_inf("\t m_mutex_change_state ok");
     ecm_log_inf("\t ... try lock m_process_data_exchange_shmem->shm_mutex ...");
     {
-        ECM_Mutex_Guard guard(*this, &m_process_data_exchange_shmem->shm_mutex,
-                              "m_process_data_exchange_shmem->shm_mutex");
+        Robust_Mutex pdo_mutex =
+            ecm_mutex(&m_process_data_exchange_shmem->shm_mutex, "m_process_data_exchange_shmem->shm_mutex");
+        std::lock_guard<Robust_Mutex> guard(pdo_mutex);
         std::memset(m_process_data_exchange_shmem->shm_buf_in, 0, sizeof(m_process_data_exchange_shmem->shm_buf_in));
         std::memset(m_process_data_exchange_shmem->shm_buf_out, 0, sizeof(m_process_data_exchange_shmem->shm_buf_out));
     }
@@ -175,19 +176,4 @@ void ECM_Master::send_close_connection_to_command_server() const
 {
     ClientSocket_Udp_ex client(m_command_server_address.c_str(), m_command_server_port, false, 0, 0);
     client << ecm_protocol::CLOSE_CONNECTION;
-}
-
-ECM_Mutex_Guard::ECM_Mutex_Guard(ECM_Master& master, pthread_mutex_t* mutex, std::string mutex_name)
-    : m_master(master), m_mutex(mutex), m_mutex_name(std::move(mutex_name))
-{
-    m_master.mutex_lock_ex(m_mutex, m_mutex_name);
-}
-
-ECM_Mutex_Guard::~ECM_Mutex_Guard()
-{
-    try {
-        m_master.mutex_unlock_ex(m_mutex, m_mutex_name, true);
-    } catch (const std::exception&) {
-        // mutex_unlock_ex has logged it; a destructor must not throw.
-    }
 }

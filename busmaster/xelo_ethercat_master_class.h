@@ -24,6 +24,14 @@
 // busmaster log lines.
 Lock_Log_Sink& ecm_lock_log();
 
+// A handle on one of the master's mutexes, for std::lock_guard and
+// std::unique_lock, whose lines go through ecm_lock_log(). The name is kept,
+// not copied.
+inline Robust_Mutex ecm_mutex(pthread_mutex_t* mutex, const char* name)
+{
+    return Robust_Mutex(mutex, name, nullptr, &ecm_lock_log());
+}
+
 // The EtherCAT master: the state of the one master of the process, the
 // pointers to the three shared memories (created by the command server), the
 // cyclic figures read by the queries, the last error, and the mutex helpers
@@ -588,21 +596,6 @@ protected:
         ECM_Master& master;
         ~Sdo_Manager_Stopper() { master.stop_sdo_manager(); }
     } m_sdo_manager_stopper{*this};
-};
-
-// Scope guard over ECM_Master::mutex_lock_ex / mutex_unlock_ex. An unlock
-// failure in the destructor is logged by mutex_unlock_ex and not thrown further.
-class ECM_Mutex_Guard {
-public:
-    ECM_Mutex_Guard(ECM_Master& master, pthread_mutex_t* mutex, std::string mutex_name);
-    ~ECM_Mutex_Guard();
-    ECM_Mutex_Guard(const ECM_Mutex_Guard&) = delete;
-    ECM_Mutex_Guard& operator=(const ECM_Mutex_Guard&) = delete;
-
-private:
-    ECM_Master& m_master;
-    pthread_mutex_t* m_mutex;
-    std::string m_mutex_name;
 };
 
 // Byte-wise AND of two byte strings of one length; throws

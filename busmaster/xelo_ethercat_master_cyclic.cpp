@@ -152,7 +152,8 @@ void ECM_Master::shutdown_cyclic_frame_ex()
     }
     ecm_log_inf("ECM_Master::shutdown_cyclic_frame_ex ( ... )");
     {
-        ECM_Mutex_Guard guard(*this, &m_mutex_operational_state, "m_mutex_operational_state");
+        Robust_Mutex operational_state = ecm_mutex(&m_mutex_operational_state, "m_mutex_operational_state");
+        std::lock_guard<Robust_Mutex> guard(operational_state);
         ecm_log_inf("ECM_Master::shutdown_cyclic_frame_ex ( ... ) set m_thread_is_running = false ");
         m_thread_is_running = false;
         m_thread_is_external_stop = true;
@@ -234,10 +235,8 @@ void ECM_Master::cyclic_thread_request_init()
             throw std::runtime_error(std::string("Failed to mutex_lock_ex -> m_mutex_change_state ") +
                                      std::strerror(rc));
     }
-    struct Unlock {
-        pthread_mutex_t* mutex;
-        ~Unlock() { pthread_mutex_unlock(mutex); }
-    } unlock{&m_mutex_change_state};
+    Robust_Mutex change_state = ecm_mutex(&m_mutex_change_state, "m_mutex_change_state");
+    std::lock_guard<Robust_Mutex> guard(change_state, std::adopt_lock);
     if (m_thread_is_external_stop)
         return;
     go_to_next_state_locked_ex(INIT_STATE);
@@ -245,7 +244,8 @@ void ECM_Master::cyclic_thread_request_init()
 
 void ECM_Master::set_op_cycle_time_ex(int time_desired)
 {
-    ECM_Mutex_Guard guard(*this, &m_mutex_operational_state, "m_mutex_operational_state");
+    Robust_Mutex operational_state = ecm_mutex(&m_mutex_operational_state, "m_mutex_operational_state");
+    std::lock_guard<Robust_Mutex> guard(operational_state);
     if (m_thread_is_running)
         throw std::runtime_error("Attention: m_thread_is_running ");
     // A period of 0 or less would leave the timer unarmed and the frame
@@ -314,7 +314,8 @@ struct ECM_Master::Cycle_State {
 void ECM_Master::prepare_cyclic_loop_ex()
 {
     {
-        ECM_Mutex_Guard guard(*this, &m_mutex_operational_state, "m_mutex_operational_state");
+        Robust_Mutex operational_state = ecm_mutex(&m_mutex_operational_state, "m_mutex_operational_state");
+        std::lock_guard<Robust_Mutex> guard(operational_state);
         m_thread_is_running = true;
         m_thread_is_external_stop = false;
     }

@@ -51,7 +51,8 @@ uint8_t ECM_Master::manage_and_send_CoE_cmd_ex(const CoE_InitCmd* cmd, uint16_t 
     bool sent = false;
     if (cmd->ccs_m_el == CoE_InitCmd::SDO_upload && cmd->has_data_o_el) {
         // Ccs 1: a download to the slave.
-        ECM_Mutex_Guard mailbox(*this, &m_mailbox_mutex, MAILBOX_MUTEX);
+        Robust_Mutex mailbox_mutex = ecm_mutex(&m_mailbox_mutex, MAILBOX_MUTEX);
+        std::lock_guard<Robust_Mutex> mailbox(mailbox_mutex);
         wkc = ec_SDOwrite_ecm(configadr, mbx_l, mbx_wo, mbx_ro, &counter, index, subindex, cmd->complete_access_o_att,
                               static_cast<int>(cmd->data_o_el.size()), cmd->data_o_el.data(), SDO_TIMEOUT_US);
         sent = true;
@@ -60,7 +61,8 @@ uint8_t ECM_Master::manage_and_send_CoE_cmd_ex(const CoE_InitCmd* cmd, uint16_t 
         int size = cmd->has_data_o_el ? static_cast<int>(cmd->data_o_el.size()) : 0;
         std::vector<uint8_t> buffer(static_cast<std::size_t>(std::max(size, 4)), 0);
         {
-            ECM_Mutex_Guard mailbox(*this, &m_mailbox_mutex, MAILBOX_MUTEX);
+            Robust_Mutex mailbox_mutex = ecm_mutex(&m_mailbox_mutex, MAILBOX_MUTEX);
+            std::lock_guard<Robust_Mutex> mailbox(mailbox_mutex);
             wkc = ec_SDOread_ecm(configadr, mbx_l, mbx_wo, mbx_ro, &counter, index, subindex, false, &size,
                                  buffer.data(), SDO_TIMEOUT_US);
         }
@@ -97,7 +99,8 @@ void ECM_Master::get_data_via_sdo_ex(uint16_t conf_addr, int index, int subindex
                                      std::vector<uint8_t>* data)
 {
     check_size_ex(static_cast<long>(data->size()));
-    ECM_Mutex_Guard mailbox(*this, &m_mailbox_mutex, MAILBOX_MUTEX);
+    Robust_Mutex mailbox_mutex = ecm_mutex(&m_mailbox_mutex, MAILBOX_MUTEX);
+    std::lock_guard<Robust_Mutex> mailbox(mailbox_mutex);
     ECM_Slave& slave = sdo_slave_ex(conf_addr, "get_data_via_sdo_ex");
     Sdo_Buffer buffer;
     uint8_t counter = slave.get_mailbox_counter();
@@ -117,7 +120,8 @@ void ECM_Master::set_data_via_sdo_ex(uint16_t conf_addr, int index, int subindex
     if (size != data.size())
         throw std::runtime_error("Attention: data size not correct");
     check_size_ex(static_cast<long>(size));
-    ECM_Mutex_Guard mailbox(*this, &m_mailbox_mutex, MAILBOX_MUTEX);
+    Robust_Mutex mailbox_mutex = ecm_mutex(&m_mailbox_mutex, MAILBOX_MUTEX);
+    std::lock_guard<Robust_Mutex> mailbox(mailbox_mutex);
     ECM_Slave& slave = sdo_slave_ex(conf_addr, "set_data_via_sdo_ex");
     uint8_t counter = slave.get_mailbox_counter();
     const int wkc =
@@ -133,7 +137,8 @@ void ECM_Master::get_data_via_sdo_and_get_code_ex(uint16_t conf_addr, int index,
                                                   std::vector<uint8_t>* data, unsigned char* code)
 {
     check_size_ex(static_cast<long>(data->size()));
-    ECM_Mutex_Guard mailbox(*this, &m_mailbox_mutex, MAILBOX_MUTEX);
+    Robust_Mutex mailbox_mutex = ecm_mutex(&m_mailbox_mutex, MAILBOX_MUTEX);
+    std::lock_guard<Robust_Mutex> mailbox(mailbox_mutex);
     ECM_Slave& slave = sdo_slave_ex(conf_addr, "get_data_via_sdo_ex_and_get_code_ex");
     Sdo_Buffer buffer;
     uint8_t counter = slave.get_mailbox_counter();
@@ -154,7 +159,8 @@ void ECM_Master::set_data_via_sdo_and_get_code_ex(uint16_t conf_addr, int index,
     if (size != data->size())
         throw std::runtime_error("Attention: data size not correct");
     check_size_ex(static_cast<long>(size));
-    ECM_Mutex_Guard mailbox(*this, &m_mailbox_mutex, MAILBOX_MUTEX);
+    Robust_Mutex mailbox_mutex = ecm_mutex(&m_mailbox_mutex, MAILBOX_MUTEX);
+    std::lock_guard<Robust_Mutex> mailbox(mailbox_mutex);
     ECM_Slave& slave = sdo_slave_ex(conf_addr, "set_data_via_sdo_ex_and_get_code_ex");
     Sdo_Buffer buffer;
     std::copy(data->begin(), data->end(), buffer.bytes);
@@ -176,7 +182,8 @@ void ECM_Master::set_data_via_sdo_and_get_code_ex(uint16_t conf_addr, int index,
 void ECM_Master::get_emcy_data_via_sdo(uint16_t conf_addr, int index, int subindex, int size,
                                        std::vector<uint8_t>* data, unsigned char* code)
 {
-    ECM_Mutex_Guard mailbox(*this, &m_mailbox_mutex, MAILBOX_MUTEX);
+    Robust_Mutex mailbox_mutex = ecm_mutex(&m_mailbox_mutex, MAILBOX_MUTEX);
+    std::lock_guard<Robust_Mutex> mailbox(mailbox_mutex);
     ECM_Slave& slave = sdo_slave_ex(conf_addr, "get_emcy_data_via_sdo");
     uint8_t counter = slave.get_mailbox_counter();
     const int wkc = ec_emcy_SDOread_get_code_ecm(conf_addr, slave.get_mailbox_length(), slave.get_mailbox_writeoffset(),
@@ -228,7 +235,8 @@ void ECM_Master::push_sdo_ex(uint16_t conf_addr, int index, int subindex, int si
         throw std::runtime_error("Attention: Push sdo code or dim not correct");
     }
     {
-        ECM_Mutex_Guard lists(*this, &m_sdo_list_mutex, SDO_LIST_MUTEX);
+        Robust_Mutex sdo_list_mutex = ecm_mutex(&m_sdo_list_mutex, SDO_LIST_MUTEX);
+        std::lock_guard<Robust_Mutex> lists(sdo_list_mutex);
         SDOTypemanage request;
         request.conf_addr = conf_addr;
         request.index_el = index;
@@ -246,7 +254,8 @@ int ECM_Master::pop_sdo_ex(uint16_t* conf_addr, int* index, int* subindex, int* 
 {
     if (m_actual_ethercat_state != OP_STATE || m_last_error_type != NOT_ERROR_PRESENT)
         throw std::runtime_error("Attention: Pop Sdo not permitted in this state");
-    ECM_Mutex_Guard lists(*this, &m_sdo_list_mutex, SDO_LIST_MUTEX);
+    Robust_Mutex sdo_list_mutex = ecm_mutex(&m_sdo_list_mutex, SDO_LIST_MUTEX);
+    std::lock_guard<Robust_Mutex> lists(sdo_list_mutex);
     const int waiting = static_cast<int>(m_list_sdo_in.size());
     if (waiting > 0) {
         SDOTypemanage& result = m_list_sdo_in.front();
@@ -263,7 +272,8 @@ int ECM_Master::pop_sdo_ex(uint16_t* conf_addr, int* index, int* subindex, int* 
 
 void ECM_Master::clear_sdo_lists()
 {
-    ECM_Mutex_Guard lists(*this, &m_sdo_list_mutex, SDO_LIST_MUTEX);
+    Robust_Mutex sdo_list_mutex = ecm_mutex(&m_sdo_list_mutex, SDO_LIST_MUTEX);
+    std::lock_guard<Robust_Mutex> lists(sdo_list_mutex);
     m_list_sdo_out.clear();
     m_list_sdo_in.clear();
     ++m_sdo_list_generation;
@@ -380,7 +390,8 @@ void ECM_Master::run_sdo_manager_ex()
             SDOTypemanage request;
             uint64_t generation = 0;
             {
-                ECM_Mutex_Guard lists(*this, &m_sdo_list_mutex, SDO_LIST_MUTEX);
+                Robust_Mutex sdo_list_mutex = ecm_mutex(&m_sdo_list_mutex, SDO_LIST_MUTEX);
+                std::lock_guard<Robust_Mutex> lists(sdo_list_mutex);
                 if (m_list_sdo_out.empty())
                     continue;
                 request = m_list_sdo_out.front();
@@ -388,15 +399,18 @@ void ECM_Master::run_sdo_manager_ex()
             }
             {
                 // The slave list changes only under this mutex (clear_system).
-                ECM_Mutex_Guard mailbox(*this, &m_mailbox_mutex, MAILBOX_MUTEX);
+                Robust_Mutex mailbox_mutex = ecm_mutex(&m_mailbox_mutex, MAILBOX_MUTEX);
+                std::lock_guard<Robust_Mutex> mailbox(mailbox_mutex);
                 {
-                    ECM_Mutex_Guard lists(*this, &m_sdo_list_mutex, SDO_LIST_MUTEX);
+                    Robust_Mutex sdo_list_mutex = ecm_mutex(&m_sdo_list_mutex, SDO_LIST_MUTEX);
+                    std::lock_guard<Robust_Mutex> lists(sdo_list_mutex);
                     if (generation != m_sdo_list_generation)
                         continue;  // the lists were emptied meanwhile
                 }
                 execute_sdo_request(request);
             }
-            ECM_Mutex_Guard lists(*this, &m_sdo_list_mutex, SDO_LIST_MUTEX);
+            Robust_Mutex sdo_list_mutex = ecm_mutex(&m_sdo_list_mutex, SDO_LIST_MUTEX);
+            std::lock_guard<Robust_Mutex> lists(sdo_list_mutex);
             if (generation == m_sdo_list_generation) {
                 m_list_sdo_out.pop_front();
                 m_list_sdo_in.push_back(std::move(request));

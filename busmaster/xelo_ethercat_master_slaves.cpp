@@ -69,7 +69,8 @@ void ECM_Master::clear_system()
         return;
     ecm_log_inf("ECM_Master:: clear_system ( ... ) !m_is_cleaned");
     // No SDO transfer runs while the slaves go; queued requests go with them.
-    ECM_Mutex_Guard mailbox(*this, &m_mailbox_mutex, "m_mailbox_mutex");
+    Robust_Mutex mailbox_mutex = ecm_mutex(&m_mailbox_mutex, "m_mailbox_mutex");
+    std::lock_guard<Robust_Mutex> mailbox(mailbox_mutex);
     clear_sdo_lists();
     m_is_cleaned = true;
     m_is_xml_data_ok = false;

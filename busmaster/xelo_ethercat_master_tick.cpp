@@ -43,7 +43,8 @@ void ECM_Master::check_and_post_sem_ex(sem_t* sem)
 
 void ECM_Master::set_watchdog_on_ex(int watchdog_desired)
 {
-    ECM_Mutex_Guard guard(*this, &m_mutex_operational_state, "m_mutex_operational_state");
+    Robust_Mutex operational_state = ecm_mutex(&m_mutex_operational_state, "m_mutex_operational_state");
+    std::lock_guard<Robust_Mutex> guard(operational_state);
     if (m_thread_is_running)
         throw std::runtime_error("Attention: m_thread_is_running ");
     ecm_log_inf("ECM_Master::set_watchdog_on_ex -> " + std::to_string(watchdog_desired));
@@ -53,7 +54,8 @@ void ECM_Master::set_watchdog_on_ex(int watchdog_desired)
 
 void ECM_Master::set_watchdog_off_ex()
 {
-    ECM_Mutex_Guard guard(*this, &m_mutex_operational_state, "m_mutex_operational_state");
+    Robust_Mutex operational_state = ecm_mutex(&m_mutex_operational_state, "m_mutex_operational_state");
+    std::lock_guard<Robust_Mutex> guard(operational_state);
     if (m_thread_is_running)
         throw std::runtime_error("Attention: m_thread_is_running ");
     ecm_log_inf("ECM_Master::set_watchdog_off_ex ");

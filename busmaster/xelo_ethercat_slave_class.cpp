@@ -7,6 +7,8 @@
 
 #include "ecm_log.h"
 #include "init_cmd_lists.h"
+#include "robust_mutex.h"
+#include "xelo_ethercat_master_class.h"
 
 namespace {
 // Byte count of a window of bits: 1 for 1..7 bits, whole bytes above.
@@ -29,6 +31,23 @@ void check_window_ex(const char* direction, int start_bit, int bytes)
                                  " process data outside the shared image (BitStart " + std::to_string(start_bit) + ")");
 }
 
+// The lines of the process-data mutex as the slave takes it: the master's
+// WAR line for a recovered mutex, its own plain line for a failure.
+class Process_Data_Lock_Log final : public Lock_Log_Sink {
+public:
+    void write(Log_Level level, const char* text) noexcept override { ecm_lock_log().write(level, text); }
+    void failed(Lock_Operation operation, const char* /*name*/, const char* /*owner*/, int code) noexcept override
+    {
+        try {
+            ecm_log_plain(std::string(" ECM_Slave::get_process_data (... ) -> ") +
+                          (operation == Lock_Operation::unlock ? "pthread_mutex_unlock" : "pthread_mutex_lock") +
+                          " error" + std::strerror(code));
+        } catch (...) {
+            // no memory for the line: the exception that follows tells it
+        }
+    }
+};
+Process_Data_Lock_Log g_process_data_lock_log;
 }  // namespace
 
 ECM_Slave::ECM_Slave(EtherCATConfig_Config_Slave slave, Shared_Pdo_Mem_Region* pdo, uint16_t num)
@@ -141,15 +160,10 @@ void ECM_Slave::get_process_data(const EtherCATConfig_Config_Slave_ProcessData* 
         m_outputs_shm_start_offs_bit = m_Ostartbit % 8;
     }
 
-    int rc = pthread_mutex_lock(&m_pdo_map->shm_mutex);
-    if (rc == EOWNERDEAD)
-        rc = pthread_mutex_consistent(&m_pdo_map->shm_mutex);
-    if (rc != 0) {
-        ecm_log_plain(std::string(" ECM_Slave::get_process_data (... ) -> pthread_mutex_lock error") +
-                      std::strerror(rc));
+    Nothrow_Lock lock(Robust_Mutex(&m_pdo_map->shm_mutex, "m_pdo_map->shm_mutex", nullptr, &g_process_data_lock_log));
+    if (!lock.owns_lock())
         throw std::runtime_error(std::string("Failed to pthread_mutex_lock ... m_pdo_map->shm_mutex ") +
-                                 std::strerror(rc));
-    }
+                                 std::strerror(lock.error()));
     if (process_data->has_recv_o_el && m_Ibytes > 0) {
         m_inputs = &m_pdo_map->shm_buf_in[m_inputs_shm_start_byte];
         std::memset(m_inputs, 0, static_cast<size_t>(m_Ibytes));
@@ -158,13 +172,10 @@ void ECM_Slave::get_process_data(const EtherCATConfig_Config_Slave_ProcessData* 
         m_outputs = &m_pdo_map->shm_buf_out[m_outputs_shm_start_byte];
         std::memset(m_outputs, 0, static_cast<size_t>(m_Obytes));
     }
-    rc = pthread_mutex_unlock(&m_pdo_map->shm_mutex);
-    if (rc != 0) {
-        ecm_log_plain(std::string(" ECM_Slave::get_process_data (... ) -> pthread_mutex_unlock error") +
-                      std::strerror(rc));
+    const int rc = lock.unlock();
+    if (rc != 0)
         throw std::runtime_error(std::string("Failed to pthread_mutex_unlock ... m_pdo_map->shm_mutex ") +
                                  std::strerror(rc));
-    }
 }
 
 void ECM_Slave::manage_processdata_info(const EtherCATConfig_Config_Slave_ProcessData* process_data)

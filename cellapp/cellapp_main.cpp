@@ -132,7 +132,8 @@ bool read_identity(int p, uint32_t& vendor, uint32_t& product, uint32_t& serial,
 // One scan of the bus; true when a descriptor was chosen and copied.
 bool scan_bus(int& n)
 {
-    mutex_lock_ex(&__mutex_thread_info_exchange, "__mutex_thread_info_exchange", "ETH_PRELIMINARY_THREAD");
+    Robust_Mutex info_exchange(&__mutex_thread_info_exchange, "__mutex_thread_info_exchange", "ETH_PRELIMINARY_THREAD");
+    std::lock_guard<Robust_Mutex> lock(info_exchange);
     std::array<int8_t, MAX_N_SLAVES> drive_idxs{};
     for (int i = 0; i < MAX_N_SLAVES; ++i)
         drive_idxs[static_cast<size_t>(i)] = eth_info.get_drive_idxs_ith_value(i);
@@ -174,7 +175,6 @@ bool scan_bus(int& n)
         }
     }
     eth_info.set_n_slaves_on_ethercat_network(n);
-    mutex_unlock_ex(&__mutex_thread_info_exchange, "__mutex_thread_info_exchange", "ETH_PRELIMINARY_THREAD");
     return chosen;
 }
 
@@ -218,9 +218,7 @@ void* ethercat_master_preliminary_info_exchange(void*)
 
 void refresh_no_param()
 {
-    mutex_lock_ex(&watchdog_mutex, "watchdog", "");
-    watchdog_counter = 0;
-    mutex_unlock_ex(&watchdog_mutex, "watchdog", "");
+    with_lock(Robust_Mutex(&watchdog_mutex, "watchdog", ""), [] { watchdog_counter = 0; });
     prg_cmd_manager.machine_refresh();
 }
 

@@ -19,6 +19,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "robust_mutex.h"
+
 namespace {
 
 namespace p = ecm_protocol;
@@ -96,121 +98,75 @@ Shared_Pdo_Mem_Region* ptr_pdo_shmem = nullptr;
 Shared_Slave_Info_Mem_Region* ptr_info_shmem = nullptr;
 Shared_Tick_Mem_Region* ptr_tick_shmem = nullptr;
 
-// ---- lock wrappers ----------------------------------------------------------------
-// A mutex of the master's memories whose holder died is made consistent and
-// taken.
-int mutex_lock(pthread_mutex_t* mutex)
-{
-    int rc = pthread_mutex_lock(mutex);
-    if (rc == EOWNERDEAD)
-        rc = pthread_mutex_consistent(mutex);
-    if (rc != 0) {
-        say("pthread_mutex_lock: Failed to pthread_mutex_lock ret: %d : %s ", rc, std::strerror(rc));
-        return -1;
-    }
-    return 0;
-}
-
-int mutex_unlock(pthread_mutex_t* mutex)
-{
-    const int rc = pthread_mutex_unlock(mutex);
-    if (rc != 0) {
-        say("pthread_mutex_unlock: Failed to pthread_mutex_unlock ret: %d : %s ", rc, std::strerror(rc));
-        return -1;
-    }
-    return 0;
-}
-
-[[maybe_unused]] int mutex_trylock(pthread_mutex_t* mutex)
-{
-    int rc = pthread_mutex_trylock(mutex);
-    if (rc == EOWNERDEAD)
-        rc = pthread_mutex_consistent(mutex);
-    if (rc != 0) {
-        say("pthread_mutex_trylock: Failed to pthread_mutex_trylock ret: %d : %s ", rc, std::strerror(rc));
-        return -1;
-    }
-    return 0;
-}
-
-// The library lock for one request: taken by lock(), released by unlock() or
-// by the destructor on an early return.
-class Lib_Lock {
+// ---- locks ------------------------------------------------------------------------
+// The client's lines of its locks: a failure names the pthread call, "pthread_mutex_lock: Failed to
+// pthread_mutex_lock ret: %d : %s "; a mutex of the master's memories whose holder died is made
+// consistent and taken, with its WAR line.
+class Client_Lock_Log final : public Lock_Log_Sink {
 public:
-    Lib_Lock() = default;
-    ~Lib_Lock()
+    void write(Log_Level /*level*/, const char* text) noexcept override { say_line(text); }
+    void failed(Lock_Operation operation, const char* /*name*/, const char* /*owner*/, int code) noexcept override
     {
-        if (m_held)
-            unlock();
+        static const char* const CALLS[] = {"pthread_mutex_lock", "pthread_mutex_trylock", "pthread_mutex_unlock"};
+        const char* call = CALLS[static_cast<int>(operation)];
+        say("%s: Failed to %s ret: %d : %s ", call, call, code, std::strerror(code));
     }
-    Lib_Lock(const Lib_Lock&) = delete;
-    Lib_Lock& operator=(const Lib_Lock&) = delete;
-
-    [[nodiscard]] bool lock()
-    {
-        if (mutex_lock(&m_mutex_lib) != 0) {
-            say_line("Error on LIB_PTHREAD_MUTEX_LOCK");
-            return false;
-        }
-        m_held = true;
-        return true;
-    }
-    // false (after the message) when the release failed.
-    bool unlock()
-    {
-        m_held = false;
-        if (mutex_unlock(&m_mutex_lib) != 0) {
-            say_line("Error on LIB_PTHREAD_MUTEX_UNLOCK");
-            return false;
-        }
-        return true;
-    }
-
-private:
-    bool m_held = false;
 };
+Client_Lock_Log client_lock_log;
 
-// Result of a request whose lock must be released: the result, or -1 when
-// the release failed.
-int release(Lib_Lock& lock, int result)
+constexpr const char* LIB_LOCK_FAILED = "Error on LIB_PTHREAD_MUTEX_LOCK";
+constexpr const char* LIB_UNLOCK_FAILED = "Error on LIB_PTHREAD_MUTEX_UNLOCK";
+
+Robust_Mutex client_mutex(pthread_mutex_t* mutex, const char* name)
 {
-    return lock.unlock() ? result : -1;
+    return Robust_Mutex(mutex, name, nullptr, &client_lock_log);
 }
 
-// One mutex of a master memory held for a scope.
-class Shm_Lock {
-public:
-    Shm_Lock(pthread_mutex_t* mutex, const char* lock_text, const char* unlock_text)
-        : m_mutex(mutex), m_unlock_text(unlock_text)
-    {
-        m_held = mutex_lock(mutex) == 0;
-        if (!m_held)
-            say_line(lock_text);
-    }
-    ~Shm_Lock()
-    {
-        if (m_held)
-            unlock();
-    }
-    Shm_Lock(const Shm_Lock&) = delete;
-    Shm_Lock& operator=(const Shm_Lock&) = delete;
+// The library lock for one request.
+Robust_Mutex library_mutex()
+{
+    return client_mutex(&m_mutex_lib, "m_mutex_lib");
+}
 
-    bool held() const { return m_held; }
-    bool unlock()
-    {
-        m_held = false;
-        if (mutex_unlock(m_mutex) != 0) {
-            say_line(m_unlock_text);
-            return false;
-        }
+// The mutexes of the slave-info and process-data memories (mapped).
+constexpr const char* INFO_LOCK_FAILED = "Error on SHM_INFO_PTHREAD_MUTEX_LOCK";
+constexpr const char* INFO_UNLOCK_FAILED = "Error on SHM_INFO_PTHREAD_MUTEX_UNLOCK";
+constexpr const char* PDO_LOCK_FAILED = "Error on SHM_PDO_PTHREAD_MUTEX_LOCK";
+constexpr const char* PDO_UNLOCK_FAILED = "Error on SHM_PDO_PTHREAD_MUTEX_UNLOCK";
+
+Robust_Mutex info_mutex()
+{
+    return client_mutex(&ptr_info_shmem->shm_mutex, "ptr_info_shmem->shm_mutex");
+}
+
+Robust_Mutex pdo_mutex()
+{
+    return client_mutex(&ptr_pdo_shmem->shm_mutex, "ptr_pdo_shmem->shm_mutex");
+}
+
+// Whether lock holds its mutex; else (after the call's line) prints failure_text.
+bool taken(const Nothrow_Lock& lock, const char* failure_text)
+{
+    if (!lock.owns_lock())
+        say_line(failure_text);
+    return lock.owns_lock();
+}
+
+// Releases lock; false (after the call's line and failure_text) when the release failed.
+bool released(Nothrow_Lock& lock, const char* failure_text)
+{
+    if (lock.unlock() == 0)
         return true;
-    }
+    say_line(failure_text);
+    return false;
+}
 
-private:
-    pthread_mutex_t* m_mutex;
-    const char* m_unlock_text;
-    bool m_held;
-};
+// Result of a request whose library lock must be released: the result, or
+// -1 when the release failed.
+int release(Nothrow_Lock& lock, int result)
+{
+    return released(lock, LIB_UNLOCK_FAILED) ? result : -1;
+}
 
 // ---- request text --------------------------------------------------------------
 // The command word, each argument after one blank, a newline; built with
@@ -421,11 +377,11 @@ bool reply_value(long* value)
 template <typename Condition>
 int guard(Condition condition, const char* message)
 {
-    Lib_Lock lock;
-    if (!lock.lock())
+    Nothrow_Lock lock(library_mutex());
+    if (!taken(lock, LIB_LOCK_FAILED))
         return -1;
     const bool holds = condition();
-    if (!lock.unlock())
+    if (!released(lock, LIB_UNLOCK_FAILED))
         return -1;
     if (holds)
         return 0;
@@ -455,8 +411,8 @@ int test_system_connect_and_master_connect()
 // The reply must not be "reply_error".
 int request_not_error(Request_Text request)
 {
-    Lib_Lock lock;
-    if (!lock.lock())
+    Nothrow_Lock lock(library_mutex());
+    if (!taken(lock, LIB_LOCK_FAILED))
         return -1;
     if (exchange(request) != 0 || reply_is(p::REPLY_ERROR))
         return release(lock, -1);
@@ -466,8 +422,8 @@ int request_not_error(Request_Text request)
 // The reply must be "reply_ok".
 int request_ok(Request_Text request)
 {
-    Lib_Lock lock;
-    if (!lock.lock())
+    Nothrow_Lock lock(library_mutex());
+    if (!taken(lock, LIB_LOCK_FAILED))
         return -1;
     if (exchange(request) != 0 || !reply_is(p::REPLY_OK))
         return release(lock, -1);
@@ -477,8 +433,8 @@ int request_ok(Request_Text request)
 // A reply of one decimal.
 int request_value(Request_Text request, long* value)
 {
-    Lib_Lock lock;
-    if (!lock.lock())
+    Nothrow_Lock lock(library_mutex());
+    if (!taken(lock, LIB_LOCK_FAILED))
         return -1;
     if (exchange(request) != 0 || reply_is(p::REPLY_ERROR) || !reply_value(value))
         return release(lock, -1);
@@ -488,8 +444,8 @@ int request_value(Request_Text request, long* value)
 // A list reply of n values; the n - 1 after the count go to values.
 int request_list(Request_Text request, int n, long* values)
 {
-    Lib_Lock lock;
-    if (!lock.lock())
+    Nothrow_Lock lock(library_mutex());
+    if (!taken(lock, LIB_LOCK_FAILED))
         return -1;
     if (exchange(request) != 0 || reply_is(p::REPLY_ERROR) || !reply_list(n, values))
         return release(lock, -1);
@@ -736,12 +692,11 @@ int process_data_copy(int address_slave, int num_byte, uint8_t* bytes, Direction
         return -1;
     Slave_Place place{};
     if (take_locks) {
-        Shm_Lock info(&ptr_info_shmem->shm_mutex, "Error on SHM_INFO_PTHREAD_MUTEX_LOCK",
-                      "Error on SHM_INFO_PTHREAD_MUTEX_UNLOCK");
-        if (!info.held())
+        Nothrow_Lock info(info_mutex());
+        if (!taken(info, INFO_LOCK_FAILED))
             return -1;
         const bool placed = read_place(address_slave, direction, &place);
-        if (!info.unlock() || !placed)
+        if (!released(info, INFO_UNLOCK_FAILED) || !placed)
             return -1;
     } else if (!read_place(address_slave, direction, &place)) {
         return -1;
@@ -755,15 +710,14 @@ int process_data_copy(int address_slave, int num_byte, uint8_t* bytes, Direction
             copy_out(ptr_pdo_shmem->shm_buf_out, place, num_byte, bytes);
         return 0;
     }
-    Shm_Lock pdo(&ptr_pdo_shmem->shm_mutex, "Error on SHM_PDO_PTHREAD_MUTEX_LOCK",
-                 "Error on SHM_PDO_PTHREAD_MUTEX_UNLOCK");
-    if (!pdo.held())
+    Nothrow_Lock pdo(pdo_mutex());
+    if (!taken(pdo, PDO_LOCK_FAILED))
         return -1;
     if (direction == Direction::INPUT)
         copy_in(ptr_pdo_shmem->shm_buf_in, place, num_byte, bytes);
     else
         copy_out(ptr_pdo_shmem->shm_buf_out, place, num_byte, bytes);
-    return pdo.unlock() ? 0 : -1;
+    return released(pdo, PDO_UNLOCK_FAILED) ? 0 : -1;
 }
 
 // One field of the slave-info memory for the slave at address.
@@ -774,9 +728,8 @@ int slave_info_field(int address_slave, const int32_t (Shared_Slave_Info_Mem_Reg
         return -1;
     if (test_system_connect_and_xml_valid() != 0 || ptr_info_shmem == nullptr)
         return -1;
-    Shm_Lock info(&ptr_info_shmem->shm_mutex, "Error on SHM_INFO_PTHREAD_MUTEX_LOCK",
-                  "Error on SHM_INFO_PTHREAD_MUTEX_UNLOCK");
-    if (!info.held())
+    Nothrow_Lock info(info_mutex());
+    if (!taken(info, INFO_LOCK_FAILED))
         return -1;
     int value = -1;
     for (int j = 0; j < count; ++j) {
@@ -785,14 +738,14 @@ int slave_info_field(int address_slave, const int32_t (Shared_Slave_Info_Mem_Reg
             break;
         }
     }
-    return info.unlock() ? value : -1;
+    return released(info, INFO_UNLOCK_FAILED) ? value : -1;
 }
 
 // ---- tick ---------------------------------------------------------------------------
 int load_and_check_master_tick_count()
 {
-    Shm_Lock tick(&ptr_tick_shmem->shm_mutex, "Error on SHM_TICK_MUTEX_LOCK", "Error on SHM_TICK_MUTEX_UNLOCK");
-    if (!tick.held())
+    Nothrow_Lock tick(client_mutex(&ptr_tick_shmem->shm_mutex, "ptr_tick_shmem->shm_mutex"));
+    if (!taken(tick, "Error on SHM_TICK_MUTEX_LOCK"))
         return -1;
     tick_tmp = ptr_tick_shmem->tick_count;
     if (tick_tmp != -1)
@@ -800,7 +753,7 @@ int load_and_check_master_tick_count()
     else
         is_master_in_operational_state = 0;
     const int count = tick_tmp;
-    if (!tick.unlock())
+    if (!released(tick, "Error on SHM_TICK_MUTEX_UNLOCK"))
         return -1;
     ptr_tick_shmem->client_started_cyclic_op = 1;
     return count;
@@ -836,23 +789,23 @@ int preliminary_hook(int /*system_port*/)
         return -1;
     }
     {
-        Lib_Lock lock;
-        if (!lock.lock())
+        Nothrow_Lock lock(library_mutex());
+        if (!taken(lock, LIB_LOCK_FAILED))
             return -1;
         if (connect_pdo_shm_mem() != 0 || connect_info_shm_mem() != 0 || connect_tick_shm_mem() != 0 ||
             connect_ecm_socket(&sock_master, &addr_master, p::CLIENT_ADDRESS, p::PORT) != 0)
             return release(lock, -1);
         is_master_connect = 0;
         is_system_connect = 1;
-        if (!lock.unlock())
+        if (!released(lock, LIB_UNLOCK_FAILED))
             return -1;
     }
     if (test_system_connect() != 0)
         return -1;
     long version = 0;
     {
-        Lib_Lock lock;
-        if (!lock.lock())
+        Nothrow_Lock lock(library_mutex());
+        if (!taken(lock, LIB_LOCK_FAILED))
             return -1;
         if (os_socket_set_timeout(NORMAL_TIMEOUT_NS) != 0)
             return release(lock, -1);
@@ -860,7 +813,7 @@ int preliminary_hook(int /*system_port*/)
         if (exchange(request) != 0 || reply_is(p::REPLY_ERROR))
             return release(lock, -1);
         version = std::strtol(recv_string, nullptr, 10);
-        if (!lock.unlock())
+        if (!released(lock, LIB_UNLOCK_FAILED))
             return -1;
     }
     if (version != p::SYSTEM_VERSION) {
@@ -877,8 +830,8 @@ int open_connection_with_master(const char* xml_twincat_file)
 {
     if (test_system_connect() != 0)
         return -1;
-    Lib_Lock lock;
-    if (!lock.lock())
+    Nothrow_Lock lock(library_mutex());
+    if (!taken(lock, LIB_LOCK_FAILED))
         return -1;
     if (xml_twincat_file == nullptr || std::strlen(xml_twincat_file) > MAX_PATH_CHARACTERS) {
         say("\n!!! Error: Max filename length exceded ... ");
@@ -916,8 +869,8 @@ int join_running_master()
     if (request_value(Request_Text(p::GET_MASTER_ETHERCAT_STATE), &state) != 0 ||
         (state != SAFEOP_STATE && state != OP_STATE))
         return -1;
-    Lib_Lock lock;
-    if (!lock.lock())
+    Nothrow_Lock lock(library_mutex());
+    if (!taken(lock, LIB_LOCK_FAILED))
         return -1;
     if (remap_replaced_memories() != 0)
         return release(lock, -1);
@@ -933,8 +886,8 @@ int reopen_connection()
         clear_slave_counts();
         return -1;
     }
-    Lib_Lock lock;
-    if (!lock.lock())
+    Nothrow_Lock lock(library_mutex());
+    if (!taken(lock, LIB_LOCK_FAILED))
         return -1;
     Request_Text request(p::RESTART_MASTER_COMUNICATION_WITH_SLAVE);
     if (exchange_without_timeout(request) != 0)
@@ -962,8 +915,8 @@ int close_connection_with_master()
 {
     if (test_system_connect_and_master_connect() != 0)
         return -1;
-    Lib_Lock lock;
-    if (!lock.lock())
+    Nothrow_Lock lock(library_mutex());
+    if (!taken(lock, LIB_LOCK_FAILED))
         return -1;
     Request_Text request(p::STOP_ETHERCAT_MASTER);
     if (exchange(request) != 0 || !reply_is(REPLY_STOPPED))
@@ -987,13 +940,13 @@ int last_unhook()
 {
     if (test_system_connect() != 0)
         return -1;
-    Lib_Lock lock;
-    if (!lock.lock())
+    Nothrow_Lock lock(library_mutex());
+    if (!taken(lock, LIB_LOCK_FAILED))
         return -1;
     const timespec pause{1, 0};
     nanosleep(&pause, nullptr);
     is_system_connect = 0;
-    if (!lock.unlock())
+    if (!released(lock, LIB_UNLOCK_FAILED))
         return -1;
     say("\tuser_interface mutex destroy ... ");
     return 0;
@@ -1217,8 +1170,8 @@ int go_into_new_state(State_Enum desired_state)
 {
     if (test_system_connect_and_master_connect() != 0)
         return -1;
-    Lib_Lock lock;
-    if (!lock.lock())
+    Nothrow_Lock lock(library_mutex());
+    if (!taken(lock, LIB_LOCK_FAILED))
         return -1;
     Request_Text request(p::GO_INTO_NEXT_STATE);
     request.arg(static_cast<long>(desired_state));
@@ -1270,8 +1223,8 @@ int entry_descriptions(int address_slave, int count, Info_Pdo_Struct* entries, c
 {
     if (check_address_slave_type(address_slave, 0) != 0 || test_system_connect_and_xml_valid() != 0)
         return -1;
-    Lib_Lock lock;
-    if (!lock.lock())
+    Nothrow_Lock lock(library_mutex());
+    if (!taken(lock, LIB_LOCK_FAILED))
         return -1;
     if (count < 1)
         return release(lock, 0);
@@ -1323,8 +1276,8 @@ int get_data_via_sdo_from_slave(uint16_t address_slave, int index_el, int sub_in
         return -1;
     if (dim_data_el < 0 || (dim_data_el > 0 && data_el == nullptr))
         return -1;
-    Lib_Lock lock;
-    if (!lock.lock())
+    Nothrow_Lock lock(library_mutex());
+    if (!taken(lock, LIB_LOCK_FAILED))
         return -1;
     Request_Text request(p::GET_DATA_VIA_SDO);
     request.arg(long{address_slave}).arg(index_el).arg(sub_index_el).arg(dim_data_el);
@@ -1368,8 +1321,8 @@ int pop_sdo_from_queue(uint16_t* address_slave, int* index_el, int* sub_index_el
 {
     if (test_system_connect_and_master_connect() != 0)
         return -1;
-    Lib_Lock lock;
-    if (!lock.lock())
+    Nothrow_Lock lock(library_mutex());
+    if (!taken(lock, LIB_LOCK_FAILED))
         return -1;
     Request_Text request(p::POP_SDO_FROM_QUEUE);
     if (exchange(request) != 0 || reply_is(p::REPLY_ERROR))
@@ -1476,13 +1429,13 @@ int lock_ecm_master_mutex_warning_use()
 {
     if (ptr_info_shmem == nullptr || ptr_pdo_shmem == nullptr)
         return -1;
-    if (mutex_lock(&ptr_info_shmem->shm_mutex) != 0) {
-        say_line("Error on SHM_INFO_PTHREAD_MUTEX_LOCK");
+    if (info_mutex().lock_code() != 0) {
+        say_line(INFO_LOCK_FAILED);
         return -1;
     }
-    if (mutex_lock(&ptr_pdo_shmem->shm_mutex) != 0) {
-        say_line("Error on SHM_PDO_PTHREAD_MUTEX_LOCK");
-        mutex_unlock(&ptr_info_shmem->shm_mutex);
+    if (pdo_mutex().lock_code() != 0) {
+        say_line(PDO_LOCK_FAILED);
+        (void)info_mutex().unlock_code();
         return -1;
     }
     return 0;
@@ -1493,12 +1446,12 @@ int unlock_ecm_master_mutex_warning_use()
     if (ptr_info_shmem == nullptr || ptr_pdo_shmem == nullptr)
         return -1;
     int result = 0;
-    if (mutex_unlock(&ptr_pdo_shmem->shm_mutex) != 0) {
-        say_line("Error on SHM_PDO_PTHREAD_MUTEX_UNLOCK");
+    if (pdo_mutex().unlock_code() != 0) {
+        say_line(PDO_UNLOCK_FAILED);
         result = -1;
     }
-    if (mutex_unlock(&ptr_info_shmem->shm_mutex) != 0) {
-        say_line("Error on SHM_INFO_PTHREAD_MUTEX_UNLOCK");
+    if (info_mutex().unlock_code() != 0) {
+        say_line(INFO_UNLOCK_FAILED);
         result = -1;
     }
     return result;

@@ -3,34 +3,16 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <exception>
 #include <stdexcept>
 
-#include "xelo_thread_mtx_wrapper.h"
+#include "robust_mutex.h"
 
 namespace {
-// Locks the hardware-interface mutex for a scope.
-class Hw_Lock {
-public:
-    Hw_Lock(pthread_mutex_t* mutex, const char* name) : m_mutex(mutex), m_name(name)
-    {
-        mutex_lock_ex(m_mutex, m_name, "");
-    }
-    ~Hw_Lock() noexcept(false)
-    {
-        if (std::uncaught_exceptions() > m_exceptions)
-            pthread_mutex_unlock(m_mutex);
-        else
-            mutex_unlock_ex(m_mutex, m_name, "");
-    }
-    Hw_Lock(const Hw_Lock&) = delete;
-    Hw_Lock& operator=(const Hw_Lock&) = delete;
-
-private:
-    pthread_mutex_t* m_mutex;
-    const char* m_name;
-    int m_exceptions = std::uncaught_exceptions();
-};
+// The hardware-interface mutex as user (named in its lines) takes it.
+Robust_Mutex hw_mutex(Hardware_Interface& hw, const char* user)
+{
+    return Robust_Mutex(&hw.mutex, user, "");
+}
 }  // namespace
 
 Program_Command_Manager::Program_Command_Manager(Axes_Manager_Interface* am_iface, RtdeInterface* rtde_iface)
@@ -59,7 +41,8 @@ int Program_Command_Manager::new_command(Program_Commands_Params params)
     if (params.cmd_id != NULL_PROGRAM_CMD) {
         Program_Commands_Params replaced;
         {
-            Hw_Lock lock(&hw.mutex, "XmlRpc-set_params");
+            Robust_Mutex held = hw_mutex(hw, "XmlRpc-set_params");
+            std::lock_guard<Robust_Mutex> lock(held);
             replaced = hw.get_parameters();
             hw.set_parameters(params);
             hw.sem_post_required = true;
@@ -74,7 +57,8 @@ int Program_Command_Manager::new_command(Program_Commands_Params params)
         }
         if (rc == -1) {
             const int err = errno;
-            Hw_Lock lock(&hw.mutex, "XmlRpc-set_params");
+            Robust_Mutex held = hw_mutex(hw, "XmlRpc-set_params");
+            std::lock_guard<Robust_Mutex> lock(held);
             if (hw.sem_post_required) {
                 // No package took it: withdraw it, the earlier command stands.
                 hw.sem_post_required = false;
@@ -90,17 +74,20 @@ int Program_Command_Manager::new_command(Program_Commands_Params params)
             }
         }
     } else {
-        Hw_Lock lock(&hw.mutex, "XmlRpc-set_boolean");
+        Robust_Mutex held = hw_mutex(hw, "XmlRpc-set_boolean");
+        std::lock_guard<Robust_Mutex> lock(held);
         hw.set_program_state_request(true);
     }
-    Hw_Lock lock(&hw.mutex, "XmlRpc-get_state");
+    Robust_Mutex held = hw_mutex(hw, "XmlRpc-get_state");
+    std::lock_guard<Robust_Mutex> lock(held);
     return m_state_machine.get_actual_state();
 }
 
 void Program_Command_Manager::machine_refresh()
 {
     Hardware_Interface& hw = *m_hardware_interface;
-    Hw_Lock lock(&hw.mutex, "RTDE");
+    Robust_Mutex held = hw_mutex(hw, "RTDE");
+    std::lock_guard<Robust_Mutex> lock(held);
     m_state_machine.refresh();
     int value = 0;
     if (sem_getvalue(&hw.sem, &value) != 0)

@@ -76,7 +76,8 @@ TEST(MasterMutex, InitialisingOverAnInitialisedMutexSucceeds)
     pthread_mutex_t mutex;
     master.init_pthread_mutex_ex(&mutex, true, true, true);
     master.init_pthread_mutex_ex(&mutex, true, true, true);
-    ECM_Mutex_Guard guard(master, &mutex, "shm_mutex");
+    Robust_Mutex shm_mutex = ecm_mutex(&mutex, "shm_mutex");
+    std::lock_guard<Robust_Mutex> guard(shm_mutex);
     EXPECT_TRUE(held(&mutex));
 }
 

@@ -42,7 +42,8 @@ public:
     void mark_operational() { m_actual_ethercat_state = OP_STATE; }
     std::size_t results_waiting()
     {
-        ECM_Mutex_Guard lists(*this, &m_sdo_list_mutex, "m_sdo_list_mutex");
+        Robust_Mutex sdo_list_mutex = ecm_mutex(&m_sdo_list_mutex, "m_sdo_list_mutex");
+        std::lock_guard<Robust_Mutex> lists(sdo_list_mutex);
         return m_list_sdo_in.size();
     }
     // Waits for count results; false after the time-out.

@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <pthread.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
+#include <functional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -169,6 +173,66 @@ TEST_F(Process_Data, CallerLockedCopiesRunUnderBothMutexes)
     EXPECT_EQ(out()[0], 0x24);
     EXPECT_EQ(pthread_mutex_trylock(&m_memories.pdo().shm_mutex), 0);
     pthread_mutex_unlock(&m_memories.pdo().shm_mutex);
+}
+
+// A master that died holding the memories' mutexes leaves them to the
+// client, which makes them consistent, says so and goes on.
+TEST_F(Process_Data, MutexesOfADeadHolderAreRecoveredWithAWarning)
+{
+    const auto die_holding = [](std::vector<pthread_mutex_t*> mutexes) {
+        const pid_t child = fork();
+        ASSERT_NE(child, -1);
+        if (child == 0) {
+            for (pthread_mutex_t* mutex : mutexes)
+                pthread_mutex_lock(mutex);
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+    };
+    const std::string info_war =
+        "mutex ptr_info_shmem->shm_mutex was held by a process that died: made consistent, going on";
+    const std::string pdo_war =
+        "mutex ptr_pdo_shmem->shm_mutex was held by a process that died: made consistent, going on";
+    m_memories.set_inputs(0, 0, 0, 1, 8);
+    in()[0] = 0x42;
+    pthread_mutex_t* info = &m_memories.info().shm_mutex;
+    pthread_mutex_t* pdo = &m_memories.pdo().shm_mutex;
+    const struct {
+        const char* name;
+        std::vector<pthread_mutex_t*> held;
+        std::function<void()> call;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"a request under the info mutex", {info}, [] { EXPECT_EQ(get_slave_input_byte_dim(1001), 1); }, {info_war}},
+        {"a copy under both mutexes",
+         {info, pdo},
+         [] {
+             uint8_t value = 0;
+             EXPECT_EQ(get_slave_inputs_values(1001, 1, &value), 0);
+             EXPECT_EQ(value, 0x42);
+         },
+         {info_war, pdo_war}},
+        {"the caller's lock of both",
+         {info, pdo},
+         [] {
+             EXPECT_EQ(lock_ecm_master_mutex_warning_use(), 0);
+             EXPECT_EQ(unlock_ecm_master_mutex_warning_use(), 0);
+         },
+         {info_war, pdo_war}},
+    };
+    for (const auto& c : cases) {
+        die_holding(c.held);
+        testing::internal::CaptureStdout();
+        c.call();
+        const std::string log = testing::internal::GetCapturedStdout();
+        for (const std::string& line : c.lines)
+            EXPECT_NE(log.find(line), std::string::npos) << c.name << "\n" << log;
+        for (pthread_mutex_t* mutex : {info, pdo}) {
+            EXPECT_EQ(pthread_mutex_trylock(mutex), 0) << c.name << ": released and consistent";
+            pthread_mutex_unlock(mutex);
+        }
+    }
 }
 
 TEST_F(Process_Data, WaitsOutsideOpSleepTenMillisecondsAndFail)

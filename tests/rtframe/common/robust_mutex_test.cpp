@@ -123,3 +123,78 @@ TEST(Robust_Mutex, FailuresThrowOnLockAndAreLoggedOnUnlock)
     EXPECT_EQ(thrown_text([&] { (void)detached.try_lock(); }),
               std::string("Failed to mutex_trylock_ex -> m_shm_info.ptr->mutex ") + std::strerror(EINVAL));
 }
+
+// The non-throwing guard recovers a dead holder's mutex as lock() does,
+// holds it for its scope and tells failures as values.
+TEST(Nothrow_Lock, RecoversADeadHolderAndTellsFailuresAsValues)
+{
+    Shared_Mutex shared;
+    shared.die_holding();
+    Recording_Sink sink;
+    const auto held_elsewhere = [&] {
+        int other = 0;
+        std::thread([&] {
+            other = pthread_mutex_trylock(shared.mutex);
+            if (other == 0)
+                pthread_mutex_unlock(shared.mutex);
+        }).join();
+        return other == EBUSY;
+    };
+    {
+        Nothrow_Lock lock(Robust_Mutex(shared.mutex, "ptr_info_shmem->shm_mutex", nullptr, &sink));
+        EXPECT_TRUE(lock.owns_lock());
+        EXPECT_EQ(lock.error(), 0);
+        ASSERT_EQ(sink.lines.size(), 1u);
+        EXPECT_EQ(sink.lines[0].first, Log_Level::WAR);
+        EXPECT_EQ(sink.lines[0].second,
+                  "mutex ptr_info_shmem->shm_mutex was held by a process that died: made consistent, going on");
+        EXPECT_TRUE(held_elsewhere());
+
+        Nothrow_Lock again(Robust_Mutex(shared.mutex, "ptr_info_shmem->shm_mutex", nullptr, &sink));
+        EXPECT_FALSE(again.owns_lock());
+        EXPECT_EQ(again.error(), EDEADLK);
+        ASSERT_EQ(sink.lines.size(), 2u);
+        EXPECT_EQ(sink.lines[1].second, "mutex_lock_ex ptr_info_shmem->shm_mutex ret_val = " + std::to_string(EDEADLK) +
+                                            " " + std::strerror(EDEADLK));
+    }
+    EXPECT_FALSE(held_elsewhere()) << "the scope's end releases it";
+    {
+        Nothrow_Lock lock(Robust_Mutex(shared.mutex, "m_mutex_lib", nullptr, &sink));
+        EXPECT_EQ(lock.unlock(), 0);
+        EXPECT_FALSE(lock.owns_lock());
+        EXPECT_FALSE(held_elsewhere());
+    }
+    EXPECT_EQ(sink.lines.size(), 2u);
+
+    Nothrow_Lock detached(Robust_Mutex(nullptr, "m_mutex_lib", nullptr, &sink));
+    EXPECT_FALSE(detached.owns_lock());
+    EXPECT_EQ(detached.error(), EINVAL);
+}
+
+// A component's own failure texts: the sink's failed() sees every failed
+// operation with the mutex, its owner and the code.
+TEST(Robust_Mutex, FailuresReachTheSinksOwnFailureText)
+{
+    struct Own_Text_Sink final : Lock_Log_Sink {
+        void write(Log_Level, const char* text) noexcept override { lines.emplace_back(text); }
+        void failed(Lock_Operation operation, const char* name, const char* owner, int code) noexcept override
+        {
+            lines.push_back(std::to_string(static_cast<int>(operation)) + " " + name + " " + owner + " " +
+                            std::to_string(code));
+        }
+        std::vector<std::string> lines;
+    };
+    Shared_Mutex shared;
+    Own_Text_Sink sink;
+    Robust_Mutex mutex(shared.mutex, "m_incoming_cmd_mutex", "axmngr_cmd_th", &sink);
+    mutex.lock();
+    EXPECT_EQ(thrown_text([&] { mutex.lock(); }),
+              std::string("Failed to mutex_lock_ex -> m_incoming_cmd_mutex ") + std::strerror(EDEADLK));
+    std::thread([&] { EXPECT_EQ(mutex.unlock_code(), EPERM); }).join();
+    mutex.unlock();
+    const std::vector<std::string> expected = {
+        "0 m_incoming_cmd_mutex axmngr_cmd_th " + std::to_string(EDEADLK),
+        "2 m_incoming_cmd_mutex axmngr_cmd_th " + std::to_string(EPERM),
+    };
+    EXPECT_EQ(sink.lines, expected);
+}
