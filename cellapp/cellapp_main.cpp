@@ -304,12 +304,9 @@ void* fw_thread(void*)
         arm_framework_watchdog();
         raise_ondara_program_status(OP_MODE);
         for (;;) {
-            mutex_lock_ex(&watchdog_mutex, "watchdog", "");
-            watchdog_counter += WATCHDOG_STEP;
-            mutex_unlock_ex(&watchdog_mutex, "watchdog", "");
-            mutex_lock_ex(&watchdog_mutex, "watchdog", "");
-            const int32_t counter = watchdog_counter;
-            mutex_unlock_ex(&watchdog_mutex, "watchdog", "");
+            with_lock(Robust_Mutex(&watchdog_mutex, "watchdog", ""), [] { watchdog_counter += WATCHDOG_STEP; });
+            const int32_t counter =
+                with_lock(Robust_Mutex(&watchdog_mutex, "watchdog", ""), [] { return watchdog_counter; });
             if (counter > WATCHDOG_LIMIT) {
                 log_inf("[ondara][main] :: Watchdog scaduto -> Esco dal programma");
                 end_process(1);
