@@ -102,7 +102,6 @@ public:
 private:
     Axesif_Client m_client;
 };
-};
 
 int run()
 {
