@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "axes_manager_interface.h"
+#include "axesif_client.h"
 #include "bench_support.h"
 #include "child_process.h"
 #include "cia402_drive.h"
@@ -85,38 +86,21 @@ int64_t model_profile_ns(double dt_s, int32_t from, int32_t to, uint32_t velocit
     return static_cast<int64_t>(move(to) * dt_s * 1e9);
 }
 
+// The shared client; a command not completed in time ends the run.
 class Client {
 public:
-    Client()
-    {
-        m_framework.init_with_h_compatibility_check_ex("axesif_bench", 4, 1);
-        m_iface.setup_ex(&m_framework);
-        m_iface.set_command_timeout_ms(2000);
-        m_iface.acquire_control_ex();
-        refresh();
-    }
-    void refresh()
-    {
-        uint32_t tick = 0;
-        (void)m_framework.refresh_data_ex(&tick);
-        m_iface.refresh_ex();
-    }
+    Client() : m_client("axesif_bench", 0) {}
     template <typename F>
     void refresh_until(F done, std::chrono::seconds limit = std::chrono::seconds(20))
     {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > end)
-                throw std::runtime_error("no completion in time");
-            refresh();
-        }
+        if (!done() && !m_client.refresh_until(done, limit))
+            throw std::runtime_error("no completion in time");
     }
-    Axes_Manager_Interface& iface() { return m_iface; }
-    Framework_Shared_Memory_Manager& framework() { return m_framework; }
+    Axes_Manager_Interface& iface() { return m_client.iface(); }
+    Framework_Shared_Memory_Manager& framework() { return m_client.framework(); }
 
 private:
-    Framework_Shared_Memory_Manager m_framework;
-    Axes_Manager_Interface m_iface{0};
+    Axesif_Client m_client;
 };
 
 int run()

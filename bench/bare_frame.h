@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "ethercatbase.h"
+#include "ethercat_frame.h"
 #include "nicdrv.h"
 #include "veth_harness.h"
 
@@ -17,8 +17,7 @@ namespace bench {
 
 class Bare_Frame {
 public:
-    Bare_Frame(const std::string& interface, const uint8_t* frame, int length)
-        : m_socket(interface), m_frame(frame, frame + length)
+    Bare_Frame(const std::string& interface, const Ethercat_Frame& frame) : m_socket(interface), m_frame(frame.bytes())
     {
     }
 
@@ -26,11 +25,7 @@ public:
     static Bare_Frame one_datagram(const std::string& interface, uint8_t command, uint16_t adp, uint16_t ado,
                                    uint16_t length)
     {
-        ec_bufT frame;
-        int size = 0;
-        const std::vector<uint8_t> zero(length);
-        ec_setupdatagram(frame, &size, command, adp, ado, length, zero.data());
-        return Bare_Frame(interface, frame, size);
+        return Bare_Frame(interface, Ethercat_Frame().add(command, adp, ado, std::vector<uint8_t>(length)));
     }
 
     // Sends the frame and busy-waits for its reply: the reply's size, or 0

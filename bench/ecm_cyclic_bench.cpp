@@ -65,14 +65,13 @@ void print(const char* what, const char* unit, double scale, std::vector<int64_t
 
 // The demo cell's cyclic frame as the master builds it: ARMW of the
 // reference clock, the LRW of the process data, the BRD of AL status.
-int build_cyclic_frame(ec_bufT frame)
+Ethercat_Frame cyclic_frame()
 {
-    uint8_t zero[16] = {};
-    int length = 0;
-    ec_setupdatagram(frame, &length, EC_CMD_ARMW, 0xFFFF, 0x0910, 4, zero);
-    ec_adddatagram_my(frame, &length, EC_CMD_LRW, 0x0000, 0x0100, 14, zero, 4 + 12);
-    ec_adddatagram_my(frame, &length, EC_CMD_BRD, 0, 0x0130, 2, zero, 14 + 12);
-    return length;
+    Ethercat_Frame frame;
+    frame.add(EC_CMD_ARMW, 0xFFFF, 0x0910, std::vector<uint8_t>(4));
+    frame.add(EC_CMD_LRW, 0x0000, 0x0100, std::vector<uint8_t>(14));
+    frame.add(EC_CMD_BRD, 0, 0x0130, std::vector<uint8_t>(2));
+    return frame;
 }
 
 int64_t median_of(std::vector<int64_t> samples)
@@ -118,8 +117,7 @@ void bare_loop(const std::string& interface, int cycles, Bare_Figures* figures)
         sched_param param{};
         param.sched_priority = sched_get_priority_max(SCHED_FIFO) - 3;
         pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
-        ec_bufT cyclic;
-        bench::Bare_Frame frame(interface, cyclic, build_cyclic_frame(cyclic));
+        bench::Bare_Frame frame(interface, cyclic_frame());
         const int fd = timerfd_create(CLOCK_MONOTONIC, 0);
         itimerspec period{};
         period.it_interval = timespec{0, PERIOD_NS};

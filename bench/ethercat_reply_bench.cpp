@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "ethercat_frame.h"
 #include "veth_harness.h"
 
 namespace {
@@ -51,8 +52,7 @@ public:
     // One datagram, one frame; the working counter (-1: no reply).
     int single(uint8_t command, uint16_t adp, uint16_t ado, std::vector<uint8_t> data)
     {
-        std::vector<uint8_t> frame = header();
-        add(frame, command, adp, ado, data, false);
+        const std::vector<uint8_t> frame = Ethercat_Frame().add(command, adp, ado, data).bytes();
         std::vector<uint8_t> reply(1600);
         m_socket.send(frame.data(), frame.size());
         const size_t size = m_socket.receive(reply.data(), reply.size(), std::chrono::milliseconds(100));
@@ -64,40 +64,6 @@ public:
     int fpwr(uint16_t station, uint16_t ado, std::vector<uint8_t> data)
     {
         return single(5, station, ado, std::move(data));
-    }
-
-    static std::vector<uint8_t> header()
-    {
-        return {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x88, 0xA4, 0x00, 0x10};
-    }
-    static void add(std::vector<uint8_t>& frame, uint8_t command, uint16_t adp, uint16_t ado,
-                    const std::vector<uint8_t>& data, bool more_follows)
-    {
-        if (frame.size() > 16) {
-            // the previous datagram gets its "more" bit
-            size_t pos = 16;
-            while (true) {
-                const size_t length = (frame[pos + 6] | (frame[pos + 7] << 8)) & 0x7FF;
-                if (pos + 12 + length >= frame.size()) {
-                    frame[pos + 7] |= 0x80;
-                    break;
-                }
-                pos += 12 + length;
-            }
-        }
-        (void)more_follows;
-        frame.push_back(command);
-        frame.push_back(0);
-        for (uint16_t word : {adp, ado, static_cast<uint16_t>(data.size()), uint16_t{0}}) {
-            frame.push_back(static_cast<uint8_t>(word));
-            frame.push_back(static_cast<uint8_t>(word >> 8));
-        }
-        frame.insert(frame.end(), data.begin(), data.end());
-        frame.push_back(0);
-        frame.push_back(0);
-        const size_t total = frame.size() - 16;
-        frame[14] = static_cast<uint8_t>(total);
-        frame[15] = static_cast<uint8_t>(0x10 | (total >> 8));
     }
 
     // Round trips of one frame, ns.
@@ -169,10 +135,11 @@ int run()
 
     // The cyclic frame: drive outputs 13 + inputs 15, two I/O modules 1 + 1
     // byte each way, at logical 0..31; reference clock; AL status.
-    std::vector<uint8_t> cyclic = Master::header();
-    Master::add(cyclic, 12, 0x0000, 0x0000, std::vector<uint8_t>(32, 0), true);
-    Master::add(cyclic, 14, 0x1001, 0x0910, std::vector<uint8_t>(4, 0), true);
-    Master::add(cyclic, 7, 0x0000, 0x0130, std::vector<uint8_t>(2, 0), false);
+    const std::vector<uint8_t> cyclic = Ethercat_Frame()
+                                            .add(12, 0x0000, 0x0000, std::vector<uint8_t>(32, 0))
+                                            .add(14, 0x1001, 0x0910, std::vector<uint8_t>(4, 0))
+                                            .add(7, 0x0000, 0x0130, std::vector<uint8_t>(2, 0))
+                                            .bytes();
 
     std::atomic<bool> running{true}, ready{false};
     std::thread responder(echo, veth.segment_end(), std::ref(running), std::ref(ready));

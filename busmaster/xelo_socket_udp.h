@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "xelo_ethercat_system_types.h"
+
 // A UDP socket that carries one text line per datagram. Every receive
 // remembers its sender as the peer, and every send goes to the peer; a
 // client socket is aimed at its server at construction. Failures are
@@ -14,7 +16,7 @@ class Socket_Udp {
 public:
     enum Stream_Mode { RAW_CHARS = 0, TERMINATOR_CHAR = 1 };
 
-    static constexpr int LINE_BUFFER = 500;  // longest datagram read as a line
+    static constexpr int LINE_BUFFER = ecm_protocol::DATAGRAM_BYTES;  // longest datagram read as a line
 
     Socket_Udp();
     virtual ~Socket_Udp();

@@ -25,6 +25,7 @@
 #include "framework_thread.h"
 #include "program_command_manager.h"
 #include "rtde_interface.h"
+#include "rtde_port.h"
 #include "stop_flag.h"
 #include "xelo_ethercat_user_interface.h"
 #include "xelo_framework_shm_manager.h"
@@ -57,7 +58,7 @@ Axes_Manager_Interface m_am_iface(0);
 Framework_Shared_Memory_Manager m_framework;
 bool verbosity_rtde = true;
 int32_t frequency = 125;
-RtdeInterface rtde_iface(obj.robot_ip_address, 30004, frequency, verbosity_rtde);
+RtdeInterface rtde_iface(obj.robot_ip_address, rtde_client::RTDE_PORT, frequency, verbosity_rtde);
 Program_Command_Manager prg_cmd_manager(&m_am_iface, &rtde_iface);
 sem_t sem_for_fw_from_eth;
 Ethercat_Info eth_info(DRIVE_TYPES_NUM);

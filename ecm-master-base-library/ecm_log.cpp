@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "terminal_colour.h"
+
 namespace {
-constexpr const char* RESET = "\x1b[0m";
+using terminal_colour::RESET;
 
 struct Level_Text {
     const char* colour;
@@ -15,9 +17,9 @@ struct Level_Text {
 const Level_Text& level_text(Ecm_Log_Level level)
 {
     static const Level_Text table[] = {
-        {"\x1b[32m", " INF:", false},
-        {"\x1b[33m", " WAR:", true},
-        {"\x1b[31m", " ERR:", true},
+        {terminal_colour::GREEN, " INF:", false},
+        {terminal_colour::YELLOW, " WAR:", true},
+        {terminal_colour::RED, " ERR:", true},
     };
     return table[static_cast<int>(level)];
 }

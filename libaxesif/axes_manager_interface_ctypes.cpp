@@ -3,17 +3,17 @@
 
 #include "axes_manager_interface_ctypes.h"
 
-#include <cxxabi.h>
 #include <pthread.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "error_text_ring.h"
 
 namespace {
 
@@ -23,53 +23,16 @@ constexpr const char* INVALID_INDEX_TEXT = "invalid index given to py_get_error_
 constexpr const char* UNKNOWN_EXCEPTION_TEXT =
     "[axes_manager_interface_ctypes] exception of a type not derived from std::exception";
 
-std::array<std::string, STRING_BUFFER_LENGTH> error_string_buffer;
-std::size_t current_buffer_index = 0;
 // Usable from load on; py_init_mutex gives it its attributes once.
 pthread_mutex_t mtx = PTHREAD_MUTEX_INITIALIZER;
 bool mtx_initialized = false;
-
-class Ring_Lock {
-public:
-    Ring_Lock() : m_locked(pthread_mutex_lock(&mtx) == 0) {}
-    ~Ring_Lock()
-    {
-        if (m_locked)
-            pthread_mutex_unlock(&mtx);
-    }
-    Ring_Lock(const Ring_Lock&) = delete;
-    Ring_Lock& operator=(const Ring_Lock&) = delete;
-
-private:
-    bool m_locked;
-};
-
-uint32_t push_string_into_buffer(const char* text) noexcept
-{
-    Ring_Lock lock;
-    const std::size_t k = current_buffer_index;
-    try {
-        error_string_buffer[k].assign(text);
-    } catch (...) {
-        error_string_buffer[k].clear();  // no memory for the text: the slot stays, empty
-    }
-    current_buffer_index = (k + 1) % STRING_BUFFER_LENGTH;
-    return static_cast<uint32_t>(k + 1);
-}
+Error_Text_Ring<STRING_BUFFER_LENGTH, ERROR_STRING_MAX_LEN> error_ring(mtx);
 
 // Only inside a catch handler: stores the exception being handled; a thread's
 // cancellation goes on unwinding.
-__attribute__((no_sanitize("null"))) uint32_t store_current_exception()
+uint32_t store_current_exception()
 {
-    try {
-        throw;
-    } catch (abi::__forced_unwind&) {
-        throw;
-    } catch (const std::exception& e) {
-        return push_string_into_buffer(e.what());
-    } catch (...) {
-        return push_string_into_buffer(UNKNOWN_EXCEPTION_TEXT);
-    }
+    return error_ring.push_current_exception(UNKNOWN_EXCEPTION_TEXT);
 }
 
 void set_slot(uint32_t* error_occurred, uint32_t slot) noexcept
@@ -239,12 +202,7 @@ void py_get_error_string(unsigned int index, char* error_string)
 {
     if (error_string == nullptr)
         return;
-    Ring_Lock lock;
-    const std::string& text =
-        index >= 1 && index <= STRING_BUFFER_LENGTH ? error_string_buffer[index - 1] : std::string(INVALID_INDEX_TEXT);
-    const std::size_t length = std::min(text.size(), ERROR_STRING_MAX_LEN - 1);
-    std::memcpy(error_string, text.data(), length);
-    std::memset(error_string + length, 0, ERROR_STRING_MAX_LEN - length);
+    error_ring.copy_out(index, error_string, INVALID_INDEX_TEXT);
 }
 
 Axes_Manager_Interface* py_axes_manager_interface_new(uint32_t* error_occurred, int axes_manager_idx)

@@ -15,6 +15,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "error_text_ring.h"
 #include "xelo_framework_shm_manager.h"
 #include "xelo_framework_shm_manager_ctypes_call.h"
 
@@ -28,83 +29,25 @@ constexpr const char* UNKNOWN_EXCEPTION_TEXT =
     "[xelo_shm_manager_ctypes] exception of a type not derived from std::exception";
 constexpr const char* INVALID_INDEX_TEXT = "invalid index given to py_get_error_string";
 
-// Each slot keeps room for a whole deliverable message, so that storing one
-// never depends on memory that may be missing when the error is reported.
-std::array<std::string, ERROR_RING_SIZE> make_error_ring()
-{
-    std::array<std::string, ERROR_RING_SIZE> ring;
-    for (std::string& text : ring)
-        text.reserve(ERROR_STRING_MAX_LENGTH);
-    return ring;
-}
-
-std::array<std::string, ERROR_RING_SIZE> error_string_buffer = make_error_ring();
-std::size_t current_buffer_index = 0;
 pthread_mutex_t mtx = PTHREAD_MUTEX_INITIALIZER;
-
-// Holds mtx for one access to the ring. Its error checking refuses only a
-// relock by the holder, which no path here does.
-class Ring_Lock {
-public:
-    Ring_Lock() : m_locked(pthread_mutex_lock(&mtx) == 0) {}
-    ~Ring_Lock()
-    {
-        if (m_locked)
-            pthread_mutex_unlock(&mtx);
-    }
-    Ring_Lock(const Ring_Lock&) = delete;
-    Ring_Lock& operator=(const Ring_Lock&) = delete;
-
-private:
-    bool m_locked;
-};
-
-// The whole text; without memory for it, as much as the slot already holds room for.
-void store_text(std::string& slot, const char* text) noexcept
-{
-    try {
-        slot.assign(text);
-    } catch (...) {
-        slot.assign(text, std::min(std::strlen(text), slot.capacity()));
-    }
-}
+Error_Text_Ring<ERROR_RING_SIZE, ERROR_STRING_MAX_LENGTH> error_ring(mtx);
 }  // namespace
 
 uint32_t xelo_shm_ctypes::push_string_into_buffer(const char* text) noexcept
 {
-    Ring_Lock lock;
-    store_text(error_string_buffer[current_buffer_index], text);
-    const uint32_t slot = static_cast<uint32_t>(current_buffer_index) + 1;
-    current_buffer_index = (current_buffer_index + 1) % ERROR_RING_SIZE;
-    return slot;
+    return error_ring.push(text);
 }
 
-// The handler of a cancellation binds no object, which the null-reference
-// check of the sanitizer would take for an error.
-__attribute__((no_sanitize("null"))) uint32_t xelo_shm_ctypes::store_current_exception()
+uint32_t xelo_shm_ctypes::store_current_exception()
 {
-    try {
-        throw;
-    } catch (abi::__forced_unwind&) {
-        throw;
-    } catch (const std::exception& e) {
-        const char* text = e.what();
-        return push_string_into_buffer(text != nullptr ? text : "");
-    } catch (...) {
-        return push_string_into_buffer(UNKNOWN_EXCEPTION_TEXT);
-    }
+    return error_ring.push_current_exception(UNKNOWN_EXCEPTION_TEXT);
 }
 
 void py_get_error_string(unsigned int index, char* error_string)
 {
     if (error_string == nullptr)
         return;
-    Ring_Lock lock;
-    const std::size_t copied =
-        index >= 1 && index <= ERROR_RING_SIZE
-            ? copy_text(error_string, ERROR_STRING_MAX_LENGTH, error_string_buffer[index - 1])
-            : copy_text(error_string, ERROR_STRING_MAX_LENGTH, INVALID_INDEX_TEXT, std::strlen(INVALID_INDEX_TEXT));
-    std::memset(error_string + copied, 0, ERROR_STRING_MAX_LENGTH - copied);
+    error_ring.copy_out(index, error_string, INVALID_INDEX_TEXT);
 }
 
 int py_get_error_string_max_length(Manager* /*memory_manager*/)

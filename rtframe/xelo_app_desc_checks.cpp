@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "framework_shared_memory.h"
+#include "terminal_colour.h"
 #include "xelo_app_desc_manager.h"
 #include "xelo_log.h"
 #include "xelo_string_functions.h"
@@ -15,7 +16,7 @@ namespace {
 
 const std::string CHECK = "[Application_Descriptor_Manager][check_data_consistency_ex] ";
 const std::string ALIAS = "[Application_Descriptor_Manager][check_for_alias_loops_and_get_pointed_type_ex] ";
-const std::string BOLD_RED = "\033[1;31m";
+using terminal_colour::BOLD_RED;
 const char* const BAD_DESCRIPTOR = "bad application descriptor";
 
 // Longest texts the framework's fixed-size shared fields hold with their

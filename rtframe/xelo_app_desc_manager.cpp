@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "fab_value_types.h"
+#include "terminal_colour.h"
 #include "xelo_app_desc_checks.h"
 #include "xelo_app_desc_layout.h"
 #include "xelo_log.h"
@@ -21,8 +22,8 @@ namespace {
 const std::string LOAD = "[Application_Descriptor_Manager][load_data_ex] ";
 const std::string FRAMEWORK_LOAD = "[XELO_Framework_ex][load_application_information_ex] ";
 const std::string LISTING = "[Application_Descriptor_Manager][print_loaded_data]";
-const std::string BOLD_WHITE = "\033[1;37m";
-const std::string RESET = "\033[0m";
+using terminal_colour::BOLD_WHITE;
+using terminal_colour::RESET;
 
 constexpr uint32_t MIN_CYCLE_TIME_NS = 100000;
 constexpr uint32_t MAX_CYCLE_TIME_NS = 2000000000;

@@ -14,12 +14,13 @@
 #include <vector>
 
 #include "robust_mutex.h"
+#include "terminal_colour.h"
 #include "xelo_log.h"
 #include "xelo_thread_mtx_wrapper.h"
 
 namespace {
-const char* const MAGENTA = "\033[35m";
-const char* const RESET = "\033[0m";
+using terminal_colour::MAGENTA;
+using terminal_colour::RESET;
 
 template <typename T>
 T load(const std::vector<uint8_t>& bytes)

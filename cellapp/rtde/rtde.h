@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "robot_state.h"
+#include "rtde_port.h"
 #include "rtde_utility.h"
 
 namespace rtde_client {
@@ -138,7 +139,7 @@ public:
         uint32_t steps_ = 0;
     };
 
-    RTDE(const std::string& hostname, int port = 30004, bool verbose = false,
+    RTDE(const std::string& hostname, int port = RTDE_PORT, bool verbose = false,
          std::chrono::milliseconds reply_timeout = std::chrono::milliseconds(REPLY_TIMEOUT_MS));
     virtual ~RTDE();  // closes the socket
     RTDE(const RTDE&) = delete;

@@ -3,17 +3,14 @@
 #include <ctime>
 #include <string>
 
+#include "terminal_colour.h"
+
 // Log lines on standard output:
 // "[" colour timestamp level reset "] " text, the text of WAR and ERR lines
 // wrapped once more in the level's colour and the reset sequence.
 enum class Log_Level { INF, WAR, ERR };
 
-namespace log_colour {
-constexpr const char* GREEN = "\033[32m";
-constexpr const char* YELLOW = "\033[33m";
-constexpr const char* RED = "\033[31m";
-constexpr const char* RESET = "\033[0m";
-}  // namespace log_colour
+namespace log_colour = terminal_colour;
 
 // The whole line for the given UTC instant, without the trailing newline.
 std::string format_log_line(Log_Level level, const std::string& text, const timespec& utc);

@@ -10,6 +10,7 @@
 
 #include "framework_stopped.h"
 #include "robust_mutex.h"
+#include "terminal_colour.h"
 #include "xelo_log.h"
 #include "xelo_thread_mtx_wrapper.h"
 
@@ -18,9 +19,10 @@ const char* const RUNNING_MUTEX = "m_running_mutex";
 constexpr long POLL_MS = 10;
 constexpr long ATTACH_RETRY_MS = 1000;
 constexpr long GATE_POLL_MS = 50;
-const std::string BOLD_GREEN = "\033[1;32m";
-const std::string BOLD_RED = "\033[1;31m";
-const std::string RESET = "\033[0m";
+using terminal_colour::BOLD_GREEN;
+using terminal_colour::BOLD_RED;
+using terminal_colour::coloured;
+using terminal_colour::RESET;
 
 struct Thread_Kind {
     const char* name;  // + instance for the channel kinds
@@ -125,7 +127,7 @@ void Framework_Socket_Bridge::attach_ex(const std::string& application_name)
                                                           XELO_FRAMEWORK_SHM_MANAGER_VERSION_MINOR);
             return;
         } catch (const std::exception& error) {
-            log_err(BOLD_RED + error.what() + RESET);
+            log_err(coloured(BOLD_RED, error.what()));
         }
         pause_ms(ATTACH_RETRY_MS);
     }
@@ -345,7 +347,7 @@ void Framework_Socket_Bridge::thread_main_cycle(Thread_Args* args)
                 args->init_function_pointer(socket.get(), args->instance_id);
                 break;
             } catch (const std::exception& error) {
-                log_err(BOLD_RED + error.what() + RESET);
+                log_err(coloured(BOLD_RED, error.what()));
             }
             pause_ms(10L * args->wait_time_before_starting_ms);
         }

@@ -12,23 +12,19 @@
 
 #include "bridge_wire.h"
 #include "framework_socket_bridge.h"
+#include "terminal_colour.h"
 #include "xelo_log.h"
 
 namespace {
 constexpr double WAIT_SLICE_MS = 500.0;
 constexpr long IDLE_PAUSE_MS = 100;
 constexpr long NO_COMMAND_DATA_PAUSE_MS = 1000;
-const std::string MAGENTA = "\033[1;35m";
-const std::string GREEN = "\033[1;32m";
-const std::string CYAN = "\033[1;36m";
-const std::string YELLOW = "\033[33m";
-const std::string RESET = "\033[0m";
+constexpr const char* MAGENTA = terminal_colour::BOLD_MAGENTA;
+constexpr const char* GREEN = terminal_colour::BOLD_GREEN;
+constexpr const char* CYAN = terminal_colour::BOLD_CYAN;
+constexpr const char* YELLOW = terminal_colour::YELLOW;
+using terminal_colour::coloured;
 const char* const MISMATCH = "Error in checking correspondance master-slave";
-
-std::string coloured(const std::string& colour, const std::string& text)
-{
-    return colour + text + RESET;
-}
 
 std::string text_of(uint32_t value)
 {

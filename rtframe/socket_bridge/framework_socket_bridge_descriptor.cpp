@@ -7,14 +7,15 @@
 #include <stdexcept>
 
 #include "framework_socket_bridge.h"
+#include "terminal_colour.h"
 #include "xelo_log.h"
 #include "xelo_thread_mtx_wrapper.h"
 #include "xelo_xml_parser.h"
 
 namespace {
-const std::string BOLD_GREEN = "\033[1;32m";
-const std::string RED = "\033[31m";
-const std::string RESET = "\033[0m";
+using terminal_colour::BOLD_GREEN;
+using terminal_colour::RED;
+using terminal_colour::RESET;
 const std::string HEAD = "[Framework_Socket_Bridge][load_bridge_descriptor] ";
 constexpr uint32_t SLOW_PERIOD_MS = 2000;  // the 2 s socket time-out ends every exchange at this period
 

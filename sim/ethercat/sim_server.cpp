@@ -307,278 +307,414 @@ void Ecat_Simulator::logger_thread()
     }
 }
 
-std::string Ecat_Simulator::execute(const std::string& command)
+namespace {
+
+std::vector<std::string> split_words(const std::string& text)
 {
-    std::istringstream words(command);
+    std::istringstream words(text);
     std::vector<std::string> w;
     std::string word;
     while (words >> word) {
         w.push_back(word);
     }
+    return w;
+}
+
+void want(const std::vector<std::string>& w, size_t count)
+{
+    if (w.size() < count) {
+        throw Command_Error(w[0] + " wants " + std::to_string(count - 1) + " arguments");
+    }
+}
+
+}  // namespace
+
+// Where a command runs: without the segment's lock, under it, or under it on
+// the slave whose position is its first argument.
+enum class Ecat_Simulator::Command_Scope { free, segment, slave };
+
+struct Ecat_Simulator::Control_Command {
+    const char* word;
+    Command_Scope scope;
+    size_t words;  // the least number of words, the command's own included
+    std::string (Ecat_Simulator::*run)(const Command_Call& call);
+};
+
+const Ecat_Simulator::Control_Command* Ecat_Simulator::find_command(const std::string& word)
+{
+    using S = Command_Scope;
+    using E = Ecat_Simulator;
+    static const Control_Command commands[] = {
+        {"drop", S::free, 2, &E::command_drop},
+        {"drop_fraction", S::free, 2, &E::command_drop_fraction},
+        {"delay", S::free, 2, &E::command_delay},
+        {"log", S::free, 2, &E::command_log},
+        {"stats", S::segment, 1, &E::command_stats},
+        {"corrupt_wkc", S::segment, 2, &E::command_corrupt_wkc},
+        {"phase", S::segment, 1, &E::command_phase},
+        {"state", S::slave, 4, &E::command_state},
+        {"refuse", S::slave, 4, &E::command_refuse},
+        {"link", S::slave, 4, &E::command_link},
+        {"sdo_abort", S::slave, 2, &E::command_sdo_abort},
+        {"sdo_abort_clear", S::slave, 2, &E::command_sdo_abort_clear},
+        {"emergency", S::slave, 3, &E::command_emergency},
+        {"eeprom_busy", S::slave, 3, &E::command_eeprom_busy},
+        {"eeprom_word", S::slave, 4, &E::command_eeprom_word},
+        {"eeprom_nack", S::slave, 3, &E::command_eeprom_nack},
+        {"clock_jump", S::slave, 3, &E::command_clock_jump},
+        {"clock_drift", S::slave, 3, &E::command_clock_drift},
+        {"error_counter", S::slave, 4, &E::command_error_counter},
+        {"set", S::slave, 5, &E::command_set},
+        {"get", S::slave, 4, &E::command_get},
+        {"fault", S::slave, 3, &E::command_fault},
+        {"warning", S::slave, 3, &E::command_warning},
+        {"restart", S::slave, 2, &E::command_restart},
+        {"read", S::slave, 4, &E::command_read},
+        {"eeprom", S::slave, 4, &E::command_eeprom},
+        {"outputs", S::slave, 2, &E::command_outputs},
+        {"sdo_log", S::slave, 2, &E::command_sdo_log},
+    };
+    for (const Control_Command& command : commands) {
+        if (word == command.word) {
+            return &command;
+        }
+    }
+    return nullptr;
+}
+
+std::string Ecat_Simulator::execute(const std::string& command)
+{
+    const std::vector<std::string> w = split_words(command);
     if (w.empty()) {
         return "ERR empty command";
     }
     try {
-        auto want = [&w](size_t count) {
-            if (w.size() < count) {
-                throw Command_Error(w[0] + " wants " + std::to_string(count - 1) + " arguments");
-            }
-        };
-        const std::string& verb = w[0];
-        if (verb == "drop") {
-            want(2);
-            const int64_t only = w.size() > 2 ? static_cast<int64_t>(parse_number(w[2])) : -1;
-            if (w.size() > 2 && (only < 0 || only > 0xFFFF)) {
-                throw Command_Error("drop <n> [<register>]");
-            }
-            m_drop_next = 0;
-            m_drop_register = static_cast<int32_t>(only);
-            m_drop_next = static_cast<uint32_t>(parse_number(w[1]));
-            return "OK";
-        }
-        if (verb == "drop_fraction") {
-            want(2);
-            const double fraction = parse_real(w[1]);
-            if (fraction < 0 || fraction > 1) {
-                throw Command_Error("fraction must be 0..1");
-            }
-            m_drop_per_million = static_cast<uint32_t>(fraction * 1e6);
-            return "OK";
-        }
-        if (verb == "delay") {
-            want(2);
-            m_delay_us = static_cast<uint32_t>(parse_number(w[1]));
-            return "OK";
-        }
-        if (verb == "log") {
-            want(2);
-            const bool all = w[1] == "all";
-            if (!all && w[1] != "datagrams" && w[1] != "transitions" && w[1] != "off") {
-                throw Command_Error("log datagrams|transitions|all|off");
-            }
-            m_segment.log().set_enabled(all || w[1] == "datagrams", all || w[1] == "transitions");
-            return "OK";
-        }
-        if (verb == "stats") {
-            std::lock_guard<std::mutex> lock(m_segment.mutex());
-            return "OK received " + std::to_string(m_received.load()) + " answered " +
-                   std::to_string(m_answered.load()) + " dropped " + std::to_string(m_dropped.load()) + " invalid " +
-                   std::to_string(m_segment.invalid_frames()) + " log_lost " + std::to_string(m_segment.log().lost());
+        const Control_Command* found = find_command(w[0]);
+        if (found != nullptr && found->scope == Command_Scope::free) {
+            want(w, found->words);
+            return (this->*found->run)(Command_Call{w, nullptr, 0, 0});
         }
         std::lock_guard<std::mutex> lock(m_segment.mutex());
         const int64_t now = monotonic_ns();
-        if (verb == "corrupt_wkc") {
-            want(2);
-            m_segment.corrupt_working_counters(static_cast<uint32_t>(parse_number(w[1])));
-            return "OK";
+        if (found != nullptr && found->scope == Command_Scope::segment) {
+            want(w, found->words);
+            return (this->*found->run)(Command_Call{w, nullptr, 0, now});
         }
-        if (verb == "phase") {
-            for (size_t i = 0; i < m_segment.size(); ++i) {
-                if (m_segment.slave(i).has_dc()) {
-                    const Phase_Record& phase = m_segment.slave(i).phase();
-                    return "OK slave " + std::to_string(i) + " count " + std::to_string(phase.count) + " last " +
-                           std::to_string(phase.last) + " min " + std::to_string(phase.min) + " max " +
-                           std::to_string(phase.max);
-                }
-            }
-            throw Command_Error("no slave with a distributed clock");
+        want(w, 2);
+        const size_t position = slave_position(w[1]);
+        if (found == nullptr) {
+            throw Command_Error("unknown command " + w[0]);
         }
-        want(2);
-        const int64_t position = parse_number(w[1]);
-        if (position < 0 || static_cast<size_t>(position) >= m_segment.size()) {
-            throw Command_Error("no slave at position " + w[1]);
-        }
-        Slave_Controller& slave = m_segment.slave(static_cast<size_t>(position));
-        if (verb == "state") {
-            want(4);
-            slave.force_state(parse_state(w[2]), static_cast<uint16_t>(parse_number(w[3])));
-            return "OK";
-        }
-        if (verb == "refuse") {
-            want(4);
-            slave.refuse(parse_state(w[2]), static_cast<uint16_t>(parse_number(w[3])));
-            return "OK";
-        }
-        if (verb == "link") {
-            want(4);
-            if (w[3] != "up" && w[3] != "down") {
-                throw Command_Error("link <pos> <port> up|down");
-            }
-            if (!m_segment.set_link(static_cast<size_t>(position), static_cast<int>(parse_number(w[2])),
-                                    w[3] == "up")) {
-                throw Command_Error("no link on that port");
-            }
-            return "OK";
-        }
-        if (verb == "sdo_abort" || verb == "sdo_abort_clear") {
-            if (slave.coe() == nullptr) {
-                throw Command_Error("slave has no CoE");
-            }
-            if (verb == "sdo_abort_clear") {
-                slave.coe()->clear_aborts();
-                return "OK";
-            }
-            want(5);
-            slave.coe()->abort_object(static_cast<uint16_t>(parse_number(w[2])),
-                                      w[3] == "*" ? -1 : static_cast<int>(parse_number(w[3])),
-                                      static_cast<uint32_t>(parse_number(w[4])));
-            return "OK";
-        }
-        if (verb == "emergency") {
-            want(3);
-            Emergency emergency;
-            emergency.code = static_cast<uint16_t>(parse_number(w[2]));
-            if (w.size() > 3) {
-                emergency.error_register = static_cast<uint8_t>(parse_number(w[3]));
-            }
-            for (size_t i = 4; i < w.size() && i < 9; ++i) {
-                emergency.data[i - 4] = static_cast<uint8_t>(parse_number(w[i]));
-            }
-            if (!slave.send_emergency(emergency)) {
-                throw Command_Error("slave has no CoE");
-            }
-            return "OK";
-        }
-        if (verb == "eeprom_busy") {
-            want(3);
-            slave.set_eeprom_busy(now + parse_number(w[2]) * 1000);
-            return "OK";
-        }
-        if (verb == "eeprom_word") {
-            want(4);
-            const int64_t address = parse_number(w[2]);
-            const int64_t value = parse_number(w[3]);
-            if (address < 0 || static_cast<size_t>(address) >= SII_WORDS || value < 0 || value > 0xFFFF) {
-                throw Command_Error("eeprom_word <pos> <word> <value 0..0xFFFF>");
-            }
-            slave.set_sii_word(static_cast<size_t>(address), static_cast<uint16_t>(value));
-            return "OK";
-        }
-        if (verb == "eeprom_nack") {
-            want(3);
-            slave.set_eeprom_nack(static_cast<int>(parse_number(w[2])));
-            return "OK";
-        }
-        if (verb == "clock_jump") {
-            want(3);
-            slave.clock_jump(parse_number(w[2]));
-            return "OK";
-        }
-        if (verb == "clock_drift") {
-            want(3);
-            slave.clock_drift(parse_real(w[2]), now);
-            return "OK";
-        }
-        if (verb == "error_counter") {
-            want(4);
-            if (!slave.set_error_counter(static_cast<uint16_t>(parse_number(w[2])),
-                                         static_cast<uint8_t>(parse_number(w[3])))) {
-                throw Command_Error("not an error counter");
-            }
-            return "OK";
-        }
-        if (verb == "set" || verb == "get") {
-            want(verb == "set" ? 5 : 4);
-            if (slave.device() == nullptr) {
-                throw Command_Error("slave has no device");
-            }
-            const uint16_t index = static_cast<uint16_t>(parse_number(w[2]));
-            const uint8_t sub = static_cast<uint8_t>(parse_number(w[3]));
-            int64_t value = 0;
-            if (verb == "set") {
-                if (!slave.device()->set_value(index, sub, parse_number(w[4]))) {
-                    throw Command_Error("no such object");
-                }
-                return "OK";
-            }
-            if (!slave.device()->get_value(index, sub, value)) {
-                throw Command_Error("no such object");
-            }
-            return "OK " + std::to_string(value);
-        }
-        if (verb == "fault") {
-            want(3);
-            if (slave.device() == nullptr || !slave.device()->inject_fault(static_cast<uint16_t>(parse_number(w[2])))) {
-                throw Command_Error("device has no faults");
-            }
-            return "OK";
-        }
-        if (verb == "warning") {
-            want(3);
-            if (w[2] != "on" && w[2] != "off") {
-                throw Command_Error("warning <pos> on|off");
-            }
-            if (slave.device() == nullptr || !slave.device()->set_warning(w[2] == "on")) {
-                throw Command_Error("device has no warning");
-            }
-            return "OK";
-        }
-        if (verb == "restart") {
-            slave.power_up(now);
-            return "OK";
-        }
-        if (verb == "read") {
-            want(4);
-            const int64_t address = parse_number(w[2]);
-            const int64_t length = parse_number(w[3]);
-            if (address < 0 || address > 0xFFFF || length < 1 || length > 1024) {
-                throw Command_Error("address 0..0xFFFF, length 1..1024");
-            }
-            std::vector<uint8_t> bytes(static_cast<size_t>(length));
-            slave.read_memory(static_cast<uint16_t>(address), bytes.data(), bytes.size(), now);
-            return "OK " + hex_bytes(bytes.data(), bytes.size());
-        }
-        if (verb == "eeprom") {
-            want(4);
-            const int64_t first_word = parse_number(w[2]);
-            const int64_t count = parse_number(w[3]);
-            if (first_word < 0 || count < 1 || static_cast<size_t>(first_word + count) > SII_WORDS) {
-                throw Command_Error("words out of range");
-            }
-            std::string text = "OK";
-            char item[8];
-            for (int64_t i = 0; i < count; ++i) {
-                std::snprintf(item, sizeof item, " %04X", slave.sii_word(static_cast<size_t>(first_word + i)));
-                text += item;
-            }
-            return text;
-        }
-        if (verb == "outputs") {
-            const Pdo_Layout& rx = slave.rx_layout();
-            std::string text = "OK";
-            for (size_t i = 0; i < rx.count; ++i) {
-                int64_t value = 0;
-                if (rx.entries[i].index != 0 && slave.device() != nullptr &&
-                    slave.device()->get_value(rx.entries[i].index, rx.entries[i].sub, value)) {
-                    char item[48];
-                    std::snprintf(item, sizeof item, " %04X:%02X=%lld", rx.entries[i].index, rx.entries[i].sub,
-                                  static_cast<long long>(value));
-                    text += item;
-                }
-            }
-            return text;
-        }
-        if (verb == "sdo_log") {
-            if (slave.coe() == nullptr) {
-                throw Command_Error("slave has no CoE");
-            }
-            std::string text = "OK " + std::to_string(slave.coe()->log_count());
-            for (size_t i = 0; i < slave.coe()->log_count(); ++i) {
-                const Sdo_Log_Entry& entry = slave.coe()->log_entry(i);
-                char item[96];
-                std::snprintf(item, sizeof item, "\n%s %04X:%02X%s size %u abort 0x%08X",
-                              entry.upload ? "upload" : "download", entry.index, entry.sub,
-                              entry.complete ? " complete" : "", entry.size, entry.abort);
-                text += item;
-            }
-            return text;
-        }
-        throw Command_Error("unknown command " + verb);
-    } catch (const Command_Error& error) {
-        return std::string("ERR ") + error.what();
+        want(w, found->words);
+        return (this->*found->run)(Command_Call{w, &m_segment.slave(position), position, now});
     } catch (const std::exception& error) {
         return std::string("ERR ") + error.what();
     }
+}
+
+size_t Ecat_Simulator::slave_position(const std::string& text)
+{
+    const int64_t position = parse_number(text);
+    if (position < 0 || static_cast<size_t>(position) >= m_segment.size()) {
+        throw Command_Error("no slave at position " + text);
+    }
+    return static_cast<size_t>(position);
+}
+
+std::string Ecat_Simulator::command_drop(const Command_Call& call)
+{
+    const std::vector<std::string>& w = call.words;
+    const int64_t only = w.size() > 2 ? static_cast<int64_t>(parse_number(w[2])) : -1;
+    if (w.size() > 2 && (only < 0 || only > 0xFFFF)) {
+        throw Command_Error("drop <n> [<register>]");
+    }
+    m_drop_next = 0;
+    m_drop_register = static_cast<int32_t>(only);
+    m_drop_next = static_cast<uint32_t>(parse_number(w[1]));
+    return "OK";
+}
+
+std::string Ecat_Simulator::command_drop_fraction(const Command_Call& call)
+{
+    const double fraction = parse_real(call.words[1]);
+    if (fraction < 0 || fraction > 1) {
+        throw Command_Error("fraction must be 0..1");
+    }
+    m_drop_per_million = static_cast<uint32_t>(fraction * 1e6);
+    return "OK";
+}
+
+std::string Ecat_Simulator::command_delay(const Command_Call& call)
+{
+    m_delay_us = static_cast<uint32_t>(parse_number(call.words[1]));
+    return "OK";
+}
+
+std::string Ecat_Simulator::command_log(const Command_Call& call)
+{
+    const std::string& what = call.words[1];
+    const bool all = what == "all";
+    if (!all && what != "datagrams" && what != "transitions" && what != "off") {
+        throw Command_Error("log datagrams|transitions|all|off");
+    }
+    m_segment.log().set_enabled(all || what == "datagrams", all || what == "transitions");
+    return "OK";
+}
+
+std::string Ecat_Simulator::command_stats(const Command_Call&)
+{
+    return "OK received " + std::to_string(m_received.load()) + " answered " + std::to_string(m_answered.load()) +
+           " dropped " + std::to_string(m_dropped.load()) + " invalid " + std::to_string(m_segment.invalid_frames()) +
+           " log_lost " + std::to_string(m_segment.log().lost());
+}
+
+std::string Ecat_Simulator::command_corrupt_wkc(const Command_Call& call)
+{
+    m_segment.corrupt_working_counters(static_cast<uint32_t>(parse_number(call.words[1])));
+    return "OK";
+}
+
+std::string Ecat_Simulator::command_phase(const Command_Call&)
+{
+    for (size_t i = 0; i < m_segment.size(); ++i) {
+        if (m_segment.slave(i).has_dc()) {
+            const Phase_Record& phase = m_segment.slave(i).phase();
+            return "OK slave " + std::to_string(i) + " count " + std::to_string(phase.count) + " last " +
+                   std::to_string(phase.last) + " min " + std::to_string(phase.min) + " max " +
+                   std::to_string(phase.max);
+        }
+    }
+    throw Command_Error("no slave with a distributed clock");
+}
+
+std::string Ecat_Simulator::command_state(const Command_Call& call)
+{
+    call.slave->force_state(parse_state(call.words[2]), static_cast<uint16_t>(parse_number(call.words[3])));
+    return "OK";
+}
+
+std::string Ecat_Simulator::command_refuse(const Command_Call& call)
+{
+    call.slave->refuse(parse_state(call.words[2]), static_cast<uint16_t>(parse_number(call.words[3])));
+    return "OK";
+}
+
+std::string Ecat_Simulator::command_link(const Command_Call& call)
+{
+    const std::vector<std::string>& w = call.words;
+    if (w[3] != "up" && w[3] != "down") {
+        throw Command_Error("link <pos> <port> up|down");
+    }
+    if (!m_segment.set_link(call.position, static_cast<int>(parse_number(w[2])), w[3] == "up")) {
+        throw Command_Error("no link on that port");
+    }
+    return "OK";
+}
+
+std::string Ecat_Simulator::command_sdo_abort(const Command_Call& call)
+{
+    const std::vector<std::string>& w = call.words;
+    if (call.slave->coe() == nullptr) {
+        throw Command_Error("slave has no CoE");
+    }
+    want(w, 5);
+    call.slave->coe()->abort_object(static_cast<uint16_t>(parse_number(w[2])),
+                                    w[3] == "*" ? -1 : static_cast<int>(parse_number(w[3])),
+                                    static_cast<uint32_t>(parse_number(w[4])));
+    return "OK";
+}
+
+std::string Ecat_Simulator::command_sdo_abort_clear(const Command_Call& call)
+{
+    if (call.slave->coe() == nullptr) {
+        throw Command_Error("slave has no CoE");
+    }
+    call.slave->coe()->clear_aborts();
+    return "OK";
+}
+
+std::string Ecat_Simulator::command_emergency(const Command_Call& call)
+{
+    const std::vector<std::string>& w = call.words;
+    Emergency emergency;
+    emergency.code = static_cast<uint16_t>(parse_number(w[2]));
+    if (w.size() > 3) {
+        emergency.error_register = static_cast<uint8_t>(parse_number(w[3]));
+    }
+    for (size_t i = 4; i < w.size() && i < 9; ++i) {
+        emergency.data[i - 4] = static_cast<uint8_t>(parse_number(w[i]));
+    }
+    if (!call.slave->send_emergency(emergency)) {
+        throw Command_Error("slave has no CoE");
+    }
+    return "OK";
+}
+
+std::string Ecat_Simulator::command_eeprom_busy(const Command_Call& call)
+{
+    call.slave->set_eeprom_busy(call.now + parse_number(call.words[2]) * 1000);
+    return "OK";
+}
+
+std::string Ecat_Simulator::command_eeprom_word(const Command_Call& call)
+{
+    const int64_t address = parse_number(call.words[2]);
+    const int64_t value = parse_number(call.words[3]);
+    if (address < 0 || static_cast<size_t>(address) >= SII_WORDS || value < 0 || value > 0xFFFF) {
+        throw Command_Error("eeprom_word <pos> <word> <value 0..0xFFFF>");
+    }
+    call.slave->set_sii_word(static_cast<size_t>(address), static_cast<uint16_t>(value));
+    return "OK";
+}
+
+std::string Ecat_Simulator::command_eeprom_nack(const Command_Call& call)
+{
+    call.slave->set_eeprom_nack(static_cast<int>(parse_number(call.words[2])));
+    return "OK";
+}
+
+std::string Ecat_Simulator::command_clock_jump(const Command_Call& call)
+{
+    call.slave->clock_jump(parse_number(call.words[2]));
+    return "OK";
+}
+
+std::string Ecat_Simulator::command_clock_drift(const Command_Call& call)
+{
+    call.slave->clock_drift(parse_real(call.words[2]), call.now);
+    return "OK";
+}
+
+std::string Ecat_Simulator::command_error_counter(const Command_Call& call)
+{
+    if (!call.slave->set_error_counter(static_cast<uint16_t>(parse_number(call.words[2])),
+                                       static_cast<uint8_t>(parse_number(call.words[3])))) {
+        throw Command_Error("not an error counter");
+    }
+    return "OK";
+}
+
+Device& Ecat_Simulator::command_device(const Command_Call& call)
+{
+    if (call.slave->device() == nullptr) {
+        throw Command_Error("slave has no device");
+    }
+    return *call.slave->device();
+}
+
+std::string Ecat_Simulator::command_set(const Command_Call& call)
+{
+    const std::vector<std::string>& w = call.words;
+    Device& device = command_device(call);
+    const uint16_t index = static_cast<uint16_t>(parse_number(w[2]));
+    const uint8_t sub = static_cast<uint8_t>(parse_number(w[3]));
+    if (!device.set_value(index, sub, parse_number(w[4]))) {
+        throw Command_Error("no such object");
+    }
+    return "OK";
+}
+
+std::string Ecat_Simulator::command_get(const Command_Call& call)
+{
+    const std::vector<std::string>& w = call.words;
+    Device& device = command_device(call);
+    const uint16_t index = static_cast<uint16_t>(parse_number(w[2]));
+    const uint8_t sub = static_cast<uint8_t>(parse_number(w[3]));
+    int64_t value = 0;
+    if (!device.get_value(index, sub, value)) {
+        throw Command_Error("no such object");
+    }
+    return "OK " + std::to_string(value);
+}
+
+std::string Ecat_Simulator::command_fault(const Command_Call& call)
+{
+    Device* device = call.slave->device();
+    if (device == nullptr || !device->inject_fault(static_cast<uint16_t>(parse_number(call.words[2])))) {
+        throw Command_Error("device has no faults");
+    }
+    return "OK";
+}
+
+std::string Ecat_Simulator::command_warning(const Command_Call& call)
+{
+    const std::string& setting = call.words[2];
+    if (setting != "on" && setting != "off") {
+        throw Command_Error("warning <pos> on|off");
+    }
+    if (call.slave->device() == nullptr || !call.slave->device()->set_warning(setting == "on")) {
+        throw Command_Error("device has no warning");
+    }
+    return "OK";
+}
+
+std::string Ecat_Simulator::command_restart(const Command_Call& call)
+{
+    call.slave->power_up(call.now);
+    return "OK";
+}
+
+std::string Ecat_Simulator::command_read(const Command_Call& call)
+{
+    const int64_t address = parse_number(call.words[2]);
+    const int64_t length = parse_number(call.words[3]);
+    if (address < 0 || address > 0xFFFF || length < 1 || length > 1024) {
+        throw Command_Error("address 0..0xFFFF, length 1..1024");
+    }
+    std::vector<uint8_t> bytes(static_cast<size_t>(length));
+    call.slave->read_memory(static_cast<uint16_t>(address), bytes.data(), bytes.size(), call.now);
+    return "OK " + hex_bytes(bytes.data(), bytes.size());
+}
+
+std::string Ecat_Simulator::command_eeprom(const Command_Call& call)
+{
+    const int64_t first_word = parse_number(call.words[2]);
+    const int64_t count = parse_number(call.words[3]);
+    if (first_word < 0 || count < 1 || static_cast<size_t>(first_word + count) > SII_WORDS) {
+        throw Command_Error("words out of range");
+    }
+    std::string text = "OK";
+    char item[8];
+    for (int64_t i = 0; i < count; ++i) {
+        std::snprintf(item, sizeof item, " %04X", call.slave->sii_word(static_cast<size_t>(first_word + i)));
+        text += item;
+    }
+    return text;
+}
+
+std::string Ecat_Simulator::command_outputs(const Command_Call& call)
+{
+    Slave_Controller& slave = *call.slave;
+    const Pdo_Layout& rx = slave.rx_layout();
+    std::string text = "OK";
+    for (size_t i = 0; i < rx.count; ++i) {
+        int64_t value = 0;
+        if (rx.entries[i].index != 0 && slave.device() != nullptr &&
+            slave.device()->get_value(rx.entries[i].index, rx.entries[i].sub, value)) {
+            char item[48];
+            std::snprintf(item, sizeof item, " %04X:%02X=%lld", rx.entries[i].index, rx.entries[i].sub,
+                          static_cast<long long>(value));
+            text += item;
+        }
+    }
+    return text;
+}
+
+std::string Ecat_Simulator::command_sdo_log(const Command_Call& call)
+{
+    const Coe_Server* coe = call.slave->coe();
+    if (coe == nullptr) {
+        throw Command_Error("slave has no CoE");
+    }
+    std::string text = "OK " + std::to_string(coe->log_count());
+    for (size_t i = 0; i < coe->log_count(); ++i) {
+        const Sdo_Log_Entry& entry = coe->log_entry(i);
+        char item[96];
+        std::snprintf(item, sizeof item, "\n%s %04X:%02X%s size %u abort 0x%08X", entry.upload ? "upload" : "download",
+                      entry.index, entry.sub, entry.complete ? " complete" : "", entry.size, entry.abort);
+        text += item;
+    }
+    return text;
 }
 
 Sim_Control_Client::Sim_Control_Client(uint16_t port) : m_port(port)

@@ -10,6 +10,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "segment.h"
 #include "sim_control.h"
@@ -52,6 +53,49 @@ private:
     // Byte of a frame where its first datagram's register address begins.
     static constexpr size_t FIRST_ADO_OFFSET = 20;
     bool drop_this_frame(const uint8_t* frame, size_t size);
+
+    // The control commands (sim_control.h), one table of word, scope and
+    // handler. A handler receives the command's words and, under the
+    // segment's lock, the time and the slave its first argument names.
+    enum class Command_Scope;
+    struct Control_Command;
+    struct Command_Call {
+        const std::vector<std::string>& words;
+        Slave_Controller* slave;
+        size_t position;
+        int64_t now;
+    };
+    static const Control_Command* find_command(const std::string& word);
+    size_t slave_position(const std::string& text);
+    static Device& command_device(const Command_Call& call);
+    std::string command_drop(const Command_Call& call);
+    std::string command_drop_fraction(const Command_Call& call);
+    std::string command_delay(const Command_Call& call);
+    std::string command_log(const Command_Call& call);
+    std::string command_stats(const Command_Call& call);
+    std::string command_corrupt_wkc(const Command_Call& call);
+    std::string command_phase(const Command_Call& call);
+    std::string command_state(const Command_Call& call);
+    std::string command_refuse(const Command_Call& call);
+    std::string command_link(const Command_Call& call);
+    std::string command_sdo_abort(const Command_Call& call);
+    std::string command_sdo_abort_clear(const Command_Call& call);
+    std::string command_emergency(const Command_Call& call);
+    std::string command_eeprom_busy(const Command_Call& call);
+    std::string command_eeprom_word(const Command_Call& call);
+    std::string command_eeprom_nack(const Command_Call& call);
+    std::string command_clock_jump(const Command_Call& call);
+    std::string command_clock_drift(const Command_Call& call);
+    std::string command_error_counter(const Command_Call& call);
+    std::string command_set(const Command_Call& call);
+    std::string command_get(const Command_Call& call);
+    std::string command_fault(const Command_Call& call);
+    std::string command_warning(const Command_Call& call);
+    std::string command_restart(const Command_Call& call);
+    std::string command_read(const Command_Call& call);
+    std::string command_eeprom(const Command_Call& call);
+    std::string command_outputs(const Command_Call& call);
+    std::string command_sdo_log(const Command_Call& call);
 
     Segment m_segment;
     Sim_Options m_options;

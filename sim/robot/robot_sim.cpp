@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -635,6 +636,55 @@ void Robot_Controller_Sim::serve_control(int fd)
     }
 }
 
+// Choices an argument must be one of; an empty list takes any word.
+struct Robot_Controller_Sim::Control_Command {
+    const char* word;
+    std::size_t least;  // arguments
+    std::size_t most;
+    std::vector<std::string> choices;  // for the first argument
+    std::string (Robot_Controller_Sim::*run)(const Command_Call& call);
+};
+
+const Robot_Controller_Sim::Control_Command* Robot_Controller_Sim::find_command(const std::string& word,
+                                                                                std::size_t argc,
+                                                                                const std::string& first)
+{
+    using R = Robot_Controller_Sim;
+    constexpr std::size_t ANY = ~std::size_t{0};
+    static const Control_Command commands[] = {
+        {"state", 3, 3, {}, &R::command_state},
+        {"script", 1, ANY, {}, &R::command_script},
+        {"set", 1, ANY, {}, &R::command_set},
+        {"get", 1, 1, {}, &R::command_get},
+        {"refuse_start", 1, 1, {}, &R::command_refuse_start},
+        {"refuse_version", 1, 1, {"on", "off"}, &R::command_refuse_version},
+        {"hold_input", 1, 1, {}, &R::command_hold_input},
+        {"release_input", 1, 1, {}, &R::command_hold_input},
+        {"unknown", 1, 1, {}, &R::command_unknown},
+        {"retype", 2, 2, {}, &R::command_retype},
+        {"hold", 0, 0, {}, &R::command_hold},
+        {"resume", 0, 0, {}, &R::command_hold},
+        {"text", 1, ANY, {}, &R::command_text},
+        {"text_before_reply", 1, ANY, {}, &R::command_text_before_reply},
+        {"close", 1, 1, {"between", "inside"}, &R::command_close},
+        {"send", 1, 1, {}, &R::command_send},
+        {"stamp", 1, 1, {}, &R::command_stamp},
+        {"dump", 1, 1, {}, &R::command_dump},
+        {"log", 1, 1, {"on", "off"}, &R::command_log},
+        {"version", 4, 4, {}, &R::command_version},
+        {"count", 0, 0, {}, &R::command_count},
+        {"clients", 0, 0, {}, &R::command_clients},
+    };
+    for (const Control_Command& command : commands) {
+        if (word != command.word || argc < command.least || argc > command.most)
+            continue;
+        const auto& choices = command.choices;
+        if (choices.empty() || std::find(choices.begin(), choices.end(), first) != choices.end())
+            return &command;
+    }
+    return nullptr;
+}
+
 std::string Robot_Controller_Sim::command(const std::string& line)
 {
     std::istringstream in(line);
@@ -645,231 +695,290 @@ std::string Robot_Controller_Sim::command(const std::string& line)
         return "ERR empty command";
     const std::string& verb = words[0];
     const std::size_t argc = words.size() - 1;
-    const auto rest_of_line = [&] {
-        const std::size_t at = line.find(verb) + verb.size();
-        const std::size_t begin = line.find_first_not_of(' ', at);
-        return begin == std::string::npos ? std::string() : line.substr(begin);
-    };
+    const Control_Command* found = find_command(verb, argc, argc > 0 ? words[1] : std::string());
+    if (found == nullptr)
+        return "ERR unknown command or arguments: " + line;
+    const std::size_t at = line.find(verb) + verb.size();
+    const std::size_t begin = line.find_first_not_of(' ', at);
+    const std::string rest = begin == std::string::npos ? std::string() : line.substr(begin);
+    return (this->*found->run)(Command_Call{words, rest});
+}
 
-    if (verb == "state" && argc == 3) {
-        uint32_t v[3];
-        for (int i = 0; i < 3; ++i)
-            if (!parse_uint(words[i + 1], v[i]))
-                return "ERR not an unsigned number: " + words[i + 1];
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_script.clear();
-        m_script_step = 0;
-        m_outputs["runtime_state"] = {static_cast<double>(v[0])};
-        m_outputs["safety_status_bits"] = {static_cast<double>(v[1])};
-        m_outputs["robot_status_bits"] = {static_cast<double>(v[2])};
-        return "OK";
+std::string Robot_Controller_Sim::command_state(const Command_Call& call)
+{
+    const std::vector<std::string>& words = call.words;
+    uint32_t v[3];
+    for (int i = 0; i < 3; ++i)
+        if (!parse_uint(words[i + 1], v[i]))
+            return "ERR not an unsigned number: " + words[i + 1];
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_script.clear();
+    m_script_step = 0;
+    m_outputs["runtime_state"] = {static_cast<double>(v[0])};
+    m_outputs["safety_status_bits"] = {static_cast<double>(v[1])};
+    m_outputs["robot_status_bits"] = {static_cast<double>(v[2])};
+    return "OK";
+}
+
+namespace {
+
+// One script step "RS,SS,RB" or "RS,SS,RB*N" appended N times; false when it
+// is malformed or the script would grow past MAX_SCRIPT_STEPS.
+bool append_step(const std::string& text, std::vector<std::array<uint32_t, 3>>& steps)
+{
+    const std::size_t star = text.find('*');
+    uint32_t repeat = 1;
+    if (star != std::string::npos &&
+        (!parse_uint(text.substr(star + 1), repeat) || repeat == 0 || repeat > MAX_SCRIPT_STEPS))
+        return false;
+    std::array<uint32_t, 3> step{};
+    std::istringstream parts(text.substr(0, star));
+    std::string part;
+    std::size_t k = 0;
+    while (std::getline(parts, part, ',')) {
+        if (k >= 3 || !parse_uint(part, step[k]))
+            return false;
+        ++k;
     }
-    if (verb == "script" && argc >= 1) {
-        std::vector<std::array<uint32_t, 3>> steps;
-        for (std::size_t i = 1; i < words.size(); ++i) {
-            const std::string bad = "ERR bad step " + words[i] + " (RS,SS,RB or RS,SS,RB*PACKAGES)";
-            const std::size_t star = words[i].find('*');
-            uint32_t repeat = 1;
-            if (star != std::string::npos &&
-                (!parse_uint(words[i].substr(star + 1), repeat) || repeat == 0 || repeat > MAX_SCRIPT_STEPS))
-                return bad;
-            std::array<uint32_t, 3> step{};
-            std::istringstream parts(words[i].substr(0, star));
-            std::string part;
-            std::size_t k = 0;
-            while (std::getline(parts, part, ',')) {
-                if (k >= 3 || !parse_uint(part, step[k]))
-                    return bad;
-                ++k;
-            }
-            if (k != 3 || steps.size() + repeat > MAX_SCRIPT_STEPS)
-                return bad;
-            steps.insert(steps.end(), repeat, step);
-        }
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_script = steps;
-        m_script_step = 0;
-        return "OK";
+    if (k != 3 || steps.size() + repeat > MAX_SCRIPT_STEPS)
+        return false;
+    steps.insert(steps.end(), repeat, step);
+    return true;
+}
+
+}  // namespace
+
+std::string Robot_Controller_Sim::command_script(const Command_Call& call)
+{
+    const std::vector<std::string>& words = call.words;
+    std::vector<std::array<uint32_t, 3>> steps;
+    for (std::size_t i = 1; i < words.size(); ++i)
+        if (!append_step(words[i], steps))
+            return "ERR bad step " + words[i] + " (RS,SS,RB or RS,SS,RB*PACKAGES)";
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_script = steps;
+    m_script_step = 0;
+    return "OK";
+}
+
+std::string Robot_Controller_Sim::command_set(const Command_Call& call)
+{
+    const std::vector<std::string>& words = call.words;
+    const Variable* variable = find_variable(words[1]);
+    if (variable == nullptr || !variable->output)
+        return "ERR no output variable " + words[1];
+    if (words.size() - 2 != element_count(variable->type))
+        return "ERR " + words[1] + " takes " + std::to_string(element_count(variable->type)) + " values";
+    std::vector<double> values;
+    for (std::size_t i = 2; i < words.size(); ++i) {
+        double v = 0;
+        if (!parse_number(words[i], v))
+            return "ERR not a number: " + words[i];
+        values.push_back(v);
     }
-    if (verb == "set" && argc >= 1) {
-        const Variable* variable = find_variable(words[1]);
-        if (variable == nullptr || !variable->output)
-            return "ERR no output variable " + words[1];
-        if (argc - 1 != element_count(variable->type))
-            return "ERR " + words[1] + " takes " + std::to_string(element_count(variable->type)) + " values";
-        std::vector<double> values;
-        for (std::size_t i = 2; i < words.size(); ++i) {
-            double v = 0;
-            if (!parse_number(words[i], v))
-                return "ERR not a number: " + words[i];
-            values.push_back(v);
-        }
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_outputs[variable->name] = values;
-        if (variable->name == "timestamp")
-            m_timestamp_set = true;
-        return "OK";
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_outputs[variable->name] = values;
+    if (variable->name == "timestamp")
+        m_timestamp_set = true;
+    return "OK";
+}
+
+std::string Robot_Controller_Sim::command_get(const Command_Call& call)
+{
+    const std::string& name = call.words[1];
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto* map = &m_outputs;
+    auto it = m_outputs.find(name);
+    if (it == m_outputs.end()) {
+        map = &m_inputs;
+        it = m_inputs.find(name);
     }
-    if (verb == "get" && argc == 1) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        const auto* map = &m_outputs;
-        auto it = m_outputs.find(words[1]);
-        if (it == m_outputs.end()) {
-            map = &m_inputs;
-            it = m_inputs.find(words[1]);
-        }
-        if (it == map->end())
-            return "ERR no value of " + words[1];
-        std::string reply = "OK";
-        for (double v : it->second)
-            reply += " " + number_text(v);
-        return reply;
+    if (it == map->end())
+        return "ERR no value of " + name;
+    std::string reply = "OK";
+    for (double v : it->second)
+        reply += " " + number_text(v);
+    return reply;
+}
+
+std::string Robot_Controller_Sim::command_refuse_start(const Command_Call& call)
+{
+    uint32_t n = 0;
+    if (!parse_uint(call.words[1], n))
+        return "ERR not a count: " + call.words[1];
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_refuse_starts = static_cast<int>(n);
+    return "OK";
+}
+
+std::string Robot_Controller_Sim::command_refuse_version(const Command_Call& call)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_refuse_version = call.words[1] == "on";
+    return "OK";
+}
+
+std::string Robot_Controller_Sim::command_hold_input(const Command_Call& call)
+{
+    const std::string& name = call.words[1];
+    const Variable* variable = find_variable(name);
+    if (variable == nullptr || variable->output)
+        return "ERR no input variable " + name;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (call.words[0] == "hold_input") {
+        if (m_input_holders.count(name) != 0 && m_input_holders[name] != 0)
+            return "ERR " + name + " is held by client " + std::to_string(m_input_holders[name]);
+        m_input_holders[name] = 0;
+    } else if (m_input_holders.count(name) != 0 && m_input_holders[name] == 0) {
+        m_input_holders.erase(name);
     }
-    if (verb == "refuse_start" && argc == 1) {
-        uint32_t n = 0;
-        if (!parse_uint(words[1], n))
-            return "ERR not a count: " + words[1];
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_refuse_starts = static_cast<int>(n);
-        return "OK";
-    }
-    if (verb == "refuse_version" && argc == 1 && (words[1] == "on" || words[1] == "off")) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_refuse_version = words[1] == "on";
-        return "OK";
-    }
-    if ((verb == "hold_input" || verb == "release_input") && argc == 1) {
-        const Variable* variable = find_variable(words[1]);
-        if (variable == nullptr || variable->output)
-            return "ERR no input variable " + words[1];
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (verb == "hold_input") {
-            if (m_input_holders.count(words[1]) != 0 && m_input_holders[words[1]] != 0)
-                return "ERR " + words[1] + " is held by client " + std::to_string(m_input_holders[words[1]]);
-            m_input_holders[words[1]] = 0;
-        } else if (m_input_holders.count(words[1]) != 0 && m_input_holders[words[1]] == 0) {
-            m_input_holders.erase(words[1]);
-        }
-        return "OK";
-    }
-    if (verb == "unknown" && argc == 1) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_unknown.insert(words[1]);
-        return "OK";
-    }
-    if (verb == "retype" && argc == 2) {
-        const Variable* variable = find_variable(words[1]);
-        if (variable == nullptr || !variable->output)
-            return "ERR no output variable " + words[1];
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_retyped[words[1]] = words[2];
-        return "OK";
-    }
-    if ((verb == "hold" || verb == "resume") && argc == 0) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_hold = verb == "hold";
-        return "OK";
-    }
-    if (verb == "text" && argc >= 1) {
-        const std::string message = wire::text_message(rest_of_line(), SOURCE, wire::LEVEL_INFO);
-        for (const auto& session : sessions())
-            if (!write(*session, message))
-                end_session(*session);
-        return "OK";
-    }
-    if (verb == "text_before_reply" && argc >= 1) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_text_before_reply = rest_of_line();
-        return "OK";
-    }
-    if (verb == "close" && argc == 1 && (words[1] == "between" || words[1] == "inside")) {
-        for (const auto& session : sessions()) {
-            std::string half;
-            if (words[1] == "inside") {
-                std::size_t unused = 0;
-                std::lock_guard<std::mutex> lock(m_mutex);
-                const std::string bytes = data_package(*session, unused);
-                half = bytes.substr(0, wire::HEADER_SIZE + (bytes.size() - wire::HEADER_SIZE) / 2);
-                if (half.size() == bytes.size())  // an empty recipe: claim more than is sent
-                    half = wire::package(wire::DATA_PACKAGE, std::string(8, '\0')).substr(0, 6);
-            }
-            {
-                std::lock_guard<std::mutex> write_lock(session->write_mutex);
-                if (!half.empty())
-                    ::send(session->fd, half.data(), half.size(), MSG_NOSIGNAL);
-                ::shutdown(session->fd, SHUT_RDWR);
-            }
+    return "OK";
+}
+
+std::string Robot_Controller_Sim::command_unknown(const Command_Call& call)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_unknown.insert(call.words[1]);
+    return "OK";
+}
+
+std::string Robot_Controller_Sim::command_retype(const Command_Call& call)
+{
+    const std::vector<std::string>& words = call.words;
+    const Variable* variable = find_variable(words[1]);
+    if (variable == nullptr || !variable->output)
+        return "ERR no output variable " + words[1];
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_retyped[words[1]] = words[2];
+    return "OK";
+}
+
+std::string Robot_Controller_Sim::command_hold(const Command_Call& call)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_hold = call.words[0] == "hold";
+    return "OK";
+}
+
+std::string Robot_Controller_Sim::command_text(const Command_Call& call)
+{
+    const std::string message = wire::text_message(call.rest, SOURCE, wire::LEVEL_INFO);
+    for (const auto& session : sessions())
+        if (!write(*session, message))
             end_session(*session);
+    return "OK";
+}
+
+std::string Robot_Controller_Sim::command_text_before_reply(const Command_Call& call)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_text_before_reply = call.rest;
+    return "OK";
+}
+
+std::string Robot_Controller_Sim::command_close(const Command_Call& call)
+{
+    for (const auto& session : sessions()) {
+        std::string half;
+        if (call.words[1] == "inside") {
+            std::size_t unused = 0;
+            std::lock_guard<std::mutex> lock(m_mutex);
+            const std::string bytes = data_package(*session, unused);
+            half = bytes.substr(0, wire::HEADER_SIZE + (bytes.size() - wire::HEADER_SIZE) / 2);
+            if (half.size() == bytes.size())  // an empty recipe: claim more than is sent
+                half = wire::package(wire::DATA_PACKAGE, std::string(8, '\0')).substr(0, 6);
         }
-        return "OK";
-    }
-    if (verb == "send" && argc == 1) {
-        const std::string& kind = words[1];
-        if (kind != "short" && kind != "tiny" && kind != "oversized" && kind != "unknown" && kind != "foreign")
-            return "ERR send short|tiny|oversized|unknown|foreign";
-        for (const auto& session : sessions()) {
-            std::string bytes;
-            if (kind == "short") {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                bytes = wire::package(wire::DATA_PACKAGE, std::string(1, static_cast<char>(session->output_recipe_id)) +
-                                                              std::string(4, '\0'));
-            } else if (kind == "tiny") {
-                bytes = std::string("\x00\x02", 2) + static_cast<char>(wire::DATA_PACKAGE);
-            } else if (kind == "oversized") {
-                std::size_t unused = 0;
-                std::lock_guard<std::mutex> lock(m_mutex);
-                const std::string normal = data_package(*session, unused);
-                bytes = wire::package(wire::DATA_PACKAGE, normal.substr(wire::HEADER_SIZE) + std::string(8, '\x5A'));
-            } else if (kind == "foreign") {
-                std::size_t unused = 0;
-                std::lock_guard<std::mutex> lock(m_mutex);
-                bytes = data_package(*session, unused);
-                bytes[wire::HEADER_SIZE] = static_cast<char>(session->output_recipe_id % 255 + 1);
-            } else {
-                bytes = wire::package('X', std::string("\x01\x02\x03\x04", 4));
-            }
-            if (!write(*session, bytes))
-                end_session(*session);
+        {
+            std::lock_guard<std::mutex> write_lock(session->write_mutex);
+            if (!half.empty())
+                ::send(session->fd, half.data(), half.size(), MSG_NOSIGNAL);
+            ::shutdown(session->fd, SHUT_RDWR);
         }
-        return "OK";
+        end_session(*session);
     }
-    if (verb == "stamp" && argc == 1) {
-        uint32_t n = 0;
-        if (words[1] != "off" && (!parse_uint(words[1], n) || n > 47))
-            return "ERR stamp N (0..47) | off";
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stamp_register = words[1] == "off" ? -1 : static_cast<int>(n);
-        return "OK";
+    return "OK";
+}
+
+std::string Robot_Controller_Sim::faulty_package(const Session& session, const std::string& kind)
+{
+    if (kind == "tiny")
+        return std::string("\x00\x02", 2) + static_cast<char>(wire::DATA_PACKAGE);
+    if (kind == "unknown")
+        return wire::package('X', std::string("\x01\x02\x03\x04", 4));
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (kind == "short")
+        return wire::package(wire::DATA_PACKAGE,
+                             std::string(1, static_cast<char>(session.output_recipe_id)) + std::string(4, '\0'));
+    std::size_t unused = 0;
+    std::string bytes = data_package(session, unused);
+    if (kind == "oversized")
+        return wire::package(wire::DATA_PACKAGE, bytes.substr(wire::HEADER_SIZE) + std::string(8, '\x5A'));
+    bytes[wire::HEADER_SIZE] = static_cast<char>(session.output_recipe_id % 255 + 1);  // foreign
+    return bytes;
+}
+
+std::string Robot_Controller_Sim::command_send(const Command_Call& call)
+{
+    const std::string& kind = call.words[1];
+    if (kind != "short" && kind != "tiny" && kind != "oversized" && kind != "unknown" && kind != "foreign")
+        return "ERR send short|tiny|oversized|unknown|foreign";
+    for (const auto& session : sessions())
+        if (!write(*session, faulty_package(*session, kind)))
+            end_session(*session);
+    return "OK";
+}
+
+std::string Robot_Controller_Sim::command_stamp(const Command_Call& call)
+{
+    const std::string& setting = call.words[1];
+    uint32_t n = 0;
+    if (setting != "off" && (!parse_uint(setting, n) || n > 47))
+        return "ERR stamp N (0..47) | off";
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_stamp_register = setting == "off" ? -1 : static_cast<int>(n);
+    return "OK";
+}
+
+std::string Robot_Controller_Sim::command_dump(const Command_Call& call)
+{
+    const std::string& path = call.words[1];
+    std::lock_guard<std::mutex> lock(m_dump_mutex);
+    if (m_dump.is_open())
+        m_dump.close();
+    if (path != "off") {
+        m_dump.open(path, std::ios::trunc);
+        if (!m_dump)
+            return "ERR cannot write " + path;
     }
-    if (verb == "dump" && argc == 1) {
-        std::lock_guard<std::mutex> lock(m_dump_mutex);
-        if (m_dump.is_open())
-            m_dump.close();
-        if (words[1] != "off") {
-            m_dump.open(words[1], std::ios::trunc);
-            if (!m_dump)
-                return "ERR cannot write " + words[1];
-        }
-        return "OK";
-    }
-    if (verb == "log" && argc == 1 && (words[1] == "on" || words[1] == "off")) {
-        m_log = words[1] == "on";
-        return "OK";
-    }
-    if (verb == "version" && argc == 4) {
-        std::array<uint32_t, 4> v{};
-        for (int i = 0; i < 4; ++i)
-            if (!parse_uint(words[i + 1], v[i]))
-                return "ERR not an unsigned number: " + words[i + 1];
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_version = v;
-        return "OK";
-    }
-    if (verb == "count" && argc == 0)
-        return "OK " + std::to_string(m_sent.load());
-    if (verb == "clients" && argc == 0)
-        return "OK " + std::to_string(clients());
-    return "ERR unknown command or arguments: " + line;
+    return "OK";
+}
+
+std::string Robot_Controller_Sim::command_log(const Command_Call& call)
+{
+    m_log = call.words[1] == "on";
+    return "OK";
+}
+
+std::string Robot_Controller_Sim::command_version(const Command_Call& call)
+{
+    const std::vector<std::string>& words = call.words;
+    std::array<uint32_t, 4> v{};
+    for (int i = 0; i < 4; ++i)
+        if (!parse_uint(words[i + 1], v[i]))
+            return "ERR not an unsigned number: " + words[i + 1];
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_version = v;
+    return "OK";
+}
+
+std::string Robot_Controller_Sim::command_count(const Command_Call&)
+{
+    return "OK " + std::to_string(m_sent.load());
+}
+
+std::string Robot_Controller_Sim::command_clients(const Command_Call&)
+{
+    return "OK " + std::to_string(clients());
 }
 
 }  // namespace robot_sim

@@ -15,13 +15,14 @@
 #include <vector>
 
 #include "robot_sim_variables.h"
+#include "rtde_port.h"
 
 namespace robot_sim {
 
 struct Config {
     std::string address = "127.0.0.1";
-    uint16_t port = 30004;  // 0: any free port
-    int control_port = -1;  // TCP port of the control socket on 127.0.0.1; -1 none, 0 any free
+    uint16_t port = rtde_client::RTDE_PORT;  // 0: any free port
+    int control_port = -1;                   // TCP port of the control socket on 127.0.0.1; -1 none, 0 any free
     std::array<uint32_t, 4> controller_version{5, 11, 0, 1};
     std::string dump_path;  // every package received (see "dump" below); empty: none
     bool log_traffic = false;
@@ -100,6 +101,36 @@ private:
     void record_in(int client, const std::string& bytes);
     void log_out(int client, const std::string& bytes);
     std::vector<std::shared_ptr<Session>> sessions() const;
+
+    // The control commands, one table of word, argument count and handler.
+    struct Control_Command;
+    struct Command_Call {
+        const std::vector<std::string>& words;  // the command's word first
+        const std::string& rest;                // the line after the command's word
+    };
+    static const Control_Command* find_command(const std::string& word, std::size_t argc, const std::string& first);
+    std::string command_state(const Command_Call& call);
+    std::string command_script(const Command_Call& call);
+    std::string command_set(const Command_Call& call);
+    std::string command_get(const Command_Call& call);
+    std::string command_refuse_start(const Command_Call& call);
+    std::string command_refuse_version(const Command_Call& call);
+    std::string command_hold_input(const Command_Call& call);  // and release_input
+    std::string command_unknown(const Command_Call& call);
+    std::string command_retype(const Command_Call& call);
+    std::string command_hold(const Command_Call& call);  // and resume
+    std::string command_text(const Command_Call& call);
+    std::string command_text_before_reply(const Command_Call& call);
+    std::string command_close(const Command_Call& call);
+    std::string command_send(const Command_Call& call);
+    // A package of the faulty kind "send" names, for one session.
+    std::string faulty_package(const Session& session, const std::string& kind);
+    std::string command_stamp(const Command_Call& call);
+    std::string command_dump(const Command_Call& call);
+    std::string command_log(const Command_Call& call);
+    std::string command_version(const Command_Call& call);
+    std::string command_count(const Command_Call& call);
+    std::string command_clients(const Command_Call& call);
 
     Config m_config;
     int m_listen_fd = -1;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "robot_sim.h"
+#include "rtde_port.h"
 #include "stop_flag.h"
 #include "xelo_log.h"
 
@@ -19,12 +20,12 @@ void usage(const char* program)
         "usage: %s [--address A] [--port P] [--control-port C] [--controller-version MA.MI.BF.BU]\n"
         "          [--dump FILE] [--log-traffic]\n"
         "  --address A             IPv4 address to listen on (default 127.0.0.1)\n"
-        "  --port P                RTDE port (default 30004, 0 any free)\n"
+        "  --port P                RTDE port (default %u, 0 any free)\n"
         "  --control-port C        control socket on 127.0.0.1 (default 30005, 0 any free, -1 none)\n"
         "  --controller-version V  version answered to clients (default 5.11.0.1)\n"
         "  --dump FILE             every package received, one hex line each\n"
         "  --log-traffic           an INF line for every package in and out\n",
-        program);
+        program, static_cast<unsigned>(rtde_client::RTDE_PORT));
 }
 
 bool parse_port(const char* text, int low, int& port)

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "cia402_enable_steps.h"
 #include "eventually.h"
 #include "master_on_segment.h"
 #include "master_request.h"
@@ -506,12 +507,7 @@ TEST_F(BringUpToOp, AStartAfterAMasterKilledInOpTakesTheSlavesThroughInitToPreop
     write_demo_eni();
     ASSERT_EQ(ask("start_ethercat_master " + ENI, 30s), "started") << log();
     ASSERT_EQ(ask("go_into_next_state 8", 30s), "reply_ok") << log();
-    const struct {
-        uint16_t control;
-        int mask;
-        int status;
-    } steps[] = {{0x0080, 0x4F, 0x40}, {0x0006, 0x6F, 0x21}, {0x000F, 0x6F, 0x27}};
-    for (const auto& step : steps) {
+    for (const Cia402_Enable_Step& step : cia402_enable_steps_without_switch_on()) {
         write_drive_control_word(step.control);
         ASSERT_TRUE(eventually([&] { return (number_of(sim("get 1 0x6041 0")) & step.mask) == step.status; }, 10s))
             << step.control << ": " << sim("get 1 0x6041 0");

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "busmaster_on_demo_cell.h"
 #include "child_process.h"
 #include "eventually.h"
 #include "master_on_segment.h"
@@ -22,49 +23,24 @@
 namespace {
 using namespace std::chrono_literals;
 
-const std::string CONFIG = "/tmp/ecm_system_cfg.xml";
-const std::string LOG = "/tmp/busmaster.log";
+using demo_cell::CONFIG;
+using demo_cell::contains;
+using demo_cell::frames_received;
+
 const std::string ENI = "/tmp/cycle_under_loss_eni.xml";
 
-// The drive is the reference clock.
-const char* const DEMO_CELL = "slave dio device=dio dc=0\nslave drive device=cia402 profile=infranor\n";
-
-bool contains(const std::string& haystack, const std::string& text)
-{
-    return haystack.find(text) != std::string::npos;
-}
-
-long long frames_received(const std::string& stats)
-{
-    std::smatch m;
-    if (!std::regex_search(stats, m, std::regex("received ([0-9]+)")))
-        return -1;
-    return std::stoll(m[1]);
-}
-
-class Cycle_Under_Loss : public ::testing::Test {
+class Cycle_Under_Loss : public demo_cell::Busmaster_On_Demo_Cell {
 protected:
-    Cycle_Under_Loss() : m_segment(ecat_sim::parse_segment_config(DEMO_CELL), simulated_segment_options())
-    {
-        write_system_config(CONFIG, m_segment.master_interface(), "127.0.0.1", "500");
-        write_file(ENI, read_file(DEFAULT_MAPPING_ENI));
-    }
+    Cycle_Under_Loss() { write_file(ENI, read_file(DEFAULT_MAPPING_ENI)); }
     void SetUp() override
     {
-        m_master = std::make_unique<Child_Process>(BUSMASTER_BINARY,
-                                                   std::vector<std::string>{"-c", CONFIG, "-s", "5",
-                                                                            "--max_consecutive_frame_faults", "1000"},
-                                                   LOG);
-        m_master->wait_ready_ex(probe::udp_port(ecm_protocol::PORT), 10s);
+        start_master({"-c", CONFIG, "-s", "5", "--max_consecutive_frame_faults", "1000"});
         ASSERT_EQ(ask("set_watchdog_off"), "reply_ok");
         ASSERT_EQ(ask("start_ethercat_master " + ENI, 30s), "started") << log();
         ASSERT_EQ(ask("go_into_next_state 8", 30s), "reply_ok") << log();
     }
-    void TearDown() override { EXPECT_EQ(m_master->stop(), 128 + SIGTERM) << m_master->log(); }
 
 public:
-    std::string sim(const std::string& command) { return m_segment.simulator().execute(command); }
-    std::string log() const { return m_master->log(); }
     bool log_shows(const std::string& text) const { return m_master->wait_for_log(text, 10s); }
 
 protected:
@@ -74,9 +50,6 @@ protected:
         const long long before = frames_received(sim("stats"));
         return eventually([&] { return frames_received(sim("stats")) > before + frames; }, 10s, 10ms);
     }
-
-    ecat_sim::Veth_Segment m_segment;
-    std::unique_ptr<Child_Process> m_master;
 };
 }  // namespace
 

@@ -25,7 +25,9 @@
 #include <thread>
 #include <vector>
 
+#include "busmaster_on_demo_cell.h"
 #include "child_process.h"
+#include "cia402_enable_steps.h"
 #include "eventually.h"
 #include "master_on_segment.h"
 #include "master_request.h"
@@ -39,20 +41,14 @@
 namespace {
 using namespace std::chrono_literals;
 
-const std::string CONFIG = "/tmp/ecm_system_cfg.xml";
-const std::string LOG = "/tmp/busmaster.log";
-const std::string ENI = "/tmp/cyclic_eni.xml";
+using demo_cell::CONFIG;
+using demo_cell::contains;
+using demo_cell::frames_received;
 
-// The demo cell as its ENI describes it: the I/O module without a clock.
-const char* const DEMO_CELL = "slave dio device=dio dc=0\nslave drive device=cia402 profile=infranor\n";
+const std::string ENI = "/tmp/cyclic_eni.xml";
 
 constexpr int DIO_BYTE = 26;    // the I/O module's byte in both images
 constexpr int DRIVE_BYTE = 27;  // the drive's first byte in both images
-
-bool contains(const std::string& haystack, const std::string& text)
-{
-    return haystack.find(text) != std::string::npos;
-}
 
 // The demo cell's ENI with the drive's default mapping, each (from, to) replaced.
 void write_eni(const std::vector<std::pair<std::string, std::string>>& replacements = {})
@@ -172,14 +168,6 @@ private:
     Shared_Tick_Mem_Region* m_tick;
 };
 
-long long frames_received(const std::string& stats)
-{
-    std::smatch m;
-    if (!std::regex_search(stats, m, std::regex("received ([0-9]+)")))
-        return -1;
-    return std::stoll(m[1]);
-}
-
 // One frame per period over a measured window. A late cycle in soft
 // real-time mode costs a few frames, so the floor only tells one frame per
 // period from one every two periods; the exact timing is the benchmark's.
@@ -193,12 +181,8 @@ void expect_one_frame_per_period(long long frames, std::chrono::steady_clock::du
 
 // busmaster in soft real-time mode (this machine is no real-time board) on
 // the master end of the simulated demo cell.
-class Cyclic : public ::testing::Test {
+class Cyclic : public demo_cell::Busmaster_On_Demo_Cell {
 protected:
-    Cyclic() : m_segment(ecat_sim::parse_segment_config(DEMO_CELL), simulated_segment_options())
-    {
-        write_system_config(CONFIG, m_segment.master_interface(), "127.0.0.1", "500");
-    }
     void SetUp() override
     {
         std::vector<std::string> arguments{"-c", CONFIG, "--max_consecutive_frame_faults", m_max_faults};
@@ -206,10 +190,8 @@ protected:
             arguments.push_back("-s");
             arguments.push_back("5");
         }
-        m_master = std::make_unique<Child_Process>(BUSMASTER_BINARY, arguments, LOG);
-        m_master->wait_ready_ex(probe::udp_port(ecm_protocol::PORT), 10s);
+        start_master(arguments);
     }
-    void TearDown() override { EXPECT_EQ(m_master->stop(), 128 + SIGTERM) << m_master->log(); }
 
     void start_to(int state)
     {
@@ -222,14 +204,6 @@ protected:
         }
     }
 
-public:
-    std::string sim(const std::string& command) { return m_segment.simulator().execute(command); }
-
-protected:
-    std::string log() const { return m_master->log(); }
-
-    ecat_sim::Veth_Segment m_segment;
-    std::unique_ptr<Child_Process> m_master;
     // A loaded machine answers late now and then: only the test of the
     // fault limit keeps it low.
     std::string m_max_faults = "1000";
@@ -406,17 +380,7 @@ TEST_F(Cyclic, AClientBringsTheDriveToOperationEnabledThroughTheOutputMemory)
     start_to(8);
     Client client;
     client.take_ticks(3);
-    const struct {
-        uint16_t control;
-        uint16_t mask;
-        uint16_t status;
-    } steps[] = {
-        {0x0080, 0x4F, 0x40},  // fault reset: switch on disabled
-        {0x0006, 0x6F, 0x21},  // shutdown: ready to switch on
-        {0x0007, 0x6F, 0x23},  // switch on: switched on
-        {0x000F, 0x6F, 0x27},  // enable operation: operation enabled
-    };
-    for (const auto& step : steps) {
+    for (const Cia402_Enable_Step& step : CIA402_ENABLE_STEPS) {
         client.write_output(DRIVE_BYTE, {static_cast<uint8_t>(step.control), static_cast<uint8_t>(step.control >> 8)});
         const bool reached = eventually(
             [&] {

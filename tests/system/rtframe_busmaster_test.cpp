@@ -14,6 +14,7 @@
 #include <string>
 
 #include "child_process.h"
+#include "cia402_enable_steps.h"
 #include "eventually.h"
 #include "rtframe_child.h"
 #include "segment_config.h"
@@ -256,12 +257,7 @@ TEST_F(Rtframe_With_Busmaster, AKilledRtframeLeavesTheDriveStandingDisabled)
     client.take_slot("drive_client");
     ASSERT_TRUE(eventually([&] { return online(client); }, 20s)) << logs();
     client.take_output("drive_control");
-    const struct {
-        uint16_t control;
-        uint16_t mask;
-        uint16_t status;
-    } steps[] = {{0x0080, 0x4F, 0x40}, {0x0006, 0x6F, 0x21}, {0x000F, 0x6F, 0x27}};
-    for (const auto& step : steps) {
+    for (const Cia402_Enable_Step& step : cia402_enable_steps_without_switch_on()) {
         client.set_output<uint16_t>("drive_control", step.control);
         ASSERT_TRUE(
             eventually([&] { return (client.get_input<uint16_t>("drive_status") & step.mask) == step.status; }, 20s))

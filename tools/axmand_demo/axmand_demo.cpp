@@ -15,6 +15,7 @@
 #include <string>
 
 #include "axes_manager_interface.h"
+#include "axesif_client.h"
 #include "global_define.h"
 #include "quiet_stdout.h"
 #include "xelo_framework_shm_manager.h"
@@ -40,34 +41,14 @@ std::string axis_state_name(int state)
 
 class Demo {
 public:
-    explicit Demo(int manager) : m_iface(manager)
-    {
-        m_framework.init_with_h_compatibility_check_ex("axmand_demo", 4, 1);
-        m_iface.setup_ex(&m_framework);
-        m_iface.set_command_timeout_ms(2000);
-        m_iface.acquire_control_ex();
-        refresh();
-    }
-
-    void refresh()
-    {
-        uint32_t tick = 0;
-        (void)m_framework.refresh_data_ex(&tick);
-        m_iface.refresh_ex();
-    }
+    explicit Demo(int manager) : m_client("axmand_demo", manager), m_iface(m_client.iface()) {}
 
     bool refresh_until(const std::function<bool()>& done, std::chrono::milliseconds limit)
     {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        int refreshes = 0;
-        while (std::chrono::steady_clock::now() < end) {
-            refresh();
-            if (done())
-                return true;
-            if (++refreshes % 100 == 0)
+        return m_client.refresh_until(done, limit, [this](int refreshes) {
+            if (refreshes % 100 == 0)
                 show(m_step.c_str());
-        }
-        return false;
+        });
     }
 
     void show(const char* step)
@@ -105,8 +86,8 @@ public:
     Axes_Manager_Interface& iface() { return m_iface; }
 
 private:
-    Framework_Shared_Memory_Manager m_framework;
-    Axes_Manager_Interface m_iface;
+    Axesif_Client m_client;
+    Axes_Manager_Interface& m_iface;
     std::string m_step;
 };
 

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "rtde_interface.h"
+#include "rtde_port.h"
 
 namespace {
 std::atomic<long> g_packages{0};
@@ -26,7 +27,7 @@ void count_package()
 int main(int argc, char** argv)
 {
     std::string address = "127.0.0.1";
-    int port = 30004;
+    int port = rtde_client::RTDE_PORT;
     double seconds = 3;
     auto start_limit = RtdeInterface::DEFAULT_START_LIMIT;
     static const option options[] = {{"address", required_argument, nullptr, 'a'},

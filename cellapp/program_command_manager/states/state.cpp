@@ -1,5 +1,6 @@
 #include "state.h"
 
+#include "terminal_colour.h"
 #include "xelo_log.h"
 
 State::State(int state_id, const std::string& state_name, Hardware_Interface* hw_iface)
@@ -45,8 +46,9 @@ int State::check_transition_to_next_state()
 {
     for (const auto& transition : m_transitions_to_states_list) {
         if (std::get<0>(transition)()) {
-            log_inf("\033[1;35m[State][check_transition_to_next_state] state :: " + name + ", transition :: '" +
-                    std::get<2>(transition) + "' is active\033[0m");
+            log_inf(terminal_colour::coloured(terminal_colour::BOLD_MAGENTA,
+                                              "[State][check_transition_to_next_state] state :: " + name +
+                                                  ", transition :: '" + std::get<2>(transition) + "' is active"));
             return std::get<1>(transition);
         }
     }

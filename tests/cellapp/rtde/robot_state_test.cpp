@@ -9,6 +9,7 @@
 
 #include "robot_sim.h"
 #include "rtde.h"
+#include "rtde_port.h"
 #include "thrown_text.h"
 
 namespace {
@@ -202,7 +203,7 @@ TEST(Robot_State, RecipesCoveringEveryNameFillEveryField)
 
 TEST(Robot_State, ParserTableHasOneEntryPerNameAndNoneForTheBitRegisters)
 {
-    RTDE client("127.0.0.1", 30004, false);
+    RTDE client("127.0.0.1", rtde_client::RTDE_PORT, false);
     const auto& table = client.getCallbacks();
     EXPECT_EQ(table.size(), 133u);
     for (const Field& field : FIELDS)
@@ -213,7 +214,7 @@ TEST(Robot_State, ParserTableHasOneEntryPerNameAndNoneForTheBitRegisters)
 
 TEST(Robot_State, EntriesReadTheirWidthAndRefuseShortPayloads)
 {
-    RTDE client("127.0.0.1", 30004, false);
+    RTDE client("127.0.0.1", rtde_client::RTDE_PORT, false);
     const struct {
         const char* name;
         uint32_t width;

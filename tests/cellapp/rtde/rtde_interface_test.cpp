@@ -19,7 +19,7 @@
 namespace {
 using namespace std::chrono_literals;
 
-constexpr int PORT = 30004;
+constexpr int PORT = rtde_client::RTDE_PORT;
 constexpr int CONTROL_PORT = 30005;
 
 struct Seen {

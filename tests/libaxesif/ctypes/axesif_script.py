@@ -17,12 +17,11 @@ from ctypes import (POINTER, Structure, byref, c_bool, c_char_p, c_double, c_int
 
 sys.path.insert(0, os.path.join(os.environ["CELL_SOURCE_DIR"], "tests", "libframeshm", "ctypes"))
 import frameshm_script  # noqa: E402  (rtframe as a child, the framework library's signatures)
+import script_handle  # noqa: E402  (on the path frameshm_script gives)
+from script_handle import ERROR_STRING_MAX_LENGTH, RING_SIZE, UNTOUCHED_SLOT  # noqa: E402,F401
 
 HANDLE = c_void_p
 SLOT = POINTER(c_uint32)
-ERROR_STRING_MAX_LENGTH = 1000
-RING_SIZE = 20
-UNTOUCHED_SLOT = 0xDEAD
 
 
 class Target_Position(Structure):
@@ -91,35 +90,18 @@ def library(mode=ctypes.DEFAULT_MODE):
 
 
 def error_text(slot, lib=None):
-    buffer = ctypes.create_string_buffer(ERROR_STRING_MAX_LENGTH)
-    (lib or library()).py_get_error_string(slot, buffer)
-    return buffer.value.decode()
+    return script_handle.error_text(lib or library(), slot)
 
 
-class Interface:
+class Interface(script_handle.Slot_Handle):
     """One interface handle; every call passes a fresh error slot."""
 
     def __init__(self, test, handle):
-        self.test = test
-        self.handle = handle
-
-    def call(self, name, *arguments):
-        """(result, slot) of the function called with the handle and a slot."""
-        slot = c_uint32(UNTOUCHED_SLOT)
-        result = getattr(library(), name)(self.handle, byref(slot), *arguments)
-        return result, slot.value
-
-    def ok(self, name, *arguments):
-        result, slot = self.call(name, *arguments)
-        if slot != 0:
-            self.test.fail("%s failed (slot %d): %s" % (name, slot, error_text(slot) if slot <= RING_SIZE else ""))
-        return result
+        super().__init__(test, handle, library)
 
     def failure(self, name, *arguments):
         """The message of a call that must fail."""
-        _, slot = self.call(name, *arguments)
-        self.test.assertTrue(1 <= slot <= RING_SIZE, "%s: slot %d, expected a failure" % (name, slot))
-        return error_text(slot)
+        return self.failed_call(name, *arguments)[1]
 
 
 def new_interface(test, manager=0):

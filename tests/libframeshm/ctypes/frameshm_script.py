@@ -22,18 +22,19 @@ import xml.etree.ElementTree as ElementTree
 from ctypes import (POINTER, byref, c_char_p, c_double, c_float, c_int, c_int8, c_int16, c_int32, c_int64,
                     c_uint, c_uint8, c_uint16, c_uint32, c_uint64, c_void_p)
 
+sys.path.insert(0, os.path.join(os.environ["CELL_SOURCE_DIR"], "tests", "python"))
+import script_handle  # noqa: E402  (the handle with its error slot, shared with the axesif scripts)
+from script_handle import ERROR_STRING_MAX_LENGTH, RING_SIZE, UNTOUCHED_SLOT  # noqa: E402,F401
+
 HANDLE = c_void_p
 SLOT = POINTER(c_uint32)
 BYTES = POINTER(c_uint8)
 TYPE_CODE = c_int32
 BOOL = c_uint8
 HEADER_VERSION = (4, 1)
-ERROR_STRING_MAX_LENGTH = 1000
 LIST_STRING_MAX_LENGTH = 10000
 LABEL_BUFFER_SIZE = 500
 TYPE_NAME_BUFFER_SIZE = 32
-RING_SIZE = 20
-UNTOUCHED_SLOT = 0xDEAD
 
 # The script type of each cyclic value family, by name suffix.
 VALUE_TYPES = {
@@ -189,40 +190,23 @@ def library():
 
 
 def error_text(slot):
-    buffer = ctypes.create_string_buffer(ERROR_STRING_MAX_LENGTH)
-    library().py_get_error_string(slot, buffer)
-    return buffer.value.decode()
+    return script_handle.error_text(library(), slot)
 
 
 def check_slot(test, slot, name):
     """Asserts that slot names a ring entry and returns its message."""
-    test.assertTrue(1 <= slot <= RING_SIZE, "%s: slot %d, expected a failure" % (name, slot))
-    return error_text(slot)
+    return script_handle.check_slot(test, library(), slot, name)
 
 
-class Manager:
+class Manager(script_handle.Slot_Handle):
     """One manager handle; every call passes a fresh error slot."""
 
     def __init__(self, test, handle):
-        self.test = test
-        self.handle = handle
-
-    def call(self, name, *arguments):
-        """(result, slot) of the function called with the handle and a slot."""
-        slot = c_uint32(UNTOUCHED_SLOT)
-        result = getattr(library(), name)(self.handle, byref(slot), *arguments)
-        return result, slot.value
-
-    def ok(self, name, *arguments):
-        result, slot = self.call(name, *arguments)
-        if slot != 0:
-            self.test.fail("%s failed (slot %d): %s" % (name, slot, error_text(slot) if slot <= RING_SIZE else ""))
-        return result
+        super().__init__(test, handle, library)
 
     def failure(self, name, *arguments):
         """(result, message) of a call that must fail."""
-        result, slot = self.call(name, *arguments)
-        return result, check_slot(self.test, slot, name)
+        return self.failed_call(name, *arguments)
 
     def label(self, name, *arguments, size=LABEL_BUFFER_SIZE):
         """(text, slot) of a function that fills a text buffer of size bytes, given after the arguments."""

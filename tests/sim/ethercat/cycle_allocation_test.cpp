@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "allocation_hooks.h"
+#include "ethercat_frame.h"
 #include "segment.h"
 
 namespace {
@@ -16,31 +17,15 @@ public:
     // One frame of datagrams {command, adp, ado, data}; the working counters.
     std::vector<uint16_t> run(std::vector<std::tuple<uint8_t, uint16_t, uint16_t, std::vector<uint8_t>>> datagrams)
     {
-        std::vector<uint8_t> frame = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 1, 1, 1, 1, 1, 1, 0x88, 0xA4, 0, 0};
-        for (size_t i = 0; i < datagrams.size(); ++i) {
-            const auto& [command, adp, ado, data] = datagrams[i];
-            const uint16_t length = static_cast<uint16_t>(data.size() | (i + 1 < datagrams.size() ? 0x8000 : 0));
-            frame.push_back(command);
-            frame.push_back(0);
-            for (uint16_t word : {adp, ado, length, uint16_t{0}}) {
-                frame.push_back(static_cast<uint8_t>(word));
-                frame.push_back(static_cast<uint8_t>(word >> 8));
-            }
-            frame.insert(frame.end(), data.begin(), data.end());
-            frame.push_back(0);
-            frame.push_back(0);
+        Ethercat_Frame frame;
+        for (const auto& [command, adp, ado, data] : datagrams) {
+            frame.add(command, adp, ado, data);
         }
-        const size_t total = frame.size() - 16;
-        frame[14] = static_cast<uint8_t>(total);
-        frame[15] = static_cast<uint8_t>(0x10 | (total >> 8));
         m_time += 1000000;
-        EXPECT_TRUE(m_segment.process(frame.data(), frame.size(), m_time));
+        EXPECT_TRUE(m_segment.process(frame.bytes().data(), frame.size(), m_time));
         std::vector<uint16_t> counters;
-        size_t pos = 16;
-        for (const auto& datagram : datagrams) {
-            const size_t length = std::get<3>(datagram).size();
-            counters.push_back(static_cast<uint16_t>(frame[pos + 10 + length] | (frame[pos + 11 + length] << 8)));
-            pos += 12 + length;
+        for (size_t i = 0; i < datagrams.size(); ++i) {
+            counters.push_back(frame.working_counter(frame.bytes().data(), i));
         }
         return counters;
     }

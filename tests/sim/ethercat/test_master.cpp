@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "ethercat_frame.h"
+
 std::vector<uint8_t> le16(uint16_t value)
 {
     return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
@@ -82,25 +84,11 @@ std::vector<uint8_t> Test_Master::exchange_raw(const std::vector<uint8_t>& frame
 
 bool Test_Master::try_exchange(std::vector<Datagram>& datagrams, std::chrono::milliseconds timeout)
 {
-    std::vector<uint8_t> frame = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x01,
-                                  0x01, 0x01, 0x01, 0x01, 0x88, 0xA4, 0,    0};
-    size_t total = 0;
-    for (size_t i = 0; i < datagrams.size(); ++i) {
-        const Datagram& d = datagrams[i];
-        const uint16_t length = static_cast<uint16_t>(d.data.size() | (i + 1 < datagrams.size() ? 0x8000 : 0));
-        frame.push_back(d.command);
-        frame.push_back(++m_index);
-        for (uint16_t word : {d.adp, d.ado, length, uint16_t{0}}) {
-            frame.push_back(static_cast<uint8_t>(word));
-            frame.push_back(static_cast<uint8_t>(word >> 8));
-        }
-        frame.insert(frame.end(), d.data.begin(), d.data.end());
-        frame.push_back(0);
-        frame.push_back(0);
-        total += 12 + d.data.size();
+    Ethercat_Frame built;
+    for (const Datagram& d : datagrams) {
+        built.add(d.command, d.adp, d.ado, d.data, ++m_index);
     }
-    frame[14] = static_cast<uint8_t>(total);
-    frame[15] = static_cast<uint8_t>(0x10 | ((total >> 8) & 0x07));
+    const std::vector<uint8_t>& frame = built.bytes();
     const std::vector<uint8_t> reply = exchange_raw(frame, timeout);
     if (reply.empty()) {
         return false;
@@ -109,7 +97,7 @@ bool Test_Master::try_exchange(std::vector<Datagram>& datagrams, std::chrono::mi
         throw std::runtime_error("reply of " + std::to_string(reply.size()) + " bytes to a frame of " +
                                  std::to_string(frame.size()));
     }
-    size_t pos = 16;
+    size_t pos = Ethercat_Frame::HEADER_BYTES;
     for (Datagram& d : datagrams) {
         d.index = reply[pos + 1];
         d.adp = get_le16(reply, pos + 2);
