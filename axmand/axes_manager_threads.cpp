@@ -78,8 +78,11 @@ void* Axes_Manager::cyclic_thread(void* argument)
     } catch (const std::exception& e) {
         log_err(coloured(col::RED, e.what()));
     }
-    while (!manager.m_stop)
-        manager.cyclic_thread_fun();
+    {
+        const Realtime_Log_Thread realtime_lines;  // the cycle never waits on standard output
+        while (!manager.m_stop)
+            manager.cyclic_thread_fun();
+    }
     if (manager.m_cmd_thread_started)
         pthread_join(manager.m_cmd_thread_id, nullptr);
     return nullptr;
@@ -128,7 +131,7 @@ void Axes_Manager::update_framework_data_ex()
             // defaults and may belong to a successor by now.
             log_err(
                 coloured(col::RED, "[axes manager] framework released this application (watchdog expired) :: exit"));
-            std::fflush(stdout);
+            flush_log_lines();
             _exit(1);
         }
         if (m_tick == -2)
@@ -159,7 +162,7 @@ void Axes_Manager::exit_if_run_ended()
     if (!m_framework.attached_run_ended())
         return;
     log_err(coloured(col::RED, "[axes manager] the framework run this manager attached to has ended :: exit"));
-    std::fflush(stdout);
+    flush_log_lines();
     _exit(1);
 }
 
