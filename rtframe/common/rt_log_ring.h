@@ -189,11 +189,10 @@ private:
         sched_param normal{};
         pthread_setschedparam(pthread_self(), SCHED_OTHER, &normal);
         std::unique_lock<std::mutex> lock(m_thread_mutex);
-        while (!m_stopping) {
+        while (!m_wake.wait_for(lock, DRAIN_PERIOD, [this] { return m_stopping; })) {
             lock.unlock();
             drain();
             lock.lock();
-            m_wake.wait_for(lock, DRAIN_PERIOD, [this] { return m_stopping; });
         }
     }
 
