@@ -1,12 +1,14 @@
 #pragma once
 
+#include <pthread.h>
 #include <sched.h>
+#include <semaphore.h>
 #include <sys/prctl.h>
 
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
@@ -22,8 +24,9 @@
 // the waiting lines to standard output in the order they were posted, all in
 // one flushed write. Any number of producers; a full ring drops the line and
 // counts it, and the next drain reports the count. start() runs a drain
-// thread (normal priority) that drains every DRAIN_PERIOD until stop(), which
-// writes what is left.
+// thread that a post wakes (one sem_post, only while the thread sleeps), so a
+// line is written soon after its event, and that drains at least every
+// DRAIN_PERIOD; stop() ends it and writes what is left.
 //
 // Format makes the lines of a program:
 //   using Level = <its level enum>;
@@ -43,8 +46,13 @@ public:
     {
         for (std::size_t i = 0; i < CAPACITY; ++i)
             m_slots[i].sequence.store(i, std::memory_order_relaxed);
+        sem_init(&m_wake, 0, 0);
     }
-    ~Rt_Log_Ring() { stop(); }
+    ~Rt_Log_Ring()
+    {
+        stop();
+        sem_destroy(&m_wake);
+    }
     Rt_Log_Ring(const Rt_Log_Ring&) = delete;
     Rt_Log_Ring& operator=(const Rt_Log_Ring&) = delete;
 
@@ -76,6 +84,8 @@ public:
         clock_gettime(CLOCK_REALTIME, &slot->stamp);
         std::vsnprintf(slot->text, TEXT_SIZE, format, args);
         slot->sequence.store(slot->claimed + 1, std::memory_order_release);
+        if (m_drain_sleeps.load() && m_drain_sleeps.exchange(false))
+            sem_post(&m_wake);
     }
 
     // Writes every line posted in full so far; the number written. A line
@@ -87,8 +97,9 @@ public:
         std::size_t written = 0;
         for (Slot* slot = ready(); slot != nullptr; slot = ready(), ++written) {
             append_line(lines, *slot);
-            slot->sequence.store(m_tail + CAPACITY, std::memory_order_release);
-            ++m_tail;
+            const uint64_t tail = m_tail.load(std::memory_order_relaxed);
+            slot->sequence.store(tail + CAPACITY, std::memory_order_release);
+            m_tail.store(tail + 1, std::memory_order_relaxed);
         }
         const uint64_t dropped = m_dropped.exchange(0, std::memory_order_relaxed);
         if (dropped != 0)
@@ -102,25 +113,26 @@ public:
         return written;
     }
 
-    // The drain thread, named thread_name; a second start is ignored.
-    void start(const char* thread_name)
+    // The drain thread, named thread_name, at SCHED_FIFO fifo_priority (0:
+    // the normal policy, also where SCHED_FIFO is refused); a second start
+    // is ignored.
+    void start(const char* thread_name, int fifo_priority = 0)
     {
         std::lock_guard<std::mutex> guard(m_thread_mutex);
         if (m_thread.joinable())
             return;
         m_stopping = false;
-        m_thread = std::thread([this, thread_name] { drain_run(thread_name); });
+        m_thread = std::thread([this, thread_name, fifo_priority] { drain_run(thread_name, fifo_priority); });
     }
     // Ends the drain thread, if any, and writes what is left.
     void stop()
     {
-        {
-            std::lock_guard<std::mutex> guard(m_thread_mutex);
-            m_stopping = true;
-        }
-        m_wake.notify_all();
-        if (m_thread.joinable())
+        std::lock_guard<std::mutex> guard(m_thread_mutex);
+        m_stopping = true;
+        if (m_thread.joinable()) {
+            sem_post(&m_wake);
             m_thread.join();
+        }
         drain();
     }
 
@@ -156,8 +168,9 @@ private:
     // The next slot to write when it is posted in full.
     Slot* ready() noexcept
     {
-        Slot& slot = m_slots[m_tail % CAPACITY];
-        return slot.sequence.load(std::memory_order_acquire) == m_tail + 1 ? &slot : nullptr;
+        const uint64_t tail = m_tail.load(std::memory_order_relaxed);
+        Slot& slot = m_slots[tail % CAPACITY];
+        return slot.sequence.load(std::memory_order_acquire) == tail + 1 ? &slot : nullptr;
     }
 
     static void append_line(std::string& lines, const Slot& slot)
@@ -182,28 +195,50 @@ private:
         }
     }
 
-    void drain_run(const char* thread_name)
+    void drain_run(const char* thread_name, int fifo_priority)
     {
         prctl(PR_SET_NAME, thread_name, 0, 0, 0);
-        // Often started from a real-time thread: leave its priority.
-        sched_param normal{};
-        pthread_setschedparam(pthread_self(), SCHED_OTHER, &normal);
-        std::unique_lock<std::mutex> lock(m_thread_mutex);
-        while (!m_wake.wait_for(lock, DRAIN_PERIOD, [this] { return m_stopping; })) {
-            lock.unlock();
-            drain();
-            lock.lock();
+        // Often started from a real-time thread: never keep its priority.
+        sched_param param{};
+        param.sched_priority = fifo_priority;
+        if (fifo_priority == 0 || pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) != 0) {
+            param.sched_priority = 0;
+            pthread_setschedparam(pthread_self(), SCHED_OTHER, &param);
         }
+        while (!m_stopping) {
+            sleep_until_posted();
+            drain();
+        }
+    }
+
+    // Until a post, a stop or the end of a drain period. A post between the
+    // mark and the look at the ring is seen by the look or posts the wake.
+    void sleep_until_posted()
+    {
+        m_drain_sleeps.store(true);
+        if (ready() == nullptr && !m_stopping) {
+            timespec until{};
+            clock_gettime(CLOCK_REALTIME, &until);
+            until.tv_nsec += std::chrono::nanoseconds(DRAIN_PERIOD).count();
+            if (until.tv_nsec >= 1000000000L) {
+                until.tv_sec += 1;
+                until.tv_nsec -= 1000000000L;
+            }
+            while (sem_timedwait(&m_wake, &until) != 0 && errno == EINTR) {
+            }
+        }
+        m_drain_sleeps.store(false);
     }
 
     std::array<Slot, CAPACITY> m_slots;
     std::atomic<uint64_t> m_head{0};  // next position a producer claims
-    uint64_t m_tail = 0;              // next position drain() writes, under m_drain_mutex
+    std::atomic<uint64_t> m_tail{0};  // next position drain() writes (written under m_drain_mutex)
     std::atomic<uint64_t> m_dropped{0};
     std::mutex m_drain_mutex;
 
-    std::mutex m_thread_mutex;
-    std::condition_variable m_wake;
-    bool m_stopping = false;
+    std::mutex m_thread_mutex;  // start() and stop()
+    std::atomic<bool> m_stopping{false};
+    std::atomic<bool> m_drain_sleeps{false};
+    sem_t m_wake;
     std::thread m_thread;
 };

@@ -46,6 +46,9 @@ std::string format_log_line(Log_Level level, const std::string& text, const time
 namespace {
 // Room of the process ring's texts: long exception texts included.
 using Process_Ring = Rt_Log_Ring<Xelo_Line_Format<4096>>;
+// Above every thread of the normal policy, below every cycle: the lines
+// reach the output before a reader who saw the event can look for them.
+constexpr int DRAIN_PRIORITY = 1;
 
 thread_local bool t_realtime = false;
 std::atomic<Process_Ring*> g_process_ring{nullptr};
@@ -57,7 +60,7 @@ Process_Ring& process_ring()
 {
     static Process_Ring* const ring = [] {
         auto* made = new Process_Ring;
-        made->start("xelo_rt_log");
+        made->start("xelo_rt_log", DRAIN_PRIORITY);
         g_process_ring.store(made, std::memory_order_release);
         std::atexit([] { g_process_ring.load(std::memory_order_acquire)->stop(); });
         return made;
