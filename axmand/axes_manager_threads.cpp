@@ -80,8 +80,10 @@ void* Axes_Manager::cyclic_thread(void* argument)
     }
     {
         const Realtime_Log_Thread realtime_lines;  // the cycle never waits on standard output
-        while (!manager.m_stop)
+        while (!manager.m_stop) {
             manager.cyclic_thread_fun();
+            wake_log_drain();  // the cycle's lines are written while it waits for its next tick
+        }
     }
     if (manager.m_cmd_thread_started)
         pthread_join(manager.m_cmd_thread_id, nullptr);

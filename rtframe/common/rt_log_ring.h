@@ -24,9 +24,9 @@
 // the waiting lines to standard output in the order they were posted, all in
 // one flushed write. Any number of producers; a full ring drops the line and
 // counts it, and the next drain reports the count. start() runs a drain
-// thread that a post wakes (one sem_post, only while the thread sleeps), so a
-// line is written soon after its event, and that drains at least every
-// DRAIN_PERIOD; stop() ends it and writes what is left.
+// thread that drains every DRAIN_PERIOD and when woken (a producer wakes it
+// at the end of its pass, so that the lines are written soon after the pass
+// but never compete with it); stop() ends it and writes what is left.
 //
 // Format makes the lines of a program:
 //   using Level = <its level enum>;
@@ -84,6 +84,10 @@ public:
         clock_gettime(CLOCK_REALTIME, &slot->stamp);
         std::vsnprintf(slot->text, TEXT_SIZE, format, args);
         slot->sequence.store(slot->claimed + 1, std::memory_order_release);
+    }
+    // Has the drain thread drain now: one sem_post, only while it sleeps.
+    void wake() noexcept
+    {
         if (m_drain_sleeps.load() && m_drain_sleeps.exchange(false))
             sem_post(&m_wake);
     }
@@ -206,14 +210,14 @@ private:
             pthread_setschedparam(pthread_self(), SCHED_OTHER, &param);
         }
         while (!m_stopping) {
-            sleep_until_posted();
+            sleep_until_woken();
             drain();
         }
     }
 
-    // Until a post, a stop or the end of a drain period. A post between the
-    // mark and the look at the ring is seen by the look or posts the wake.
-    void sleep_until_posted()
+    // Until a wake, a stop or the end of a drain period. A wake between the
+    // mark and the look at the ring finds lines there or posts the semaphore.
+    void sleep_until_woken()
     {
         m_drain_sleeps.store(true);
         if (ready() == nullptr && !m_stopping) {

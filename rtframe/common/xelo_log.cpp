@@ -102,6 +102,12 @@ Realtime_Log_Thread::~Realtime_Log_Thread()
     t_realtime = m_was_realtime;
 }
 
+void wake_log_drain() noexcept
+{
+    if (Process_Ring* ring = g_process_ring.load(std::memory_order_acquire))
+        ring->wake();
+}
+
 void flush_log_lines()
 {
     drain_process_ring();

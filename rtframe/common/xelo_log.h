@@ -75,6 +75,12 @@ private:
     bool m_was_realtime;
 };
 
+// Has the drain thread write the real-time lines posted so far: at the end
+// of a real-time thread's pass (a cycle, an exchange), so that they follow
+// it closely without competing with it. Otherwise they wait for the next
+// drain period.
+void wake_log_drain() noexcept;
+
 // Writes the waiting real-time lines and flushes standard output: before a
 // thread ends the process with _exit.
 void flush_log_lines();
