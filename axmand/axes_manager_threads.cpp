@@ -43,8 +43,13 @@ void* Axes_Manager::cyclic_thread(void* argument)
     } catch (const std::exception& e) {
         log_err(coloured(col::RED, e.what()));
     }
-    while (!manager.m_stop.is_set())
-        manager.cyclic_thread_fun();
+    {
+        const Realtime_Log_Thread realtime_lines;  // the cycle never waits on standard output
+        while (!manager.m_stop.is_set()) {
+            manager.cyclic_thread_fun();
+            wake_log_drain();  // the cycle's lines are written while it waits for its next tick
+        }
+    }
     try {
         manager.m_cmd_thread.join_ex();
     } catch (const std::exception& e) {
@@ -96,7 +101,7 @@ void Axes_Manager::update_framework_data_ex()
             // defaults and may belong to a successor by now.
             log_err(
                 coloured(col::RED, "[axes manager] framework released this application (watchdog expired) :: exit"));
-            std::fflush(stdout);
+            flush_log_lines();
             _exit(1);
         }
         if (m_tick == -2)
@@ -127,7 +132,7 @@ void Axes_Manager::exit_if_run_ended()
     if (!m_framework.attached_run_ended())
         return;
     log_err(coloured(col::RED, "[axes manager] the framework run this manager attached to has ended :: exit"));
-    std::fflush(stdout);
+    flush_log_lines();
     _exit(1);
 }
 

@@ -1,45 +1,37 @@
 #pragma once
 
-// Log lines of the cyclic thread: formatted into a fixed ring without
-// allocation and written out by a drain thread, so that the cycle never
-// waits on standard output. One producer (the cyclic thread), one consumer.
+// Log lines of the cyclic thread in busmaster's log-line format, cut at 240
+// characters: the cycle posts them into a ring and a drain thread
+// ("xelo_ecat_cyclog") writes them, so that the cycle never waits on
+// standard output. A full ring reports its dropped lines as "cyclic thread:
+// <n> log lines dropped".
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <thread>
+#include <ctime>
+#include <string>
 
 #include "ecm_log.h"
+#include "rt_log_ring.h"
 
-class Cyclic_Log {
+struct Ecm_Line_Format {
+    using Level = Ecm_Log_Level;
+    static constexpr std::size_t TEXT_SIZE = 240;
+    static std::string line(Ecm_Log_Level level, const char* text, const timespec& stamp)
+    {
+        return ecm_format_log_line(level, text, stamp.tv_sec);
+    }
+    static std::string dropped_line(uint64_t count, const timespec& now)
+    {
+        return ecm_format_log_line(Ecm_Log_Level::WAR, "cyclic thread: " + std::to_string(count) + " log lines dropped",
+                                   now.tv_sec);
+    }
+};
+
+class Cyclic_Log : public Rt_Log_Ring<Ecm_Line_Format> {
 public:
-    Cyclic_Log() = default;
-    ~Cyclic_Log() { stop(); }
-    Cyclic_Log(const Cyclic_Log&) = delete;
-    Cyclic_Log& operator=(const Cyclic_Log&) = delete;
-
-    // printf-formatted, cut at the line room; a full ring counts the line as dropped.
     void push(Ecm_Log_Level level, const char* format, ...) noexcept __attribute__((format(printf, 3, 4)));
-    // The drain thread (not real-time), until stop(), which writes what is left.
-    void start();
-    void stop();
-    // Writes the waiting lines now (from the consumer side only).
-    void drain();
-    uint32_t dropped() const { return m_dropped.load(std::memory_order_relaxed); }
-
-private:
-    static constexpr std::size_t LINES = 256;
-    static constexpr std::size_t ROOM = 240;
-    struct Line {
-        Ecm_Log_Level level;
-        char text[ROOM];
-    };
-    Line m_ring[LINES]{};
-    std::atomic<std::size_t> m_head{0};  // next to write
-    std::atomic<std::size_t> m_tail{0};  // next to read
-    std::atomic<uint32_t> m_dropped{0};
-    std::atomic<bool> m_running{false};
-    std::thread m_thread;
+    void start() { Rt_Log_Ring::start("xelo_ecat_cyclog"); }
 };
 
 // True in the cyclic thread: its own acyclic datagrams skip the frame gate,

@@ -356,6 +356,8 @@ void Framework_Socket_Bridge::thread_main_cycle(Thread_Args* args)
         log_war(head + "] is waiting for start run function..");
         wait_gate(&m_sem_thread_start[static_cast<std::size_t>(args->thread_id)]);
         try {
+            // Exchanges never wait on standard output: their lines go through the real-time ring.
+            const Realtime_Log_Thread realtime_lines;
             args->running_function_pointer(socket.get(), args->instance_id);
         } catch (const std::exception&) {
         }

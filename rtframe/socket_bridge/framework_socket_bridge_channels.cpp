@@ -331,9 +331,8 @@ void Framework_Socket_Bridge::input_cmd_server_socket_run_ex(void* socket_object
                 pause_ms(IDLE_PAUSE_MS);
                 continue;
             }
-            // The lines of the exchange are written while the local server,
-            // and then the peer, take their turn; they are written before any
-            // later line, as the batch ends with each pass.
+            // The lines of the exchange go through the real-time ring and
+            // are written once the answer is on its way.
             Log_Batch lines;
             bfi.send_input_cmd_data(index, command.data(), &lines);
             bool announce = true;
@@ -345,6 +344,7 @@ void Framework_Socket_Bridge::input_cmd_server_socket_run_ex(void* socket_object
             bfi.get_input_cmd_answ_data(index, answer.data());
             socket->send_message_ex(answer.data(), answer_len, 0);
             lines.flush();
+            wake_log_drain();
         }
     } catch (const std::exception& error) {
         log_err(std::string("[Framework_Socket_Bridge][input_cmd_server_socket_run_ex] error while runnning cmd server "
