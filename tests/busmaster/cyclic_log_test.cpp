@@ -2,17 +2,10 @@
 
 #include <string>
 
+#include "child_process.h"
 #include "cyclic_log.h"
 
 namespace {
-int count_of(const std::string& text, const std::string& what)
-{
-    int count = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++count;
-    return count;
-}
-
 // The cycle's lines in busmaster's own format, cut at 240 characters; a
 // full ring counts the lines it dropped in one WAR line of its own.
 TEST(Cyclic_Log, WritesBusmastersLinesAndCountsWhatAFullRingDropped)

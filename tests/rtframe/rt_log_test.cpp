@@ -2,17 +2,10 @@
 
 #include <string>
 
+#include "child_process.h"
 #include "rt_log.h"
 
 namespace {
-int count_of(const std::string& text, const std::string& what)
-{
-    int count = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++count;
-    return count;
-}
-
 TEST(Rt_Log, DrainWritesTheLinesInOrderInTheLogFormat)
 {
     Rt_Log log;
