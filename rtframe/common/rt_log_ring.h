@@ -18,6 +18,8 @@
 #include <string>
 #include <thread>
 
+#include "framework_thread.h"
+
 // Log lines of real-time threads, written later by a slower thread: a
 // producer formats its line into a fixed slot of the ring, stamped with the
 // time of the event, without allocating, locking or blocking; drain() writes
@@ -85,9 +87,12 @@ public:
         std::vsnprintf(slot->text, TEXT_SIZE, format, args);
         slot->sequence.store(slot->claimed + 1, std::memory_order_release);
     }
-    // Has the drain thread drain now: one sem_post, only while it sleeps.
+    // Has the drain thread drain now: one sem_post, only while it sleeps and
+    // only when there are lines (a cycle that posted none pays one load).
     void wake() noexcept
     {
+        if (m_head.load(std::memory_order_acquire) == m_tail.load(std::memory_order_acquire))
+            return;
         if (m_drain_sleeps.load() && m_drain_sleeps.exchange(false))
             sem_post(&m_wake);
     }
@@ -203,11 +208,9 @@ private:
     {
         prctl(PR_SET_NAME, thread_name, 0, 0, 0);
         // Often started from a real-time thread: never keep its priority.
-        sched_param param{};
-        param.sched_priority = fifo_priority;
-        if (fifo_priority == 0 || pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) != 0) {
-            param.sched_priority = 0;
-            pthread_setschedparam(pthread_self(), SCHED_OTHER, &param);
+        if (fifo_priority == 0 || set_fifo_priority(fifo_priority) != 0) {
+            const sched_param normal{};
+            pthread_setschedparam(pthread_self(), SCHED_OTHER, &normal);
         }
         while (!m_stopping) {
             sleep_until_woken();
