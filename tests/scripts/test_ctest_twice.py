@@ -1,6 +1,6 @@
 """scripts/ctest_twice on a small CTest project of passing, failing and
-once-failing cases: which cases it lists as needing their second run, and
-its exit status."""
+once-failing cases: which cases it lists as needing their second run, the
+failure report it repeats for them, and its exit status."""
 import os
 import subprocess
 import tempfile
@@ -15,6 +15,9 @@ TABLE = [
     ("^Passes$", 0, [], "no case needed its second run", "passed only"),
     ("^Fails$", 8, [], "no case needed its second run", "passed only"),
     ("^FailsOnce$", 1, ["FailsOnce"], "without a FLAKY_<reason> label: the run fails", "known:"),
+    # The first run's failure report is repeated after the run, from the report on.
+    ("^FailsOnce$", 1, ["FailsOnce"], "its first run:\n    once.cpp:7: Failure\n    the first run failed\n",
+     "    setting up"),
     ("^FailsOnceKnown$", 0, ["FailsOnceKnown"], "known: FLAKY_EXAMPLE", "the run fails"),
     ("^(Passes|FailsOnce|FailsOnceKnown)$", 1, ["FailsOnce", "FailsOnceKnown"], "1 of them without", None),
     ("^(Fails|FailsOnce)$", 8, ["FailsOnce"], "passed only on their second run", "the run fails"),
@@ -34,7 +37,7 @@ class Ctest_Twice(unittest.TestCase):
     def run_selection(self, selection):
         with tempfile.TemporaryDirectory() as build:
             subprocess.run(["cmake", "-S", CASES, "-B", build], check=True, capture_output=True)
-            return subprocess.run([SCRIPT, "-R", selection], cwd=build, capture_output=True, text=True)
+            return subprocess.run([SCRIPT, "--output-on-failure", "-R", selection], cwd=build, capture_output=True, text=True)
 
     def test_lists_second_runs_and_fails_unless_labelled(self):
         for selection, status, cases, shown, not_shown in TABLE:
