@@ -60,21 +60,22 @@ protected:
     void SetUp() override
     {
         // Replies are awaited 1 ms: this thread runs at the priority of the
-        // master's socket thread, the simulator's above it.
+        // master's socket thread, the simulator's above it. A set-up datagram
+        // whose reply came late is sent again, as the master's own are.
         sched_param param{};
         param.sched_priority = 55;
         ASSERT_EQ(pthread_setschedparam(pthread_self(), SCHED_FIFO, &param), 0);
         ASSERT_EQ(ec_setupnic(m_segment.master_interface().c_str()), 0);
         uint8_t address[2] = {DRIVE & 0xFF, DRIVE >> 8};
-        ASSERT_EQ(ec_APWR(0, 0x0010, 2, address, 1000, 1), 1);
+        ASSERT_EQ(ec_exchange_with_resends([&] { return ec_APWR(0, 0x0010, 2, address, 1000, 1); }, 1), 1);
         const uint8_t len_lo = static_cast<uint8_t>(mbx_l() & 0xFF);
         const uint8_t len_hi = static_cast<uint8_t>(mbx_l() >> 8);
         uint8_t sm0[8] = {0x00, 0x10, len_lo, len_hi, 0x26, 0x00, 0x01, 0x00};
         uint8_t sm1[8] = {0x80, 0x10, len_lo, len_hi, 0x22, 0x00, 0x01, 0x00};
-        ASSERT_EQ(ec_FPWR(DRIVE, 0x0800, 8, sm0, 1000, 1), 1);
-        ASSERT_EQ(ec_FPWR(DRIVE, 0x0808, 8, sm1, 1000, 1), 1);
+        ASSERT_EQ(ec_exchange_with_resends([&] { return ec_FPWR(DRIVE, 0x0800, 8, sm0, 1000, 1); }, 1), 1);
+        ASSERT_EQ(ec_exchange_with_resends([&] { return ec_FPWR(DRIVE, 0x0808, 8, sm1, 1000, 1); }, 1), 1);
         uint8_t preop[2] = {0x02, 0x00};
-        ASSERT_EQ(ec_FPWR(DRIVE, 0x0120, 2, preop, 1000, 1), 1);
+        ASSERT_EQ(ec_exchange_with_resends([&] { return ec_FPWR(DRIVE, 0x0120, 2, preop, 1000, 1); }, 1), 1);
         const auto deadline = std::chrono::steady_clock::now() + 2s;
         uint8_t status[2] = {0, 0};
         while (std::chrono::steady_clock::now() < deadline) {
