@@ -2,7 +2,6 @@
 //   axmand [--number|-n <manager number>] [--cycle_time|-c <microseconds, 0 = master cycle>]
 
 #include <getopt.h>
-#include <sys/mman.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +9,7 @@
 
 #include "axes_manager.h"
 #include "axmand_log.h"
+#include "memory_lock.h"
 #include "stop_flag.h"
 #include "xelo_string_functions.h"
 
@@ -42,7 +42,7 @@ void read_options(int argc, char* argv[], uint32_t& number)
 
 int main(int argc, char* argv[])
 {
-    mlockall(MCL_CURRENT | MCL_FUTURE);
+    lock_process_memory();
     log_inf("#### XELO ROBOT CONTROL ###");
 
     uint32_t manager_number = 0;

@@ -3,7 +3,6 @@
 // server and serves its clients for the rest of the program's life.
 
 #include <getopt.h>
-#include <sys/mman.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -14,6 +13,7 @@
 
 #include "ecm_log.h"
 #include "framework_thread.h"
+#include "memory_lock.h"
 #include "stop_flag.h"
 #include "xelo_ethercat_master_socket.h"
 
@@ -138,7 +138,7 @@ int main(int argc, char* argv[])
         ecm_log_inf("XELO EtherCAT master use :");
         ecm_log_inf(cfg_file_use);
 
-        if (mlockall(MCL_CURRENT | MCL_FUTURE) != 0)
+        if (lock_process_memory() != 0)
             throw std::runtime_error("Attention: mlockall failed !!!");
 
         // The socket thread serves for the rest of the program's life.

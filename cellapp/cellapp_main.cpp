@@ -4,7 +4,6 @@
 #include <getopt.h>
 #include <pthread.h>
 #include <semaphore.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +22,7 @@
 #include "cell_status.h"
 #include "ethercat_info.h"
 #include "framework_thread.h"
+#include "memory_lock.h"
 #include "program_command_manager.h"
 #include "rtde_interface.h"
 #include "rtde_port.h"
@@ -384,7 +384,7 @@ int main(int argc, char** argv)
     if (const int status = parse_command_line(argc, argv, idle_limit, start_limit); status >= 0)
         return status;
     rtde_iface.set_start_limit(start_limit);
-    if (mlockall(MCL_CURRENT | MCL_FUTURE) != 0) {
+    if (lock_process_memory() != 0) {
         log_err("[ondara][main] :: mlockall failed");
         return -2;
     }

@@ -1,7 +1,6 @@
 // rtframe: the framework server. Reads its options, locks its memory and
 // runs one framework object per pass of the restart loop.
 #include <getopt.h>
-#include <sys/mman.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -10,6 +9,7 @@
 
 #include "framework_fatal.h"
 #include "framework_stopped.h"
+#include "memory_lock.h"
 #include "stop_flag.h"
 #include "xelo_framework.h"
 #include "xelo_log.h"
@@ -124,13 +124,8 @@ std::string option_error()
 
 void lock_memory()
 {
-#if defined(__SANITIZE_ADDRESS__)
-    // AddressSanitizer reserves terabytes of shadow memory that cannot be locked.
-    log_war("### Memory not locked: AddressSanitizer build ###");
-#else
-    if (mlockall(MCL_CURRENT | MCL_FUTURE) != 0)
+    if (lock_process_memory() != 0)
         log_war("### mlockall failed: running with unlocked memory ###");
-#endif
 }
 
 // One pass: builds the framework object, which returns when its real-time

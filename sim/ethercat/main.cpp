@@ -1,12 +1,11 @@
 // ecatsim <interface> <segment-config-file> [options]: a simulated EtherCAT
 // segment answering on a network interface. Prints one line when ready.
 
-#include <sys/mman.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "memory_lock.h"
 #include "sim_server.h"
 #include "stop_flag.h"
 
@@ -54,7 +53,7 @@ int main(int argc, char** argv)
         }
     }
     try {
-        if (mlockall(MCL_CURRENT | MCL_FUTURE) != 0) {
+        if (lock_process_memory() != 0) {
             std::fprintf(stderr, "ecatsim: mlockall: %s\n", std::strerror(errno));
         }
         const ecat_sim::Segment_Config config = ecat_sim::load_segment_config(config_path);

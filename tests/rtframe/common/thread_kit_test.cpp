@@ -2,10 +2,17 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "framework_thread.h"
+#include "memory_lock.h"
 #include "stop_flag.h"
 
 namespace {
@@ -134,4 +141,46 @@ TEST(Framework_Thread_Start, DestructorWakesTheBodyThroughItsStopFlag)
 TEST(Fifo_Priority, RefusalIsReturnedAsTheErrorNumber)
 {
     EXPECT_EQ(set_fifo_priority(1000), EINVAL);
+}
+
+namespace {
+// Bytes of memory the process holds locked (VmLck).
+uint64_t locked_bytes()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmLck:", 0) == 0)
+            return std::stoull(line.substr(6)) * 1024;
+    return 0;
+}
+
+// Bytes of the executable mappings of the test program's own file.
+uint64_t own_code_bytes()
+{
+    char exe[PATH_MAX] = {};
+    if (readlink("/proc/self/exe", exe, sizeof(exe) - 1) <= 0)
+        return 0;
+    std::ifstream maps("/proc/self/maps");
+    uint64_t bytes = 0;
+    for (std::string line; std::getline(maps, line);) {
+        std::istringstream fields(line);
+        std::string range, permissions, offset, device, inode, path;
+        fields >> range >> permissions >> offset >> device >> inode >> path;
+        if (path != exe || permissions.size() < 3 || permissions[2] != 'x')
+            continue;
+        const std::size_t dash = range.find('-');
+        bytes += std::stoull(range.substr(dash + 1), nullptr, 16) - std::stoull(range.substr(0, dash), nullptr, 16);
+    }
+    return bytes;
+}
+}  // namespace
+
+// The program's code stays in memory in every build, the sanitizer builds
+// (whose mlockall does nothing) included.
+TEST(Memory_Lock, TheProgramsCodeIsLocked)
+{
+    const uint64_t code = own_code_bytes();
+    ASSERT_GT(code, 0u);
+    ASSERT_EQ(lock_process_memory(), 0) << errno;
+    EXPECT_GE(locked_bytes(), code);
 }

@@ -1,0 +1,9 @@
+#pragma once
+
+// Keeps the process's pages in memory, as its real-time threads need: every
+// page now and later (mlockall with MCL_CURRENT and MCL_FUTURE); 0, or -1
+// with errno. Under AddressSanitizer or ThreadSanitizer, whose shadow memory
+// (terabytes, reserved) cannot be locked and whose runtime turns mlockall
+// into a no-op, the code of the process (its executable file mappings) is
+// locked instead, so that a path first taken late does not wait for the disk.
+int lock_process_memory();
