@@ -8,7 +8,6 @@
 #include <climits>
 #include <cstdint>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "framework_thread.h"
@@ -31,7 +30,6 @@ private:
     sigset_t m_previous;
 };
 
-// What a body saw of its own thread.
 // What a thread made with default attributes gets.
 size_t default_stack_size()
 {
@@ -43,6 +41,7 @@ size_t default_stack_size()
     return size;
 }
 
+// What a body saw of its own thread.
 struct Seen {
     char name[32] = {};
     size_t stack_size = 0;
@@ -160,17 +159,10 @@ uint64_t own_code_bytes()
     char exe[PATH_MAX] = {};
     if (readlink("/proc/self/exe", exe, sizeof(exe) - 1) <= 0)
         return 0;
-    std::ifstream maps("/proc/self/maps");
     uint64_t bytes = 0;
-    for (std::string line; std::getline(maps, line);) {
-        std::istringstream fields(line);
-        std::string range, permissions, offset, device, inode, path;
-        fields >> range >> permissions >> offset >> device >> inode >> path;
-        if (path != exe || permissions.size() < 3 || permissions[2] != 'x')
-            continue;
-        const std::size_t dash = range.find('-');
-        bytes += std::stoull(range.substr(dash + 1), nullptr, 16) - std::stoull(range.substr(0, dash), nullptr, 16);
-    }
+    for (const Code_Mapping& code : code_mappings())
+        if (code.path == exe)
+            bytes += code.end - code.start;
     return bytes;
 }
 }  // namespace
