@@ -13,7 +13,9 @@ unexpected answer (2 when cellapp cannot be reached).
     robot_program.py [--url http://127.0.0.1:44044] [--recover]
 
 --recover first detorques the axes (after an outage the drive may hold a
-fault or be switched off; "reset_axes" then brings it back). Before it hands
+fault or be switched off; "reset_axes" then brings it back, and is called
+again while the axes manager refuses it, as it does until the detorque has
+ended or while the drive still reports a fault). Before it hands
 over the program move it takes the program-command state machine out of the
 fault state that the outage's axis error may have left it in: state requests
 ("program_get_state") let it go back to stopped, where a command is taken
@@ -97,8 +99,19 @@ class Robot_Program:
         self.equal("get_ethercat_slave_product_code", (1,), 91200)
         self.equal("get_version_number", (), "4.1.0")
 
-    def move_axis(self):
-        self.equal("reset_axes", (), 0)
+    def reset_axes(self, again_while_refused):
+        deadline = time.monotonic() + WAIT
+        while True:
+            try:
+                return self.equal("reset_axes", (), 0)
+            except xmlrpc.client.Fault as fault:
+                if not again_while_refused or "refused" not in fault.faultString or time.monotonic() > deadline:
+                    raise
+                self.say("reset_axes() -> fault %r; again" % fault.faultString)
+                time.sleep(0.1)
+
+    def move_axis(self, recover=False):
+        self.reset_axes(again_while_refused=recover)
         # Homing on the current position (method 35): zero search velocity,
         # acceleration, switch search velocity.
         self.equal("do_homing", (AXIS, 35.0, 10.0, 50.0, 10.0), 0)
@@ -130,7 +143,7 @@ class Robot_Program:
         self.identification()
         if recover:
             self.equal("detorque_axes", (), 0)
-        self.move_axis()
+        self.move_axis(recover)
         if recover:
             self.leave_program_fault()
         self.program_move()

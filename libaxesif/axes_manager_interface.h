@@ -211,6 +211,8 @@ public:
     // True once the manager has answered the last command (positively for a
     // command that continues, or with a refusal).
     bool is_last_command_acknowledged();
+    // True when the manager refused the last command (until the next one).
+    bool is_last_command_refused();
     // The error of the last send, empty when it was sent.
     std::string get_last_send_error();
 

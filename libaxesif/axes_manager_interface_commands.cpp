@@ -259,3 +259,9 @@ bool Axes_Manager_Interface::is_last_command_acknowledged()
     return m_command_machine_state == STATE_WAIT_LAST_COMMAND_COMPLETED ||
            m_command_machine_state == STATE_WAIT_IS_IN_ERROR;
 }
+
+bool Axes_Manager_Interface::is_last_command_refused()
+{
+    std::lock_guard<std::mutex> lock(m_command_mutex);
+    return m_command_machine_state == STATE_WAIT_IS_IN_ERROR;
+}

@@ -36,6 +36,8 @@ ECATSIM_CONTROL_PORT = 6011
 ROBOT_CONTROL_PORT = 30005
 LOG_DIR = "/tmp/cell"
 ESCAPES = re.compile(r"\x1b\[[0-9;]*m")
+# The level word of a warning or an error line in the programs' logs.
+WARNING_OR_ERROR = re.compile(r"\b(WAR|ERR)\b")
 
 # Readiness time-outs of the stages, in seconds. cellapp's scan sleeps 2 s
 # before and after the descriptor is chosen; rtframe waits 1 + 5 + 5 s in its
@@ -386,10 +388,16 @@ class Whole_Cell:
         return statuses
 
     def tails(self, lines=20):
+        """The last lines of each log, after the last warnings and errors
+        that came before them (a cause is often far from the end)."""
         text = ""
         for name, process in self.processes.items():
-            text += "---- %s (%s) ----\n%s\n" % (name, process.log_path,
-                                                 "\n".join(process.log().splitlines()[-lines:]))
+            log = process.log().splitlines()
+            earlier = [line for line in log[:-lines] if WARNING_OR_ERROR.search(line)][-lines:]
+            text += "---- %s (%s) ----\n" % (name, process.log_path)
+            if earlier:
+                text += "%s\n---- %s, its last %d lines ----\n" % ("\n".join(earlier), name, lines)
+            text += "\n".join(log[-lines:]) + "\n"
         return text
 
 

@@ -76,7 +76,8 @@ void axis_command_ex(bool in_op, Axes_Manager_Interface* am, const char* method,
 }
 
 // Polls the axes interface every 10 ms until it reports the last command
-// completed; throws after the limit.
+// completed; throws after the limit, and when the manager refused the
+// command (a refusal also completes it).
 void wait_completion_ex(Axes_Manager_Interface* am, const char* method)
 {
     const auto deadline = std::chrono::steady_clock::now() + COMPLETION_LIMIT;
@@ -87,6 +88,8 @@ void wait_completion_ex(Axes_Manager_Interface* am, const char* method)
         const timespec ten_ms{0, 10000000};
         clock_nanosleep(CLOCK_MONOTONIC, 0, &ten_ms, nullptr);
     }
+    if (with_axes([am] { return am->is_last_command_refused(); }))
+        throw std::runtime_error(std::string("[OndaraXmlRpc][") + method + "] :: the axes manager refused the command");
 }
 
 int8_t homing_method_ex(double method, const char* name)

@@ -439,11 +439,22 @@ class In_Op(unittest.TestCase):
             self.robot("state 2 0 3")
             # Enabled and standing: idle (8), or working in the mode of its
             # last procedure (26, 27).
-            if stopped and self.rpc.send_quick_stop_request() == 0 and self.rpc.reset_axes() == 0 and wait_until(
+            # A manager that is not operational refuses the quick stop; the
+            # reset then brings it back.
+            self.answers_0("send_quick_stop_request")
+            if stopped and self.answers_0("reset_axes") and wait_until(
                     lambda: self.rpc.get_ax_status(AXIS) in (8, 26, 27) and self.rpc.get_axes_manager_status() == 1
                     and self.rpc.get_actual_vel(AXIS) == 0.0, 5):
                 return
             self.assertLess(time.monotonic(), deadline, "the cell did not come back to rest\n" + self.cell.tails())
+
+    def answers_0(self, method):
+        """True when the command answered 0, False when the manager refused it."""
+        try:
+            return getattr(self.rpc, method)() == 0
+        except xmlrpc.client.Fault as fault:
+            self.assertIn("the axes manager refused the command", fault.faultString)
+            return False
 
     def robot(self, command):
         self.assertTrue(whole_cell.robot_request(command).startswith("OK"), command)
@@ -491,6 +502,20 @@ class In_Op(unittest.TestCase):
         # The manager's answer came before the method's.
         self.assertEqual(axmand.log().count("[State_Reset]  reset completed"), before + 1)
         self.assertTrue(wait_until(lambda: self.rpc.get_ax_status(AXIS) == 8, 5))
+
+    def test_a_command_the_manager_refuses_is_a_fault(self):
+        """A lasting drive fault keeps the manager from being operational: it
+        refuses the reset (the fault comes back) and the quick stop, and
+        neither is answered as done."""
+        self.assertTrue(whole_cell.ecatsim_request("fault 1 0x7300").startswith("OK"))
+        self.assertTrue(wait_until(lambda: self.rpc.get_ax_status(AXIS) == -4, 10))
+        for method in ("reset_axes", "send_quick_stop_request"):
+            with self.subTest(method=method):
+                with self.assertRaises(xmlrpc.client.Fault) as raised:
+                    getattr(self.rpc, method)()
+                self.assertEqual(raised.exception.faultString,
+                                 "%s: [OndaraXmlRpc][%s] :: the axes manager refused the command" % (method, method))
+                self.assertNotEqual(self.rpc.get_axes_manager_status(), 1)
 
     def test_quick_stop_answers_once_completed_and_is_reported(self):
         axmand = self.cell.processes["axmand"]

@@ -80,6 +80,7 @@ TEST_P(Per_Manager, SetsUpResetsHomesAndMoves)
                iface.get_axes_manager_status_ex() == OPERATIONAL;
     }));
     EXPECT_FALSE(iface.get_is_in_error_ex());
+    EXPECT_FALSE(iface.is_last_command_refused());
 
     // Homing (method 35: here is home, the home offset 0).
     iface.do_axis_homing_ex(0, Axes_Manager_Homing{35, 10.0, 20.0, 1000.0});
@@ -145,6 +146,7 @@ TEST(Axesif_Commands, MoveBeforeResetIsRefused)
     EXPECT_TRUE(iface.get_is_in_error_ex());
     EXPECT_TRUE(iface.is_last_command_acknowledged());
     EXPECT_TRUE(iface.is_last_command_completed());  // stays until the next command
+    EXPECT_TRUE(iface.is_last_command_refused());
     EXPECT_EQ(cell.drive_position(SLAVE), 0);
     cell.cell().stop_all();
 }
