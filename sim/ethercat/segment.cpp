@@ -246,4 +246,11 @@ void Segment::housekeeping(int64_t now)
     }
 }
 
+void Segment::skip_stall(int64_t ns)
+{
+    for (auto& slave : m_slaves) {
+        slave->skip_stall(ns);
+    }
+}
+
 }  // namespace ecat_sim

@@ -27,6 +27,10 @@ public:
     bool process(uint8_t* frame, size_t size, int64_t now);
     // Watchdogs between frames. Call with mutex() held.
     void housekeeping(int64_t now);
+    // The simulator was held off for ns (the whole machine stopped): the
+    // devices' own clocks did not run, so the watchdogs do not count it.
+    // Call with mutex() held.
+    void skip_stall(int64_t ns);
 
     size_t size() const { return m_slaves.size(); }
     Slave_Controller& slave(size_t position) { return *m_slaves.at(position); }

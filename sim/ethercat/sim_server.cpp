@@ -29,6 +29,9 @@ int64_t monotonic_ns()
 
 namespace {
 
+// A gap between two turns of the frame thread longer than this is a stall.
+constexpr int64_t STALL_NS = 20000000;
+
 std::runtime_error os_error(const std::string& method, const std::string& call)
 {
     return std::runtime_error("[Ecat_Simulator][" + method + "] " + call + ": " + std::strerror(errno));
@@ -218,6 +221,7 @@ void Ecat_Simulator::frame_thread()
     pthread_setname_np(pthread_self(), "ecatsim_frames");
     uint8_t frame[MAX_FRAME_SIZE + 64];
     int64_t last_housekeeping = 0;
+    int64_t last_turn = monotonic_ns();
     pollfd waiting{m_fd, POLLIN, 0};
     while (m_running.load(std::memory_order_relaxed)) {
         if (!m_options.busy_poll) {
@@ -225,6 +229,14 @@ void Ecat_Simulator::frame_thread()
         }
         const ssize_t size = recv(m_fd, frame, sizeof frame, MSG_DONTWAIT);
         const int64_t now = monotonic_ns();
+        // A turn takes at most about a millisecond; a longer gap is time this
+        // thread did not run (a stop of the whole machine holds the master
+        // too, and its frames come after), so the devices do not count it.
+        if (now - last_turn > STALL_NS) {
+            std::lock_guard<std::mutex> lock(m_segment.mutex());
+            m_segment.skip_stall(now - last_turn);
+        }
+        last_turn = now;
         if (size > 0) {
             m_received.fetch_add(1, std::memory_order_relaxed);
             bool answer = false;

@@ -66,6 +66,14 @@ public:
     // Between frames: the process-data watchdog, and the device's idle work
     // while no cycle runs.
     void housekeeping(int64_t now);
+    // Time in which the simulator did not run is not counted by the
+    // process-data watchdog.
+    void skip_stall(int64_t ns)
+    {
+        if (m_wd_armed) {
+            m_wd_last += ns;
+        }
+    }
     bool has_dc() const { return m_config.dc; }
     bool frame_had_process_data() const { return m_frame_logical; }
     // Phase of this frame after SYNC0, kept at the reference clock.

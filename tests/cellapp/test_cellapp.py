@@ -419,6 +419,14 @@ class In_Op(unittest.TestCase):
     def tearDownClass(cls):
         cls.cell.stop()
 
+    def run(self, result=None):
+        """A case that fails prints each log's last warnings, errors and lines."""
+        failed = len(result.failures) + len(result.errors) if result is not None else 0
+        outcome = super().run(result)
+        if result is not None and len(result.failures) + len(result.errors) > failed:
+            print(self.cell.tails(), flush=True)
+        return outcome
+
     def setUp(self):
         # No fault cause in the drive, robot program playing, the program
         # machine stopped, the axis enabled and the manager at rest. Tried

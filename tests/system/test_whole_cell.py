@@ -1,7 +1,8 @@
 """The whole cell on simulated hardware, with the demo's own scripts
 (scripts/whole_cell.py, examples/robot_program.py), each case in its own
 namespaces (tests/isolate): the robot program against the far end (the drive
-in the segment simulator), an outage of the segment, the loss of the robot."""
+in the segment simulator), an outage of the segment, a stop of the whole
+machine, the loss of the robot."""
 import os
 import re
 import signal
@@ -208,6 +209,35 @@ class Frame_Loss(Cell_Case):
         since = self.cell.processes["busmaster"].log()[marks["busmaster"]:]
         for text in ("No Cyclic frame read", "Error on DC wait period !!!\n", "cyclic end"):
             self.assertNotIn(text, since)
+        self.assertNotIn("Try to restart.. ", self.cell.processes["rtframe"].log()[marks["rtframe"]:])
+        self.assert_running("busmaster", "rtframe", "axmand", "cellapp", "robotsim", "ecatsim")
+
+
+class Machine_Stop(Cell_Case):
+    """Every process of the cell held at once for 150 ms, three times during a
+    move, as a stop of the whole machine (a virtual machine whose host holds
+    its processors) holds them: no watchdog takes it for a lost peer, the
+    slaves stay in OP and the move ends at its target."""
+
+    def hold_every_process(self, seconds):
+        pids = [process.pid for process in self.cell.processes.values()]
+        for pid in pids:
+            os.kill(pid, signal.SIGSTOP)
+        time.sleep(seconds)
+        for pid in pids:
+            os.kill(pid, signal.SIGCONT)
+
+    def test_a_move_rides_through(self):
+        Robot_Program(self.rpc, say=lambda text: None).run()
+        marks = log_marks(self.cell)
+        self.assertEqual(self.rpc.move_to_target_pos(0, 0.0, 10.0, 50.0, 0, False), 0)
+        for _ in range(3):
+            time.sleep(0.7)
+            self.hold_every_process(0.15)
+        self.assertTrue(whole_cell.wait_until(self.rpc.get_is_target_reached, 30), self.cell.tails())
+        self.assertEqual(whole_cell.drive_position(), 0)
+        for position in (0, 1):
+            self.assertIn("08 00", whole_cell.ecatsim_request("read %d 0x130 2" % position), self.cell.tails())
         self.assertNotIn("Try to restart.. ", self.cell.processes["rtframe"].log()[marks["rtframe"]:])
         self.assert_running("busmaster", "rtframe", "axmand", "cellapp", "robotsim", "ecatsim")
 

@@ -1,7 +1,9 @@
-// The frame path of the segment in this process: a cyclic frame through the
-// slave controllers and an I/O module in OP allocates nothing. (The drive
-// model's step allocates in its object dictionary's typed set, which lies
-// outside this code; a segment with a drive is not held to this.)
+// The frame path of the segment in this process, on the test's own clock: a
+// cyclic frame through the slave controllers and an I/O module in OP
+// allocates nothing (the drive model's step allocates in its object
+// dictionary's typed set, which lies outside this code; a segment with a
+// drive is not held to this), an over-long datagram is refused, and the
+// process-data watchdog counts only the time the simulator ran.
 
 #include <gtest/gtest.h>
 
@@ -168,4 +170,42 @@ TEST(Segment_Frames, an_over_long_datagram_is_refused)
         }
     }
     EXPECT_EQ(segment.invalid_frames(), 1u);
+}
+
+// The process-data watchdog (100 ms by default) counts the time the simulator
+// ran: a master that stops sending expires it, while a stall of the simulator
+// itself (the whole machine stopped, the master with it) is not counted; the
+// watchdog still expires 100 ms after it.
+TEST(Segment_Frames, the_watchdog_does_not_count_a_stall_of_the_simulator)
+{
+    constexpr int64_t MS = 1000000;
+    struct Case {
+        const char* name;
+        int64_t stall;
+        int state_200_ms_after_outputs;
+    };
+    for (const Case& c : {Case{"master_stops_sending", 0, 0x04}, Case{"simulator_held_off", 150 * MS, 0x08}}) {
+        SCOPED_TRACE(c.name);
+        ecat_sim::Segment segment(ecat_sim::parse_segment_config("slave io device=dio\n"), 1);
+        Frames frames(segment);
+        frames.one(2, 0x0000, 0x0010, {0x01, 0x10});
+        frames.one(5, 0x1001, 0x0800, sm(0x1000, 1, 0x64));  // outputs, watchdog on
+        frames.one(5, 0x1001, 0x0808, sm(0x1080, 1, 0x20));
+        for (uint8_t state : {2, 4, 8}) {
+            frames.one(5, 0x1001, 0x1000, {0x01});
+            ASSERT_EQ(frames.one(5, 0x1001, 0x0120, {state, 0}), 1);
+            ASSERT_EQ(int{segment.slave(0).al_state()}, state);
+        }
+        frames.one(5, 0x1001, 0x1000, {0x01});
+        const int64_t written = frames.time();
+
+        segment.skip_stall(c.stall);
+        segment.housekeeping(written + 200 * MS);
+        EXPECT_EQ(int{segment.slave(0).al_state()}, c.state_200_ms_after_outputs);
+        segment.housekeeping(written + c.stall + 110 * MS);
+        EXPECT_EQ(int{segment.slave(0).al_state()}, 0x04);
+        uint8_t code[2] = {};
+        segment.slave(0).read_memory(0x0134, code, sizeof code, written + c.stall + 110 * MS);
+        EXPECT_EQ(code[0] | code[1] << 8, 0x001B);
+    }
 }
