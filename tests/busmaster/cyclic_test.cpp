@@ -188,7 +188,7 @@ protected:
         std::vector<std::string> arguments{"-c", CONFIG, "--max_consecutive_frame_faults", m_max_faults};
         if (m_soft_realtime) {
             arguments.push_back("-s");
-            arguments.push_back("5");
+            arguments.push_back(m_jitter_cycles);
         }
         start_master(arguments);
     }
@@ -208,6 +208,11 @@ protected:
     // fault limit keeps it low.
     std::string m_max_faults = "1000";
     bool m_soft_realtime = true;
+    // Periods that one wait may miss without ending the cycle (the timer path
+    // without clocks). This machine's host stops it for up to 130 ms now and
+    // then, which misses up to 65 periods of 2 ms at once; the tolerance is
+    // not what these cases test.
+    std::string m_jitter_cycles = "1000";
 };
 
 // The fatal path as on the target: no soft real-time, so a missed period
