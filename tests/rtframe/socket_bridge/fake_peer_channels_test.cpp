@@ -197,8 +197,10 @@ private:
             last_target = m.get_cmd_data_ex<double>(cmd, target);
             m.set_answ_data_ex<signed char>(cmd, result, static_cast<signed char>(last_code + 1));
             m.set_answ_data_ex<double>(cmd, position, -last_target);
-            m.send_answer_ex(cmd);
+            // Counted before the answer goes: the test reads the count once
+            // the answer has reached it.
             ++commands;
+            m.send_answer_ex(cmd);
         }
     }
 
