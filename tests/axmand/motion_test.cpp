@@ -19,6 +19,17 @@ Axes_Cell::Options schneider(const std::string& switches = "")
     return options;
 }
 
+// Lines the real-time log ring dropped when it was full, as its WAR lines
+// count them: any of them may have been one the case counts.
+int dropped_lines(const std::string& log)
+{
+    static const std::regex dropped("([0-9]+) real-time log lines dropped");
+    int count = 0;
+    for (std::sregex_iterator at(log.begin(), log.end(), dropped), end; at != end; ++at)
+        count += std::stoi((*at)[1]);
+    return count;
+}
+
 // Axis states of one procedure, with the retries of a mode change folded.
 // A retry can begin with the setting logged just before the command's mark
 // (a slow drive): its change and second setting fold the same way.
@@ -134,7 +145,8 @@ TEST(Axmand_Motion, InstantHomingCountsAsStartedAfterOneHundredMilliseconds)
     cell.client().set_homing(0, 37, 20000, 5000, 500000);
     expect_procedure_states(run_procedure(cell));
     const std::string log = cell.axmand().log();
-    EXPECT_GE(count_of(log, "[OpMode_Homing] is_procedure_started? not yet"), 99);
+    // One line per cycle of the 100 ms; a loaded machine can fill the ring.
+    EXPECT_GE(count_of(log, "[OpMode_Homing] is_procedure_started? not yet") + dropped_lines(log), 99);
     EXPECT_NE(log.find("[OpMode_Homing] procedure_started :: status_word.homing_attained = 1"), std::string::npos);
     cell.stop_all();
 }
