@@ -294,10 +294,10 @@ void Drive_Sim::start_ex()
 void Drive_Sim::run()
 {
     // Above the client threads of the programs it plays the drives for
-    // (axmand's cyclic thread runs at 49), as the simulated segment runs:
-    // a simulator kept waiting by them misses control words that last a few
-    // cycles, a reset's falling edge among them. Best effort: a slower
-    // simulator still works.
+    // (axmand's cyclic thread runs at 49), below busmaster's cyclic and SDO
+    // threads: a simulator kept waiting by those clients misses control
+    // words that last a few cycles, a reset's falling edge among them. Best
+    // effort: a slower simulator still works.
     sched_param param{};
     param.sched_priority = 80;
     pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
