@@ -8,6 +8,8 @@
 // /dev/shm, a logging-queue limit of 1000 messages), so that its rtframe and
 // segments never meet a framework that runs on the machine.
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -107,6 +109,29 @@ public:
 
 private:
     int m_fd;
+};
+
+// While it lives, the calling thread runs under SCHED_FIFO at priority (0:
+// the normal policy); afterwards under the normal policy. A bare part then
+// runs its threads in the class of the threads it stands for.
+class Thread_Policy {
+public:
+    explicit Thread_Policy(int priority) : m_had(set(priority)) {}
+    ~Thread_Policy() { set(0); }
+    Thread_Policy(const Thread_Policy&) = delete;
+    Thread_Policy& operator=(const Thread_Policy&) = delete;
+
+    bool had() const { return m_had; }
+
+private:
+    static bool set(int priority)
+    {
+        sched_param param{};
+        param.sched_priority = priority;
+        return pthread_setschedparam(pthread_self(), priority > 0 ? SCHED_FIFO : SCHED_OTHER, &param) == 0;
+    }
+
+    bool m_had;
 };
 
 // Runs run() when this process already is the isolated one, else starts this

@@ -6,6 +6,15 @@
 // channel that is not bridged). The CPUs' idle states are held at an exit
 // latency of 0 for the whole run, for all four measurements alike.
 //
+// Each end of a bare part runs in the scheduling class of the thread it
+// stands for in the bridged trip: the bridge's command threads run under
+// SCHED_FIFO 47, the applications under the normal policy. So the TCP ends
+// run at 47, the server of the master board's local command (the master's
+// bridge) and the client of the slave board's (the slave's bridge) at 47,
+// and the other two ends normally. Wake-ups of a FIFO thread cost more here
+// than wake-ups of a normal one (a FIFO TCP ping-pong reads about twice the
+// normal one): bare parts run all normally would charge that to the bridge.
+//
 // Run as root: it starts itself again inside tests/isolate_pair.
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -34,6 +43,9 @@ constexpr int WARM_UP = 200;
 constexpr int BARE_PORT = 61001;
 constexpr std::size_t COMMAND_BYTES = 8;
 constexpr std::size_t ANSWER_BYTES = 16;
+// The priority of the bridge's command channel threads; 0: the normal policy.
+constexpr int BRIDGE_THREAD_PRIORITY = 47;
+constexpr int APPLICATION_PRIORITY = 0;
 
 // "bench_cmd" is bridged (sent on the master, served on the slave);
 // "bench_local" stays on its board. Command: "arg" int64; answer "a", "b" int64.
@@ -76,9 +88,22 @@ std::unique_ptr<Framework_Shared_Memory_Manager> attach(const std::string& name)
     return m;
 }
 
-// Serves count commands of channel: a = arg + 1, b = arg * 2. 0 when all were served.
-int serve(const std::string& channel, int count, std::atomic<bool>* ready)
+// The policy is had, or a line says it was not.
+bool policy_had(const bench::Thread_Policy& policy, int priority, const char* who)
 {
+    if (policy.had())
+        return true;
+    std::printf("no SCHED_FIFO %d for the %s (run as root)\n", priority, who);
+    return false;
+}
+
+// Serves count commands of channel at priority: a = arg + 1, b = arg * 2.
+// 0 when all were served.
+int serve(const std::string& channel, int count, std::atomic<bool>* ready, int priority)
+{
+    const bench::Thread_Policy policy(priority);
+    if (!policy_had(policy, priority, "server"))
+        return 1;
     auto m = attach(channel + "_server");
     const int cmd = m->get_cmd_channel_id_as_server_ex(channel);
     while (!m->try_acquire_cmd_as_server_ex(cmd))
@@ -101,10 +126,13 @@ int serve(const std::string& channel, int count, std::atomic<bool>* ready)
     return 0;
 }
 
-// count round trips of channel from a client; the times of those after the
-// warm-up, empty when one failed.
-std::vector<int64_t> round_trips(const std::string& channel, int count)
+// count round trips of channel from a client at priority; the times of
+// those after the warm-up, empty when one failed.
+std::vector<int64_t> round_trips(const std::string& channel, int count, int priority)
 {
+    const bench::Thread_Policy policy(priority);
+    if (!policy_had(policy, priority, "client"))
+        return {};
     auto m = attach(channel + "_client");
     const int cmd = m->get_cmd_channel_id_as_client_ex(channel);
     while (!m->try_acquire_cmd_as_client_ex(cmd))
@@ -139,15 +167,17 @@ std::vector<int64_t> round_trips(const std::string& channel, int count)
     return samples;
 }
 
-// Local round trips on one board: a server thread and a client.
-std::vector<int64_t> local_round_trips()
+// Local round trips on one board: a server thread and a client, each at its
+// priority.
+std::vector<int64_t> local_round_trips(int server_priority, int client_priority)
 {
     std::atomic<bool> ready{false};
-    int served = -1;
-    std::thread server([&] { served = serve("bench_local", WARM_UP + ROUND_TRIPS, &ready); });
-    while (!ready)
+    std::atomic<int> served{-1};
+    std::thread server([&] { served = serve("bench_local", WARM_UP + ROUND_TRIPS, &ready, server_priority); });
+    while (!ready && served == -1)
         usleep(1000);
-    std::vector<int64_t> samples = round_trips("bench_local", ROUND_TRIPS);
+    std::vector<int64_t> samples =
+        served == -1 ? round_trips("bench_local", ROUND_TRIPS, client_priority) : std::vector<int64_t>{};
     server.join();
     return served == 0 ? samples : std::vector<int64_t>{};
 }
@@ -190,10 +220,10 @@ int run()
         return EXIT_FAILURE;
     }
 
-    auto server = board.start([] { return serve("bench_cmd", WARM_UP + ROUND_TRIPS, nullptr); });
+    auto server = board.start([] { return serve("bench_cmd", WARM_UP + ROUND_TRIPS, nullptr, APPLICATION_PRIORITY); });
     for (int i = 0; i < 1000 && access("/tmp/bench_server_ready", F_OK) != 0; ++i)
         usleep(10000);
-    const std::vector<int64_t> bridged = round_trips("bench_cmd", ROUND_TRIPS);
+    const std::vector<int64_t> bridged = round_trips("bench_cmd", ROUND_TRIPS, APPLICATION_PRIORITY);
     const int server_status = server->wait(std::chrono::seconds(20));
     if (bridged.empty() || server_status != 0) {
         std::printf("bridged round trips failed (server status %d)\n%s\n%s\n", server_status, master.log().c_str(),
@@ -201,9 +231,11 @@ int run()
         return EXIT_FAILURE;
     }
 
-    const std::vector<int64_t> local_master = local_round_trips();
+    // Master board: the master's bridge serves, an application sends.
+    const std::vector<int64_t> local_master = local_round_trips(BRIDGE_THREAD_PRIORITY, APPLICATION_PRIORITY);
     auto slave_local = board.start([] {
-        const std::vector<int64_t> samples = local_round_trips();
+        // Slave board: the slave's bridge sends, an application serves.
+        const std::vector<int64_t> samples = local_round_trips(APPLICATION_PRIORITY, BRIDGE_THREAD_PRIORITY);
         if (samples.empty())
             return 1;
         const bench::Figures f = bench::figures_of(samples);
@@ -214,10 +246,16 @@ int run()
     const int slave_local_status = slave_local->wait(std::chrono::seconds(60));
 
     auto echo = board.start([address = board.peer_address()] {
+        const bench::Thread_Policy policy(BRIDGE_THREAD_PRIORITY);
+        if (!policy_had(policy, BRIDGE_THREAD_PRIORITY, "echo server"))
+            return 1;
         return bench::bare_tcp_echo(address, BARE_PORT, COMMAND_BYTES, ANSWER_BYTES);
     });
     std::vector<int64_t> bare;
     {
+        const bench::Thread_Policy policy(BRIDGE_THREAD_PRIORITY);
+        if (!policy_had(policy, BRIDGE_THREAD_PRIORITY, "ping-pong client"))
+            return EXIT_FAILURE;
         Bridge_Fake_Peer peer;
         if (!peer.connect(board.peer_address(), BARE_PORT, std::chrono::seconds(10))) {
             std::printf("the bare echo server did not listen\n");
@@ -244,6 +282,8 @@ int run()
     std::printf("%d command round trips, %zu bytes of command, %zu of answer (after %d to warm up)\n", ROUND_TRIPS,
                 COMMAND_BYTES, ANSWER_BYTES, WARM_UP);
     idle_hold.print();
+    std::printf("bare parts: the bridge's ends at SCHED_FIFO %d, the applications' at the normal policy\n",
+                BRIDGE_THREAD_PRIORITY);
     const bench::Figures b = bench::figures_of(bridged);
     const bench::Figures t = bench::figures_of(bare);
     const bench::Figures l = bench::figures_of(local_master);
