@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "framework_thread.h"
 #include "rtframe_child.h"
 
 namespace bench {
@@ -126,9 +127,10 @@ public:
 private:
     static bool set(int priority)
     {
-        sched_param param{};
-        param.sched_priority = priority;
-        return pthread_setschedparam(pthread_self(), priority > 0 ? SCHED_FIFO : SCHED_OTHER, &param) == 0;
+        if (priority > 0)
+            return set_fifo_priority(priority) == 0;
+        const sched_param normal{};
+        return pthread_setschedparam(pthread_self(), SCHED_OTHER, &normal) == 0;
     }
 
     bool m_had;
